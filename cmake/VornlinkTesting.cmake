@@ -1,0 +1,23 @@
+# GoogleTest and the one helper that adds a test.
+
+if(CMAKE_CROSSCOMPILING)
+  # Debian ships the sources; build them with the cross compiler.
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+else()
+  find_package(GTest REQUIRED)
+endif()
+
+# vornlink_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>])
+# One test executable, run by CTest (under Wine when cross-built).
+function(vornlink_add_test)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${ARG_NAME} ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PRIVATE
+    vornlink_testing vornlink_core vornlink_options GTest::gtest_main ${ARG_LIBS})
+  add_test(NAME ${ARG_NAME} COMMAND ${ARG_NAME})
+  set_tests_properties(${ARG_NAME} PROPERTIES TIMEOUT 600)
+endfunction()

@@ -1,0 +1,224 @@
+#include "cache/cache_file.h"
+
+#include <vector>
+
+#include "cache/trid.h"
+#include "log/log.h"
+#include "settings/module_files.h"
+#include "settings/text_lines.h"
+
+namespace vornlink {
+namespace {
+
+CrossProcessMutex& CacheMutex() {
+  // Made once for the process and never destroyed: a thread may still use it
+  // while the process is going away.
+  static CrossProcessMutex* mutex = GetEnv()->NewNamedMutex("KMR CacheMutex").release();
+  return *mutex;
+}
+
+bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+
+// Field text safe to write into a line: no comma (that would shift every
+// later field) and no line break (that would split the line).
+std::string Sanitised(const std::string& value, bool keep_commas, bool* changed) {
+  std::string clean = value;
+  for (char& c : clean) {
+    if (IsLineBreak(c) || (!keep_commas && c == ',')) {
+      c = ' ';
+      *changed = true;
+    }
+  }
+  return clean;
+}
+
+// The cache file's content; false (and logs nothing) when it cannot be read.
+// A missing file is an empty cache.
+bool ReadCache(const std::string& path, std::string* contents) {
+  switch (GetEnv()->ReadTextFile(path, contents)) {
+    case ReadResult::kOk:
+      return true;
+    case ReadResult::kMissing:
+      contents->clear();
+      return true;
+    case ReadResult::kError:
+      break;
+  }
+  return false;
+}
+
+// The file without the line at `skip` (every line ends with "\n").
+std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t skip) {
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i == skip) continue;
+    text.append(lines[i]);
+    text.push_back('\n');
+  }
+  return text;
+}
+
+// Index of the first line whose Trid equals `trid`, or lines.size().
+size_t FindTrid(const std::vector<std::string_view>& lines, const std::string& trid) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!trid.empty() && TridOfLine(lines[i]) == trid) return i;
+  }
+  return lines.size();
+}
+
+// The line to write for a record; logs what had to be replaced.
+std::string CleanLine(const TransactionFields& transaction, const std::string& status,
+                      const std::string& trid, const std::string& reserved,
+                      const std::string& message) {
+  TransactionFields clean;
+  std::vector<int> changed_fields;
+  for (size_t i = 0; i < transaction.size(); ++i) {
+    bool changed = false;
+    clean[i] = Sanitised(transaction[i], /*keep_commas=*/false, &changed);
+    if (changed) changed_fields.push_back(static_cast<int>(i + 1));
+  }
+  bool message_changed = false;
+  bool ignored = false;
+  std::string line = FormatCacheLine(clean, Sanitised(status, false, &ignored), trid,
+                                     Sanitised(reserved, false, &ignored),
+                                     Sanitised(message, /*keep_commas=*/true, &message_changed));
+  for (int field : changed_fields) {
+    LogPrint('*',
+             "KMRCacheTransaction: Add transaction[%s] field[%d] holds a comma or line break "
+             "-> replaced by a blank",
+             clean[0].c_str(), field);
+  }
+  if (message_changed) {
+    LogPrint('*',
+             "KMRCacheTransaction: Add transaction[%s] message holds a line break -> replaced "
+             "by a blank",
+             clean[0].c_str());
+  }
+  return line;
+}
+
+void LogAdded(const std::string& trans_no, const std::string& trid) {
+  LogPrint('c', "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> SUCCESS",
+           trans_no.c_str(), trid.c_str());
+}
+
+void LogAddFailed(const std::string& trans_no, const std::string& trid) {
+  LogPrint('*',
+           "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> Could not "
+           "open cache file -> FAILED",
+           trans_no.c_str(), trid.c_str());
+}
+
+void LogDeleteFailed(const std::string& trid, const char* reason) {
+  LogPrint('*', "KMRCacheTransaction: Delete Trid[%s] from cache file -> Internal t[%s] -> FAILED",
+           trid.c_str(), reason);
+}
+
+void LogNotFound(const std::string& trid) {
+  LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> NOT FOUND\n",
+           trid.c_str());
+}
+
+}  // namespace
+
+std::string CacheFilePath() { return ModuleFileWithExtension("$$$"); }
+
+CacheLock::CacheLock() { CacheMutex().Lock(); }
+CacheLock::~CacheLock() { CacheMutex().Unlock(); }
+
+int AddTransaction(const TransactionFields& transaction, const std::string& status,
+                   const std::string& reserved, const std::string& message) {
+  const std::string path = CacheFilePath();
+  CacheLock lock;
+  std::string contents;
+  if (!ReadCache(path, &contents)) {
+    LogAddFailed(transaction[0], MakeTrid());
+    return 0;
+  }
+  const std::string trid = MakeUniqueTrid(contents);
+  std::string text;
+  // A line torn by a crash must not swallow the new one.
+  if (!contents.empty() && contents.back() != '\n') text.push_back('\n');
+  text.append(CleanLine(transaction, status, trid, reserved, message));
+  text.push_back('\n');
+  if (!GetEnv()->AppendTextFile(path, text, /*durable=*/true)) {
+    LogAddFailed(transaction[0], trid);
+    return 0;
+  }
+  LogAdded(transaction[0], trid);
+  return 1;
+}
+
+int GetCacheIndex(int index, CacheRecord* record) {
+  const std::string path = CacheFilePath();
+  CacheLock lock;
+  std::string contents;
+  if (!ReadCache(path, &contents)) {
+    LogPrint('*', "KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]");
+    return 0;
+  }
+  if (index < 0) return 0;
+  std::vector<std::string_view> lines = SplitLines(contents);
+  if (static_cast<size_t>(index) >= lines.size()) return 0;
+  ParseCacheLine(lines[static_cast<size_t>(index)], record);
+  return 1;
+}
+
+int DeleteTrid(const std::string& trid) {
+  const std::string path = CacheFilePath();
+  CacheLock lock;
+  std::string contents;
+  if (!ReadCache(path, &contents)) {
+    LogDeleteFailed(trid, "Could not open file");
+    return 0;
+  }
+  std::vector<std::string_view> lines = SplitLines(contents);
+  size_t found = FindTrid(lines, trid);
+  if (found == lines.size()) {
+    LogNotFound(trid);
+    return 1;
+  }
+  if (!GetEnv()->ReplaceTextFile(path, JoinLinesExcept(lines, found))) {
+    LogDeleteFailed(trid, "Could not write file");
+    return 0;
+  }
+  LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
+  return 1;
+}
+
+int Requeue(const CacheRecord& record) {
+  return AddTransaction(record.transaction(), record.status(), std::string(), record.message());
+}
+
+int RequeueReplacing(const CacheRecord& record) {
+  const std::string path = CacheFilePath();
+  const std::string& old_trid = record.trid();
+  CacheLock lock;
+  std::string contents;
+  if (!ReadCache(path, &contents)) {
+    LogDeleteFailed(old_trid, "Could not open file");
+    return 0;
+  }
+  std::vector<std::string_view> lines = SplitLines(contents);
+  size_t found = FindTrid(lines, old_trid);
+  if (found == lines.size()) {
+    LogNotFound(old_trid);
+    return 0;
+  }
+  // The new Trid must differ from every line's, the dropped one's included.
+  const std::string trid = MakeUniqueTrid(contents);
+  std::string text = JoinLinesExcept(lines, found);
+  text.append(CleanLine(record.transaction(), record.status(), trid, std::string(),
+                        record.message()));
+  text.push_back('\n');
+  if (!GetEnv()->ReplaceTextFile(path, text)) {
+    LogDeleteFailed(old_trid, "Could not write file");
+    return 0;
+  }
+  LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",
+           old_trid.c_str());
+  LogAdded(record.trans_no(), trid);
+  return 1;
+}
+
+}  // namespace vornlink

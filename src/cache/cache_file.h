@@ -1,0 +1,63 @@
+// The transaction cache: a text file beside the module (extension "$$$"),
+// one transaction per line (see cache_record.h), the only queue between the
+// host's call and delivery to the DMS.
+//
+// Every operation holds the named mutex "KMR CacheMutex" for its whole
+// length, so the host's threads, the cache worker and other processes that
+// load the driver never meet inside the file. An appended line is on disk
+// before AddTransaction returns, and every removal replaces the file in one
+// atomic step, so a crash at any moment leaves each transaction in the file
+// exactly once. Lines keep their order; new ones go to the end.
+//
+// All functions are thread-safe. None throws.
+#ifndef VORNLINK_CACHE_CACHE_FILE_H_
+#define VORNLINK_CACHE_CACHE_FILE_H_
+
+#include <string>
+
+#include "cache/cache_record.h"
+#include "platform/env.h"
+
+namespace vornlink {
+
+// The cache file's path.
+std::string CacheFilePath();
+
+// Holds the cache mutex from construction to destruction.
+class CacheLock {
+ public:
+  CacheLock();
+  ~CacheLock();
+  CacheLock(const CacheLock&) = delete;
+  CacheLock& operator=(const CacheLock&) = delete;
+};
+
+// Appends a transaction with a fresh Trid. A comma or line break inside
+// fields 1 to 12 is replaced by a blank (and logged), a line break inside
+// `message` too. Returns 1 when the line is on disk, 0 when the file could
+// not be read or written.
+int AddTransaction(const TransactionFields& transaction, const std::string& status,
+                   const std::string& reserved, const std::string& message);
+
+// Reads the line at `index` (0-based) into `record`. Returns 1 when there is
+// such a line, else 0 and `record` is left as it was.
+int GetCacheIndex(int index, CacheRecord* record);
+
+// Removes the first line whose Trid equals `trid`. An empty Trid removes
+// nothing. Returns 0 when the file could not be read or replaced, else 1
+// (also when no line matched).
+int DeleteTrid(const std::string& trid);
+
+// Appends `record` again as a new line with a fresh Trid and an empty
+// reserved field. Returns what AddTransaction returns.
+int Requeue(const CacheRecord& record);
+
+// Moves a record to the end in one step: drops the line whose Trid is
+// `record.trid()` and appends the record (with its status and message) with
+// a fresh Trid. Returns 1 when done; 0 when that line is no longer in the
+// file (nothing is written then) or the file could not be read or replaced.
+int RequeueReplacing(const CacheRecord& record);
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_CACHE_CACHE_FILE_H_

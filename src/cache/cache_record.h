@@ -1,0 +1,54 @@
+// One line of the cache file in memory, and the line format.
+//
+// A line holds 16 fields separated by single commas, no quoting:
+//   1-12 the transaction (TransNo, JobNo, Date, Time, UserId, Field04,
+//        Field05, FluidKey, fluid name, fluid part number, Quantity, Field08)
+//   13   Status: "0" new, "1" needs attention, "2" retry later
+//   14   Trid, the line's identifier
+//   15   reserved ("0" or empty, never read)
+//   16   Message: everything after the fifteenth comma, commas included
+#ifndef VORNLINK_CACHE_CACHE_RECORD_H_
+#define VORNLINK_CACHE_CACHE_RECORD_H_
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace vornlink {
+
+// The twelve transaction fields, in cache line order.
+inline constexpr size_t kTransactionFieldCount = 12;
+using TransactionFields = std::array<std::string, kTransactionFieldCount>;
+
+struct CacheRecord {
+  // Line fields 1 to 14, then field 16; field 15 is not kept.
+  static constexpr size_t kFieldCount = 15;
+  static constexpr size_t kStatus = 12;
+  static constexpr size_t kTrid = 13;
+  static constexpr size_t kMessage = 14;
+
+  std::array<std::string, kFieldCount> fields;
+
+  const std::string& trans_no() const { return fields[0]; }
+  const std::string& status() const { return fields[kStatus]; }
+  const std::string& trid() const { return fields[kTrid]; }
+  const std::string& message() const { return fields[kMessage]; }
+  TransactionFields transaction() const;
+};
+
+// Reads one line (without its line end) into `record`: 14 fields from the
+// left, the fifteenth dropped, the rest into the message. Missing fields
+// are empty.
+void ParseCacheLine(std::string_view line, CacheRecord* record);
+
+// Field 14 of a line, without splitting the rest.
+std::string_view TridOfLine(std::string_view line);
+
+// Joins the fields into one line (without line end).
+std::string FormatCacheLine(const TransactionFields& transaction, std::string_view status,
+                            std::string_view trid, std::string_view reserved,
+                            std::string_view message);
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_CACHE_CACHE_RECORD_H_

@@ -1,0 +1,62 @@
+// The driver's log file.
+//
+// One entry is "YYYY-MM-DD HH:MM:SS-F-message" and a line end, where F is the
+// flag character ("." for the zero character). "*" and "." entries are
+// always written; a lowercase letter only when the flag mask switches it on;
+// any other character unless the mask switches it off. The file is opened
+// for each entry and never held open. It is cut back to its last MaxLines
+// lines by `LogInit` and then by the first "*" or "." entry after at least
+// ten entries since the last cut.
+//
+// All functions are thread-safe: entries and cuts are serialised by one
+// mutex of the process. None reports a failure: an entry that cannot be
+// written is lost.
+#ifndef VORNLINK_LOG_LOG_H_
+#define VORNLINK_LOG_LOG_H_
+
+#include <cstdint>
+#include <string>
+
+#if defined(__MINGW32__)
+#define VORNLINK_PRINTF(format_index, first_arg) \
+  __attribute__((format(gnu_printf, format_index, first_arg)))
+#elif defined(__GNUC__)
+#define VORNLINK_PRINTF(format_index, first_arg) \
+  __attribute__((format(printf, format_index, first_arg)))
+#else
+#define VORNLINK_PRINTF(format_index, first_arg)
+#endif
+
+namespace vornlink {
+
+// Sets the file name, MaxLines (taken as unsigned) and flag mask, then cuts
+// the file. The flag sets only grow: a second call adds to them.
+void LogInit(const std::string& file_name, int32_t max_lines, const std::string& flags);
+
+// Formats printf-style and writes one entry.
+void LogPrint(char flag, const char* format, ...) VORNLINK_PRINTF(2, 3);
+
+// Writes one entry with `message` unchanged (a "%" is not a conversion).
+void LogWriteLine(char flag, const std::string& message);
+
+// Whether entries of `flag` pass the mask ("*", "." and the zero character
+// are not asked: they always pass).
+bool IsFlagEnabled(char flag);
+
+// Keeps the last `max_lines` lines of the file; does nothing when the file
+// cannot be read.
+void LogTrim(const std::string& file_name, uint32_t max_lines);
+
+// The loaded line and the operating-system line; the unloaded line.
+void LogLoaded();
+void LogUnloaded();
+
+// The flag mask as LogInit keeps it, blanks removed.
+std::string LogFlagsText();
+
+// Forgets every setting and count, as at load. For tests.
+void ResetLogForTesting();
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_LOG_LOG_H_

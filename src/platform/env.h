@@ -1,0 +1,171 @@
+// The seam between the driver's logic and the operating system.
+//
+// Everything the driver needs of the machine goes through `Env`: the module's
+// own file, private-profile reads, clocks, text files, the cross-process
+// mutex, starting a program, error texts. There is one implementation for
+// POSIX (platform/posix) and one for Windows (platform/win32); CMake picks
+// one. Tests replace the whole object, or single calls of it through
+// `EnvWrapper`, with `SetEnvForTesting`.
+//
+// Every method may be called from any thread at any time unless it says
+// otherwise. No method throws.
+#ifndef VORNLINK_PLATFORM_ENV_H_
+#define VORNLINK_PLATFORM_ENV_H_
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+
+namespace vornlink {
+
+enum class ReadResult {
+  kOk,       // the file was read whole
+  kMissing,  // there is no such file
+  kError,    // it exists but could not be opened or read
+};
+
+// The four 16-bit parts of a module's fixed file version.
+struct FileVersion {
+  uint16_t major = 0;
+  uint16_t minor = 0;
+  uint16_t third = 0;
+  uint16_t fourth = 0;
+};
+
+enum class FileVersionResult {
+  kOk,
+  kUnreadable,  // no version resource, or it could not be read
+  kNoMemory,    // the version block could not be allocated
+};
+
+// A mutex shared by every process on the machine that opens the same name.
+// A holder that dies releases it. Not recursive.
+class CrossProcessMutex {
+ public:
+  virtual ~CrossProcessMutex() = default;
+  // Waits without limit.
+  virtual void Lock() = 0;
+  virtual void Unlock() = 0;
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // Full path of the driver module's own file (the shared library, not the
+  // host's program); empty when the platform cannot tell.
+  virtual std::string ModulePath() = 0;
+  // Where the driver module is loaded in this process.
+  virtual uintptr_t ModuleLoadAddress() = 0;
+  // The fixed file version of the module at `path`.
+  virtual FileVersionResult ReadFileVersion(const std::string& path, FileVersion* version) = 0;
+
+  // One value of an INI file, the way the platform's private-profile read
+  // gives it: section and key found without regard to case, the value
+  // trimmed and cut to 255 characters, `default_value` when the file, the
+  // section or the key is missing.
+  virtual std::string ReadProfileString(const std::string& section, const std::string& key,
+                                        const std::string& default_value,
+                                        const std::string& path) = 0;
+
+  // Seconds since 1970 (UTC).
+  virtual int64_t UnixTime() = 0;
+  // Milliseconds since some moment, wrapping at 2^32.
+  virtual uint32_t TickCount() = 0;
+  virtual void SleepMs(uint32_t milliseconds) = 0;
+
+  // Text files. In memory a line ends with "\n"; on disk with the platform's
+  // line end ("\r\n" on Windows, "\n" elsewhere), as its text mode does.
+  // Reading gives the file with "\r\n" turned into "\n" on Windows.
+  virtual ReadResult ReadTextFile(const std::string& path, std::string* contents) = 0;
+  // Appends `text` at the end of the file, creating it when missing. With
+  // `durable` the data has reached the disk when this returns true.
+  virtual bool AppendTextFile(const std::string& path, const std::string& text,
+                              bool durable) = 0;
+  // Replaces the whole file by `text` in one step: readers and a crash at
+  // any moment see either the old or the new content, never a mix or a
+  // shortened file. Durable when it returns true.
+  virtual bool ReplaceTextFile(const std::string& path, const std::string& text) = 0;
+
+  // Starts `program`, found by name as the platform's shell finds it, with
+  // one argument; does not wait for it. Failure is silent.
+  virtual void StartProgram(const std::string& program, const std::string& argument) = 0;
+
+  // The calling thread's last system error code and the system's text for a
+  // code (empty when it has none).
+  virtual int LastError() = 0;
+  virtual std::string ErrorText(int code) = 0;
+  // One line naming the running operating system.
+  virtual std::string OsText() = 0;
+
+  // The mutex named `name`, shared with every other process that asks for
+  // the same name. Never null.
+  virtual std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name) = 0;
+};
+
+// Forwards every call to another Env; tests derive from it to replace single
+// calls.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env* target) : target_(target) {}
+
+  std::string ModulePath() override { return target_->ModulePath(); }
+  uintptr_t ModuleLoadAddress() override { return target_->ModuleLoadAddress(); }
+  FileVersionResult ReadFileVersion(const std::string& path, FileVersion* version) override {
+    return target_->ReadFileVersion(path, version);
+  }
+  std::string ReadProfileString(const std::string& section, const std::string& key,
+                                const std::string& default_value,
+                                const std::string& path) override {
+    return target_->ReadProfileString(section, key, default_value, path);
+  }
+  int64_t UnixTime() override { return target_->UnixTime(); }
+  uint32_t TickCount() override { return target_->TickCount(); }
+  void SleepMs(uint32_t milliseconds) override { target_->SleepMs(milliseconds); }
+  ReadResult ReadTextFile(const std::string& path, std::string* contents) override {
+    return target_->ReadTextFile(path, contents);
+  }
+  bool AppendTextFile(const std::string& path, const std::string& text, bool durable) override {
+    return target_->AppendTextFile(path, text, durable);
+  }
+  bool ReplaceTextFile(const std::string& path, const std::string& text) override {
+    return target_->ReplaceTextFile(path, text);
+  }
+  void StartProgram(const std::string& program, const std::string& argument) override {
+    target_->StartProgram(program, argument);
+  }
+  int LastError() override { return target_->LastError(); }
+  std::string ErrorText(int code) override { return target_->ErrorText(code); }
+  std::string OsText() override { return target_->OsText(); }
+  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name) override {
+    return target_->NewNamedMutex(name);
+  }
+
+  Env* target() const { return target_; }
+
+ private:
+  Env* target_;
+};
+
+// The platform's own Env; lives as long as the process.
+Env* DefaultEnv();
+// The Env the driver uses: the default one unless a test has set another.
+Env* GetEnv();
+// Makes `env` the one `GetEnv` returns; nullptr goes back to the default.
+// The caller keeps ownership and must keep it alive while it is set.
+void SetEnvForTesting(Env* env);
+
+// Local broken-down time of `unix_time`, by the system's time zone rules.
+bool ToLocalTime(int64_t unix_time, std::tm* local);
+
+// The platform's folder separator in paths of the driver's own files.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_PLATFORM_ENV_H_

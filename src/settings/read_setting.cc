@@ -1,0 +1,82 @@
+#include "settings/read_setting.h"
+
+#include <vector>
+
+#include "platform/env.h"
+#include "settings/module_files.h"
+#include "settings/text_lines.h"
+
+namespace vornlink {
+namespace {
+
+// The second and third segments of a slash path ("" where missing).
+void SectionAndValueNames(std::string_view path, std::string_view* section,
+                          std::string_view* value, bool* whole_section) {
+  std::vector<std::string_view> segments;
+  size_t start = 0;
+  while (segments.size() < 3) {
+    size_t slash = path.find('/', start);
+    segments.push_back(path.substr(start, slash == std::string_view::npos ? slash : slash - start));
+    if (slash == std::string_view::npos) break;
+    start = slash + 1;
+  }
+  *section = segments.size() > 1 ? segments[1] : std::string_view();
+  *value = segments.size() > 2 ? segments[2] : std::string_view();
+  *whole_section = segments.size() < 3;
+}
+
+}  // namespace
+
+std::string ReadSettingFromText(std::string_view path, std::string_view document) {
+  std::string_view section_name, value_name;
+  bool whole_section = false;
+  SectionAndValueNames(path, &section_name, &value_name, &whole_section);
+  const std::string section_open = "<" + std::string(section_name) + ">";
+  const std::string section_close = "</" + std::string(section_name) + ">";
+  const std::string value_open = "<" + std::string(value_name) + ">";
+  const size_t value_close_size = value_name.size() + 3;
+
+  std::string collected;
+  bool inside = false;
+  for (std::string_view line : SplitLines(document)) {
+    size_t indent = 0;
+    while (indent < line.size() && (line[indent] == ' ' || line[indent] == '\t')) ++indent;
+    std::string_view trimmed = line.substr(indent);
+    if (trimmed == section_open) {
+      inside = true;
+      continue;
+    }
+    if (trimmed == section_close || trimmed == "<!--") {
+      inside = false;
+      continue;
+    }
+    if (!inside) continue;
+    if (trimmed.find(value_open) != std::string_view::npos) {
+      // Both tags are cut by length, not compared. A line too short for
+      // both gives the empty text.
+      if (trimmed.size() < value_open.size() + value_close_size) return std::string();
+      return std::string(
+          trimmed.substr(value_open.size(), trimmed.size() - value_open.size() - value_close_size));
+    }
+    if (whole_section) {
+      collected.append(indent + 1, ' ');
+      collected.append(trimmed);
+      collected.push_back('\n');
+    }
+  }
+  return collected;
+}
+
+std::string ReadSetting(std::string_view path, const std::string& file_name) {
+  std::string document;
+  if (GetEnv()->ReadTextFile(file_name, &document) != ReadResult::kOk) document.clear();
+  return ReadSettingFromText(path, document);
+}
+
+std::string SettingsFilePath() { return ModuleFileWithExtension("xml"); }
+
+std::string ReadDriverSetting(std::string_view path) {
+  return ReadSetting(path, SettingsFilePath());
+}
+
+}  // namespace vornlink

@@ -1,0 +1,110 @@
+// Fixtures shared by the tests: a scratch folder and an Env whose module
+// path, clocks and program launcher a test sets.
+#ifndef VORNLINK_TESTS_TESTING_TEST_ENV_H_
+#define VORNLINK_TESTS_TESTING_TEST_ENV_H_
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace vornlink {
+namespace testing {
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // `name` inside the folder.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Writes `contents` to `path` byte for byte (no line end conversion).
+void WriteBytes(const std::string& path, const std::string& contents);
+// The bytes of `path`; empty when it cannot be read.
+std::string ReadBytes(const std::string& path);
+bool FileExists(const std::string& path);
+
+// The real platform, but for what a test fixes: the module path, the clock
+// and tick count (when set), and programs started (recorded, not run).
+class FakeEnv : public EnvWrapper {
+ public:
+  FakeEnv() : EnvWrapper(DefaultEnv()) {}
+
+  void set_module_path(std::string path) { module_path_ = std::move(path); }
+  // Fixes the clock; SleepMs then moves it on instead of sleeping.
+  void set_unix_time(int64_t time) {
+    fixed_clock_ = true;
+    unix_time_ = time;
+  }
+  void set_tick_count(uint32_t ticks) {
+    fixed_ticks_ = true;
+    tick_count_ = ticks;
+  }
+
+  std::string ModulePath() override { return module_path_; }
+  int64_t UnixTime() override { return fixed_clock_ ? unix_time_.load() : target()->UnixTime(); }
+  uint32_t TickCount() override {
+    return fixed_ticks_ ? tick_count_.load() : target()->TickCount();
+  }
+  void SleepMs(uint32_t milliseconds) override;
+  void StartProgram(const std::string& program, const std::string& argument) override;
+
+  std::vector<std::pair<std::string, std::string>> programs_started();
+  uint32_t sleeps() const { return sleeps_; }
+
+ private:
+  std::string module_path_;
+  std::atomic<bool> fixed_clock_{false};
+  std::atomic<bool> fixed_ticks_{false};
+  std::atomic<int64_t> unix_time_{0};
+  std::atomic<uint32_t> tick_count_{0};
+  std::atomic<uint32_t> sleeps_{0};
+  std::atomic<uint32_t> slept_ms_{0};
+  std::mutex mutex_;
+  std::vector<std::pair<std::string, std::string>> programs_;
+};
+
+// Installs a FakeEnv for the life of the object, with the module in a
+// fresh folder: `dir().File("Vornlink.so")` (".dll" on Windows).
+class ScopedFakeEnv {
+ public:
+  ScopedFakeEnv();
+  ~ScopedFakeEnv();
+
+  FakeEnv& env() { return env_; }
+  const TempDir& dir() const { return dir_; }
+  // The files beside the module.
+  std::string ModuleFile(const std::string& extension) const;
+
+ private:
+  TempDir dir_;
+  FakeEnv env_;
+};
+
+// The platform's line end on disk.
+#ifdef _WIN32
+inline constexpr const char* kDiskLineEnd = "\r\n";
+#else
+inline constexpr const char* kDiskLineEnd = "\n";
+#endif
+
+// `text` with each "\n" written as the platform's line end.
+std::string OnDisk(const std::string& text);
+
+}  // namespace testing
+}  // namespace vornlink
+
+#endif  // VORNLINK_TESTS_TESTING_TEST_ENV_H_

@@ -1,0 +1,36 @@
+// The host program's subcommands, each driving the loaded module through its
+// exports.
+#ifndef VORNLINK_TOOLS_VORNLINK_COMMANDS_H_
+#define VORNLINK_TOOLS_VORNLINK_COMMANDS_H_
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "vornlink/driver_api.h"
+
+namespace vornlink {
+
+// Exit codes of the program.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs one command (`words[0]`) with its arguments. Output goes to `out`,
+// complaints to `err`.
+int RunCommand(const DriverApi& api, const std::vector<std::string>& words, std::ostream& out,
+               std::ostream& err);
+
+// The usage text.
+void PrintUsage(std::ostream& out);
+
+// Splits a command line into words at blanks; double quotes group a word
+// (and may stand for an empty one).
+std::vector<std::string> SplitWords(const std::string& line);
+
+// Splits one CSV line at every comma (no quoting, as the host's files are).
+std::vector<std::string> SplitCsv(const std::string& line);
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_TOOLS_VORNLINK_COMMANDS_H_
