@@ -7,11 +7,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh demo
-cmake --preset linux -DVORNLINK_BUILD_TESTS=OFF -DVORNLINK_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build --preset linux --target Vornlink vornlink
+cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVORNLINK_BUILD_TESTS=OFF -DVORNLINK_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build/demo --target Vornlink vornlink
 
 site=$(mktemp -d /tmp/vornlink-demo.XXXXXX)
-cp build/linux/bin/Vornlink.so build/linux/bin/vornlink "$site"/
+cp build/demo/bin/Vornlink.so build/demo/bin/vornlink "$site"/
 cp examples/Vornlink.xml examples/Vornlink.ini examples/transactions.csv "$site"/
 # The example log name is relative (the host's current folder); keep it in the site.
 sed -i "s#<FileName>Vornlink.log</FileName>#<FileName>$site/Vornlink.log</FileName>#" "$site/Vornlink.xml"
