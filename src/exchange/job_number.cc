@@ -1,0 +1,33 @@
+#include "exchange/job_number.h"
+
+#include <algorithm>
+
+#include "exchange/failure_text.h"
+#include "settings/numbers.h"
+
+namespace vornlink {
+
+JobParts SplitJobNo(std::string_view job_no, std::string_view wo_split) {
+  const int32_t width = LeadingInt(wo_split);
+  const size_t dot = job_no.find('.');
+  if (dot == std::string_view::npos || job_no.find('.', dot + 1) != std::string_view::npos) {
+    std::string pattern(static_cast<size_t>(std::clamp(width, 0, kMaxPatternWidth)), 'X');
+    throw FailureText("WoJn[" + std::string(job_no) + "] t[WorkOrder/LineCode should have '" +
+                      pattern + ".YY' format]");
+  }
+  JobParts parts;
+  parts.work_order = std::string(job_no.substr(0, dot));
+  parts.line_code = std::string(job_no.substr(dot + 1));
+  if (width < 0 || parts.work_order.size() != static_cast<size_t>(width)) {
+    throw FailureText("Internal: WorkOrder[" + parts.work_order + "] c[WrongLength] t[Should be " +
+                      std::to_string(width) + " char wide]");
+  }
+  return parts;
+}
+
+JobParts WorkOrderAndLineCode(std::string_view job_no, std::string_view wo_split) {
+  if (wo_split == "0") return JobParts{std::string(job_no), "NA"};
+  return SplitJobNo(job_no, wo_split);
+}
+
+}  // namespace vornlink
