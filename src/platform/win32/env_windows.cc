@@ -1,0 +1,342 @@
+// Env for Windows.
+#include <windows.h>
+// After windows.h, which they need.
+#include <shellapi.h>
+#include <time.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "platform/env.h"
+#include "platform/win32/os_version_text.h"
+#include "platform/win32/scoped_handle.h"
+
+namespace vornlink {
+namespace {
+
+// The private-profile read's buffer: values are cut to 255 characters.
+constexpr DWORD kProfileBufferSize = 256;
+// Longest path the ANSI file calls can be asked about.
+constexpr DWORD kLongestModulePath = 32768;
+// A replace that meets the file open elsewhere (a reader, a virus scanner)
+// tries again this often, this far apart, before it gives up.
+constexpr int kReplaceAttempts = 40;
+constexpr DWORD kReplaceRetryMs = 25;
+
+// The module (DLL or program) that holds this code.
+HMODULE ThisModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&DefaultEnv), &module)) {
+    return nullptr;
+  }
+  return module;
+}
+
+// The driver's threads (the cache worker past its stop wait, validation
+// threads) may still run when the host unloads the module. Pinned, the
+// module stays mapped until the process ends, so they finish instead of
+// running into unmapped code; FreeLibrary then only drops the reference.
+// Runs while the module is being loaded, before any export can be called.
+const bool g_module_pinned = [] {
+  HMODULE module = nullptr;
+  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCSTR>(&DefaultEnv), &module) != 0;
+}();
+
+// Text mode on disk: every "\n" is written as "\r\n".
+std::string ToDiskText(const std::string& text) {
+  std::string disk;
+  disk.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') disk.push_back('\r');
+    disk.push_back(c);
+  }
+  return disk;
+}
+
+// Text mode in memory: every "\r\n" read becomes "\n"; a lone "\r" stays.
+// Unlike the C runtime's text mode, a Ctrl-Z does not end the file: a file
+// is read whole, so nothing after such a byte can be lost by a rewrite.
+void FromDiskText(std::string* text) {
+  size_t out = 0;
+  for (size_t in = 0; in < text->size(); ++in) {
+    if ((*text)[in] == '\r' && in + 1 < text->size() && (*text)[in + 1] == '\n') continue;
+    (*text)[out++] = (*text)[in];
+  }
+  text->resize(out);
+}
+
+bool WriteAll(HANDLE file, const std::string& data) {
+  const char* next = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+    DWORD written = 0;
+    if (!WriteFile(file, next, chunk, &written, nullptr) || written == 0) return false;
+    next += written;
+    left -= written;
+  }
+  return true;
+}
+
+// A named Windows mutex. The in-process mutex in front of it keeps the
+// behaviour the same as on the other platforms (not recursive) and still
+// holds this process's threads off if the named one cannot be created.
+class WindowsNamedMutex : public CrossProcessMutex {
+ public:
+  explicit WindowsNamedMutex(const std::string& name)
+      : handle_(CreateMutexA(nullptr, FALSE, name.c_str())) {}
+
+  void Lock() override {
+    threads_.lock();
+    if (!handle_.valid()) return;
+    // WAIT_ABANDONED: the last holder ended without releasing it; the mutex
+    // is ours now all the same.
+    DWORD result = WaitForSingleObject(handle_.get(), INFINITE);
+    owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  }
+
+  void Unlock() override {
+    if (owned_) ReleaseMutex(handle_.get());
+    owned_ = false;
+    threads_.unlock();
+  }
+
+ private:
+  ScopedHandle handle_;
+  std::mutex threads_;
+  bool owned_ = false;  // guarded by threads_
+};
+
+std::string ReadRegistryText(HKEY key, const char* name, bool* found) {
+  char value[256];
+  DWORD type = 0;
+  DWORD size = sizeof value - 1;
+  *found = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+               ERROR_SUCCESS &&
+           (type == REG_SZ || type == REG_EXPAND_SZ);
+  if (!*found) return std::string();
+  value[size < sizeof value ? size : sizeof value - 1] = '\0';
+  return value;  // up to the first terminator
+}
+
+RegistryVersion ReadRegistryVersion() {
+  RegistryVersion registry;
+  ScopedRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\", 0,
+                    KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) {
+    return registry;
+  }
+  bool found = false;
+  registry.current_version = ReadRegistryText(key.get(), "CurrentVersion", &found);
+  registry.read = found;
+  registry.current_build = ReadRegistryText(key.get(), "CurrentBuild", &found);
+  return registry;
+}
+
+class WindowsEnv : public Env {
+ public:
+  std::string ModulePath() override {
+    HMODULE module = ThisModule();
+    if (module == nullptr) return std::string();
+    // The whole path, however long: a cut path would name the wrong files.
+    for (DWORD size = MAX_PATH + 1; size <= kLongestModulePath; size *= 2) {
+      std::string path(size, '\0');
+      DWORD length = GetModuleFileNameA(module, &path[0], size);
+      if (length == 0) return std::string();
+      if (length < size) {
+        path.resize(length);
+        return path;
+      }
+    }
+    return std::string();
+  }
+
+  uintptr_t ModuleLoadAddress() override { return reinterpret_cast<uintptr_t>(ThisModule()); }
+
+  FileVersionResult ReadFileVersion(const std::string& path, FileVersion* version) override {
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0) return FileVersionResult::kUnreadable;
+    std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
+    if (block == nullptr) return FileVersionResult::kNoMemory;
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.get())) {
+      return FileVersionResult::kUnreadable;
+    }
+    void* fixed_part = nullptr;
+    UINT fixed_size = 0;
+    if (!VerQueryValueA(block.get(), "\\", &fixed_part, &fixed_size) || fixed_part == nullptr ||
+        fixed_size < sizeof(VS_FIXEDFILEINFO)) {
+      return FileVersionResult::kUnreadable;
+    }
+    const VS_FIXEDFILEINFO* fixed = static_cast<const VS_FIXEDFILEINFO*>(fixed_part);
+    version->major = HIWORD(fixed->dwFileVersionMS);
+    version->minor = LOWORD(fixed->dwFileVersionMS);
+    version->third = HIWORD(fixed->dwFileVersionLS);
+    version->fourth = LOWORD(fixed->dwFileVersionLS);
+    return FileVersionResult::kOk;
+  }
+
+  std::string ReadProfileString(const std::string& section, const std::string& key,
+                                const std::string& default_value,
+                                const std::string& path) override {
+    char value[kProfileBufferSize + 1] = {};
+    GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(), value,
+                             kProfileBufferSize, path.c_str());
+    // The text up to its terminator: the count the call returns is not
+    // always its length (a quoted value that was cut).
+    return std::string(value);
+  }
+
+  int64_t UnixTime() override { return static_cast<int64_t>(_time64(nullptr)); }
+
+  uint32_t TickCount() override { return GetTickCount(); }
+
+  void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
+
+  ReadResult ReadTextFile(const std::string& path, std::string* contents) override {
+    contents->clear();
+    // Others may read, append and replace the file meanwhile.
+    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
+                                                                            : ReadResult::kError;
+    }
+    char buffer[16384];
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+        contents->clear();
+        return ReadResult::kError;
+      }
+      if (got == 0) break;
+      contents->append(buffer, got);
+    }
+    FromDiskText(contents);
+    return ReadResult::kOk;
+  }
+
+  bool AppendTextFile(const std::string& path, const std::string& text, bool durable) override {
+    // FILE_APPEND_DATA alone: every write goes to the end of the file, also
+    // when other processes append at the same time.
+    ScopedHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    if (!WriteAll(file.get(), ToDiskText(text))) return false;
+    if (durable && !FlushFileBuffers(file.get())) return false;
+    return file.Close();
+  }
+
+  bool ReplaceTextFile(const std::string& path, const std::string& text) override {
+    static std::atomic<unsigned> serial{0};
+    // In the same folder, so that the move is a rename on one volume.
+    std::string temp = path + "." + std::to_string(GetCurrentProcessId()) + "." +
+                       std::to_string(serial.fetch_add(1)) + ".tmp";
+    ScopedHandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    bool written = WriteAll(file.get(), ToDiskText(text)) && FlushFileBuffers(file.get());
+    written = file.Close() && written;
+    if (written) {
+      for (int attempt = 1;; ++attempt) {
+        if (MoveFileExA(temp.c_str(), path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+          return true;
+        }
+        DWORD error = GetLastError();
+        // Open elsewhere without delete sharing: that passes.
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+            attempt == kReplaceAttempts) {
+          break;
+        }
+        Sleep(kReplaceRetryMs);
+      }
+    }
+    DWORD error = GetLastError();
+    DeleteFileA(temp.c_str());
+    SetLastError(error);
+    return false;
+  }
+
+  void StartProgram(const std::string& program, const std::string& argument) override {
+    // The shell finds the program (program folder, PATH, App Paths) and does
+    // not wait for it.
+    ShellExecuteA(nullptr, nullptr, program.c_str(), argument.c_str(), nullptr, SW_SHOWNORMAL);
+  }
+
+  int LastError() override { return static_cast<int>(GetLastError()); }
+
+  std::string ErrorText(int code) override {
+    ScopedLocalMemory text;
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<LPSTR>(text.receive()), 0, nullptr);
+    if (length == 0 || text.get() == nullptr) return std::string();
+    std::string result(text.get(), length);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
+    return result;
+  }
+
+  std::string OsText() override {
+    OSVERSIONINFOA info;
+    ZeroMemory(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    BOOL have_record = GetVersionExA(&info);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    if (!have_record) return "OS Unknown";
+    OsVersionRecord record;
+    switch (info.dwPlatformId) {
+      case VER_PLATFORM_WIN32_NT:
+        record.platform = OsVersionRecord::Platform::kNt;
+        break;
+      case VER_PLATFORM_WIN32_WINDOWS:
+        record.platform = OsVersionRecord::Platform::kWin9x;
+        break;
+      default:
+        record.platform = OsVersionRecord::Platform::kOther;
+        break;
+    }
+    record.major = info.dwMajorVersion;
+    record.minor = info.dwMinorVersion;
+    record.build = info.dwBuildNumber;
+    info.szCSDVersion[sizeof info.szCSDVersion - 1] = '\0';
+    record.service_pack = info.szCSDVersion;
+    RegistryVersion registry;
+    if (record.platform == OsVersionRecord::Platform::kNt) registry = ReadRegistryVersion();
+    return OsVersionText(record, registry);
+  }
+
+  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name) override {
+    return std::make_unique<WindowsNamedMutex>(name);
+  }
+};
+
+}  // namespace
+
+Env* DefaultEnv() {
+  static WindowsEnv* env = new WindowsEnv();  // never destroyed: threads may outlive statics
+  return env;
+}
+
+bool ToLocalTime(int64_t unix_time, std::tm* local) {
+  __time64_t time = static_cast<__time64_t>(unix_time);
+  return _localtime64_s(local, &time) == 0;
+}
+
+}  // namespace vornlink
