@@ -1,5 +1,7 @@
 #include "cache/cache_file.h"
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "cache/trid.h"
@@ -58,10 +60,19 @@ std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t s
   return text;
 }
 
-// Index of the first line whose Trid equals `trid`, or lines.size().
-size_t FindTrid(const std::vector<std::string_view>& lines, const std::string& trid) {
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (!trid.empty() && TridOfLine(lines[i]) == trid) return i;
+// Index in `lines` (the lines of `contents`) of the first line whose Trid
+// equals `trid`, or lines.size(). An empty Trid matches nothing: it would
+// pick a short line that somebody else must see.
+size_t FindTrid(std::string_view contents, const std::vector<std::string_view>& lines,
+                const std::string& trid) {
+  if (trid.empty()) return lines.size();
+  for (std::string_view line : LinesContaining(contents, trid)) {
+    if (TridOfLine(line) != trid) continue;
+    // Both views point into `contents`, in order.
+    auto same = std::lower_bound(
+        lines.begin(), lines.end(), line.data(),
+        [](std::string_view candidate, const char* data) { return candidate.data() < data; });
+    return static_cast<size_t>(same - lines.begin());
   }
   return lines.size();
 }
@@ -97,16 +108,23 @@ std::string CleanLine(const TransactionFields& transaction, const std::string& s
   return line;
 }
 
+// The TransNo as the line holds it, so that a line break in it cannot split
+// the log entry either.
+std::string LoggedTransNo(const std::string& trans_no) {
+  bool ignored = false;
+  return Sanitised(trans_no, /*keep_commas=*/false, &ignored);
+}
+
 void LogAdded(const std::string& trans_no, const std::string& trid) {
   LogPrint('c', "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> SUCCESS",
-           trans_no.c_str(), trid.c_str());
+           LoggedTransNo(trans_no).c_str(), trid.c_str());
 }
 
 void LogAddFailed(const std::string& trans_no, const std::string& trid) {
   LogPrint('*',
            "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> Could not "
            "open cache file -> FAILED",
-           trans_no.c_str(), trid.c_str());
+           LoggedTransNo(trans_no).c_str(), trid.c_str());
 }
 
 void LogDeleteFailed(const std::string& trid, const char* reason) {
@@ -121,7 +139,13 @@ void LogNotFound(const std::string& trid) {
 
 }  // namespace
 
-std::string CacheFilePath() { return ModuleFileWithExtension("$$$"); }
+std::string CacheFilePath() {
+  std::string path = ModuleFileWithExtension("$$$");
+  // A module file without an extension would otherwise be its own cache
+  // file, and the first transaction would be appended to the module.
+  if (!path.empty() && path == GetEnv()->ModulePath()) path.append(".$$$");
+  return path;
+}
 
 CacheLock::CacheLock() { CacheMutex().Lock(); }
 CacheLock::~CacheLock() { CacheMutex().Unlock(); }
@@ -173,7 +197,7 @@ int DeleteTrid(const std::string& trid) {
     return 0;
   }
   std::vector<std::string_view> lines = SplitLines(contents);
-  size_t found = FindTrid(lines, trid);
+  size_t found = FindTrid(contents, lines, trid);
   if (found == lines.size()) {
     LogNotFound(trid);
     return 1;
@@ -200,7 +224,7 @@ int RequeueReplacing(const CacheRecord& record) {
     return 0;
   }
   std::vector<std::string_view> lines = SplitLines(contents);
-  size_t found = FindTrid(lines, old_trid);
+  size_t found = FindTrid(contents, lines, old_trid);
   if (found == lines.size()) {
     LogNotFound(old_trid);
     return 0;
@@ -208,8 +232,8 @@ int RequeueReplacing(const CacheRecord& record) {
   // The new Trid must differ from every line's, the dropped one's included.
   const std::string trid = MakeUniqueTrid(contents);
   std::string text = JoinLinesExcept(lines, found);
-  text.append(CleanLine(record.transaction(), record.status(), trid, std::string(),
-                        record.message()));
+  text.append(
+      CleanLine(record.transaction(), record.status(), trid, std::string(), record.message()));
   text.push_back('\n');
   if (!GetEnv()->ReplaceTextFile(path, text)) {
     LogDeleteFailed(old_trid, "Could not write file");

@@ -1,5 +1,7 @@
 #include "cache/cache_record.h"
 
+#include "settings/text_lines.h"
+
 namespace vornlink {
 namespace {
 
@@ -30,6 +32,27 @@ std::string_view TridOfLine(std::string_view line) {
   std::string_view rest = line;
   for (size_t i = 0; i < CacheRecord::kTrid; ++i) TakeField(&rest);
   return TakeField(&rest);
+}
+
+std::vector<std::string_view> LinesContaining(std::string_view text, std::string_view needle) {
+  if (needle.empty()) return SplitLines(text);
+  std::vector<std::string_view> lines;
+  size_t from = 0;
+  for (;;) {
+    size_t at = text.find(needle, from);
+    if (at == std::string_view::npos) break;
+    size_t before = text.rfind('\n', at);
+    size_t start = before == std::string_view::npos ? 0 : before + 1;
+    size_t end = text.find('\n', at);
+    size_t line_end = end == std::string_view::npos ? text.size() : end;
+    if (end != std::string_view::npos && line_end > start && text[line_end - 1] == '\r') {
+      --line_end;
+    }
+    lines.push_back(text.substr(start, line_end - start));
+    if (end == std::string_view::npos) break;
+    from = end + 1;
+  }
+  return lines;
 }
 
 std::string FormatCacheLine(const TransactionFields& transaction, std::string_view status,

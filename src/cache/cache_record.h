@@ -13,6 +13,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vornlink {
 
@@ -43,6 +44,12 @@ void ParseCacheLine(std::string_view line, CacheRecord* record);
 
 // Field 14 of a line, without splitting the rest.
 std::string_view TridOfLine(std::string_view line);
+
+// The lines of `text`, cut as SplitLines cuts them, that contain `needle`
+// (which holds no line feed), in order; every line when `needle` is empty.
+// A quick sieve for a Trid: only these lines can carry it, and a long cache
+// is searched far faster than its lines are split into fields.
+std::vector<std::string_view> LinesContaining(std::string_view text, std::string_view needle);
 
 // Joins the fields into one line (without line end).
 std::string FormatCacheLine(const TransactionFields& transaction, std::string_view status,

@@ -6,7 +6,6 @@
 
 #include "cache/cache_record.h"
 #include "platform/env.h"
-#include "settings/text_lines.h"
 
 namespace vornlink {
 namespace {
@@ -44,12 +43,11 @@ std::string MakeTrid() {
 
 std::string MakeUniqueTrid(std::string_view cache_text) {
   Env* env = GetEnv();
-  const std::vector<std::string_view> lines = SplitLines(cache_text);
   for (;;) {
     const int64_t now = env->UnixTime();
     const std::string second = TridSecond(now);
     std::bitset<kTridsPerSecond> taken;
-    for (std::string_view line : lines) {
+    for (std::string_view line : LinesContaining(cache_text, second)) {
       std::string_view trid = TridOfLine(line);
       if (trid.size() == kTridLength && trid.substr(0, second.size()) == second &&
           trid[second.size()] == '0' && IsDigits(trid.substr(second.size() + 1))) {
