@@ -61,7 +61,9 @@ fi
 build_preset() {
   local preset=$1
   echo "=== build $preset"
-  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j"$jobs"
+  # -k 0: a target that fails to build does not keep the others from being
+  # built and tested.
+  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j"$jobs" -- -k 0
 }
 
 build_posix_probe() {
