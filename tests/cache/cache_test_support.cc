@@ -69,8 +69,8 @@ size_t FieldCount(std::string_view line) {
 std::string HelperPath() {
   std::string self;
 #ifdef _WIN32
-  char* program = nullptr;
-  if (_get_pgmptr(&program) == 0 && program != nullptr) self = program;
+  // The C runtime's full path of the running program.
+  if (_pgmptr != nullptr) self = _pgmptr;
   const char* name = "cache_helper.exe";
 #else
   char buffer[4096];
