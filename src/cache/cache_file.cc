@@ -49,9 +49,13 @@ bool ReadCache(const std::string& path, std::string* contents) {
   return false;
 }
 
-// The file without the line at `skip` (every line ends with "\n").
-std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t skip) {
+// The file without the line at `skip` (every line ends with "\n"), with
+// room for `spare` more bytes.
+std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t skip, size_t spare) {
+  size_t size = spare;
+  for (std::string_view line : lines) size += line.size() + 1;
   std::string text;
+  text.reserve(size);
   for (size_t i = 0; i < lines.size(); ++i) {
     if (i == skip) continue;
     text.append(lines[i]);
@@ -202,7 +206,7 @@ int DeleteTrid(const std::string& trid) {
     LogNotFound(trid);
     return 1;
   }
-  if (!GetEnv()->ReplaceTextFile(path, JoinLinesExcept(lines, found))) {
+  if (!GetEnv()->ReplaceTextFile(path, JoinLinesExcept(lines, found, 0))) {
     LogDeleteFailed(trid, "Could not write file");
     return 0;
   }
@@ -231,9 +235,10 @@ int RequeueReplacing(const CacheRecord& record) {
   }
   // The new Trid must differ from every line's, the dropped one's included.
   const std::string trid = MakeUniqueTrid(contents);
-  std::string text = JoinLinesExcept(lines, found);
-  text.append(
-      CleanLine(record.transaction(), record.status(), trid, std::string(), record.message()));
+  const std::string line =
+      CleanLine(record.transaction(), record.status(), trid, std::string(), record.message());
+  std::string text = JoinLinesExcept(lines, found, line.size() + 1);
+  text.append(line);
   text.push_back('\n');
   if (!GetEnv()->ReplaceTextFile(path, text)) {
     LogDeleteFailed(old_trid, "Could not write file");

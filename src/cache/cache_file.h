@@ -20,7 +20,10 @@
 
 namespace vornlink {
 
-// The cache file's path.
+// The cache file's path: the module's with the extension "$$$" (Name.$$$
+// beside Name.dll); a module file without an extension gets ".$$$" added,
+// so that the module itself is never written to. Empty when the module's
+// path is unknown: nothing is read or written then.
 std::string CacheFilePath();
 
 // Holds the cache mutex from construction to destruction.

@@ -134,7 +134,7 @@ TEST_F(CacheFileTest, AddAppendsDurableFreshLinesBesideTheModule) {
                                 "Trid[201403070905020790] -> SUCCESS"}));
 }
 
-TEST_F(CacheFileTest, ModuleWithoutExtensionIsNeverWrittenTo) {
+TEST_F(CacheFileTest, CacheNeverLandsInTheModuleItself) {
   if (dir_.path().find('.') != std::string::npos) GTEST_SKIP() << "a dot in " << dir_.path();
   const std::string module = dir_.File("Vornlink");
   WriteBytes(module, "module image");
@@ -144,6 +144,12 @@ TEST_F(CacheFileTest, ModuleWithoutExtensionIsNeverWrittenTo) {
   EXPECT_EQ(Add("1"), 1);
   EXPECT_EQ(ReadBytes(module), "module image");
   EXPECT_EQ(DiskLines(module + ".$$$").size(), 1u);
+
+  // No module path, no cache file (not one in the current folder either).
+  env_.set_module_path("");
+  EXPECT_EQ(CacheFilePath(), "");
+  EXPECT_EQ(Add("2"), 0);
+  EXPECT_FALSE(testing::FileExists(".$$$"));
 }
 
 TEST_F(CacheFileTest, CommasAndLineBreaksInTheTransactionBecomeBlanks) {
