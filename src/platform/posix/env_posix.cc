@@ -1,7 +1,9 @@
 // Env for Linux and other POSIX systems.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -66,6 +69,30 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Removes the temporary files that replacements of `path` by processes that
+// died in the middle left behind ("<name>.<pid>.<n>.tmp" of a process that no
+// longer exists).
+void RemoveStaleTemporaries(const std::string& folder, const std::string& path) {
+  size_t slash = path.rfind('/');
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    constexpr size_t kSuffix = 4;  // ".tmp"
+    if (name.size() <= prefix.size() + kSuffix || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - kSuffix, kSuffix, ".tmp") != 0) {
+      continue;
+    }
+    long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid <= 0 || pid == getpid()) continue;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
+}
+
 bool SyncFolder(const std::string& folder) {
   ScopedFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return fd.valid() && fsync(fd.get()) == 0;
@@ -82,9 +109,17 @@ class FlockMutex : public CrossProcessMutex {
 
   void Lock() override {
     threads_.lock();
+    if (fd_ >= 0 && owner_ != getpid()) {
+      // A child made by fork shares the parent's open lock file, and with it
+      // the parent's lock: it needs one of its own. Closing the inherited
+      // descriptor leaves the parent's lock alone.
+      close(fd_);
+      fd_ = -1;
+    }
     if (fd_ < 0) {
       fd_ = open(path_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
       if (fd_ >= 0) fchmod(fd_, 0666);  // every user's processes share it
+      owner_ = getpid();
     }
     if (fd_ < 0) return;  // no lock file: threads of this process are still held off
     while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
@@ -99,7 +134,8 @@ class FlockMutex : public CrossProcessMutex {
  private:
   const std::string path_;
   std::mutex threads_;
-  int fd_ = -1;  // guarded by threads_
+  int fd_ = -1;       // guarded by threads_
+  pid_t owner_ = 0;  // the process that opened fd_
 };
 
 class PosixEnv : public Env {
@@ -156,7 +192,11 @@ class PosixEnv : public Env {
     contents->clear();
     ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kError;
-    char buffer[16384];
+    struct stat info;
+    if (fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+      contents->reserve(static_cast<size_t>(info.st_size));
+    }
+    char buffer[65536];
     for (;;) {
       ssize_t got = read(fd.get(), buffer, sizeof buffer);
       if (got < 0) {
@@ -189,7 +229,9 @@ class PosixEnv : public Env {
       unlink(temp.c_str());
       return false;
     }
-    return SyncFolder(folder);
+    bool synced = SyncFolder(folder);
+    RemoveStaleTemporaries(folder, path);
+    return synced;
   }
 
   void StartProgram(const std::string& program, const std::string& argument) override {
