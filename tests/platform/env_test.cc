@@ -4,6 +4,11 @@
 #include "platform/env.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -60,11 +65,23 @@ bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
   return true;
 }
 
+int ProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<int>(getpid());
+#endif
+}
+
 // The helper's roles: "wait" reports that it is about to lock, locks,
 // reports that it holds the mutex, unlocks; "die" locks and ends without
-// unlocking.
+// unlocking; "pid" writes its process id.
 int RunHelper(const std::string& role) {
   std::string folder = Variable(kFolderVariable);
+  if (role == "pid") {
+    WriteBytes(folder + kPathSeparator + "pid", std::to_string(ProcessId()));
+    return 0;
+  }
   std::unique_ptr<CrossProcessMutex> mutex = DefaultEnv()->NewNamedMutex(Variable(kMutexVariable));
   if (role == "wait") {
     WriteBytes(folder + kPathSeparator + "waiting", "");
@@ -191,6 +208,26 @@ TEST_F(EnvTest, ReplaceIsWholeAndLeavesNothingBehind) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"cache.$$$", "fresh.txt"}));
+}
+
+// A process that ends in the middle of a replace leaves its temporary file;
+// the next replace of the same file removes it, and only such ones.
+TEST_F(EnvTest, ReplaceRemovesTemporariesOfEndedProcesses) {
+  ASSERT_EQ(RunHelperProcess("pid", "unused", dir_.path()), 0);
+  const std::string ended = ReadBytes(dir_.File("pid"));
+  ASSERT_FALSE(ended.empty());
+  const std::string target = dir_.File("Vornlink.$$$");
+  const std::string left = target + "." + ended + ".0.tmp";
+  const std::string ours = target + "." + std::to_string(ProcessId()) + ".999.tmp";
+  const std::string other_file = dir_.File("Other.$$$") + "." + ended + ".0.tmp";
+  for (const std::string& path : {left, ours, other_file}) {
+    WriteBytes(path, "partial");
+  }
+  ASSERT_TRUE(env_->ReplaceTextFile(target, "new\n"));
+  EXPECT_FALSE(FileExists(left));
+  EXPECT_TRUE(FileExists(ours));
+  EXPECT_TRUE(FileExists(other_file));
+  EXPECT_EQ(ReadBytes(target), OnDisk("new\n"));
 }
 
 // Readers that run while the file is replaced see the old or the new

@@ -84,6 +84,53 @@ bool WriteAll(HANDLE file, const std::string& data) {
   return true;
 }
 
+// True when no process `pid` runs any more. Processes that cannot be
+// looked at (another user's) count as running.
+bool ProcessHasEnded(DWORD pid) {
+  ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  if (!process.valid()) return GetLastError() == ERROR_INVALID_PARAMETER;
+  return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+// Digits from `*at`, moving it past them; false when there are none.
+bool ParseNumber(const std::string& text, size_t* at, unsigned long long* value) {
+  size_t start = *at;
+  *value = 0;
+  while (*at < text.size() && text[*at] >= '0' && text[*at] <= '9' && *at - start < 12) {
+    *value = *value * 10 + static_cast<unsigned>(text[*at] - '0');
+    ++*at;
+  }
+  return *at > start;
+}
+
+// Removes what replacements of `path` by processes that ended in the middle
+// left behind: "<name>.<pid>.<n>.tmp" (see ReplaceTextFile) of a process
+// that no longer runs.
+void RemoveStaleTemporaries(const std::string& path) {
+  size_t folder_end = path.find_last_of("\\/");
+  const std::string folder = folder_end == std::string::npos ? "" : path.substr(0, folder_end + 1);
+  const std::string prefix = path.substr(folder.size()) + ".";
+  WIN32_FIND_DATAA found;
+  ScopedFind search(FindFirstFileA((path + ".*.tmp").c_str(), &found));
+  if (!search.valid()) return;
+  do {
+    const std::string name = found.cFileName;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        name.compare(0, prefix.size(), prefix) != 0) {
+      continue;
+    }
+    size_t at = prefix.size();
+    unsigned long long pid = 0;
+    unsigned long long serial = 0;
+    if (!ParseNumber(name, &at, &pid) || at >= name.size() || name[at++] != '.' ||
+        !ParseNumber(name, &at, &serial) || name.compare(at, std::string::npos, ".tmp") != 0) {
+      continue;
+    }
+    if (pid == 0 || pid > 0xFFFFFFFFull || pid == GetCurrentProcessId()) continue;
+    if (ProcessHasEnded(static_cast<DWORD>(pid))) DeleteFileA((folder + name).c_str());
+  } while (FindNextFileA(search.get(), &found));
+}
+
 // A named Windows mutex. The in-process mutex in front of it keeps the
 // behaviour the same as on the other platforms (not recursive) and still
 // holds this process's threads off if the named one cannot be created.
@@ -250,6 +297,7 @@ class WindowsEnv : public Env {
       for (int attempt = 1;; ++attempt) {
         if (MoveFileExA(temp.c_str(), path.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+          RemoveStaleTemporaries(path);
           return true;
         }
         DWORD error = GetLastError();

@@ -31,6 +31,23 @@ class ScopedHandle {
   HANDLE handle_;
 };
 
+// A search opened by FindFirstFile.
+class ScopedFind {
+ public:
+  explicit ScopedFind(HANDLE search) : search_(search) {}
+  ~ScopedFind() {
+    if (valid()) FindClose(search_);
+  }
+  ScopedFind(const ScopedFind&) = delete;
+  ScopedFind& operator=(const ScopedFind&) = delete;
+
+  HANDLE get() const { return search_; }
+  bool valid() const { return search_ != INVALID_HANDLE_VALUE && search_ != nullptr; }
+
+ private:
+  HANDLE search_;
+};
+
 // An open registry key.
 class ScopedRegKey {
  public:
