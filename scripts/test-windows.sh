@@ -23,6 +23,15 @@ started=$(date +%s)
 # Wine answers in the Western code page whatever the machine's language.
 export LC_ALL=C.UTF-8
 
+# Tests that load a copy of the DLL cannot remove it while they run (Windows
+# keeps a loaded module's file), so their scratch folders stay in the Wine
+# prefix's temp folder. Clear out those of earlier runs.
+wine_prefix="${VORNLINK_WINEPREFIX:-${HOME:-/tmp}/.cache/vornlink-wine}"
+if [ -d "$wine_prefix/drive_c/users" ]; then
+  find "$wine_prefix"/drive_c/users/*/Temp -maxdepth 1 -name 'vornlink-test-*' -mmin +60 \
+    -exec rm -rf {} + 2>/dev/null
+fi
+
 checks_passed=0
 checks_failed=0
 failures=()
