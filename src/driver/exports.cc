@@ -46,17 +46,16 @@ int32_t VORNLINK_CDECL StopService(void) {
   return Guarded("StopService", int32_t{0}, [] { return Service::Instance().Stop(); });
 }
 
-void VORNLINK_CDECL ForwardTransaction2(const char* trans_no, const char* job_no,
-                                        const char* date, const char* time, const char* user_id,
-                                        const char* field04, const char* field05,
-                                        const char* fluid_key, const char* fluid_name,
-                                        const char* fluid_part_no, const char* quantity,
-                                        const char* field08) {
+void VORNLINK_CDECL ForwardTransaction2(const char* trans_no, const char* job_no, const char* date,
+                                        const char* time, const char* user_id, const char* field04,
+                                        const char* field05, const char* fluid_key,
+                                        const char* fluid_name, const char* fluid_part_no,
+                                        const char* quantity, const char* field08) {
   Guarded("ForwardTransaction", 0, [&] {
-    Service::Instance().ForwardTransaction(
-        {Text(trans_no), Text(job_no), Text(date), Text(time), Text(user_id), Text(field04),
-         Text(field05), Text(fluid_key), Text(fluid_name), Text(fluid_part_no), Text(quantity),
-         Text(field08)});
+    Service::Instance().ForwardTransaction({Text(trans_no), Text(job_no), Text(date), Text(time),
+                                            Text(user_id), Text(field04), Text(field05),
+                                            Text(fluid_key), Text(fluid_name), Text(fluid_part_no),
+                                            Text(quantity), Text(field08)});
     return 0;
   });
 }

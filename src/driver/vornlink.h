@@ -41,13 +41,14 @@ VORNLINK_EXPORT int32_t VORNLINK_CDECL StopService(void);
 VORNLINK_EXPORT void VORNLINK_CDECL ForwardTransaction2(
     const char* trans_no, const char* job_no, const char* date, const char* time,
     const char* user_id, const char* field04, const char* field05, const char* fluid_key,
-    const char* fluid_name, const char* fluid_part_no, const char* quantity,
-    const char* field08);
+    const char* fluid_name, const char* fluid_part_no, const char* quantity, const char* field08);
 /* As ForwardTransaction2, with `fluid_name` also the default part number. */
-VORNLINK_EXPORT void VORNLINK_CDECL ForwardTransaction(
-    const char* trans_no, const char* job_no, const char* date, const char* time,
-    const char* user_id, const char* field04, const char* field05, const char* fluid_key,
-    const char* fluid_name, const char* quantity, const char* field08);
+VORNLINK_EXPORT void VORNLINK_CDECL ForwardTransaction(const char* trans_no, const char* job_no,
+                                                       const char* date, const char* time,
+                                                       const char* user_id, const char* field04,
+                                                       const char* field05, const char* fluid_key,
+                                                       const char* fluid_name, const char* quantity,
+                                                       const char* field08);
 /* 1 when the DMS knows the job, else 0. With a callback registered: 0 at
  * once, and the callback gets the answer from a thread of the driver. */
 VORNLINK_EXPORT int32_t VORNLINK_CDECL IsJobnoValid(const char* job_no);

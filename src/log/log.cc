@@ -152,9 +152,9 @@ void LogLoaded() {
       std::lock_guard<std::mutex> lock(state.mutex);
       max_lines = state.max_lines;
     }
-    LogPrint('.', "%s is loaded at [0x%8.8X] v[%s] logflags[%s] maxlines[%d]",
-             module_path.c_str(), static_cast<unsigned>(env->ModuleLoadAddress()),
-             VersionText().c_str(), LogFlagsText().c_str(), static_cast<int>(max_lines));
+    LogPrint('.', "%s is loaded at [0x%8.8X] v[%s] logflags[%s] maxlines[%d]", module_path.c_str(),
+             static_cast<unsigned>(env->ModuleLoadAddress()), VersionText().c_str(),
+             LogFlagsText().c_str(), static_cast<int>(max_lines));
   }
   LogPrint('.', "OS: %s", env->OsText().c_str());
 }

@@ -81,8 +81,7 @@ class Env {
   virtual ReadResult ReadTextFile(const std::string& path, std::string* contents) = 0;
   // Appends `text` at the end of the file, creating it when missing. With
   // `durable` the data has reached the disk when this returns true.
-  virtual bool AppendTextFile(const std::string& path, const std::string& text,
-                              bool durable) = 0;
+  virtual bool AppendTextFile(const std::string& path, const std::string& text, bool durable) = 0;
   // Replaces the whole file by `text` in one step: readers and a crash at
   // any moment see either the old or the new content, never a mix or a
   // shortened file. Durable when it returns true.

@@ -29,8 +29,8 @@ class Event {
   // again by this wait), false when the time ran out.
   bool Wait(uint32_t milliseconds) {
     std::unique_lock<std::mutex> lock(mutex_);
-    bool was_set = changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                     [this] { return set_; });
+    bool was_set =
+        changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return set_; });
     set_ = false;
     return was_set;
   }

@@ -10,8 +10,8 @@ namespace vornlink {
 namespace {
 
 // The second and third segments of a slash path ("" where missing).
-void SectionAndValueNames(std::string_view path, std::string_view* section,
-                          std::string_view* value, bool* whole_section) {
+void SectionAndValueNames(std::string_view path, std::string_view* section, std::string_view* value,
+                          bool* whole_section) {
   std::vector<std::string_view> segments;
   size_t start = 0;
   while (segments.size() < 3) {

@@ -70,8 +70,8 @@ class ExportsTest : public ::testing::Test {
 
   // Forwards a transaction with this quantity and fluid key.
   void Forward(const char* trans_no, const char* quantity, const char* fluid_key = "4") {
-    api_.forward_transaction2(trans_no, "123456.A", "140604", "111030", "7", "F04", "12",
-                              fluid_key, "Default Oil", "DEF-1", quantity, "0");
+    api_.forward_transaction2(trans_no, "123456.A", "140604", "111030", "7", "F04", "12", fluid_key,
+                              "Default Oil", "DEF-1", quantity, "0");
   }
 
   // The cache lines, line ends removed.
@@ -166,25 +166,24 @@ TEST_F(ExportsTest, FluidNameAndPartNumberComeFromTheIni) {
   WriteIni("[FluidName]\n3=ATF\n[FluidPartNo]\n3=ATF-99\n");
   Forward("1", "1", "3");
   Forward("2", "1", "4");
-  api_.forward_transaction("3", "123456.A", "140604", "111030", "7", "F04", "12", "9",
-                           "Motor Oil", "2.5", "1");
+  api_.forward_transaction("3", "123456.A", "140604", "111030", "7", "F04", "12", "9", "Motor Oil",
+                           "2.5", "1");
   std::vector<std::string> lines = CacheLines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].rfind("1,123456.A,140604,111030,7,F04,12,3,ATF,ATF-99,1,0,0,", 0), 0u);
-  EXPECT_EQ(lines[1].rfind("2,123456.A,140604,111030,7,F04,12,4,Default Oil,DEF-1,1,0,0,", 0),
-            0u);
+  EXPECT_EQ(lines[1].rfind("2,123456.A,140604,111030,7,F04,12,4,Default Oil,DEF-1,1,0,0,", 0), 0u);
   EXPECT_EQ(lines[2].rfind("3,123456.A,140604,111030,7,F04,12,9,Motor Oil,Motor Oil,2.5,1,0,", 0),
             0u);
   // A fresh line: Status 0, an 18-digit Trid, reserved 0, empty message.
-  EXPECT_EQ(lines[0].size(), std::string("1,123456.A,140604,111030,7,F04,12,3,ATF,ATF-99,1,0,0,")
-                                     .size() + 18 + 3);
+  EXPECT_EQ(lines[0].size(),
+            std::string("1,123456.A,140604,111030,7,F04,12,3,ATF,ATF-99,1,0,0,").size() + 18 + 3);
   EXPECT_EQ(lines[0].substr(lines[0].size() - 3), ",0,");
 }
 
 TEST_F(ExportsTest, NullTextsAreEmptyTexts) {
   WriteIni("[ForwardTransaction]\nAllowZeroTransaction=1\n");
-  api_.forward_transaction2(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                            nullptr, nullptr, nullptr, nullptr, nullptr);
+  api_.forward_transaction2(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr);
   api_.forward_transaction(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr, nullptr);
   EXPECT_EQ(api_.is_jobno_valid(nullptr), 0);

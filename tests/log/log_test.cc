@@ -58,8 +58,8 @@ TEST_F(LogTest, FlagMaskSelectsLowercaseAreas) {
   LogWriteLine('*', "star");
   LogWriteLine('.', "dot");
   LogWriteLine('#', "other");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"-c-c", "-h-h", "-i-i", "-*-star", "-.-dot",
-                                                 "-#-other"}));
+  EXPECT_EQ(Entries(),
+            (std::vector<std::string>{"-c-c", "-h-h", "-i-i", "-*-star", "-.-dot", "-#-other"}));
 }
 
 TEST_F(LogTest, MinusModeExcludesOtherCharactersButNeverStarOrDot) {

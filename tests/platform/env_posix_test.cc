@@ -1,10 +1,9 @@
 // What the POSIX Env does about processes that die or fork.
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>

@@ -30,8 +30,7 @@ TEST(ReadSettingTest, TagsAreCutByLengthNotCompared) {
   // A value line shorter than both tags gives nothing rather than a bad cut.
   EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "<Log>\n<FileName>ab\n</Log>\n"), "");
   EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "<Log>\n<FileName>\n</Log>\n"), "");
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "<Log>\n<FileName></FileName>\n</Log>\n"),
-            "");
+  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "<Log>\n<FileName></FileName>\n</Log>\n"), "");
 }
 
 TEST(ReadSettingTest, SectionLinesMustBeExactAfterTheIndent) {

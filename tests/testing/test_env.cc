@@ -31,9 +31,7 @@ TempDir::~TempDir() {
   fs::remove_all(path_, error);
 }
 
-std::string TempDir::File(const std::string& name) const {
-  return path_ + kPathSeparator + name;
-}
+std::string TempDir::File(const std::string& name) const { return path_ + kPathSeparator + name; }
 
 void WriteBytes(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -123,8 +123,8 @@ int Session(const DriverApi& api, std::istream& in, std::ostream& out, std::ostr
 
 bool NeedArgs(const std::vector<std::string>& words, size_t wanted, std::ostream& err) {
   if (words.size() - 1 == wanted) return true;
-  err << "vornlink: " << words[0] << " takes " << wanted << " argument(s), not "
-      << words.size() - 1 << "\n";
+  err << "vornlink: " << words[0] << " takes " << wanted << " argument(s), not " << words.size() - 1
+      << "\n";
   return false;
 }
 

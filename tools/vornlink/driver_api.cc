@@ -8,10 +8,10 @@ namespace vornlink {
 #define VORNLINK_SERVER_EXPORT "Server"
 #endif
 
-const char* const kExportNames[10] = {
-    "ExecuteService", "StopService",    "ForwardTransaction2", "ForwardTransaction",
-    "IsJobnoValid",   "SetCallback",    "GetServiceName",      "GetAPIVersion",
-    "Properties",     VORNLINK_SERVER_EXPORT};
+const char* const kExportNames[10] = {"ExecuteService",      "StopService",   "ForwardTransaction2",
+                                      "ForwardTransaction",  "IsJobnoValid",  "SetCallback",
+                                      "GetServiceName",      "GetAPIVersion", "Properties",
+                                      VORNLINK_SERVER_EXPORT};
 
 namespace {
 

@@ -13,14 +13,13 @@ namespace vornlink {
 
 struct DriverApi {
   using IntFunction = int32_t(VORNLINK_CDECL*)(void);
-  using Forward2Function = void(VORNLINK_CDECL*)(const char*, const char*, const char*,
+  using Forward2Function = void(VORNLINK_CDECL*)(const char*, const char*, const char*, const char*,
+                                                 const char*, const char*, const char*, const char*,
                                                  const char*, const char*, const char*,
-                                                 const char*, const char*, const char*,
-                                                 const char*, const char*, const char*);
-  using ForwardFunction = void(VORNLINK_CDECL*)(const char*, const char*, const char*,
-                                                const char*, const char*, const char*,
-                                                const char*, const char*, const char*,
-                                                const char*, const char*);
+                                                 const char*);
+  using ForwardFunction = void(VORNLINK_CDECL*)(const char*, const char*, const char*, const char*,
+                                                const char*, const char*, const char*, const char*,
+                                                const char*, const char*, const char*);
   using ValidateFunction = int32_t(VORNLINK_CDECL*)(const char*);
   using SetCallbackFunction = void(VORNLINK_CDECL*)(KmrValidationCallback);
   using NameFunction = const char*(VORNLINK_CDECL*)(void);

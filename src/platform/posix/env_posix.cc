@@ -134,7 +134,7 @@ class FlockMutex : public CrossProcessMutex {
  private:
   const std::string path_;
   std::mutex threads_;
-  int fd_ = -1;       // guarded by threads_
+  int fd_ = -1;      // guarded by threads_
   pid_t owner_ = 0;  // the process that opened fd_
 };
 
@@ -219,8 +219,8 @@ class PosixEnv : public Env {
   bool ReplaceTextFile(const std::string& path, const std::string& text) override {
     static std::atomic<unsigned> serial{0};
     std::string folder = FolderOf(path);
-    std::string temp = path + "." + std::to_string(getpid()) + "." +
-                       std::to_string(serial.fetch_add(1)) + ".tmp";
+    std::string temp =
+        path + "." + std::to_string(getpid()) + "." + std::to_string(serial.fetch_add(1)) + ".tmp";
     ScopedFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!fd.valid()) return false;
     bool written = WriteAll(fd.get(), text.data(), text.size()) && fsync(fd.get()) == 0;
@@ -239,8 +239,7 @@ class PosixEnv : public Env {
     // once; the program then belongs to init, so it never becomes our zombie
     // and nothing in this process has to wait for it.
     std::string script = "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &";
-    const char* args[] = {"sh", "-c", script.c_str(), program.c_str(), argument.c_str(),
-                          nullptr};
+    const char* args[] = {"sh", "-c", script.c_str(), program.c_str(), argument.c_str(), nullptr};
     pid_t shell = 0;
     if (posix_spawnp(&shell, "sh", nullptr, nullptr, const_cast<char* const*>(args), environ) !=
         0) {
