@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "exchange/failure_text.h"
@@ -13,151 +15,202 @@ constexpr char kIllegal[] = "f[ExtFormat] t[Illegal Format String]";
 constexpr char kBadOrdinal[] =
     "f[ExtFormat] t[At least one %@ expresion does not follow by two correct alfanumeric "
     "ordinals]";
+constexpr char kBadDateTime[] = "f[ExtFormat] t[DateAndTime has wrong format]";
 
-// The failure text `format` throws, or "no failure: <result>".
-std::string FailureOf(const ExtFormat& ext, const std::string& format) {
+std::string Missing(const std::string& ordinal) {
+  return "f[ExtFormat] t[Ordinal does not exist in this context] @[" + ordinal + "]";
+}
+
+// The expanded template, or the failure text it throws.
+std::string Expand(const ExtFormat& ext, const std::string& format) {
   try {
-    return "no failure: " + ext.Format(format);
+    return ext.Format(format);
   } catch (const FailureText& failure) {
     return failure.text();
   }
 }
 
-class ExtFormatTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ext_.AddInt("01", 42);
-    ext_.AddInt("02", -7);
-    ext_.AddString("21", "Motor oil");
-    ext_.AddDouble("K9", 1500.0);
-    ext_.AddDouble("08", 2.345);
-    ext_.AddString("FU", "http://dms.example:8080/ws");
+TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
+  ExtFormat ext;
+  ext.AddInt("01", 42);
+  ext.AddInt("02", -7);
+  ext.AddString("21", "Motor oil");
+  ext.AddString("TX", std::string("a%sb\0c", 6));
+  ext.AddDouble("K9", 1500.0);
+  ext.AddDouble("08", 2.345);
+  const struct {
+    std::string format;
+    std::string expected;
+  } kCases[] = {
+      // "%%" is one '%' and starts no expression.
+      {"", ""},
+      {"100%% sure, %%@01 stays", "100% sure, %@01 stays"},
+      {"%%%%", "%%"},
+      // Each value in its type, formatted as printf would.
+      {"<id>%@01</id><n>%@21</n>", "<id>42</id><n>Motor oil</n>"},
+      {"%@02|%@K9|%@08|%@01%@01", "-7|1500.000000|2.345000|4242"},
+      {"[%05@02|%.4@01|%--0-5@01]", "[-0007|0042|42   ]"},
+      {"[%08.2@K9|%.@08]", "[01500.00|2]"},
+      // As the C library does, '0' pads text with blanks.
+      {"[%12@21|%.5@21|%-7.3@21|%010@21]", "[   Motor oil|Motor|Mot    | Motor oil]"},
+      // Text is taken byte for byte: no conversion inside, no end at a zero.
+      {"%@TX|%.3@TX", std::string("a%sb\0c|a%s", 10)},
+      // Only digits, '.' and '-' in the shape of a conversion may stand
+      // between '%' and '@'.
+      {"%5d", kIllegal},
+      {"50%", kIllegal},
+      {"%-5", kIllegal},
+      {"%+5@01", kIllegal},
+      {"%#@01", kIllegal},
+      {"%*@01", kIllegal},
+      {"%l@01", kIllegal},
+      {"%5-@01", kIllegal},
+      {"%1.2.3@01", kIllegal},
+      {"%.-2@08", kIllegal},
+      // Width and precision are bounded, so a typing error cannot exhaust
+      // memory.
+      {"%4097@01", kIllegal},
+      {"%.4097@08", kIllegal},
+      {"%99999999999999999999@21", kIllegal},
+      // '@' needs two ASCII letters or digits.
+      {"%@", kBadOrdinal},
+      {"abc %@0", kBadOrdinal},
+      {"%@0-", kBadOrdinal},
+      {"%@_a", kBadOrdinal},
+      {"%@\xc3\xa4", kBadOrdinal},
+      // Ordinals are compared byte for byte.
+      {"x%@TPy", Missing("TP")},
+      {"%@k9", Missing("k9")},
+      // The whole template is walked first; a conversion is judged after.
+      {"%@XX %5d", Missing("XX")},
+      {"%5d %@XX", kIllegal},
+      {"%5-@01 %@", kBadOrdinal},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.format);
+    EXPECT_EQ(Expand(ext, c.format), c.expected);
   }
-  ExtFormat ext_;
-};
-
-TEST_F(ExtFormatTest, TemplateWithoutExpressionsComesBackUnchangedButForDoublePercent) {
-  EXPECT_EQ(ext_.Format(""), "");
-  EXPECT_EQ(ext_.Format("<a>plain text\n</a>"), "<a>plain text\n</a>");
-  EXPECT_EQ(ext_.Format("100%% sure, %%@01 stays"), "100% sure, %@01 stays");
-  EXPECT_EQ(ext_.Format("%%%%"), "%%");
+  // The largest width, and the longest double, still format completely.
+  EXPECT_EQ(ext.Format("%4096@01").size(), 4096u);
+  ext.AddDouble("BG", 1e308);
+  EXPECT_EQ(ext.Format("%@BG").size(), 316u);  // 309 digits, '.', 6 decimals
 }
 
-TEST_F(ExtFormatTest, ExpressionsTakeTheirValuesInTheirTypes) {
-  EXPECT_EQ(ext_.Format("<id>%@01</id><n>%@21</n>"), "<id>42</id><n>Motor oil</n>");
-  EXPECT_EQ(ext_.Format("%@02|%@K9|%@08"), "-7|1500.000000|2.345000");
-  EXPECT_EQ(ext_.Format("%@FU"), "http://dms.example:8080/ws");
-  EXPECT_EQ(ext_.Format("%@01%@01"), "4242");
-}
-
-TEST_F(ExtFormatTest, WidthPrecisionAndFlagsWorkAsInPrintf) {
-  EXPECT_EQ(ext_.Format("[%5@01]"), "[   42]");
-  EXPECT_EQ(ext_.Format("[%-5@01]"), "[42   ]");
-  EXPECT_EQ(ext_.Format("[%05@01]"), "[00042]");
-  EXPECT_EQ(ext_.Format("[%05@02]"), "[-0007]");
-  EXPECT_EQ(ext_.Format("[%.4@01]"), "[0042]");
-  EXPECT_EQ(ext_.Format("[%-05@01]"), "[42   ]");
-  EXPECT_EQ(ext_.Format("[%08.2@K9]"), "[01500.00]");
-  EXPECT_EQ(ext_.Format("[%.1@08]"), "[2.3]");
-  EXPECT_EQ(ext_.Format("[%.@08]"), "[2]");
-  EXPECT_EQ(ext_.Format("[%-10@21]"), "[Motor oil ]");
-  EXPECT_EQ(ext_.Format("[%12@21]"), "[   Motor oil]");
-  EXPECT_EQ(ext_.Format("[%.5@21]"), "[Motor]");
-  EXPECT_EQ(ext_.Format("[%-7.3@21]"), "[Mot    ]");
-  // As the C library does: '0' does not pad text with zeros.
-  EXPECT_EQ(ext_.Format("[%010@21]"), "[ Motor oil]");
-}
-
-TEST_F(ExtFormatTest, TextValuesAreTakenByteForByte) {
-  ext_.AddString("TX", std::string("a%sb\0c", 6));
-  EXPECT_EQ(ext_.Format("%@TX"), std::string("a%sb\0c", 6));
-  EXPECT_EQ(ext_.Format("%.3@TX"), "a%s");
-}
-
-TEST_F(ExtFormatTest, PercentWithoutAtSignIsIllegal) {
-  EXPECT_EQ(FailureOf(ext_, "%5d"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%s"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "50%"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%-5"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%+5@01"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "% 5@01"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%#@01"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%*@01"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%l@01"), kIllegal);
-}
-
-TEST_F(ExtFormatTest, AtSignNeedsTwoLettersOrDigits) {
-  EXPECT_EQ(FailureOf(ext_, "%@"), kBadOrdinal);
-  EXPECT_EQ(FailureOf(ext_, "abc %@0"), kBadOrdinal);
-  EXPECT_EQ(FailureOf(ext_, "%@0-"), kBadOrdinal);
-  EXPECT_EQ(FailureOf(ext_, "%@ 1"), kBadOrdinal);
-  EXPECT_EQ(FailureOf(ext_, "%@_a"), kBadOrdinal);
-  EXPECT_EQ(FailureOf(ext_, "%@\xc3\xa4"), kBadOrdinal);
-}
-
-TEST_F(ExtFormatTest, UnknownOrdinalNamesItself) {
-  EXPECT_EQ(FailureOf(ext_, "x%@TPy"),
-            "f[ExtFormat] t[Ordinal does not exist in this context] @[TP]");
-  // Compared byte for byte: case matters.
-  EXPECT_EQ(FailureOf(ext_, "%@fu"),
-            "f[ExtFormat] t[Ordinal does not exist in this context] @[fu]");
-}
-
-TEST_F(ExtFormatTest, FirstFaultOfTheWalkIsReported) {
-  EXPECT_EQ(FailureOf(ext_, "%@XX %5d"),
-            "f[ExtFormat] t[Ordinal does not exist in this context] @[XX]");
-  EXPECT_EQ(FailureOf(ext_, "%5d %@XX"), kIllegal);
-  // A conversion the C library would not understand is only judged after
-  // the walk, so the walk's own fault comes first.
-  EXPECT_EQ(FailureOf(ext_, "%5-@01 %@"), kBadOrdinal);
-}
-
-TEST_F(ExtFormatTest, RunsOfDigitsDotsAndDashesThatAreNoConversionAreIllegal) {
-  EXPECT_EQ(FailureOf(ext_, "%5-@01"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%1.2.3@01"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%.-2@08"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%--0-5@01"), "no failure: 42   ");
-}
-
-TEST_F(ExtFormatTest, HugeWidthOrPrecisionIsIllegalInsteadOfExhaustingMemory) {
-  EXPECT_EQ(FailureOf(ext_, "%999999999@01"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%.999999999@08"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%99999999999999999999@21"), kIllegal);
-  EXPECT_EQ(FailureOf(ext_, "%4097@01"), kIllegal);
-  EXPECT_EQ(ext_.Format("%4096@01").size(), 4096u);
-  EXPECT_EQ(ext_.Format("%.4096@08").size(), 4098u);
-  // Extreme values still format completely.
-  ext_.AddDouble("BG", 1e308);
-  ext_.AddInt("MN", INT32_MIN);
-  EXPECT_EQ(ext_.Format("%@BG").size(), 316u);  // 309 digits, ".", 6 decimals
-  EXPECT_EQ(ext_.Format("%@MN"), "-2147483648");
-}
-
-TEST(ExtFormatRegistrationTest, OrdinalsMustBeTwoCharacters) {
+TEST(ExtFormatTest, OrdinalsAreTwoCharactersAndRegisteringAgainReplaces) {
   ExtFormat ext;
   ext.AddString("ABC", "three");
-  ext.AddString("A", "one");
-  ext.AddInt("", 1);
-  ext.AddDouble("ABCD", 1.0);
+  ext.AddInt("A", 1);
+  ext.AddDouble("", 1.0);
   EXPECT_TRUE(ext.entries().empty());
-  EXPECT_EQ(FailureOf(ext, "%@AB"), "f[ExtFormat] t[Ordinal does not exist in this context] @[AB]");
-}
 
-TEST(ExtFormatRegistrationTest, RegisteringAgainReplacesAndMovesToTheEnd) {
-  ExtFormat ext;
   ext.AddString("FU", "first");
   ext.AddInt("01", 1);
   ext.AddString("FU", "second");
   ASSERT_EQ(ext.entries().size(), 2u);
-  EXPECT_EQ(ext.entries()[0].ordinal, "01");
   EXPECT_EQ(ext.entries()[1].ordinal, "FU");
   EXPECT_EQ(ext.Format("%@FU"), "second");
-
-  // Another type under the same ordinal.
   ext.AddDouble("FU", 0.5);
-  EXPECT_EQ(ext.Format("%.1@FU"), "0.5");
-  ext.Clear();
-  EXPECT_TRUE(ext.entries().empty());
+  EXPECT_EQ(ext.Format("%.1@FU|%@01"), "0.5|1");
+}
+
+// Sets the process's time zone (TZ) for the life of the object.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) : had_old_(std::getenv("TZ") != nullptr) {
+    if (had_old_) old_ = std::getenv("TZ");
+    Set(zone);
+  }
+  ~ScopedTimeZone() { Set(had_old_ ? old_.c_str() : nullptr); }
+
+ private:
+  static void Set(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone != nullptr ? zone : "");
+    _tzset();
+#else
+    if (zone != nullptr) {
+      setenv("TZ", zone, 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+#endif
+  }
+
+  bool had_old_;
+  std::string old_;
+};
+
+// Whether the platform follows the rules of the zone set: the changeover day
+// `month`/`day` of 2023 lasts `hours` hours.
+bool DayLasts(int month, int day, int hours) {
+  std::tm from{};
+  from.tm_year = 2023 - 1900;
+  from.tm_mon = month - 1;
+  from.tm_mday = day;
+  from.tm_isdst = -1;
+  std::tm to = from;
+  to.tm_mday = day + 1;
+  return std::mktime(&to) - std::mktime(&from) == hours * 3600;
+}
+
+// "YYYY-MM-DD HH:MM:SS td" of the registered ordinals, or the failure text.
+std::string Moment(const std::string& date, const std::string& time, int32_t step = 0) {
+  ExtFormat ext;
+  try {
+    ext.AddDateTime(date, time, step);
+  } catch (const FailureText& failure) {
+    return failure.text();
+  }
+  return ext.Format("%@10-%@12-%@13 %@14:%@15:%@16 %@td");
+}
+
+TEST(DateTimeTest, RegistersTheLocalMomentRolledOverAndRounded) {
+  ScopedTimeZone utc("UTC0");
+  ExtFormat ext;
+  ext.AddDateTime("240607", "081503", 0);
+  EXPECT_EQ(ext.Format("%@10|%@11|%@12|%@13|%@14|%@15|%@16|%@td"), "2024|24|06|07|08|15|03|159");
+  EXPECT_EQ(ext.Find("td")->type, 'd');
+  EXPECT_EQ(ext.Find("10")->type, 's');
+  EXPECT_EQ(Moment("230101", "000000"), "2023-01-01 00:00:00 1");
+  EXPECT_EQ(Moment("231231", "235959"), "2023-12-31 23:59:59 365");
+  EXPECT_EQ(Moment("241231", "235959"), "2024-12-31 23:59:59 366");
+  EXPECT_EQ(Moment("240301", "000000"), "2024-03-01 00:00:00 61");
+  // Fields out of range roll over; 0 is the last of the unit before.
+  EXPECT_EQ(Moment("230229", "101010"), "2023-03-01 10:10:10 60");
+  EXPECT_EQ(Moment("231232", "000000"), "2024-01-01 00:00:00 1");
+  EXPECT_EQ(Moment("231231", "240000"), "2024-01-01 00:00:00 1");
+  EXPECT_EQ(Moment("000000", "000000"), "1999-11-30 00:00:00 334");
+  EXPECT_EQ(Moment("999999", "999999"), "2107-06-11 04:40:39 162");
+  // Pairs are read from their leading digits: none give 0, a sign counts.
+  EXPECT_EQ(Moment("24 6x7", "8a1503"), "2024-05-31 08:15:03 152");
+  EXPECT_EQ(Moment("2406-1", "-10000"), "2024-05-29 23:00:00 150");
+  // Rounded down to a multiple of the step's magnitude.
+  EXPECT_EQ(Moment("240607", "101437", 900), "2024-06-07 10:00:00 159");
+  EXPECT_EQ(Moment("240607", "101437", -60), "2024-06-07 10:14:00 159");
+  EXPECT_EQ(Moment("240607", "101437", 86400), "2024-06-07 00:00:00 159");
+  EXPECT_EQ(Moment("2402", "081503"), kBadDateTime);
+  EXPECT_EQ(Moment("240607", "0815"), kBadDateTime);
+  EXPECT_EQ(Moment("2406071", "081503"), kBadDateTime);
+}
+
+// The day of the year is that of the local date, also where fewer or more
+// seconds than whole days lie between it and 1 January.
+TEST(DateTimeTest, DaylightSavingInTheNorth) {
+  ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  if (!DayLasts(3, 26, 23)) GTEST_SKIP() << "the platform does not follow the zone's rules";
+  EXPECT_EQ(Moment("230701", "003000"), "2023-07-01 00:30:00 182");
+  // 02:30 does not exist on 26 March: it becomes a valid time of that day.
+  std::string moment = Moment("230326", "023000");
+  EXPECT_TRUE(moment == "2023-03-26 03:30:00 85" || moment == "2023-03-26 01:30:00 85") << moment;
+  // The hour that comes twice keeps its fields.
+  EXPECT_EQ(Moment("231029", "023000"), "2023-10-29 02:30:00 302");
+}
+
+TEST(DateTimeTest, DaylightSavingInTheSouth) {
+  ScopedTimeZone zone("AEST-10AEDT,M10.1.0,M4.1.0/3");
+  if (!DayLasts(4, 2, 25)) GTEST_SKIP() << "the platform does not follow the zone's rules";
+  EXPECT_EQ(Moment("230701", "233000"), "2023-07-01 23:30:00 182");
 }
 
 }  // namespace

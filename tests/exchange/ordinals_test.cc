@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "exchange/failure_text.h"
+#include "exchange/setup_ordinals.h"
+#include "exchange/transaction_ordinals.h"
+#include "testing/test_env.h"
+
+namespace vornlink {
+namespace {
+
+using Items = std::vector<std::pair<std::string, std::string>>;
+
+// The entries registered from `document`, in table order; all are texts.
+Items Load(const std::string& document) {
+  ExtFormat ext;
+  LoadSetupOrdinalsFromText(document, &ext);
+  Items items;
+  for (const ExtFormat::Entry& entry : ext.entries()) {
+    EXPECT_EQ(entry.type, 's');
+    items.emplace_back(entry.ordinal, entry.text);
+  }
+  return items;
+}
+
+constexpr char kSettings[] =
+    "<KMR>\n"
+    "  <Setup>\n"
+    "    <TP>\n      <Value>HTTP</Value>\n    </TP>\n"
+    "    <FU>\n\t\t<Value>http://dms.example.com:8080/FluidService?wsdl</Value>\n    </FU>\n"
+    "    <FH>\n      <Value>Content-Type: text/xml; charset=utf-8\n"
+    "      SOAPAction: \"urn:insert\"</Value>\n    </FH>\n"
+    "  </Setup>\n"
+    "  <UserID>\n    <E17>MECH-17</E17>\n    <E1>FIRST</E1>\n    <E>NOBODY</E>\n  </UserID>\n"
+    "</KMR>\n";
+
+const Items kSettingsItems = {
+    {"TP", "HTTP"},
+    {"FU", "http://dms.example.com:8080/FluidService?wsdl"},
+    {"FH", "Content-Type: text/xml; charset=utf-8\nSOAPAction: \"urn:insert\""}};
+
+TEST(SetupOrdinalsTest, ReadsTheSectionLineByLine) {
+  EXPECT_EQ(Load(kSettings), kSettingsItems);
+  // Carriage returns, empty lines and lines of blanks change nothing.
+  std::string spaced;
+  for (char c : std::string(kSettings))
+    spaced += c == '\n' ? std::string("\r\n\r\n  \t\r\n") : std::string(1, c);
+  EXPECT_EQ(Load(spaced), kSettingsItems);
+
+  const std::pair<std::string, Items> kCases[] = {
+      // Only items inside the section count; its tag must stand alone.
+      {"<FU>\n<Value>out</Value>\n<Setup>\n<TP>\n<Value>TCP</Value>\n</Setup>\n"
+       "<SR>\n<Value>x</Value>\n",
+       {{"TP", "TCP"}}},
+      {"<Setup> \n<TP>\n<Value>TCP</Value>\n", {}},
+      // Sections are read one after the other; a later item replaces.
+      {"<Setup>\n<TP>\n<Value>TCP</Value>\n</Setup>\n<Setup>\n<PO>\n<Value>7001</Value>\n"
+       "<TP>\n<Value>HTTPS</Value>\n</Setup>\n",
+       {{"PO", "7001"}, {"TP", "HTTPS"}}},
+      // Values are cut by length, not trimmed; too short for the cuts is empty.
+      {"<Setup>\n<FN>\n<Value>  two blanks </Value>\n<FP>\n<Value>abc</Value>  \n<FM>\n</Value>\n",
+       {{"FN", "  two blanks "}, {"FP", "abc</"}, {"FM", ""}}},
+      // An item line renames the open item, which keeps what it collected;
+      // without "</Value>" it swallows the rest.
+      {"<Setup>\n<FU>\n<Value>http://dms\n</FU>\n<FN>\n<Value>user</Value>\n"
+       "<FP>\n<Value>x\n</Setup>\n",
+       {{"FN", "http://dms\n</FU>\n<Value>user"}}},
+      // Item lines have 1 to 12 characters and no '/' second: they rename
+      // the open item, and names of other lengths are not kept. Longer lines
+      // and closing tags are collected.
+      {"<Setup>\n<FU>\n<ABCDEFGHIJ>\n<Value>ten</Value>\n<FN>\nx\n<Value>one</Value>\n", {}},
+      {"<Setup>\n<FU>\n<ABCDEFGHIJK>\n</TP>\n<Value>v</Value>\n",
+       {{"FU", "GHIJK>\n</TP>\n<Value>v"}}},
+  };
+  for (const auto& [document, items] : kCases) {
+    SCOPED_TRACE(document);
+    EXPECT_EQ(Load(document), items);
+  }
+}
+
+class OrdinalsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::WriteBytes(env_.ModuleFile("xml"), testing::OnDisk(kSettings)); }
+
+  // The expanded template after the fields are registered, or the failure
+  // text.
+  static std::string Format(const TransactionFields& fields, const std::string& format) {
+    ExtFormat ext;
+    try {
+      RegisterTransactionOrdinals(fields, "123456", "01", &ext);
+      return ext.Format(format);
+    } catch (const FailureText& failure) {
+      return failure.text();
+    }
+  }
+
+  testing::ScopedFakeEnv env_;
+  TransactionFields fields_ = {"00042", "123456.01", "240607",    "081503",  "17",  "F04 text",
+                               "12",    "3",         "Motor oil", "MO-5W30", "1.5", "-2.5"};
+};
+
+TEST_F(OrdinalsTest, LoadsTheSetupBesideTheModule) {
+  ExtFormat ext;
+  LoadSetupOrdinals(&ext);
+  EXPECT_EQ(ext.Format("%@FH"),
+            "Content-Type: text/xml; charset=utf-8\nSOAPAction: \"urn:insert\"");
+  std::remove(env_.ModuleFile("xml").c_str());
+  ExtFormat empty;
+  LoadSetupOrdinals(&empty);
+  EXPECT_TRUE(empty.entries().empty());
+}
+
+TEST_F(OrdinalsTest, RegistersEveryTransactionOrdinalInOrder) {
+  ExtFormat ext;
+  RegisterTransactionOrdinals(fields_, "123456", "01", &ext);
+  std::string order, types;
+  for (const ExtFormat::Entry& entry : ext.entries()) {
+    order += entry.ordinal + " ";
+    types += entry.type;
+  }
+  EXPECT_EQ(order,
+            "01 03 04 05 06 07 17 21 23 08 D8 C8 K8 k8 09 D9 C9 K9 k9 10 11 12 13 14 15 16 td ");
+  EXPECT_EQ(types, "dssddssssffffsffffssssssssd");
+  EXPECT_EQ(Format(fields_, "%@01|%05@01|%@03|%@04|%@05|%@06|%@07|%@17|%@21|%@23"),
+            "42|00042|MECH-17|F04 text|12|3|123456|01|Motor oil|MO-5W30");
+  EXPECT_EQ(Format(fields_, "%@09|%.1@D9|%.0@C9|%08.2@K9|%@k9"), "1.500000|15.0|150|01500.00|1,50");
+  EXPECT_EQ(Format(fields_, "%.2@08|%.1@D8|%.0@C8|%.0@K8|%@k8"), "-2.50|-25.0|-250|-2500|-2,50");
+  EXPECT_EQ(Format(fields_, "%@10%@12%@13 %@14%@15%@16"), "20240607 081503");
+}
+
+TEST_F(OrdinalsTest, NumbersAreReadFromTheirLeadingPart) {
+  fields_[0] = "T-1";
+  fields_[6] = " 7x";
+  fields_[7] = "";
+  fields_[10] = "2,75";
+  fields_[11] = "abc";
+  EXPECT_EQ(Format(fields_, "%@01|%@05|%@06|%@k9|%@k8|%.0@K9"), "0|7|0|2,00|0,00|2000");
+  fields_[10] = "1e300";
+  EXPECT_EQ(Format(fields_, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
+  fields_[2] = "2406";
+  EXPECT_EQ(Format(fields_, ""), "f[ExtFormat] t[DateAndTime has wrong format]");
+}
+
+TEST_F(OrdinalsTest, UserIsMappedWhenTheSettingIsThere) {
+  // A user with "/" names no mapping; it must not read the mapping of user 1.
+  for (auto [user, shown] : {std::pair{"99", "99"}, std::pair{"", "NOBODY"},
+                             std::pair{"1/7", "1/7"}, std::pair{"1", "FIRST"}}) {
+    fields_[4] = user;
+    EXPECT_EQ(Format(fields_, "%@03"), shown) << user;
+  }
+}
+
+}  // namespace
+}  // namespace vornlink
