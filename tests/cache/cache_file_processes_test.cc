@@ -1,10 +1,12 @@
-// The cache shared with other processes: processes adding at once, and a
-// process killed at random moments while it rewrites the file.
+// The cache shared by threads and processes: threads of this process and
+// two other processes adding at once, and a process killed at random
+// moments while it rewrites the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -16,146 +18,151 @@
 #include "cache_test_support.h"
 #include "testing/test_env.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace vornlink {
 namespace {
 
-using testing::DiskLines;
-using testing::HelperProcess;
 using testing::SampleTransaction;
 
-TEST(CacheFileProcessesTest, TwoProcessesAndThisOneAddingAtOnceLoseAndTearNothing) {
-  testing::ScopedFakeEnv env;
-  const std::string module = env.env().ModulePath();
-  constexpr int kCount = 200;
-
-  HelperProcess first;
-  HelperProcess second;
-  ASSERT_TRUE(first.Start({"add", module, "p1-", std::to_string(kCount)})) << testing::HelperPath();
-  ASSERT_TRUE(second.Start({"add", module, "p2-", std::to_string(kCount)}));
-  int failures = 0;
-  for (int i = 0; i < kCount; ++i) {
-    failures +=
-        AddTransaction(SampleTransaction("p0-" + std::to_string(i)), "0", "0", "") == 1 ? 0 : 1;
-  }
-  EXPECT_EQ(first.Wait(), 0);
-  EXPECT_EQ(second.Wait(), 0);
-  EXPECT_EQ(failures, 0);
-
-  std::vector<std::string> lines = DiskLines(CacheFilePath());
-  EXPECT_EQ(lines.size(), 3u * kCount);
-  std::set<std::string> trans_nos;
+// Fails the test unless every line of the cache file is whole (16 fields,
+// SampleTransaction of its TransNo) with a Trid (18 digits, the fifteenth
+// "0") that no other line has. Returns how often each TransNo occurs.
+std::map<std::string, int> CheckCacheLines() {
+  std::map<std::string, int> trans_nos;
   std::set<std::string> trids;
-  for (const std::string& line : lines) {
+  for (const std::string& line : testing::DiskLines(CacheFilePath())) {
     CacheRecord record;
     ParseCacheLine(line, &record);
-    ASSERT_EQ(testing::FieldCount(line), 16u) << line;
-    EXPECT_EQ(record.transaction(), SampleTransaction(record.trans_no())) << line;
-    EXPECT_TRUE(testing::IsWellFormedTrid(record.trid())) << line;
-    trans_nos.insert(record.trans_no());
-    trids.insert(record.trid());
+    const std::string& trid = record.trid();
+    EXPECT_TRUE(std::count(line.begin(), line.end(), ',') == 15 &&
+                record.transaction() == SampleTransaction(record.trans_no()) && trid.size() == 18 &&
+                trid[14] == '0' && trid.find_first_not_of("0123456789") == std::string::npos)
+        << line;
+    EXPECT_TRUE(trids.insert(trid).second) << "Trid twice: " << line;
+    ++trans_nos[record.trans_no()];
   }
-  for (int p = 0; p < 3; ++p) {
-    for (int i = 0; i < kCount; ++i) {
-      EXPECT_EQ(trans_nos.count("p" + std::to_string(p) + "-" + std::to_string(i)), 1u);
-    }
+  return trans_nos;
+}
+
+TEST(CacheFileProcessesTest, ThreadsAndTwoProcessesAddingAtOnceLoseAndTearNothing) {
+  // The real clocks, so that Trids come from many seconds and ticks.
+  testing::ScopedFakeEnv env;
+  constexpr int kThreads = 8;
+  constexpr int kCount = 200;
+  // Adders 0 to 7 are threads, 8 and 9 processes.
+  auto prefix = [](int adder) { return "a" + std::to_string(adder) + "-"; };
+  const intptr_t processes[] = {
+      testing::StartHelper({env.env().ModulePath(), prefix(8), std::to_string(kCount)}),
+      testing::StartHelper({env.env().ModulePath(), prefix(9), std::to_string(kCount)})};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kCount; ++i) {
+        const std::string trans_no = prefix(t) + std::to_string(i);
+        failures += AddTransaction(SampleTransaction(trans_no), "0", "0", "") == 1 ? 0 : 1;
+      }
+    });
   }
-  EXPECT_EQ(trids.size(), lines.size());
+  for (std::thread& thread : threads) thread.join();
+  for (intptr_t process : processes) EXPECT_EQ(testing::WaitForHelper(process), 0);
+  EXPECT_EQ(failures, 0);
+
+  std::map<std::string, int> expected;
+  for (int adder = 0; adder < 10; ++adder) {
+    for (int i = 0; i < kCount; ++i) expected[prefix(adder) + std::to_string(i)] = 1;
+  }
+  EXPECT_EQ(CheckCacheLines(), expected);
 }
 
 #ifndef _WIN32
 
-constexpr int kKeeps = 30;
-constexpr int kDrops = 20;
-
-// What the cache must hold after a kill: each "keep-" transaction exactly
-// once; each "drop-" one at most once, and never again once it was gone;
-// nothing else; every line whole, with a Trid of its own.
-void CheckCache(const std::string& path, std::map<std::string, bool>* drop_present) {
-  const std::string contents = testing::ReadBytes(path);
-  ASSERT_TRUE(contents.empty() || contents.back() == '\n') << "torn end";
-  std::map<std::string, int> keeps;
-  std::map<std::string, int> drops;
-  std::set<std::string> trids;
-  for (const std::string& line : DiskLines(path)) {
-    ASSERT_EQ(testing::FieldCount(line), 16u) << line;
+// Writes "R" to `fd`, then loops until killed: removes a line whose TransNo
+// starts with "drop-" (DeleteTrid) or moves any other line to the end
+// (RequeueReplacing with Status "2" and Message "moved"), and writes "."
+// after each step.
+void Churn(unsigned seed, int fd) {
+  std::mt19937 random(seed);
+  for (const char* done = "R"; write(fd, done, 1) == 1; done = ".") {
+    std::vector<CacheRecord> drops;
+    std::vector<CacheRecord> keeps;
     CacheRecord record;
-    ParseCacheLine(line, &record);
-    ASSERT_TRUE(testing::IsWellFormedTrid(record.trid())) << line;
-    ASSERT_TRUE(trids.insert(record.trid()).second) << "Trid twice: " << line;
-    ASSERT_EQ(record.transaction(), SampleTransaction(record.trans_no())) << line;
-    if (record.trans_no().rfind("keep-", 0) == 0) {
-      ++keeps[record.trans_no()];
-    } else {
-      auto known = drop_present->find(record.trans_no());
-      ASSERT_TRUE(known != drop_present->end()) << "unknown line: " << line;
-      ASSERT_TRUE(known->second) << "removed line is back: " << line;
-      ++drops[record.trans_no()];
+    for (int i = 0; GetCacheIndex(i, &record) == 1; ++i) {
+      (record.trans_no().rfind("drop-", 0) == 0 ? drops : keeps).push_back(record);
     }
-  }
-  for (int i = 0; i < kKeeps; ++i) {
-    const std::string trans_no = "keep-" + std::to_string(i);
-    ASSERT_EQ(keeps[trans_no], 1) << trans_no;
-  }
-  ASSERT_EQ(keeps.size(), static_cast<size_t>(kKeeps));
-  for (auto& [trans_no, present] : *drop_present) {
-    auto count = drops.find(trans_no);
-    ASSERT_LE(count == drops.end() ? 0 : count->second, 1) << trans_no;
-    present = count != drops.end();
+    if (!drops.empty() && random() % 2 == 0) {
+      DeleteTrid(drops[random() % drops.size()].trid());
+    } else if (!keeps.empty()) {
+      record = keeps[random() % keeps.size()];
+      record.fields[CacheRecord::kStatus] = "2";
+      record.fields[CacheRecord::kMessage] = "moved";
+      RequeueReplacing(record);
+    }
   }
 }
 
 TEST(CacheFileProcessesTest, KilledWhileRewritingLosesAndDuplicatesNothing) {
   testing::ScopedFakeEnv env;
-  const std::string module = env.env().ModulePath();
-  const std::string path = CacheFilePath();
-  std::map<std::string, bool> drop_present;
-  int next_drop = 0;
-  auto add_drops = [&] {
-    int present = 0;
-    for (const auto& entry : drop_present) present += entry.second ? 1 : 0;
-    for (; present < kDrops; ++present, ++next_drop) {
-      const std::string trans_no = "drop-" + std::to_string(next_drop);
-      ASSERT_EQ(AddTransaction(SampleTransaction(trans_no), "0", "0", ""), 1);
-      drop_present[trans_no] = true;
-    }
+  std::set<std::string> keeps;
+  std::set<std::string> drops;  // those not seen removed yet
+  auto add = [](std::set<std::string>* added, const std::string& trans_no) {
+    EXPECT_EQ(AddTransaction(SampleTransaction(trans_no), "0", "0", ""), 1);
+    added->insert(trans_no);
   };
-  for (int i = 0; i < kKeeps; ++i) {
-    ASSERT_EQ(AddTransaction(SampleTransaction("keep-" + std::to_string(i)), "0", "0", ""), 1);
-  }
-  add_drops();
+  for (int i = 0; i < 30; ++i) add(&keeps, "keep-" + std::to_string(i));
 
   constexpr int kRounds = 300;
   std::mt19937 random(20140307);
+  int next_drop = 0;
   int steps = 0;
   int rounds_with_steps = 0;
-  for (int round = 0; round < kRounds; ++round) {
-    HelperProcess child;
-    ASSERT_TRUE(child.Start({"churn", module, std::to_string(round)}, /*capture_output=*/true));
-    ASSERT_EQ(child.ReadOutput(1), "R");
+  for (int round = 0; round < kRounds && !::testing::Test::HasFailure(); ++round) {
+    while (drops.size() < 20) add(&drops, "drop-" + std::to_string(next_drop++));
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      close(pipe_fds[0]);
+      Churn(static_cast<unsigned>(round), pipe_fds[1]);
+      _exit(0);
+    }
+    close(pipe_fds[1]);
+    ASSERT_GT(child, 0);
+    char done[4096];
+    ASSERT_EQ(read(pipe_fds[0], done, 1), 1);  // it has started
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20001));
-    child.Kill();
-    int done = 0;
-    for (std::string output = child.ReadOutput(4096); !output.empty();
-         output = child.ReadOutput(4096)) {
-      for (char c : output) done += c == '.' ? 1 : 0;
-    }
-    steps += done;
-    rounds_with_steps += done > 0 ? 1 : 0;
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ssize_t got = 0;
+    for (ssize_t more; (more = read(pipe_fds[0], done, sizeof done)) > 0;) got += more;
+    close(pipe_fds[0]);
+    steps += static_cast<int>(got);
+    rounds_with_steps += got > 0 ? 1 : 0;
 
-    CheckCache(path, &drop_present);
-    if (::testing::Test::HasFatalFailure()) {
-      ADD_FAILURE() << "after round " << round;
-      return;
+    // Every line whole with a Trid of its own; each keep line exactly once,
+    // moved or not; each drop line at most once, and never again once gone;
+    // nothing else.
+    SCOPED_TRACE("after round " + std::to_string(round));
+    const std::string contents = testing::ReadBytes(CacheFilePath());
+    EXPECT_TRUE(contents.empty() || contents.back() == '\n') << "torn end";
+    size_t kept = 0;
+    std::set<std::string> still_there;
+    for (const auto& [trans_no, count] : CheckCacheLines()) {
+      EXPECT_EQ(count, 1) << trans_no;
+      EXPECT_EQ(keeps.count(trans_no) + drops.count(trans_no), 1u) << "unknown: " << trans_no;
+      kept += keeps.count(trans_no);
+      if (drops.count(trans_no) == 1) still_there.insert(trans_no);
     }
-    add_drops();
+    EXPECT_EQ(kept, keeps.size());
+    drops.swap(still_there);
   }
-
-  int leftovers = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(env.dir().path())) {
-    leftovers += entry.path().extension() == ".tmp" ? 1 : 0;
-  }
-  std::printf("%d kills, %d rounds with finished steps, %d steps, %d temporary files left\n",
-              kRounds, rounds_with_steps, steps, leftovers);
+  std::printf("%d kills, %d rounds with finished steps, %d steps\n", kRounds, rounds_with_steps,
+              steps);
 }
 
 #else

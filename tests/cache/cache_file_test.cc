@@ -2,15 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstddef>
-#include <ctime>
-#include <set>
+#include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "cache/trid.h"
 #include "cache_test_support.h"
 #include "log/log.h"
 #include "testing/test_env.h"
@@ -19,79 +14,67 @@ namespace vornlink {
 namespace {
 
 using testing::DiskLines;
-using testing::LogEntries;
 using testing::OnDisk;
 using testing::ReadBytes;
-using testing::SampleTransaction;
 using testing::WriteBytes;
 
-// Counts the file writes and fails the file calls a test asks to fail.
+// Records the cache file's writes in `writes` ("A" a durable append, "a"
+// another append, "R" a replacement) and fails the file calls a test asks
+// to fail.
 class CacheEnv : public testing::FakeEnv {
  public:
   ReadResult ReadTextFile(const std::string& path, std::string* contents) override {
-    if (fail_read) return ReadResult::kError;
-    return FakeEnv::ReadTextFile(path, contents);
+    return fail_read ? ReadResult::kError : FakeEnv::ReadTextFile(path, contents);
   }
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable) override {
-    if (path == cache_path) {
-      ++appends;
-      if (!durable) ++volatile_appends;
-      if (fail_write) return false;
-    }
-    return FakeEnv::AppendTextFile(path, text, durable);
+    return Write(path, durable ? 'A' : 'a') && FakeEnv::AppendTextFile(path, text, durable);
   }
   bool ReplaceTextFile(const std::string& path, const std::string& text) override {
-    if (path == cache_path) {
-      ++replaces;
-      if (fail_write) return false;
-    }
-    return FakeEnv::ReplaceTextFile(path, text);
+    return Write(path, 'R') && FakeEnv::ReplaceTextFile(path, text);
+  }
+  bool Write(const std::string& path, char kind) {
+    if (path != cache_path) return true;
+    writes.push_back(kind);
+    return !fail_write;
   }
 
   std::string cache_path;
-  std::atomic<bool> fail_read{false};
-  std::atomic<bool> fail_write{false};
-  std::atomic<int> appends{0};
-  std::atomic<int> volatile_appends{0};
-  std::atomic<int> replaces{0};
+  std::string writes;
+  bool fail_read = false;
+  bool fail_write = false;
 };
 
-// 2014-03-07 09:05:02 local time.
-int64_t LocalMoment() {
-  std::tm local{};
-  local.tm_year = 2014 - 1900;
-  local.tm_mon = 2;
-  local.tm_mday = 7;
-  local.tm_hour = 9;
-  local.tm_min = 5;
-  local.tm_sec = 2;
-  local.tm_isdst = -1;
-  return static_cast<int64_t>(std::mktime(&local));
-}
-
+// The fixed clock's second with the tick count's milliseconds, and the
+// values after it.
 constexpr char kFirstTrid[] = "201403070905020789";
 constexpr char kSecondTrid[] = "201403070905020790";
-constexpr char kSample[] = "WO1234-02,140307,090502,17,F4,5,K9,ATF,P-100,1.5,2.25";
+constexpr char kThirdTrid[] = "201403070905020791";
 
-// The line AddTransaction writes for SampleTransaction(trans_no).
-std::string FreshLine(const std::string& trans_no, const std::string& trid) {
-  return trans_no + "," + kSample + ",0," + trid + ",0,";
+// A line of SampleTransaction(trans_no); a fresh one by default.
+std::string Line(const std::string& trans_no, const std::string& trid,
+                 const std::string& status = "0", const std::string& rest = "0,") {
+  return trans_no + ",WO1234-02,140307,090502,17,F4,5,K9,ATF,P-100,1.5,2.25," + status + "," +
+         trid + "," + rest;
+}
+
+// The log entries of a successful add and of a removal.
+std::string Added(const std::string& trans_no, const std::string& trid) {
+  return "-c-KMRCacheTransaction: Add transaction[" + trans_no + "] to cache file with Trid[" +
+         trid + "] -> SUCCESS";
+}
+std::string Deleted(const std::string& trid, const std::string& outcome) {
+  return "-c-KMRCacheTransaction: Delete Trid[" + trid + "] from cache file -> " + outcome;
 }
 
 class CacheFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifdef _WIN32
     env_.set_module_path(dir_.File("Vornlink.dll"));
-#else
-    env_.set_module_path(dir_.File("Vornlink.so"));
-#endif
-    env_.cache_path = dir_.File("Vornlink.$$$");
-    env_.set_unix_time(LocalMoment());
+    env_.cache_path = path_;
+    env_.set_unix_time(testing::LocalMoment());
     env_.set_tick_count(123456789);
     SetEnvForTesting(&env_);
     ResetLogForTesting();
-    log_path_ = dir_.File("cache.log");
     LogInit(log_path_, -1, "+c");
   }
 
@@ -100,10 +83,8 @@ class CacheFileTest : public ::testing::Test {
     SetEnvForTesting(nullptr);
   }
 
-  const std::string& cache_path() const { return env_.cache_path; }
-
   int Add(const std::string& trans_no) {
-    return AddTransaction(SampleTransaction(trans_no), "0", "0", "");
+    return AddTransaction(testing::SampleTransaction(trans_no), "0", "0", "");
   }
 
   CacheRecord Read(int index) {
@@ -112,26 +93,38 @@ class CacheFileTest : public ::testing::Test {
     return record;
   }
 
+  // The log entries written since the last call, from the "-" after the
+  // time stamp ("YYYY-MM-DD HH:MM:SS") on.
+  std::vector<std::string> NewLog() {
+    std::vector<std::string> entries;
+    std::vector<std::string> lines = DiskLines(log_path_);
+    for (size_t i = logged_; i < lines.size(); ++i) entries.push_back(lines[i].substr(19));
+    logged_ = lines.size();
+    return entries;
+  }
+
   testing::TempDir dir_;
   CacheEnv env_;
-  std::string log_path_;
+  const std::string path_ = dir_.File("Vornlink.$$$");
+  const std::string log_path_ = dir_.File("cache.log");
+  size_t logged_ = 0;
 };
 
-TEST_F(CacheFileTest, AddAppendsDurableFreshLinesBesideTheModule) {
-  EXPECT_EQ(CacheFilePath(), cache_path());
+TEST_F(CacheFileTest, AddAndRequeueAppendDurableLinesWithFreshTrids) {
+  EXPECT_EQ(CacheFilePath(), path_);
   EXPECT_EQ(Add("4711"), 1);
   EXPECT_EQ(Add("4712"), 1);
-  EXPECT_EQ(ReadBytes(cache_path()),
-            OnDisk(FreshLine("4711", kFirstTrid) + "\n" + FreshLine("4712", kSecondTrid) + "\n"));
-  EXPECT_EQ(env_.appends, 2);
-  EXPECT_EQ(env_.volatile_appends, 0);
-  EXPECT_EQ(env_.replaces, 0);
-  EXPECT_EQ(
-      LogEntries(log_path_),
-      (std::vector<std::string>{"-c-KMRCacheTransaction: Add transaction[4711] to cache file with "
-                                "Trid[201403070905020789] -> SUCCESS",
-                                "-c-KMRCacheTransaction: Add transaction[4712] to cache file with "
-                                "Trid[201403070905020790] -> SUCCESS"}));
+  CacheRecord record = Read(0);
+  record.fields[CacheRecord::kStatus] = "2";
+  record.fields[CacheRecord::kMessage] = "later, again";
+  // Requeue: a new Trid and an empty reserved field.
+  EXPECT_EQ(Requeue(record), 1);
+  EXPECT_EQ(ReadBytes(path_), OnDisk(Line("4711", kFirstTrid) + "\n" + Line("4712", kSecondTrid) +
+                                     "\n" + Line("4711", kThirdTrid, "2", ",later, again\n")));
+  EXPECT_EQ(env_.writes, "AAA");
+  EXPECT_EQ(NewLog(),
+            (std::vector<std::string>{Added("4711", kFirstTrid), Added("4712", kSecondTrid),
+                                      Added("4711", kThirdTrid)}));
 }
 
 TEST_F(CacheFileTest, CacheNeverLandsInTheModuleItself) {
@@ -153,190 +146,126 @@ TEST_F(CacheFileTest, CacheNeverLandsInTheModuleItself) {
 }
 
 TEST_F(CacheFileTest, CommasAndLineBreaksInTheTransactionBecomeBlanks) {
-  TransactionFields fields = SampleTransaction("T,1");
+  TransactionFields fields = testing::SampleTransaction("T,1");
   fields[1] = "WO,12";
   fields[4] = "a\r\nb";
   fields[11] = "\n";
   EXPECT_EQ(AddTransaction(fields, "2", "", "FWT: c[7],\nt[x, y]"), 1);
 
-  std::vector<std::string> lines = DiskLines(cache_path());
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0],
-            "T 1,WO 12,140307,090502,a  b,F4,5,K9,ATF,P-100,1.5, ,2,201403070905020789,,FWT: "
-            "c[7], t[x, y]");
-  CacheRecord record = Read(0);
-  EXPECT_EQ(record.trid(), kFirstTrid);
-  EXPECT_EQ(record.message(), "FWT: c[7], t[x, y]");
-
+  EXPECT_EQ(DiskLines(path_),
+            (std::vector<std::string>{"T 1,WO 12,140307,090502,a  b,F4,5,K9,ATF,P-100,1.5, ,2,"
+                                      "201403070905020789,,FWT: c[7], t[x, y]"}));
+  EXPECT_EQ(Read(0).message(), "FWT: c[7], t[x, y]");
   const std::string prefix = "-*-KMRCacheTransaction: Add transaction[T 1] ";
-  EXPECT_EQ(LogEntries(log_path_),
-            (std::vector<std::string>{
-                prefix + "field[1] holds a comma or line break -> replaced by a blank",
-                prefix + "field[2] holds a comma or line break -> replaced by a blank",
-                prefix + "field[5] holds a comma or line break -> replaced by a blank",
-                prefix + "field[12] holds a comma or line break -> replaced by a blank",
-                prefix + "message holds a line break -> replaced by a blank",
-                "-c-KMRCacheTransaction: Add transaction[T 1] to cache file with "
-                "Trid[201403070905020789] -> SUCCESS"}));
+  const std::string replaced = " holds a comma or line break -> replaced by a blank";
+  EXPECT_EQ(NewLog(), (std::vector<std::string>{
+                          prefix + "field[1]" + replaced, prefix + "field[2]" + replaced,
+                          prefix + "field[5]" + replaced, prefix + "field[12]" + replaced,
+                          prefix + "message holds a line break -> replaced by a blank",
+                          Added("T 1", kFirstTrid)}));
 }
 
-TEST_F(CacheFileTest, ReadsShortAndLongLinesByIndex) {
+TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
   CacheRecord record;
   record.fields.fill("kept");
-  // No file yet.
   EXPECT_EQ(GetCacheIndex(0, &record), 0);
-  EXPECT_FALSE(testing::FileExists(cache_path()));
+  EXPECT_FALSE(testing::FileExists(path_));
 
-  WriteBytes(cache_path(), OnDisk("a,b\n"
-                                  "1,2,3,4,5,6,7,8,9,10,11,12,1,201403070905020789,,x,y,,z\n"
-                                  "\n"
-                                  "n,,,,,,,,,,,,2,201403070905020790\n"));
+  // An empty line counts; a CR LF line end (a file of the Windows build)
+  // reads as any other; a crash may have torn the last line.
+  WriteBytes(path_, OnDisk("a,b\n\n") + "n,,,,,,,,,,,,2," + kSecondTrid + ",0,msg\r\n2,WO,1403");
   EXPECT_EQ(GetCacheIndex(4, &record), 0);
   EXPECT_EQ(GetCacheIndex(-1, &record), 0);
   EXPECT_EQ(record.trans_no(), "kept");
-
-  record = Read(0);
-  EXPECT_EQ(record.fields[1], "b");
-  for (size_t i = 2; i < CacheRecord::kFieldCount; ++i) EXPECT_EQ(record.fields[i], "") << i;
-  record = Read(1);
-  EXPECT_EQ(record.fields[11], "12");
-  EXPECT_EQ(record.status(), "1");
-  EXPECT_EQ(record.message(), "x,y,,z");
+  EXPECT_EQ(Read(0).fields[1], "b");
+  EXPECT_EQ(Read(1).trans_no(), "");
   record = Read(2);
-  for (const std::string& field : record.fields) EXPECT_EQ(field, "");
-  record = Read(3);
-  EXPECT_EQ(record.trans_no(), "n");
   EXPECT_EQ(record.trid(), kSecondTrid);
-  EXPECT_EQ(record.message(), "");
-}
+  EXPECT_EQ(record.message(), "msg");
+  EXPECT_EQ(Read(3).fields[2], "1403");
 
-TEST_F(CacheFileTest, ReadsLinesEndingInCarriageReturnAndLineFeed) {
-  WriteBytes(cache_path(), "1,2,3,4,5,6,7,8,9,10,11,12,0,201403070905020789,0,msg\r\n");
-  EXPECT_EQ(Read(0).message(), "msg");
-}
-
-TEST_F(CacheFileTest, TornLastLineIsNotGluedToTheNextAdd) {
-  WriteBytes(cache_path(), OnDisk(FreshLine("1", "201403070905010001") + "\n") + "2,WO,14030");
+  // The torn line gets its line end first, so the new line stays whole.
   EXPECT_EQ(Add("3"), 1);
-  EXPECT_EQ(DiskLines(cache_path()),
-            (std::vector<std::string>{FreshLine("1", "201403070905010001"), "2,WO,14030",
-                                      FreshLine("3", kFirstTrid)}));
-  EXPECT_EQ(Read(2).trid(), kFirstTrid);
+  std::vector<std::string> lines = DiskLines(path_);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[3], "2,WO,1403");
+  EXPECT_EQ(lines[4], Line("3", kFirstTrid));
 }
 
-TEST_F(CacheFileTest, DeleteRemovesTheFirstLineWhoseTridFieldMatches) {
-  const std::string a =
-      "a,201403070905020003,3,4,5,6,7,8,9,10,11,12,1,201403070905020001,,"
-      "201403070905020003";
-  const std::string b = "b,2,3,4,5,6,7,8,9,10,11,12,0,201403070905020002,0,";
-  const std::string c = "c,2,3,4,5,6,7,8,9,10,11,12,0,201403070905020003,0,";
-  const std::string d = "d,2,3,4,5,6,7,8,9,10,11,12,0,201403070905020002,0,";
-  WriteBytes(cache_path(), OnDisk(a + "\n" + b + "\n" + c + "\n" + d + "\n"));
-
-  // Line a carries the text in two other fields; c is the one.
-  EXPECT_EQ(DeleteTrid("201403070905020003"), 1);
-  EXPECT_EQ(ReadBytes(cache_path()), OnDisk(a + "\n" + b + "\n" + d + "\n"));
-  // Of two lines with one Trid, only the first goes.
-  EXPECT_EQ(DeleteTrid("201403070905020002"), 1);
-  EXPECT_EQ(ReadBytes(cache_path()), OnDisk(a + "\n" + d + "\n"));
-  EXPECT_EQ(env_.replaces, 2);
-  EXPECT_EQ(LogEntries(log_path_),
-            (std::vector<std::string>{
-                "-c-KMRCacheTransaction: Delete Trid[201403070905020003] from cache file -> "
-                "SUCCESS",
-                "-c-KMRCacheTransaction: Delete Trid[201403070905020002] from cache file -> "
-                "SUCCESS"}));
-}
-
-TEST_F(CacheFileTest, DeleteWithoutAMatchLeavesTheFileAlone) {
-  // The short line has an empty Trid; "0789" stands in the first line.
-  const std::string contents = OnDisk(FreshLine("1", kFirstTrid) + "\nshort,line\n");
-  WriteBytes(cache_path(), contents);
-  EXPECT_EQ(DeleteTrid(""), 1);
-  EXPECT_EQ(DeleteTrid("0789"), 1);
-  EXPECT_EQ(DeleteTrid("20140307090502078"), 1);
-  EXPECT_EQ(ReadBytes(cache_path()), contents);
-  EXPECT_EQ(env_.replaces, 0);
-
+TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
+  // Line a carries c's Trid in two other fields, b and d share a Trid, e has
+  // none.
+  const std::map<char, std::string> lines = {
+      {'a', "a,201403070905020003,3,4,5,6,7,8,9,10,11,12,1,201403070905020001,,201403070905020003"},
+      {'b', "b,2,3,4,5,6,7,8,9,10,11,12,0,201403070905020002,0,"},
+      {'c', "c,2,3,4,5,6,7,8,9,10,11,12,0,201403070905020003,0,"},
+      {'d', "d,2,3,4,5,6,7,8,9,10,11,12,0,201403070905020002,0,"},
+      {'e', "short,line"}};
+  auto file = [&lines](const std::string& names) {
+    std::string text;
+    for (char name : names) text += lines.at(name) + "\n";
+    return OnDisk(text);
+  };
+  WriteBytes(path_, file("abcde"));
+  struct Case {
+    std::string trid;
+    std::string left;
+    std::string outcome;
+  };
+  const Case cases[] = {{"", "abcde", "NOT FOUND"},
+                        {"0003", "abcde", "NOT FOUND"},
+                        {"20140307090502000", "abcde", "NOT FOUND"},
+                        {"201403070905020003", "abde", "SUCCESS"},
+                        {"201403070905020002", "ade", "SUCCESS"}};
+  std::vector<std::string> log;
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.trid);
+    EXPECT_EQ(DeleteTrid(test.trid), 1);
+    EXPECT_EQ(ReadBytes(path_), file(test.left));
+    log.push_back(Deleted(test.trid, test.outcome));
+  }
+  EXPECT_EQ(env_.writes, "RR");
   // The NOT FOUND text ends with its own line feed, which ends the entry:
   // the next entry still starts on a line of its own.
   LogWriteLine('*', "next");
-  EXPECT_EQ(LogEntries(log_path_),
-            (std::vector<std::string>{
-                "-c-KMRCacheTransaction: Delete Trid[] from cache file -> NOT FOUND",
-                "-c-KMRCacheTransaction: Delete Trid[0789] from cache file -> NOT FOUND",
-                "-c-KMRCacheTransaction: Delete Trid[20140307090502078] from cache file -> "
-                "NOT FOUND",
-                "-*-next"}));
+  log.push_back("-*-next");
+  EXPECT_EQ(NewLog(), log);
 }
 
-TEST_F(CacheFileTest, RequeueAppendsWithANewTridAndAnEmptyReservedField) {
-  ASSERT_EQ(Add("1"), 1);
-  CacheRecord record = Read(0);
-  record.fields[CacheRecord::kStatus] = "2";
-  record.fields[CacheRecord::kMessage] = "later, again";
-  EXPECT_EQ(Requeue(record), 1);
-  EXPECT_EQ(
-      DiskLines(cache_path()),
-      (std::vector<std::string>{FreshLine("1", kFirstTrid), "1," + std::string(kSample) + ",2," +
-                                                                kSecondTrid + ",,later, again"}));
-}
-
-TEST_F(CacheFileTest, RequeueReplacingMovesTheLineInOneReplacement) {
+TEST_F(CacheFileTest, RequeueReplacingMovesTheLineInOneReplacementOrWritesNothing) {
   ASSERT_EQ(Add("1"), 1);
   ASSERT_EQ(Add("2"), 1);
   ASSERT_EQ(Add("3"), 1);
+  NewLog();
   CacheRecord record = Read(0);
   record.fields[CacheRecord::kStatus] = "1";
   record.fields[CacheRecord::kMessage] = "FWT: c[7], t[no]";
-  const int appends = env_.appends;
 
   EXPECT_EQ(RequeueReplacing(record), 1);
-  EXPECT_EQ(env_.appends, appends);
-  EXPECT_EQ(env_.replaces, 1);
   // The clock still gives 0789, the Trid of the dropped line: the moved line
   // must not get it back, or a worker holding the old record would remove
   // the moved line.
-  std::vector<std::string> lines = DiskLines(cache_path());
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], FreshLine("2", kSecondTrid));
-  EXPECT_EQ(lines[1], FreshLine("3", "201403070905020791"));
-  EXPECT_EQ(lines[2], "1," + std::string(kSample) + ",1,201403070905020792,,FWT: c[7], t[no]");
+  const std::string contents = ReadBytes(path_);
+  const std::string moved_trid = "201403070905020792";
+  EXPECT_EQ(contents, OnDisk(Line("2", kSecondTrid) + "\n" + Line("3", kThirdTrid) + "\n" +
+                             Line("1", moved_trid, "1", ",FWT: c[7], t[no]\n")));
 
-  std::vector<std::string> entries = LogEntries(log_path_);
-  ASSERT_EQ(entries.size(), 5u);
-  EXPECT_EQ(entries[3],
-            "-c-KMRCacheTransaction: Delete Trid[201403070905020789] from cache file -> SUCCESS");
-  EXPECT_EQ(entries[4],
-            "-c-KMRCacheTransaction: Add transaction[1] to cache file with "
-            "Trid[201403070905020792] -> SUCCESS");
-}
-
-TEST_F(CacheFileTest, RequeueReplacingWithoutItsLineWritesNothing) {
-  ASSERT_EQ(Add("1"), 1);
-  CacheRecord record = Read(0);
-  ASSERT_EQ(DeleteTrid(record.trid()), 1);
-  const std::string contents = ReadBytes(cache_path());
-  const int replaces = env_.replaces;
-
+  // Once its line is gone, or without a Trid, nothing is written.
   EXPECT_EQ(RequeueReplacing(record), 0);
   record.fields[CacheRecord::kTrid].clear();
   EXPECT_EQ(RequeueReplacing(record), 0);
-  EXPECT_EQ(ReadBytes(cache_path()), contents);
-  EXPECT_EQ(env_.replaces, replaces);
-  std::vector<std::string> entries = LogEntries(log_path_);
-  ASSERT_GE(entries.size(), 2u);
-  EXPECT_EQ(entries[entries.size() - 2],
-            "-c-KMRCacheTransaction: Delete Trid[201403070905020789] from cache file -> "
-            "NOT FOUND");
-  EXPECT_EQ(entries.back(), "-c-KMRCacheTransaction: Delete Trid[] from cache file -> NOT FOUND");
+  EXPECT_EQ(ReadBytes(path_), contents);
+  EXPECT_EQ(env_.writes, "AAAR");
+  EXPECT_EQ(NewLog(),
+            (std::vector<std::string>{Deleted(kFirstTrid, "SUCCESS"), Added("1", moved_trid),
+                                      Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
 }
 
 TEST_F(CacheFileTest, UnreadableOrUnwritableFileIsLoggedAndReported) {
   ASSERT_EQ(Add("1"), 1);
-  const std::string contents = ReadBytes(cache_path());
+  const std::string contents = ReadBytes(path_);
   CacheRecord record = Read(0);
-  const size_t logged = LogEntries(log_path_).size();
+  NewLog();
 
   env_.fail_read = true;
   EXPECT_EQ(Add("2"), 0);
@@ -350,58 +279,19 @@ TEST_F(CacheFileTest, UnreadableOrUnwritableFileIsLoggedAndReported) {
   EXPECT_EQ(RequeueReplacing(record), 0);
   env_.fail_write = false;
 
-  EXPECT_EQ(ReadBytes(cache_path()), contents);
+  EXPECT_EQ(ReadBytes(path_), contents);
   const std::string failed =
-      "-*-KMRCacheTransaction: Delete Trid[201403070905020789] from "
-      "cache file -> Internal t[";
-  std::vector<std::string> entries = LogEntries(log_path_);
-  entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(logged));
-  EXPECT_EQ(
-      entries,
-      (std::vector<std::string>{
-          "-*-KMRCacheTransaction: Add transaction[2] to cache file with "
-          "Trid[201403070905020789] -> Could not open cache file -> FAILED",
-          "-*-KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]",
-          failed + "Could not open file] -> FAILED", failed + "Could not open file] -> FAILED",
-          "-*-KMRCacheTransaction: Add transaction[3] to cache file with "
-          "Trid[201403070905020790] -> Could not open cache file -> FAILED",
-          failed + "Could not write file] -> FAILED", failed + "Could not write file] -> FAILED"}));
-}
-
-TEST_F(CacheFileTest, ThreadsAddingAtOnceLoseAndTearNothing) {
-  // The real clocks, so that Trids come from many seconds and ticks.
-  testing::FakeEnv real_clock;
-  real_clock.set_module_path(env_.ModulePath());
-  SetEnvForTesting(&real_clock);
-  constexpr int kThreads = 8;
-  constexpr int kPerThread = 200;
-  std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &failures] {
-      for (int i = 0; i < kPerThread; ++i) {
-        const std::string trans_no = "t" + std::to_string(t) + "-" + std::to_string(i);
-        if (AddTransaction(SampleTransaction(trans_no), "0", "0", "") != 1) ++failures;
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(failures, 0);
-
-  std::set<std::string> trans_nos;
-  std::set<std::string> trids;
-  std::vector<std::string> lines = DiskLines(cache_path());
-  EXPECT_EQ(lines.size(), static_cast<size_t>(kThreads * kPerThread));
-  for (const std::string& line : lines) {
-    CacheRecord record;
-    ParseCacheLine(line, &record);
-    ASSERT_EQ(line, FreshLine(record.trans_no(), record.trid()));
-    EXPECT_TRUE(testing::IsWellFormedTrid(record.trid())) << line;
-    trans_nos.insert(record.trans_no());
-    trids.insert(record.trid());
-  }
-  EXPECT_EQ(trans_nos.size(), lines.size());
-  EXPECT_EQ(trids.size(), lines.size());
+      "-*-KMRCacheTransaction: Delete Trid[201403070905020789] from cache file -> Internal "
+      "t[Could not ";
+  EXPECT_EQ(NewLog(),
+            (std::vector<std::string>{
+                "-*-KMRCacheTransaction: Add transaction[2] to cache file with "
+                "Trid[201403070905020789] -> Could not open cache file -> FAILED",
+                "-*-KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]",
+                failed + "open file] -> FAILED", failed + "open file] -> FAILED",
+                "-*-KMRCacheTransaction: Add transaction[3] to cache file with "
+                "Trid[201403070905020790] -> Could not open cache file -> FAILED",
+                failed + "write file] -> FAILED", failed + "write file] -> FAILED"}));
 }
 
 }  // namespace

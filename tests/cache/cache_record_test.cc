@@ -11,61 +11,46 @@
 namespace vornlink {
 namespace {
 
-TransactionFields Numbered() {
-  TransactionFields fields;
-  for (size_t i = 0; i < fields.size(); ++i) fields[i] = "f" + std::to_string(i + 1);
+using Fields = std::array<std::string, CacheRecord::kFieldCount>;
+
+constexpr char kTrid[] = "201403070905020789";
+constexpr char kNumbered[] = "1,2,3,4,5,6,7,8,9,10,11,12,";
+
+// Fields 1 to 12 numbered as kNumbered numbers them, then the rest.
+Fields Numbered(const std::string& status, const std::string& message) {
+  Fields fields;
+  for (size_t i = 0; i < kTransactionFieldCount; ++i) fields[i] = std::to_string(i + 1);
+  fields[CacheRecord::kStatus] = status;
+  fields[CacheRecord::kTrid] = kTrid;
+  fields[CacheRecord::kMessage] = message;
   return fields;
 }
 
-TEST(CacheRecordTest, FreshLineHasSixteenFieldsAndEndsWithAComma) {
-  std::string line = FormatCacheLine(Numbered(), "0", "201403070905020789", "0", "");
-  EXPECT_EQ(line, "f1,f2,f3,f4,f5,f6,f7,f8,f9,f10,f11,f12,0,201403070905020789,0,");
-  EXPECT_EQ(TridOfLine(line), "201403070905020789");
-
-  CacheRecord record;
-  ParseCacheLine(line, &record);
-  EXPECT_EQ(record.transaction(), Numbered());
-  EXPECT_EQ(record.status(), "0");
-  EXPECT_EQ(record.trid(), "201403070905020789");
-  EXPECT_EQ(record.message(), "");
-}
-
-TEST(CacheRecordTest, ShortLineLeavesTrailingFieldsEmpty) {
+TEST(CacheRecordTest, FourteenFieldsThenTheMessageWhateverTheLineLength) {
+  const std::string trid = kTrid;
+  struct Case {
+    std::string line;
+    Fields fields;
+  };
+  const Case cases[] = {
+      // Everything after the fifteenth comma is the message, commas included.
+      {kNumbered + ("1," + trid) + ",reserved,FWT: c[7], t[x,y],,",
+       Numbered("1", "FWT: c[7], t[x,y],,")},
+      // Missing fields are empty; nothing of the line read before stays.
+      {"a,b,,d", Fields{"a", "b", "", "d"}},
+      {kNumbered + ("2," + trid), Numbered("2", "")},
+      {"", Fields{}},
+      // A fresh line ends with a comma.
+      {kNumbered + ("0," + trid) + ",0,", Numbered("0", "")},
+  };
   CacheRecord record;
   record.fields.fill("stale");
-  ParseCacheLine("a,b,,d", &record);
-  EXPECT_EQ(record.fields[0], "a");
-  EXPECT_EQ(record.fields[1], "b");
-  EXPECT_EQ(record.fields[2], "");
-  EXPECT_EQ(record.fields[3], "d");
-  for (size_t i = 4; i < CacheRecord::kFieldCount; ++i) EXPECT_EQ(record.fields[i], "") << i;
-  EXPECT_EQ(TridOfLine("a,b,,d"), "");
-
-  // Fourteen fields: the reserved one and the message are missing.
-  ParseCacheLine("1,2,3,4,5,6,7,8,9,10,11,12,2,201403070905020789", &record);
-  EXPECT_EQ(record.trid(), "201403070905020789");
-  EXPECT_EQ(record.message(), "");
-
-  ParseCacheLine("", &record);
-  for (const std::string& field : record.fields) EXPECT_EQ(field, "");
-}
-
-TEST(CacheRecordTest, EverythingAfterTheFifteenthCommaIsTheMessage) {
-  const std::string line =
-      "1,2,3,4,5,6,7,8,9,10,11,12,1,201403070905020789,reserved,FWT: c[7], t[x,y],,";
-  CacheRecord record;
-  ParseCacheLine(line, &record);
-  EXPECT_EQ(record.status(), "1");
-  EXPECT_EQ(record.trid(), "201403070905020789");
-  EXPECT_EQ(record.message(), "FWT: c[7], t[x,y],,");
-  EXPECT_EQ(TridOfLine(line), "201403070905020789");
-
-  // Written again, the message comes back whole.
-  std::string again =
-      FormatCacheLine(record.transaction(), record.status(), record.trid(), "", record.message());
-  CacheRecord reread;
-  ParseCacheLine(again, &reread);
-  EXPECT_EQ(reread.fields, record.fields);
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.line);
+    ParseCacheLine(test.line, &record);
+    EXPECT_EQ(record.fields, test.fields);
+    EXPECT_EQ(TridOfLine(test.line), test.fields[CacheRecord::kTrid]);
+  }
 }
 
 TEST(CacheRecordTest, LinesContainingCutsLinesAsTheReaderDoes) {

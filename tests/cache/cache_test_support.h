@@ -1,12 +1,11 @@
-// Helpers shared by the cache tests: sample transactions, reading the cache
-// file and the log as the disk holds them, and starting the helper program
-// (cache_helper) that works on a cache from another process.
+// Helpers shared by the cache tests: a fixed moment, sample transactions,
+// files as the disk holds them, and the helper program (cache_helper) that
+// adds to a cache from another process.
 #ifndef VORNLINK_TESTS_CACHE_CACHE_TEST_SUPPORT_H_
 #define VORNLINK_TESTS_CACHE_CACHE_TEST_SUPPORT_H_
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "cache/cache_record.h"
@@ -14,49 +13,22 @@
 namespace vornlink {
 namespace testing {
 
+// 2014-03-07 09:05:02 in the machine's own zone, whatever that is.
+int64_t LocalMoment();
+
 // A transaction of plausible values with `trans_no` as its TransNo.
 TransactionFields SampleTransaction(const std::string& trans_no);
 
-// The lines of the file at `path`, split at the platform's line end, which
-// is removed. A last line without a line end is kept as it stands.
+// The lines of the file at `path`, without their line ends.
 std::vector<std::string> DiskLines(const std::string& path);
 
-// The entries of a log file from the "-" after the time stamp on.
-std::vector<std::string> LogEntries(const std::string& path);
+// Starts the helper program (cache_helper, beside the running test program)
+// with `args`. Returns its pid (its process handle on Windows), or -1.
+intptr_t StartHelper(const std::vector<std::string>& args);
 
-// 18 digits with a "0" as the fifteenth.
-bool IsWellFormedTrid(std::string_view trid);
-
-// Number of comma-separated fields of a line.
-size_t FieldCount(std::string_view line);
-
-// Full path of the helper program, beside the running test program.
-std::string HelperPath();
-
-// One run of the helper program with `args` (the program name is added).
-// With `capture_output` (POSIX only) its standard output comes through a
-// pipe that `ReadOutput` reads.
-class HelperProcess {
- public:
-  HelperProcess() = default;
-  ~HelperProcess();
-  HelperProcess(const HelperProcess&) = delete;
-  HelperProcess& operator=(const HelperProcess&) = delete;
-
-  bool Start(const std::vector<std::string>& args, bool capture_output = false);
-  // Waits for the end; the exit code, or -1 when it did not end normally.
-  int Wait();
-#ifndef _WIN32
-  // Up to `size` bytes of output; blocks until some arrive or it ends.
-  std::string ReadOutput(size_t size);
-  // Kills it with SIGKILL and reaps it.
-  void Kill();
-#endif
-
- private:
-  intptr_t process_ = -1;  // pid, or process handle on Windows
-  int output_fd_ = -1;
-};
+// Waits for a started helper to end. Its exit code, or -1 when it did not
+// end normally.
+int WaitForHelper(intptr_t process);
 
 }  // namespace testing
 }  // namespace vornlink
