@@ -15,11 +15,9 @@
 #include <string_view>
 #include <vector>
 
-namespace vornlink {
+#include "base/transaction_fields.h"
 
-// The twelve transaction fields, in cache line order.
-inline constexpr size_t kTransactionFieldCount = 12;
-using TransactionFields = std::array<std::string, kTransactionFieldCount>;
+namespace vornlink {
 
 struct CacheRecord {
   // Line fields 1 to 14, then field 16; field 15 is not kept.

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "cache/cache_record.h"
+#include "base/transaction_fields.h"
 #include "driver/vornlink.h"
 #include "platform/event.h"
 

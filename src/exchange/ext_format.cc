@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 #include "exchange/format_conversion.h"
 #include "platform/env.h"
 #include "settings/numbers.h"

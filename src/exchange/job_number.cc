@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 #include "settings/numbers.h"
 
 namespace vornlink {

@@ -1,6 +1,6 @@
 #include "exchange/reply_peel.h"
 
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 #include "exchange/log_lines.h"
 
 namespace vornlink {

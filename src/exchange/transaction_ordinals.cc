@@ -9,21 +9,6 @@
 namespace vornlink {
 namespace {
 
-// Field positions in cache line order, counted from 0.
-enum Field : size_t {
-  kTransNo = 0,
-  kDate = 2,
-  kTime = 3,
-  kUserId = 4,
-  kField04 = 5,
-  kField05 = 6,
-  kFluidKey = 7,
-  kFluidName = 8,
-  kFluidPartNo = 9,
-  kQuantity = 10,
-  kField08 = 11,
-};
-
 std::string MappedUser(const std::string& user_id) {
   if (user_id.find('/') != std::string::npos) return user_id;
   std::string mapped = ReadDriverSetting("KMR/UserID/E" + user_id);

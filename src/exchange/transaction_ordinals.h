@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cache/cache_record.h"
+#include "base/transaction_fields.h"
 #include "exchange/ext_format.h"
 
 namespace vornlink {

@@ -2,8 +2,8 @@
 // failure line. The formatter, the job number split, the transports and the
 // reply peeling raise it; each exchange catches it once at its top. It never
 // leaves an exchange, and no other exception kind is used for control flow.
-#ifndef VORNLINK_EXCHANGE_FAILURE_TEXT_H_
-#define VORNLINK_EXCHANGE_FAILURE_TEXT_H_
+#ifndef VORNLINK_BASE_FAILURE_TEXT_H_
+#define VORNLINK_BASE_FAILURE_TEXT_H_
 
 #include <exception>
 #include <string>
@@ -23,4 +23,4 @@ class FailureText : public std::exception {
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_EXCHANGE_FAILURE_TEXT_H_
+#endif  // VORNLINK_BASE_FAILURE_TEXT_H_
