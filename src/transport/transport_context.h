@@ -1,0 +1,30 @@
+// What a transport needs to know of the exchange that calls it. Each
+// exchange run fills its own and hands it down; nothing of it is kept in
+// process-wide state, so a job validation on one thread never lends its
+// prefix or credentials to a forward transaction on another.
+#ifndef VORNLINK_TRANSPORT_TRANSPORT_CONTEXT_H_
+#define VORNLINK_TRANSPORT_TRANSPORT_CONTEXT_H_
+
+#include <string>
+
+#include "base/stop_signal.h"
+
+namespace vornlink {
+
+struct TransportContext {
+  std::string exchange_prefix;  // "FWT" or "IJV"
+  std::string transport_type;   // "HTTP", "HTTPS" or "TCP"
+  std::string user_name;
+  std::string password;
+  std::string method;          // only its first four characters count
+  std::string dynamic_length;  // "1" fills the query length into "DynLength"
+  std::string work_order;      // shown in the HTTP success line
+  std::string line_code;
+  // Ends every wait of the transport promptly when set; none: only the
+  // time limit ends them.
+  const StopSignal* stop = nullptr;
+};
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_TRANSPORT_TRANSPORT_CONTEXT_H_
