@@ -188,7 +188,7 @@ void BM_DeleteTrid(benchmark::State& state) {
     state.SetIterationTime(elapsed);
     total += elapsed;
     CheckOk(result == 1, state, "DeleteTrid failed");
-    GetEnv()->AppendTextFile(CacheFilePath(), line, /*durable=*/false);
+    GetEnv()->AppendTextFile(CacheFilePath(), line, /*durable=*/false, nullptr);
   }
   ReportAgainstFloor(state, total, floor);
 }

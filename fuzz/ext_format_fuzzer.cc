@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "exchange/ext_format.h"
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 #include "exchange/reply_peel.h"
 #include "exchange/result_list.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "exchange/ext_format.h"
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 #include "exchange/setup_ordinals.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

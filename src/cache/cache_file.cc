@@ -1,6 +1,9 @@
 #include "cache/cache_file.h"
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -12,11 +15,60 @@
 namespace vornlink {
 namespace {
 
-CrossProcessMutex& CacheMutex() {
-  // Made once for the process and never destroyed: a thread may still use it
-  // while the process is going away.
-  static CrossProcessMutex* mutex = GetEnv()->NewNamedMutex("KMR CacheMutex").release();
+// A rewrite that meets the file held open by another program (a virus
+// scanner, an editor) keeps trying this long.
+constexpr ReplaceOptions kCacheReplaceOptions{1000};
+
+// The mutex of the cache file at `path`, made once per file for the process
+// and never destroyed: a thread may still use it while the process is going
+// away. Windows shares one named mutex between all processes; elsewhere the
+// lock file beside the cache file does that, so that every process that
+// shares a cache shares its lock, and only those who may write the cache's
+// folder can make it.
+CrossProcessMutex& CacheMutex(const std::string& path) {
+  static std::mutex* registry_mutex = new std::mutex();
+  static auto* registry = new std::map<std::string, CrossProcessMutex*>();
+  std::lock_guard<std::mutex> lock(*registry_mutex);
+  CrossProcessMutex*& mutex = (*registry)[path];
+  if (mutex == nullptr) {
+    mutex = GetEnv()->NewNamedMutex(kCacheMutexName, CacheLockFilePath(path)).release();
+  }
   return *mutex;
+}
+
+void LogLockFailed(const std::string& error) {
+  LogPrint('*', "KMRCacheTransaction: Could not take the cache lock t[%s]", error.c_str());
+}
+
+void LogFileError(const std::string& path, const std::string& error) {
+  LogPrint('*', "KMRCacheTransaction: Cache file[%s] t[%s]", path.c_str(), error.c_str());
+}
+
+// The second line of a failed operation: why the lock or the file failed.
+void LogReason(const CacheLock& lock, const std::string& path, const std::string& error) {
+  if (!lock.held()) {
+    LogLockFailed(lock.error());
+  } else {
+    LogFileError(path, error);
+  }
+}
+
+// Rewrites the cache file; logs when it had to be overwritten in place.
+// False with the reason in `error` when it failed.
+bool Rewrite(const std::string& path, const std::string& text, std::string* error) {
+  switch (GetEnv()->ReplaceTextFile(path, text, kCacheReplaceOptions, error)) {
+    case ReplaceResult::kReplaced:
+      return true;
+    case ReplaceResult::kRewrittenInPlace:
+      LogPrint('*',
+               "KMRCacheTransaction: Cache file[%s] rewritten in place: no new file may be made "
+               "in its folder",
+               path.c_str());
+      return true;
+    case ReplaceResult::kFailed:
+      break;
+  }
+  return false;
 }
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
@@ -34,10 +86,10 @@ std::string Sanitised(const std::string& value, bool keep_commas, bool* changed)
   return clean;
 }
 
-// The cache file's content; false (and logs nothing) when it cannot be read.
-// A missing file is an empty cache.
-bool ReadCache(const std::string& path, std::string* contents) {
-  switch (GetEnv()->ReadTextFile(path, contents)) {
+// The cache file's content; false with the reason in `error` when it cannot
+// be read. A missing file is an empty cache.
+bool ReadCache(const std::string& path, std::string* contents, std::string* error) {
+  switch (GetEnv()->ReadTextFile(path, contents, kNoSizeLimit, error)) {
     case ReadResult::kOk:
       return true;
     case ReadResult::kMissing:
@@ -151,16 +203,32 @@ std::string CacheFilePath() {
   return path;
 }
 
-CacheLock::CacheLock() { CacheMutex().Lock(); }
-CacheLock::~CacheLock() { CacheMutex().Unlock(); }
+std::string CacheLockFilePath(const std::string& cache_path) {
+  return cache_path.empty() ? std::string() : cache_path + ".lock";
+}
+
+CacheLock::CacheLock(const std::string& cache_path) : mutex_(&CacheMutex(cache_path)) {
+  held_ = mutex_->Lock(&error_);
+}
+
+CacheLock::~CacheLock() {
+  if (held_) mutex_->Unlock();
+}
 
 int AddTransaction(const TransactionFields& transaction, const std::string& status,
                    const std::string& reserved, const std::string& message) {
   const std::string path = CacheFilePath();
-  CacheLock lock;
-  std::string contents;
-  if (!ReadCache(path, &contents)) {
+  CacheLock lock(path);
+  if (!lock.held()) {
     LogAddFailed(transaction[0], MakeTrid());
+    LogReason(lock, path, std::string());
+    return 0;
+  }
+  std::string contents;
+  std::string error;
+  if (!ReadCache(path, &contents, &error)) {
+    LogAddFailed(transaction[0], MakeTrid());
+    LogFileError(path, error);
     return 0;
   }
   const std::string trid = MakeUniqueTrid(contents);
@@ -169,8 +237,9 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
   if (!contents.empty() && contents.back() != '\n') text.push_back('\n');
   text.append(CleanLine(transaction, status, trid, reserved, message));
   text.push_back('\n');
-  if (!GetEnv()->AppendTextFile(path, text, /*durable=*/true)) {
+  if (!GetEnv()->AppendTextFile(path, text, /*durable=*/true, &error)) {
     LogAddFailed(transaction[0], trid);
+    LogFileError(path, error);
     return 0;
   }
   LogAdded(transaction[0], trid);
@@ -179,10 +248,12 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
 
 int GetCacheIndex(int index, CacheRecord* record) {
   const std::string path = CacheFilePath();
-  CacheLock lock;
+  CacheLock lock(path);
   std::string contents;
-  if (!ReadCache(path, &contents)) {
+  std::string error;
+  if (!lock.held() || !ReadCache(path, &contents, &error)) {
     LogPrint('*', "KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]");
+    LogReason(lock, path, error);
     return 0;
   }
   if (index < 0) return 0;
@@ -194,10 +265,12 @@ int GetCacheIndex(int index, CacheRecord* record) {
 
 int DeleteTrid(const std::string& trid) {
   const std::string path = CacheFilePath();
-  CacheLock lock;
+  CacheLock lock(path);
   std::string contents;
-  if (!ReadCache(path, &contents)) {
+  std::string error;
+  if (!lock.held() || !ReadCache(path, &contents, &error)) {
     LogDeleteFailed(trid, "Could not open file");
+    LogReason(lock, path, error);
     return 0;
   }
   std::vector<std::string_view> lines = SplitLines(contents);
@@ -206,8 +279,9 @@ int DeleteTrid(const std::string& trid) {
     LogNotFound(trid);
     return 1;
   }
-  if (!GetEnv()->ReplaceTextFile(path, JoinLinesExcept(lines, found, 0))) {
+  if (!Rewrite(path, JoinLinesExcept(lines, found, 0), &error)) {
     LogDeleteFailed(trid, "Could not write file");
+    LogFileError(path, error);
     return 0;
   }
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
@@ -221,10 +295,12 @@ int Requeue(const CacheRecord& record) {
 int RequeueReplacing(const CacheRecord& record) {
   const std::string path = CacheFilePath();
   const std::string& old_trid = record.trid();
-  CacheLock lock;
+  CacheLock lock(path);
   std::string contents;
-  if (!ReadCache(path, &contents)) {
+  std::string error;
+  if (!lock.held() || !ReadCache(path, &contents, &error)) {
     LogDeleteFailed(old_trid, "Could not open file");
+    LogReason(lock, path, error);
     return 0;
   }
   std::vector<std::string_view> lines = SplitLines(contents);
@@ -240,8 +316,9 @@ int RequeueReplacing(const CacheRecord& record) {
   std::string text = JoinLinesExcept(lines, found, line.size() + 1);
   text.append(line);
   text.push_back('\n');
-  if (!GetEnv()->ReplaceTextFile(path, text)) {
+  if (!Rewrite(path, text, &error)) {
     LogDeleteFailed(old_trid, "Could not write file");
+    LogFileError(path, error);
     return 0;
   }
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",

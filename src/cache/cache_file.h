@@ -2,9 +2,11 @@
 // one transaction per line (see cache_record.h), the only queue between the
 // host's call and delivery to the DMS.
 //
-// Every operation holds the named mutex "KMR CacheMutex" for its whole
-// length, so the host's threads, the cache worker and other processes that
-// load the driver never meet inside the file. An appended line is on disk
+// Every operation holds the cache mutex for its whole length (Windows: the
+// named mutex "KMR CacheMutex"; elsewhere a lock on "<cache file>.lock"), so
+// the host's threads, the cache worker and other processes that load the
+// driver never meet inside the file. An operation that cannot have the
+// mutex fails and logs why. An appended line is on disk
 // before AddTransaction returns, and every removal replaces the file in one
 // atomic step, so a crash at any moment leaves each transaction in the file
 // exactly once. Lines keep their order; new ones go to the end.
@@ -26,13 +28,32 @@ namespace vornlink {
 // path is unknown: nothing is read or written then.
 std::string CacheFilePath();
 
-// Holds the cache mutex from construction to destruction.
+// The name of the cache mutex on Windows, shared by every process.
+inline constexpr const char* kCacheMutexName = "KMR CacheMutex";
+
+// The lock file of the cache at `cache_path` on systems without named
+// mutexes: "<cache file>.lock" beside it.
+std::string CacheLockFilePath(const std::string& cache_path);
+
+// Holds the mutex of the cache file at `cache_path` from construction to
+// destruction, if it could be had: an operation that finds `held()` false
+// must fail, never go on without it.
 class CacheLock {
  public:
-  CacheLock();
+  explicit CacheLock(const std::string& cache_path);
   ~CacheLock();
   CacheLock(const CacheLock&) = delete;
   CacheLock& operator=(const CacheLock&) = delete;
+
+  bool held() const { return held_; }
+  // Why the mutex could not be had (naming the lock file and the system's
+  // reason).
+  const std::string& error() const { return error_; }
+
+ private:
+  CrossProcessMutex* mutex_;
+  bool held_ = false;
+  std::string error_;
 };
 
 // Appends a transaction with a fresh Trid. A comma or line break inside

@@ -109,7 +109,7 @@ void LogWriteLine(char flag, const std::string& message) {
     entry.push_back('-');
     entry.append(message);
     if (entry.back() != '\n') entry.push_back('\n');
-    GetEnv()->AppendTextFile(state.file_name, entry, /*durable=*/false);
+    GetEnv()->AppendTextFile(state.file_name, entry, /*durable=*/false, nullptr);
   }
 
   uint32_t handled = state.line_counter++;
@@ -130,8 +130,9 @@ void LogPrint(char flag, const char* format, ...) {
 
 void LogTrim(const std::string& file_name, uint32_t max_lines) {
   if (file_name.empty()) return;
+  Env* env = GetEnv();
   std::string contents;
-  if (GetEnv()->ReadTextFile(file_name, &contents) != ReadResult::kOk) return;
+  if (env->ReadTextFile(file_name, &contents, kNoSizeLimit, nullptr) != ReadResult::kOk) return;
   std::vector<std::string_view> lines = SplitLines(contents);
   if (lines.size() <= max_lines) return;
   std::string kept;
@@ -139,7 +140,15 @@ void LogTrim(const std::string& file_name, uint32_t max_lines) {
     kept.append(lines[i]);
     kept.push_back('\n');
   }
-  GetEnv()->ReplaceTextFile(file_name, kept);
+  // One try: a file that another program holds open is cut next time, and
+  // the threads that log do not wait for it meanwhile.
+  if (env->ReplaceTextFile(file_name, kept, ReplaceOptions{}, nullptr) ==
+      ReplaceResult::kRewrittenInPlace) {
+    env->AppendTextFile(file_name,
+                        TimeStamp() +
+                            "-*-Log file cut in place: no new file may be made in its folder\n",
+                        /*durable=*/false, nullptr);
+  }
 }
 
 void LogLoaded() {

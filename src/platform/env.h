@@ -12,6 +12,7 @@
 #ifndef VORNLINK_PLATFORM_ENV_H_
 #define VORNLINK_PLATFORM_ENV_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -22,7 +23,27 @@ namespace vornlink {
 enum class ReadResult {
   kOk,       // the file was read whole
   kMissing,  // there is no such file
-  kError,    // it exists but could not be opened or read
+  kError,    // it exists but could not be opened or read, is no regular
+             // file, or is larger than the reader allows
+};
+
+// For ReadTextFile: read the file whatever its size.
+inline constexpr size_t kNoSizeLimit = static_cast<size_t>(-1);
+// The largest settings file (INI or XML) the driver reads: far more than any
+// real one, and a device or a runaway file cannot take the host's memory.
+inline constexpr size_t kMaxSettingsFileSize = size_t{4} << 20;
+
+enum class ReplaceResult {
+  kReplaced,           // a new file took the old one's place in one step
+  kRewrittenInPlace,   // no new file could be made in the folder: the old
+                       // one was overwritten and flushed instead
+  kFailed,
+};
+
+struct ReplaceOptions {
+  // While another program holds the file open so that it cannot be
+  // replaced (Windows), keep trying this long before giving up.
+  uint32_t busy_wait_ms = 0;
 };
 
 // The four 16-bit parts of a module's fixed file version.
@@ -39,13 +60,15 @@ enum class FileVersionResult {
   kNoMemory,    // the version block could not be allocated
 };
 
-// A mutex shared by every process on the machine that opens the same name.
+// A mutex shared by every process on the machine that asks for the same one.
 // A holder that dies releases it. Not recursive.
 class CrossProcessMutex {
  public:
   virtual ~CrossProcessMutex() = default;
-  // Waits without limit.
-  virtual void Lock() = 0;
+  // Waits without limit. False, with the reason in `error` (may be null),
+  // when the mutex cannot be had at all; the caller must then not go on as
+  // if it held it, and must not call Unlock.
+  virtual bool Lock(std::string* error) = 0;
   virtual void Unlock() = 0;
 };
 
@@ -77,15 +100,31 @@ class Env {
 
   // Text files. In memory a line ends with "\n"; on disk with the platform's
   // line end ("\r\n" on Windows, "\n" elsewhere), as its text mode does.
-  // Reading gives the file with "\r\n" turned into "\n" on Windows.
-  virtual ReadResult ReadTextFile(const std::string& path, std::string* contents) = 0;
+  // Only regular files are read or written: a device, a FIFO or a folder in
+  // their place is an error, and never makes the caller wait. Where a call
+  // fails, `error` (may be null) gets the system's reason.
+  //
+  // Reads the file whole; with "\r\n" turned into "\n" on Windows. A file
+  // larger than `max_size` bytes is not read (kError).
+  virtual ReadResult ReadTextFile(const std::string& path, std::string* contents,
+                                  size_t max_size, std::string* error) = 0;
   // Appends `text` at the end of the file, creating it when missing. With
-  // `durable` the data has reached the disk when this returns true.
-  virtual bool AppendTextFile(const std::string& path, const std::string& text, bool durable) = 0;
+  // `durable` the data has reached the disk when this returns true. When the
+  // write fails part-way (a full disk), the file is cut back to its length
+  // before the call, unless somebody else appended meanwhile: no torn line
+  // is left behind.
+  virtual bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                              std::string* error) = 0;
   // Replaces the whole file by `text` in one step: readers and a crash at
   // any moment see either the old or the new content, never a mix or a
-  // shortened file. Durable when it returns true.
-  virtual bool ReplaceTextFile(const std::string& path, const std::string& text) = 0;
+  // shortened file. Durable unless it fails. The temporary file is made
+  // exclusively beside the file that is really replaced (the target of a
+  // link, so that the link stays), and the new file keeps the old one's
+  // permissions (and owner, where allowed). Where no new file may be made
+  // in that folder but the file itself is writable, it is overwritten in
+  // place and flushed (kRewrittenInPlace): not atomic, but not stuck either.
+  virtual ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
+                                        const ReplaceOptions& options, std::string* error) = 0;
 
   // Starts `program`, found by name as the platform's shell finds it, with
   // one argument; does not wait for it. Failure is silent.
@@ -98,9 +137,13 @@ class Env {
   // One line naming the running operating system.
   virtual std::string OsText() = 0;
 
-  // The mutex named `name`, shared with every other process that asks for
-  // the same name. Never null.
-  virtual std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name) = 0;
+  // A mutex shared with every other process that asks for the same one.
+  // Windows: the system mutex named `name`. Elsewhere: a lock on the file
+  // `lock_file` (created when missing, never through a link, its mode left
+  // as it is), so that only those who may write in its folder can create
+  // it and only those who may write it can hold it. Never null.
+  virtual std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
+                                                           const std::string& lock_file) = 0;
 };
 
 // Forwards every call to another Env; tests derive from it to replace single
@@ -122,14 +165,17 @@ class EnvWrapper : public Env {
   int64_t UnixTime() override { return target_->UnixTime(); }
   uint32_t TickCount() override { return target_->TickCount(); }
   void SleepMs(uint32_t milliseconds) override { target_->SleepMs(milliseconds); }
-  ReadResult ReadTextFile(const std::string& path, std::string* contents) override {
-    return target_->ReadTextFile(path, contents);
+  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                          std::string* error) override {
+    return target_->ReadTextFile(path, contents, max_size, error);
   }
-  bool AppendTextFile(const std::string& path, const std::string& text, bool durable) override {
-    return target_->AppendTextFile(path, text, durable);
+  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                      std::string* error) override {
+    return target_->AppendTextFile(path, text, durable, error);
   }
-  bool ReplaceTextFile(const std::string& path, const std::string& text) override {
-    return target_->ReplaceTextFile(path, text);
+  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
+                                const ReplaceOptions& options, std::string* error) override {
+    return target_->ReplaceTextFile(path, text, options, error);
   }
   void StartProgram(const std::string& program, const std::string& argument) override {
     target_->StartProgram(program, argument);
@@ -137,8 +183,9 @@ class EnvWrapper : public Env {
   int LastError() override { return target_->LastError(); }
   std::string ErrorText(int code) override { return target_->ErrorText(code); }
   std::string OsText() override { return target_->OsText(); }
-  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name) override {
-    return target_->NewNamedMutex(name);
+  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
+                                                   const std::string& lock_file) override {
+    return target_->NewNamedMutex(name, lock_file);
   }
 
   Env* target() const { return target_; }
@@ -156,7 +203,14 @@ Env* GetEnv();
 void SetEnvForTesting(Env* env);
 
 // Local broken-down time of `unix_time`, by the system's time zone rules.
+// Both conversions use 64-bit time on every build, so that the years past
+// 2038 work on the 32-bit one too.
 bool ToLocalTime(int64_t unix_time, std::tm* local);
+// The moment of a local broken-down time, fields out of range rolled over
+// into the next unit (30 February is a day of March) and `local` set to the
+// normalised time; daylight saving as tm_isdst says (-1: the system decides).
+// False when the system cannot represent the moment.
+bool FromLocalTime(std::tm* local, int64_t* unix_time);
 
 // The platform's folder separator in paths of the driver's own files.
 #ifdef _WIN32

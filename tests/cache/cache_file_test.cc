@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,18 +25,28 @@ using testing::WriteBytes;
 // to fail.
 class CacheEnv : public testing::FakeEnv {
  public:
-  ReadResult ReadTextFile(const std::string& path, std::string* contents) override {
-    return fail_read ? ReadResult::kError : FakeEnv::ReadTextFile(path, contents);
+  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                          std::string* error) override {
+    if (fail_read && path == cache_path) {
+      *error = "Input/output error";
+      return ReadResult::kError;
+    }
+    return FakeEnv::ReadTextFile(path, contents, max_size, error);
   }
-  bool AppendTextFile(const std::string& path, const std::string& text, bool durable) override {
-    return Write(path, durable ? 'A' : 'a') && FakeEnv::AppendTextFile(path, text, durable);
+  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                      std::string* error) override {
+    return Write(path, durable ? 'A' : 'a', error) &&
+           FakeEnv::AppendTextFile(path, text, durable, error);
   }
-  bool ReplaceTextFile(const std::string& path, const std::string& text) override {
-    return Write(path, 'R') && FakeEnv::ReplaceTextFile(path, text);
+  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
+                                const ReplaceOptions& options, std::string* error) override {
+    if (!Write(path, 'R', error)) return ReplaceResult::kFailed;
+    return FakeEnv::ReplaceTextFile(path, text, options, error);
   }
-  bool Write(const std::string& path, char kind) {
+  bool Write(const std::string& path, char kind, std::string* error) {
     if (path != cache_path) return true;
     writes.push_back(kind);
+    if (fail_write) *error = "No space left on device";
     return !fail_write;
   }
 
@@ -261,7 +273,8 @@ TEST_F(CacheFileTest, RequeueReplacingMovesTheLineInOneReplacementOrWritesNothin
                                       Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
 }
 
-TEST_F(CacheFileTest, UnreadableOrUnwritableFileIsLoggedAndReported) {
+// Every failed operation says so and why, and changes nothing.
+TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
   ASSERT_EQ(Add("1"), 1);
   const std::string contents = ReadBytes(path_);
   CacheRecord record = Read(0);
@@ -278,21 +291,47 @@ TEST_F(CacheFileTest, UnreadableOrUnwritableFileIsLoggedAndReported) {
   EXPECT_EQ(DeleteTrid(kFirstTrid), 0);
   EXPECT_EQ(RequeueReplacing(record), 0);
   env_.fail_write = false;
-
   EXPECT_EQ(ReadBytes(path_), contents);
-  const std::string failed =
-      "-*-KMRCacheTransaction: Delete Trid[201403070905020789] from cache file -> Internal "
-      "t[Could not ";
+
+  const std::string failed = "-*-KMRCacheTransaction: Delete Trid[201403070905020789] from "
+                             "cache file -> Internal t[Could not ";
+  const std::string add = "-*-KMRCacheTransaction: Add transaction[";
+  const std::string io = "-*-KMRCacheTransaction: Cache file[" + path_ + "] t[Input/output error]";
+  const std::string full = "-*-KMRCacheTransaction: Cache file[" + path_ + "] t[No space left on device]";
   EXPECT_EQ(NewLog(),
             (std::vector<std::string>{
-                "-*-KMRCacheTransaction: Add transaction[2] to cache file with "
-                "Trid[201403070905020789] -> Could not open cache file -> FAILED",
-                "-*-KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]",
-                failed + "open file] -> FAILED", failed + "open file] -> FAILED",
-                "-*-KMRCacheTransaction: Add transaction[3] to cache file with "
-                "Trid[201403070905020790] -> Could not open cache file -> FAILED",
-                failed + "write file] -> FAILED", failed + "write file] -> FAILED"}));
+                add + "2] to cache file with Trid[201403070905020789] -> Could not open cache "
+                      "file -> FAILED",
+                io, "-*-KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]", io,
+                failed + "open file] -> FAILED", io, failed + "open file] -> FAILED", io,
+                add + "3] to cache file with Trid[201403070905020790] -> Could not open cache "
+                      "file -> FAILED",
+                full, failed + "write file] -> FAILED", full, failed + "write file] -> FAILED",
+                full}));
 }
+
+#ifndef _WIN32
+// Without its lock no operation goes on: it fails and names the lock file.
+TEST_F(CacheFileTest, NoOperationWithoutTheLock) {
+  ASSERT_EQ(Add("1"), 1);
+  const std::string contents = ReadBytes(path_);
+  CacheRecord record = Read(0);
+  NewLog();
+  const std::string lock_file = CacheLockFilePath(path_);
+  ASSERT_EQ(lock_file, path_ + ".lock");
+  std::remove(lock_file.c_str());
+  std::filesystem::create_directory(lock_file);  // no file to lock
+  EXPECT_EQ(Add("2"), 0);
+  EXPECT_EQ(GetCacheIndex(0, &record), 0);
+  EXPECT_EQ(DeleteTrid(kFirstTrid), 0);
+  EXPECT_EQ(RequeueReplacing(record), 0);
+  EXPECT_EQ(ReadBytes(path_), contents);
+  std::vector<std::string> log = NewLog();
+  ASSERT_EQ(log.size(), 8u);
+  EXPECT_EQ(log[1], "-*-KMRCacheTransaction: Could not take the cache lock t[" + lock_file +
+                        ": Is a directory]");
+}
+#endif
 
 }  // namespace
 }  // namespace vornlink

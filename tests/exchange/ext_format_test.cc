@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 
 namespace vornlink {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 
 namespace vornlink {
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 #include "exchange/setup_ordinals.h"
 #include "exchange/transaction_ordinals.h"
 #include "testing/test_env.h"

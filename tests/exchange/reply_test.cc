@@ -4,10 +4,11 @@
 #include <utility>
 #include <vector>
 
-#include "exchange/failure_text.h"
+#include "base/failure_text.h"
 #include "exchange/reply_peel.h"
 #include "exchange/result_list.h"
 #include "log/log.h"
+#include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
@@ -15,32 +16,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Turns the log on with `flags` and keeps its entries, as "<flag> <message>",
-// instead of writing them: every append of the Env in place goes here.
-class LogRecorder : public EnvWrapper {
- public:
-  LogRecorder(const std::string& file_name, const std::string& flags) : EnvWrapper(GetEnv()) {
-    SetEnvForTesting(this);
-    ResetLogForTesting();
-    LogInit(file_name, 1000, flags);
-  }
-  ~LogRecorder() override {
-    ResetLogForTesting();
-    SetEnvForTesting(target());
-  }
-
-  bool AppendTextFile(const std::string&, const std::string& text, bool) override {
-    // "YYYY-MM-DD HH:MM:SS-F-message\n"
-    entries_.push_back(text.substr(20, 1) + " " + text.substr(22, text.size() - 23));
-    return true;
-  }
-
-  // The entries since the last call.
-  Lines Take() { return std::exchange(entries_, {}); }
-
- private:
-  Lines entries_;
-};
+using testing::LogRecorder;
 
 class ReplyTest : public ::testing::Test {
  protected:

@@ -1,12 +1,22 @@
-// What the POSIX Env does about processes that die or fork.
+// What the POSIX Env does where other users, full disks and forks meet it:
+// files that are no regular files, links, modes, folders without rights,
+// failed writes, the lock file, started programs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/env.h"
 #include "testing/test_env.h"
@@ -14,36 +24,164 @@
 namespace vornlink {
 namespace {
 
-// A process id that is certainly not running: a child that has ended and
-// been reaped.
-pid_t EndedProcess() {
+namespace fs = std::filesystem;
+using testing::ReadBytes;
+using testing::WriteBytes;
+
+// Runs `body` in a child process; its exit status (0 when `body` is true).
+int InChild(const std::function<bool()>& body) {
   pid_t child = fork();
-  if (child == 0) _exit(0);
+  if (child == 0) _exit(body() ? 0 : 1);
   int status = 0;
   waitpid(child, &status, 0);
-  return child;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
-TEST(EnvPosixTest, ReplaceRemovesTemporariesOfDeadProcessesOnly) {
-  testing::TempDir dir;
-  const std::string target = dir.File("Vornlink.$$$");
-  const std::string dead = target + "." + std::to_string(EndedProcess()) + ".0.tmp";
-  const std::string alive = target + "." + std::to_string(getppid()) + ".0.tmp";
-  const std::string other = dir.File("Other.$$$") + "." + std::to_string(EndedProcess()) + ".0.tmp";
-  testing::WriteBytes(dead, "left by a crash");
-  testing::WriteBytes(alive, "being written");
-  testing::WriteBytes(other, "not ours");
-  ASSERT_TRUE(DefaultEnv()->ReplaceTextFile(target, "new\n"));
-  EXPECT_FALSE(testing::FileExists(dead));
-  EXPECT_TRUE(testing::FileExists(alive));
-  EXPECT_TRUE(testing::FileExists(other));
-  EXPECT_EQ(testing::ReadBytes(target), "new\n");
+mode_t ModeOf(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-TEST(EnvPosixTest, ForkedChildDoesNotShareTheParentsLock) {
-  const std::string name = "vornlink-fork-test-" + std::to_string(getpid());
-  std::unique_ptr<CrossProcessMutex> mutex = DefaultEnv()->NewNamedMutex(name);
-  mutex->Lock();  // opens the lock file in the parent
+class EnvPosixTest : public ::testing::Test {
+ protected:
+  Env* env_ = DefaultEnv();
+  testing::TempDir dir_;
+};
+
+// A FIFO would hold a reader (or a writer) until somebody opens the other
+// end; a device feeds a reader without end. Neither is a file the driver
+// reads or writes, and neither makes it wait.
+TEST_F(EnvPosixTest, FifosAndDevicesAreRefusedAtOnce) {
+  const std::string fifo = dir_.File("Vornlink.xml");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto started = std::chrono::steady_clock::now();
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    std::string contents;
+    std::string error;
+    EXPECT_EQ(env_->ReadTextFile(path, &contents, kNoSizeLimit, &error), ReadResult::kError);
+    EXPECT_EQ(error, "not a regular file");
+    EXPECT_FALSE(env_->AppendTextFile(path, "x\n", true, nullptr));
+    EXPECT_EQ(env_->ReplaceTextFile(path, "x\n", ReplaceOptions{}, nullptr),
+              ReplaceResult::kFailed);
+  }
+  EXPECT_EQ(env_->ReadProfileString("A", "B", "default", fifo), "default");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(EnvPosixTest, ReplaceKeepsLinksModesAndTheFolderOfTheTarget) {
+  const std::string real_folder = dir_.File("real");
+  fs::create_directory(real_folder);
+  const std::string target = real_folder + "/Vornlink.log";
+  const std::string link = dir_.File("Vornlink.log");
+  WriteBytes(target, "old\n");
+  chmod(target.c_str(), 0600);
+  fs::create_symlink(target, link);
+
+  ASSERT_EQ(env_->ReplaceTextFile(link, "new\n", ReplaceOptions{}, nullptr),
+            ReplaceResult::kReplaced);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadBytes(target), "new\n");
+  EXPECT_EQ(ModeOf(target), 0600u);
+  // The temporary file was made (and is gone) beside the target.
+  EXPECT_EQ(std::distance(fs::directory_iterator(real_folder), fs::directory_iterator()), 1);
+}
+
+// Where the file may be written but no new file made beside it, the file is
+// rewritten in place rather than not at all.
+TEST_F(EnvPosixTest, ReplaceRewritesInPlaceInAFolderWithoutRights) {
+  const std::string folder = dir_.File("locked");
+  fs::create_directory(folder);
+  const std::string path = folder + "/Vornlink.$$$";
+  WriteBytes(path, "line 1\nline 2\nline 3\n");
+  const bool root = geteuid() == 0;
+  if (root) {
+    // A user of no rights owns the file; the folder stays root's.
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  }
+  chmod(folder.c_str(), 0555);
+  int status = InChild([&] {
+    if (root && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+    return DefaultEnv()->ReplaceTextFile(path, "line 2\n", ReplaceOptions{}, nullptr) ==
+           ReplaceResult::kRewrittenInPlace;
+  });
+  chmod(folder.c_str(), 0755);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadBytes(path), "line 2\n");
+}
+
+// A write that fails part-way (here the file size limit; a full disk alike)
+// takes back what got in, so that no torn line stays.
+TEST_F(EnvPosixTest, FailedAppendLeavesTheFileAsItWas) {
+  const std::string path = dir_.File("Vornlink.$$$");
+  const std::string before = "4711,118744.A,whole line,0\n";
+  WriteBytes(path, before);
+  int status = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{static_cast<rlim_t>(before.size() + 10), static_cast<rlim_t>(before.size() + 10)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+    std::string error;
+    bool appended = DefaultEnv()->AppendTextFile(path, std::string(100, 'x') + "\n", true, &error);
+    return !appended && error == "File too large";
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadBytes(path), before);
+}
+
+TEST_F(EnvPosixTest, LockFileIsNeverFollowedNorChangedAndMustBeRegular) {
+  const std::string victim = dir_.File("victim");
+  WriteBytes(victim, "secret");
+  chmod(victim.c_str(), 0600);
+  const std::string lock_file = dir_.File("Vornlink.$$$.lock");
+  const std::string missing = dir_.File("created-through-a-link");
+  for (const std::string& planted_target : {victim, missing}) {
+    fs::remove(lock_file);
+    fs::create_symlink(planted_target, lock_file);
+    std::string error;
+    EXPECT_FALSE(env_->NewNamedMutex("KMR CacheMutex", lock_file)->Lock(&error));
+    EXPECT_EQ(error.rfind(lock_file + ": ", 0), 0u) << error;
+  }
+  EXPECT_EQ(ModeOf(victim), 0600u);
+  EXPECT_FALSE(fs::exists(missing));
+
+  fs::remove(lock_file);
+  ASSERT_EQ(mkfifo(lock_file.c_str(), 0600), 0);
+  std::string error;
+  EXPECT_FALSE(env_->NewNamedMutex("KMR CacheMutex", lock_file)->Lock(&error));
+  EXPECT_EQ(error, lock_file + ": not a regular file");
+
+  // A lock file that is there keeps its mode.
+  fs::remove(lock_file);
+  WriteBytes(lock_file, "");
+  chmod(lock_file.c_str(), 0640);
+  std::unique_ptr<CrossProcessMutex> mutex = env_->NewNamedMutex("KMR CacheMutex", lock_file);
+  ASSERT_TRUE(mutex->Lock(nullptr));
+  mutex->Unlock();
+  EXPECT_EQ(ModeOf(lock_file), 0640u);
+}
+
+// A descriptor that can only read the lock file cannot take the lock: a user
+// who may read but not write it cannot hold every writer off.
+TEST_F(EnvPosixTest, ReadersOfTheLockFileCannotHoldIt) {
+  const std::string lock_file = dir_.File("Vornlink.$$$.lock");
+  WriteBytes(lock_file, "");
+  int reader = open(lock_file.c_str(), O_RDONLY);
+  ASSERT_GE(reader, 0);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  EXPECT_NE(fcntl(reader, F_OFD_SETLK, &whole), 0);
+  EXPECT_NE(flock(reader, LOCK_EX | LOCK_NB), -1) << "flock would have let it";
+  std::unique_ptr<CrossProcessMutex> mutex = env_->NewNamedMutex("KMR CacheMutex", lock_file);
+  EXPECT_TRUE(mutex->Lock(nullptr)) << "the driver's lock ignores the reader's flock";
+  mutex->Unlock();
+  close(reader);
+}
+
+TEST_F(EnvPosixTest, ForkedChildDoesNotShareTheParentsLock) {
+  std::unique_ptr<CrossProcessMutex> mutex =
+      env_->NewNamedMutex("KMR CacheMutex", dir_.File("fork.lock"));
+  ASSERT_TRUE(mutex->Lock(nullptr));  // opens the lock file in the parent
   mutex->Unlock();
 
   int go[2];
@@ -55,12 +193,11 @@ TEST(EnvPosixTest, ForkedChildDoesNotShareTheParentsLock) {
     // The object the child inherited must wait for the parent's lock, not
     // take the parent's lock for its own.
     char byte = 0;
-    if (read(go[0], &byte, 1) != 1) _exit(2);
-    mutex->Lock();
+    if (read(go[0], &byte, 1) != 1 || !mutex->Lock(nullptr)) _exit(2);
     _exit(write(got_it[1], &byte, 1) == 1 ? 0 : 3);
   }
   close(got_it[1]);
-  mutex->Lock();
+  ASSERT_TRUE(mutex->Lock(nullptr));
   char byte = 1;
   ASSERT_EQ(write(go[1], &byte, 1), 1);
   pollfd wait_for_child{got_it[0], POLLIN, 0};
@@ -70,10 +207,46 @@ TEST(EnvPosixTest, ForkedChildDoesNotShareTheParentsLock) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  close(go[0]);
-  close(go[1]);
-  close(got_it[0]);
-  unlink(("/tmp/" + name + ".lock").c_str());
+  for (int fd : {go[0], go[1], got_it[0]}) close(fd);
+}
+
+// The process ids of this process's children, zombies included.
+std::vector<std::string> ChildProcesses() {
+  std::string self = fs::read_symlink("/proc/self").string();
+  std::vector<std::string> children;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::string stat = ReadBytes(entry.path().string() + "/stat");
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    // "pid (name) state ppid ..."
+    std::string rest = stat.substr(close + 2);
+    size_t ppid_start = rest.find(' ') + 1;
+    std::string ppid = rest.substr(ppid_start, rest.find(' ', ppid_start) - ppid_start);
+    if (ppid == self) children.push_back(entry.path().filename().string());
+  }
+  return children;
+}
+
+TEST_F(EnvPosixTest, StartedProgramIsFoundOnPathAndLeavesNoZombie) {
+  std::string bin = dir_.File("bin");
+  fs::create_directory(bin);
+  std::string out = dir_.File("argument.txt");
+  std::string script = bin + "/kmrgui";
+  WriteBytes(script, "#!/bin/sh\nprintf '%s:%s' \"$#\" \"$1\" > '" + out + ".part'\nmv '" + out +
+                         ".part' '" + out + "'\n");
+  fs::permissions(script, fs::perms::owner_all);
+  std::string old_path = getenv("PATH");
+  setenv("PATH", (bin + ":" + old_path).c_str(), 1);
+  env_->StartProgram("kmrgui", "Vornlink two");
+  env_->StartProgram("vornlink-no-such-program", "Vornlink");
+  setenv("PATH", old_path.c_str(), 1);
+
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!testing::FileExists(out) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(ReadBytes(out), "1:Vornlink two");
+  EXPECT_EQ(ChildProcesses(), std::vector<std::string>());
 }
 
 }  // namespace

@@ -22,8 +22,7 @@ constexpr DWORD kProfileBufferSize = 256;
 // Longest path the ANSI file calls can be asked about.
 constexpr DWORD kLongestModulePath = 32768;
 // A replace that meets the file open elsewhere (a reader, a virus scanner)
-// tries again this often, this far apart, before it gives up.
-constexpr int kReplaceAttempts = 40;
+// tries again this far apart while its caller lets it.
 constexpr DWORD kReplaceRetryMs = 25;
 
 // The module (DLL or program) that holds this code.
@@ -71,17 +70,52 @@ void FromDiskText(std::string* text) {
   text->resize(out);
 }
 
-bool WriteAll(HANDLE file, const std::string& data) {
-  const char* next = data.data();
-  size_t left = data.size();
-  while (left > 0) {
+// Writes everything; `*written` counts what reached the file before a
+// failure, whose code GetLastError then gives.
+bool WriteAll(HANDLE file, const std::string& data, uint64_t* written) {
+  *written = 0;
+  while (*written < data.size()) {
+    uint64_t left = data.size() - *written;
     DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
-    DWORD written = 0;
-    if (!WriteFile(file, next, chunk, &written, nullptr) || written == 0) return false;
-    next += written;
-    left -= written;
+    DWORD done = 0;
+    if (!WriteFile(file, data.data() + *written, chunk, &done, nullptr)) return false;
+    if (done == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    *written += done;
   }
   return true;
+}
+
+std::string SystemText(DWORD code) { return DefaultEnv()->ErrorText(static_cast<int>(code)); }
+
+void SetError(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+}
+
+constexpr char kNotRegular[] = "not a regular file";
+
+// Only files on a disk: a pipe, a console or a device in a file's place is
+// refused before anybody waits on it.
+bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
+
+// Takes back the last `written` bytes of an append that failed part-way:
+// the file is cut back to `size_before` unless it has grown by more than
+// that meanwhile (another writer).
+void CutBack(const std::string& path, uint64_t size_before, uint64_t written) {
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  if (!file.valid() || !GetFileSizeEx(file.get(), &size) ||
+      static_cast<uint64_t>(size.QuadPart) != size_before + written) {
+    return;
+  }
+  FILE_END_OF_FILE_INFO end;
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size_before);
+  SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &end, sizeof end);
+  FlushFileBuffers(file.get());
 }
 
 // True when no process `pid` runs any more. Processes that cannot be
@@ -104,7 +138,7 @@ bool ParseNumber(const std::string& text, size_t* at, unsigned long long* value)
 }
 
 // Removes what replacements of `path` by processes that ended in the middle
-// left behind: "<name>.<pid>.<n>.tmp" (see ReplaceTextFile) of a process
+// left behind: "<name>.<pid>.<n>.tmp" (see CreateTemporary) of a process
 // that no longer runs.
 void RemoveStaleTemporaries(const std::string& path) {
   size_t folder_end = path.find_last_of("\\/");
@@ -131,33 +165,76 @@ void RemoveStaleTemporaries(const std::string& path) {
   } while (FindNextFileA(search.get(), &found));
 }
 
+// Makes a new temporary file for `path` beside it, exclusively (it never
+// opens a file that is there already). Its name is "<name>.<pid>.<n>.tmp".
+HANDLE CreateTemporary(const std::string& path, std::string* temp) {
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *temp = path + "." + std::to_string(GetCurrentProcessId()) + "." +
+            std::to_string(serial.fetch_add(1)) + std::to_string(GetTickCount() % 100000) +
+            ".tmp";
+    HANDLE file = CreateFileA(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// Overwrites `path` with `disk_text` and flushes it: the way out when no
+// new file may be made in its folder.
+ReplaceResult RewriteInPlace(const std::string& path, const std::string& disk_text,
+                             std::string* error) {
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  uint64_t written = 0;
+  bool ok = file.valid() && IsDiskFile(file.get()) && WriteAll(file.get(), disk_text, &written) &&
+            SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+  DWORD code = GetLastError();
+  ok = file.Close() && ok;
+  if (!ok) {
+    SetError(error, SystemText(code));
+    return ReplaceResult::kFailed;
+  }
+  return ReplaceResult::kRewrittenInPlace;
+}
+
 // A named Windows mutex. The in-process mutex in front of it keeps the
-// behaviour the same as on the other platforms (not recursive) and still
-// holds this process's threads off if the named one cannot be created.
+// behaviour the same as on the other platforms (not recursive).
 class WindowsNamedMutex : public CrossProcessMutex {
  public:
   explicit WindowsNamedMutex(const std::string& name)
-      : handle_(CreateMutexA(nullptr, FALSE, name.c_str())) {}
+      : name_(name), handle_(CreateMutexA(nullptr, FALSE, name.c_str())) {
+    if (!handle_.valid()) create_error_ = GetLastError();
+  }
 
-  void Lock() override {
+  bool Lock(std::string* error) override {
     threads_.lock();
-    if (!handle_.valid()) return;
+    if (!handle_.valid()) {
+      SetError(error, name_ + ": " + SystemText(create_error_));
+      threads_.unlock();
+      return false;
+    }
     // WAIT_ABANDONED: the last holder ended without releasing it; the mutex
     // is ours now all the same.
     DWORD result = WaitForSingleObject(handle_.get(), INFINITE);
-    owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
+      SetError(error, name_ + ": " + SystemText(GetLastError()));
+      threads_.unlock();
+      return false;
+    }
+    return true;
   }
 
   void Unlock() override {
-    if (owned_) ReleaseMutex(handle_.get());
-    owned_ = false;
+    ReleaseMutex(handle_.get());
     threads_.unlock();
   }
 
  private:
+  const std::string name_;
   ScopedHandle handle_;
+  DWORD create_error_ = 0;
   std::mutex threads_;
-  bool owned_ = false;  // guarded by threads_
 };
 
 std::string ReadRegistryText(HKEY key, const char* name, bool* found) {
@@ -246,73 +323,121 @@ class WindowsEnv : public Env {
 
   void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
 
-  ReadResult ReadTextFile(const std::string& path, std::string* contents) override {
+  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                          std::string* error) override {
     contents->clear();
     // Others may read, append and replace the file meanwhile.
     ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
-      DWORD error = GetLastError();
-      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
-                                                                            : ReadResult::kError;
+      DWORD code = GetLastError();
+      SetError(error, SystemText(code));
+      SetLastError(code);
+      return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
+                                                                          : ReadResult::kError;
     }
+    LARGE_INTEGER size;
+    if (!IsDiskFile(file.get()) || !GetFileSizeEx(file.get(), &size)) {
+      SetError(error, kNotRegular);
+      return ReadResult::kError;
+    }
+    if (static_cast<uint64_t>(size.QuadPart) > max_size) {
+      SetError(error, "larger than " + std::to_string(max_size) + " bytes");
+      return ReadResult::kError;
+    }
+    contents->reserve(static_cast<size_t>(size.QuadPart));
     char buffer[16384];
     for (;;) {
       DWORD got = 0;
       if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+        SetError(error, SystemText(GetLastError()));
         contents->clear();
         return ReadResult::kError;
       }
       if (got == 0) break;
+      if (contents->size() + got > max_size) {
+        SetError(error, "larger than " + std::to_string(max_size) + " bytes");
+        contents->clear();
+        return ReadResult::kError;
+      }
       contents->append(buffer, got);
     }
     FromDiskText(contents);
     return ReadResult::kOk;
   }
 
-  bool AppendTextFile(const std::string& path, const std::string& text, bool durable) override {
+  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                      std::string* error) override {
     // FILE_APPEND_DATA alone: every write goes to the end of the file, also
     // when other processes append at the same time.
-    ScopedHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA,
+    ScopedHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return false;
-    if (!WriteAll(file.get(), ToDiskText(text))) return false;
-    if (durable && !FlushFileBuffers(file.get())) return false;
-    return file.Close();
+    LARGE_INTEGER before;
+    if (!file.valid()) {
+      SetError(error, SystemText(GetLastError()));
+      return false;
+    }
+    if (!IsDiskFile(file.get()) || !GetFileSizeEx(file.get(), &before)) {
+      SetError(error, kNotRegular);
+      return false;
+    }
+    uint64_t written = 0;
+    bool ok =
+        WriteAll(file.get(), ToDiskText(text), &written) && (!durable || FlushFileBuffers(file.get()));
+    DWORD code = GetLastError();
+    ok = file.Close() && ok;
+    if (!ok) {
+      if (written > 0) CutBack(path, static_cast<uint64_t>(before.QuadPart), written);
+      SetError(error, SystemText(code));
+      return false;
+    }
+    return true;
   }
 
-  bool ReplaceTextFile(const std::string& path, const std::string& text) override {
-    static std::atomic<unsigned> serial{0};
+  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
+                                const ReplaceOptions& options, std::string* error) override {
+    const std::string disk_text = ToDiskText(text);
+    std::string temp;
     // In the same folder, so that the move is a rename on one volume.
-    std::string temp = path + "." + std::to_string(GetCurrentProcessId()) + "." +
-                       std::to_string(serial.fetch_add(1)) + ".tmp";
-    ScopedHandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return false;
-    bool written = WriteAll(file.get(), ToDiskText(text)) && FlushFileBuffers(file.get());
-    written = file.Close() && written;
-    if (written) {
-      for (int attempt = 1;; ++attempt) {
-        if (MoveFileExA(temp.c_str(), path.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ScopedHandle file(CreateTemporary(path, &temp));
+    if (!file.valid()) {
+      DWORD code = GetLastError();
+      if (code == ERROR_ACCESS_DENIED && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return RewriteInPlace(path, disk_text, error);
+      }
+      SetError(error, SystemText(code));
+      return ReplaceResult::kFailed;
+    }
+    uint64_t written = 0;
+    bool ok = WriteAll(file.get(), disk_text, &written) && FlushFileBuffers(file.get());
+    DWORD code = GetLastError();
+    ok = file.Close() && ok;
+    if (ok) {
+      for (DWORD waited = 0;; waited += kReplaceRetryMs) {
+        // ReplaceFile keeps the old file's attributes and security; where
+        // there is no old file, a plain move puts the new one in place.
+        bool replaced =
+            ReplaceFileA(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                         nullptr, nullptr) ||
+            (GetLastError() == ERROR_FILE_NOT_FOUND &&
+             MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH));
+        if (replaced) {
           RemoveStaleTemporaries(path);
-          return true;
+          return ReplaceResult::kReplaced;
         }
-        DWORD error = GetLastError();
+        code = GetLastError();
         // Open elsewhere without delete sharing: that passes.
-        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
-            attempt == kReplaceAttempts) {
-          break;
-        }
+        bool busy = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
+                    code == ERROR_UNABLE_TO_REMOVE_REPLACED || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+        if (!busy || waited >= options.busy_wait_ms) break;
         Sleep(kReplaceRetryMs);
       }
     }
-    DWORD error = GetLastError();
     DeleteFileA(temp.c_str());
-    SetLastError(error);
-    return false;
+    SetError(error, SystemText(code));
+    return ReplaceResult::kFailed;
   }
 
   void StartProgram(const std::string& program, const std::string& argument) override {
@@ -370,7 +495,8 @@ class WindowsEnv : public Env {
     return OsVersionText(record, registry);
   }
 
-  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name) override {
+  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
+                                                   const std::string& /*lock_file*/) override {
     return std::make_unique<WindowsNamedMutex>(name);
   }
 };
@@ -382,9 +508,18 @@ Env* DefaultEnv() {
   return env;
 }
 
+// The 64-bit forms explicitly: the 32-bit C runtime's plain ones end in
+// January 2038.
 bool ToLocalTime(int64_t unix_time, std::tm* local) {
   __time64_t time = static_cast<__time64_t>(unix_time);
   return _localtime64_s(local, &time) == 0;
+}
+
+bool FromLocalTime(std::tm* local, int64_t* unix_time) {
+  __time64_t time = _mktime64(local);
+  if (time == static_cast<__time64_t>(-1)) return false;
+  *unix_time = static_cast<int64_t>(time);
+  return true;
 }
 
 }  // namespace vornlink
