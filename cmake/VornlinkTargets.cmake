@@ -19,3 +19,23 @@ else()
   find_package(Threads REQUIRED)
   target_link_libraries(vornlink_options INTERFACE Threads::Threads ${CMAKE_DL_LIBS})
 endif()
+
+# Sanitizer builds of the native code (presets "tsan" and "asan"):
+# VORNLINK_SANITIZE=thread (gcc) or address (clang: AddressSanitizer and
+# UndefinedBehaviorSanitizer, with the shared runtime so that the module and
+# the programs that load it share one).
+set(VORNLINK_SANITIZE "" CACHE STRING "thread or address: build with sanitizers")
+if(VORNLINK_SANITIZE STREQUAL "thread")
+  target_compile_options(vornlink_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(vornlink_options INTERFACE -fsanitize=thread)
+elseif(VORNLINK_SANITIZE STREQUAL "address")
+  set(sanitizers -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+  target_compile_options(vornlink_options INTERFACE ${sanitizers} -fno-omit-frame-pointer)
+  target_link_options(vornlink_options INTERFACE ${sanitizers} -shared-libsan)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libclang_rt.asan-x86_64.so
+    OUTPUT_VARIABLE asan_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+  get_filename_component(asan_runtime_dir ${asan_runtime} DIRECTORY)
+  target_link_options(vornlink_options INTERFACE -Wl,-rpath,${asan_runtime_dir})
+elseif(VORNLINK_SANITIZE)
+  message(FATAL_ERROR "VORNLINK_SANITIZE must be thread or address")
+endif()

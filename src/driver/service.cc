@@ -59,27 +59,31 @@ int32_t Service::Stop() {
 }
 
 void Service::ForwardTransaction(TransactionFields fields) {
-  const std::string& trans_no = fields[0];
-  const std::string& job_no = fields[1];
+  const std::string& trans_no = fields[kTransNo];
+  const std::string& job_no = fields[kJobNo];
+  // The host's texts go into one-line entries: a line break in them must
+  // not start an entry of its own.
+  const std::string logged_trans_no = OneLine(trans_no);
+  const std::string logged_job_no = OneLine(job_no);
   if (IniInt("ForwardTransaction", "Enable", "1") == 0) {
     LogPrint('*', "ForwardTransaction TransNo[%s] JobNo[%s] t[Forward Transaction Not Enabled]",
-             trans_no.c_str(), job_no.c_str());
+             logged_trans_no.c_str(), logged_job_no.c_str());
     return;
   }
   if (IniInt("ForwardTransaction", "AllowZeroTransaction", "0") == 0 &&
-      LeadingDouble(fields[10]) == 0.0) {
+      LeadingDouble(fields[kQuantity]) == 0.0) {
     LogPrint('i', "ForwardTransaction TransNo[%s] JobNo[%s] t[Removing NULL Transaction]",
-             trans_no.c_str(), job_no.c_str());
+             logged_trans_no.c_str(), logged_job_no.c_str());
     return;
   }
   if (IniInt("ForwardTransaction", "Validation", "0") != 0 && JobValidationExchange(job_no) == 0) {
     LogPrint('i', "ForwardTransaction TransNo[%s] JobNo[%s] t[Error while double checking jobno]",
-             trans_no.c_str(), job_no.c_str());
+             logged_trans_no.c_str(), logged_job_no.c_str());
     return;
   }
-  const std::string& fluid_key = fields[7];
-  fields[8] = ReadIniString("FluidName", fluid_key, fields[8]);
-  fields[9] = ReadIniString("FluidPartNo", fluid_key, fields[9]);
+  const std::string& fluid_key = fields[kFluidKey];
+  fields[kFluidName] = ReadIniString("FluidName", fluid_key, fields[kFluidName]);
+  fields[kFluidPartNo] = ReadIniString("FluidPartNo", fluid_key, fields[kFluidPartNo]);
   AddTransaction(fields, "0", "0", std::string());
 }
 
@@ -99,8 +103,12 @@ int32_t Service::IsJobnoValid(const std::string& job_no) {
 }
 
 const char* Service::ServiceName() {
-  service_name_ = "Plexa KMR v[" + VersionText() + "]";
-  return service_name_.c_str();
+  const std::string name = "Plexa KMR v[" + VersionText() + "]";
+  // Each distinct text is kept for good: a pointer handed out stays valid
+  // and unchanged whatever other threads ask meanwhile. The version only
+  // changes when the module's file does, so the set stays tiny.
+  std::lock_guard<std::mutex> lock(service_names_mutex_);
+  return service_names_.insert(name).first->c_str();
 }
 
 }  // namespace vornlink

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -41,7 +43,8 @@ class Service {
   int32_t IsJobnoValid(const std::string& job_no);
   void SetCallback(KmrValidationCallback callback) { callback_.store(callback); }
 
-  // "Plexa KMR v[<version>]", kept until the next call.
+  // "Plexa KMR v[<version>]". The text stays valid and unchanged until the
+  // module is unloaded, whatever other threads call meanwhile.
   const char* ServiceName();
 
   // The procedure the cache worker thread runs; it gets the stop event to
@@ -57,7 +60,8 @@ class Service {
   Event worker_ended_event_;
   std::atomic<bool> worker_running_{false};
   std::atomic<KmrValidationCallback> callback_{nullptr};
-  std::string service_name_;
+  std::mutex service_names_mutex_;
+  std::set<std::string> service_names_;  // guarded by service_names_mutex_
   WorkerProcedure worker_procedure_;
 };
 

@@ -54,8 +54,8 @@ VORNLINK_EXPORT void VORNLINK_CDECL ForwardTransaction(const char* trans_no, con
 VORNLINK_EXPORT int32_t VORNLINK_CDECL IsJobnoValid(const char* job_no);
 /* Registers the validation callback; null switches back to direct answers. */
 VORNLINK_EXPORT void VORNLINK_CDECL SetCallback(KmrValidationCallback callback);
-/* "Plexa KMR v[<version>]"; the text belongs to the driver and is rewritten
- * by the next call. */
+/* "Plexa KMR v[<version>]"; the text belongs to the driver and stays valid
+ * and unchanged until the module is unloaded. */
 VORNLINK_EXPORT const char* VORNLINK_CDECL GetServiceName(void);
 /* Returns KMR_API_VERSION. */
 VORNLINK_EXPORT int32_t VORNLINK_CDECL GetAPIVersion(void);

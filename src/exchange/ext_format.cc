@@ -84,12 +84,12 @@ void ExtFormat::AddDateTime(std::string_view date, std::string_view time, int32_
   moment.tm_min = Pair(time, 2);
   moment.tm_sec = Pair(time, 4);
   moment.tm_isdst = -1;
-  // mktime rolls fields over and hands back the normalised local time.
-  std::time_t seconds = std::mktime(&moment);
-  if (seconds == static_cast<std::time_t>(-1)) throw FailureText(kBadDateTime);
+  // The system rolls fields over and hands back the normalised local time.
+  int64_t seconds = 0;
+  if (!FromLocalTime(&moment, &seconds)) throw FailureText(kBadDateTime);
   if (rounding_step != 0) {
     const int64_t step = rounding_step < 0 ? -int64_t{rounding_step} : int64_t{rounding_step};
-    int64_t rounded = static_cast<int64_t>(seconds);
+    int64_t rounded = seconds;
     int64_t remainder = rounded % step;
     if (remainder < 0) remainder += step;
     rounded -= remainder;

@@ -86,7 +86,9 @@ void AppendText(const Conversion& conversion, std::string_view value, std::strin
   if (conversion.width > 0 && value.size() < static_cast<size_t>(conversion.width)) {
     padding = static_cast<size_t>(conversion.width) - value.size();
   }
-  if (!conversion.left) out->append(padding, ' ');
+  // The '0' flag pads text with zeros too, as the Windows C runtime does
+  // (sites write their templates against it); '-' still wins.
+  if (!conversion.left) out->append(padding, conversion.zero ? '0' : ' ');
   out->append(value);
   if (conversion.left) out->append(padding, ' ');
 }

@@ -29,8 +29,8 @@ bool ParseConversion(std::string_view spec, int max_field, Conversion* conversio
 
 // Appends `value` as "%d", "%f" or "%s" with the conversion's flags, width
 // and precision. Text is taken byte for byte (a zero byte does not end it);
-// its precision is the number of bytes kept, and '0' pads it with blanks as
-// the C library does.
+// its precision is the number of bytes kept, and '0' pads it with zeros, as
+// the Windows C runtime does, unless '-' pads it on the right.
 void AppendInt(const Conversion& conversion, int32_t value, std::string* out);
 void AppendDouble(const Conversion& conversion, double value, std::string* out);
 void AppendText(const Conversion& conversion, std::string_view value, std::string* out);

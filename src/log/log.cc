@@ -173,6 +173,14 @@ void LogUnloaded() {
   if (!module_path.empty()) LogPrint('.', "%s is unloaded", module_path.c_str());
 }
 
+std::string OneLine(std::string_view text) {
+  std::string line(text);
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return line;
+}
+
 std::string LogFlagsText() {
   LogState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #if defined(__MINGW32__)
 #define VORNLINK_PRINTF(format_index, first_arg) \
@@ -50,6 +51,11 @@ void LogTrim(const std::string& file_name, uint32_t max_lines);
 // The loaded line and the operating-system line; the unloaded line.
 void LogLoaded();
 void LogUnloaded();
+
+// `text` with every carriage return and line feed replaced by a blank: for
+// texts from outside (the host's fields, a DMS reply) that go into an entry
+// of one line, so that they cannot end it and forge entries of their own.
+std::string OneLine(std::string_view text);
 
 // The flag mask as LogInit keeps it, blanks removed.
 std::string LogFlagsText();

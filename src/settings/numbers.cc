@@ -1,6 +1,8 @@
 #include "settings/numbers.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 namespace vornlink {
@@ -23,6 +25,34 @@ size_t SkipToDigits(std::string_view text, bool* negative) {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The power of ten of the leading non-zero digit of `number` (digits with
+// an optional point, then an optional exponent): 2 for "123.4", -2 for
+// "0.05", 400 for "1e400"; the lowest value when every digit is zero. Only
+// its sign is asked for, to tell a number too large for a double from one
+// too small.
+int64_t DecimalExponent(std::string_view number) {
+  const size_t exponent_at = number.find_first_of("eE");
+  const std::string_view mantissa = number.substr(0, exponent_at);
+  const size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const size_t first = mantissa.find_first_of("123456789");
+  if (first == std::string_view::npos) return std::numeric_limits<int64_t>::min();
+  int64_t power = first < point ? static_cast<int64_t>(point - first - 1)
+                                : -static_cast<int64_t>(first - point);
+  if (exponent_at != std::string_view::npos) {
+    bool negative = false;
+    int64_t exponent = 0;
+    size_t at = exponent_at + 1;
+    if (at < number.size() && (number[at] == '+' || number[at] == '-')) {
+      negative = number[at++] == '-';
+    }
+    for (; at < number.size() && IsDigit(number[at]); ++at) {
+      exponent = std::min<int64_t>(exponent * 10 + (number[at] - '0'), int64_t{1} << 40);
+    }
+    power += negative ? -exponent : exponent;
+  }
+  return power;
+}
 
 }  // namespace
 
@@ -60,7 +90,12 @@ double LeadingDouble(std::string_view text) {
     }
   }
   double value = 0.0;
-  std::from_chars(text.data() + at, text.data() + end, value, std::chars_format::general);
+  auto [stop, error] =
+      std::from_chars(text.data() + at, text.data() + end, value, std::chars_format::general);
+  if (error == std::errc::result_out_of_range) {
+    // As the C runtime reads it: too large is infinity, too small zero.
+    value = DecimalExponent(text.substr(at, end - at)) > 0 ? HUGE_VAL : 0.0;
+  }
   return negative ? -value : value;
 }
 

@@ -51,8 +51,9 @@ TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
       {"%@02|%@K9|%@08|%@01%@01", "-7|1500.000000|2.345000|4242"},
       {"[%05@02|%.4@01|%--0-5@01]", "[-0007|0042|42   ]"},
       {"[%08.2@K9|%.@08]", "[01500.00|2]"},
-      // As the C library does, '0' pads text with blanks.
-      {"[%12@21|%.5@21|%-7.3@21|%010@21]", "[   Motor oil|Motor|Mot    | Motor oil]"},
+      // As the Windows C runtime does, '0' pads text with zeros; '-' wins.
+      {"[%12@21|%.5@21|%-7.3@21|%010@21|%-010@21]",
+       "[   Motor oil|Motor|Mot    |0Motor oil|Motor oil ]"},
       // Text is taken byte for byte: no conversion inside, no end at a zero.
       {"%@TX|%.3@TX", std::string("a%sb\0c|a%s", 10)},
       // Only digits, '.' and '-' in the shape of a conversion may stand

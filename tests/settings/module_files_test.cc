@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "settings/numbers.h"
 #include "settings/text_lines.h"
 #include "settings/version_text.h"
@@ -67,6 +69,13 @@ TEST(NumbersTest, LeadingDoubleReadsPlainDecimalNumbers) {
   EXPECT_DOUBLE_EQ(LeadingDouble("0x10"), 0.0);
   EXPECT_DOUBLE_EQ(LeadingDouble("inf"), 0.0);
   EXPECT_DOUBLE_EQ(LeadingDouble("1,5"), 1.0);
+  // Beyond a double's range as the C runtime reads it: infinity, not zero
+  // (which the zero-quantity gate would drop), and zero below it.
+  EXPECT_EQ(LeadingDouble("1e400"), HUGE_VAL);
+  EXPECT_EQ(LeadingDouble("-1" + std::string(400, '0')), -HUGE_VAL);
+  EXPECT_EQ(LeadingDouble("0.000" + std::string(400, '0') + "7e90"), 7e-314);
+  EXPECT_EQ(LeadingDouble("1e-400"), 0.0);
+  EXPECT_DOUBLE_EQ(LeadingDouble("0.00001e310"), 1e305);
 }
 
 TEST(TextLinesTest, LinesEndAtLineFeedsWithOptionalCarriageReturn) {

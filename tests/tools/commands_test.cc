@@ -18,15 +18,19 @@ TEST(CommandsTest, CsvSplitsAtEveryComma) {
   EXPECT_EQ(SplitCsv(""), (std::vector<std::string>{""}));
 }
 
-TEST(CommandsTest, UnknownCommandsAndWrongCountsAreUsageErrors) {
-  DriverApi api;  // no module: none of these may reach an export
+TEST(CommandsTest, BadCommandsAndArgumentsFailBeforeReachingAnExport) {
+  Driver driver;  // no module: none of these may reach an export
   std::ostringstream out, err;
-  EXPECT_EQ(RunCommand(api, {"frobnicate"}, out, err), kExitUsage);
-  EXPECT_EQ(RunCommand(api, {"forward", "1", "2"}, out, err), kExitUsage);
-  EXPECT_EQ(RunCommand(api, {"validate"}, out, err), kExitUsage);
-  EXPECT_EQ(RunCommand(api, {"forward-csv", "/nonexistent/file.csv"}, out, err), kExitFailed);
-  EXPECT_NE(err.str().find("unknown command frobnicate"), std::string::npos);
+  EXPECT_EQ(RunCommand(driver, {"frobnicate"}, out, err), kExitUsage);
+  EXPECT_EQ(RunCommand(driver, {"forward", "1", "2"}, out, err), kExitUsage);
+  EXPECT_EQ(RunCommand(driver, {"validate"}, out, err), kExitUsage);
+  EXPECT_EQ(RunCommand(driver, {"validate-async", "1.A", "5s"}, out, err), kExitUsage);
+  EXPECT_EQ(RunCommand(driver, {"forward-csv", "/nonexistent/file.csv"}, out, err), kExitFailed);
+  EXPECT_EQ(RunCommand(driver, {"forward-csv", "."}, out, err), kExitFailed);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("unknown command frobnicate; see vornlink --help"), std::string::npos);
   EXPECT_NE(err.str().find("forward takes 12 argument(s), not 2"), std::string::npos);
+  EXPECT_NE(err.str().find("cannot read .: not a readable file"), std::string::npos);
 }
 
 }  // namespace

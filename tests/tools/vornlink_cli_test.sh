@@ -23,6 +23,12 @@ check() {  # check <description> <expected> <actual>
 check "no command is a usage error" 2 $?
 "$program" -m "$site/missing.so" name >/dev/null 2>&1
 check "a missing module fails" 1 $?
+"$program" --frobnicate name >"$site/out" 2>&1
+check "an unknown option is a usage error" 2 $?
+grep -q "unknown option --frobnicate; see vornlink --help" "$site/out"
+check "the unknown option is named" 0 $?
+check "a module without a folder is the current folder's" "Plexa KMR v[1.00]" \
+  "$(cd "$site" && "$program" -m Vornlink.so name 2>&1)"
 "$program" -m "$site/Vornlink.so" name >"$site/out" 2>&1
 check "name exits 0" 0 $?
 check "name prints the service name" "Plexa KMR v[1.00]" "$(cat "$site/out")"
@@ -36,13 +42,16 @@ cat >"$site/in.csv" <<CSV
 CSV
 "$program" -m "$site/Vornlink.so" forward-csv "$site/in.csv" >"$site/out" 2>"$site/err"
 check "a bad CSV line fails the run" 1 $?
-check "good lines are forwarded" "forwarded 2 transaction(s), rejected 1 line(s)" "$(cat "$site/out")"
-grep -q "in.csv:4: 4 fields" "$site/err"
+check "good lines are forwarded" \
+  "handed 2 transactions to the driver; no log is set (KMR/Log/FileName in $site/Vornlink.xml), so the gates' verdicts are not written" \
+  "$(cat "$site/out")"
+grep -q "in.csv:4: 4 fields" "$site/err" && grep -q "rejected 1 line(s)" "$site/err"
 check "the bad line is named" 0 $?
 check "both transactions are cached" 2 "$(wc -l <"$site/Vornlink.\$\$\$")"
 check "the short form repeats the fluid name" "2,118739.B,261206,092011,7,BAY3,1,2,ATF,ATF,2.5,0,0" \
   "$(sed -n 2p "$site/Vornlink.\$\$\$" | cut -d, -f1-13)"
 
+printf '<KMR>\n<Log>\n<FileName>%s/drv.log</FileName>\n</Log>\n</KMR>\n' "$site" >"$site/Vornlink.xml"
 printf 'start\nvalidate-async 118739.A 10000\nvalidate 118739.A\nstop\n' |
   "$program" -m "$site/Vornlink.so" session >"$site/out" 2>&1
 check "session exits 0" 0 $?
@@ -51,6 +60,9 @@ immediate 0
 callback 0 118739.A
 0
 StopService 0" "$(cat "$site/out")"
+check "forward says where the verdicts are" \
+  "handed 1 transaction to the driver; the gates' verdicts are in the log $site/drv.log" \
+  "$("$program" -m "$site/Vornlink.so" forward 4 1.A 261206 091502 7 B 1 1 Oil OIL 0 0)"
 
 if [ "$failures" -eq 0 ]; then echo "all checks passed"; fi
 exit "$failures"

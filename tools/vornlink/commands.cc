@@ -2,9 +2,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <mutex>
+
+#include "settings/module_files.h"
+#include "settings/read_setting.h"
 
 namespace vornlink {
 namespace {
@@ -50,13 +54,42 @@ void Forward(const DriverApi& api, const std::vector<std::string>& f) {
   }
 }
 
-int ForwardCsv(const DriverApi& api, const std::string& file, std::ostream& out,
+// Where the gates' verdicts on forwarded transactions can be read.
+std::string WhereVerdictsAre(const Driver& driver) {
+  const std::string settings = ReplaceExtension(driver.module_path, "xml");
+  const std::string log = ReadSetting("KMR/Log/FileName", settings);
+  if (log.empty()) {
+    return "no log is set (KMR/Log/FileName in " + settings +
+           "), so the gates' verdicts are not written";
+  }
+  return "the gates' verdicts are in the log " + log;
+}
+
+void ReportHandedOver(const Driver& driver, int count, std::ostream& out) {
+  out << "handed " << count << (count == 1 ? " transaction" : " transactions")
+      << " to the driver; " << WhereVerdictsAre(driver) << "\n";
+}
+
+// Whether `text` is a whole decimal number of milliseconds.
+bool ParseMilliseconds(const std::string& text, int* value) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::stoi(text);
+  return true;
+}
+
+int ForwardCsv(const Driver& driver, const std::string& file, std::ostream& out,
                std::ostream& err) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    err << "vornlink: cannot read " << file << "\n";
+  std::error_code error;
+  std::ifstream in;
+  if (std::filesystem::is_regular_file(file, error)) in.open(file, std::ios::binary);
+  if (!in.is_open()) {
+    err << "vornlink: cannot read " << file << ": not a readable file\n";
     return kExitFailed;
   }
+  const DriverApi& api = driver.api;
   std::string line;
   int line_number = 0;
   int forwarded = 0;
@@ -75,9 +108,8 @@ int ForwardCsv(const DriverApi& api, const std::string& file, std::ostream& out,
     Forward(api, fields);
     ++forwarded;
   }
-  out << "forwarded " << forwarded << " transaction(s)";
-  if (rejected > 0) out << ", rejected " << rejected << " line(s)";
-  out << "\n";
+  if (rejected > 0) err << "vornlink: rejected " << rejected << " line(s) of " << file << "\n";
+  ReportHandedOver(driver, forwarded, out);
   return rejected == 0 ? kExitOk : kExitFailed;
 }
 
@@ -103,7 +135,7 @@ int ValidateWithCallback(const DriverApi& api, const std::string& job_no, int wa
   return kExitOk;
 }
 
-int Session(const DriverApi& api, std::istream& in, std::ostream& out, std::ostream& err) {
+int Session(const Driver& driver, std::istream& in, std::ostream& out, std::ostream& err) {
   int status = kExitOk;
   std::string line;
   while (std::getline(in, line)) {
@@ -115,7 +147,7 @@ int Session(const DriverApi& api, std::istream& in, std::ostream& out, std::ostr
       status = kExitFailed;
       continue;
     }
-    int result = RunCommand(api, words, out, err);
+    int result = RunCommand(driver, words, out, err);
     if (result != kExitOk) status = result;
   }
   return status;
@@ -189,22 +221,23 @@ void PrintUsage(std::ostream& out) {
          "                           input) against the same loaded module\n";
 }
 
-int RunCommand(const DriverApi& api, const std::vector<std::string>& words, std::ostream& out,
+int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
                std::ostream& err) {
+  const DriverApi& api = driver.api;
   const std::string& command = words[0];
   if (command == "start") {
     out << "ExecuteService " << api.execute_service() << "\n";
   } else if (command == "stop") {
     out << "StopService " << api.stop_service() << "\n";
-  } else if (command == "forward") {
-    if (!NeedArgs(words, kForward2Fields, err)) return kExitUsage;
+  } else if (command == "forward" || command == "forward11") {
+    if (!NeedArgs(words, command == "forward" ? kForward2Fields : kForwardFields, err)) {
+      return kExitUsage;
+    }
     Forward(api, std::vector<std::string>(words.begin() + 1, words.end()));
-  } else if (command == "forward11") {
-    if (!NeedArgs(words, kForwardFields, err)) return kExitUsage;
-    Forward(api, std::vector<std::string>(words.begin() + 1, words.end()));
+    ReportHandedOver(driver, 1, out);
   } else if (command == "forward-csv") {
     if (!NeedArgs(words, 1, err)) return kExitUsage;
-    return ForwardCsv(api, words[1], out, err);
+    return ForwardCsv(driver, words[1], out, err);
   } else if (command == "validate") {
     if (!NeedArgs(words, 1, err)) return kExitUsage;
     out << api.is_jobno_valid(words[1].c_str()) << "\n";
@@ -213,7 +246,12 @@ int RunCommand(const DriverApi& api, const std::vector<std::string>& words, std:
       err << "vornlink: validate-async takes JOBNO and optionally MS\n";
       return kExitUsage;
     }
-    int wait_ms = words.size() == 3 ? std::atoi(words[2].c_str()) : kDefaultCallbackWaitMs;
+    int wait_ms = kDefaultCallbackWaitMs;
+    if (words.size() == 3 && !ParseMilliseconds(words[2], &wait_ms)) {
+      err << "vornlink: validate-async: the wait must be a number of milliseconds, not "
+          << words[2] << "\n";
+      return kExitUsage;
+    }
     return ValidateWithCallback(api, words[1], wait_ms, out);
   } else if (command == "name") {
     const char* name = api.get_service_name();
@@ -225,15 +263,17 @@ int RunCommand(const DriverApi& api, const std::vector<std::string>& words, std:
   } else if (command == "server") {
     api.server();
   } else if (command == "session") {
-    if (words.size() == 1) return Session(api, std::cin, out, err);
-    std::ifstream in(words[1], std::ios::binary);
-    if (!in) {
-      err << "vornlink: cannot read " << words[1] << "\n";
+    if (words.size() == 1) return Session(driver, std::cin, out, err);
+    std::error_code error;
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(words[1], error)) in.open(words[1], std::ios::binary);
+    if (!in.is_open()) {
+      err << "vornlink: cannot read " << words[1] << ": not a readable file\n";
       return kExitFailed;
     }
-    return Session(api, in, out, err);
+    return Session(driver, in, out, err);
   } else {
-    err << "vornlink: unknown command " << command << "\n";
+    err << "vornlink: unknown command " << command << "; see vornlink --help\n";
     return kExitUsage;
   }
   return kExitOk;

@@ -16,9 +16,15 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+// The loaded module as the commands see it.
+struct Driver {
+  DriverApi api;
+  std::string module_path;
+};
+
 // Runs one command (`words[0]`) with its arguments. Output goes to `out`,
 // complaints to `err`.
-int RunCommand(const DriverApi& api, const std::vector<std::string>& words, std::ostream& out,
+int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
                std::ostream& err);
 
 // The usage text.

@@ -11,13 +11,15 @@ namespace {
 
 #if defined(_WIN32)
 constexpr const char* kModuleFile = "Vornlink.dll";
+constexpr const char* kFolderSeparators = "\\/";
 #else
 constexpr const char* kModuleFile = "Vornlink.so";
+constexpr const char* kFolderSeparators = "/";
 #endif
 
 // The module beside the program.
 std::string ModuleBesideProgram(const std::string& program) {
-  size_t folder_end = program.find_last_of("/\\");
+  size_t folder_end = program.find_last_of(kFolderSeparators);
   if (folder_end == std::string::npos) return kModuleFile;
   return program.substr(0, folder_end + 1) + kModuleFile;
 }
@@ -30,7 +32,11 @@ int main(int argc, char** argv) {
   if (const char* from_environment = std::getenv("VORNLINK_MODULE")) {
     module_path = from_environment;
   }
-  if (args.size() >= 2 && (args[0] == "--module" || args[0] == "-m")) {
+  if (!args.empty() && (args[0] == "--module" || args[0] == "-m")) {
+    if (args.size() < 2) {
+      std::cerr << "vornlink: " << args[0] << " needs the module's path; see vornlink --help\n";
+      return vornlink::kExitUsage;
+    }
     module_path = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
@@ -38,14 +44,25 @@ int main(int argc, char** argv) {
     vornlink::PrintUsage(args.empty() ? std::cerr : std::cout);
     return args.empty() ? vornlink::kExitUsage : vornlink::kExitOk;
   }
+  if (args[0].size() > 1 && args[0][0] == '-') {
+    std::cerr << "vornlink: unknown option " << args[0] << "; see vornlink --help\n";
+    return vornlink::kExitUsage;
+  }
   if (module_path.empty()) module_path = ModuleBesideProgram(argv[0]);
+  // A name without a folder is a file in the current folder, not one the
+  // system's library search finds somewhere else.
+  if (module_path.find_first_of(kFolderSeparators) == std::string::npos) {
+    module_path = std::string(".") + kFolderSeparators[0] + module_path;
+  }
 
-  vornlink::DriverApi api;
+  vornlink::Driver driver;
+  driver.module_path = module_path;
   std::string error;
-  std::unique_ptr<vornlink::LoadedModule> module = vornlink::LoadDriver(module_path, &api, &error);
+  std::unique_ptr<vornlink::LoadedModule> module =
+      vornlink::LoadDriver(module_path, &driver.api, &error);
   if (module == nullptr) {
     std::cerr << "vornlink: cannot load " << module_path << ": " << error << "\n";
     return vornlink::kExitFailed;
   }
-  return vornlink::RunCommand(api, args, std::cout, std::cerr);
+  return vornlink::RunCommand(driver, args, std::cout, std::cerr);
 }

@@ -1,0 +1,36 @@
+// The service's answers where the module itself cannot be made to fail.
+#include "driver/service.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/test_env.h"
+
+namespace vornlink {
+namespace {
+
+class VersionEnv : public testing::FakeEnv {
+ public:
+  FileVersionResult result = FileVersionResult::kOk;
+  FileVersionResult ReadFileVersion(const std::string&, FileVersion* version) override {
+    *version = {2, 0, 0, 1};
+    return result;
+  }
+};
+
+TEST(ServiceTest, ServiceNameShowsWhatTheVersionReadGave) {
+  VersionEnv env;
+  env.set_module_path("/m/Vornlink.so");
+  SetEnvForTesting(&env);
+  const char* first = Service::Instance().ServiceName();
+  EXPECT_STREQ(first, "Plexa KMR v[2.00RC1]");
+  env.result = FileVersionResult::kUnreadable;
+  EXPECT_STREQ(Service::Instance().ServiceName(), "Plexa KMR v[]");
+  env.result = FileVersionResult::kNoMemory;
+  EXPECT_STREQ(Service::Instance().ServiceName(), "Plexa KMR v[Error]");
+  // A text handed out earlier is still there, unchanged.
+  EXPECT_STREQ(first, "Plexa KMR v[2.00RC1]");
+  SetEnvForTesting(nullptr);
+}
+
+}  // namespace
+}  // namespace vornlink
