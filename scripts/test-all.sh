@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every target and runs every test:
 #   1. Linux: Vornlink.so, the host program, unit and end-to-end tests (ctest)
-#   2. the fuzz targets, each for a few seconds (clang, ASan + UBSan)
-#   3. Windows: the i686 and x86_64 DLLs cross-built, checked, and tested
-#      under Wine (scripts/test-windows.sh)
+#   2. the same native tests under ThreadSanitizer (gcc) and under
+#      AddressSanitizer + UndefinedBehaviorSanitizer (clang)
+#   3. the fuzz targets, each for a few seconds (clang, ASan + UBSan)
+#   4. Windows: the i686 and x86_64 DLLs cross-built, checked, and tested
+#      under Wine (scripts/test-windows.sh), the i686 ones where 32-bit Wine
+#      is installed
 # Ends with one line "N passed, N failed" over all stages.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -49,7 +52,21 @@ linux() {
     ctest --preset linux -j2
 }
 
+# sanitized PRESET: the native tests built and run under a sanitizer; any
+# report fails the test that made it.
+sanitized() {
+  local preset=$1
+  cmake --preset "$preset" >/dev/null &&
+    cmake --build --preset "$preset" -j2 &&
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+      ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:detect_stack_use_after_return=1" \
+      UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+      ctest --preset "$preset" -j2 --timeout 900
+}
+
 stage linux linux
+stage tsan sanitized tsan
+stage asan sanitized asan
 stage fuzz bash scripts/fuzz.sh smoke
 stage windows bash scripts/test-windows.sh
 

@@ -146,6 +146,10 @@ TEST_F(LogTest, CutComesWithTheFirstAlwaysLineAfterTenEntries) {
   EXPECT_EQ(Entries().size(), 13u);
   LogWriteLine('.', "d10");
   EXPECT_EQ(Entries().size(), 3u);
+  // The cut keeps physical lines: an entry of several lines counts as many.
+  for (int i = 0; i < 10; ++i) LogWriteLine('p', "p");
+  LogWriteLine('.', "reply[\r\n<a>\r\n<b/>]");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"-.-reply[", "<a>", "<b/>]"}));
 }
 
 TEST_F(LogTest, EmptyFileNameWritesNothing) {
