@@ -136,7 +136,7 @@ TEST_F(HttpTransportTest, SendsBodyAndHeadersAndLogsEachRead) {
                        "h Additional header     [\r\n   Content-Length: 8\r\n   SOAPAction: "
                        "insert\n   X-Api-Key: ********\r\n   \r\n   ]",
                        "h "
-                       "                 Send to DMS[\r\n<q>1</q>]",
+                       "                Send to DMS[\r\n<q>1</q>]",
                        "h HttpTransport: WorkOrder[123456] LineCode[A], message sent --> HTTP "
                        "c[201] --> SUCCESS",
                        "d n0:                   [0]",
