@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/write_gate.h"
 #include "cache/trid.h"
 #include "log/log.h"
 #include "settings/module_files.h"
@@ -218,6 +219,8 @@ CacheLock::~CacheLock() {
 int AddTransaction(const TransactionFields& transaction, const std::string& status,
                    const std::string& reserved, const std::string& message) {
   const std::string path = CacheFilePath();
+  WritePermit permit;
+  if (!permit.granted()) return 0;
   CacheLock lock(path);
   if (!lock.held()) {
     LogAddFailed(transaction[0], MakeTrid());
@@ -263,51 +266,59 @@ int GetCacheIndex(int index, CacheRecord* record) {
   return 1;
 }
 
-int DeleteTrid(const std::string& trid) {
+CacheChange RemoveLine(const std::string& trid) {
   const std::string path = CacheFilePath();
+  WritePermit permit;
+  if (!permit.granted()) return CacheChange::kFailed;
   CacheLock lock(path);
   std::string contents;
   std::string error;
   if (!lock.held() || !ReadCache(path, &contents, &error)) {
     LogDeleteFailed(trid, "Could not open file");
     LogReason(lock, path, error);
-    return 0;
+    return CacheChange::kFailed;
   }
   std::vector<std::string_view> lines = SplitLines(contents);
   size_t found = FindTrid(contents, lines, trid);
   if (found == lines.size()) {
     LogNotFound(trid);
-    return 1;
+    return CacheChange::kNotFound;
   }
   if (!Rewrite(path, JoinLinesExcept(lines, found, 0), &error)) {
     LogDeleteFailed(trid, "Could not write file");
     LogFileError(path, error);
-    return 0;
+    return CacheChange::kFailed;
   }
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
-  return 1;
+  return CacheChange::kDone;
+}
+
+int DeleteTrid(const std::string& trid) {
+  return RemoveLine(trid) == CacheChange::kFailed ? 0 : 1;
 }
 
 int Requeue(const CacheRecord& record) {
   return AddTransaction(record.transaction(), record.status(), std::string(), record.message());
 }
 
-int RequeueReplacing(const CacheRecord& record) {
+CacheChange MoveToEnd(const CacheRecord& record) {
   const std::string path = CacheFilePath();
   const std::string& old_trid = record.trid();
+  WritePermit permit;
+  if (!permit.granted()) return CacheChange::kFailed;
   CacheLock lock(path);
   std::string contents;
   std::string error;
   if (!lock.held() || !ReadCache(path, &contents, &error)) {
     LogDeleteFailed(old_trid, "Could not open file");
     LogReason(lock, path, error);
-    return 0;
+    return CacheChange::kFailed;
   }
   std::vector<std::string_view> lines = SplitLines(contents);
   size_t found = FindTrid(contents, lines, old_trid);
   if (found == lines.size()) {
     LogNotFound(old_trid);
-    return 0;
+    return CacheChange::kNotFound;
   }
   // The new Trid must differ from every line's, the dropped one's included.
   const std::string trid = MakeUniqueTrid(contents);
@@ -319,12 +330,16 @@ int RequeueReplacing(const CacheRecord& record) {
   if (!Rewrite(path, text, &error)) {
     LogDeleteFailed(old_trid, "Could not write file");
     LogFileError(path, error);
-    return 0;
+    return CacheChange::kFailed;
   }
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",
            old_trid.c_str());
   LogAdded(record.trans_no(), trid);
-  return 1;
+  return CacheChange::kDone;
+}
+
+int RequeueReplacing(const CacheRecord& record) {
+  return MoveToEnd(record) == CacheChange::kDone ? 1 : 0;
 }
 
 }  // namespace vornlink

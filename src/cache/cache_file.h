@@ -67,9 +67,19 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
 // such a line, else 0 and `record` is left as it was.
 int GetCacheIndex(int index, CacheRecord* record);
 
+// What a change of a line found by its Trid came to.
+enum class CacheChange {
+  kDone,
+  kNotFound,  // no line carries that Trid (any more): nothing was written
+  kFailed,    // the lock, the file or its rewrite failed (logged)
+};
+
 // Removes the first line whose Trid equals `trid`. An empty Trid removes
-// nothing. Returns 0 when the file could not be read or replaced, else 1
-// (also when no line matched).
+// nothing.
+CacheChange RemoveLine(const std::string& trid);
+
+// RemoveLine, answering 0 when it failed, else 1 (also when no line
+// matched).
 int DeleteTrid(const std::string& trid);
 
 // Appends `record` again as a new line with a fresh Trid and an empty
@@ -78,8 +88,11 @@ int Requeue(const CacheRecord& record);
 
 // Moves a record to the end in one step: drops the line whose Trid is
 // `record.trid()` and appends the record (with its status and message) with
-// a fresh Trid. Returns 1 when done; 0 when that line is no longer in the
-// file (nothing is written then) or the file could not be read or replaced.
+// a fresh Trid, in one replacement of the file, so that no crash can lose
+// it between the two.
+CacheChange MoveToEnd(const CacheRecord& record);
+
+// MoveToEnd, answering 1 when done and 0 otherwise.
 int RequeueReplacing(const CacheRecord& record);
 
 }  // namespace vornlink

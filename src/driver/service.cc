@@ -1,9 +1,9 @@
 #include "driver/service.h"
 
-#include <cstdio>
-#include <system_error>
+#include <chrono>
 
 #include "cache/cache_file.h"
+#include "cache/cache_worker.h"
 #include "exchange/job_validation.h"
 #include "log/log.h"
 #include "settings/module_files.h"
@@ -17,6 +17,9 @@ namespace {
 int32_t IniInt(const char* section, const char* key, const char* default_value) {
   return LeadingInt(ReadIniString(section, key, default_value));
 }
+
+// The host's GUI program, which shows a person the cache.
+constexpr const char* kGuiProgram = "kmrgui";
 
 void StartGuiProgram() { GetEnv()->StartProgram(kGuiProgram, ModuleBaseName()); }
 
@@ -37,14 +40,14 @@ int32_t Service::Execute() {
   LogInit(file_name, max_lines, flags);
   LogLoaded();
 
-  if (worker_procedure_ && !worker_running_.exchange(true)) {
-    try {
-      std::thread([this] {
-        worker_procedure_(&stop_event_, &worker_ended_event_);
-        worker_running_.store(false);
-      }).detach();
-    } catch (const std::system_error&) {
-      worker_running_.store(false);  // the service runs on without a worker
+  if (!worker_running_.exchange(true)) {
+    bool started = threads_.Start([this](const StopSignal& stop) {
+      RunCacheWorker(stop);
+      worker_running_.store(false);
+    });
+    if (!started) {
+      worker_running_.store(false);
+      LogPrint('*', "ExecuteService: Internal t[the cache worker could not be started]");
     }
   }
   StartGuiProgram();
@@ -52,8 +55,12 @@ int32_t Service::Execute() {
 }
 
 int32_t Service::Stop() {
-  stop_event_.Set();
-  if (worker_running_.load()) worker_ended_event_.Wait(kWorkerStopWaitMs);
+  if (!threads_.StopGeneration(std::chrono::milliseconds(kStopWaitMs))) {
+    LogPrint('*',
+             "StopService: t[a thread of the driver did not end within %u ms] -> it writes "
+             "nothing more; the module stays loaded",
+             static_cast<unsigned>(kStopWaitMs));
+  }
   LogUnloaded();
   return 0;
 }
@@ -76,10 +83,24 @@ void Service::ForwardTransaction(TransactionFields fields) {
              logged_trans_no.c_str(), logged_job_no.c_str());
     return;
   }
-  if (IniInt("ForwardTransaction", "Validation", "0") != 0 && JobValidationExchange(job_no) == 0) {
-    LogPrint('i', "ForwardTransaction TransNo[%s] JobNo[%s] t[Error while double checking jobno]",
-             logged_trans_no.c_str(), logged_job_no.c_str());
-    return;
+  if (IniInt("ForwardTransaction", "Validation", "0") != 0) {
+    switch (ValidateJob(job_no, nullptr)) {
+      case JobVerdict::kValid:
+        break;
+      case JobVerdict::kNotValid:
+        LogPrint('i',
+                 "ForwardTransaction TransNo[%s] JobNo[%s] t[Error while double checking jobno]",
+                 logged_trans_no.c_str(), logged_job_no.c_str());
+        return;
+      case JobVerdict::kNoVerdict:
+        // Without an answer of the DMS a booking is not thrown away: it
+        // waits in the cache like any other.
+        LogPrint('*',
+                 "ForwardTransaction TransNo[%s] JobNo[%s] t[Job number could not be checked "
+                 "with the DMS] -> cached",
+                 logged_trans_no.c_str(), logged_job_no.c_str());
+        break;
+    }
   }
   const std::string& fluid_key = fields[kFluidKey];
   fields[kFluidName] = ReadIniString("FluidName", fluid_key, fields[kFluidName]);
@@ -89,16 +110,17 @@ void Service::ForwardTransaction(TransactionFields fields) {
 
 int32_t Service::IsJobnoValid(const std::string& job_no) {
   if (callback_.load() == nullptr) return JobValidationExchange(job_no);
-  try {
-    std::thread([this, copy = job_no] {
-      KmrValidationCallback callback = callback_.load();
-      if (callback == nullptr) return;  // cleared before the thread ran
-      int32_t result = JobValidationExchange(copy);
-      callback(result, copy.c_str());
-    }).detach();
-  } catch (const std::system_error&) {
-    // No thread, no answer: the host has already been told 0.
-  }
+  bool started = threads_.Start([this, copy = job_no](const StopSignal& stop) {
+    if (callback_.load() == nullptr) return;  // cleared before the thread ran
+    JobVerdict verdict = ValidateJob(copy, &stop);
+    if (verdict == JobVerdict::kNoVerdict && stop.IsSet()) return;  // cut short by the stop
+    // Read again: the exchange may have taken minutes, and the host may
+    // have cleared the callback meanwhile.
+    KmrValidationCallback callback = callback_.load();
+    if (callback != nullptr) callback(verdict == JobVerdict::kValid ? 1 : 0, copy.c_str());
+  });
+  // No thread, no answer: the host has been told 0 all the same.
+  (void)started;
   return 0;
 }
 

@@ -1,13 +1,30 @@
-// The job-validation exchange: asks the DMS whether a job number is valid.
+// The job-validation exchange: asks the DMS whether it knows a job number.
 #ifndef VORNLINK_EXCHANGE_JOB_VALIDATION_H_
 #define VORNLINK_EXCHANGE_JOB_VALIDATION_H_
 
 #include <string>
 
+#include "base/stop_signal.h"
+
 namespace vornlink {
 
+enum class JobVerdict {
+  kValid,     // the reply code is one of the valid codes
+  kNotValid,  // the DMS answered, and not so: the job is unknown to it
+  kNoVerdict,  // no answer of the DMS could be judged: it was not reached,
+               // a time limit or the stop ended the wait, the settings or
+               // the job number could not be used, the reply could not be
+               // read by the result settings
+};
+
+// Renders the validation query for `job_no`, sends it over the transport
+// that the `Setup` item "TP" names and judges the reply ("IJV" lines in the
+// log; every outcome but kValid ends in one '*' line). Every wait ends
+// promptly once `stop` (may be null) is set. Never throws; thread-safe.
+JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop);
+
 // 1 when the DMS accepts `job_no`, 0 when it does not or the exchange
-// failed (the log tells which). Thread-safe; never throws.
+// failed (the log tells which). Without a stop signal.
 int JobValidationExchange(const std::string& job_no);
 
 }  // namespace vornlink

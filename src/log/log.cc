@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/write_gate.h"
 #include "platform/env.h"
 #include "settings/text_lines.h"
 #include "settings/version_text.h"
@@ -99,6 +100,8 @@ bool IsFlagEnabled(char flag) {
 void LogWriteLine(char flag, const std::string& message) {
   LogState& state = State();
   char shown = flag == '\0' ? '.' : flag;
+  WritePermit permit;
+  if (!permit.granted()) return;
   std::lock_guard<std::mutex> lock(state.mutex);
   if (flag != '\0' && flag != '*' && flag != '.' && !FlagEnabledLocked(state, flag)) return;
 

@@ -69,6 +69,8 @@ class CrossProcessMutex {
   // when the mutex cannot be had at all; the caller must then not go on as
   // if it held it, and must not call Unlock.
   virtual bool Lock(std::string* error) = 0;
+  // Takes the mutex only if nobody holds it; true when it is now held.
+  virtual bool TryLock() = 0;
   virtual void Unlock() = 0;
 };
 
@@ -81,6 +83,9 @@ class Env {
   virtual std::string ModulePath() = 0;
   // Where the driver module is loaded in this process.
   virtual uintptr_t ModuleLoadAddress() = 0;
+  // Keeps the driver module mapped until the process ends, whatever the
+  // host unloads: for when a thread of the driver may still run.
+  virtual void KeepModuleLoaded() = 0;
   // The fixed file version of the module at `path`.
   virtual FileVersionResult ReadFileVersion(const std::string& path, FileVersion* version) = 0;
 
@@ -154,6 +159,7 @@ class EnvWrapper : public Env {
 
   std::string ModulePath() override { return target_->ModulePath(); }
   uintptr_t ModuleLoadAddress() override { return target_->ModuleLoadAddress(); }
+  void KeepModuleLoaded() override { target_->KeepModuleLoaded(); }
   FileVersionResult ReadFileVersion(const std::string& path, FileVersion* version) override {
     return target_->ReadFileVersion(path, version);
   }

@@ -145,11 +145,14 @@ TEST_F(ExportsTest, GatesRefuseInOrder) {
     }
   }
   EXPECT_FALSE(Logged("IJV:")) << Log();
-  // Where the quantity passes, the validation runs; no DMS answers here.
+  // Where the quantity passes, the validation runs; without a DMS to judge
+  // the job, the booking is kept all the same.
   WriteIni("[ForwardTransaction]\nValidation=1\n");
+  size_t before = CacheLines().size();
   Forward("13", "1");
-  EXPECT_TRUE(Logged("-i-ForwardTransaction TransNo[13] JobNo[123456.A] t[Error while double "
-                     "checking jobno]"));
+  EXPECT_EQ(CacheLines().size(), before + 1);
+  EXPECT_TRUE(Logged("-*-ForwardTransaction TransNo[13] JobNo[123456.A] t[Job number could not "
+                     "be checked with the DMS] -> cached"));
 }
 
 // Fluid name and part number each come from the INI when it has them, else

@@ -51,6 +51,12 @@ class PosixEnv : public Env {
  public:
   std::string ModulePath() override { return ModulePathAtLoad(); }
 
+  void KeepModuleLoaded() override {
+    // A reference that is never given back, on a module marked never to be
+    // unmapped.
+    dlopen(ModulePathAtLoad().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  }
+
   uintptr_t ModuleLoadAddress() override {
     Dl_info info;
     if (dladdr(reinterpret_cast<void*>(&DefaultEnv), &info) == 0) return 0;

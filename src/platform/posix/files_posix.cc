@@ -211,6 +211,35 @@ class FileLockMutex : public CrossProcessMutex {
     return false;
   }
 
+  bool TryLock() override {
+    if (!threads_.try_lock()) return false;
+    if (fd_ >= 0 && owner_ != getpid()) {
+      close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ < 0 && !Open(nullptr)) {
+      threads_.unlock();
+      return false;
+    }
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    struct stat held;
+    struct stat there;
+    if (fcntl(fd_, F_OFD_SETLK, &whole) == 0) {
+      if (fstat(fd_, &held) == 0 && lstat(path_.c_str(), &there) == 0 &&
+          held.st_dev == there.st_dev && held.st_ino == there.st_ino) {
+        return true;
+      }
+      // Replaced while open: let the next try take the file that is there
+      // (closing the descriptor gives its lock up).
+      close(fd_);
+      fd_ = -1;
+    }
+    threads_.unlock();
+    return false;
+  }
+
   void Unlock() override {
     struct flock whole {};
     whole.l_type = F_UNLCK;

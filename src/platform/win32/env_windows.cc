@@ -36,16 +36,6 @@ HMODULE ThisModule() {
   return module;
 }
 
-// The driver's threads (the cache worker past its stop wait, validation
-// threads) may still run when the host unloads the module. Pinned, the
-// module stays mapped until the process ends, so they finish instead of
-// running into unmapped code; FreeLibrary then only drops the reference.
-// Runs while the module is being loaded, before any export can be called.
-const bool g_module_pinned = [] {
-  HMODULE module = nullptr;
-  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                            reinterpret_cast<LPCSTR>(&DefaultEnv), &module) != 0;
-}();
 
 // Text mode on disk: every "\n" is written as "\r\n".
 std::string ToDiskText(const std::string& text) {
@@ -225,6 +215,14 @@ class WindowsNamedMutex : public CrossProcessMutex {
     return true;
   }
 
+  bool TryLock() override {
+    if (!threads_.try_lock()) return false;
+    DWORD result = handle_.valid() ? WaitForSingleObject(handle_.get(), 0) : WAIT_FAILED;
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return true;
+    threads_.unlock();
+    return false;
+  }
+
   void Unlock() override {
     ReleaseMutex(handle_.get());
     threads_.unlock();
@@ -282,6 +280,14 @@ class WindowsEnv : public Env {
   }
 
   uintptr_t ModuleLoadAddress() override { return reinterpret_cast<uintptr_t>(ThisModule()); }
+
+  void KeepModuleLoaded() override {
+    // Pinned, the module stays mapped until the process ends; FreeLibrary
+    // then only drops the reference.
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&DefaultEnv), &module);
+  }
 
   FileVersionResult ReadFileVersion(const std::string& path, FileVersion* version) override {
     DWORD ignored = 0;

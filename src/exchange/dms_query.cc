@@ -1,0 +1,81 @@
+#include "exchange/dms_query.h"
+
+#include "base/failure_text.h"
+#include "exchange/log_lines.h"
+#include "transport/http_headers.h"
+#include "transport/http_transport.h"
+#include "transport/tcp_transport.h"
+
+namespace vornlink {
+namespace {
+
+// Characters in front of the template's first line: the indent that the
+// settings reader gives it.
+constexpr size_t kQueryHead = 3;
+
+// "%@" and the ordinal whose first letter is this exchange's: 'F' for the
+// forward transaction, 'J' for the job validation.
+std::string Own(const DmsQuery& run, char second) {
+  return std::string("%@") + (run.kind == ExchangeKind::kForwardTransaction ? 'F' : 'J') + second;
+}
+
+std::string Prefix(const DmsQuery& run) { return run.transport.exchange_prefix; }
+
+std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQuery* run) {
+  TransportContext& transport = run->transport;
+  LogBracketed('h', "Transport type        ", transport.transport_type);
+  const std::string url = format.Format(Own(*run, 'U'));
+  LogBracketed('h', Prefix(*run) + " URL               ", url);
+  transport.user_name = format.Format(Own(*run, 'N'));
+  LogBracketed('h', Prefix(*run) + " UserName          ", transport.user_name);
+  transport.password = format.Format(Own(*run, 'P'));
+  LogBracketed('h', Prefix(*run) + " PassWord          ", MaskedPassword(transport.password));
+  transport.method = format.Format(Own(*run, 'M'));
+  LogBracketed('h', Prefix(*run) + " Method            ", transport.method);
+  std::string header = format.Format(Own(*run, 'H'));
+  std::string message = QueryAsSent(query);
+  if (header != "0") {
+    transport.dynamic_length = format.Format(Own(*run, 'L'));
+    LogBracketed('h', "FWT Use dynamic length", transport.dynamic_length);
+    // The length that "DynLength" announces is that of what is sent.
+    header = BuildHttpHeaders(header, message, transport);
+  }
+  run->peel_switch = format.Format(Own(*run, 'S'));
+  HttpTransport(url, &message, header, transport);
+  return message;
+}
+
+std::string SendOverTcp(const ExtFormat& format, const std::string& query, DmsQuery* run) {
+  const std::string host = format.Format("%@SR");
+  const std::string port = format.Format("%@PO");
+  std::string message = QueryAsSent(query);
+  if (run->kind == ExchangeKind::kJobValidation) message.push_back('\r');
+  run->transport.dynamic_length = format.Format(Own(*run, 'L'));
+  if (run->transport.dynamic_length == "1" && IsFlagEnabled('t')) {
+    LogWriteLine('t', "\t\t   Query length is: [" + std::to_string(message.size()) + "]");
+  }
+  run->peel_switch = format.Format(Own(*run, 'S'));
+  TcpTransport(host, port, &message, run->transport);
+  return message;
+}
+
+}  // namespace
+
+std::string QueryAsSent(const std::string& formatted_query) {
+  return formatted_query.substr(std::min(kQueryHead, formatted_query.size()));
+}
+
+std::string MaskedPassword(const std::string& password) {
+  return password.empty() ? std::string() : "********";
+}
+
+std::string SendToDms(const ExtFormat& format, const std::string& query, DmsQuery* run) {
+  const std::string type = format.Format("%@TP");
+  run->transport.transport_type = type;
+  if (type == "HTTP" || type == "HTTPS") return SendOverHttp(format, query, run);
+  if (type == "TCP") return SendOverTcp(format, query, run);
+  throw FailureText((run->kind == ExchangeKind::kForwardTransaction ? "HttpTransport" : "Transport") +
+                    std::string(": t[Transport type ") + type + "] --> unknown");
+}
+
+}  // namespace vornlink

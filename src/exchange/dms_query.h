@@ -1,0 +1,43 @@
+// The part of the road that both DMS exchanges share: the transport chosen
+// by the `Setup` ordinal "TP", its connection values, the query sent and
+// the reply brought back.
+#ifndef VORNLINK_EXCHANGE_DMS_QUERY_H_
+#define VORNLINK_EXCHANGE_DMS_QUERY_H_
+
+#include <string>
+
+#include "base/stop_signal.h"
+#include "exchange/exchange_kind.h"
+#include "exchange/ext_format.h"
+#include "transport/transport_context.h"
+
+namespace vornlink {
+
+// The values of one exchange run that the transport and the reply reading
+// need. Belongs to that run alone.
+struct DmsQuery {
+  ExchangeKind kind = ExchangeKind::kForwardTransaction;
+  TransportContext transport;  // prefix, credentials, work order, line code, stop
+  std::string peel_switch;     // "FS" or "JS"
+};
+
+// The query as it goes out: without the three characters that stand before
+// the template's first line (at most what is there).
+std::string QueryAsSent(const std::string& formatted_query);
+
+// What a password looks like in the log.
+std::string MaskedPassword(const std::string& password);
+
+// Sends `query` (as formatted, before its head is cut) over the transport
+// that "%@TP" names and returns the DMS's reply. Reads the connection
+// ordinals of that transport from `format` (F... for the forward
+// transaction, J... for the job validation), logs them (the password
+// masked) and sets the transport type, credentials, method, dynamic-length
+// flag and peel switch of `run`. Throws FailureText from the formatter and
+// the transports, and for a transport type other than "HTTP", "HTTPS" and
+// "TCP". The job validation ends its TCP query with a carriage return.
+std::string SendToDms(const ExtFormat& format, const std::string& query, DmsQuery* run);
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_EXCHANGE_DMS_QUERY_H_

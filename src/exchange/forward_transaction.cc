@@ -1,0 +1,77 @@
+#include "exchange/forward_transaction.h"
+
+#include "base/failure_text.h"
+#include "exchange/dms_query.h"
+#include "exchange/ext_format.h"
+#include "exchange/job_number.h"
+#include "exchange/reply_peel.h"
+#include "exchange/result_list.h"
+#include "exchange/setup_ordinals.h"
+#include "exchange/transaction_ordinals.h"
+#include "log/log.h"
+#include "settings/read_setting.h"
+#include "transport/transport_limits.h"
+
+namespace vornlink {
+namespace {
+
+// The head of every line of this exchange.
+std::string LineHead(const TransportContext& transport) {
+  return "FWT: WorkOrder[" + transport.work_order + "] LineCode[" + transport.line_code + "] --> ";
+}
+
+ForwardOutcome Classify(const std::string& reply, DmsQuery* run) {
+  const std::string normal = NormaliseReply(reply);
+  const ResultSettings settings = ReadResultSettings(ExchangeKind::kForwardTransaction);
+  const ListItems success = SplitList(settings.first_list, CodeList::kSuccess);
+  const ListItems retry = SplitList(settings.second_list, CodeList::kRetryLater);
+  if (normal.empty()) throw FailureText("Reply: c[ ] t[Response has zero length]");
+  LogPeelSwitch(ExchangeKind::kForwardTransaction, run->peel_switch);
+  PeelOptions peel{ExchangeKind::kForwardTransaction, PeelSwitchOn(run->peel_switch)};
+  const std::string code = PeelCode(normal, settings.code_spec, peel);
+  const std::string text = PeelText(normal, settings.text_spec, peel);
+  const std::string verdict = "Reply: c[" + code + "] t[" + text + "] --> ";
+  if (MatchList(code, success, CodeList::kSuccess) != 0) {
+    LogWriteLine('.', OneLine(LineHead(run->transport) + verdict + "SUCCESS"));
+    return ForwardOutcome::kSuccess;
+  }
+  if (MatchList(code, retry, CodeList::kRetryLater) != 0) {
+    LogWriteLine('.', OneLine(LineHead(run->transport) + verdict + "FWT_RETRY_LATER"));
+    return ForwardOutcome::kRetryLater;
+  }
+  throw FailureText("Reply: c[" + code + "] t[" + text + "] ");
+}
+
+}  // namespace
+
+ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
+                                          std::string* failure_line, const StopSignal* stop) {
+  DmsQuery run;
+  run.kind = ExchangeKind::kForwardTransaction;
+  run.transport.exchange_prefix = "FWT";
+  run.transport.stop = stop;
+  try {
+    const JobParts job =
+        WorkOrderAndLineCode(fields[kJobNo], ReadDriverSetting("KMR/System/WoSplit"));
+    run.transport.work_order = job.work_order;
+    run.transport.line_code = job.line_code;
+    ExtFormat format;
+    RegisterTransactionOrdinals(fields, job.work_order, job.line_code, &format);
+    LoadSetupOrdinals(&format);
+    const std::string query = format.Format(ReadDriverSetting("KMR/ForwardTransactionQuery"));
+    return Classify(SendToDms(format, query, &run), &run);
+  } catch (const FailureText& failure) {
+    if (IsStopFailure(failure.text())) {
+      LogWriteLine('.', OneLine(LineHead(run.transport) + failure.text() +
+                                "--> STOPPED --> stays in the cache"));
+      return ForwardOutcome::kStopped;
+    }
+    // Written as it is: a '%' from a reply is no conversion.
+    *failure_line =
+        LineHead(run.transport) + failure.text() + "--> FAILED --> FWT_NEEDS_ATTENTION";
+    LogWriteLine('*', OneLine(*failure_line));
+    return ForwardOutcome::kNeedsAttention;
+  }
+}
+
+}  // namespace vornlink

@@ -1,0 +1,34 @@
+// The forward-transaction exchange: delivers one cached transaction to the
+// DMS and says what becomes of it.
+#ifndef VORNLINK_EXCHANGE_FORWARD_TRANSACTION_H_
+#define VORNLINK_EXCHANGE_FORWARD_TRANSACTION_H_
+
+#include <string>
+
+#include "base/stop_signal.h"
+#include "base/transaction_fields.h"
+
+namespace vornlink {
+
+enum class ForwardOutcome {
+  kSuccess = 0,         // the reply code is in the success list: remove the line
+  kNeedsAttention = 1,  // any failure, or a code in neither list: park the line
+  kRetryLater = 2,      // the reply code is in the retry list: keep it due
+  kStopped = 3,         // the stop signal ended the exchange before the DMS
+                        // answered: leave the line as it is
+};
+
+// Renders the query from the settings beside the module, sends it over the
+// transport that the `Setup` item "TP" names, reads the reply by the result
+// settings and classifies its code ("FWT" lines in the log). On
+// kNeedsAttention `*failure_line` gets the failure line ("FWT: WorkOrder[..]
+// LineCode[..] --> <failure text>--> FAILED --> FWT_NEEDS_ATTENTION");
+// otherwise it is left as it is. Every wait of the transport ends promptly
+// once `stop` (may be null) is set. Never throws; thread-safe: each call
+// keeps its values to itself.
+ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
+                                          std::string* failure_line, const StopSignal* stop);
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_EXCHANGE_FORWARD_TRANSACTION_H_

@@ -1,0 +1,219 @@
+// The two DMS exchanges end to end: settings beside the module, a DMS on
+// loopback (a scripted TCP server; for HTTP the test server's echo, which
+// answers with the query, so that the query template is the reply).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dms_fixture.h"
+#include "exchange/forward_transaction.h"
+#include "exchange/job_validation.h"
+#include "testing/test_env.h"
+
+namespace vornlink {
+namespace {
+
+using testing::DmsSetup;
+using testing::ForwardReply;
+using testing::Lines;
+using testing::ScriptedDms;
+using testing::ValidationReply;
+
+const TransactionFields kTransaction = {"00042", "123456.A", "240607", "081503", "17",  "F04",
+                                        "12",    "3",        "Oil",    "OIL-1",  "1.5", "0"};
+
+class ExchangesTest : public ::testing::Test {
+ protected:
+  void Write(const DmsSetup& setup) {
+    testing::WriteBytes(env_.ModuleFile("xml"), testing::SettingsDocument(setup));
+  }
+
+  // The outcome and the failure line of one forward exchange.
+  std::pair<ForwardOutcome, std::string> Forward(const TransactionFields& fields = kTransaction) {
+    std::string failure = "untouched";
+    ForwardOutcome outcome = ForwardTransactionExchange(fields, &failure, nullptr);
+    return {outcome, failure};
+  }
+
+  // The log's lines of flag '.' and '*', the outcome lines.
+  Lines Outcomes() {
+    Lines outcomes;
+    for (const std::string& line : log_.Take()) {
+      if (line[0] == '.' || line[0] == '*') outcomes.push_back(line);
+    }
+    return outcomes;
+  }
+
+  testing::ScopedFakeEnv env_;
+  testing::LogRecorder log_{env_.dir().File("kmr.log"), "+cdhinprst"};
+  std::string reply_;  // what the scripted DMS answers
+  ScriptedDms dms_{[this](const std::string&) { return reply_; }};
+  DmsSetup setup_ = [this] {
+    DmsSetup setup;
+    setup.port = dms_.port_text();
+    return setup;
+  }();
+};
+
+TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
+  const std::string head = "FWT: WorkOrder[123456] LineCode[A] --> ";
+  const struct {
+    std::string reply;
+    ForwardOutcome outcome;
+    std::string line;  // the outcome line after its flag
+  } kCases[] = {
+      {ForwardReply("success", "0:Order 7 is updated"), ForwardOutcome::kSuccess,
+       ". " + head + "Reply: c[success] t[0:Order 7 is updated] --> SUCCESS"},
+      {ForwardReply("locked", "2:locked"), ForwardOutcome::kRetryLater,
+       ". " + head + "Reply: c[locked] t[2:locked] --> FWT_RETRY_LATER"},
+      // The success list is looked at first.
+      {ForwardReply("both", "x"), ForwardOutcome::kSuccess,
+       ". " + head + "Reply: c[both] t[x] --> SUCCESS"},
+      {ForwardReply("failure", "5:100% wrong"), ForwardOutcome::kNeedsAttention,
+       "* " + head + "Reply: c[failure] t[5:100% wrong] --> FAILED --> FWT_NEEDS_ATTENTION"},
+      {"<S:Envelope><ns2:insertResponse><return></return></ns2:insertResponse></S:Envelope>",
+       ForwardOutcome::kNeedsAttention,
+       "* " + head + "Reply: c[] t[] --> FAILED --> FWT_NEEDS_ATTENTION"},
+      {"<other/>", ForwardOutcome::kNeedsAttention,
+       "* " + head +
+           "Reply: c[ ] t[Response has zero length after code peel]--> FAILED --> "
+           "FWT_NEEDS_ATTENTION"},
+  };
+  Write(setup_);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.reply);
+    reply_ = c.reply;
+    auto [outcome, failure] = Forward();
+    EXPECT_EQ(outcome, c.outcome);
+    EXPECT_EQ(Outcomes(), Lines{c.line});
+    EXPECT_EQ(failure, outcome == ForwardOutcome::kNeedsAttention ? c.line.substr(2) : "untouched");
+  }
+  // What the DMS received: the query without the template's indent, and
+  // one NUL byte; no carriage return.
+  EXPECT_EQ(dms_.requests().front(),
+            std::string("<insert><trans>42</trans><ro>123456</ro><line>A</line><qty>1.50</qty>"
+                        "<user>17</user></insert>\n") + '\0');
+}
+
+// Each setting the road needs, missing or wrong, ends the exchange with its
+// failure text and sends nothing.
+TEST_F(ExchangesTest, SettingsThatStopTheForwardExchange) {
+  reply_ = ForwardReply("success", "ok");
+  const struct {
+    std::string name;
+    std::function<void(DmsSetup*)> change;
+    TransactionFields fields;
+    std::string line;
+  } kCases[] = {
+      {"transport in lower case", [](DmsSetup* s) { s->transport = "tcp"; }, kTransaction,
+       "FWT: WorkOrder[123456] LineCode[A] --> HttpTransport: t[Transport type tcp] --> unknown"},
+      {"job number the split rejects", [](DmsSetup*) {},
+       {"1", "12345.A", "240607", "081503", "", "", "", "", "", "", "1", ""},
+       "FWT: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] c[WrongLength] t[Should be 6 "
+       "char wide]"},
+      {"no port", [](DmsSetup* s) { s->port = "x"; }, kTransaction,
+       "FWT: WorkOrder[123456] LineCode[A] --> TcpTransport: c[Invalid port] t[Port \"x\" is not "
+       "within 1 to 65535]"},
+      {"date of four digits", [](DmsSetup*) {},
+       {"1", "123456.A", "2406", "081503", "", "", "", "", "", "", "1", ""},
+       "FWT: WorkOrder[123456] LineCode[A] --> f[ExtFormat] t[DateAndTime has wrong format]"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DmsSetup setup = setup_;
+    c.change(&setup);
+    Write(setup);
+    auto [outcome, failure] = Forward(c.fields);
+    EXPECT_EQ(outcome, ForwardOutcome::kNeedsAttention);
+    EXPECT_EQ(failure, c.line + "--> FAILED --> FWT_NEEDS_ATTENTION");
+    log_.Take();
+  }
+  EXPECT_TRUE(dms_.requests().empty());
+}
+
+// WoSplit "0" keeps the job number whole; a Setup item of a transaction
+// ordinal's name replaces it; a missing template sends an empty query.
+TEST_F(ExchangesTest, OrdinalsTheSettingsDecide) {
+  reply_ = ForwardReply("success", "ok");
+  setup_.wo_split = "0";
+  setup_.items = {{"23", "PN-FROM-SETUP"}};
+  setup_.forward_query = "<p>%@07/%@17/%@23</p>";
+  Write(setup_);
+  EXPECT_EQ(Forward().first, ForwardOutcome::kSuccess);
+  EXPECT_EQ(Outcomes(), Lines{". FWT: WorkOrder[123456.A] LineCode[NA] --> Reply: c[success] "
+                              "t[ok] --> SUCCESS"});
+  setup_.forward_query = "";
+  Write(setup_);
+  EXPECT_EQ(Forward().first, ForwardOutcome::kSuccess);
+  EXPECT_EQ(dms_.requests(), (Lines{std::string("<p>123456.A/NA/PN-FROM-SETUP</p>\n") + '\0',
+                                    std::string("\n") + '\0'}));
+}
+
+TEST_F(ExchangesTest, JobVerdictsOverTcp) {
+  const std::string head = "IJV: WorkOrder[123456] LineCode[A] --> ";
+  const struct {
+    std::string reply;
+    JobVerdict verdict;
+    std::string line;
+  } kCases[] = {
+      {ValidationReply("123456", "A", "0"), JobVerdict::kValid,
+       ". " + head + "Reply: c[0] t[Ok] --> VALID"},
+      {ValidationReply("123456", "A", "2"), JobVerdict::kNotValid,
+       "* " + head + "Reply: c[2] t[Order is locked] --> NOT VALID"},
+      {ValidationReply("123456", "B", "0"), JobVerdict::kNotValid,
+       "* " + head + "c[Synthetic] t[Invalid LineCode]--> NOT VALID"},
+      {ValidationReply("654321", "A", "0"), JobVerdict::kNotValid,
+       "* " + head + "c[Synthetic] t[Invalid work order]--> NOT VALID"},
+      // An empty reply tells nothing about the job.
+      {"", JobVerdict::kNoVerdict, "* " + head + "c[Synthetic] t[Invalid work order]--> NOT VALID"},
+  };
+  Write(setup_);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.reply);
+    reply_ = c.reply;
+    EXPECT_EQ(ValidateJob("123456.A", nullptr), c.verdict);
+    EXPECT_EQ(Outcomes(), Lines{c.line});
+  }
+  EXPECT_EQ(JobValidationExchange("123456.A"), 0);
+  reply_ = ValidationReply("123456", "A", "0");
+  EXPECT_EQ(JobValidationExchange("123456.A"), 1);
+  log_.Take();
+  // The validation query ends with a carriage return before its NUL.
+  EXPECT_EQ(dms_.requests().back(), std::string("<job><ro>123456</ro><line>A</line></job>\n\r") + '\0');
+
+  // Failures before any answer leave the question open.
+  setup_.transport = "TCp";
+  Write(setup_);
+  EXPECT_EQ(ValidateJob("123456.A", nullptr), JobVerdict::kNoVerdict);
+  EXPECT_EQ(Outcomes(), Lines{"* " + head + "Transport: t[Transport type TCp] --> unknown--> NOT VALID"});
+  EXPECT_EQ(ValidateJob("12345.A", nullptr), JobVerdict::kNoVerdict);
+  EXPECT_EQ(Outcomes(), Lines{"* IJV: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] "
+                              "c[WrongLength] t[Should be 6 char wide]--> NOT VALID"});
+}
+
+// Over HTTP the test server echoes the query, so the template is the reply.
+// The password never reaches the log.
+TEST_F(ExchangesTest, BothExchangesOverHttp) {
+  const testing::HttpTestServers& servers = testing::TestServers();
+  ASSERT_TRUE(servers.ok) << servers.error;
+  setup_.transport = "HTTP";
+  setup_.url = servers.Url("http", "/echo?" + testing::UniqueTag());
+  setup_.header = "Content-Length: DynLength";
+  setup_.forward_query = ForwardReply("success", "trans %@01");
+  setup_.validation_query = ValidationReply("%@01", "%@11", "0");
+  Write(setup_);
+  EXPECT_EQ(Forward().first, ForwardOutcome::kSuccess);
+  EXPECT_EQ(ValidateJob("123456.A", nullptr), JobVerdict::kValid);
+  bool password_logged = false;
+  for (const std::string& line : log_.Take()) {
+    if (line.find("pw-s3cret") != std::string::npos) password_logged = true;
+    if (line.find("PassWord") != std::string::npos) {
+      EXPECT_NE(line.find("[********]"), std::string::npos) << line;
+    }
+  }
+  EXPECT_FALSE(password_logged);
+}
+
+}  // namespace
+}  // namespace vornlink
