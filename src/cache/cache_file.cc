@@ -20,20 +20,27 @@ namespace {
 // scanner, an editor) keeps trying this long.
 constexpr ReplaceOptions kCacheReplaceOptions{1000};
 
-// The mutex of the cache file at `path`, made once per file for the process
-// and never destroyed: a thread may still use it while the process is going
-// away. Windows shares one named mutex between all processes; elsewhere the
-// lock file beside the cache file does that, so that every process that
-// shares a cache shares its lock, and only those who may write the cache's
-// folder can make it.
+// The mutexes of the cache files, one per file, made on first use. Never
+// destroyed while the module may be used: ReleaseCacheMutexes empties it.
+struct CacheMutexes {
+  std::mutex mutex;
+  std::map<std::string, std::unique_ptr<CrossProcessMutex>> by_path;  // guarded by mutex
+};
+
+CacheMutexes& Registry() {
+  static CacheMutexes* registry = new CacheMutexes();
+  return *registry;
+}
+
+// The mutex of the cache file at `path`. Windows shares one named mutex
+// between all processes; elsewhere the lock file beside the cache file does
+// that, so that every process that shares a cache shares its lock, and only
+// those who may write the cache's folder can make it.
 CrossProcessMutex& CacheMutex(const std::string& path) {
-  static std::mutex* registry_mutex = new std::mutex();
-  static auto* registry = new std::map<std::string, CrossProcessMutex*>();
-  std::lock_guard<std::mutex> lock(*registry_mutex);
-  CrossProcessMutex*& mutex = (*registry)[path];
-  if (mutex == nullptr) {
-    mutex = GetEnv()->NewNamedMutex(kCacheMutexName, CacheLockFilePath(path)).release();
-  }
+  CacheMutexes& registry = Registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  std::unique_ptr<CrossProcessMutex>& mutex = registry.by_path[path];
+  if (mutex == nullptr) mutex = GetEnv()->NewNamedMutex(kCacheMutexName, CacheLockFilePath(path));
   return *mutex;
 }
 
@@ -202,6 +209,12 @@ std::string CacheFilePath() {
   // file, and the first transaction would be appended to the module.
   if (!path.empty() && path == GetEnv()->ModulePath()) path.append(".$$$");
   return path;
+}
+
+void ReleaseCacheMutexes() {
+  CacheMutexes& registry = Registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.by_path.clear();
 }
 
 std::string CacheLockFilePath(const std::string& cache_path) {

@@ -35,6 +35,11 @@ inline constexpr const char* kCacheMutexName = "KMR CacheMutex";
 // mutexes: "<cache file>.lock" beside it.
 std::string CacheLockFilePath(const std::string& cache_path);
 
+// Gives back what the cache mutexes hold (lock files, system mutexes), for
+// when the module is unloaded. Only when no cache operation runs or can
+// start any more.
+void ReleaseCacheMutexes();
+
 // Holds the mutex of the cache file at `cache_path` from construction to
 // destruction, if it could be had: an operation that finds `held()` false
 // must fail, never go on without it.

@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 
+#include "cache/cache_file.h"
 #include "driver/service.h"
 #include "driver/vornlink.h"
 #include "log/log.h"
@@ -33,6 +34,15 @@ Result Guarded(const char* name, Result fallback, Body body) noexcept {
   }
   return fallback;
 }
+
+// Runs when the host unloads the module: gives back the lock files and
+// mutexes of the cache, unless a thread of the driver might still use them
+// (then the module stays mapped anyway).
+struct UnloadHook {
+  ~UnloadHook() {
+    if (Service::Instance().Idle()) vornlink::ReleaseCacheMutexes();
+  }
+} g_unload_hook;
 
 }  // namespace
 

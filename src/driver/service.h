@@ -44,6 +44,9 @@ class Service {
   int32_t IsJobnoValid(const std::string& job_no);
   void SetCallback(KmrValidationCallback callback) { callback_.store(callback); }
 
+  // Whether no thread of the driver runs.
+  bool Idle() const { return threads_.running() == 0; }
+
   // "Plexa KMR v[<version>]". The text stays valid and unchanged until the
   // module is unloaded, whatever other threads call meanwhile.
   const char* ServiceName();

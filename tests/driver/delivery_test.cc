@@ -1,0 +1,319 @@
+// Delivery end to end through the real exports: the module copied beside
+// its settings, a scripted DMS on loopback, the cache worker passing over
+// the cache file, job validation both ways, and the stop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dms_fixture.h"
+#include "platform/env.h"
+#include "settings/text_lines.h"
+#include "testing/test_env.h"
+#include "vornlink/driver_api.h"
+
+namespace vornlink {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Lines;
+
+#ifdef _WIN32
+constexpr const char* kModuleName = "Vornlink.dll";
+constexpr char kListSeparator = ';';
+#else
+constexpr const char* kModuleName = "Vornlink.so";
+constexpr char kListSeparator = ':';
+#endif
+
+void SetVariable(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+// Waits up to 30 s for `done`; false when it never came.
+bool Eventually(const std::function<bool()>& done) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// The TransNo of a forward query (<trans>N</trans>), or "" for a validation.
+std::string TransNoOf(const std::string& request) {
+  size_t start = request.find("<trans>");
+  if (start == std::string::npos) return "";
+  start += 7;
+  return request.substr(start, request.find("</trans>") - start);
+}
+
+// A line of the cache file as a host would have written it.
+std::string CacheLine(const std::string& trans_no, const std::string& status,
+                      const std::string& trid) {
+  return trans_no + ",123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0," + status + "," + trid +
+         ",0,";
+}
+
+class DeliveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy_file(VORNLINK_MODULE_FILE, dir_.File(kModuleName));
+    // The stand-in "kmrgui" is found on the PATH and records its argument.
+    std::string self = DefaultEnv()->ModulePath();
+    std::string stub_folder = self.substr(0, self.find_last_of("/\\") + 1) + "stub";
+    SetVariable("PATH", stub_folder + kListSeparator + std::getenv("PATH"));
+    SetVariable("VORNLINK_KMRGUI_RECORD", dir_.File("kmrgui.txt"));
+    setup_.port = dms_.port_text();
+    setup_.log_file = dir_.File("drv.log");
+    WriteSettings("0");
+    Load();
+  }
+
+  void TearDown() override {
+    if (module_ != nullptr) api_.stop_service();
+  }
+
+  void Load() {
+    std::string error;
+    module_ = LoadDriver(dir_.File(kModuleName), &api_, &error);
+    ASSERT_NE(module_, nullptr) << error;
+  }
+
+  void WriteSettings(const std::string& retry_time, const std::string& more_ini = "") {
+    testing::WriteBytes(File("xml"), testing::SettingsDocument(setup_));
+    testing::WriteBytes(File("ini"), "[CacheThread]\nRetryTime=" + retry_time + "\n" + more_ini);
+  }
+
+  std::string File(const std::string& extension) const {
+    return dir_.File("Vornlink." + extension);
+  }
+
+  void Forward(const std::string& trans_no, const char* job_no = "123456.A") {
+    api_.forward_transaction2(trans_no.c_str(), job_no, "240607", "081503", "17", "F04", "12", "3",
+                              "Oil", "OIL-1", "1.5", "0");
+  }
+
+  Lines CacheLines() const {
+    std::string contents = testing::ReadBytes(File("$$$"));
+    Lines lines;
+    for (std::string_view line : SplitLines(contents)) lines.emplace_back(line);
+    return lines;
+  }
+
+  // The TransNos and Statuses of the cache lines, "N:S" each.
+  std::string CacheState() const {
+    std::string state;
+    for (const std::string& line : CacheLines()) {
+      std::vector<std::string> fields;
+      size_t start = 0;
+      for (int i = 0; i < 13; ++i) {
+        size_t comma = line.find(',', start);
+        fields.push_back(line.substr(start, comma == std::string::npos ? comma : comma - start));
+        start = comma == std::string::npos ? line.size() : comma + 1;
+      }
+      state += fields[0] + ":" + fields[12] + " ";
+    }
+    return state;
+  }
+
+  // The TransNos the DMS was sent, in order.
+  Lines Sent() {
+    Lines sent;
+    for (const std::string& request : dms_.requests()) {
+      if (!TransNoOf(request).empty()) sent.push_back(TransNoOf(request));
+    }
+    return sent;
+  }
+
+  size_t SentCount() { return Sent().size(); }
+  std::string Log() const { return testing::ReadBytes(setup_.log_file); }
+
+  testing::TempDir dir_;
+  // Each TransNo's reply code; success where none is set.
+  std::mutex codes_mutex_;
+  std::map<std::string, std::string> codes_;
+  std::function<void()> before_answer_ = [] {};
+  testing::ScriptedDms dms_{[this](const std::string& request) {
+    before_answer_();
+    if (TransNoOf(request).empty()) {
+      return testing::ValidationReply(request.find("<ro>654321</ro>") == std::string::npos
+                                          ? "123456"
+                                          : "654321",
+                                      "A", validation_code_);
+    }
+    std::lock_guard<std::mutex> lock(codes_mutex_);
+    auto code = codes_.find(TransNoOf(request));
+    return testing::ForwardReply(code == codes_.end() ? "success" : code->second, "dms text");
+  }};
+  std::string validation_code_ = "0";
+  testing::DmsSetup setup_;
+  DriverApi api_;
+  std::unique_ptr<LoadedModule> module_;
+};
+
+// A pass treats the due lines (Status 0 and 2) by their outcome, leaves
+// parked lines, foreign lines and lines without a proper Trid alone, and
+// starts the GUI once for the parked ones.
+TEST_F(DeliveryTest, WorkerTreatsEachLineByItsOutcome) {
+  codes_ = {{"6", "failure"}, {"7", "locked"}, {"8", "failure"}};
+  testing::WriteBytes(
+      File("$$$"),
+      testing::OnDisk(CacheLine("1", "0", "201406041110300001") + "\n" +
+                      CacheLine("2", "1", "201406041110300002") + "\n" +
+                      CacheLine("3", "2", "201406041110300003") + "\n" + "a line of somebody\n" +
+                      CacheLine("5", "0", "2014060411103") + "\n" +
+                      CacheLine("6", "0", "201406041110300006") + "\n" +
+                      CacheLine("7", "x", "201406041110300007") + "\n" +
+                      CacheLine("8", "0", "201406041110300008") + "\n"));
+  WriteSettings("1");
+  ASSERT_EQ(api_.execute_service(), 1);
+  ASSERT_TRUE(Eventually([&] { return CacheState() == "2:1 a line of somebody: 5:0 7:x 6:1 8:1 "; }))
+      << CacheState();
+  api_.stop_service();
+  // 1 and 3 delivered; after 1 the pass starts again at the first line.
+  EXPECT_EQ(Sent(), (Lines{"1", "3", "6", "8"}));
+  const std::string parked = CacheLines()[4];
+  const std::string failure = ",FWT: WorkOrder[123456] LineCode[A] --> Reply: c[failure] t[dms "
+                              "text] --> FAILED --> FWT_NEEDS_ATTENTION";
+  EXPECT_EQ(parked.substr(parked.size() - std::min(parked.size(), failure.size())), failure);
+  // Once at the start, once for the pass that parked two lines.
+  EXPECT_EQ(testing::ReadBytes(dir_.File("kmrgui.txt")), testing::OnDisk("Vornlink\nVornlink\n"));
+  EXPECT_NE(Log().find("-.-ForwardTransaction: Cache RetryTime [1] seconds"), std::string::npos);
+  EXPECT_NE(Log().find("-*-ForwardTransaction: Cache line of transaction[5] has no valid "
+                       "Trid[2014060411103] -> not sent"),
+            std::string::npos);
+}
+
+// Two lines that both get "retry later": each move to the end lets the
+// pass skip the line after it, so A goes twice in a pass and B not at all,
+// then the other way round.
+TEST_F(DeliveryTest, RetryLaterMovesTheLineToTheEnd) {
+  codes_ = {{"21", "locked"}, {"22", "locked"}};
+  testing::WriteBytes(File("$$$"), testing::OnDisk(CacheLine("21", "0", "201406041110300001") +
+                                                   "\n" + CacheLine("22", "0", "201406041110300002") +
+                                                   "\n"));
+  WriteSettings("-5");  // held at 0: passes follow at once
+  ASSERT_EQ(api_.execute_service(), 1);
+  ASSERT_TRUE(Eventually([&] { return SentCount() >= 6; }));
+  api_.stop_service();
+  Lines sent = Sent();
+  EXPECT_EQ(Lines(sent.begin(), sent.begin() + 6), (Lines{"21", "21", "22", "22", "21", "21"}));
+  EXPECT_EQ(CacheState().substr(2, 3), ":2 ");
+  EXPECT_NE(Log().find("-*-ForwardTransaction: Cache RetryTime [-5] out of range -> 0 seconds"),
+            std::string::npos);
+}
+
+// A line the host adds while a pass runs is met in that same pass: after
+// the line in hand is delivered the pass starts again at the first line,
+// long before the next pass (two seconds later) would come.
+TEST_F(DeliveryTest, LinesAddedDuringAPassAreMetInIt) {
+  WriteSettings("2");
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool first_held = false;
+  bool added = false;
+  std::chrono::steady_clock::time_point released;
+  before_answer_ = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (first_held) return;
+    first_held = true;
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::seconds(20), [&] { return added; });
+    released = std::chrono::steady_clock::now();
+  };
+  Forward("10");
+  ASSERT_EQ(api_.execute_service(), 1);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return first_held; }));
+    Forward("11");
+    added = true;
+  }
+  changed.notify_all();
+  ASSERT_TRUE(Eventually([&] { return SentCount() == 2; }));
+  auto gap = std::chrono::steady_clock::now() - released;
+  EXPECT_LT(gap, std::chrono::milliseconds(1500)) << "11 waited for the next pass";
+  EXPECT_EQ(Sent(), (Lines{"10", "11"}));
+}
+
+// Validation: directly, through the callback on a thread of the driver,
+// and no callback when the host cleared it while the DMS was asked.
+std::mutex g_answers_mutex;
+std::vector<std::pair<int32_t, std::string>> g_answers;
+std::thread::id g_answer_thread;
+void VORNLINK_CDECL RecordAnswer(int32_t result, const char* job_no) {
+  std::lock_guard<std::mutex> lock(g_answers_mutex);
+  g_answers.emplace_back(result, job_no);
+  g_answer_thread = std::this_thread::get_id();
+}
+
+TEST_F(DeliveryTest, ValidationDirectAndThroughTheCallback) {
+  ASSERT_EQ(api_.execute_service(), 1);
+  EXPECT_EQ(api_.is_jobno_valid("123456.A"), 1);
+  EXPECT_EQ(api_.is_jobno_valid("654321.A"), 1);
+  validation_code_ = "2";
+  EXPECT_EQ(api_.is_jobno_valid("123456.A"), 0);
+  validation_code_ = "0";
+
+  api_.set_callback(&RecordAnswer);
+  EXPECT_EQ(api_.is_jobno_valid("123456.A"), 0);
+  ASSERT_TRUE(Eventually([&] {
+    std::lock_guard<std::mutex> lock(g_answers_mutex);
+    return !g_answers.empty();
+  }));
+  {
+    std::lock_guard<std::mutex> lock(g_answers_mutex);
+    EXPECT_EQ(g_answers, (std::vector<std::pair<int32_t, std::string>>{{1, "123456.A"}}));
+    EXPECT_NE(g_answer_thread, std::this_thread::get_id());
+    g_answers.clear();
+  }
+  // Cleared while the DMS is asked: no call, also not later.
+  std::atomic<bool> asked{false};
+  before_answer_ = [&] {
+    asked = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  };
+  EXPECT_EQ(api_.is_jobno_valid("123456.A"), 0);
+  ASSERT_TRUE(Eventually([&] { return asked.load(); }));
+  api_.set_callback(nullptr);
+  EXPECT_EQ(api_.stop_service(), 0);  // waits for the validation thread
+  std::lock_guard<std::mutex> lock(g_answers_mutex);
+  EXPECT_TRUE(g_answers.empty());
+}
+
+// The gate refuses what the DMS says is not valid, and keeps what it could
+// not judge.
+TEST_F(DeliveryTest, ValidationGate) {
+  WriteSettings("600", "[ForwardTransaction]\nValidation=1\n");
+  ASSERT_EQ(api_.execute_service(), 1);
+  Forward("1");
+  validation_code_ = "2";
+  Forward("2");
+  setup_.port = "1";  // nobody answers
+  testing::WriteBytes(File("xml"), testing::SettingsDocument(setup_));
+  Forward("3");
+  EXPECT_EQ(CacheState(), "1:0 3:0 ");
+  EXPECT_NE(Log().find("-i-ForwardTransaction TransNo[2] JobNo[123456.A] t[Error while double "
+                       "checking jobno]"),
+            std::string::npos);
+  EXPECT_NE(Log().find("-*-ForwardTransaction TransNo[3] JobNo[123456.A] t[Job number could not "
+                       "be checked with the DMS] -> cached"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace vornlink
