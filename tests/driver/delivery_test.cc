@@ -15,43 +15,14 @@
 #include <thread>
 #include <vector>
 
-#include "dms_fixture.h"
-#include "platform/env.h"
-#include "settings/text_lines.h"
-#include "testing/test_env.h"
-#include "vornlink/driver_api.h"
+#include "hosted_driver.h"
 
 namespace vornlink {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::CacheLine;
+using testing::Eventually;
 using testing::Lines;
-
-#ifdef _WIN32
-constexpr const char* kModuleName = "Vornlink.dll";
-constexpr char kListSeparator = ';';
-#else
-constexpr const char* kModuleName = "Vornlink.so";
-constexpr char kListSeparator = ':';
-#endif
-
-void SetVariable(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
-// Waits up to 30 s for `done`; false when it never came.
-bool Eventually(const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 // The TransNo of a forward query (<trans>N</trans>), or "" for a validation.
 std::string TransNoOf(const std::string& request) {
@@ -61,74 +32,21 @@ std::string TransNoOf(const std::string& request) {
   return request.substr(start, request.find("</trans>") - start);
 }
 
-// A line of the cache file as a host would have written it.
-std::string CacheLine(const std::string& trans_no, const std::string& status,
-                      const std::string& trid) {
-  return trans_no + ",123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0," + status + "," + trid +
-         ",0,";
-}
-
 class DeliveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::copy_file(VORNLINK_MODULE_FILE, dir_.File(kModuleName));
-    // The stand-in "kmrgui" is found on the PATH and records its argument.
-    std::string self = DefaultEnv()->ModulePath();
-    std::string stub_folder = self.substr(0, self.find_last_of("/\\") + 1) + "stub";
-    SetVariable("PATH", stub_folder + kListSeparator + std::getenv("PATH"));
-    SetVariable("VORNLINK_KMRGUI_RECORD", dir_.File("kmrgui.txt"));
-    setup_.port = dms_.port_text();
-    setup_.log_file = dir_.File("drv.log");
     WriteSettings("0");
-    Load();
-  }
-
-  void TearDown() override {
-    if (module_ != nullptr) api_.stop_service();
-  }
-
-  void Load() {
-    std::string error;
-    module_ = LoadDriver(dir_.File(kModuleName), &api_, &error);
-    ASSERT_NE(module_, nullptr) << error;
+    ASSERT_TRUE(host_.Load());
   }
 
   void WriteSettings(const std::string& retry_time, const std::string& more_ini = "") {
-    testing::WriteBytes(File("xml"), testing::SettingsDocument(setup_));
-    testing::WriteBytes(File("ini"), "[CacheThread]\nRetryTime=" + retry_time + "\n" + more_ini);
+    host_.WriteSettings(setup_, retry_time, more_ini);
   }
-
-  std::string File(const std::string& extension) const {
-    return dir_.File("Vornlink." + extension);
-  }
-
-  void Forward(const std::string& trans_no, const char* job_no = "123456.A") {
-    api_.forward_transaction2(trans_no.c_str(), job_no, "240607", "081503", "17", "F04", "12", "3",
-                              "Oil", "OIL-1", "1.5", "0");
-  }
-
-  Lines CacheLines() const {
-    std::string contents = testing::ReadBytes(File("$$$"));
-    Lines lines;
-    for (std::string_view line : SplitLines(contents)) lines.emplace_back(line);
-    return lines;
-  }
-
-  // The TransNos and Statuses of the cache lines, "N:S" each.
-  std::string CacheState() const {
-    std::string state;
-    for (const std::string& line : CacheLines()) {
-      std::vector<std::string> fields;
-      size_t start = 0;
-      for (int i = 0; i < 13; ++i) {
-        size_t comma = line.find(',', start);
-        fields.push_back(line.substr(start, comma == std::string::npos ? comma : comma - start));
-        start = comma == std::string::npos ? line.size() : comma + 1;
-      }
-      state += fields[0] + ":" + fields[12] + " ";
-    }
-    return state;
-  }
+  std::string File(const std::string& extension) const { return host_.File(extension); }
+  void Forward(const std::string& trans_no) { host_.Forward(trans_no); }
+  Lines CacheLines() const { return host_.CacheLines(); }
+  std::string CacheState() const { return host_.CacheState(); }
+  std::string Log() const { return host_.Log(); }
 
   // The TransNos the DMS was sent, in order.
   Lines Sent() {
@@ -138,15 +56,13 @@ class DeliveryTest : public ::testing::Test {
     }
     return sent;
   }
-
   size_t SentCount() { return Sent().size(); }
-  std::string Log() const { return testing::ReadBytes(setup_.log_file); }
 
-  testing::TempDir dir_;
   // Each TransNo's reply code; success where none is set.
   std::mutex codes_mutex_;
   std::map<std::string, std::string> codes_;
   std::function<void()> before_answer_ = [] {};
+  std::string validation_code_ = "0";
   testing::ScriptedDms dms_{[this](const std::string& request) {
     before_answer_();
     if (TransNoOf(request).empty()) {
@@ -159,10 +75,13 @@ class DeliveryTest : public ::testing::Test {
     auto code = codes_.find(TransNoOf(request));
     return testing::ForwardReply(code == codes_.end() ? "success" : code->second, "dms text");
   }};
-  std::string validation_code_ = "0";
-  testing::DmsSetup setup_;
-  DriverApi api_;
-  std::unique_ptr<LoadedModule> module_;
+  testing::DmsSetup setup_ = [this] {
+    testing::DmsSetup setup;
+    setup.port = dms_.port_text();
+    return setup;
+  }();
+  testing::HostedDriver host_;
+  const DriverApi& api_ = host_.api();
 };
 
 // A pass treats the due lines (Status 0 and 2) by their outcome, leaves
@@ -191,7 +110,7 @@ TEST_F(DeliveryTest, WorkerTreatsEachLineByItsOutcome) {
                               "text] --> FAILED --> FWT_NEEDS_ATTENTION";
   EXPECT_EQ(parked.substr(parked.size() - std::min(parked.size(), failure.size())), failure);
   // Once at the start, once for the pass that parked two lines.
-  EXPECT_EQ(testing::ReadBytes(dir_.File("kmrgui.txt")), testing::OnDisk("Vornlink\nVornlink\n"));
+  EXPECT_EQ(host_.GuiStarts(), "Vornlink\nVornlink\n");
   EXPECT_NE(Log().find("-.-ForwardTransaction: Cache RetryTime [1] seconds"), std::string::npos);
   EXPECT_NE(Log().find("-*-ForwardTransaction: Cache line of transaction[5] has no valid "
                        "Trid[2014060411103] -> not sent"),
@@ -304,7 +223,7 @@ TEST_F(DeliveryTest, ValidationGate) {
   validation_code_ = "2";
   Forward("2");
   setup_.port = "1";  // nobody answers
-  testing::WriteBytes(File("xml"), testing::SettingsDocument(setup_));
+  WriteSettings("600", "[ForwardTransaction]\nValidation=1\n");
   Forward("3");
   EXPECT_EQ(CacheState(), "1:0 3:0 ");
   EXPECT_NE(Log().find("-i-ForwardTransaction TransNo[2] JobNo[123456.A] t[Error while double "
