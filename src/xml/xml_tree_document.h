@@ -41,7 +41,7 @@ class XmlTreeDocument : public XmlDocument {
   bool SelectRoot() override { return MoveTo(tree_.RootElement()); }
 
   bool SelectPath(const std::string& path) override {
-    Node node;
+    Node node = Node();
     size_t start = 0;
     for (;;) {
       size_t slash = path.find('/', start);
@@ -188,7 +188,7 @@ class XmlTreeDocument : public XmlDocument {
   }
 
   Tree tree_;
-  Node current_;
+  Node current_ = Node();
 };
 
 }  // namespace vornlink
