@@ -1,0 +1,85 @@
+// One HTTP or HTTPS request and its response, for the HTTP transport.
+//
+// The request is made the way the driver has always made it on Windows
+// (platform/win32, the Windows internet library): user agent given by the
+// caller, the system's proxy settings, HTTP/1.1, never answered from a
+// cache, plain HTTP following redirects (also to HTTPS and back) and HTTPS
+// following none, on HTTPS the certificate chain checked while an expired or
+// not yet valid certificate and a host name that does not match are
+// accepted, the credentials offered only when the server asks for them. The
+// POSIX build (platform/posix, libcurl) sends the same request: the same
+// headers, no Content-Type, Accept or Expect of its own.
+//
+// Threading: any number of requests may run at once on different threads;
+// nothing is shared between them. No call throws (exceptions thrown by the
+// handler are caught and end the request as kAborted).
+#ifndef VORNLINK_PLATFORM_HTTP_CLIENT_H_
+#define VORNLINK_PLATFORM_HTTP_CLIENT_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/net.h"
+
+namespace vornlink {
+
+struct HttpRequest {
+  // TLS or not: decided by the caller, not by the URL's scheme.
+  bool secure = false;
+  // Scheme, host, optional port, path. The port is the URL's explicit one,
+  // else the default of the URL's own scheme.
+  std::string url;
+  bool post = false;  // POST, else GET (a GET carries the body too)
+  std::string user_agent;
+  // Extra headers, one "Name: value" per item without line end; each
+  // replaces a request header of the same name or is added.
+  std::vector<std::string> headers;
+  std::string body;  // sent as it is, with either verb
+  // Offered when the server asks for authentication; none when empty.
+  std::string user;
+  std::string password;
+  // A PEM file of authorities trusted in addition to the system's (POSIX
+  // only; Windows trusts what its certificate store holds). Empty: none.
+  std::string ca_file;
+};
+
+// Receives the response: first its status, then its body piece by piece.
+class HttpResponseHandler {
+ public:
+  virtual ~HttpResponseHandler() = default;
+  // The status of the final response (after the redirects followed).
+  // Return false to end the request without reading the body.
+  virtual bool OnStatus(int status) = 0;
+  // The next bytes of the body, in order; at most 1023 at a time. Return
+  // false to stop reading (the request ends as kAborted).
+  virtual bool OnBody(const char* data, size_t size) = 0;
+};
+
+enum class HttpOutcome {
+  kDone,            // a status came (and the body, unless OnStatus declined it)
+  kBadUrl,          // the URL parser rejected the URL; nothing was sent
+  kLibraryError,    // name lookup, connection, TLS, send or read failed
+  kTimedOut,        // the limit's deadline came first
+  kStopped,         // the limit's stop signal was set
+  kAborted,         // OnBody returned false
+  kTrustFileError,  // `ca_file` could not be read or holds no certificate
+};
+
+struct HttpResult {
+  HttpOutcome outcome = HttpOutcome::kDone;
+  // kLibraryError: the library's own message for the error, at most 255
+  // characters, every CR and LF removed. kTrustFileError: what is wrong with
+  // the file.
+  std::string error_text;
+};
+
+// Sends `request` and hands the response to `handler`. Every wait (name
+// lookup, connect, TLS, send, receive) ends at the limit's deadline or
+// promptly (well within a second) after its stop signal is set.
+HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
+                           HttpResponseHandler* handler);
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_PLATFORM_HTTP_CLIENT_H_

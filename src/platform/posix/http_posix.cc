@@ -1,0 +1,411 @@
+// HTTP and HTTPS requests through libcurl, set up to send what the Windows
+// build sends (see platform/http_client.h). The transfer runs in a multi
+// handle whose poll waits at most kStopPollInterval, so that the stop signal
+// and the deadline are looked at between slices; name lookups run on
+// libcurl's resolver thread and are given up on the same way.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/http_client.h"
+
+namespace vornlink {
+namespace {
+
+// A trust file larger than this is not a bundle of authorities.
+constexpr off_t kMaxTrustFileBytes = 8 << 20;
+// Body bytes handed to the handler at a time, as the Windows build reads.
+constexpr size_t kBodyPiece = 1023;
+constexpr long kMaxRedirects = 20;
+
+std::string WithoutLineBreaks(std::string text) {
+  text.erase(
+      std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
+      text.end());
+  if (text.size() > 255) text.resize(255);
+  return text;
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct UrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct CurlTextDeleter {
+  void operator()(char* text) const { curl_free(text); }
+};
+struct BioDeleter {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct InfoStackDeleter {
+  void operator()(STACK_OF(X509_INFO) * infos) const {
+    sk_X509_INFO_pop_free(infos, X509_INFO_free);
+  }
+};
+using CurlText = std::unique_ptr<char, CurlTextDeleter>;
+
+// libcurl's global set-up, once per process (its documentation asks for it
+// before threads use it; curl_global_init is not thread-safe in 7.88).
+void InitCurlOnce() {
+  static const bool done = [] {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    return true;
+  }();
+  (void)done;
+}
+
+// The bytes of a regular file that is not a symbolic link; false with
+// `error` set otherwise.
+bool ReadTrustFile(const std::string& path, std::string* contents, std::string* error) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *error = "CAFile [" + path + "] cannot be opened";
+    return false;
+  }
+  struct stat info {};
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxTrustFileBytes;
+  if (!ok) {
+    close(fd);
+    *error = "CAFile [" + path + "] is not a regular file of at most 8 MB";
+    return false;
+  }
+  contents->clear();
+  char buffer[16384];
+  for (;;) {
+    ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count < 0) {
+      close(fd);
+      *error = "CAFile [" + path + "] cannot be read";
+      return false;
+    }
+    if (count == 0) break;
+    contents->append(buffer, static_cast<size_t>(count));
+    if (contents->size() > static_cast<size_t>(kMaxTrustFileBytes)) break;
+  }
+  close(fd);
+  return true;
+}
+
+// The certificates of a PEM text.
+bool ParseAuthorities(const std::string& pem, std::vector<X509*>* certificates) {
+  std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  if (!bio) return false;
+  std::unique_ptr<STACK_OF(X509_INFO), InfoStackDeleter> infos(
+      PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, nullptr));
+  ERR_clear_error();
+  if (!infos) return false;
+  for (int i = 0; i < sk_X509_INFO_num(infos.get()); ++i) {
+    X509_INFO* info = sk_X509_INFO_value(infos.get(), i);
+    if (info->x509 != nullptr) {
+      X509_up_ref(info->x509);
+      certificates->push_back(info->x509);
+    }
+  }
+  return !certificates->empty();
+}
+
+// What the TLS set-up callback needs.
+struct TlsSetup {
+  const std::vector<X509*>* authorities = nullptr;
+  bool accept_dates = false;
+};
+
+// Lets a certificate whose validity dates do not include today pass, as the
+// Windows request's "ignore invalid date" does; every other finding stands.
+int AcceptDateErrors(int preverified, X509_STORE_CTX* store_context) {
+  if (preverified) return 1;
+  int error = X509_STORE_CTX_get_error(store_context);
+  if (error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID) {
+    X509_STORE_CTX_set_error(store_context, X509_V_OK);
+    return 1;
+  }
+  return 0;
+}
+
+CURLcode SetUpTls(CURL*, void* ssl_context, void* user) {
+  auto* setup = static_cast<const TlsSetup*>(user);
+  auto* context = static_cast<SSL_CTX*>(ssl_context);
+  // libcurl has loaded the system's authorities into this store already.
+  X509_STORE* store = SSL_CTX_get_cert_store(context);
+  for (X509* authority : *setup->authorities) {
+    X509_STORE_add_cert(store, authority);  // a duplicate is no harm
+  }
+  ERR_clear_error();
+  if (setup->accept_dates) {
+    SSL_CTX_set_verify(context, SSL_CTX_get_verify_mode(context), AcceptDateErrors);
+  }
+  return CURLE_OK;
+}
+
+// Feeds the handler: the status before the first body bytes, then the body
+// in pieces of at most kBodyPiece bytes.
+struct Receiver {
+  CURL* easy = nullptr;
+  HttpResponseHandler* handler = nullptr;
+  bool status_given = false;
+  bool body_declined = false;  // OnStatus said no
+  bool aborted = false;        // OnBody said no, or threw
+
+  bool GiveStatus() {
+    if (status_given) return !body_declined;
+    status_given = true;
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    try {
+      body_declined = !handler->OnStatus(static_cast<int>(status));
+    } catch (...) {
+      aborted = true;
+      return false;
+    }
+    return !body_declined;
+  }
+
+  static size_t Write(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<Receiver*>(user);
+    size_t total = size * count;
+    if (!self->GiveStatus()) return 0;
+    try {
+      for (size_t done = 0; done < total; done += kBodyPiece) {
+        if (!self->handler->OnBody(data + done, std::min(kBodyPiece, total - done))) {
+          self->aborted = true;
+          return 0;
+        }
+      }
+    } catch (...) {
+      self->aborted = true;
+      return 0;
+    }
+    return total;
+  }
+};
+
+bool SameHeaderName(const std::string& line, const std::string& name) {
+  size_t colon = line.find(':');
+  if (colon == std::string::npos || colon != name.size()) return false;
+  return std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+std::string HeaderName(const std::string& line) { return line.substr(0, line.find(':')); }
+
+// The request headers beyond the ones libcurl makes itself: what the
+// Windows request carries that libcurl does not add, the removal of what
+// libcurl adds that the Windows request does not carry, then the caller's
+// lines, each replacing one of the same name.
+std::vector<std::string> RequestHeaders(const HttpRequest& request) {
+  std::vector<std::string> lines = {
+      "Accept:",           // libcurl's "*/*"; the Windows request asks for no types
+      "Content-Type:",     // libcurl's form type for a POST body
+      "Expect:",           // libcurl's 100-continue for larger bodies
+      "Pragma: no-cache",  // never from a cache
+      "Cache-Control: no-cache",
+  };
+  for (const std::string& line : request.headers) {
+    std::string name = HeaderName(line);
+    auto same = std::find_if(lines.begin(), lines.end(),
+                             [&](const std::string& held) { return SameHeaderName(held, name); });
+    if (same != lines.end()) {
+      *same = line;
+    } else {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+// The URL to ask libcurl for: the caller's host, port and object, with the
+// scheme chosen by `secure` and the port the URL's own (explicit, or its
+// scheme's default). False when the URL parser rejects it.
+bool EffectiveUrl(const HttpRequest& request, std::string* url) {
+  std::unique_ptr<CURLU, UrlDeleter> parts(curl_url());
+  if (!parts) return false;
+  if (curl_url_set(parts.get(), CURLUPART_URL, request.url.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+      CURLUE_OK) {
+    return false;
+  }
+  char* raw = nullptr;
+  if (curl_url_get(parts.get(), CURLUPART_PORT, &raw, CURLU_DEFAULT_PORT) != CURLUE_OK) {
+    return false;  // a scheme without a known default and no port
+  }
+  CurlText port(raw);
+  raw = nullptr;
+  if (curl_url_get(parts.get(), CURLUPART_HOST, &raw, 0) != CURLUE_OK) return false;
+  CurlText host(raw);
+  if (host.get()[0] == '\0') return false;
+  // Credentials in the URL and a fragment never reach the server.
+  curl_url_set(parts.get(), CURLUPART_USER, nullptr, 0);
+  curl_url_set(parts.get(), CURLUPART_PASSWORD, nullptr, 0);
+  curl_url_set(parts.get(), CURLUPART_FRAGMENT, nullptr, 0);
+  if (curl_url_set(parts.get(), CURLUPART_SCHEME, request.secure ? "https" : "http", 0) !=
+          CURLUE_OK ||
+      curl_url_set(parts.get(), CURLUPART_PORT, port.get(), 0) != CURLUE_OK) {
+    return false;
+  }
+  raw = nullptr;
+  if (curl_url_get(parts.get(), CURLUPART_URL, &raw, 0) != CURLUE_OK) return false;
+  CurlText whole(raw);
+  *url = whole.get();
+  return true;
+}
+
+HttpResult Outcome(HttpOutcome outcome, std::string text = std::string()) {
+  HttpResult result;
+  result.outcome = outcome;
+  result.error_text = std::move(text);
+  return result;
+}
+
+}  // namespace
+
+HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
+                           HttpResponseHandler* handler) {
+  InitCurlOnce();
+  std::string url;
+  if (!EffectiveUrl(request, &url)) return Outcome(HttpOutcome::kBadUrl);
+
+  std::vector<X509*> authorities;
+  struct AuthorityOwner {
+    std::vector<X509*>* list;
+    ~AuthorityOwner() {
+      for (X509* certificate : *list) X509_free(certificate);
+    }
+  } authority_owner{&authorities};
+  if (!request.ca_file.empty()) {
+    std::string pem;
+    std::string error;
+    if (!ReadTrustFile(request.ca_file, &pem, &error)) {
+      return Outcome(HttpOutcome::kTrustFileError, error);
+    }
+    if (!ParseAuthorities(pem, &authorities)) {
+      return Outcome(HttpOutcome::kTrustFileError,
+                     "CAFile [" + request.ca_file + "] holds no PEM certificate");
+    }
+  }
+
+  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!easy || !multi) return Outcome(HttpOutcome::kLibraryError, "Out of memory");
+  CURL* e = easy.get();
+
+  char error_buffer[CURL_ERROR_SIZE] = "";
+  Receiver receiver;
+  receiver.easy = e;
+  receiver.handler = handler;
+  TlsSetup tls;
+  tls.authorities = &authorities;
+  tls.accept_dates = request.secure;
+
+  std::vector<std::string> header_lines = RequestHeaders(request);
+  curl_slist* raw_list = nullptr;
+  for (const std::string& line : header_lines) {
+    curl_slist* grown = curl_slist_append(raw_list, line.c_str());
+    if (grown == nullptr) {
+      curl_slist_free_all(raw_list);
+      return Outcome(HttpOutcome::kLibraryError, "Out of memory");
+    }
+    raw_list = grown;
+  }
+  std::unique_ptr<curl_slist, SlistDeleter> header_list(raw_list);
+
+  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, error_buffer);
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_USERAGENT, request.user_agent.c_str());
+  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, header_list.get());
+  // One connection per request, closed with it.
+  curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+  if (request.post) {
+    curl_easy_setopt(e, CURLOPT_POST, 1L);
+  } else if (!request.body.empty()) {
+    // A GET with a body: the body goes as with POST, the verb stays GET.
+    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, "GET");
+  } else {
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  }
+  if (request.post || !request.body.empty()) {
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.data());
+  }
+  // Plain HTTP follows redirects, HTTPS none.
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, request.secure ? 0L : 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
+  if (!request.user.empty()) {
+    curl_easy_setopt(e, CURLOPT_USERNAME, request.user.c_str());
+    curl_easy_setopt(e, CURLOPT_PASSWORD, request.password.c_str());
+    // More than one method: libcurl waits for the server's challenge.
+    curl_easy_setopt(e, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+  }
+  // The chain is checked; on HTTPS the host name is not, as on Windows.
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, request.secure ? 0L : 2L);
+  curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, SetUpTls);
+  curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &tls);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, Receiver::Write);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, &receiver);
+
+  if (curl_multi_add_handle(multi.get(), e) != CURLM_OK) {
+    return Outcome(HttpOutcome::kLibraryError, "Out of memory");
+  }
+  struct Detach {
+    CURLM* multi;
+    CURL* easy;
+    ~Detach() { curl_multi_remove_handle(multi, easy); }
+  } detach{multi.get(), e};
+
+  for (;;) {
+    int running = 0;
+    CURLMcode state = curl_multi_perform(multi.get(), &running);
+    if (state != CURLM_OK) {
+      return Outcome(HttpOutcome::kLibraryError, WithoutLineBreaks(curl_multi_strerror(state)));
+    }
+    if (running == 0) break;
+    if (limit.Stopped()) return Outcome(HttpOutcome::kStopped);
+    auto now = std::chrono::steady_clock::now();
+    if (now >= limit.deadline) return Outcome(HttpOutcome::kTimedOut);
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(limit.deadline - now);
+    int slice =
+        static_cast<int>(std::min<std::chrono::milliseconds>(left, kStopPollInterval).count());
+    curl_multi_poll(multi.get(), nullptr, 0, slice, nullptr);
+  }
+
+  CURLcode code = CURLE_OK;
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == e) code = message->data.result;
+  }
+  if (receiver.aborted) return Outcome(HttpOutcome::kAborted);
+  if (code == CURLE_WRITE_ERROR && receiver.body_declined) return Outcome(HttpOutcome::kDone);
+  if (code != CURLE_OK) {
+    std::string text = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
+    return Outcome(HttpOutcome::kLibraryError, WithoutLineBreaks(text));
+  }
+  receiver.GiveStatus();  // a response without body bytes
+  if (receiver.aborted) return Outcome(HttpOutcome::kAborted);
+  return Outcome(HttpOutcome::kDone);
+}
+
+}  // namespace vornlink

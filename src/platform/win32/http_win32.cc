@@ -1,0 +1,257 @@
+// HTTP and HTTPS requests through the Windows internet library, with the
+// flags the driver has always used. The library's calls block; a watcher
+// thread closes the request's handles when the deadline passes or the stop
+// signal is set, which makes the blocked call return with an error. The
+// library's own time-outs are set to the time left as well, in case a call
+// does not notice the close.
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/http_client.h"
+
+namespace vornlink {
+namespace {
+
+constexpr DWORD kBodyPiece = 1023;
+
+std::string WithoutLineBreaks(std::string text) {
+  text.erase(
+      std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
+      text.end());
+  return text;
+}
+
+// The library's message for one of its errors (or the system's, for a
+// system error code), at most 255 characters.
+std::string InternetErrorText(DWORD code) {
+  char text[256] = "";
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     GetModuleHandleA("wininet.dll"), code, 0, text, sizeof text, nullptr);
+  if (length == 0) {
+    length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  }
+  std::string result(text, std::min<DWORD>(length, 255));
+  return WithoutLineBreaks(result);
+}
+
+// The session, connection and request of one call. The watcher may close
+// them from its thread; every close goes through the mutex, and a handle is
+// closed once.
+class Handles {
+ public:
+  ~Handles() { CloseAll(); }
+
+  void Set(HINTERNET* slot, HINTERNET handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) {
+      InternetCloseHandle(handle);
+      handle = nullptr;
+    }
+    *slot = handle;
+  }
+
+  void CloseAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    for (HINTERNET* slot : {&request, &connection, &session}) {
+      if (*slot != nullptr) InternetCloseHandle(*slot);
+      *slot = nullptr;
+    }
+  }
+
+  // A handle to call with: null once the watcher has closed them, so that
+  // the call fails at once instead of using a value the library may have
+  // given out again.
+  HINTERNET Get(HINTERNET* slot) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return *slot;
+  }
+
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+
+ private:
+  std::mutex mutex_;
+  bool closed_ = false;
+};
+
+// Closes the handles when the limit ends the call; `why` tells which end.
+class Watcher {
+ public:
+  Watcher(const WaitLimit& limit, Handles* handles) : limit_(limit), handles_(handles) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Watcher() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finished_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // kOk while the call may go on.
+  HttpOutcome why() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return why_;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (finished_) return;
+      HttpOutcome end = HttpOutcome::kDone;
+      if (limit_.Stopped()) {
+        end = HttpOutcome::kStopped;
+      } else if (limit_.Expired()) {
+        end = HttpOutcome::kTimedOut;
+      }
+      if (end != HttpOutcome::kDone) {
+        why_ = end;
+        lock.unlock();
+        handles_->CloseAll();
+        return;
+      }
+      auto slice_end =
+          std::min(limit_.deadline, std::chrono::steady_clock::now() + kStopPollInterval);
+      changed_.wait_until(lock, slice_end);
+    }
+  }
+
+  WaitLimit limit_;
+  Handles* handles_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool finished_ = false;
+  HttpOutcome why_ = HttpOutcome::kDone;
+  std::thread thread_;
+};
+
+HttpResult Outcome(HttpOutcome outcome, std::string text = std::string()) {
+  HttpResult result;
+  result.outcome = outcome;
+  result.error_text = std::move(text);
+  return result;
+}
+
+DWORD MillisecondsLeft(const WaitLimit& limit) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(limit.deadline -
+                                                           std::chrono::steady_clock::now());
+  if (left.count() <= 0) return 1;
+  return static_cast<DWORD>(std::min<long long>(left.count(), 0x7fffffff));
+}
+
+}  // namespace
+
+HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
+                           HttpResponseHandler* handler) {
+  char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = "";
+  std::string path(request.url.size() + 1, '\0');
+  std::string extra(request.url.size() + 1, '\0');
+  URL_COMPONENTSA parts;
+  ZeroMemory(&parts, sizeof parts);
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof host;
+  parts.lpszUrlPath = &path[0];
+  parts.dwUrlPathLength = static_cast<DWORD>(path.size());
+  parts.lpszExtraInfo = &extra[0];
+  parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
+  if (request.url.empty() ||
+      !InternetCrackUrlA(request.url.c_str(), static_cast<DWORD>(request.url.size()), 0, &parts) ||
+      host[0] == '\0') {
+    return Outcome(HttpOutcome::kBadUrl);
+  }
+  path.resize(parts.dwUrlPathLength);
+  extra.resize(parts.dwExtraInfoLength);
+  // A fragment never reaches the server.
+  extra.erase(std::min(extra.find('#'), extra.size()));
+  std::string object = path + extra;
+  if (object.empty()) object = "/";
+
+  Handles handles;
+  Watcher watcher(limit, &handles);
+  auto failed = [&](DWORD code) {
+    HttpOutcome why = watcher.why();
+    if (why != HttpOutcome::kDone) return Outcome(why);
+    return Outcome(HttpOutcome::kLibraryError, InternetErrorText(code));
+  };
+
+  handles.Set(&handles.session, InternetOpenA(request.user_agent.c_str(),
+                                              INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (handles.Get(&handles.session) == nullptr) return failed(GetLastError());
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    DWORD timeout = MillisecondsLeft(limit);
+    InternetSetOptionA(handles.Get(&handles.session), option, &timeout, sizeof timeout);
+  }
+
+  const char* user = request.user.empty() ? nullptr : request.user.c_str();
+  const char* password = request.user.empty() ? nullptr : request.password.c_str();
+  handles.Set(&handles.connection,
+              InternetConnectA(handles.Get(&handles.session), host, parts.nPort, user, password,
+                               INTERNET_SERVICE_HTTP, 0, 0));
+  if (handles.Get(&handles.connection) == nullptr) return failed(GetLastError());
+
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
+                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
+  if (request.secure) {
+    flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+             INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
+             INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_CACHE_ASYNC;
+  }
+  handles.Set(&handles.request,
+              HttpOpenRequestA(handles.Get(&handles.connection), request.post ? "POST" : "GET",
+                               object.c_str(), "HTTP/1.1", nullptr, nullptr, flags, 0));
+  if (handles.Get(&handles.request) == nullptr) return failed(GetLastError());
+
+  for (const std::string& line : request.headers) {
+    // A line the library refuses is left out, as it always was.
+    HttpAddRequestHeadersA(handles.Get(&handles.request), line.c_str(),
+                           static_cast<DWORD>(line.size()),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  }
+  if (!HttpSendRequestA(handles.Get(&handles.request), nullptr, 0,
+                        const_cast<char*>(request.body.data()),
+                        static_cast<DWORD>(request.body.size()))) {
+    return failed(GetLastError());
+  }
+
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!HttpQueryInfoA(handles.Get(&handles.request),
+                      HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+    return failed(GetLastError());
+  }
+  try {
+    if (!handler->OnStatus(static_cast<int>(status))) return Outcome(HttpOutcome::kDone);
+    char buffer[kBodyPiece + 1];
+    for (;;) {
+      DWORD read = 0;
+      if (!InternetReadFile(handles.Get(&handles.request), buffer, kBodyPiece, &read)) {
+        return failed(GetLastError());
+      }
+      if (read == 0) break;
+      if (!handler->OnBody(buffer, read)) return Outcome(HttpOutcome::kAborted);
+    }
+  } catch (...) {
+    return Outcome(HttpOutcome::kAborted);
+  }
+  HttpOutcome why = watcher.why();
+  if (why != HttpOutcome::kDone) return Outcome(why);
+  return Outcome(HttpOutcome::kDone);
+}
+
+}  // namespace vornlink

@@ -1,0 +1,166 @@
+#include "transport/http_transport.h"
+
+#include <algorithm>
+
+#include "base/failure_text.h"
+#include "log/log.h"
+#include "platform/http_client.h"
+#include "settings/module_files.h"
+#include "transport/http_headers.h"
+#include "transport/transport_limits.h"
+
+namespace vornlink {
+namespace {
+
+std::string WithBlanksAfterLineFeeds(const std::string& block) {
+  std::string shown;
+  for (char c : block) {
+    shown.push_back(c);
+    if (c == '\n') shown += "   ";
+  }
+  return shown;
+}
+
+// Takes the response: logs the status and every read, keeps the body up to
+// its first NUL, refuses more than kMaxHttpReplyBytes.
+class ReplyCollector : public HttpResponseHandler {
+ public:
+  explicit ReplyCollector(const TransportContext& context) : context_(context) {}
+
+  bool OnStatus(int status) override {
+    status_ = status;
+    if (status < 200 || status > 299) return false;
+    LogPrint('h',
+             "HttpTransport: WorkOrder[%s] LineCode[%s], message sent --> HTTP c[%d] --> SUCCESS",
+             context_.work_order.c_str(), context_.line_code.c_str(), status);
+    return true;
+  }
+
+  bool OnBody(const char* data, size_t size) override {
+    total_ += size;
+    if (total_ > kMaxHttpReplyBytes) {
+      too_large_ = true;
+      return false;
+    }
+    std::string piece(data, size);
+    LogPrint('d', "n0:                   [%d]", static_cast<int>(previous_));
+    LogPrint('d', "r0:                   [%s]", piece.c_str());
+    LogPrint('d', "nL:                   [%d]", static_cast<int>(size));
+    LogPrint('d', "rL:                   [%s]", piece.c_str());
+    if (!ended_) {
+      const char* nul = std::find(data, data + size, '\0');
+      body_.append(data, nul);
+      ended_ = nul != data + size;
+    }
+    LogPrint('d', "sL:                   [%zu]", total_);
+    previous_ = size;
+    return true;
+  }
+
+  // The read that finds the end.
+  void LogEnd() const {
+    LogPrint('d', "n0:                   [%d]", static_cast<int>(previous_));
+    LogPrint('d', "r0:                   [%s]", "");
+    LogPrint('d', "nE: [%d]", 0);
+    LogPrint('d', "Reply from server     [\r\n%s]", body_.c_str());
+  }
+
+  int status() const { return status_; }
+  bool too_large() const { return too_large_; }
+  std::string& body() { return body_; }
+
+ private:
+  const TransportContext& context_;
+  int status_ = 0;
+  size_t previous_ = 0;
+  size_t total_ = 0;
+  bool ended_ = false;  // a NUL came: later bytes are not part of the reply
+  bool too_large_ = false;
+  std::string body_;
+};
+
+}  // namespace
+
+const char* HttpStatusText(int status) {
+  switch (status) {
+    case 400:
+      return "Unintelligble request";
+    case 401:
+      return "Unauthorized";
+    case 402:
+      return "Payment required";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Requested URL not found";
+    case 405:
+      return "Method not supported";
+    case 411:
+      return "Length required";
+    case 415:
+      return "Unsupported media type";
+    case 500:
+      return "Unknown server error";
+    case 503:
+      return "Service unavailable";
+    case 505:
+      return "Http version not supported";
+    default:
+      return "Unknown return code";
+  }
+}
+
+void HttpTransport(const std::string& url, std::string* message, const std::string& headers,
+                   const TransportContext& context) {
+  const std::string& type = context.transport_type;
+  if (type != "HTTP" && type != "HTTPS") {
+    throw FailureText("HttpTransport: t[Transport type " + type + "] --> unknown");
+  }
+  std::chrono::seconds time_limit = TransportTimeLimit();
+  WaitLimit limit = WaitLimit::After(time_limit, context.stop);
+
+  HttpRequest request;
+  request.secure = type == "HTTPS";
+  request.url = url;
+  request.post = context.method.compare(0, 4, "POST") == 0;
+  request.user_agent = kHttpUserAgent;
+  request.body = message->c_str();
+  request.user = context.user_name;
+  request.password = context.password;
+  request.ca_file = ReadIniString("HTTPS", "CAFile", "");
+  if (headers != "0") {
+    LogPrint('h', "Additional header     [\r\n   %s]",
+             WithBlanksAfterLineFeeds(MaskHeaderSecrets(headers)).c_str());
+    request.headers = HeaderLines(headers);
+  }
+  LogPrint('h', "                Send to DMS[\r\n%s]", message->c_str());
+
+  ReplyCollector collector(context);
+  HttpResult result = SendHttpRequest(request, limit, &collector);
+  switch (result.outcome) {
+    case HttpOutcome::kDone:
+      break;
+    case HttpOutcome::kBadUrl:
+      throw FailureText("HttpTransport: t[URL Error]");
+    case HttpOutcome::kLibraryError:
+      throw FailureText("HttpTransport: t[CInternetException] em[" + result.error_text + "]");
+    case HttpOutcome::kTimedOut:
+      throw FailureText(HttpTimeoutText(time_limit));
+    case HttpOutcome::kStopped:
+      throw FailureText(kHttpStoppedText);
+    case HttpOutcome::kTrustFileError:
+      throw FailureText("HttpTransport: t[CAFile] em[" + result.error_text + "]");
+    case HttpOutcome::kAborted:
+      throw FailureText("HttpTransport: t[Reply too large] em[More than " +
+                        std::to_string(kMaxHttpReplyBytes) + " bytes]");
+  }
+  int status = collector.status();
+  if (status < 200 || status > 299) {
+    throw FailureText("HttpTransport: c[" + std::to_string(status) + "] t[" +
+                      HttpStatusText(status) + "]");
+  }
+  collector.LogEnd();
+  *message = std::move(collector.body());
+}
+
+}  // namespace vornlink

@@ -1,0 +1,86 @@
+#include "transport/tcp_transport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "base/failure_text.h"
+#include "log/log.h"
+#include "platform/net.h"
+#include "settings/numbers.h"
+#include "transport/transport_limits.h"
+
+namespace vornlink {
+namespace {
+
+uint16_t PortFromText(const std::string& port_text) {
+  int32_t port = LeadingInt(port_text);
+  if (port < 1 || port > 65535) {
+    throw FailureText("TcpTransport: c[Invalid port] t[Port \"" + port_text +
+                      "\" is not within 1 to 65535]");
+  }
+  return static_cast<uint16_t>(port);
+}
+
+// Raises the text for a wait that ended without success.
+[[noreturn]] void RaiseWaitEnd(const NetResult& result, std::chrono::seconds time_limit,
+                               const char* error_text) {
+  if (result.status == NetStatus::kStopped) throw FailureText(kTcpStoppedText);
+  if (result.status == NetStatus::kTimedOut) throw FailureText(TcpTimeoutText(time_limit));
+  throw FailureText(error_text);
+}
+
+}  // namespace
+
+void TcpTransport(const std::string& host, const std::string& port_text, std::string* message,
+                  const TransportContext& context) {
+  uint16_t port = PortFromText(port_text);
+  std::chrono::seconds time_limit = TransportTimeLimit();
+  WaitLimit limit = WaitLimit::After(time_limit, context.stop);
+
+  std::unique_ptr<NetConnection> connection;
+  NetResult connected = ConnectTcp(host, port, limit, &connection);
+  if (connected.status == NetStatus::kError) {
+    throw FailureText("TcpTransport: c[" + std::to_string(connected.code) + "] t[" +
+                      connected.text + "]");
+  }
+  if (!connected.ok()) RaiseWaitEnd(connected, time_limit, "");
+
+  // The query ends with one NUL byte on the wire. A send that fails shows
+  // in the receive; one cut short by the limit ends here.
+  std::string wire(message->c_str());
+  wire.push_back('\0');
+  NetResult sent = connection->SendAll(wire, limit);
+  if (sent.status == NetStatus::kStopped || sent.status == NetStatus::kTimedOut) {
+    RaiseWaitEnd(sent, time_limit, "");
+  }
+  LogPrint('t', "                Send to DMS[\r\n%s]", message->c_str());
+
+  char buffer[kTcpReplyCapacity];
+  size_t held = 0;
+  for (;;) {
+    // The first byte may take the whole limit; later ones only the pause.
+    WaitLimit wait = held == 0 ? limit
+                               : limit.Until(std::chrono::steady_clock::now() +
+                                             std::chrono::milliseconds(kTcpReplyPauseMs));
+    size_t count = 0;
+    NetResult received = connection->Receive(buffer + held, sizeof buffer - held, &count, wait);
+    if (received.ok()) {
+      bool has_nul = std::find(buffer + held, buffer + held + count, '\0') != buffer + held + count;
+      held += count;
+      if (has_nul || held == sizeof buffer) break;
+      continue;
+    }
+    if (received.status == NetStatus::kStopped) throw FailureText(kTcpStoppedText);
+    if (held > 0) break;  // the pause after the last byte, the close, a reset
+    if (received.status == NetStatus::kClosed)
+      throw FailureText("TcpTransport: c[Received 0 bytes]");
+    RaiseWaitEnd(received, time_limit, "TcpTransport: c[SOCKET_ERROR]");
+  }
+
+  const char* begin = buffer;
+  message->assign(begin, std::find(begin, begin + held, '\0'));
+  LogPrint('d', "             Reply from DMS[\r\n%s]", message->c_str());
+}
+
+}  // namespace vornlink

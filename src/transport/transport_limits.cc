@@ -1,0 +1,37 @@
+#include "transport/transport_limits.h"
+
+#include "settings/module_files.h"
+#include "settings/numbers.h"
+
+namespace vornlink {
+
+const char kTcpStoppedText[] = "TcpTransport: c[Stopped] t[The driver is stopping]";
+const char kHttpStoppedText[] = "HttpTransport: t[Stopped] em[The driver is stopping]";
+
+std::chrono::seconds TransportTimeLimit() {
+  int32_t seconds = LeadingInt(
+      ReadIniString("Transport", "TimeoutSeconds", std::to_string(kDefaultTimeoutSeconds)));
+  if (seconds <= 0) seconds = kDefaultTimeoutSeconds;
+  if (seconds > kMaxTimeoutSeconds) seconds = kMaxTimeoutSeconds;
+  return std::chrono::seconds(seconds);
+}
+
+WaitLimit TransportWaitLimit(const TransportContext& context) {
+  return WaitLimit::After(TransportTimeLimit(), context.stop);
+}
+
+std::string TcpTimeoutText(std::chrono::seconds limit) {
+  return "TcpTransport: c[Timeout] t[No answer within " + std::to_string(limit.count()) +
+         " seconds]";
+}
+
+std::string HttpTimeoutText(std::chrono::seconds limit) {
+  return "HttpTransport: t[Timeout] em[No answer within " + std::to_string(limit.count()) +
+         " seconds]";
+}
+
+bool IsStopFailure(const std::string& failure_text) {
+  return failure_text == kTcpStoppedText || failure_text == kHttpStoppedText;
+}
+
+}  // namespace vornlink
