@@ -77,6 +77,12 @@ class DmsServer {
 
   uint16_t port() const { return listener_->port(); }
 
+  // Waits for the next connection, for callers that speak another framing
+  // over it (HTTP).
+  NetResult Accept(const WaitLimit& limit, std::unique_ptr<NetConnection>* connection) {
+    return listener_->Accept(limit, connection);
+  }
+
   // Waits up to `accept_limit` for one connection and serves it. False when
   // no connection came (timed out, stopped, or accepting failed: `net` in
   // the report). The connection is closed before this returns.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "vornlink/commands.h"
+#include "vornlink/dms_command.h"
 #include "vornlink/driver_api.h"
 
 namespace {
@@ -37,6 +38,10 @@ int main(int argc, char** argv) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     vornlink::PrintUsage(args.empty() ? std::cerr : std::cout);
     return args.empty() ? vornlink::kExitUsage : vornlink::kExitOk;
+  }
+  // The emulated DMS needs no module.
+  if (args[0] == "dms") {
+    return vornlink::RunDmsCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   }
   if (module_path.empty()) module_path = ModuleBesideProgram(argv[0]);
 
