@@ -138,17 +138,14 @@ cat >Vornlink.xml <<'XML'
 XML
 rows="Transport: HTTP, HTTPS or TCP|TCP|TP;DMS host for TCP|127.0.0.1|SR;DMS port for TCP|9123|PO"
 
-# --- Properties: the three rows, closed with OK; then with Cancel.
-"$wine_run" vornlink.exe -m Vornlink.dll properties >properties1.out 2>&1 &
-pids+=($!)
-screenshot "Properties" properties-dialog.png
-run_driver "Properties lists the Setup items and closes with OK" properties "$rows" ok
-expect_output properties1.out "Properties 0" "Properties returns 0 after OK"
-
-"$wine_run" vornlink.exe -m Vornlink.dll properties >properties2.out 2>&1 &
-pids+=($!)
-run_driver "Properties closes with Cancel" properties "$rows" cancel
-expect_output properties2.out "Properties 0" "Properties returns 0 after Cancel"
+# --- Properties: the three rows, closed with OK, then with Cancel.
+for close in ok cancel; do
+  "$wine_run" vornlink.exe -m Vornlink.dll properties >"properties-$close.out" 2>&1 &
+  pids+=($!)
+  [ "$close" = ok ] && screenshot "Properties" properties-dialog.png
+  run_driver "Properties lists the Setup items and closes with $close" properties "$rows" "$close"
+  expect_output "properties-$close.out" "Properties 0" "Properties returns 0 after $close"
+done
 
 # A broken document: an empty list, the reason in a message box on top.
 printf '<KMR>\n  <Setup>\n    <TP><Value>TCP</Value>\n  </Setup>\n</KMR>\n' >Vornlink.xml
@@ -160,25 +157,26 @@ screenshot "Properties" properties-dialog-error.png
 run_driver "a malformed document opens an empty list" properties "" cancel
 expect_output properties3.out "Properties 0" "Properties returns 0 with a malformed document"
 
-# --- The emulated DMS on a free port (123 needs root on the Linux side).
+# --- The emulated DMS on a free port (123 needs root on the Linux side),
+# closed with Cancel, then opened again on the same port (the first opening
+# closed its socket) and closed with OK.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-VORNLINK_DMS_PORT=$port "$wine_run" vornlink.exe -m Vornlink.dll server >server1.out 2>&1 &
-server_pid=$!
-pids+=($server_pid)
-run_driver "the server dialog answers a TCP request and closes with Cancel" server "$port" keep
-screenshot "Emulated Quarnel TCP server to test a XML KMR 1.xx driver against" server-dialog.png
-run_driver "the server dialog closes with Cancel" close \
-  "Emulated Quarnel TCP server to test a XML KMR 1.xx driver against"
-wait "$server_pid" 2>/dev/null && pass "$preset: Server returns after Cancel" ||
-  fail "$preset: Server returns after Cancel"
-
-# Opened again on the same port: the first opening closed its socket.
-VORNLINK_DMS_PORT=$port "$wine_run" vornlink.exe -m Vornlink.dll server >server2.out 2>&1 &
-server_pid=$!
-pids+=($server_pid)
-run_driver "the server dialog opens again on the same port and closes with OK" server "$port" ok
-wait "$server_pid" 2>/dev/null && pass "$preset: Server returns after OK" ||
-  fail "$preset: Server returns after OK"
+title="Emulated Quarnel TCP server to test a XML KMR 1.xx driver against"
+for close in cancel ok; do
+  VORNLINK_DMS_PORT=$port "$wine_run" vornlink.exe -m Vornlink.dll server >"server-$close.out" 2>&1 &
+  server_pid=$!
+  pids+=($server_pid)
+  if [ "$close" = cancel ]; then
+    run_driver "the server dialog answers a TCP request" server "$port" keep
+    screenshot "$title" server-dialog.png
+    run_driver "the server dialog closes with Cancel" close "$title"
+  else
+    run_driver "the server dialog opens again and closes with OK" server "$port" ok
+  fi
+  if wait "$server_pid"; then pass "$preset: Server returns after $close"; else
+    fail "$preset: Server returns after $close"
+  fi
+done
 
 echo "test-dialogs ($preset): $passed passed, $failed failed"
 echo "$passed passed, $failed failed"

@@ -174,27 +174,17 @@ TEST(DmsServerTest, ShowsEachLineEndAfterAnAngleBracketAsCrLf) {
 }
 
 TEST(DmsRepliesTest, EachCannedReplyCarriesTheFieldsTheExchangesRead) {
-  struct Case {
-    CannedReply reply;
-    std::vector<std::string> parts;
-  };
-  const std::vector<std::string> job = {
-      "<RONumber>118739</RONumber>\r\n", "<LineCode>A</LineCode>\r\n", "<LineCode>B</LineCode>\r\n",
-      "<LineCode>C</LineCode>\r\n",      "<ErrorLevel>0</ErrorLevel>", "<OpCodeDescription>"};
-  const std::vector<std::string> forward = {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n",
-                                            "<S:Envelope xmlns:S=",
-                                            "<ns2:insertResponse xmlns:ns2=",
-                                            "<orderNumber>183180</orderNumber>",
-                                            "<partDesc>OIL10W30Q</partDesc>",
-                                            "<comment>Fluid dispense insert</comment>",
-                                            "<source>Fluid monitoring system</source>",
-                                            "<checkSum></checkSum>"};
-  std::vector<Case> cases = {
-      {CannedReply::kJobValid, {"  <ErrorCode>0</ErrorCode>\r\n"}},
-      {CannedReply::kJobNotValid, {"  <ErrorCode>2</ErrorCode>\r\n"}},
+  const std::pair<CannedReply, std::vector<std::string>> cases[] = {
+      {CannedReply::kJobValid,
+       {"<RONumber>118739</RONumber>\r\n", "<LineCode>A</LineCode>", "<LineCode>B</LineCode>",
+        "<LineCode>C</LineCode>", "<ErrorLevel>0</ErrorLevel>", "  <ErrorCode>0</ErrorCode>\r\n"}},
+      {CannedReply::kJobNotValid,
+       {"<RONumber>118739</RONumber>", "  <ErrorCode>2</ErrorCode>\r\n"}},
       {CannedReply::kFwtSuccess,
-       {"<code>success</code>", "<message>0:Order \"?\" is updated</message>",
-        "<returnCode>0</returnCode>\r\n", "<errorText>OK</errorText>\r\n"}},
+       {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n", "<ns2:insertResponse xmlns:ns2=",
+        "<code>success</code>", "<message>0:Order \"?\" is updated</message>",
+        "<returnCode>0</returnCode>\r\n", "<errorText>OK</errorText>\r\n",
+        "<orderNumber>183180</orderNumber>", "<source>Fluid monitoring system</source>"}},
       {CannedReply::kFwtRetry,
        {"<code>failure</code>", "<message>2:Order \"?\" is locked</message>",
         "<returnCode>2</returnCode>\r\n", "<errorText>Item is locked</errorText>"}},
@@ -202,21 +192,18 @@ TEST(DmsRepliesTest, EachCannedReplyCarriesTheFieldsTheExchangesRead) {
        {"<message>5:User ID \"?\" is not valid</message>", "<returnCode>5</returnCode>\r\n",
         "<errorText>User ID \"?\" is not valid</errorText>"}},
   };
-  for (Case& c : cases) {
-    const std::vector<std::string>& common =
-        c.reply == CannedReply::kJobValid || c.reply == CannedReply::kJobNotValid ? job : forward;
-    c.parts.insert(c.parts.end(), common.begin(), common.end());
-    std::string text = CannedReplyText(c.reply);
-    for (const std::string& part : c.parts) {
-      EXPECT_NE(text.find(part), std::string::npos) << CannedReplyName(c.reply) << ": " << part;
+  for (const auto& [reply, parts] : cases) {
+    std::string text = CannedReplyText(reply);
+    for (const std::string& part : parts) {
+      EXPECT_NE(text.find(part), std::string::npos) << CannedReplyName(reply) << ": " << part;
     }
     // Lines end with CR LF, never with a bare line feed.
     for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
-      ASSERT_TRUE(at > 0 && text[at - 1] == '\r') << CannedReplyName(c.reply);
+      ASSERT_EQ(text[at - 1], '\r') << CannedReplyName(reply);
     }
     CannedReply found;
-    ASSERT_TRUE(CannedReplyByName(CannedReplyName(c.reply), &found));
-    EXPECT_EQ(found, c.reply);
+    ASSERT_TRUE(CannedReplyByName(CannedReplyName(reply), &found));
+    EXPECT_EQ(found, reply);
   }
   CannedReply found;
   EXPECT_TRUE(CannedReplyByName("FWT-Retry", &found));

@@ -34,8 +34,6 @@ TEST(ConsoleFormsTest, PropertyTableHasTheThreeColumnsOrTheProblem) {
   EXPECT_NE(shown.str().find(broken.problem), std::string::npos);
 }
 
-// The console server: a free port taken from a probe listener, commands fed
-// through a pipe-like stream that a test thread fills.
 TEST(ConsoleFormsTest, ServerLoadsRepliesAndShowsRequests) {
   std::unique_ptr<NetListener> probe;
   ASSERT_TRUE(ListenTcp("127.0.0.1", 0, 1, &probe).ok());

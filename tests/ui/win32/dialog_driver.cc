@@ -74,55 +74,45 @@ std::string ClassOf(HWND window) {
   return Narrow(name);
 }
 
-// A list view's cell, read through memory of the list's own process.
-std::string ListCell(HWND list, int row, int column) {
+// Sends `message` to a control of another process with a `T` and a text
+// buffer placed in that process's memory (list views and headers take
+// pointers), and returns the text and, in `*item`, the struct after the call.
+template <typename T>
+std::string RemoteText(HWND control, UINT message, WPARAM wparam, T* item) {
   DWORD process_id = 0;
-  GetWindowThreadProcessId(list, &process_id);
+  GetWindowThreadProcessId(control, &process_id);
   HANDLE process =
       OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id);
   if (process == nullptr) return "<no access>";
   const size_t kChars = 512;
-  size_t bytes = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
-  auto* remote = static_cast<char*>(
-      VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  LVITEMW item = {};
-  item.iSubItem = column;
-  item.cchTextMax = kChars;
-  item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
-  WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
-  LRESULT length = SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
+  auto* remote = static_cast<char*>(VirtualAllocEx(
+      process, nullptr, sizeof(T) + kChars * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
+  item->cchTextMax = kChars;
+  item->pszText = reinterpret_cast<wchar_t*>(remote + sizeof(T));
+  WriteProcessMemory(process, remote, item, sizeof(T), nullptr);
+  SendMessageW(control, message, wparam, reinterpret_cast<LPARAM>(remote));
   std::wstring text(kChars, L'\0');
-  ReadProcessMemory(process, remote + sizeof(LVITEMW), &text[0], kChars * sizeof(wchar_t), nullptr);
-  text.resize(static_cast<size_t>(length));
+  ReadProcessMemory(process, remote + sizeof(T), &text[0], kChars * sizeof(wchar_t), nullptr);
+  ReadProcessMemory(process, remote, item, sizeof(T), nullptr);
   VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   CloseHandle(process);
+  text.resize(wcslen(text.c_str()));
   return Narrow(text);
 }
 
+std::string ListCell(HWND list, int row, int column) {
+  LVITEMW item = {};
+  item.iSubItem = column;
+  return RemoteText(list, LVM_GETITEMTEXTW, row, &item);
+}
+
+// "Heading/width".
 std::string ColumnHeading(HWND list, int column) {
   HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
-  DWORD process_id = 0;
-  GetWindowThreadProcessId(list, &process_id);
-  HANDLE process =
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id);
-  if (header == nullptr || process == nullptr) return "";
-  const size_t kChars = 64;
-  size_t bytes = sizeof(HDITEMW) + kChars * sizeof(wchar_t);
-  auto* remote = static_cast<char*>(
-      VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   HDITEMW item = {};
   item.mask = HDI_TEXT | HDI_WIDTH;
-  item.cchTextMax = kChars;
-  item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(HDITEMW));
-  WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
-  SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(remote));
-  std::wstring text(kChars, L'\0');
-  ReadProcessMemory(process, remote + sizeof(HDITEMW), &text[0], kChars * sizeof(wchar_t), nullptr);
-  ReadProcessMemory(process, remote, &item, sizeof item, nullptr);
-  text.resize(wcslen(text.c_str()));
-  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-  CloseHandle(process);
-  return Narrow(text) + "/" + std::to_string(item.cxy);
+  std::string text = RemoteText(header, HDM_GETITEMW, column, &item);
+  return text + "/" + std::to_string(item.cxy);
 }
 
 void Press(HWND dialog, int id) {
