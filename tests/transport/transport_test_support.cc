@@ -1,0 +1,150 @@
+#include "transport/transport_test_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <utility>
+
+#include "log/log.h"
+#include "testing/test_env.h"
+
+namespace vornlink {
+namespace testing {
+
+LogRecorder::LogRecorder(const std::string& file_name, const std::string& flags)
+    : EnvWrapper(GetEnv()) {
+  SetEnvForTesting(this);
+  ResetLogForTesting();
+  LogInit(file_name, 100000, flags);
+}
+
+LogRecorder::~LogRecorder() {
+  ResetLogForTesting();
+  SetEnvForTesting(target());
+}
+
+bool LogRecorder::AppendTextFile(const std::string&, const std::string& text, bool) {
+  // "YYYY-MM-DD HH:MM:SS-F-message\n"
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.push_back(text.substr(20, 1) + " " + text.substr(22, text.size() - 23));
+  return true;
+}
+
+Lines LogRecorder::Take() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(entries_, {});
+}
+
+TcpTestServer::TcpTestServer(Serve serve) : serve_(std::move(serve)) {
+  NetResult listening = ListenTcp("127.0.0.1", 0, 8, &listener_);
+  if (!listening.ok()) return;
+  port_ = listener_->port();
+  thread_ = std::thread([this] {
+    while (!stop_.IsSet()) {
+      std::unique_ptr<NetConnection> connection;
+      if (!listener_->Accept(WaitLimit::After(std::chrono::hours(1), &stop_), &connection).ok()) {
+        continue;
+      }
+      serve_(*connection, stop_);
+    }
+  });
+}
+
+TcpTestServer::~TcpTestServer() {
+  stop_.Set();
+  if (thread_.joinable()) thread_.join();
+}
+
+Lines TcpTestServer::requests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+std::string TcpTestServer::ReadRequest(NetConnection& connection) {
+  std::string request;
+  WaitLimit limit = WaitLimit::After(std::chrono::seconds(10), &stop_);
+  char buffer[8192];
+  for (;;) {
+    size_t count = 0;
+    if (!connection.Receive(buffer, sizeof buffer, &count, limit).ok()) break;
+    request.append(buffer, count);
+    if (request.find('\0') != std::string::npos) break;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  requests_.push_back(request);
+  return request;
+}
+
+long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+namespace {
+
+// A Linux path as the Windows build opens it under Wine.
+std::string LocalPath(const std::string& path) {
+#ifdef _WIN32
+  if (!path.empty() && path[0] == '/') return "Z:" + path;
+#endif
+  return path;
+}
+
+HttpTestServers LoadServers() {
+  HttpTestServers servers;
+  std::string info_path = LocalPath(std::string(VORNLINK_TRANSPORT_SERVER_DIR) + "/servers.txt");
+  std::ifstream info(info_path);
+  if (!info) {
+    servers.error = "no " + info_path + ": the fixture transport_servers did not start them";
+    return servers;
+  }
+  std::string line;
+  while (std::getline(info, line)) {
+    size_t equals = line.find('=');
+    if (equals != std::string::npos)
+      servers.values[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  servers.ok = servers.values.count("http") > 0;
+  if (!servers.ok) servers.error = info_path + " lists no servers";
+  return servers;
+}
+
+}  // namespace
+
+std::string HttpTestServers::Url(const std::string& name, const std::string& path) const {
+  auto found = values.find(name);
+  std::string port = found == values.end() ? "1" : found->second;
+  return std::string(name == "http" || name == "hang" ? "http" : "https") + "://127.0.0.1:" + port +
+         path;
+}
+
+std::string HttpTestServers::File(const std::string& key) const {
+  auto found = values.find(key);
+  return found == values.end() ? std::string() : LocalPath(found->second);
+}
+
+Lines HttpTestServers::RecordedWith(const std::string& tag) const {
+  Lines found;
+  std::ifstream record(File("record"));
+  std::string line;
+  while (std::getline(record, line)) {
+    if (line.find(tag) != std::string::npos) found.push_back(line);
+  }
+  return found;
+}
+
+const HttpTestServers& TestServers() {
+  static const HttpTestServers servers = LoadServers();
+  return servers;
+}
+
+std::string UniqueTag() {
+  static std::atomic<unsigned> serial{0};
+  static const unsigned run = std::random_device()();
+  return "t" + std::to_string(run) + "x" + std::to_string(serial.fetch_add(1));
+}
+
+}  // namespace testing
+}  // namespace vornlink
