@@ -14,7 +14,8 @@ set -euo pipefail
 mode="${1:-smoke}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${root}/build/fuzz"
-targets=(read_setting_fuzzer setup_ordinals_fuzzer ext_format_fuzzer reply_peel_fuzzer)
+targets=(read_setting_fuzzer setup_ordinals_fuzzer ext_format_fuzzer reply_peel_fuzzer
+         xml_document_fuzzer)
 
 case "${mode}" in
   smoke) run_args=(-max_total_time="${FUZZ_SECONDS:-12}") ;;

@@ -100,7 +100,7 @@ _Server@0"
 
 # Windows system DLLs a driver module may import; anything else (the GCC
 # runtime, winpthread, libstdc++) would have to be shipped beside it.
-system_dll_pattern='^(kernel32|msvcrt|user32|shell32|advapi32|version|ws2_32|wininet|comctl32|gdi32|api-ms-win-.*)\.dll$'
+system_dll_pattern='^(kernel32|msvcrt|user32|shell32|advapi32|version|ws2_32|wininet|comctl32|gdi32|ole32|oleaut32|api-ms-win-.*)\.dll$'
 
 check_exports() {
   local objdump=$1 dll=$2
@@ -269,6 +269,7 @@ if [ -f build/win64/bin/vornlink.exe ]; then
   check "win64: ctest under Wine" run_ctest win64
   check "win64: INI reads agree with Windows" compare_profiles win64
   check "win64: end to end through vornlink.exe" end_to_end win64
+  check "win64: dialogs under Wine and Xvfb" bash scripts/test-dialogs.sh win64
 else
   fail "win64: not built, nothing run under Wine"
 fi
@@ -279,6 +280,7 @@ if [ ! -f build/win32/bin/vornlink.exe ]; then
 elif wine32_works; then
   check "win32: ctest under Wine" run_ctest win32
   check "win32: end to end through vornlink.exe" end_to_end win32
+  check "win32: dialogs under Wine and Xvfb" bash scripts/test-dialogs.sh win32
 else
   skipped_i686="SKIPPED: 32-bit Wine is not installed; the i686 DLL was built and checked but not run"
   echo "$skipped_i686"

@@ -9,6 +9,7 @@
 #include "driver/service.h"
 #include "driver/vornlink.h"
 #include "log/log.h"
+#include "ui/dialogs.h"
 
 namespace {
 
@@ -100,12 +101,17 @@ const char* VORNLINK_CDECL GetServiceName(void) {
 int32_t VORNLINK_CDECL GetAPIVersion(void) { return KMR_API_VERSION; }
 
 int32_t VORNLINK_CDECL Properties(void) {
-  // The settings list dialog is not part of this build yet.
-  return 0;
+  return Guarded("Properties", int32_t{0}, [] {
+    vornlink::ShowPropertiesDialog();
+    return int32_t{0};
+  });
 }
 
 void VORNLINK_STDCALL Server(void) {
-  // The emulated DMS dialog is not part of this build yet.
+  Guarded("Server", 0, [] {
+    vornlink::ShowServerDialog();
+    return 0;
+  });
 }
 
 }  // extern "C"

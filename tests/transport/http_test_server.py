@@ -92,7 +92,9 @@ def make_certificates(directory):
     current = ["-days", "30"]
     past = ["-startdate", "20200101000000Z", "-enddate", "20210101000000Z"]
     local_names = ["DNS:localhost", "IP:127.0.0.1"]
-    make_authority(directory, "ca", "Vornlink Test Authority")
+    # A name of its own for each run: a Wine prefix that trusted an earlier
+    # run's authority must not take that one for this one's issuer.
+    make_authority(directory, "ca", "Vornlink Test Authority " + os.urandom(4).hex())
     make_authority(directory, "other_ca", "Untrusted Test Authority")
     make_leaf(directory, "ca", "https", local_names, current)
     make_leaf(directory, "ca", "expired", local_names, past)
@@ -143,7 +145,8 @@ class Handler(BaseHTTPRequestHandler):
         self.record(body)
         path, _, query = self.path.partition("?")
         if path.startswith("/status/"):
-            self.answer(int(path.split("/")[2]), b"OK")
+            status = int(path.split("/")[2])
+            self.answer(status, b"" if status in (204, 304) else b"OK")
         elif path == "/redirect":
             self.answer(302, b"moved", [("Location", "/status/200?" + query)])
         elif path == "/chunked":

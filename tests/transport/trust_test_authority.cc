@@ -3,8 +3,9 @@
 // machine's own store is not touched), after removing the authorities of
 // earlier runs, and writes MARKER when that worked. Never fails the run:
 // the HTTPS tests skip what needs the trust when MARKER is missing.
-#include <wincrypt.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <fstream>

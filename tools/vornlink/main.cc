@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "vornlink/commands.h"
+#include "vornlink/dms_command.h"
 #include "vornlink/driver_api.h"
 
 namespace {
@@ -47,6 +48,10 @@ int main(int argc, char** argv) {
   if (args[0].size() > 1 && args[0][0] == '-') {
     std::cerr << "vornlink: unknown option " << args[0] << "; see vornlink --help\n";
     return vornlink::kExitUsage;
+  }
+  // The emulated DMS needs no module.
+  if (args[0] == "dms") {
+    return vornlink::RunDmsCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   }
   if (module_path.empty()) module_path = ModuleBesideProgram(argv[0]);
   // A name without a folder is a file in the current folder, not one the

@@ -40,8 +40,11 @@ std::string InternetErrorText(DWORD code) {
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
   }
-  std::string result(text, std::min<DWORD>(length, 255));
-  return WithoutLineBreaks(result);
+  std::string result = WithoutLineBreaks(std::string(text, std::min<DWORD>(length, 255)));
+  // Some library builds (Wine's) have no text for some codes: the code at
+  // least tells support what happened.
+  if (result.empty()) result = "Internet error " + std::to_string(code);
+  return result;
 }
 
 // The session, connection and request of one call. The watcher may close
@@ -153,6 +156,16 @@ DWORD MillisecondsLeft(const WaitLimit& limit) {
   return static_cast<DWORD>(std::min<long long>(left.count(), 0x7fffffff));
 }
 
+// The library's own time-outs: the time left (some builds take them from the
+// request handle, some from the session).
+void SetTimeouts(HINTERNET handle, const WaitLimit& limit) {
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    DWORD timeout = MillisecondsLeft(limit);
+    InternetSetOptionA(handle, option, &timeout, sizeof timeout);
+  }
+}
+
 }  // namespace
 
 HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
@@ -186,17 +199,19 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   auto failed = [&](DWORD code) {
     HttpOutcome why = watcher.why();
     if (why != HttpOutcome::kDone) return Outcome(why);
+    // The library's own time-out, set to the time left, came just before
+    // the watcher's.
+    if (code == ERROR_INTERNET_TIMEOUT &&
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(500) >= limit.deadline) {
+      return Outcome(HttpOutcome::kTimedOut);
+    }
     return Outcome(HttpOutcome::kLibraryError, InternetErrorText(code));
   };
 
   handles.Set(&handles.session, InternetOpenA(request.user_agent.c_str(),
                                               INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (handles.Get(&handles.session) == nullptr) return failed(GetLastError());
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    DWORD timeout = MillisecondsLeft(limit);
-    InternetSetOptionA(handles.Get(&handles.session), option, &timeout, sizeof timeout);
-  }
+  SetTimeouts(handles.Get(&handles.session), limit);
 
   const char* user = request.user.empty() ? nullptr : request.user.c_str();
   const char* password = request.user.empty() ? nullptr : request.password.c_str();
@@ -216,6 +231,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
               HttpOpenRequestA(handles.Get(&handles.connection), request.post ? "POST" : "GET",
                                object.c_str(), "HTTP/1.1", nullptr, nullptr, flags, 0));
   if (handles.Get(&handles.request) == nullptr) return failed(GetLastError());
+  SetTimeouts(handles.Get(&handles.request), limit);
 
   for (const std::string& line : request.headers) {
     // A line the library refuses is left out, as it always was.

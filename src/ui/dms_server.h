@@ -1,0 +1,124 @@
+// The emulated DMS: a TCP server that takes one request per connection,
+// ended by a NUL byte (the TCP transport's convention), and answers with a
+// reply text followed by one NUL byte. The dialogs, the console form and
+// `vornlink dms` are built on it; they decide the reply and show what came.
+//
+// Each connection gets a time limit for its request and for its answer, so
+// that a peer that connects and sends nothing holds the server up for a few
+// seconds at most; stopping the server ends the wait at once.
+//
+// Threading: a DmsServer is used by one thread (the one that serves); the
+// stop signal may be set from any other. DmsReplyBox may be shared.
+#ifndef VORNLINK_UI_DMS_SERVER_H_
+#define VORNLINK_UI_DMS_SERVER_H_
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "base/stop_signal.h"
+#include "platform/net.h"
+
+namespace vornlink {
+
+// The port of the Windows dialog, and of the console form unless changed.
+inline constexpr uint16_t kDmsDefaultPort = 123;
+// A request larger than this is cut here.
+inline constexpr size_t kMaxDmsRequestBytes = 1024 * 1024;
+// How long a connection may take to deliver its request, and its answer.
+inline constexpr std::chrono::milliseconds kDmsConnectionTimeLimit{5000};
+
+// The request text: the bytes up to the first NUL, all of them when there
+// is none.
+std::string DmsRequestText(std::string_view bytes);
+
+// The request as the dialog shows it: every ">" followed by a line feed
+// becomes ">" followed by CR LF.
+std::string DmsRequestForDisplay(const std::string& request);
+
+// What became of one connection.
+struct DmsConnectionReport {
+  enum class Outcome {
+    kAnswered,   // a request came and the reply went out
+    kNoRequest,  // the peer closed without sending anything
+    kTimedOut,   // nothing (or no complete request) within the time limit
+    kStopped,    // the server was stopped meanwhile
+    kFailed,     // receiving or sending failed: `net` says how
+  };
+  Outcome outcome = Outcome::kAnswered;
+  std::string peer;
+  std::string request;  // what came, also when no answer went out
+  std::string reply;    // what was sent, without its NUL
+  NetResult net;
+};
+
+// Answers one request; called on the serving thread. Returns the reply
+// text (the server adds the NUL).
+using DmsAnswer = std::function<std::string(const std::string& request)>;
+
+// Reads one request from `connection` (up to its NUL, the peer's close, the
+// size cap or the time limit: a request cut short by the limit is answered
+// with what came, provided something came), asks `answer` for the reply and
+// sends it with its NUL. The connection is left to the caller to close.
+DmsConnectionReport ServeDmsConnection(NetConnection& connection, const DmsAnswer& answer,
+                                       const StopSignal* stop,
+                                       std::chrono::milliseconds time_limit);
+
+class DmsServer {
+ public:
+  // Listens on `port` of `address` ("0.0.0.0" for every local address).
+  // Null with `result` telling why when it cannot.
+  static std::unique_ptr<DmsServer> Listen(const std::string& address, uint16_t port,
+                                           NetResult* result);
+
+  uint16_t port() const { return listener_->port(); }
+
+  // Waits for the next connection, for callers that speak another framing
+  // over it (HTTP).
+  NetResult Accept(const WaitLimit& limit, std::unique_ptr<NetConnection>* connection) {
+    return listener_->Accept(limit, connection);
+  }
+
+  // Waits up to `accept_limit` for one connection and serves it. False when
+  // no connection came (timed out, stopped, or accepting failed: `net` in
+  // the report). The connection is closed before this returns.
+  bool ServeOne(const WaitLimit& accept_limit, const DmsAnswer& answer, DmsConnectionReport* report,
+                std::chrono::milliseconds time_limit = kDmsConnectionTimeLimit);
+
+  // Serves connections one after the other until `stop` is set or
+  // `max_requests` requests (0: no limit) have been answered; each
+  // connection is reported to `on_report`. Closing the server (destroying
+  // it) closes the listening socket, so that the port can be used again.
+  void Run(const StopSignal& stop, const DmsAnswer& answer,
+           const std::function<void(const DmsConnectionReport&)>& on_report, int max_requests = 0,
+           std::chrono::milliseconds time_limit = kDmsConnectionTimeLimit);
+
+ private:
+  explicit DmsServer(std::unique_ptr<NetListener> listener) : listener_(std::move(listener)) {}
+  std::unique_ptr<NetListener> listener_;
+};
+
+// The request counter and the reply text the server currently gives,
+// shared between the thread that serves and the one that edits the reply.
+class DmsReplyBox {
+ public:
+  // Counts the request and returns the current reply.
+  std::string Answer(const std::string& request);
+
+  void SetReply(std::string reply);
+  std::string reply() const;
+  int count() const;
+
+ private:
+  mutable std::mutex mutex_;
+  int count_ = 0;
+  std::string reply_;
+};
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_UI_DMS_SERVER_H_

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# `vornlink dms` end to end on loopback: TCP, HTTP and HTTPS, with a Python
+# client on the other end.   dms_command_test.sh PATH/TO/vornlink
+set -uo pipefail
+vornlink=$1
+work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-dms.XXXXXX")
+server=""
+trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
+passed=0
+failed=0
+check() {
+  if "${@:2}"; then passed=$((passed + 1)); else echo "FAILED: $1"; failed=$((failed + 1)); fi
+}
+
+# serve ARGS... -- CLIENT-PYTHON: runs the server until --count is reached,
+# the client against it; the client's output in $work/client.
+serve() {
+  local args=() port
+  while [ "$1" != "--" ]; do args+=("$1"); shift; done
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  "$vornlink" dms --address 127.0.0.1 --port "$port" "${args[@]}" >"$work/out" 2>&1 &
+  server=$!
+  for _ in $(seq 100); do grep -q "listening on" "$work/out" && break; sleep 0.05; done
+  python3 -c "$2" "$port" "$work" >"$work/client" 2>&1
+  wait "$server"
+  local status=$?
+  server=""
+  return $status
+}
+
+check "tcp: serves two requests and ends" serve --reply job-valid --count 2 -- '
+import socket, sys
+for query in (b"<Query>\n<RONumber>118739</RONumber>\n</Query>\r\0", b"second\0"):
+    s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+    s.sendall(query)
+    data = b""
+    while chunk := s.recv(65536):
+        data += chunk
+print(data.count(b"\0"), data.endswith(b"</ServiceSales>\r\n\0"), b"<ErrorCode>0</ErrorCode>" in data)'
+check "tcp: the reply text and exactly one NUL" grep -qx "1 True True" "$work/client"
+check "tcp: the request is logged without its NUL" grep -qx "<RONumber>118739</RONumber>" "$work/out"
+check "tcp: the log names the reply" grep -q "answered request 2 with job-valid" "$work/out"
+
+printf '<reply>from a file</reply>' >"$work/reply.xml"
+check "http: serves a request" serve --http --reply-file "$work/reply.xml" --count 1 \
+  --log "$work/requests.log" -- '
+import http.client, sys
+c = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]), timeout=10)
+c.request("POST", "/dms/parts", body=b"<insert>query</insert>")
+r = c.getresponse()
+print(r.status, r.read().decode())'
+check "http: 200 with the file as body" grep -qx "200 <reply>from a file</reply>" "$work/client"
+check "http: the body is logged to the file" grep -qx "<insert>query</insert>" "$work/requests.log"
+
+if openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+    -days 2 -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" >/dev/null 2>&1; then
+  check "https: serves a request" serve --https --cert "$work/cert.pem" --key "$work/key.pem" \
+    --reply fwt-retry --count 1 -- '
+import http.client, ssl, sys
+context = ssl.create_default_context(cafile=sys.argv[2] + "/cert.pem")
+c = http.client.HTTPSConnection("127.0.0.1", int(sys.argv[1]), context=context, timeout=10)
+c.request("POST", "/dms/parts", body=b"<insert/>")
+r = c.getresponse()
+print(r.status, b"<returnCode>2</returnCode>" in r.read())'
+  check "https: 200 with the canned reply" grep -qx "200 True" "$work/client"
+else
+  check "openssl makes a test certificate" false
+fi
+
+usage_error() { "$vornlink" dms "$@" >/dev/null 2>&1; [ $? -eq 2 ]; }
+check "an unknown reply is a usage error" usage_error --reply nope
+check "https without a certificate is a usage error" usage_error --https
+
+echo "dms_command_test: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

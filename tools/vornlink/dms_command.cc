@@ -1,0 +1,292 @@
+#include "vornlink/dms_command.h"
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "ui/dms_http.h"
+#include "ui/dms_port.h"
+#include "ui/dms_replies.h"
+#include "ui/dms_server.h"
+#include "ui/tls_server.h"
+
+namespace vornlink {
+namespace {
+
+constexpr uint16_t kDefaultPort = 9123;
+
+enum class Mode { kTcp, kHttp, kHttps };
+
+struct DmsOptions {
+  std::string address = "0.0.0.0";
+  uint16_t port = kDefaultPort;
+  std::string reply_name = "fwt-success";
+  std::string reply;
+  Mode mode = Mode::kTcp;
+  std::string certificate;
+  std::string key;
+  std::string log_file;
+  int count = 0;
+  int time_limit_ms = static_cast<int>(kDmsConnectionTimeLimit.count());
+};
+
+const char* ModeName(Mode mode) {
+  return mode == Mode::kTcp ? "tcp" : mode == Mode::kHttp ? "http" : "https";
+}
+
+bool ReadWholeFile(const std::string& path, std::string* contents) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  *contents = text.str();
+  return true;
+}
+
+bool ParseCount(const std::string& text, int* value) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::stoi(text);
+  return true;
+}
+
+// False with a complaint in `err` for a usage error.
+bool ParseOptions(const std::vector<std::string>& args, DmsOptions* options, std::ostream& err) {
+  bool reply_set = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    auto value = [&](std::string* target) {
+      if (i + 1 >= args.size()) {
+        err << "vornlink dms: " << option << " needs a value\n";
+        return false;
+      }
+      *target = args[++i];
+      return true;
+    };
+    std::string text;
+    if (option == "--port" || option == "-p") {
+      if (!value(&text)) return false;
+      options->port = text == "0" ? 0 : ParsePort(text);
+      if (options->port == 0 && text != "0") {
+        err << "vornlink dms: " << text << " is not a port number\n";
+        return false;
+      }
+    } else if (option == "--address") {
+      if (!value(&options->address)) return false;
+    } else if (option == "--reply" || option == "-r") {
+      if (!value(&text)) return false;
+      CannedReply canned;
+      if (!CannedReplyByName(text, &canned)) {
+        err << "vornlink dms: no canned reply named " << text
+            << " (job-valid, job-notvalid, fwt-success, fwt-retry, fwt-failed)\n";
+        return false;
+      }
+      options->reply_name = CannedReplyName(canned);
+      options->reply = CannedReplyText(canned);
+      reply_set = true;
+    } else if (option == "--reply-file") {
+      if (!value(&text)) return false;
+      if (!ReadWholeFile(text, &options->reply)) {
+        err << "vornlink dms: cannot read " << text << "\n";
+        return false;
+      }
+      options->reply_name = text;
+      reply_set = true;
+    } else if (option == "--http") {
+      options->mode = Mode::kHttp;
+    } else if (option == "--https") {
+      options->mode = Mode::kHttps;
+    } else if (option == "--cert") {
+      if (!value(&options->certificate)) return false;
+    } else if (option == "--key") {
+      if (!value(&options->key)) return false;
+    } else if (option == "--log") {
+      if (!value(&options->log_file)) return false;
+    } else if (option == "--count" || option == "-n") {
+      if (!value(&text) || !ParseCount(text, &options->count)) {
+        err << "vornlink dms: --count takes a number\n";
+        return false;
+      }
+    } else if (option == "--time-limit") {
+      if (!value(&text) || !ParseCount(text, &options->time_limit_ms) ||
+          options->time_limit_ms == 0) {
+        err << "vornlink dms: --time-limit takes a number of milliseconds\n";
+        return false;
+      }
+    } else {
+      err << "vornlink dms: unknown option " << option << "\n";
+      return false;
+    }
+  }
+  if (!reply_set) options->reply = CannedReplyText(CannedReply::kFwtSuccess);
+  if (options->mode == Mode::kHttps && (options->certificate.empty() || options->key.empty())) {
+    err << "vornlink dms: --https needs --cert FILE and --key FILE\n";
+    return false;
+  }
+  return true;
+}
+
+// Serves one connection in HTTP or HTTPS mode; false when no request was
+// answered. Writes what happened to `log`.
+bool ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
+               const DmsOptions& options, int number, std::ostream& log) {
+  WaitLimit limit = WaitLimit::After(std::chrono::milliseconds(options.time_limit_ms), nullptr);
+  std::string peer = connection->PeerText();
+  if (tls != nullptr) {
+    std::unique_ptr<NetConnection> secure;
+    NetResult shaken = tls->Accept(std::move(connection), limit, &secure);
+    if (!shaken.ok()) {
+      log << "--- connection from " << peer << ": TLS handshake failed t[" << shaken.text << "]\n";
+      return false;
+    }
+    connection = std::move(secure);
+  }
+  DmsHttpRequest request;
+  std::string error;
+  if (!ReadDmsHttpRequest(*connection, limit, &request, &error)) {
+    log << "--- connection from " << peer << ": " << error << "\n";
+    return false;
+  }
+  log << "--- request " << number << " from " << peer << ": " << request.request_line << " ("
+      << request.body.size() << " bytes)\n"
+      << request.headers << "\n"
+      << request.body << (request.body.empty() || request.body.back() == '\n' ? "" : "\n");
+  NetResult sent = connection->SendAll(DmsHttpResponse(options.reply), limit);
+  connection->ShutdownSend();
+  if (!sent.ok()) {
+    log << "--- reply to request " << number << " failed c[" << sent.code << "] t[" << sent.text
+        << "]\n";
+    return false;
+  }
+  log << "--- answered request " << number << " with " << options.reply_name << " ("
+      << options.reply.size() << " bytes)\n";
+  return true;
+}
+
+void LogTcpReport(const DmsConnectionReport& report, int number, const DmsOptions& options,
+                  std::ostream& log) {
+  using Outcome = DmsConnectionReport::Outcome;
+  if (report.outcome != Outcome::kAnswered) {
+    log << "--- connection from " << report.peer << ": ";
+    switch (report.outcome) {
+      case Outcome::kNoRequest:
+        log << "closed without a request\n";
+        break;
+      case Outcome::kTimedOut:
+        log << "no request within the time limit\n";
+        break;
+      default:
+        log << "failed c[" << report.net.code << "] t[" << report.net.text << "]\n";
+    }
+    return;
+  }
+  log << "--- request " << number << " from " << report.peer << " (" << report.request.size()
+      << " bytes)\n"
+      << report.request << (report.request.empty() || report.request.back() == '\n' ? "" : "\n")
+      << "--- answered request " << number << " with " << options.reply_name << " ("
+      << report.reply.size() << " bytes + NUL)\n";
+}
+
+}  // namespace
+
+void PrintDmsUsage(std::ostream& out) {
+  out << "usage: vornlink dms [OPTIONS]\n"
+         "\n"
+         "Plays the DMS: answers every request with one reply, until interrupted or\n"
+         "--count requests are answered. Needs no driver module.\n"
+         "\n"
+         "  --port N            port to listen on (9123; 0: any free port, printed)\n"
+         "  --address A         local address (0.0.0.0: every one)\n"
+         "  --reply NAME        canned reply: job-valid, job-notvalid, fwt-success\n"
+         "                      (the default), fwt-retry, fwt-failed\n"
+         "  --reply-file FILE   reply with the bytes of FILE instead\n"
+         "  --http              speak HTTP: the request body is the query, the reply\n"
+         "                      goes back as a 200 response (default: the TCP\n"
+         "                      transport's convention, text + NUL each way)\n"
+         "  --https --cert FILE --key FILE\n"
+         "                      HTTP inside TLS with that PEM certificate and key\n"
+         "                      (Linux build only)\n"
+         "  --log FILE          log requests to FILE instead of standard output\n"
+         "  --count N           stop after N answered requests\n"
+         "  --time-limit MS     per connection, for its request and reply (5000)\n";
+}
+
+int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      PrintDmsUsage(out);
+      return 0;
+    }
+  }
+  DmsOptions options;
+  if (!ParseOptions(args, &options, err)) return 2;
+
+  std::unique_ptr<TlsServerContext> tls;
+  if (options.mode == Mode::kHttps) {
+    std::string error;
+    tls = TlsServerContext::Load(options.certificate, options.key, &error);
+    if (tls == nullptr) {
+      err << "vornlink dms: " << error << "\n";
+      return 1;
+    }
+  }
+  std::ofstream log_file;
+  if (!options.log_file.empty()) {
+    log_file.open(options.log_file, std::ios::binary | std::ios::app);
+    if (!log_file) {
+      err << "vornlink dms: cannot write " << options.log_file << "\n";
+      return 1;
+    }
+  }
+  std::ostream& log = options.log_file.empty() ? out : log_file;
+
+  NetResult listened;
+  std::unique_ptr<DmsServer> server = DmsServer::Listen(options.address, options.port, &listened);
+  if (server == nullptr) {
+    err << "vornlink dms: cannot listen on " << options.address << ":" << options.port << ": c["
+        << listened.code << "] t[" << listened.text << "]\n";
+    return 1;
+  }
+  out << "vornlink dms: listening on " << options.address << ":" << server->port() << " ("
+      << ModeName(options.mode) << "), reply " << options.reply_name << std::endl;
+
+  const std::chrono::milliseconds time_limit(options.time_limit_ms);
+  int answered = 0;
+  int number = 0;
+  StopSignal never;
+  while (options.count == 0 || answered < options.count) {
+    if (options.mode == Mode::kTcp) {
+      DmsConnectionReport report;
+      WaitLimit forever;
+      bool served = server->ServeOne(
+          forever, [&](const std::string&) { return options.reply; }, &report, time_limit);
+      if (!served) {
+        log << "--- accept failed c[" << report.net.code << "] t[" << report.net.text << "]\n";
+        never.WaitFor(100);
+        continue;
+      }
+      if (report.outcome == DmsConnectionReport::Outcome::kAnswered) ++answered;
+      LogTcpReport(report, ++number, options, log);
+    } else {
+      std::unique_ptr<NetConnection> connection;
+      NetResult accepted = server->Accept(WaitLimit(), &connection);
+      if (!accepted.ok()) {
+        log << "--- accept failed c[" << accepted.code << "] t[" << accepted.text << "]\n";
+        never.WaitFor(100);
+        continue;
+      }
+      if (ServeHttp(std::move(connection), tls.get(), options, number + 1, log)) {
+        ++answered;
+        ++number;
+      }
+    }
+    log.flush();
+  }
+  out << "vornlink dms: answered " << answered << " request(s)" << std::endl;
+  return 0;
+}
+
+}  // namespace vornlink
