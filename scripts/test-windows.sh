@@ -79,7 +79,7 @@ build_posix_probe() {
   echo "=== build the POSIX INI probe (build/windows-linux)"
   cmake -S . -B build/windows-linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVORNLINK_BUILD_TESTS=ON -DVORNLINK_BUILD_BENCHMARKS=OFF >/dev/null &&
-    cmake --build build/windows-linux -j"$jobs" --target profile_probe
+    cmake --build build/windows-linux -j"$jobs" --target profile_probe http_probe
 }
 
 check "build win64" build_preset win64
@@ -268,6 +268,8 @@ if [ -f build/win64/bin/vornlink.exe ]; then
   report_test_lists win64
   check "win64: ctest under Wine" run_ctest win64
   check "win64: INI reads agree with Windows" compare_profiles win64
+  check "win64: HTTP requests agree with Linux" bash tests/transport/compare_http_requests.sh \
+    build/win64/bin/http_probe.exe build/windows-linux/bin/http_probe
   check "win64: end to end through vornlink.exe" end_to_end win64
   check "win64: dialogs under Wine and Xvfb" bash scripts/test-dialogs.sh win64
 else

@@ -45,10 +45,12 @@ seen = [json.loads(line) for line in open(record) if tag in line]
 # Requests come in order: the Linux probe ran first.
 half = len(seen) // 2
 linux, windows = seen[:half], seen[half:]
-# Differences that are the platforms' own (see the report of this work):
-# Windows' library adds "Connection: Keep-Alive" and may ask for the
-# connection to be kept; libcurl closes it. Host carries the same value.
-known = {"connection"}
+# Differences that are the platforms' own: the Linux build sends
+# "Cache-Control: no-cache" (and "Pragma: no-cache" on HTTPS), the headers
+# that the Windows flags "reload" and "pragma no-cache" add on Windows;
+# Wine's internet library leaves them out. "Connection" is each library's
+# own business.
+known = {"connection", "cache-control", "pragma"}
 def shape(request):
     headers = sorted((k.lower(), v) for k, v in request["headers"] if k.lower() not in known)
     return (request["method"], request["path"], request["version"], headers, request["body"])

@@ -214,13 +214,19 @@ std::string HeaderName(const std::string& line) { return line.substr(0, line.fin
 // lines, each replacing one of the same name.
 std::vector<std::string> RequestHeaders(const HttpRequest& request) {
   std::vector<std::string> lines = {
-      "Accept:",           // libcurl's "*/*"; the Windows request asks for no types
-      "Content-Type:",     // libcurl's form type for a POST body
-      "Expect:",           // libcurl's 100-continue for larger bodies
-      "Pragma: no-cache",  // never from a cache
+      "Accept:",        // libcurl's "*/*"; the Windows request asks for no types
+      "Content-Type:",  // libcurl's form type for a POST body
+      "Expect:",        // libcurl's 100-continue for larger bodies
+      // Never from a cache: what the Windows flags "reload" (both) and
+      // "pragma no-cache" (HTTPS) put into the request.
       "Cache-Control: no-cache",
   };
+  if (request.secure) lines.push_back("Pragma: no-cache");
   for (const std::string& line : request.headers) {
+    // libcurl writes the body's true length itself; a caller's value would
+    // also go out on a redirected GET that has no body, and the server
+    // would wait for it.
+    if (SameHeaderName(line, "Content-Length")) continue;
     std::string name = HeaderName(line);
     auto same = std::find_if(lines.begin(), lines.end(),
                              [&](const std::string& held) { return SameHeaderName(held, name); });
