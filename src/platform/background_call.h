@@ -1,9 +1,9 @@
 // Runs a blocking call that has no time-out of its own (a name lookup) on a
 // thread of its own, and waits for its result only as long as a WaitLimit
 // allows. A call given up on finishes alone in the background and then
-// frees what it used; its result is dropped. The driver module stays loaded
-// once it has started a thread (see driver/), so such a thread never runs in
-// unmapped code.
+// frees what it used; its result is dropped. Since such a thread may still
+// run when the host unloads the module, giving up keeps the module mapped
+// for good; a call that returns in time is joined.
 //
 // Thread-safe; `work` must not touch anything that the caller may destroy
 // once this returns (capture by value).
@@ -19,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/env.h"
 #include "platform/net.h"
 
 namespace vornlink {
@@ -34,31 +35,45 @@ NetStatus RunWithinLimit(Work work, const WaitLimit& limit, Result* result) {
     Result result{};
   };
   auto shared = std::make_shared<Shared>();
+  std::thread thread;
   try {
-    std::thread([shared, work = std::move(work)]() mutable {
+    thread = std::thread([shared, work = std::move(work)]() mutable {
       Result value = work();
       std::lock_guard<std::mutex> lock(shared->mutex);
       shared->result = std::move(value);
       shared->done = true;
       shared->done_changed.notify_all();
-    }).detach();
+    });
   } catch (const std::system_error&) {
     return NetStatus::kError;
   }
 
-  std::unique_lock<std::mutex> lock(shared->mutex);
-  for (;;) {
-    if (shared->done) {
-      *result = std::move(shared->result);
-      return NetStatus::kOk;
+  NetStatus status = NetStatus::kOk;
+  {
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    while (!shared->done) {
+      if (limit.Stopped()) {
+        status = NetStatus::kStopped;
+        break;
+      }
+      auto now = std::chrono::steady_clock::now();
+      if (now >= limit.deadline) {
+        status = NetStatus::kTimedOut;
+        break;
+      }
+      auto slice_end =
+          limit.deadline - now > kStopPollInterval ? now + kStopPollInterval : limit.deadline;
+      shared->done_changed.wait_until(lock, slice_end);
     }
-    if (limit.Stopped()) return NetStatus::kStopped;
-    auto now = std::chrono::steady_clock::now();
-    if (now >= limit.deadline) return NetStatus::kTimedOut;
-    auto slice_end =
-        limit.deadline - now > kStopPollInterval ? now + kStopPollInterval : limit.deadline;
-    shared->done_changed.wait_until(lock, slice_end);
+    if (status == NetStatus::kOk) *result = std::move(shared->result);
   }
+  if (status == NetStatus::kOk) {
+    thread.join();
+  } else {
+    thread.detach();
+    DefaultEnv()->KeepModuleLoaded();
+  }
+  return status;
 }
 
 }  // namespace vornlink
