@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <thread>
 
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
@@ -149,6 +150,9 @@ int Session(const Driver& driver, std::istream& in, std::ostream& out, std::ostr
     }
     int result = RunCommand(driver, words, out, err);
     if (result != kExitOk) status = result;
+    // Each command's answer is out before the next one runs: a script that
+    // watches the session (or a host that dies) sees what was done.
+    out.flush();
   }
   return status;
 }
@@ -218,7 +222,9 @@ void PrintUsage(std::ostream& out) {
          "  properties               show the settings list dialog\n"
          "  server                   show the emulated DMS server dialog\n"
          "  session [FILE]           run one command per line of FILE (or standard\n"
-         "                           input) against the same loaded module\n";
+         "                           input) against the same loaded module\n"
+         "  sleep MS                 wait MS milliseconds (in a session: let the\n"
+         "                           service work)\n";
 }
 
 int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
@@ -253,6 +259,13 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
       return kExitUsage;
     }
     return ValidateWithCallback(api, words[1], wait_ms, out);
+  } else if (command == "sleep") {
+    int wait_ms = 0;
+    if (words.size() != 2 || !ParseMilliseconds(words[1], &wait_ms)) {
+      err << "vornlink: sleep takes a number of milliseconds\n";
+      return kExitUsage;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
   } else if (command == "name") {
     const char* name = api.get_service_name();
     out << (name != nullptr ? name : "") << "\n";

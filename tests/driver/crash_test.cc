@@ -1,0 +1,116 @@
+// Hosts killed at random moments while they forward transactions and the
+// worker delivers them: after a last start that drains the cache, every
+// transaction whose forward call returned has reached the DMS, and a
+// transaction reached it twice at most once per kill (the kill between the
+// DMS's answer and the removal of the line).
+//
+// VORNLINK_CRASH_KILLS sets the number of kills (default 200; 25 on
+// Windows, where each host is a Wine process).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "hosted_driver.h"
+#include "settings/text_lines.h"
+#include "testing/child_process.h"
+
+namespace vornlink {
+namespace {
+
+using testing::Eventually;
+
+#ifdef _WIN32
+constexpr int kDefaultKills = 25;
+constexpr int kLongestLifeMs = 1500;  // a Wine process takes long to start
+#else
+constexpr int kDefaultKills = 200;
+constexpr int kLongestLifeMs = 250;
+#endif
+constexpr int kForwardsPerHost = 6;
+
+int Kills() {
+  const char* text = std::getenv("VORNLINK_CRASH_KILLS");
+  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : kDefaultKills;
+}
+
+TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
+  std::mutex mutex;
+  std::map<std::string, int> received;  // TransNo -> times
+  testing::ScriptedDms dms([&](const std::string& request) {
+    size_t start = request.find("<trans>");
+    if (start == std::string::npos) return std::string();  // a host killed while it sent
+    start += 7;
+    std::lock_guard<std::mutex> lock(mutex);
+    ++received[request.substr(start, request.find("</trans>") - start)];
+    return testing::ForwardReply("success", "ok");
+  });
+  testing::HostedDriver host;
+  testing::DmsSetup setup;
+  setup.port = dms.port_text();
+  host.WriteSettings(setup, "0");
+
+  std::mt19937 random(std::random_device{}());
+  std::set<std::string> acknowledged;
+  const int kills = Kills();
+  for (int kill = 0; kill < kills; ++kill) {
+    std::string session = "start\n";
+    for (int i = 0; i < kForwardsPerHost; ++i) {
+      session += "forward " + std::to_string(kill * 100 + i) +
+                 " 123456.A 240607 081503 17 F04 12 3 Oil OIL-1 1.5 0\n";
+    }
+    session += "sleep 60000\n";
+    const std::string session_file = host.dir().File("session.txt");
+    const std::string output = host.dir().File("out.txt");
+    testing::WriteBytes(session_file, session);
+    std::remove(output.c_str());
+    auto child = testing::ChildProcess::Start(
+        VORNLINK_PROGRAM_FILE, {"-m", host.module_path(), "session", session_file}, output);
+    ASSERT_NE(child, nullptr);
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::uniform_int_distribution<int>(0, kLongestLifeMs)(random)));
+    child->Kill();
+    child->Wait();
+    // Each answer "handed 1 transaction" is out once its forward returned.
+    const std::string said = testing::ReadBytes(output);
+    int handed = 0;
+    for (size_t at = said.find("handed 1 transaction"); at != std::string::npos;
+         at = said.find("handed 1 transaction", at + 1)) {
+      acknowledged.insert(std::to_string(kill * 100 + handed++));
+    }
+  }
+
+  // Whatever the kills cut short, the file reads back whole.
+  for (const std::string& line : host.CacheLines()) {
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 15) << line;
+  }
+  // A last host drains the cache.
+  ASSERT_TRUE(host.Load());
+  ASSERT_EQ(host.api().execute_service(), 1);
+  ASSERT_TRUE(Eventually([&] { return host.CacheLines().empty(); })) << host.CacheState();
+  host.api().stop_service();
+
+  std::lock_guard<std::mutex> lock(mutex);
+  int lost = 0;
+  int doubled = 0;
+  for (const std::string& trans_no : acknowledged) {
+    if (received.count(trans_no) == 0) ++lost;
+  }
+  for (const auto& [trans_no, times] : received) doubled += times - 1;
+  std::printf("kills %d, transactions acknowledged %zu, delivered %zu, lost %d, doubled %d\n",
+              kills, acknowledged.size(), received.size(), lost, doubled);
+  EXPECT_EQ(lost, 0);
+  EXPECT_LE(doubled, kills);
+  EXPECT_GT(acknowledged.size(), 0u);
+}
+
+}  // namespace
+}  // namespace vornlink

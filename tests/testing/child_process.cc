@@ -1,0 +1,111 @@
+#include "testing/child_process.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
+
+namespace vornlink {
+namespace testing {
+
+#ifdef _WIN32
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
+                                                  const std::vector<std::string>& args,
+                                                  const std::string& output_file) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE output = CreateFileA(output_file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (output == INVALID_HANDLE_VALUE) return nullptr;
+  std::string command = "\"" + program + "\"";
+  for (const std::string& arg : args) command += " \"" + arg + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = output;
+  startup.hStdError = output;
+  PROCESS_INFORMATION process{};
+  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                &startup, &process);
+  CloseHandle(output);
+  if (!started) return nullptr;
+  CloseHandle(process.hThread);
+  return std::unique_ptr<ChildProcess>(
+      new ChildProcess(reinterpret_cast<intptr_t>(process.hProcess)));
+}
+
+ChildProcess::~ChildProcess() {
+  if (!ended_) {
+    Kill();
+    Wait();
+  }
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+void ChildProcess::Kill() { TerminateProcess(reinterpret_cast<HANDLE>(handle_), 137); }
+
+int ChildProcess::Wait() {
+  if (ended_) return exit_code_;
+  HANDLE process = reinterpret_cast<HANDLE>(handle_);
+  WaitForSingleObject(process, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  ended_ = true;
+  exit_code_ = code == 137 ? -1 : static_cast<int>(code);
+  return exit_code_;
+}
+
+#else
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
+                                                  const std::vector<std::string>& args,
+                                                  const std::string& output_file) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) return nullptr;
+  return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
+}
+
+ChildProcess::~ChildProcess() {
+  if (!ended_) {
+    Kill();
+    Wait();
+  }
+}
+
+void ChildProcess::Kill() {
+  if (!ended_) kill(static_cast<pid_t>(handle_), SIGKILL);
+}
+
+int ChildProcess::Wait() {
+  if (ended_) return exit_code_;
+  int status = 0;
+  while (waitpid(static_cast<pid_t>(handle_), &status, 0) < 0 && errno == EINTR) {
+  }
+  ended_ = true;
+  exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return exit_code_;
+}
+
+#endif
+
+}  // namespace testing
+}  // namespace vornlink

@@ -1,0 +1,38 @@
+// A program a test starts, with its standard output going to a file, and
+// that the test may kill at any moment (SIGKILL; TerminateProcess on
+// Windows), as a crash or a power cut would end a host.
+#ifndef VORNLINK_TESTS_TESTING_CHILD_PROCESS_H_
+#define VORNLINK_TESTS_TESTING_CHILD_PROCESS_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vornlink {
+namespace testing {
+
+class ChildProcess {
+ public:
+  // Starts `program` with `args`, its standard output and error appended to
+  // `output_file`. Null when it could not be started.
+  static std::unique_ptr<ChildProcess> Start(const std::string& program,
+                                             const std::vector<std::string>& args,
+                                             const std::string& output_file);
+  ~ChildProcess();  // kills it unless it has ended
+
+  void Kill();
+  // Waits for the end; its exit code, or -1 when it did not exit by itself.
+  int Wait();
+
+ private:
+  explicit ChildProcess(intptr_t handle) : handle_(handle) {}
+  intptr_t handle_;  // pid, or the process handle on Windows
+  bool ended_ = false;
+  int exit_code_ = -1;
+};
+
+}  // namespace testing
+}  // namespace vornlink
+
+#endif  // VORNLINK_TESTS_TESTING_CHILD_PROCESS_H_
