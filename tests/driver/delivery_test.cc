@@ -234,5 +234,49 @@ TEST_F(DeliveryTest, ValidationGate) {
             std::string::npos);
 }
 
+// Three validations on three threads while the worker delivers, all over
+// HTTP (the test server echoes each query, so the template is the reply):
+// each request and each log line carries its own job, and only the
+// validations send the Basic credentials.
+TEST_F(DeliveryTest, ExchangesOnSeveralThreadsKeepTheirOwnValues) {
+  const testing::HttpTestServers& servers = testing::TestServers();
+  ASSERT_TRUE(servers.ok) << servers.error;
+  const std::string tag = testing::UniqueTag();
+  setup_.transport = "HTTP";
+  setup_.url = servers.Url("http", "/echo?" + tag);
+  setup_.header = "X-Job: DynLength";
+  setup_.forward_query = testing::ForwardReply("success", "%@01");
+  setup_.validation_query = testing::ValidationReply("%@01", "%@11", "0");
+  WriteSettings("0");
+  for (int i = 0; i < 20; ++i) Forward(std::to_string(i));
+  ASSERT_EQ(api_.execute_service(), 1);
+  const char* kJobs[] = {"111111.A", "222222.BB", "333333.C"};
+  std::vector<std::thread> threads;
+  std::atomic<int> valid{0};
+  for (const char* job : kJobs) {
+    threads.emplace_back([&, job] {
+      for (int i = 0; i < 5; ++i) valid += api_.is_jobno_valid(job);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_TRUE(Eventually([&] { return CacheLines().empty(); }));
+  api_.stop_service();
+  EXPECT_EQ(valid.load(), 15);
+  int validations = 0;
+  for (const std::string& request : servers.RecordedWith(tag)) {
+    const bool validation = request.find("536572766963655361") != std::string::npos;  // "ServiceSa"
+    EXPECT_EQ(request.find("[\"Authorization\", \"Basic ") != std::string::npos, validation)
+        << request;
+    validations += validation ? 1 : 0;
+  }
+  EXPECT_EQ(validations, 15);
+  for (const char* line : {"IJV: WorkOrder[111111] LineCode[A] --> Reply: c[0] t[Ok] --> VALID",
+                           "IJV: WorkOrder[222222] LineCode[BB] --> Reply: c[0] t[Ok] --> VALID",
+                           "IJV: WorkOrder[333333] LineCode[C] --> Reply: c[0] t[Ok] --> VALID"}) {
+    EXPECT_NE(Log().find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(Log().find("IJV: WorkOrder[111111] LineCode[BB]"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vornlink
