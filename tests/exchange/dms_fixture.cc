@@ -35,11 +35,11 @@ std::string SettingsDocument(const DmsSetup& setup) {
   xml += "  <System>\n    <WoSplit>" + setup.wo_split + "</WoSplit>\n  </System>\n";
   xml += "  <ForwardTransactionQuery>\n  " + setup.forward_query + "\n  </ForwardTransactionQuery>\n";
   xml += "  <IsJobValidQuery>\n  " + setup.validation_query + "\n  </IsJobValidQuery>\n";
+  xml += "  <ForwardTransactionResult>\n    <Result>" + setup.forward_code_spec +
+         "</Result>\n    <Description>:insertResponse/message</Description>\n"
+         "    <SuccessResult>" + setup.success_codes + "</SuccessResult>\n    <RetryResult>" +
+         setup.retry_codes + "</RetryResult>\n  </ForwardTransactionResult>\n";
   xml +=
-      "  <ForwardTransactionResult>\n    <Result>:insertResponse/code</Result>\n"
-      "    <Description>:insertResponse/message</Description>\n"
-      "    <SuccessResult>success,both</SuccessResult>\n    <RetryResult>locked,both</RetryResult>\n"
-      "  </ForwardTransactionResult>\n"
       "  <IsJobValidResult>\n    <Result>ServiceSales/ErrorCode</Result>\n"
       "    <Description>ServiceSales/ErrorMessage</Description>\n"
       "    <ValidResult>0</ValidResult>\n  </IsJobValidResult>\n";

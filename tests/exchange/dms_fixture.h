@@ -35,6 +35,9 @@ struct DmsSetup {
   std::string forward_query = "<insert><trans>%@01</trans><ro>%@07</ro><line>%@17</line>"
                               "<qty>%.2@09</qty><user>%@03</user></insert>";
   std::string validation_query = "<job><ro>%@01</ro><line>%@11</line></job>";
+  std::string forward_code_spec = ":insertResponse/code";
+  std::string success_codes = "success,both";
+  std::string retry_codes = "locked,both";
   // More Setup items: name, value.
   std::vector<std::pair<std::string, std::string>> items;
 };

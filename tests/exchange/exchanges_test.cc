@@ -10,6 +10,7 @@
 #include "exchange/forward_transaction.h"
 #include "exchange/job_validation.h"
 #include "testing/test_env.h"
+#include "ui/dms_replies.h"
 
 namespace vornlink {
 namespace {
@@ -190,6 +191,27 @@ TEST_F(ExchangesTest, JobVerdictsOverTcp) {
   EXPECT_EQ(ValidateJob("12345.A", nullptr), JobVerdict::kNoVerdict);
   EXPECT_EQ(Outcomes(), Lines{"* IJV: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] "
                               "c[WrongLength] t[Should be 6 char wide]--> NOT VALID"});
+}
+
+// The emulated DMS's canned replies drive each exchange to its outcome,
+// given result settings that read their return codes.
+TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
+  setup_.forward_code_spec = ":insertResponse/returnCode";
+  setup_.success_codes = "0";
+  setup_.retry_codes = "2";
+  Write(setup_);
+  const std::pair<CannedReply, ForwardOutcome> kForward[] = {
+      {CannedReply::kFwtSuccess, ForwardOutcome::kSuccess},
+      {CannedReply::kFwtRetry, ForwardOutcome::kRetryLater},
+      {CannedReply::kFwtFailed, ForwardOutcome::kNeedsAttention}};
+  for (const auto& [canned, outcome] : kForward) {
+    reply_ = CannedReplyText(canned);
+    EXPECT_EQ(Forward().first, outcome) << CannedReplyName(canned);
+  }
+  reply_ = CannedReplyText(CannedReply::kJobValid);
+  EXPECT_EQ(ValidateJob("118739.B", nullptr), JobVerdict::kValid);
+  reply_ = CannedReplyText(CannedReply::kJobNotValid);
+  EXPECT_EQ(ValidateJob("118739.B", nullptr), JobVerdict::kNotValid);
 }
 
 // Over HTTP the test server echoes the query, so the template is the reply.
