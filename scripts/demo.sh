@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The main job in a minute: installs what is missing, builds the Linux module
-# and the host program, then plays a host: starts the service, forwards a few
-# dispense transactions (one held back by the zero-quantity gate), and shows
-# the cache file and the log that the driver wrote.
+# The main job in a minute or two: installs what is missing, builds the Linux
+# module and the host program, then plays a workshop on one machine:
+#   - an emulated DMS on loopback (vornlink dms) with its canned replies;
+#   - a host (vornlink) that starts the service, validates a job number both
+#     ways, forwards dispense transactions and lets the cache worker deliver
+#     them: delivered, retried later, parked for a person;
+#   - at the end the cache file and the log the driver wrote.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,28 +15,127 @@ cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/demo --target Vornlink vornlink
 
 site=$(mktemp -d /tmp/vornlink-demo.XXXXXX)
+port=$((20000 + RANDOM % 20000))
 cp build/demo/bin/Vornlink.so build/demo/bin/vornlink "$site"/
-cp examples/Vornlink.xml examples/Vornlink.ini examples/transactions.csv "$site"/
-# The example log name is relative (the host's current folder); keep it in the site.
-sed -i "s#<FileName>Vornlink.log</FileName>#<FileName>$site/Vornlink.log</FileName>#" "$site/Vornlink.xml"
+dms_pid=
+trap '[ -n "$dms_pid" ] && kill "$dms_pid" 2>/dev/null; true' EXIT
+
+# The settings a site writes for a DMS that speaks TCP; the reply rules read
+# the return codes of the emulated DMS's canned replies.
+cat >"$site/Vornlink.ini" <<'INI'
+[ForwardTransaction]
+Enable=1
+AllowZeroTransaction=0
+[FluidName]
+3=ATF Dexron VI
+[CacheThread]
+RetryTime=1
+INI
+cat >"$site/Vornlink.xml" <<XML
+<KMR>
+  <Log>
+    <FileName>$site/Vornlink.log</FileName>
+    <MaxLines>2000</MaxLines>
+    <Flags>+ci</Flags>
+  </Log>
+  <System>
+    <WoSplit>6</WoSplit>
+  </System>
+  <ForwardTransactionQuery>
+  <insert><ro>%@07</ro><line>%@17</line><part>%@23</part><qty>%.2@09</qty></insert>
+  </ForwardTransactionQuery>
+  <ForwardTransactionResult>
+    <Result>:insertResponse/returnCode</Result>
+    <Description>:insertResponse/errorText</Description>
+    <SuccessResult>0</SuccessResult>
+    <RetryResult>2</RetryResult>
+  </ForwardTransactionResult>
+  <IsJobValidQuery>
+  <jobs><ro>%@01</ro><line>%@11</line></jobs>
+  </IsJobValidQuery>
+  <IsJobValidResult>
+    <Result>ServiceSales/ErrorCode</Result>
+    <Description>ServiceSales/ErrorMessage</Description>
+    <ValidResult>0</ValidResult>
+  </IsJobValidResult>
+<Setup>
+<TP>
+<Value>TCP</Value>
+</TP>
+<SR>
+<Value>127.0.0.1</Value>
+</SR>
+<PO>
+<Value>$port</Value>
+</PO>
+<FL>
+<Value>0</Value>
+</FL>
+<JL>
+<Value>0</Value>
+</JL>
+<FS>
+<Value>1</Value>
+</FS>
+<JS>
+<Value>0</Value>
+</JS>
+</Setup>
+</KMR>
+XML
+
+# dms REPLY: (re)starts the emulated DMS with that canned reply.
+dms() {
+  [ -n "$dms_pid" ] && kill "$dms_pid" 2>/dev/null && wait "$dms_pid" 2>/dev/null || true
+  "$site/vornlink" dms --port "$port" --address 127.0.0.1 --reply "$1" \
+    --log "$site/dms-requests.log" &
+  dms_pid=$!
+  sleep 0.3
+  echo "   (the DMS now answers $1)"
+}
+
+host() {  # host COMMANDS...: one host session with these commands
+  printf '%s\n' "$@" | "$site/vornlink" -m "$site/Vornlink.so" session | sed 's/^/   host> /'
+}
 
 echo
 echo "== A site in $site: the module with its settings beside it"
 ls -1 "$site"
+
 echo
-echo "== The host starts the service, forwards the transactions of transactions.csv"
-echo "   and one more from arguments, asks for the service name, stops"
-"$site/vornlink" -m "$site/Vornlink.so" session <<COMMANDS
-start
-forward-csv $site/transactions.csv
-forward 4715 118742.A 261206 101500 7 BAY2 1 2 ATF ATF 2.75 0
-name
-api-version
-stop
-COMMANDS
+echo "== 1. Is job 118739.A valid? Asked twice, with the DMS's two answers"
+dms job-valid
+host start "validate 118739.A" stop
+dms job-notvalid
+host start "validate 118739.A" stop
+
 echo
-echo "== The cache file $site/Vornlink.\$\$\$ (one line per transaction, waiting for delivery)"
+echo "== 2. Two dispenses; the DMS books them (the worker delivers within a second)"
+dms fwt-success
+host start \
+  "forward 4711 118739.A 261206 091502 7 BAY3 1 3 Oil OIL-5W30 4.5 0" \
+  "forward 4712 118739.B 261206 091733 7 BAY3 1 4 Oil OIL-0W20 0 0" \
+  "forward 4713 118739.B 261206 091810 7 BAY3 1 4 Oil OIL-0W20 2.75 0" \
+  "sleep 2500" stop
+
+echo
+echo "== 3. The DMS says the order is locked: the transaction stays due (Status 2)"
+dms fwt-retry
+host start "forward 4714 118739.C 261206 101500 7 BAY2 1 3 ATF ATF-6 1.25 0" "sleep 2500" stop
 cat "$site/Vornlink.\$\$\$"
+
+echo
+echo "== 4. The DMS refuses it: the transaction is parked for a person (Status 1)"
+dms fwt-failed
+host start "sleep 2500" stop
+
+kill "$dms_pid" 2>/dev/null || true
+echo
+echo "== The cache file $site/Vornlink.\$\$\$ (the parked transaction with its failure line)"
+cat "$site/Vornlink.\$\$\$"
+echo
+echo "== What the DMS received"
+cat "$site/dms-requests.log"
 echo
 echo "== The log $site/Vornlink.log"
 cat "$site/Vornlink.log"
