@@ -404,6 +404,12 @@ class WindowsEnv : public Env {
 
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                 const ReplaceOptions& options, std::string* error) override {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+      SetError(error, kNotRegular);
+      return ReplaceResult::kFailed;
+    }
     const std::string disk_text = ToDiskText(text);
     std::string temp;
     // In the same folder, so that the move is a rename on one volume.
