@@ -19,6 +19,10 @@ root=$(pwd)
 preset=${1:-win64}
 bin="$root/build/$preset/bin"
 wine_run="$root/scripts/wine-run"
+# A Wine prefix of the dialogs' own: Wine's desktop process belongs to a
+# prefix and keeps the display it was started with, and other tests start
+# it without any.
+export VORNLINK_WINEPREFIX="${VORNLINK_DIALOGS_WINEPREFIX:-${HOME:-/tmp}/.cache/vornlink-wine-dialogs}"
 export LC_ALL=C.UTF-8
 
 passed=0
