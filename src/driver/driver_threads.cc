@@ -21,6 +21,7 @@ bool DriverThreads::Start(std::function<void(const StopSignal& stop)> body) {
   threads_.emplace_back();
   Thread& entry = threads_.back();
   entry.generation = current_;
+  entry.module_hold = GetEnv()->HoldModule();
   try {
     entry.thread = std::thread([this, &entry, body = std::move(body)] {
       Generation& generation = *entry.generation;
@@ -32,6 +33,7 @@ bool DriverThreads::Start(std::function<void(const StopSignal& stop)> body) {
       ended_.notify_all();
     });
   } catch (const std::system_error&) {
+    GetEnv()->ReleaseModule(entry.module_hold);
     threads_.pop_back();
     return false;
   }
@@ -49,9 +51,13 @@ bool DriverThreads::StopGeneration(std::chrono::milliseconds limit) {
   bool all_ended;
   {
     std::unique_lock<std::mutex> lock(mutex_);
+    // A thread of the driver that stops the service itself (a host's
+    // callback may) does not wait for its own end.
+    const std::thread::id caller = std::this_thread::get_id();
     all_ended = ended_.wait_for(lock, limit, [&] {
       return std::none_of(threads_.begin(), threads_.end(), [&](const Thread& thread) {
-        return thread.generation == stopping && !thread.ended;
+        return thread.generation == stopping && !thread.ended &&
+               thread.thread.get_id() != caller;
       });
     });
     JoinEnded();
@@ -76,6 +82,7 @@ void DriverThreads::JoinEnded() {
       continue;
     }
     it->thread.join();
+    GetEnv()->ReleaseModule(it->module_hold);
     it = threads_.erase(it);
   }
 }

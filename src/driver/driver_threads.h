@@ -11,8 +11,9 @@
 //
 // Threads that ended are joined, so that no code of the module runs any
 // more once `StopGeneration` reports that all ended: the host may then
-// unload the module. Threads that outlive the limit keep the module mapped
-// for good. Thread-safe.
+// unload the module. Until a thread is joined it holds a reference to the
+// module; threads that outlive the limit keep the module mapped for good.
+// Thread-safe.
 #ifndef VORNLINK_DRIVER_DRIVER_THREADS_H_
 #define VORNLINK_DRIVER_DRIVER_THREADS_H_
 
@@ -55,6 +56,10 @@ class DriverThreads {
     std::thread thread;
     std::shared_ptr<Generation> generation;
     bool ended = false;
+    // A reference to the module for as long as the thread is not joined:
+    // a host that unloads without stopping the service first does not
+    // unmap code a thread still runs.
+    void* module_hold = nullptr;
   };
 
   // Joins the threads that have ended. Holds `mutex_`.

@@ -40,14 +40,18 @@ int32_t Service::Execute() {
   LogInit(file_name, max_lines, flags);
   LogLoaded();
 
-  if (!worker_running_.exchange(true)) {
-    bool started = threads_.Start([this](const StopSignal& stop) {
-      RunCacheWorker(stop);
-      worker_running_.store(false);
-    });
-    if (!started) {
-      worker_running_.store(false);
-      LogPrint('*', "ExecuteService: Internal t[the cache worker could not be started]");
+  {
+    std::lock_guard<std::mutex> lock(worker_mutex_);
+    if (worker_alive_ == nullptr || !worker_alive_->load()) {
+      auto alive = std::make_shared<std::atomic<bool>>(true);
+      if (threads_.Start([alive](const StopSignal& stop) {
+            RunCacheWorker(stop);
+            alive->store(false);
+          })) {
+        worker_alive_ = alive;
+      } else {
+        LogPrint('*', "ExecuteService: Internal t[the cache worker could not be started]");
+      }
     }
   }
   StartGuiProgram();
@@ -55,7 +59,12 @@ int32_t Service::Execute() {
 }
 
 int32_t Service::Stop() {
-  if (!threads_.StopGeneration(std::chrono::milliseconds(kStopWaitMs))) {
+  const bool all_ended = threads_.StopGeneration(std::chrono::milliseconds(kStopWaitMs));
+  {
+    std::lock_guard<std::mutex> lock(worker_mutex_);
+    worker_alive_.reset();
+  }
+  if (!all_ended) {
     LogPrint('*',
              "StopService: t[a thread of the driver did not end within %u ms] -> it writes "
              "nothing more; the module stays loaded",

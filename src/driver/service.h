@@ -8,6 +8,7 @@
 #define VORNLINK_DRIVER_SERVICE_H_
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <set>
@@ -55,7 +56,11 @@ class Service {
   Service() = default;
 
   DriverThreads threads_;
-  std::atomic<bool> worker_running_{false};
+  // Whether the worker of the running service is alive; none after a stop,
+  // so that the next start starts a worker of its own even while one that
+  // outlived the stop is still on its way out (it writes nothing more).
+  std::mutex worker_mutex_;
+  std::shared_ptr<std::atomic<bool>> worker_alive_;  // guarded by worker_mutex_
   std::atomic<KmrValidationCallback> callback_{nullptr};
   std::mutex service_names_mutex_;
   std::set<std::string> service_names_;  // guarded by service_names_mutex_

@@ -86,6 +86,13 @@ class Env {
   // Keeps the driver module mapped until the process ends, whatever the
   // host unloads: for when a thread of the driver may still run.
   virtual void KeepModuleLoaded() = 0;
+  // One more reference to the driver module, so that the host's unload does
+  // not unmap it while a thread of the driver runs; null where there is
+  // none to take (the code is not in a module of its own). ReleaseModule
+  // gives it back; never from code of the module that may be the last to
+  // run in it.
+  virtual void* HoldModule() = 0;
+  virtual void ReleaseModule(void* hold) = 0;
   // The fixed file version of the module at `path`.
   virtual FileVersionResult ReadFileVersion(const std::string& path, FileVersion* version) = 0;
 
@@ -160,6 +167,8 @@ class EnvWrapper : public Env {
   std::string ModulePath() override { return target_->ModulePath(); }
   uintptr_t ModuleLoadAddress() override { return target_->ModuleLoadAddress(); }
   void KeepModuleLoaded() override { target_->KeepModuleLoaded(); }
+  void* HoldModule() override { return target_->HoldModule(); }
+  void ReleaseModule(void* hold) override { target_->ReleaseModule(hold); }
   FileVersionResult ReadFileVersion(const std::string& path, FileVersion* version) override {
     return target_->ReadFileVersion(path, version);
   }

@@ -110,9 +110,9 @@ class ExportsStressTest : public ::testing::Test {
 
 TEST_F(ExportsStressTest, EightThreadsEachKindThenMixed) {
   RunThreads([](int thread, int) { return thread; });
-  std::vector<int> kinds;
   RunThreads([](int thread, int i) { return static_cast<int>((thread * 7 + i * 13) % 8); });
   api_.set_callback(nullptr);
+  api_.stop_service();
 
   EXPECT_EQ(bad_names_.load(), 0);
   EXPECT_GT(names_seen_.load(), 0);

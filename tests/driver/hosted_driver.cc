@@ -30,8 +30,8 @@ void SetVariable(const char* name, const std::string& value) {
 
 }  // namespace
 
-bool Eventually(const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -5,6 +5,7 @@
 #ifndef VORNLINK_TESTS_DRIVER_HOSTED_DRIVER_H_
 #define VORNLINK_TESTS_DRIVER_HOSTED_DRIVER_H_
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,8 +24,9 @@ inline constexpr const char* kModuleName = "Vornlink.dll";
 inline constexpr const char* kModuleName = "Vornlink.so";
 #endif
 
-// Waits up to 30 s for `done`; false when it never came.
-bool Eventually(const std::function<bool()>& done);
+// Waits up to `limit` for `done`; false when it never came.
+bool Eventually(const std::function<bool()>& done,
+                std::chrono::seconds limit = std::chrono::seconds(30));
 
 // A cache line as a host's call would have written it.
 std::string CacheLine(const std::string& trans_no, const std::string& status,

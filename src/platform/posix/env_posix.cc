@@ -57,6 +57,14 @@ class PosixEnv : public Env {
     dlopen(ModulePathAtLoad().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
   }
 
+  void* HoldModule() override {
+    return dlopen(ModulePathAtLoad().c_str(), RTLD_NOW | RTLD_NOLOAD);
+  }
+
+  void ReleaseModule(void* hold) override {
+    if (hold != nullptr) dlclose(hold);
+  }
+
   uintptr_t ModuleLoadAddress() override {
     Dl_info info;
     if (dladdr(reinterpret_cast<void*>(&DefaultEnv), &info) == 0) return 0;

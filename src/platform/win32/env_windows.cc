@@ -281,6 +281,19 @@ class WindowsEnv : public Env {
 
   uintptr_t ModuleLoadAddress() override { return reinterpret_cast<uintptr_t>(ThisModule()); }
 
+  void* HoldModule() override {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&DefaultEnv), &module)) {
+      return nullptr;
+    }
+    return module;
+  }
+
+  void ReleaseModule(void* hold) override {
+    if (hold != nullptr) FreeLibrary(static_cast<HMODULE>(hold));
+  }
+
   void KeepModuleLoaded() override {
     // Pinned, the module stays mapped until the process ends; FreeLibrary
     // then only drops the reference.
