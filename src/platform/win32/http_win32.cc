@@ -3,17 +3,24 @@
 // thread closes the request's handles when the deadline passes or the stop
 // signal is set, which makes the blocked call return with an error. The
 // library's own time-outs are set to the time left as well, in case a call
-// does not notice the close.
+// does not notice the close. Some builds of the library (Wine's) go on
+// waiting all the same: the request therefore runs on a thread of its own,
+// and a caller whose limit has ended leaves it there shortly after the close
+// (it ends by the library's own time-out, and keeps the module loaded until
+// then).
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
+#include "platform/env.h"
 #include "platform/http_client.h"
 
 namespace vornlink {
@@ -166,10 +173,9 @@ void SetTimeouts(HINTERNET handle, const WaitLimit& limit) {
   }
 }
 
-}  // namespace
-
-HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
-                           HttpResponseHandler* handler) {
+// The request on the thread that makes it.
+HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit,
+                      HttpResponseHandler* handler) {
   char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = "";
   std::string path(request.url.size() + 1, '\0');
   std::string extra(request.url.size() + 1, '\0');
@@ -268,6 +274,72 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   HttpOutcome why = watcher.why();
   if (why != HttpOutcome::kDone) return Outcome(why);
   return Outcome(HttpOutcome::kDone);
+}
+
+// How long a caller whose limit has ended waits for the library to notice
+// that its handles were closed.
+constexpr auto kCloseGrace = std::chrono::milliseconds(300);
+
+// One request shared between the caller and the thread that makes it. The
+// response reaches the caller's handler only while the caller waits.
+struct SharedCall : HttpResponseHandler {
+  std::mutex mutex;
+  std::condition_variable done_changed;
+  bool done = false;
+  bool caller_gone = false;
+  HttpResponseHandler* caller = nullptr;  // guarded by mutex
+  HttpResult result;
+
+  bool OnStatus(int status) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !caller_gone && caller->OnStatus(status);
+  }
+  bool OnBody(const char* data, size_t size) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !caller_gone && caller->OnBody(data, size);
+  }
+};
+
+}  // namespace
+
+HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
+                           HttpResponseHandler* handler) {
+  auto call = std::make_shared<SharedCall>();
+  call->caller = handler;
+  std::thread thread;
+  try {
+    thread = std::thread([call, request, limit] {
+      HttpResult result = RunRequest(request, limit, call.get());
+      std::lock_guard<std::mutex> lock(call->mutex);
+      call->result = std::move(result);
+      call->done = true;
+      call->done_changed.notify_all();
+    });
+  } catch (const std::system_error&) {
+    return Outcome(HttpOutcome::kLibraryError, "no thread for the request");
+  }
+  std::unique_lock<std::mutex> lock(call->mutex);
+  std::chrono::steady_clock::time_point give_up = std::chrono::steady_clock::time_point::max();
+  while (!call->done) {
+    auto now = std::chrono::steady_clock::now();
+    if (give_up == std::chrono::steady_clock::time_point::max() &&
+        (limit.Stopped() || limit.Expired())) {
+      give_up = now + kCloseGrace;
+    }
+    if (now >= give_up) break;
+    call->done_changed.wait_until(lock, std::min(give_up, now + kStopPollInterval));
+  }
+  if (call->done) {
+    HttpResult result = std::move(call->result);
+    lock.unlock();
+    thread.join();
+    return result;
+  }
+  call->caller_gone = true;
+  lock.unlock();
+  thread.detach();
+  DefaultEnv()->KeepModuleLoaded();
+  return Outcome(limit.Stopped() ? HttpOutcome::kStopped : HttpOutcome::kTimedOut);
 }
 
 }  // namespace vornlink
