@@ -59,7 +59,7 @@ sanitized() {
   cmake --preset "$preset" >/dev/null &&
     cmake --build --preset "$preset" -j2 &&
     VORNLINK_CRASH_KILLS=20 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
-      ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:detect_stack_use_after_return=1" \
+      ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1" \
       UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
       ctest --preset "$preset" -j2 --timeout 900
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/module_singleton.h"
 #include "base/write_gate.h"
 #include "cache/trid.h"
 #include "log/log.h"
@@ -27,10 +28,9 @@ struct CacheMutexes {
   std::map<std::string, std::unique_ptr<CrossProcessMutex>> by_path;  // guarded by mutex
 };
 
-CacheMutexes& Registry() {
-  static CacheMutexes* registry = new CacheMutexes();
-  return *registry;
-}
+ModuleSingleton<CacheMutexes> g_cache_mutexes;
+
+CacheMutexes& Registry() { return g_cache_mutexes.Get(); }
 
 // The mutex of the cache file at `path`. Windows shares one named mutex
 // between all processes; elsewhere the lock file beside the cache file does
@@ -211,11 +211,7 @@ std::string CacheFilePath() {
   return path;
 }
 
-void ReleaseCacheMutexes() {
-  CacheMutexes& registry = Registry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  registry.by_path.clear();
-}
+void ReleaseCacheMutexes() { g_cache_mutexes.Release(); }
 
 std::string CacheLockFilePath(const std::string& cache_path) {
   return cache_path.empty() ? std::string() : cache_path + ".lock";

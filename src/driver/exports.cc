@@ -36,12 +36,17 @@ Result Guarded(const char* name, Result fallback, Body body) noexcept {
   return fallback;
 }
 
-// Runs when the host unloads the module: gives back the lock files and
-// mutexes of the cache, unless a thread of the driver might still use them
-// (then the module stays mapped anyway).
+// Runs when the host unloads the module (or the process ends): frees what
+// the module holds (the lock files and mutexes of the cache, the log's and
+// the service's state), unless a thread of the driver might still use it;
+// such a thread keeps the module mapped anyway.
 struct UnloadHook {
   ~UnloadHook() {
-    if (Service::Instance().Idle()) vornlink::ReleaseCacheMutexes();
+    if (!Service::Instance().Idle()) return;
+    vornlink::ReleaseCacheMutexes();
+    Service::ReleaseInstance();
+    vornlink::ReleaseLogState();
+    vornlink::ReleaseDefaultEnv();
   }
 } g_unload_hook;
 

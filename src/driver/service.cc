@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "base/module_singleton.h"
 #include "cache/cache_file.h"
 #include "cache/cache_worker.h"
 #include "exchange/job_validation.h"
@@ -25,12 +26,15 @@ void StartGuiProgram() { GetEnv()->StartProgram(kGuiProgram, ModuleBaseName()); 
 
 }  // namespace
 
+namespace {
+ModuleSingleton<Service> g_service;
+}  // namespace
+
 Service& Service::Instance() {
-  // Never destroyed: validation threads and the worker may outlive the
-  // static destructors of an unloading module.
-  static Service* service = new Service();
-  return *service;
+  return g_service.Get([] { return new Service(); });
 }
+
+void Service::ReleaseInstance() { g_service.Release(); }
 
 int32_t Service::Execute() {
   callback_.store(nullptr);

@@ -25,8 +25,11 @@ inline constexpr uint32_t kStopWaitMs = 10000;
 
 class Service {
  public:
-  // The one instance of the process.
+  // The one instance of the process: made on first use, kept while the
+  // module is loaded.
   static Service& Instance();
+  // Frees it when the module is unloaded and no thread of the driver runs.
+  static void ReleaseInstance();
 
   // Start: forgets the callback, sets up the log from the settings, writes
   // the loaded lines, starts the cache worker (unless one runs) and the

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/module_singleton.h"
 #include "base/write_gate.h"
 #include "platform/env.h"
 #include "settings/text_lines.h"
@@ -28,10 +29,9 @@ struct LogState {
   uint32_t line_counter = 0;
 };
 
-LogState& State() {
-  static LogState* state = new LogState();  // outlives every thread that logs
-  return *state;
-}
+ModuleSingleton<LogState> g_log_state;
+
+LogState& State() { return g_log_state.Get(); }
 
 size_t Index(char c) { return static_cast<unsigned char>(c); }
 
@@ -189,6 +189,8 @@ std::string LogFlagsText() {
   std::lock_guard<std::mutex> lock(state.mutex);
   return state.flags_text;
 }
+
+void ReleaseLogState() { g_log_state.Release(); }
 
 void ResetLogForTesting() {
   LogState& state = State();

@@ -60,6 +60,9 @@ std::string OneLine(std::string_view text);
 // The flag mask as LogInit keeps it, blanks removed.
 std::string LogFlagsText();
 
+// Frees the log's state when the module is unloaded (nothing may log then).
+void ReleaseLogState();
+
 // Forgets every setting and count, as at load. For tests.
 void ResetLogForTesting();
 

@@ -209,8 +209,10 @@ class EnvWrapper : public Env {
   Env* target_;
 };
 
-// The platform's own Env; lives as long as the process.
+// The platform's own Env; lives while the module is loaded.
 Env* DefaultEnv();
+// Frees it when the module is unloaded and nothing of it runs any more.
+void ReleaseDefaultEnv();
 // The Env the driver uses: the default one unless a test has set another.
 Env* GetEnv();
 // Makes `env` the one `GetEnv` returns; nullptr goes back to the default.

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "base/module_singleton.h"
 #include "platform/env.h"
 #include "platform/posix/files_posix.h"
 #include "platform/private_profile.h"
@@ -39,9 +40,10 @@ std::string ModulePathOfThisCode() {
   return absolute + path;
 }
 
+ModuleSingleton<std::string> g_module_path;
+
 const std::string& ModulePathAtLoad() {
-  static const std::string* path = new std::string(ModulePathOfThisCode());
-  return *path;
+  return g_module_path.Get([] { return new std::string(ModulePathOfThisCode()); });
 }
 
 // Runs while the module is being loaded, before the host can change folder.
@@ -158,9 +160,15 @@ class PosixEnv : public Env {
 
 }  // namespace
 
-Env* DefaultEnv() {
-  static PosixEnv* env = new PosixEnv();  // never destroyed: threads may outlive statics
-  return env;
+namespace {
+ModuleSingleton<PosixEnv> g_default_env;
+}  // namespace
+
+Env* DefaultEnv() { return &g_default_env.Get(); }
+
+void ReleaseDefaultEnv() {
+  g_default_env.Release();
+  g_module_path.Release();
 }
 
 static_assert(sizeof(time_t) >= 8, "the driver's dates need a 64-bit time_t");

@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "base/module_singleton.h"
 #include "platform/env.h"
 #include "platform/win32/os_version_text.h"
 #include "platform/win32/scoped_handle.h"
@@ -528,10 +529,13 @@ class WindowsEnv : public Env {
 
 }  // namespace
 
-Env* DefaultEnv() {
-  static WindowsEnv* env = new WindowsEnv();  // never destroyed: threads may outlive statics
-  return env;
-}
+namespace {
+ModuleSingleton<WindowsEnv> g_default_env;
+}  // namespace
+
+Env* DefaultEnv() { return &g_default_env.Get(); }
+
+void ReleaseDefaultEnv() { g_default_env.Release(); }
 
 // The 64-bit forms explicitly: the 32-bit C runtime's plain ones end in
 // January 2038.
