@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,8 @@ class ScriptedDms {
 
  private:
   Answer answer_;
-  std::unique_ptr<TcpTestServer> server_;
+  std::mutex mutex_;
+  std::unique_ptr<TcpTestServer> server_;  // guarded by mutex_ while it is made
 };
 
 }  // namespace testing
