@@ -38,6 +38,11 @@ class LogTest : public ::testing::Test {
 };
 
 TEST_F(LogTest, EntryShowsStampFlagAndMessage) {
+  LogInit("", 10, "+cdhinprst");  // no file: nothing is written
+  LogWriteLine('.', "nowhere");
+  LogLoaded();
+  EXPECT_FALSE(testing::FileExists(log_file_));
+
   LogInit(log_file_, 100, "");
   LogPrint('.', "loaded at [0x%8.8X] n[%d]", 0xABCu, 7);
   LogWriteLine('*', "100% unchanged %s");
@@ -117,25 +122,6 @@ TEST_F(LogTest, CutComesWithTheFirstAlwaysLineAfterTenEntries) {
   for (int i = 0; i < 10; ++i) LogWriteLine('p', "p");
   LogWriteLine('.', "reply[\r\n<a>\r\n<b/>]");
   EXPECT_EQ(Entries(), (Lines{"-.-reply[", "<a>", "<b/>]"}));
-}
-
-TEST_F(LogTest, LoadedAndUnloadedLinesNameTheModule) {
-  LogInit("", 10, "+cdhinprst");  // no file: nothing is written
-  LogWriteLine('.', "nowhere");
-  LogLoaded();
-  EXPECT_FALSE(testing::FileExists(log_file_));
-
-  LogInit(log_file_, 500, "+c d");
-  LogLoaded();
-  LogUnloaded();
-  const Lines entries = Entries();
-  ASSERT_EQ(entries.size(), 3u);
-  const std::string module = env_.env().ModulePath();
-  EXPECT_EQ(entries[0].rfind("-.-" + module + " is loaded at [0x", 0), 0u) << entries[0];
-  EXPECT_NE(entries[0].find("] logflags[+cd] maxlines[500]"), std::string::npos) << entries[0];
-  EXPECT_EQ(entries[1].rfind("-.-OS: ", 0), 0u);
-  EXPECT_GT(entries[1].size(), 7u);
-  EXPECT_EQ(entries[2], "-.-" + module + " is unloaded");
 }
 
 }  // namespace

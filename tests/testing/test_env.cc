@@ -141,21 +141,12 @@ int WaitForExit(intptr_t process) {
 
 void FakeEnv::SleepMs(uint32_t milliseconds) {
   ++sleeps_;
-  if (!fixed_clock_) {
-    target()->SleepMs(milliseconds);
-    return;
-  }
-  uint32_t total = slept_ms_.fetch_add(milliseconds) + milliseconds;
+  if (!fixed_clock_) return target()->SleepMs(milliseconds);
   // Whole seconds slept move the fixed clock on.
-  while (total >= 1000) {
-    uint32_t expected = total;
-    if (slept_ms_.compare_exchange_strong(expected, total - 1000)) {
-      ++unix_time_;
-      total -= 1000;
-    } else {
-      total = slept_ms_.load();
-    }
-  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  slept_ms_ += milliseconds;
+  unix_time_ += slept_ms_ / 1000;
+  slept_ms_ %= 1000;
 }
 
 void FakeEnv::StartProgram(const std::string& program, const std::string& argument) {

@@ -96,9 +96,9 @@ class FakeEnv : public EnvWrapper {
   std::atomic<int64_t> unix_time_{0};
   std::atomic<uint32_t> tick_count_{0};
   std::atomic<uint32_t> sleeps_{0};
-  std::atomic<uint32_t> slept_ms_{0};
   std::mutex mutex_;
-  std::vector<std::pair<std::string, std::string>> programs_;
+  uint32_t slept_ms_ = 0;                                      // guarded by mutex_
+  std::vector<std::pair<std::string, std::string>> programs_;  // guarded by mutex_
 };
 
 // Installs a FakeEnv for the life of the object, with the module in a
