@@ -7,7 +7,6 @@
 #include <string>
 #include <utility>
 
-#include "base/failure_text.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
@@ -25,11 +24,7 @@ std::string Missing(const std::string& ordinal) {
 
 // The expanded template, or the failure text it throws.
 std::string Expand(const ExtFormat& ext, const std::string& format) {
-  try {
-    return ext.Format(format);
-  } catch (const FailureText& failure) {
-    return failure.text();
-  }
+  return testing::TextOrFailure([&] { return ext.Format(format); });
 }
 
 TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
@@ -132,13 +127,11 @@ class ScopedTimeZone {
 
 // "YYYY-MM-DD HH:MM:SS td" of the registered ordinals, or the failure text.
 std::string Moment(const std::string& date, const std::string& time, int32_t step = 0) {
-  ExtFormat ext;
-  try {
+  return testing::TextOrFailure([&] {
+    ExtFormat ext;
     ext.AddDateTime(date, time, step);
-  } catch (const FailureText& failure) {
-    return failure.text();
-  }
-  return ext.Format("%@10-%@12-%@13 %@14:%@15:%@16 %@td");
+    return ext.Format("%@10-%@12-%@13 %@14:%@15:%@16 %@td");
+  });
 }
 
 TEST(DateTimeTest, RegistersTheLocalMomentRolledOverAndRounded) {

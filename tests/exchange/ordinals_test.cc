@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/failure_text.h"
 #include "exchange/setup_ordinals.h"
 #include "exchange/transaction_ordinals.h"
 #include "testing/test_env.h"
@@ -89,13 +88,11 @@ class OrdinalsTest : public ::testing::Test {
   // The expanded template after the fields are registered, or the failure
   // text.
   static std::string Format(const TransactionFields& fields, const std::string& format) {
-    ExtFormat ext;
-    try {
+    return testing::TextOrFailure([&] {
+      ExtFormat ext;
       RegisterTransactionOrdinals(fields, "123456", "01", &ext);
       return ext.Format(format);
-    } catch (const FailureText& failure) {
-      return failure.text();
-    }
+    });
   }
 
   testing::ScopedFakeEnv env_;

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/failure_text.h"
 #include "exchange/reply_peel.h"
 #include "exchange/result_list.h"
 #include "log/log.h"
@@ -50,16 +49,6 @@ constexpr char kNoCode[] = "Reply: c[ ] t[Response has zero length after code pe
 PeelOptions Forward(bool peel) { return {ExchangeKind::kForwardTransaction, peel}; }
 PeelOptions Validation(bool peel) { return {ExchangeKind::kJobValidation, peel}; }
 
-// What `peel` gives, or the failure text it throws.
-template <typename Peel>
-std::string Outcome(Peel peel) {
-  try {
-    return peel();
-  } catch (const FailureText& failure) {
-    return failure.text();
-  }
-}
-
 TEST_F(ReplyTest, NormaliseBreaksBetweenAdjacentTagsAndLogsTheResult) {
   EXPECT_EQ(NormaliseReply("><><"), ">\r\n<>\r\n<");
   EXPECT_EQ(NormaliseReply("> <\n>x<"), "> <\n>x<");
@@ -98,9 +87,11 @@ TEST_F(ReplyTest, PeelFindsTheElementOrFails) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(Outcome([&] { return PeelCode(c.reply, c.path, Forward(c.peel)); }), c.expected);
+    EXPECT_EQ(testing::TextOrFailure([&] { return PeelCode(c.reply, c.path, Forward(c.peel)); }),
+              c.expected);
   }
-  EXPECT_EQ(Outcome([&] { return PeelText(insert, "nothing/description", Validation(true)); }),
+  EXPECT_EQ(testing::TextOrFailure(
+                [&] { return PeelText(insert, "nothing/description", Validation(true)); }),
             "Reply: c[ ] t[Response has zero length after description peel]");
 
   for (const std::string& raw : {std::string(kValidateReply), testing::WithCrLf(kValidateReply)}) {

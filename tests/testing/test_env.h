@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/failure_text.h"
 #include "base/transaction_fields.h"
 #include "platform/env.h"
 
@@ -46,6 +47,16 @@ std::vector<std::string> DiskLines(const std::string& path);
 // left to it, and the moment it stands for.
 std::tm LocalFields(int year, int month, int day, int hour, int minute, int second);
 int64_t LocalUnixTime(int year, int month, int day, int hour, int minute, int second);
+
+// What `call` returns, or the text of the FailureText it throws.
+template <typename Call>
+std::string TextOrFailure(Call call) {
+  try {
+    return call();
+  } catch (const FailureText& failure) {
+    return failure.text();
+  }
+}
 
 // A transaction of plausible values with `trans_no` as its TransNo.
 TransactionFields SampleTransaction(const std::string& trans_no);
