@@ -5,33 +5,31 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "cache_test_support.h"
-#include "log/log.h"
+#include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
 namespace {
 
-using testing::DiskLines;
+using Lines = std::vector<std::string>;
 using testing::OnDisk;
 using testing::ReadBytes;
-using testing::WriteBytes;
 
 // Records the cache file's writes in `writes` ("A" a durable append, "a"
-// another append, "R" a replacement) and fails the file calls a test asks
-// to fail.
+// another append, "R" a replacement) and fails the reads or writes of the
+// cache file that a test asks to fail.
 class CacheEnv : public testing::FakeEnv {
  public:
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override {
-    if (fail_read && path == cache_path) {
-      *error = "Input/output error";
-      return ReadResult::kError;
-    }
-    return FakeEnv::ReadTextFile(path, contents, max_size, error);
+    if (!fail_read || path != cache_path)
+      return FakeEnv::ReadTextFile(path, contents, max_size, error);
+    *error = "Input/output error";
+    return ReadResult::kError;
   }
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
@@ -71,11 +69,11 @@ std::string Line(const std::string& trans_no, const std::string& trid,
 
 // The log entries of a successful add and of a removal.
 std::string Added(const std::string& trans_no, const std::string& trid) {
-  return "-c-KMRCacheTransaction: Add transaction[" + trans_no + "] to cache file with Trid[" +
+  return "c KMRCacheTransaction: Add transaction[" + trans_no + "] to cache file with Trid[" +
          trid + "] -> SUCCESS";
 }
 std::string Deleted(const std::string& trid, const std::string& outcome) {
-  return "-c-KMRCacheTransaction: Delete Trid[" + trid + "] from cache file -> " + outcome;
+  return "c KMRCacheTransaction: Delete Trid[" + trid + "] from cache file -> " + outcome;
 }
 
 class CacheFileTest : public ::testing::Test {
@@ -83,43 +81,29 @@ class CacheFileTest : public ::testing::Test {
   void SetUp() override {
     env_.set_module_path(dir_.File("Vornlink.dll"));
     env_.cache_path = path_;
-    env_.set_unix_time(testing::LocalMoment());
+    env_.set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));
     env_.set_tick_count(123456789);
     SetEnvForTesting(&env_);
-    ResetLogForTesting();
-    LogInit(log_path_, -1, "+c");
+    log_ = std::make_unique<testing::LogRecorder>(dir_.File("cache.log"), "+c");
   }
-
   void TearDown() override {
-    ResetLogForTesting();
+    log_.reset();
     SetEnvForTesting(nullptr);
   }
 
   int Add(const std::string& trans_no) {
     return AddTransaction(testing::SampleTransaction(trans_no), "0", "0", "");
   }
-
   CacheRecord Read(int index) {
     CacheRecord record;
     EXPECT_EQ(GetCacheIndex(index, &record), 1) << index;
     return record;
   }
 
-  // The log entries written since the last call, from the "-" after the
-  // time stamp ("YYYY-MM-DD HH:MM:SS") on.
-  std::vector<std::string> NewLog() {
-    std::vector<std::string> entries;
-    std::vector<std::string> lines = DiskLines(log_path_);
-    for (size_t i = logged_; i < lines.size(); ++i) entries.push_back(lines[i].substr(19));
-    logged_ = lines.size();
-    return entries;
-  }
-
   testing::TempDir dir_;
   CacheEnv env_;
   const std::string path_ = dir_.File("Vornlink.$$$");
-  const std::string log_path_ = dir_.File("cache.log");
-  size_t logged_ = 0;
+  std::unique_ptr<testing::LogRecorder> log_;
 };
 
 TEST_F(CacheFileTest, AddAndRequeueAppendDurableLinesWithFreshTrids) {
@@ -134,21 +118,20 @@ TEST_F(CacheFileTest, AddAndRequeueAppendDurableLinesWithFreshTrids) {
   EXPECT_EQ(ReadBytes(path_), OnDisk(Line("4711", kFirstTrid) + "\n" + Line("4712", kSecondTrid) +
                                      "\n" + Line("4711", kThirdTrid, "2", ",later, again\n")));
   EXPECT_EQ(env_.writes, "AAA");
-  EXPECT_EQ(NewLog(),
-            (std::vector<std::string>{Added("4711", kFirstTrid), Added("4712", kSecondTrid),
-                                      Added("4711", kThirdTrid)}));
+  EXPECT_EQ(log_->Take(), (Lines{Added("4711", kFirstTrid), Added("4712", kSecondTrid),
+                                 Added("4711", kThirdTrid)}));
 }
 
 TEST_F(CacheFileTest, CacheNeverLandsInTheModuleItself) {
   if (dir_.path().find('.') != std::string::npos) GTEST_SKIP() << "a dot in " << dir_.path();
   const std::string module = dir_.File("Vornlink");
-  WriteBytes(module, "module image");
+  testing::WriteBytes(module, "module image");
   env_.set_module_path(module);
   env_.cache_path = module + ".$$$";
   EXPECT_EQ(CacheFilePath(), module + ".$$$");
   EXPECT_EQ(Add("1"), 1);
   EXPECT_EQ(ReadBytes(module), "module image");
-  EXPECT_EQ(DiskLines(module + ".$$$").size(), 1u);
+  EXPECT_EQ(testing::DiskLines(module + ".$$$").size(), 1u);
 
   // No module path, no cache file (not one in the current folder either).
   env_.set_module_path("");
@@ -164,17 +147,16 @@ TEST_F(CacheFileTest, CommasAndLineBreaksInTheTransactionBecomeBlanks) {
   fields[11] = "\n";
   EXPECT_EQ(AddTransaction(fields, "2", "", "FWT: c[7],\nt[x, y]"), 1);
 
-  EXPECT_EQ(DiskLines(path_),
-            (std::vector<std::string>{"T 1,WO 12,140307,090502,a  b,F4,5,K9,ATF,P-100,1.5, ,2,"
-                                      "201403070905020789,,FWT: c[7], t[x, y]"}));
+  EXPECT_EQ(testing::DiskLines(path_),
+            (Lines{"T 1,WO 12,140307,090502,a  b,F4,5,K9,ATF,P-100,1.5, ,2,201403070905020789,,"
+                   "FWT: c[7], t[x, y]"}));
   EXPECT_EQ(Read(0).message(), "FWT: c[7], t[x, y]");
-  const std::string prefix = "-*-KMRCacheTransaction: Add transaction[T 1] ";
+  const std::string prefix = "* KMRCacheTransaction: Add transaction[T 1] ";
   const std::string replaced = " holds a comma or line break -> replaced by a blank";
-  EXPECT_EQ(NewLog(), (std::vector<std::string>{
-                          prefix + "field[1]" + replaced, prefix + "field[2]" + replaced,
-                          prefix + "field[5]" + replaced, prefix + "field[12]" + replaced,
-                          prefix + "message holds a line break -> replaced by a blank",
-                          Added("T 1", kFirstTrid)}));
+  EXPECT_EQ(log_->Take(), (Lines{prefix + "field[1]" + replaced, prefix + "field[2]" + replaced,
+                                 prefix + "field[5]" + replaced, prefix + "field[12]" + replaced,
+                                 prefix + "message holds a line break -> replaced by a blank",
+                                 Added("T 1", kFirstTrid)}));
 }
 
 TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
@@ -185,7 +167,8 @@ TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
 
   // An empty line counts; a CR LF line end (a file of the Windows build)
   // reads as any other; a crash may have torn the last line.
-  WriteBytes(path_, OnDisk("a,b\n\n") + "n,,,,,,,,,,,,2," + kSecondTrid + ",0,msg\r\n2,WO,1403");
+  testing::WriteBytes(path_,
+                      OnDisk("a,b\n\n") + "n,,,,,,,,,,,,2," + kSecondTrid + ",0,msg\r\n2,WO,1403");
   EXPECT_EQ(GetCacheIndex(4, &record), 0);
   EXPECT_EQ(GetCacheIndex(-1, &record), 0);
   EXPECT_EQ(record.trans_no(), "kept");
@@ -198,7 +181,7 @@ TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
 
   // The torn line gets its line end first, so the new line stays whole.
   EXPECT_EQ(Add("3"), 1);
-  std::vector<std::string> lines = DiskLines(path_);
+  Lines lines = testing::DiskLines(path_);
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[3], "2,WO,1403");
   EXPECT_EQ(lines[4], Line("3", kFirstTrid));
@@ -218,37 +201,26 @@ TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
     for (char name : names) text += lines.at(name) + "\n";
     return OnDisk(text);
   };
-  WriteBytes(path_, file("abcde"));
-  struct Case {
-    std::string trid;
-    std::string left;
-    std::string outcome;
-  };
-  const Case cases[] = {{"", "abcde", "NOT FOUND"},
-                        {"0003", "abcde", "NOT FOUND"},
-                        {"20140307090502000", "abcde", "NOT FOUND"},
-                        {"201403070905020003", "abde", "SUCCESS"},
-                        {"201403070905020002", "ade", "SUCCESS"}};
-  std::vector<std::string> log;
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.trid);
-    EXPECT_EQ(DeleteTrid(test.trid), 1);
-    EXPECT_EQ(ReadBytes(path_), file(test.left));
-    log.push_back(Deleted(test.trid, test.outcome));
+  testing::WriteBytes(path_, file("abcde"));
+  const struct {
+    std::string trid, left, outcome;
+  } kCases[] = {{"", "abcde", "NOT FOUND"},
+                {"0003", "abcde", "NOT FOUND"},
+                {"20140307090502000", "abcde", "NOT FOUND"},
+                {"201403070905020003", "abde", "SUCCESS"},
+                {"201403070905020002", "ade", "SUCCESS"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.trid);
+    EXPECT_EQ(DeleteTrid(c.trid), 1);
+    EXPECT_EQ(ReadBytes(path_), file(c.left));
+    EXPECT_EQ(log_->Take(), Lines{Deleted(c.trid, c.outcome)});
   }
   EXPECT_EQ(env_.writes, "RR");
-  // The NOT FOUND text ends with its own line feed, which ends the entry:
-  // the next entry still starts on a line of its own.
-  LogWriteLine('*', "next");
-  log.push_back("-*-next");
-  EXPECT_EQ(NewLog(), log);
 }
 
 TEST_F(CacheFileTest, RequeueReplacingMovesTheLineInOneReplacementOrWritesNothing) {
-  ASSERT_EQ(Add("1"), 1);
-  ASSERT_EQ(Add("2"), 1);
-  ASSERT_EQ(Add("3"), 1);
-  NewLog();
+  for (const char* trans_no : {"1", "2", "3"}) ASSERT_EQ(Add(trans_no), 1);
+  log_->Take();
   CacheRecord record = Read(0);
   record.fields[CacheRecord::kStatus] = "1";
   record.fields[CacheRecord::kMessage] = "FWT: c[7], t[no]";
@@ -268,70 +240,58 @@ TEST_F(CacheFileTest, RequeueReplacingMovesTheLineInOneReplacementOrWritesNothin
   EXPECT_EQ(RequeueReplacing(record), 0);
   EXPECT_EQ(ReadBytes(path_), contents);
   EXPECT_EQ(env_.writes, "AAAR");
-  EXPECT_EQ(NewLog(),
-            (std::vector<std::string>{Deleted(kFirstTrid, "SUCCESS"), Added("1", moved_trid),
-                                      Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
+  EXPECT_EQ(log_->Take(), (Lines{Deleted(kFirstTrid, "SUCCESS"), Added("1", moved_trid),
+                                 Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
 }
 
-// Every failed operation says so and why, and changes nothing.
+// Every failed operation says so and why, and changes nothing: a cache file
+// that cannot be read, a full disk and (POSIX) a lock that cannot be had.
 TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
   ASSERT_EQ(Add("1"), 1);
   const std::string contents = ReadBytes(path_);
   CacheRecord record = Read(0);
-  NewLog();
-
+  const std::string prefix = "* KMRCacheTransaction: ";
+  auto expect_failures = [&](const std::string& reason, const char* add_trid, bool reads,
+                             const char* step) {
+    SCOPED_TRACE(reason);
+    log_->Take();
+    EXPECT_EQ(Add("2"), 0);
+    EXPECT_EQ(GetCacheIndex(0, &record), reads ? 1 : 0);
+    EXPECT_EQ(DeleteTrid(kFirstTrid), 0);
+    EXPECT_EQ(RequeueReplacing(record), 0);
+    EXPECT_EQ(ReadBytes(path_), contents);
+    Lines expected{prefix + "Add transaction[2] to cache file with Trid[" + add_trid +
+                       "] -> Could not open cache file -> FAILED",
+                   reason};
+    if (!reads)
+      expected.insert(expected.end(), {prefix + "GetCacheIndex -- Internal: t[Could "
+                                                "not open file]",
+                                       reason});
+    for (int i = 0; i < 2; ++i) {
+      expected.insert(expected.end(),
+                      {prefix + "Delete Trid[" + kFirstTrid +
+                           "] from cache file -> Internal t[Could not " + step + " file] -> FAILED",
+                       reason});
+    }
+    EXPECT_EQ(log_->Take(), expected);
+  };
   env_.fail_read = true;
-  EXPECT_EQ(Add("2"), 0);
-  EXPECT_EQ(GetCacheIndex(0, &record), 0);
-  EXPECT_EQ(DeleteTrid(kFirstTrid), 0);
-  EXPECT_EQ(RequeueReplacing(record), 0);
+  expect_failures(prefix + "Cache file[" + path_ + "] t[Input/output error]", kFirstTrid, false,
+                  "open");
   env_.fail_read = false;
   env_.fail_write = true;
-  EXPECT_EQ(Add("3"), 0);
-  EXPECT_EQ(DeleteTrid(kFirstTrid), 0);
-  EXPECT_EQ(RequeueReplacing(record), 0);
+  expect_failures(prefix + "Cache file[" + path_ + "] t[No space left on device]", kSecondTrid,
+                  true, "write");
   env_.fail_write = false;
-  EXPECT_EQ(ReadBytes(path_), contents);
-
-  const std::string failed = "-*-KMRCacheTransaction: Delete Trid[201403070905020789] from "
-                             "cache file -> Internal t[Could not ";
-  const std::string add = "-*-KMRCacheTransaction: Add transaction[";
-  const std::string io = "-*-KMRCacheTransaction: Cache file[" + path_ + "] t[Input/output error]";
-  const std::string full = "-*-KMRCacheTransaction: Cache file[" + path_ + "] t[No space left on device]";
-  EXPECT_EQ(NewLog(),
-            (std::vector<std::string>{
-                add + "2] to cache file with Trid[201403070905020789] -> Could not open cache "
-                      "file -> FAILED",
-                io, "-*-KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]", io,
-                failed + "open file] -> FAILED", io, failed + "open file] -> FAILED", io,
-                add + "3] to cache file with Trid[201403070905020790] -> Could not open cache "
-                      "file -> FAILED",
-                full, failed + "write file] -> FAILED", full, failed + "write file] -> FAILED",
-                full}));
-}
-
 #ifndef _WIN32
-// Without its lock no operation goes on: it fails and names the lock file.
-TEST_F(CacheFileTest, NoOperationWithoutTheLock) {
-  ASSERT_EQ(Add("1"), 1);
-  const std::string contents = ReadBytes(path_);
-  CacheRecord record = Read(0);
-  NewLog();
   const std::string lock_file = CacheLockFilePath(path_);
   ASSERT_EQ(lock_file, path_ + ".lock");
   std::remove(lock_file.c_str());
   std::filesystem::create_directory(lock_file);  // no file to lock
-  EXPECT_EQ(Add("2"), 0);
-  EXPECT_EQ(GetCacheIndex(0, &record), 0);
-  EXPECT_EQ(DeleteTrid(kFirstTrid), 0);
-  EXPECT_EQ(RequeueReplacing(record), 0);
-  EXPECT_EQ(ReadBytes(path_), contents);
-  std::vector<std::string> log = NewLog();
-  ASSERT_EQ(log.size(), 8u);
-  EXPECT_EQ(log[1], "-*-KMRCacheTransaction: Could not take the cache lock t[" + lock_file +
-                        ": Is a directory]");
-}
+  expect_failures(prefix + "Could not take the cache lock t[" + lock_file + ": Is a directory]",
+                  kFirstTrid, false, "open");
 #endif
+}
 
 }  // namespace
 }  // namespace vornlink

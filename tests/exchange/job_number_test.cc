@@ -4,19 +4,17 @@
 
 #include <string>
 
-#include "base/failure_text.h"
+#include "testing/test_env.h"
 
 namespace vornlink {
 namespace {
 
 // "work order|line code", or the failure text.
 std::string Split(const std::string& job_no, const std::string& wo_split) {
-  try {
+  return testing::TextOrFailure([&] {
     JobParts parts = WorkOrderAndLineCode(job_no, wo_split);
     return parts.work_order + "|" + parts.line_code;
-  } catch (const FailureText& failure) {
-    return failure.text();
-  }
+  });
 }
 
 TEST(JobNumberTest, SplitsAtTheOneDotAndChecksTheWorkOrderWidth) {

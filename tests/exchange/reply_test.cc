@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/failure_text.h"
 #include "exchange/reply_peel.h"
 #include "exchange/result_list.h"
 #include "log/log.h"
@@ -45,26 +44,10 @@ constexpr char kValidateReply[] =
     "  </soapenv:Body>\n"
     "</soapenv:Envelope>\n";
 
-std::string WithCrLf(const std::string& text) {
-  std::string result;
-  for (char c : text) result += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return result;
-}
-
 constexpr char kNoCode[] = "Reply: c[ ] t[Response has zero length after code peel]";
 
 PeelOptions Forward(bool peel) { return {ExchangeKind::kForwardTransaction, peel}; }
 PeelOptions Validation(bool peel) { return {ExchangeKind::kJobValidation, peel}; }
-
-// What `peel` gives, or the failure text it throws.
-template <typename Peel>
-std::string Outcome(Peel peel) {
-  try {
-    return peel();
-  } catch (const FailureText& failure) {
-    return failure.text();
-  }
-}
 
 TEST_F(ReplyTest, NormaliseBreaksBetweenAdjacentTagsAndLogsTheResult) {
   EXPECT_EQ(NormaliseReply("><><"), ">\r\n<>\r\n<");
@@ -104,12 +87,14 @@ TEST_F(ReplyTest, PeelFindsTheElementOrFails) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(Outcome([&] { return PeelCode(c.reply, c.path, Forward(c.peel)); }), c.expected);
+    EXPECT_EQ(testing::TextOrFailure([&] { return PeelCode(c.reply, c.path, Forward(c.peel)); }),
+              c.expected);
   }
-  EXPECT_EQ(Outcome([&] { return PeelText(insert, "nothing/description", Validation(true)); }),
+  EXPECT_EQ(testing::TextOrFailure(
+                [&] { return PeelText(insert, "nothing/description", Validation(true)); }),
             "Reply: c[ ] t[Response has zero length after description peel]");
 
-  for (const std::string& raw : {std::string(kValidateReply), WithCrLf(kValidateReply)}) {
+  for (const std::string& raw : {std::string(kValidateReply), testing::WithCrLf(kValidateReply)}) {
     std::string reply = NormaliseReply(raw);
     EXPECT_EQ(PeelCode(reply, ":ValidateJobResponse/:Result", Validation(true)), "0");
     EXPECT_EQ(PeelText(reply, ":ValidateJobResponse/:Description", Validation(true)), "Job open");
@@ -206,15 +191,6 @@ TEST_F(ReplyTest, PeelLogsEachStepTheWayOfItsExchange) {
   LogDescription("Job open");
   EXPECT_EQ(log_.Take(), (Lines{"r                      Result[success]",
                                 "r                 Description[Job open]"}));
-}
-
-TEST(ReplyQuietTest, SwitchedOffFlagsWriteNothing) {
-  testing::ScopedFakeEnv env;
-  LogRecorder log(env.dir().File("kmr.log"), "+cdhist");
-  std::string reply = NormaliseReply(kInsertReply);
-  LogPeelSwitch(ExchangeKind::kJobValidation, "1");
-  EXPECT_EQ(PeelCode(reply, ":insertResponse/code", Forward(true)), "success");
-  EXPECT_TRUE(log.Take().empty());
 }
 
 TEST_F(ReplyTest, SplitsListsIntoAtMostFiveItems) {

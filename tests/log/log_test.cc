@@ -2,133 +2,105 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
-#include "settings/text_lines.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
 namespace {
 
-// 2014-06-04 11:10:30 in the machine's zone is not fixed, so lines are
-// checked from the first "-" after the time stamp on.
+using Lines = std::vector<std::string>;
+
+// The clock stands at 2014-06-04 11:10:30 local time.
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetLogForTesting();
-    log_file_ = env_.dir().File("drv.log");
+    std::tm local = testing::LocalFields(2014, 6, 4, 11, 10, 30);
+    env_.env().set_unix_time(static_cast<int64_t>(std::mktime(&local)));
   }
   void TearDown() override { ResetLogForTesting(); }
 
-  // The entries of the log file without their time stamps.
-  std::vector<std::string> Entries() {
-    std::vector<std::string> entries;
-    std::string contents = testing::ReadBytes(log_file_);
-    for (std::string_view line : SplitLines(contents)) {
-      // "YYYY-MM-DD HH:MM:SS" is 19 characters.
-      entries.emplace_back(line.size() >= 19 ? line.substr(19) : line);
+  // The lines of the log file, each without the time stamp of its entry.
+  Lines Entries() {
+    Lines entries;
+    for (const std::string& line : testing::DiskLines(log_file_)) {
+      entries.push_back(line.rfind(kStamp, 0) == 0 ? line.substr(19) : line);
     }
     return entries;
   }
 
+  static constexpr char kStamp[] = "2014-06-04 11:10:30";
   testing::ScopedFakeEnv env_;
-  std::string log_file_;
+  const std::string log_file_ = env_.dir().File("drv.log");
 };
 
 TEST_F(LogTest, EntryShowsStampFlagAndMessage) {
+  LogInit("", 10, "+cdhinprst");  // no file: nothing is written
+  LogWriteLine('.', "nowhere");
+  LogLoaded();
+  EXPECT_FALSE(testing::FileExists(log_file_));
+
   LogInit(log_file_, 100, "");
   LogPrint('.', "loaded at [0x%8.8X] n[%d]", 0xABCu, 7);
   LogWriteLine('*', "100% unchanged %s");
   LogWriteLine('\0', "zero flag");
-  std::string contents = testing::ReadBytes(log_file_);
-  EXPECT_EQ(contents.find('\r') != std::string::npos, std::string(testing::kDiskLineEnd) == "\r\n");
-  ASSERT_GE(contents.size(), 20u);
-  EXPECT_EQ(contents[4], '-');
-  EXPECT_EQ(contents[10], ' ');
-  EXPECT_EQ(contents[13], ':');
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"-.-loaded at [0x00000ABC] n[7]",
-                                                 "-*-100% unchanged %s", "-.-zero flag"}));
+  const std::string big(5000, 'x');
+  LogPrint('.', "[%s]", big.c_str());
+  // A message that ends with a line feed gets no second line end.
+  LogWriteLine('.', "first\nsecond\n");
+  LogWriteLine('.', "");
+  const std::string stamp = kStamp;
+  EXPECT_EQ(testing::ReadBytes(log_file_),
+            testing::OnDisk(stamp + "-.-loaded at [0x00000ABC] n[7]\n" + stamp +
+                            "-*-100% unchanged %s\n" + stamp + "-.-zero flag\n" + stamp + "-.-[" +
+                            big + "]\n" + stamp + "-.-first\nsecond\n" + stamp + "-.-\n"));
 }
 
-TEST_F(LogTest, FlagMaskSelectsLowercaseAreas) {
-  LogInit(log_file_, 1000, "+ch i");
-  EXPECT_EQ(LogFlagsText(), "+chi");
-  for (char flag : std::string("cdhinprst")) LogWriteLine(flag, std::string(1, flag));
-  LogWriteLine('*', "star");
-  LogWriteLine('.', "dot");
-  LogWriteLine('#', "other");
-  EXPECT_EQ(Entries(),
-            (std::vector<std::string>{"-c-c", "-h-h", "-i-i", "-*-star", "-.-dot", "-#-other"}));
-}
-
-TEST_F(LogTest, MinusModeExcludesOtherCharactersButNeverStarOrDot) {
-  LogInit(log_file_, 1000, "c-*.#\t");
-  EXPECT_TRUE(IsFlagEnabled('c'));
-  EXPECT_FALSE(IsFlagEnabled('#'));
-  EXPECT_FALSE(IsFlagEnabled('\t'));  // tabs stay in the mask and count
-  EXPECT_FALSE(IsFlagEnabled('d'));
-  LogWriteLine('*', "star");
-  LogWriteLine('.', "dot");
-  LogWriteLine('#', "hidden");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"-*-star", "-.-dot"}));
-}
-
-TEST_F(LogTest, SetsOnlyGrowOverSeveralInits) {
-  LogInit(log_file_, 1000, "c");
+// Lowercase flags are written when the mask includes them; any other flag
+// unless the mask excludes it, but "*" and "." always. Blanks do not count.
+TEST_F(LogTest, FlagMaskSelectsWhatIsWritten) {
+  const struct {
+    const char* mask;
+    const char* text;
+    Lines written;
+  } kCases[] = {
+      {"+ch i", "+chi", {"-c-c", "-h-h", "-i-i", "-*-*", "-.-.", "-#-#", "-\t-\t"}},
+      {"", "", {"-*-*", "-.-.", "-#-#", "-\t-\t"}},
+      {"c-*.#\t", "c-*.#\t", {"-c-c", "-*-*", "-.-."}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.mask);
+    testing::WriteBytes(log_file_, "");
+    ResetLogForTesting();
+    LogInit(log_file_, 1000, c.mask);
+    EXPECT_EQ(LogFlagsText(), c.text);
+    for (char flag : std::string("cdhinprst*.#\t")) LogWriteLine(flag, std::string(1, flag));
+    EXPECT_EQ(Entries(), c.written);
+  }
+  // Another init adds to the sets; the text is the last one.
   LogInit(log_file_, 1000, "d");
-  EXPECT_TRUE(IsFlagEnabled('c'));
-  EXPECT_TRUE(IsFlagEnabled('d'));
+  EXPECT_TRUE(IsFlagEnabled('c') && IsFlagEnabled('d'));
   EXPECT_EQ(LogFlagsText(), "d");
 }
 
-TEST_F(LogTest, EmptyMaskWritesOnlyAlwaysLines) {
-  LogInit(log_file_, 1000, "");
-  LogWriteLine('p', "peel");
-  LogWriteLine('.', "dot");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"-.-dot"}));
-}
-
-TEST_F(LogTest, MessageWithLineFeedsSpansLinesAndGetsNoSecondLineEnd) {
-  LogInit(log_file_, 1000, "");
-  LogWriteLine('.', "first\nsecond\n");
-  LogWriteLine('.', "");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"-.-first", "second", "-.-"}));
-  std::string contents = testing::ReadBytes(log_file_);
-  const std::string last = testing::OnDisk("-.-\n");
-  EXPECT_EQ(contents.substr(contents.size() - last.size()), last);
-  size_t line_ends = 0;
-  for (size_t at = contents.find(testing::kDiskLineEnd); at != std::string::npos;
-       at = contents.find(testing::kDiskLineEnd, at + 1)) {
-    ++line_ends;
+TEST_F(LogTest, InitCutsToTheLastMaxLinesUnlessNegative) {
+  std::string old;
+  for (int i = 0; i < 150; ++i) old += "old " + std::to_string(i) + "\n";
+  for (int max_lines : {100, 0, -1}) {
+    SCOPED_TRACE(max_lines);
+    testing::WriteBytes(log_file_, testing::OnDisk(old));
+    ResetLogForTesting();
+    LogInit(log_file_, max_lines, "");
+    const Lines kept = testing::DiskLines(log_file_);
+    const size_t expected = max_lines < 0 ? 150 : static_cast<size_t>(max_lines);
+    ASSERT_EQ(kept.size(), expected);
+    if (expected > 0) {
+      EXPECT_EQ(kept.front(), "old " + std::to_string(150 - expected));
+    }
   }
-  EXPECT_EQ(line_ends, 3u);
-}
-
-TEST_F(LogTest, InitCutsToTheLastMaxLines) {
-  std::string lines;
-  for (int i = 0; i < 150; ++i) lines += "old " + std::to_string(i) + "\n";
-  testing::WriteBytes(log_file_, testing::OnDisk(lines));
-  LogInit(log_file_, 100, "");
-  std::vector<std::string_view> kept;
-  std::string contents = testing::ReadBytes(log_file_);
-  std::string text;
-  for (char c : contents) {
-    if (c != '\r') text.push_back(c);
-  }
-  kept = SplitLines(text);
-  ASSERT_EQ(kept.size(), 100u);
-  EXPECT_EQ(kept.front(), "old 50");
-  EXPECT_EQ(kept.back(), "old 149");
-}
-
-TEST_F(LogTest, MaxLinesZeroEmptiesAndNegativeNeverCuts) {
-  testing::WriteBytes(log_file_, testing::OnDisk("a\nb\n"));
-  LogInit(log_file_, -1, "");
-  EXPECT_EQ(testing::ReadBytes(log_file_), testing::OnDisk("a\nb\n"));
-  ResetLogForTesting();
-  LogInit(log_file_, 0, "");
-  EXPECT_EQ(testing::ReadBytes(log_file_), "");
 }
 
 TEST_F(LogTest, CutComesWithTheFirstAlwaysLineAfterTenEntries) {
@@ -136,7 +108,7 @@ TEST_F(LogTest, CutComesWithTheFirstAlwaysLineAfterTenEntries) {
   for (int i = 0; i < 20; ++i) LogWriteLine('p', "p" + std::to_string(i));
   EXPECT_EQ(Entries().size(), 20u);  // lowercase lines never cut
   LogWriteLine('.', "dot");          // 21st entry: cut to 3 lines
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"-p-p18", "-p-p19", "-.-dot"}));
+  EXPECT_EQ(Entries(), (Lines{"-p-p18", "-p-p19", "-.-dot"}));
   // The counter starts again: the next nine "." entries do not cut...
   for (int i = 0; i < 9; ++i) LogWriteLine('.', "d" + std::to_string(i));
   EXPECT_EQ(Entries().size(), 12u);
@@ -149,35 +121,7 @@ TEST_F(LogTest, CutComesWithTheFirstAlwaysLineAfterTenEntries) {
   // The cut keeps physical lines: an entry of several lines counts as many.
   for (int i = 0; i < 10; ++i) LogWriteLine('p', "p");
   LogWriteLine('.', "reply[\r\n<a>\r\n<b/>]");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"-.-reply[", "<a>", "<b/>]"}));
-}
-
-TEST_F(LogTest, EmptyFileNameWritesNothing) {
-  LogInit("", 10, "+cdhinprst");
-  LogWriteLine('.', "nowhere");
-  LogLoaded();
-  EXPECT_FALSE(testing::FileExists(log_file_));
-}
-
-TEST_F(LogTest, LoadedAndUnloadedLinesNameTheModule) {
-  LogInit(log_file_, 500, "+c d");
-  LogLoaded();
-  LogUnloaded();
-  std::vector<std::string> entries = Entries();
-  ASSERT_EQ(entries.size(), 3u);
-  const std::string module = env_.env().ModulePath();
-  EXPECT_EQ(entries[0].rfind("-.-" + module + " is loaded at [0x", 0), 0u) << entries[0];
-  EXPECT_NE(entries[0].find("] logflags[+cd] maxlines[500]"), std::string::npos) << entries[0];
-  EXPECT_EQ(entries[1].rfind("-.-OS: ", 0), 0u);
-  EXPECT_GT(entries[1].size(), 7u);
-  EXPECT_EQ(entries[2], "-.-" + module + " is unloaded");
-}
-
-TEST_F(LogTest, LongMessagesAreWrittenWhole) {
-  LogInit(log_file_, 100, "");
-  std::string big(5000, 'x');
-  LogPrint('.', "[%s]", big.c_str());
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"-.-[" + big + "]"}));
+  EXPECT_EQ(Entries(), (Lines{"-.-reply[", "<a>", "<b/>]"}));
 }
 
 }  // namespace

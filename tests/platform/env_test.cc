@@ -4,11 +4,6 @@
 #include "platform/env.h"
 
 #include <gtest/gtest.h>
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <atomic>
@@ -33,30 +28,10 @@ namespace fs = std::filesystem;
 using testing::FileExists;
 using testing::OnDisk;
 using testing::ReadBytes;
-using testing::TempDir;
 using testing::WriteBytes;
 
-// The cross-process tests start this program again as a helper; these
-// variables tell it its role, the lock and the folder to report in.
-constexpr const char* kRoleVariable = "VORNLINK_ENV_TEST_ROLE";
-constexpr const char* kMutexVariable = "VORNLINK_ENV_TEST_MUTEX";
-constexpr const char* kFolderVariable = "VORNLINK_ENV_TEST_FOLDER";
-
-void SetVariable(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
-std::string Variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
+bool WaitForFile(const std::string& path) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!FileExists(path)) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -64,68 +39,10 @@ bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
   return true;
 }
 
-int ProcessId() {
-#ifdef _WIN32
-  return _getpid();
-#else
-  return static_cast<int>(getpid());
-#endif
-}
-
-// The mutex of a test: a name on Windows, a lock file in the test's folder
-// elsewhere.
+// The mutex of a test as the helper program takes it: a name on Windows, a
+// lock file in the test's folder elsewhere.
 std::unique_ptr<CrossProcessMutex> TestMutex(const std::string& name, const std::string& folder) {
   return DefaultEnv()->NewNamedMutex(name, folder + kPathSeparator + "test.lock");
-}
-
-// The helper's roles: "wait" reports that it is about to lock, locks,
-// reports that it holds the mutex, unlocks; "die" locks and ends without
-// unlocking; "pid" writes its process id.
-int RunHelper(const std::string& role) {
-  std::string folder = Variable(kFolderVariable);
-  if (role == "pid") {
-    WriteBytes(folder + kPathSeparator + "pid", std::to_string(ProcessId()));
-    return 0;
-  }
-  std::unique_ptr<CrossProcessMutex> mutex = TestMutex(Variable(kMutexVariable), folder);
-  if (role == "wait") {
-    WriteBytes(folder + kPathSeparator + "waiting", "");
-    if (!mutex->Lock(nullptr)) return 4;
-    WriteBytes(folder + kPathSeparator + "acquired", "");
-    mutex->Unlock();
-    return 0;
-  }
-  if (role == "die") {
-    if (!mutex->Lock(nullptr)) return 4;
-    WriteBytes(folder + kPathSeparator + "acquired", "");
-    std::_Exit(0);  // the mutex still held
-  }
-  return 3;
-}
-
-// Started as a helper, this program does its job and ends before any test.
-const int g_helper_role_checked = [] {
-  std::string role = Variable(kRoleVariable);
-  if (!role.empty()) std::exit(RunHelper(role));
-  return 0;
-}();
-
-// Runs this program as a helper with `role`; returns its exit status.
-int RunHelperProcess(const std::string& role, const std::string& mutex_name,
-                     const std::string& folder) {
-  std::string self = DefaultEnv()->ModulePath();
-#ifdef _WIN32
-  // cmd.exe drops the outer quotes and keeps the ones around the path.
-  std::string command = "\"\"" + self + "\" >NUL 2>&1\"";
-#else
-  std::string command = "'" + self + "' >/dev/null 2>&1";
-#endif
-  SetVariable(kRoleVariable, role);
-  SetVariable(kMutexVariable, mutex_name);
-  SetVariable(kFolderVariable, folder);
-  int status = std::system(command.c_str());
-  SetVariable(kRoleVariable, "");
-  return status;
 }
 
 std::string UniqueName() {
@@ -135,27 +52,24 @@ std::string UniqueName() {
 
 class EnvTest : public ::testing::Test {
  protected:
-  std::string Read(const std::string& path, ReadResult expected,
-                   size_t max_size = kNoSizeLimit) {
+  std::string Read(const std::string& path, ReadResult expected, size_t max_size = kNoSizeLimit) {
     std::string contents = "stale";
     std::string error;
     EXPECT_EQ(env_->ReadTextFile(path, &contents, max_size, &error), expected) << path;
     if (expected != ReadResult::kOk) {
-      EXPECT_EQ(contents, "");
-      EXPECT_FALSE(error.empty());
+      EXPECT_TRUE(contents.empty() && !error.empty()) << path;
     }
     return contents;
   }
   bool Append(const std::string& path, const std::string& text, std::string* error = nullptr) {
     return env_->AppendTextFile(path, text, /*durable=*/true, error);
   }
-  ReplaceResult Replace(const std::string& path, const std::string& text,
-                        std::string* error = nullptr) {
-    return env_->ReplaceTextFile(path, text, ReplaceOptions{}, error);
+  ReplaceResult Replace(const std::string& path, const std::string& text) {
+    return env_->ReplaceTextFile(path, text, ReplaceOptions{}, nullptr);
   }
 
   Env* env_ = DefaultEnv();
-  TempDir dir_;
+  testing::TempDir dir_;
 };
 
 TEST_F(EnvTest, TextFilesUseThePlatformsLineEnds) {
@@ -184,20 +98,18 @@ TEST_F(EnvTest, MissingAndForeignFilesAreErrorsWithReasons) {
   EXPECT_NE(text.find("ile"), std::string::npos) << text;
   EXPECT_NE(text.back(), '\n');
 
-  std::string no_folder = dir_.File("no-folder") + kPathSeparator + "x.txt";
-  std::string error;
-  EXPECT_FALSE(Append(no_folder, "x\n", &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_EQ(Replace(no_folder, "x\n"), ReplaceResult::kFailed);
-  EXPECT_FALSE(FileExists(no_folder));
-
-  // A folder in a file's place is no file to read, append to or replace.
+  // Neither a missing folder nor a folder in the file's place is written.
   const std::string folder = dir_.File("folder");
   fs::create_directory(folder);
-  Read(folder, ReadResult::kError);
-  EXPECT_FALSE(Append(folder, "x\n"));
-  EXPECT_EQ(Replace(folder, "x\n"), ReplaceResult::kFailed);
+  for (const std::string& path : {dir_.File("no-folder") + kPathSeparator + "x.txt", folder}) {
+    std::string error;
+    EXPECT_FALSE(Append(path, "x\n", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(Replace(path, "x\n"), ReplaceResult::kFailed);
+  }
+  EXPECT_FALSE(FileExists(dir_.File("no-folder")));
   EXPECT_TRUE(fs::is_directory(folder));
+  Read(folder, ReadResult::kError);
 
   // A reader that sets a limit does not read past it.
   WriteBytes(dir_.File("big.xml"), std::string(1001, 'x'));
@@ -206,16 +118,18 @@ TEST_F(EnvTest, MissingAndForeignFilesAreErrorsWithReasons) {
 }
 
 TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
-  ASSERT_EQ(RunHelperProcess("pid", "unused", dir_.path()), 0);
+  ASSERT_EQ(testing::WaitForExit(testing::StartBeside("test_helper", {"pid", dir_.path()})), 0);
   const std::string ended = ReadBytes(dir_.File("pid"));
   ASSERT_FALSE(ended.empty());
   const std::string path = dir_.File("Vornlink.$$$");
   // Left by a process that ended in the middle of a replace (removed), by
   // this one (running), and by a replace of another file.
   const std::string left = path + "." + ended + ".0.tmp";
-  const std::string ours = path + "." + std::to_string(ProcessId()) + ".999.tmp";
-  const std::string other = dir_.File("Other.$$$") + "." + ended + ".0.tmp";
-  for (const std::string& temp : {left, ours, other}) WriteBytes(temp, "partial");
+  const std::string ours = "Vornlink.$$$." + std::to_string(testing::ProcessId()) + ".999.tmp";
+  const std::string other = "Other.$$$." + ended + ".0.tmp";
+  for (const std::string& temp : {left, dir_.File(ours), dir_.File(other)}) {
+    WriteBytes(temp, "partial");
+  }
 
   ASSERT_TRUE(Append(path, std::string(5000, 'x') + "\nold line\n"));
   ASSERT_EQ(Replace(path, "new 1\nnew 2\n"), ReplaceResult::kReplaced);
@@ -230,9 +144,7 @@ TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"Other.$$$." + ended + ".0.tmp", "Vornlink.$$$",
-                                             fs::path(ours).filename().string(), "fresh.txt",
-                                             "pid"}));
+  EXPECT_EQ(names, (std::vector<std::string>{other, "Vornlink.$$$", ours, "fresh.txt", "pid"}));
 }
 
 // Readers that run while the file is replaced see the old or the new
@@ -243,8 +155,7 @@ TEST_F(EnvTest, ReadersNeverSeeAHalfReplacedFile) {
   const std::string second = std::string(30000, 'b') + "\n";
   ASSERT_EQ(Replace(path, first), ReplaceResult::kReplaced);
   std::atomic<bool> done{false};
-  std::atomic<int> whole{0};
-  std::atomic<int> torn{0};
+  std::atomic<int> whole{0}, torn{0};
   std::thread reader([&] {
     while (!done.load()) {
       std::string contents;
@@ -255,10 +166,10 @@ TEST_F(EnvTest, ReadersNeverSeeAHalfReplacedFile) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  ReplaceOptions patient{2000};
   for (int i = 0; i < 40; ++i) {
-    EXPECT_EQ(env_->ReplaceTextFile(path, i % 2 == 0 ? second : first, patient, nullptr),
-              ReplaceResult::kReplaced);
+    EXPECT_EQ(
+        env_->ReplaceTextFile(path, i % 2 == 0 ? second : first, ReplaceOptions{2000}, nullptr),
+        ReplaceResult::kReplaced);
   }
   done = true;
   reader.join();
@@ -266,7 +177,7 @@ TEST_F(EnvTest, ReadersNeverSeeAHalfReplacedFile) {
   EXPECT_GT(whole.load(), 0);
 }
 
-TEST_F(EnvTest, MutexExcludesThreadsAndOtherProcesses) {
+TEST_F(EnvTest, MutexExcludesThreadsAndProcessesUntilTheyEnd) {
   const std::string name = UniqueName();
   int counter = 0;  // guarded by the mutex only
   std::atomic<bool> overlapped{false};
@@ -291,37 +202,29 @@ TEST_F(EnvTest, MutexExcludesThreadsAndOtherProcesses) {
   EXPECT_FALSE(overlapped.load());
   EXPECT_EQ(counter, 800);
 
+  // Another process waits while this one holds the mutex...
   std::unique_ptr<CrossProcessMutex> mutex = TestMutex(name, dir_.path());
   ASSERT_TRUE(mutex->Lock(nullptr));
-  std::future<int> helper =
-      std::async(std::launch::async, [&] { return RunHelperProcess("wait", name, dir_.path()); });
-  ASSERT_TRUE(WaitForFile(dir_.File("waiting"), std::chrono::seconds(60)));
-  // The helper now waits for the mutex that this process holds.
+  intptr_t helper = testing::StartBeside("test_helper", {"wait", dir_.path(), name});
+  ASSERT_TRUE(WaitForFile(dir_.File("waiting")));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(FileExists(dir_.File("acquired")));
   mutex->Unlock();
-  EXPECT_EQ(helper.get(), 0);
-  EXPECT_TRUE(FileExists(dir_.File("acquired")));
-}
-
-TEST_F(EnvTest, MutexOfAProcessThatEndedIsFree) {
-  const std::string name = UniqueName();
-  ASSERT_EQ(RunHelperProcess("die", name, dir_.path()), 0);
+  EXPECT_EQ(testing::WaitForExit(helper), 0);
   ASSERT_TRUE(FileExists(dir_.File("acquired")));
-  std::unique_ptr<CrossProcessMutex> mutex = TestMutex(name, dir_.path());
-  std::promise<void> locked;
-  std::future<void> got_it = locked.get_future();
-  std::thread locker([&] {
-    if (mutex->Lock(nullptr)) mutex->Unlock();
-    locked.set_value();
-  });
+
+  // ...and one that ended while it held the mutex leaves it free.
+  ASSERT_EQ(testing::WaitForExit(testing::StartBeside("test_helper", {"die", dir_.path(), name})),
+            0);
+  auto locked = std::make_shared<std::promise<void>>();
+  std::future<void> got_it = locked->get_future();
+  std::thread([held = mutex.get(), locked] {
+    if (held->Lock(nullptr)) held->Unlock();
+    locked->set_value();
+  }).detach();
   bool free = got_it.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
   EXPECT_TRUE(free) << "the mutex stayed taken after its holder ended";
-  if (free) {
-    locker.join();
-  } else {
-    locker.detach();
-  }
+  if (!free) mutex.release();  // the waiting thread still uses it
 }
 
 TEST_F(EnvTest, ModuleAndSystem) {
@@ -343,8 +246,7 @@ TEST_F(EnvTest, ModuleAndSystem) {
   EXPECT_EQ(env_->ReadFileVersion(path, &version), FileVersionResult::kOk);
   EXPECT_EQ(env_->OsText().rfind("POSIX Platform os[", 0), 0u) << env_->OsText();
 #endif
-  EXPECT_EQ(env_->ReadFileVersion(dir_.File("none.dll"), &version),
-            FileVersionResult::kUnreadable);
+  EXPECT_EQ(env_->ReadFileVersion(dir_.File("none.dll"), &version), FileVersionResult::kUnreadable);
 }
 
 TEST_F(EnvTest, ClocksReachPast2038) {
@@ -357,30 +259,21 @@ TEST_F(EnvTest, ClocksReachPast2038) {
   EXPECT_LT(elapsed, 10000u);
 
   // 2107-06-11 04:40:39, built from fields out of range, and back.
-  std::tm local{};
-  local.tm_year = 2099 - 1900;
-  local.tm_mon = 98;
-  local.tm_mday = 99;
-  local.tm_hour = 99;
-  local.tm_min = 99;
-  local.tm_sec = 99;
-  local.tm_isdst = -1;
+  std::tm local = testing::LocalFields(2099, 99, 99, 99, 99, 99);
   int64_t moment = 0;
   ASSERT_TRUE(FromLocalTime(&local, &moment));
   EXPECT_GT(moment, int64_t{4300000000});
   std::tm back{};
   ASSERT_TRUE(ToLocalTime(moment, &back));
-  EXPECT_EQ(back.tm_year + 1900, 2107);
-  EXPECT_EQ(back.tm_mon + 1, 6);
-  EXPECT_EQ(back.tm_mday, 11);
-  EXPECT_EQ(back.tm_min, 40);
+  EXPECT_EQ(std::vector<int>({back.tm_year + 1900, back.tm_mon + 1, back.tm_mday, back.tm_min}),
+            std::vector<int>({2107, 6, 11, 40}));
 }
 
 #ifdef _WIN32
 TEST_F(EnvTest, StartedProgramGetsItsArgument) {
   std::string out = dir_.File("started.txt");
   env_->StartProgram("cmd.exe", "/c echo started>\"" + out + "\"");
-  ASSERT_TRUE(WaitForFile(out, std::chrono::seconds(30)));
+  ASSERT_TRUE(WaitForFile(out));
   std::string contents;
   for (int i = 0; i < 100 && contents.find('\n') == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

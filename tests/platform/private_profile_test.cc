@@ -15,55 +15,37 @@
 namespace vornlink {
 namespace {
 
-using testing::CaseLine;
 using testing::EscapeField;
-using testing::ProfileQuery;
 
 std::string CaseFile(const std::string& name) {
   return std::string(VORNLINK_INI_CASES_DIR) + kPathSeparator + name;
 }
 
-std::vector<ProfileQuery> LoadQueries() {
-  std::string text = testing::ReadBytes(CaseFile("queries.tsv"));
-  std::vector<CaseLine> lines;
+TEST(PrivateProfileTest, ReaderAndPlatformGiveTheRecordedAnswers) {
+  std::vector<testing::CaseLine> lines;
   std::string error;
-  EXPECT_TRUE(testing::ParseCaseList(text, &lines, &error)) << error;
-  std::vector<ProfileQuery> queries;
-  for (const CaseLine& line : lines) {
-    if (line.is_query) queries.push_back(line.query);
+  ASSERT_TRUE(testing::ParseCaseList(testing::ReadBytes(CaseFile("queries.tsv")), &lines, &error))
+      << error;
+  int queries = 0;
+  for (const testing::CaseLine& line : lines) {
+    if (!line.is_query) continue;
+    ++queries;
+    const testing::ProfileQuery& query = line.query;
+    SCOPED_TRACE(query.file + " [" + EscapeField(query.section) + "] " + EscapeField(query.key) +
+                 " default '" + EscapeField(query.default_value) + "'");
+    const std::string path = CaseFile(query.file);
+    const std::string own = testing::FileExists(path)
+                                ? LookUpProfileString(testing::ReadBytes(path), query.section,
+                                                      query.key, query.default_value)
+                                : ProfileDefault(query.default_value);
+    EXPECT_EQ(EscapeField(own), EscapeField(query.expected));
+    // On Windows this is the system's read, so the recorded answers are
+    // checked against the platform on every run.
+    EXPECT_EQ(EscapeField(DefaultEnv()->ReadProfileString(query.section, query.key,
+                                                          query.default_value, path)),
+              EscapeField(query.expected));
   }
-  return queries;
-}
-
-std::string Describe(const ProfileQuery& query) {
-  return query.file + " [" + EscapeField(query.section) + "] " + EscapeField(query.key) +
-         " default '" + EscapeField(query.default_value) + "'";
-}
-
-TEST(PrivateProfileTest, ReaderGivesTheRecordedAnswers) {
-  std::vector<ProfileQuery> queries = LoadQueries();
-  ASSERT_GT(queries.size(), 100u) << "cases not found in " << VORNLINK_INI_CASES_DIR;
-  for (const ProfileQuery& query : queries) {
-    std::string path = CaseFile(query.file);
-    std::string answer = testing::FileExists(path)
-                             ? LookUpProfileString(testing::ReadBytes(path), query.section,
-                                                   query.key, query.default_value)
-                             : ProfileDefault(query.default_value);
-    EXPECT_EQ(EscapeField(answer), EscapeField(query.expected)) << Describe(query);
-  }
-}
-
-// On Windows this is the system's read, so the recorded answers are checked
-// against the platform on every run; elsewhere it is the reader over a file.
-TEST(PrivateProfileTest, PlatformReadGivesTheRecordedAnswers) {
-  std::vector<ProfileQuery> queries = LoadQueries();
-  ASSERT_GT(queries.size(), 100u);
-  Env* env = DefaultEnv();
-  for (const ProfileQuery& query : queries) {
-    std::string answer =
-        env->ReadProfileString(query.section, query.key, query.default_value, CaseFile(query.file));
-    EXPECT_EQ(EscapeField(answer), EscapeField(query.expected)) << Describe(query);
-  }
+  EXPECT_GT(queries, 100) << "cases not found in " << VORNLINK_INI_CASES_DIR;
 }
 
 // Settings are read afresh at each use: a rewrite is seen by the next read,
@@ -71,11 +53,10 @@ TEST(PrivateProfileTest, PlatformReadGivesTheRecordedAnswers) {
 TEST(PrivateProfileTest, PlatformReadSeesEveryRewrite) {
   testing::TempDir dir;
   std::string path = dir.File("Vornlink.ini");
-  Env* env = DefaultEnv();
   for (int round = 0; round < 5; ++round) {
     std::string value = "value" + std::to_string(round);
     testing::WriteBytes(path, "[ForwardTransaction]\r\nEnable=" + value + "\r\n");
-    EXPECT_EQ(env->ReadProfileString("ForwardTransaction", "Enable", "1", path), value);
+    EXPECT_EQ(DefaultEnv()->ReadProfileString("ForwardTransaction", "Enable", "1", path), value);
   }
 }
 

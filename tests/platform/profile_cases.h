@@ -16,16 +16,12 @@ namespace vornlink {
 namespace testing {
 
 struct ProfileQuery {
-  std::string file;
-  std::string section;
-  std::string key;
-  std::string default_value;
+  std::string file, section, key, default_value;
   std::string expected;  // empty when the line has no fifth field
 };
 
 // One line of the list: a comment (kept as it is) or a query.
 struct CaseLine {
-  int number = 0;  // 1-based line number in the list
   bool is_query = false;
   std::string comment;
   ProfileQuery query;

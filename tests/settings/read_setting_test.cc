@@ -8,91 +8,65 @@ namespace vornlink {
 namespace {
 
 constexpr char kLogDocument[] =
-    "<KMR>\n"
-    "  <Log>\n"
-    "    <FileName>C:\\log\\drv.txt</FileName>\n"
-    "  </Log>\n"
-    "</KMR>\n";
+    "<KMR>\n  <Log>\n    <FileName>C:\\log\\drv.txt</FileName>\n  </Log>\n</KMR>\n";
+constexpr char kQueries[] =
+    "<KMR>\n<ForwardTransactionQuery>\n  first line\n\tsecond <b>line</b>\n"
+    "</ForwardTransactionQuery>\n<ForwardTransactionQuery>\nthird\n</ForwardTransactionQuery>\n";
 
-TEST(ReadSettingTest, ThreeSegmentsFindTheValueLineOfTheSection) {
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", kLogDocument), "C:\\log\\drv.txt");
-  // The first segment is never looked at.
-  EXPECT_EQ(ReadSettingFromText("Other/Log/FileName", kLogDocument), "C:\\log\\drv.txt");
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/MaxLines", kLogDocument), "");
-  EXPECT_EQ(ReadSettingFromText("KMR/Missing/FileName", kLogDocument), "");
-}
-
-TEST(ReadSettingTest, TagsAreCutByLengthNotCompared) {
-  // Blanks after the closing tag shift the cut into the value.
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName",
-                                "<Log>\n<FileName>C:\\log\\drv.txt</FileName>  \n</Log>\n"),
-            "C:\\log\\drv.txt</");
-  // A value line shorter than both tags gives nothing rather than a bad cut.
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "<Log>\n<FileName>ab\n</Log>\n"), "");
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "<Log>\n<FileName>\n</Log>\n"), "");
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "<Log>\n<FileName></FileName>\n</Log>\n"), "");
-}
-
-TEST(ReadSettingTest, SectionLinesMustBeExactAfterTheIndent) {
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "<Log> \n<FileName>x</FileName>\n</Log>\n"),
-            "");
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", "\t <Log>\n<FileName>x</FileName>\n"), "x");
-  // Case matters.
-  EXPECT_EQ(ReadSettingFromText("KMR/log/FileName", "<Log>\n<FileName>x</FileName>\n"), "");
-}
-
-TEST(ReadSettingTest, FirstValueWinsAndLaterSectionsAreSearched) {
-  const char document[] =
-      "<Log>\n<MaxLines>5</MaxLines>\n</Log>\n"
-      "<Log>\n<FileName>second</FileName>\n<FileName>third</FileName>\n</Log>\n";
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", document), "second");
-}
-
-TEST(ReadSettingTest, CommentLineClosesTheSection) {
-  const char document[] =
-      "<Log>\n<!--\n<FileName>hidden</FileName>\n-->\n</Log>\n"
-      "<Log>\n<!-- one-line comment -->\n<FileName>seen</FileName>\n</Log>\n";
-  EXPECT_EQ(ReadSettingFromText("KMR/Log/FileName", document), "seen");
-}
-
-TEST(ReadSettingTest, TwoSegmentsCollectTheSectionWithOneMoreBlank) {
-  const char document[] =
-      "<KMR>\n"
-      "<ForwardTransactionQuery>\n"
-      "  first line\n"
-      "\tsecond <b>line</b>\n"
-      "</ForwardTransactionQuery>\n"
-      "<ForwardTransactionQuery>\n"
-      "third\n"
-      "</ForwardTransactionQuery>\n";
-  EXPECT_EQ(ReadSettingFromText("KMR/ForwardTransactionQuery", document),
-            "   first line\n  second <b>line</b>\n third\n");
-  // CR LF files read the same.
-  std::string crlf;
-  for (char c : std::string(document)) {
-    if (c == '\n') crlf.push_back('\r');
-    crlf.push_back(c);
+TEST(ReadSettingTest, FindsTheValueOrCollectsTheSection) {
+  const struct {
+    const char* path;
+    std::string document;
+    const char* expected;
+  } kCases[] = {
+      // Three segments find the value line of the section; the first segment
+      // is never looked at.
+      {"KMR/Log/FileName", kLogDocument, "C:\\log\\drv.txt"},
+      {"Other/Log/FileName", kLogDocument, "C:\\log\\drv.txt"},
+      {"KMR/Log/MaxLines", kLogDocument, ""},
+      {"KMR/Missing/FileName", kLogDocument, ""},
+      // Tags are cut by length, not compared: blanks after the closing tag
+      // shift the cut into the value; a line too short for both cuts gives
+      // nothing.
+      {"KMR/Log/FileName", "<Log>\n<FileName>C:\\log\\drv.txt</FileName>  \n</Log>\n",
+       "C:\\log\\drv.txt</"},
+      {"KMR/Log/FileName", "<Log>\n<FileName>ab\n</Log>\n", ""},
+      {"KMR/Log/FileName", "<Log>\n<FileName></FileName>\n</Log>\n", ""},
+      // Section lines must be exact after the indent, in case too.
+      {"KMR/Log/FileName", "<Log> \n<FileName>x</FileName>\n</Log>\n", ""},
+      {"KMR/Log/FileName", "\t <Log>\n<FileName>x</FileName>\n", "x"},
+      {"KMR/log/FileName", "<Log>\n<FileName>x</FileName>\n", ""},
+      // The first value wins and later sections are searched; a comment
+      // line closes the section.
+      {"KMR/Log/FileName",
+       "<Log>\n<MaxLines>5</MaxLines>\n</Log>\n<Log>\n<FileName>second</FileName>\n"
+       "<FileName>third</FileName>\n</Log>\n",
+       "second"},
+      {"KMR/Log/FileName",
+       "<Log>\n<!--\n<FileName>hidden</FileName>\n-->\n</Log>\n<Log>\n<!-- one-line comment -->\n"
+       "<FileName>seen</FileName>\n</Log>\n",
+       "seen"},
+      // Two segments collect the section's lines, each with one more blank,
+      // from every section of the name, CR LF files alike; an unclosed
+      // section gives what was collected.
+      {"KMR/ForwardTransactionQuery", kQueries, "   first line\n  second <b>line</b>\n third\n"},
+      {"KMR/ForwardTransactionQuery", testing::WithCrLf(kQueries),
+       "   first line\n  second <b>line</b>\n third\n"},
+      {"KMR/Query", "<Query>\na\nb", " a\n b\n"},
+      // ...and stop at a line with an empty tag, cut as a value line.
+      {"KMR/Query", "<Query>\nkept\nab<>cdefg\nnever\n</Query>\n", "<>cd"},
+      {"KMR/Query", "<Query>\n<>\n</Query>\n", ""},
+      // Paths beyond three segments use the first three.
+      {"KMR/UserID/E7/x", "<UserID>\n<E7>dms-user</E7>\n<E7/x>other</E7/x>\n</UserID>\n",
+       "dms-user"},
+      {"KMR/UserID/E7/x/y/z", "<UserID>\n<E7>dms-user</E7>\n</UserID>\n", "dms-user"},
+      {"", "<UserID>\n<E7>dms-user</E7>\n", ""},
+      {"KMR", "<UserID>\n<E7>dms-user</E7>\n", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.path) + " in " + c.document);
+    EXPECT_EQ(ReadSettingFromText(c.path, c.document), c.expected);
   }
-  EXPECT_EQ(ReadSettingFromText("KMR/ForwardTransactionQuery", crlf),
-            ReadSettingFromText("KMR/ForwardTransactionQuery", document));
-}
-
-TEST(ReadSettingTest, TwoSegmentsStopAtAnEmptyTag) {
-  const char document[] = "<Query>\nkept\nab<>cdefg\nnever\n</Query>\n";
-  EXPECT_EQ(ReadSettingFromText("KMR/Query", document), "<>cd");
-  EXPECT_EQ(ReadSettingFromText("KMR/Query", "<Query>\n<>\n</Query>\n"), "");
-}
-
-TEST(ReadSettingTest, UnclosedSectionReturnsWhatWasCollected) {
-  EXPECT_EQ(ReadSettingFromText("KMR/Query", "<Query>\na\nb"), " a\n b\n");
-}
-
-TEST(ReadSettingTest, PathsBeyondThreeSegmentsUseTheFirstThree) {
-  const char document[] = "<UserID>\n<E7>dms-user</E7>\n<E7/x>other</E7/x>\n</UserID>\n";
-  EXPECT_EQ(ReadSettingFromText("KMR/UserID/E7/x", document), "dms-user");
-  EXPECT_EQ(ReadSettingFromText("KMR/UserID/E7/x/y/z", document), "dms-user");
-  EXPECT_EQ(ReadSettingFromText("", document), "");
-  EXPECT_EQ(ReadSettingFromText("KMR", document), "");
 }
 
 TEST(ReadSettingTest, ReadsTheFileAfreshEachTime) {

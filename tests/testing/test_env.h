@@ -1,15 +1,19 @@
-// Fixtures shared by the tests: a scratch folder and an Env whose module
-// path, clocks and program launcher a test sets.
+// Fixtures shared by the tests: a scratch folder, file and time helpers, an
+// Env whose module path, clocks and program launcher a test sets, and
+// helper programs started beside the running test.
 #ifndef VORNLINK_TESTS_TESTING_TEST_ENV_H_
 #define VORNLINK_TESTS_TESTING_TEST_ENV_H_
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/failure_text.h"
+#include "base/transaction_fields.h"
 #include "platform/env.h"
 
 namespace vornlink {
@@ -36,6 +40,37 @@ void WriteBytes(const std::string& path, const std::string& contents);
 // The bytes of `path`; empty when it cannot be read.
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
+// The lines of the file at `path`, without their line ends.
+std::vector<std::string> DiskLines(const std::string& path);
+
+// A local time (month 1 to 12) for the system to normalise, daylight saving
+// left to it, and the moment it stands for.
+std::tm LocalFields(int year, int month, int day, int hour, int minute, int second);
+int64_t LocalUnixTime(int year, int month, int day, int hour, int minute, int second);
+
+// What `call` returns, or the text of the FailureText it throws.
+template <typename Call>
+std::string TextOrFailure(Call call) {
+  try {
+    return call();
+  } catch (const FailureText& failure) {
+    return failure.text();
+  }
+}
+
+// A transaction of plausible values with `trans_no` as its TransNo.
+TransactionFields SampleTransaction(const std::string& trans_no);
+
+// This process's id.
+int ProcessId();
+
+// Starts the program `name` that lies beside the running test program
+// (".exe" added on Windows) with `args`, without waiting. Its process id
+// (process handle on Windows), or -1.
+intptr_t StartBeside(const std::string& name, const std::vector<std::string>& args);
+// Waits for a started program to end: its exit code, or -1 when it did not
+// end normally.
+int WaitForExit(intptr_t process);
 
 // The real platform, but for what a test fixes: the module path, the clock
 // and tick count (when set), and programs started (recorded, not run).
@@ -72,9 +107,9 @@ class FakeEnv : public EnvWrapper {
   std::atomic<int64_t> unix_time_{0};
   std::atomic<uint32_t> tick_count_{0};
   std::atomic<uint32_t> sleeps_{0};
-  std::atomic<uint32_t> slept_ms_{0};
   std::mutex mutex_;
-  std::vector<std::pair<std::string, std::string>> programs_;
+  uint32_t slept_ms_ = 0;                                      // guarded by mutex_
+  std::vector<std::pair<std::string, std::string>> programs_;  // guarded by mutex_
 };
 
 // Installs a FakeEnv for the life of the object, with the module in a
@@ -103,6 +138,8 @@ inline constexpr const char* kDiskLineEnd = "\n";
 
 // `text` with each "\n" written as the platform's line end.
 std::string OnDisk(const std::string& text);
+// `text` with each "\n" written as "\r\n".
+std::string WithCrLf(const std::string& text);
 
 }  // namespace testing
 }  // namespace vornlink
