@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
 
   vornlink::Driver driver;
   driver.module_path = module_path;
+  if (!vornlink::CommandLoadsModule(args[0])) {
+    return vornlink::RunCommand(driver, args, std::cout, std::cerr);
+  }
   std::string error;
   std::unique_ptr<vornlink::LoadedModule> module =
       vornlink::LoadDriver(module_path, &driver.api, &error);
