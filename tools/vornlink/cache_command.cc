@@ -194,7 +194,7 @@ int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     out << "note: it was " << StateName(state)
         << ": a worker may have been sending it at this moment\n";
   }
-  LogOperatorChange('*', "vornlink cache: Trid[" + args[0] + "] dropped by an operator: " + line);
+  LogOperatorChange('.', "vornlink cache: Trid[" + args[0] + "] dropped by an operator: " + line);
   return kExitOk;
 }
 

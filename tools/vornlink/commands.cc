@@ -10,10 +10,7 @@
 
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
-#include "vornlink/cache_command.h"
-#include "vornlink/check_command.h"
-#include "vornlink/status_command.h"
-#include "vornlink/try_command.h"
+#include "vornlink/operator_commands.h"
 
 namespace vornlink {
 namespace {
@@ -71,8 +68,8 @@ std::string WhereVerdictsAre(const Driver& driver) {
 }
 
 void ReportHandedOver(const Driver& driver, int count, std::ostream& out) {
-  out << "handed " << count << (count == 1 ? " transaction" : " transactions") << " to the driver; "
-      << WhereVerdictsAre(driver) << "\n";
+  out << "handed " << count << (count == 1 ? " transaction" : " transactions")
+      << " to the driver; " << WhereVerdictsAre(driver) << "\n";
 }
 
 // Whether `text` is a whole decimal number of milliseconds.
@@ -228,37 +225,8 @@ void PrintUsage(std::ostream& out) {
          "  session [FILE]           run one command per line of FILE (or standard\n"
          "                           input) against the same loaded module\n"
          "  sleep MS                 wait MS milliseconds (in a session: let the\n"
-         "                           service work)\n"
-         "\n"
-         "operator commands (they run the driver's own code for the module's folder and\n"
-         "do not load the module):\n"
-         "  check [--transaction F1,...,F12] [--job JOBNO]\n"
-         "                           check the INI file and the settings document beside\n"
-         "                           the module without sending anything; exit 1 when the\n"
-         "                           driver would fail with them\n"
-         "  try [--transaction F1,...,F12] [--job JOBNO] [--only forward|validate]\n"
-         "      [--verbose]          one real job validation and one real forward\n"
-         "                           transaction with the DMS (a real booking!), shown\n"
-         "                           step by step; the cache and the log stay untouched\n"
-         "  cache list               the cache's lines: Trid, state, job, quantity, age,\n"
-         "                           failure line\n"
-         "  cache show TRID          every field of one line\n"
-         "  cache retry TRID|--all-parked\n"
-         "                           make parked lines due again (moved to the end with\n"
-         "                           a new Trid); safe while the host runs\n"
-         "  cache drop TRID --yes    remove one line for good (it is printed)\n"
-         "  cache export             every line as CSV on standard output\n"
-         "  status [--stale MIN]     counts, the oldest due transaction, the last\n"
-         "                           delivery and failure in the log; exit 0 all well,\n"
-         "                           1 cache unreadable, 3 parked or stuck lines,\n"
-         "                           4 a due line older than MIN minutes (15)\n"
-         "  dms [OPTIONS]            the emulated DMS (vornlink dms --help); needs no\n"
-         "                           module\n";
-}
-
-bool CommandLoadsModule(const std::string& command) {
-  return command != "check" && command != "try" && command != "cache" && command != "status" &&
-         command != "dms";
+         "                           service work)\n";
+  PrintOperatorUsage(out);
 }
 
 int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
@@ -288,8 +256,8 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
     }
     int wait_ms = kDefaultCallbackWaitMs;
     if (words.size() == 3 && !ParseMilliseconds(words[2], &wait_ms)) {
-      err << "vornlink: validate-async: the wait must be a number of milliseconds, not " << words[2]
-          << "\n";
+      err << "vornlink: validate-async: the wait must be a number of milliseconds, not "
+          << words[2] << "\n";
       return kExitUsage;
     }
     return ValidateWithCallback(api, words[1], wait_ms, out);
@@ -309,12 +277,8 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
     out << "Properties " << api.properties() << "\n";
   } else if (command == "server") {
     api.server();
-  } else if (command == "check" || command == "try" || command == "cache" || command == "status") {
-    const std::vector<std::string> args(words.begin() + 1, words.end());
-    if (command == "check") return RunCheckCommand(driver.module_path, args, out, err);
-    if (command == "try") return RunTryCommand(driver.module_path, args, out, err);
-    if (command == "cache") return RunCacheCommand(driver.module_path, args, out, err);
-    return RunStatusCommand(driver.module_path, args, out, err);
+  } else if (IsOperatorCommand(command)) {
+    return RunOperatorCommand(driver.module_path, words, out, err);
   } else if (command == "session") {
     if (words.size() == 1) return Session(driver, std::cin, out, err);
     std::error_code error;

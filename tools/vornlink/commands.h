@@ -30,10 +30,6 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
 // The usage text.
 void PrintUsage(std::ostream& out);
 
-// Whether `command` drives the loaded module; the operator commands and the
-// emulated DMS run the driver's code in this program instead.
-bool CommandLoadsModule(const std::string& command);
-
 // Splits a command line into words at blanks; double quotes group a word
 // (and may stand for an empty one).
 std::vector<std::string> SplitWords(const std::string& line);

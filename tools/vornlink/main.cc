@@ -7,6 +7,7 @@
 #include "vornlink/commands.h"
 #include "vornlink/dms_command.h"
 #include "vornlink/driver_api.h"
+#include "vornlink/operator_commands.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
 
   vornlink::Driver driver;
   driver.module_path = module_path;
-  if (!vornlink::CommandLoadsModule(args[0])) {
+  if (vornlink::IsOperatorCommand(args[0])) {
     return vornlink::RunCommand(driver, args, std::cout, std::cerr);
   }
   std::string error;
