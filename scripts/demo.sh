@@ -13,9 +13,9 @@ cmake --build build/demo --target Vornlink vornlink
 
 site=$(mktemp -d /tmp/vornlink-demo.XXXXXX)
 cp build/demo/bin/Vornlink.so build/demo/bin/vornlink "$site"/
-cp examples/Vornlink.xml examples/Vornlink.ini examples/transactions.csv "$site"/
-# The example log name is relative (the host's current folder); keep it in the site.
-sed -i "s#<FileName>Vornlink.log</FileName>#<FileName>$site/Vornlink.log</FileName>#" "$site/Vornlink.xml"
+cp examples/tcp/Vornlink.xml examples/tcp/Vornlink.ini examples/transactions.csv "$site"/
+# The sample's log is a Windows path; keep the log in the site.
+sed -i "s#<FileName>.*</FileName>#<FileName>$site/Vornlink.log</FileName>#" "$site/Vornlink.xml"
 
 echo
 echo "== A site in $site: the module with its settings beside it"

@@ -18,6 +18,7 @@
 #include "exchange/result_list.h"
 #include "exchange/setup_ordinals.h"
 #include "exchange/transaction_ordinals.h"
+#include "log/log.h"
 #include "platform/env.h"
 #include "settings/module_files.h"
 #include "settings/numbers.h"
@@ -218,6 +219,10 @@ class Checker {
     switch (GetEnv()->ReadTextFile(ini, &contents, kMaxSettingsFileSize, &reason)) {
       case ReadResult::kOk:
         report_.Value("INI file", ini + " (" + std::to_string(contents.size()) + " bytes)");
+        for (const LintFinding& finding : LintIniFile(contents)) {
+          report_.Warning(FileName(ini) + " line " + std::to_string(finding.line) + ": " +
+                          finding.text);
+        }
         break;
       case ReadResult::kMissing:
         report_.Value("INI file", ini + " (missing)");
@@ -267,7 +272,7 @@ class Checker {
       report_.Warning(
           "the Properties dialog cannot list the Setup items (the driver itself "
           "reads the document as lines and does not need it): " +
-          rows.problem);
+          OneLine(rows.problem));
     }
   }
 
@@ -311,8 +316,8 @@ class Checker {
       report_.Value("FileName", name);
       if (!IsAbsolute(name)) {
         report_.Warning("the log " + Bracketed(name) +
-                        " is a relative path: it lies in the host program's current folder, "
-                        "which the driver does not choose; give a full path");
+                        " is no full path on this system: the log lies in the host program's "
+                        "current folder, which the driver does not choose; give a full path");
       } else {
         CheckWritable("log", name, /*needed=*/false);
       }

@@ -68,8 +68,8 @@ std::string WhereVerdictsAre(const Driver& driver) {
 }
 
 void ReportHandedOver(const Driver& driver, int count, std::ostream& out) {
-  out << "handed " << count << (count == 1 ? " transaction" : " transactions")
-      << " to the driver; " << WhereVerdictsAre(driver) << "\n";
+  out << "handed " << count << (count == 1 ? " transaction" : " transactions") << " to the driver; "
+      << WhereVerdictsAre(driver) << "\n";
 }
 
 // Whether `text` is a whole decimal number of milliseconds.
@@ -256,8 +256,8 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
     }
     int wait_ms = kDefaultCallbackWaitMs;
     if (words.size() == 3 && !ParseMilliseconds(words[2], &wait_ms)) {
-      err << "vornlink: validate-async: the wait must be a number of milliseconds, not "
-          << words[2] << "\n";
+      err << "vornlink: validate-async: the wait must be a number of milliseconds, not " << words[2]
+          << "\n";
       return kExitUsage;
     }
     return ValidateWithCallback(api, words[1], wait_ms, out);

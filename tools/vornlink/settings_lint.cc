@@ -82,7 +82,10 @@ std::string NearMissReason(std::string_view line, const std::string& tag) {
                                     : "more text after the tag on its line";
   }
   if (!IsBlank(rest[0])) return std::string();  // another name, such as <Setup2>
-  return AllBlank(rest) ? "a blank inside the tag" : "an attribute in the tag";
+  size_t after = rest.find_first_not_of(" \t");
+  if (after == std::string_view::npos) return "a blank after the name, and no '>'";
+  if (rest[after] == '>') return "a blank before the '>'";
+  return "an attribute in the tag";
 }
 
 // What ReadSetting takes from `line` for the value name `name`.
@@ -320,6 +323,16 @@ class Linter {
           Problem(item_line_, "Setup item <" + item_name_ + "> gets no value: line " +
                                   std::to_string(number_) + " " + Quoted(line) +
                                   " opens another item for the driver before a <Value> line");
+        } else if (item_from_tag_) {
+          Problem(number_, "Setup item <" + item_name_ + ">: this line " + Quoted(line) +
+                               " inside its value is at most 12 characters long, so the driver "
+                               "takes it for the tag of another item and loses <" +
+                               item_name_ + ">; make it longer or join it to the line above");
+          item_reported_ = true;
+          item_name_ =
+              line.size() < 2 ? std::string() : std::string(line.substr(1, line.size() - 2));
+          item_from_tag_ = false;
+          return;
         }
         OpenItem(line);
         return;
@@ -447,6 +460,29 @@ class Linter {
 
 std::vector<LintFinding> LintSettingsDocument(std::string_view document) {
   return Linter().Run(document);
+}
+
+std::vector<LintFinding> LintIniFile(std::string_view contents) {
+  std::vector<LintFinding> findings;
+  std::vector<std::string_view> lines = SplitLines(contents);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos || line[start] == ';' || line[start] == '#' ||
+        line[start] == '[') {
+      continue;
+    }
+    size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    std::string_view value = line.substr(equals + 1);
+    size_t comment = value.find(';');
+    if (comment == std::string_view::npos) continue;
+    findings.push_back({i + 1, false,
+                        "the value " + Quoted(value) +
+                            " holds a \";\": it and what follows are part of the value; put "
+                            "comments on lines of their own"});
+  }
+  return findings;
 }
 
 }  // namespace vornlink

@@ -23,6 +23,10 @@ struct LintFinding {
 // result sections and Setup. Pure; any thread.
 std::vector<LintFinding> LintSettingsDocument(std::string_view document);
 
+// Values of the INI file that hold a comment: the platform's INI read
+// keeps a ";" after a value, and what follows, as part of the value.
+std::vector<LintFinding> LintIniFile(std::string_view contents);
+
 }  // namespace vornlink
 
 #endif  // VORNLINK_TOOLS_VORNLINK_SETTINGS_LINT_H_
