@@ -702,6 +702,13 @@ class Checker {
       return;
     }
     const std::string now = UtcNowKey();
+    const bool any_readable =
+        std::any_of(certificates.begin(), certificates.end(),
+                    [](const CertificateSummary& certificate) { return certificate.readable; });
+    if (!any_readable) {
+      issue("[HTTPS] CAFile " + ca_file + " holds a certificate that cannot be read, and no other");
+      return;
+    }
     for (const CertificateSummary& certificate : certificates) {
       if (!certificate.readable) {
         report_.Warning("[HTTPS] CAFile " + ca_file + " holds a certificate that cannot be read");

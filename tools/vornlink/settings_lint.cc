@@ -109,7 +109,7 @@ class Linter {
       SectionLine(trimmed, indent);
       SetupLine(trimmed);
     }
-    if (item_open_) {
+    if (item_open_ && item_from_tag_) {
       Problem(item_line_, "Setup item <" + item_name_ +
                               "> has no </Value> up to the end of the file: the driver takes no "
                               "value for it");
