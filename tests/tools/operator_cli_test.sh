@@ -54,7 +54,18 @@ dms() {
   (cd "$site" && exec timeout 120 $runner "$program" dms --address 127.0.0.1 --port "$port" \
     --count "$count" "$@") >"$site/dms.out" 2>&1 &
   dms_pid=$!
-  for _ in $(seq 300); do grep -q "listening on" "$site/dms.out" 2>/dev/null && return 0; sleep 0.1; done
+  # Under Wine its output comes only at its end: wait for the port instead
+  # (a connection without a request is no answered request).
+  python3 - "$port" <<'PYTHON' && return 0
+import socket, sys, time
+for _ in range(600):
+    try:
+        socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1).close()
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit(1)
+PYTHON
   echo "the emulated DMS did not start:"; cat "$site/dms.out"
   return 1
 }

@@ -98,8 +98,8 @@ void ShowLog(std::ostream& out) {
   ReadResult read = GetEnv()->ReadTextFile(name, &text, kMaxLogBytes, &error);
   if (read != ReadResult::kOk) {
     Show(out, "log",
-         name + " cannot be read (" +
-             (read == ReadResult::kMissing ? std::string("no such file") : error) + ")");
+         name + (read == ReadResult::kMissing ? " (not there yet: the driver has written nothing)"
+                                              : " cannot be read (" + error + ")"));
     return;
   }
   Show(out, "log", name);
@@ -158,14 +158,14 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   Show(out, "cache", CacheFilePath());
   std::string oldest_text;
   if (oldest != nullptr) {
-    oldest_text = " (the oldest waits " + FormatAge(now - oldest_time) + ": Trid " +
-                  oldest->trid() + ", TransNo " + oldest->trans_no() + ")";
+    oldest_text = "waits " + FormatAge(now - oldest_time) + ": Trid " + oldest->trid() +
+                  ", TransNo " + oldest->trans_no();
   }
-  Show(out, "due", std::to_string(due + retry) + oldest_text);
-  Show(out, "  of them retry",
-       std::to_string(retry) +
-           " (the DMS asked to try again; the Trid "
-           "is renewed with each try)");
+  Show(out, "due",
+       std::to_string(due) + " new, " + std::to_string(retry) +
+           " to retry (the DMS asked to try again; such a Trid is renewed with each "
+           "try)");
+  if (oldest != nullptr) Show(out, "oldest due", oldest_text);
   Show(out, "parked", std::to_string(parked));
   Show(out, "stuck", std::to_string(stuck) + " (a Status or Trid the worker does not send)");
   ShowLog(out);
