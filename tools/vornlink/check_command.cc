@@ -275,6 +275,11 @@ class Checker {
         report_.Warning(text);
       }
     };
+    if (!IsAbsolute(ca_file)) {
+      report_.Warning("[HTTPS] CAFile " + Bracketed(ca_file) +
+                      " is no full path: the driver looks for it in the host program's current "
+                      "folder, this check in its own");
+    }
     std::error_code error;
     if (std::filesystem::is_symlink(ca_file, error)) {
       issue("[HTTPS] CAFile " + ca_file + " is a link, and the driver reads only a regular file");
