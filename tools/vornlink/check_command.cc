@@ -47,19 +47,17 @@ bool IsAbsolute(const std::string& path) {
 #endif
 }
 
+#ifndef _WIN32
 // The current UTC time as "YYYYMMDDHHMMSS".
 std::string UtcNowKey() {
   std::time_t now = static_cast<std::time_t>(GetEnv()->UnixTime());
   std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
   gmtime_r(&now, &utc);
-#endif
   char text[16];
   std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &utc);
   return text;
 }
+#endif
 
 // Whether a new file may be made in the folder of `path`: one is made
 // (exclusively, under a name nobody else uses) and removed again.
