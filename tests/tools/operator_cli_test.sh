@@ -11,7 +11,7 @@ set -u
 program=$(realpath "$1")
 module=$(realpath "$2")
 examples=$(realpath "$3")
-runner=${4:-}
+runner=${4:+$(realpath "$4")}
 module_name=$(basename "$module")
 site=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-operator.XXXXXX")
 dms_pid=""
@@ -83,7 +83,8 @@ site() {
   cp "$examples/$1/Vornlink.xml" "$examples/$1/Vornlink.ini" "$site/"
   port=$(free_port)
   local log
-  log=$(native_path "$site/Vornlink.log")
+  # As a replacement text of sed: a Windows path's backslashes kept.
+  log=$(native_path "$site/Vornlink.log" | sed 's/[\\&#]/\\&/g')
   sed -i "s#<FileName>.*</FileName>#<FileName>$log</FileName>#; s#dms.example.com:8443#127.0.0.1:$port#; s#dms.example.com#127.0.0.1#; s#<Value>9123</Value>#<Value>$port</Value>#" \
     "$site/Vornlink.xml"
   sed -i 's/^RetryTime=10/RetryTime=1/' "$site/Vornlink.ini"
