@@ -212,10 +212,11 @@ class ExchangeCheck {
     std::string sent = QueryAsSent(query);
     if (typed && type == "TCP" && !forward) sent.push_back('\r');
     if (typed) Transport(forward, format, type, own, prefix, sent);
-    report_->Value("query as sent", std::to_string(sent.size()) + " bytes" +
-                                        (split ? ""
-                                               : " (the job number's parts left as %@07 "
-                                                 "and %@17)"));
+    const bool carriage_return = !sent.empty() && sent.back() == '\r';
+    report_->Value("query as sent",
+                   std::to_string(sent.size()) + " bytes" +
+                       (carriage_return ? ", the last a carriage return" : "") +
+                       (split ? "" : " (the job number's parts left as %@07 and %@17)"));
     report_->Block(sent);
     ReplyRules(kind, job);
   }

@@ -6,8 +6,8 @@
 
 #include "vornlink/commands.h"
 #include "vornlink/dms_command.h"
-#include "vornlink/module_site.h"
 #include "vornlink/driver_api.h"
+#include "vornlink/module_site.h"
 #include "vornlink/operator_commands.h"
 
 namespace {

@@ -12,7 +12,11 @@ void PrintBlock(std::ostream& out, const std::string& text) {
     out << "    | (empty)\n";
     return;
   }
-  for (std::string_view line : SplitLines(text)) {
+  // A carriage return at the very end (the TCP validation query's) would
+  // show as an empty last line.
+  std::string_view body = text;
+  while (!body.empty() && body.back() == '\r') body.remove_suffix(1);
+  for (std::string_view line : SplitLines(body)) {
     while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     out << "    | " << line << "\n";
   }

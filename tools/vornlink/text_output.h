@@ -9,7 +9,7 @@
 namespace vornlink {
 
 // `text` line by line, each behind "    | ", carriage returns at line ends
-// left out; "(empty)" for an empty text.
+// and at its end left out; "(empty)" for an empty text.
 void PrintBlock(std::ostream& out, const std::string& text);
 
 // A span of seconds for a person: "45 s", "12 min", "3 h 05 min", "2 d 04 h".
