@@ -179,7 +179,7 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   } else if (oldest != nullptr && now - oldest_time > int64_t{stale_minutes} * 60) {
     status = kExitStale;
     verdict = "STALE: a due transaction has waited longer than " + std::to_string(stale_minutes) +
-              " min: is the host running, and does the DMS answer?";
+              " min: is the host running, and does its driver deliver?";
   }
   Show(out, "verdict", verdict);
   return status;

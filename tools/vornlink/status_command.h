@@ -11,7 +11,9 @@
 //   3  transactions are parked or stuck: a person must look at them
 //      (`vornlink cache list`)
 //   4  nothing parked, but a due transaction has waited longer than the
-//      limit: the host's worker is not delivering (host down, DMS locked)
+//      limit: the host's worker is not delivering (the host is down, or
+//      its driver does not get on). A line the DMS asks to retry gets a
+//      new Trid with each try, so it does not count as waiting long.
 #ifndef VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
 #define VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
 
