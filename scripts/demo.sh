@@ -20,69 +20,14 @@ cp build/demo/bin/Vornlink.so build/demo/bin/vornlink "$site"/
 dms_pid=
 trap '[ -n "$dms_pid" ] && kill "$dms_pid" 2>/dev/null; true' EXIT
 
-# The settings a site writes for a DMS that speaks TCP; the reply rules read
-# the return codes of the emulated DMS's canned replies.
-cat >"$site/Vornlink.ini" <<'INI'
-[ForwardTransaction]
-Enable=1
-AllowZeroTransaction=0
-[FluidName]
-3=ATF Dexron VI
-[CacheThread]
-RetryTime=1
-INI
-cat >"$site/Vornlink.xml" <<XML
-<KMR>
-  <Log>
-    <FileName>$site/Vornlink.log</FileName>
-    <MaxLines>2000</MaxLines>
-    <Flags>+ci</Flags>
-  </Log>
-  <System>
-    <WoSplit>6</WoSplit>
-  </System>
-  <ForwardTransactionQuery>
-  <insert><ro>%@07</ro><line>%@17</line><part>%@23</part><qty>%.2@09</qty></insert>
-  </ForwardTransactionQuery>
-  <ForwardTransactionResult>
-    <Result>:insertResponse/returnCode</Result>
-    <Description>:insertResponse/errorText</Description>
-    <SuccessResult>0</SuccessResult>
-    <RetryResult>2</RetryResult>
-  </ForwardTransactionResult>
-  <IsJobValidQuery>
-  <jobs><ro>%@01</ro><line>%@11</line></jobs>
-  </IsJobValidQuery>
-  <IsJobValidResult>
-    <Result>ServiceSales/ErrorCode</Result>
-    <Description>ServiceSales/ErrorMessage</Description>
-    <ValidResult>0</ValidResult>
-  </IsJobValidResult>
-<Setup>
-<TP>
-<Value>TCP</Value>
-</TP>
-<SR>
-<Value>127.0.0.1</Value>
-</SR>
-<PO>
-<Value>$port</Value>
-</PO>
-<FL>
-<Value>0</Value>
-</FL>
-<JL>
-<Value>0</Value>
-</JL>
-<FS>
-<Value>1</Value>
-</FS>
-<JS>
-<Value>0</Value>
-</JS>
-</Setup>
-</KMR>
-XML
+# The TCP sample settings, pointed at the emulated DMS on this machine, the
+# log in the site, a pass every second and the log's shorter flags.
+cp examples/tcp/Vornlink.xml examples/tcp/Vornlink.ini "$site"/
+sed -i -e "s#<FileName>.*</FileName>#<FileName>$site/Vornlink.log</FileName>#" \
+  -e "s#<Value>dms.example.com</Value>#<Value>127.0.0.1</Value>#" \
+  -e "s#<Value>9123</Value>#<Value>$port</Value>#" \
+  -e "s#<Flags>.*</Flags>#<Flags>+ci</Flags>#" "$site/Vornlink.xml"
+sed -i -e 's/^RetryTime=.*/RetryTime=1/' "$site/Vornlink.ini"
 
 # dms REPLY: (re)starts the emulated DMS with that canned reply.
 dms() {
@@ -130,6 +75,10 @@ dms fwt-failed
 host start "sleep 2500" stop
 
 kill "$dms_pid" 2>/dev/null || true
+echo
+echo "== What an operator sees: vornlink status, then the parked transaction"
+"$site/vornlink" -m "$site/Vornlink.so" status || true
+"$site/vornlink" -m "$site/Vornlink.so" cache list || true
 echo
 echo "== The cache file $site/Vornlink.\$\$\$ (the parked transaction with its failure line)"
 cat "$site/Vornlink.\$\$\$"

@@ -7,6 +7,8 @@
 #   4. Windows: the i686 and x86_64 DLLs cross-built, checked, and tested
 #      under Wine (scripts/test-windows.sh), the i686 ones where 32-bit Wine
 #      is installed
+#   5. the packages (scripts/test-packages.sh): the Linux tarball and the
+#      Windows ZIP, their contents, and a demo run from each unpacked
 # Ends with one line "N passed, N failed" over all stages.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -69,6 +71,7 @@ stage tsan sanitized tsan
 stage asan sanitized asan
 stage fuzz bash scripts/fuzz.sh smoke
 stage windows bash scripts/test-windows.sh
+stage packages bash scripts/test-packages.sh
 
 echo
 echo "=== all stages done in $(( $(date +%s) - started )) s; logs in $logs"

@@ -7,7 +7,8 @@
 #      (the version resource);
 #   3. runs the win64 tests under Wine, and compares the INI reads of the
 #      two platforms live;
-#   4. drives Vornlink.dll end to end through vornlink.exe under Wine;
+#   4. drives Vornlink.dll end to end through vornlink.exe under Wine, and
+#      the operator commands with the sample settings;
 #   5. does 3 and 4 for the i686 build too where 32-bit Wine runs it.
 # Ends with a summary line and exits non-zero on any failure.
 #
@@ -271,6 +272,8 @@ if [ -f build/win64/bin/vornlink.exe ]; then
   check "win64: HTTP requests agree with Linux" bash tests/transport/compare_http_requests.sh \
     build/win64/bin/http_probe.exe build/windows-linux/bin/http_probe
   check "win64: end to end through vornlink.exe" end_to_end win64
+  check "win64: operator commands through vornlink.exe" bash tests/tools/operator_cli_test.sh \
+    build/win64/bin/vornlink.exe build/win64/bin/Vornlink.dll examples "$wine_run"
   check "win64: dialogs under Wine and Xvfb" bash scripts/test-dialogs.sh win64
 else
   fail "win64: not built, nothing run under Wine"
@@ -282,6 +285,8 @@ if [ ! -f build/win32/bin/vornlink.exe ]; then
 elif wine32_works; then
   check "win32: ctest under Wine" run_ctest win32
   check "win32: end to end through vornlink.exe" end_to_end win32
+  check "win32: operator commands through vornlink.exe" bash tests/tools/operator_cli_test.sh \
+    build/win32/bin/vornlink.exe build/win32/bin/Vornlink.dll examples "$wine_run"
   check "win32: dialogs under Wine and Xvfb" bash scripts/test-dialogs.sh win32
 else
   skipped_i686="SKIPPED: 32-bit Wine is not installed; the i686 DLL was built and checked but not run"

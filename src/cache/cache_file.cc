@@ -351,4 +351,81 @@ int RequeueReplacing(const CacheRecord& record) {
   return MoveToEnd(record) == CacheChange::kDone ? 1 : 0;
 }
 
+// ---- Operator access ----
+
+bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error) {
+  const std::string path = CacheFilePath();
+  records->clear();
+  if (path.empty()) {
+    *error = "the module's path is unknown";
+    return false;
+  }
+  CacheLock lock(path);
+  if (!lock.held()) {
+    *error = lock.error();
+    return false;
+  }
+  std::string contents;
+  if (!ReadCache(path, &contents, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  std::vector<std::string_view> lines = SplitLines(contents);
+  records->resize(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    (*records)[i].line = i + 1;
+    ParseCacheLine(lines[i], &(*records)[i].record);
+  }
+  return true;
+}
+
+CacheChange EditCacheLine(const std::string& trid,
+                          const std::function<LineEdit(CacheRecord*)>& decide,
+                          std::string* new_trid, std::string* error) {
+  const std::string path = CacheFilePath();
+  WritePermit permit;
+  if (!permit.granted()) {
+    *error = "the service has stopped";
+    return CacheChange::kFailed;
+  }
+  CacheLock lock(path);
+  std::string contents;
+  if (!lock.held() || !ReadCache(path, &contents, error)) {
+    if (!lock.held()) *error = lock.error();
+    LogDeleteFailed(trid, "Could not open file");
+    LogReason(lock, path, *error);
+    return CacheChange::kFailed;
+  }
+  std::vector<std::string_view> lines = SplitLines(contents);
+  size_t found = FindTrid(contents, lines, trid);
+  if (found == lines.size()) return CacheChange::kNotFound;
+  CacheRecord record;
+  ParseCacheLine(lines[found], &record);
+  const LineEdit edit = decide(&record);
+  if (edit == LineEdit::kKeep) return CacheChange::kDone;
+  std::string text;
+  std::string fresh_trid;
+  if (edit == LineEdit::kRemove) {
+    text = JoinLinesExcept(lines, found, 0);
+  } else {
+    fresh_trid = MakeUniqueTrid(contents);
+    const std::string line = CleanLine(record.transaction(), record.status(), fresh_trid,
+                                       std::string(), record.message());
+    text = JoinLinesExcept(lines, found, line.size() + 1);
+    text.append(line);
+    text.push_back('\n');
+  }
+  if (!Rewrite(path, text, error)) {
+    LogDeleteFailed(trid, "Could not write file");
+    LogFileError(path, *error);
+    return CacheChange::kFailed;
+  }
+  LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
+  if (edit == LineEdit::kMoveToEnd) {
+    LogAdded(record.trans_no(), fresh_trid);
+    if (new_trid != nullptr) *new_trid = fresh_trid;
+  }
+  return CacheChange::kDone;
+}
+
 }  // namespace vornlink

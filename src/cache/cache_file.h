@@ -15,7 +15,9 @@
 #ifndef VORNLINK_CACHE_CACHE_FILE_H_
 #define VORNLINK_CACHE_CACHE_FILE_H_
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "cache/cache_record.h"
 #include "platform/env.h"
@@ -99,6 +101,40 @@ CacheChange MoveToEnd(const CacheRecord& record);
 
 // MoveToEnd, answering 1 when done and 0 otherwise.
 int RequeueReplacing(const CacheRecord& record);
+
+// ---- Operator access: what the host program's "cache" commands need ----
+
+// One line of the cache file and its place.
+struct NumberedRecord {
+  size_t line = 0;  // 1-based line number
+  CacheRecord record;
+};
+
+// Every line of the cache file in order, read under the cache mutex (a
+// missing file is an empty cache). False with the reason in `error` when
+// the mutex or the file cannot be had.
+bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error);
+
+// What EditCacheLine does with the line it found.
+enum class LineEdit {
+  kKeep,       // nothing: the file is not written
+  kRemove,     // the line goes
+  kMoveToEnd,  // the line goes and the edited record is appended with a
+               // fresh Trid and an empty reserved field (as MoveToEnd)
+};
+
+// Under the cache mutex, finds the first line whose Trid equals `trid` (an
+// empty Trid matches none), reads it into a record and hands it to
+// `decide`, which may edit it and says what becomes of the line; the
+// change is one replacement of the file, so no crash can lose or double
+// the line. `decide` runs with the mutex held: it must be quick and must
+// not touch the cache. `new_trid` (may be null) gets the fresh Trid of a
+// kMoveToEnd. Returns kNotFound when no line carries `trid`, kFailed (with
+// the reason in `error`, and logged) when the mutex, the file or the
+// rewrite failed, else kDone (also for kKeep).
+CacheChange EditCacheLine(const std::string& trid,
+                          const std::function<LineEdit(CacheRecord*)>& decide,
+                          std::string* new_trid, std::string* error);
 
 }  // namespace vornlink
 

@@ -10,6 +10,7 @@
 
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
+#include "vornlink/operator_commands.h"
 
 namespace vornlink {
 namespace {
@@ -67,8 +68,8 @@ std::string WhereVerdictsAre(const Driver& driver) {
 }
 
 void ReportHandedOver(const Driver& driver, int count, std::ostream& out) {
-  out << "handed " << count << (count == 1 ? " transaction" : " transactions")
-      << " to the driver; " << WhereVerdictsAre(driver) << "\n";
+  out << "handed " << count << (count == 1 ? " transaction" : " transactions") << " to the driver; "
+      << WhereVerdictsAre(driver) << "\n";
 }
 
 // Whether `text` is a whole decimal number of milliseconds.
@@ -225,6 +226,7 @@ void PrintUsage(std::ostream& out) {
          "                           input) against the same loaded module\n"
          "  sleep MS                 wait MS milliseconds (in a session: let the\n"
          "                           service work)\n";
+  PrintOperatorUsage(out);
 }
 
 int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
@@ -254,8 +256,8 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
     }
     int wait_ms = kDefaultCallbackWaitMs;
     if (words.size() == 3 && !ParseMilliseconds(words[2], &wait_ms)) {
-      err << "vornlink: validate-async: the wait must be a number of milliseconds, not "
-          << words[2] << "\n";
+      err << "vornlink: validate-async: the wait must be a number of milliseconds, not " << words[2]
+          << "\n";
       return kExitUsage;
     }
     return ValidateWithCallback(api, words[1], wait_ms, out);
@@ -275,6 +277,8 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
     out << "Properties " << api.properties() << "\n";
   } else if (command == "server") {
     api.server();
+  } else if (IsOperatorCommand(command)) {
+    return RunOperatorCommand(driver.module_path, words, out, err);
   } else if (command == "session") {
     if (words.size() == 1) return Session(driver, std::cin, out, err);
     std::error_code error;

@@ -27,6 +27,14 @@ struct DmsOptions {
   std::string certificate;
   std::string key;
   std::string log_file;
+  // A request that holds `text` gets this reply instead, the first rule
+  // that matches: text, reply name, reply text.
+  struct Rule {
+    std::string text;
+    std::string reply_name;
+    std::string reply;
+  };
+  std::vector<Rule> rules;
   int count = 0;
   int time_limit_ms = static_cast<int>(kDmsConnectionTimeLimit.count());
 };
@@ -87,6 +95,17 @@ bool ParseOptions(const std::vector<std::string>& args, DmsOptions* options, std
       options->reply_name = CannedReplyName(canned);
       options->reply = CannedReplyText(canned);
       reply_set = true;
+    } else if (option == "--reply-when") {
+      DmsOptions::Rule rule;
+      if (!value(&rule.text) || !value(&text)) return false;
+      CannedReply canned;
+      if (rule.text.empty() || !CannedReplyByName(text, &canned)) {
+        err << "vornlink dms: --reply-when takes a text to look for and a canned reply name\n";
+        return false;
+      }
+      rule.reply_name = CannedReplyName(canned);
+      rule.reply = CannedReplyText(canned);
+      options->rules.push_back(std::move(rule));
     } else if (option == "--reply-file") {
       if (!value(&text)) return false;
       if (!ReadWholeFile(text, &options->reply)) {
@@ -129,6 +148,20 @@ bool ParseOptions(const std::vector<std::string>& args, DmsOptions* options, std
   return true;
 }
 
+// The reply for `request` and its name: the first rule whose text the
+// request holds, else the one reply.
+const std::string& ChooseReply(const DmsOptions& options, const std::string& request,
+                               std::string* name) {
+  for (const DmsOptions::Rule& rule : options.rules) {
+    if (request.find(rule.text) != std::string::npos) {
+      *name = rule.reply_name;
+      return rule.reply;
+    }
+  }
+  *name = options.reply_name;
+  return options.reply;
+}
+
 // Serves one connection in HTTP or HTTPS mode; false when no request was
 // answered. Writes what happened to `log`.
 bool ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
@@ -154,19 +187,21 @@ bool ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
       << request.body.size() << " bytes)\n"
       << request.headers << "\n"
       << request.body << (request.body.empty() || request.body.back() == '\n' ? "" : "\n");
-  NetResult sent = connection->SendAll(DmsHttpResponse(options.reply), limit);
+  std::string reply_name;
+  const std::string& reply = ChooseReply(options, request.body, &reply_name);
+  NetResult sent = connection->SendAll(DmsHttpResponse(reply), limit);
   connection->ShutdownSend();
   if (!sent.ok()) {
     log << "--- reply to request " << number << " failed c[" << sent.code << "] t[" << sent.text
         << "]\n";
     return false;
   }
-  log << "--- answered request " << number << " with " << options.reply_name << " ("
-      << options.reply.size() << " bytes)\n";
+  log << "--- answered request " << number << " with " << reply_name << " (" << reply.size()
+      << " bytes)\n";
   return true;
 }
 
-void LogTcpReport(const DmsConnectionReport& report, int number, const DmsOptions& options,
+void LogTcpReport(const DmsConnectionReport& report, int number, const std::string& reply_name,
                   std::ostream& log) {
   using Outcome = DmsConnectionReport::Outcome;
   if (report.outcome != Outcome::kAnswered) {
@@ -186,8 +221,8 @@ void LogTcpReport(const DmsConnectionReport& report, int number, const DmsOption
   log << "--- request " << number << " from " << report.peer << " (" << report.request.size()
       << " bytes)\n"
       << report.request << (report.request.empty() || report.request.back() == '\n' ? "" : "\n")
-      << "--- answered request " << number << " with " << options.reply_name << " ("
-      << report.reply.size() << " bytes + NUL)\n";
+      << "--- answered request " << number << " with " << reply_name << " (" << report.reply.size()
+      << " bytes + NUL)\n";
 }
 
 }  // namespace
@@ -203,6 +238,11 @@ void PrintDmsUsage(std::ostream& out) {
          "  --reply NAME        canned reply: job-valid, job-notvalid, fwt-success\n"
          "                      (the default), fwt-retry, fwt-failed\n"
          "  --reply-file FILE   reply with the bytes of FILE instead\n"
+         "  --reply-when TEXT NAME\n"
+         "                      answer a request that holds TEXT with the canned reply\n"
+         "                      NAME instead (may be given several times; the first\n"
+         "                      that matches wins): one DMS for both exchanges, as in\n"
+         "                      --reply fwt-success --reply-when RONumber job-valid\n"
          "  --http              speak HTTP: the request body is the query, the reply\n"
          "                      goes back as a 200 response (default: the TCP\n"
          "                      transport's convention, text + NUL each way)\n"
@@ -261,15 +301,18 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
     if (options.mode == Mode::kTcp) {
       DmsConnectionReport report;
       WaitLimit forever;
+      std::string reply_name = options.reply_name;
       bool served = server->ServeOne(
-          forever, [&](const std::string&) { return options.reply; }, &report, time_limit);
+          forever,
+          [&](const std::string& request) { return ChooseReply(options, request, &reply_name); },
+          &report, time_limit);
       if (!served) {
         log << "--- accept failed c[" << report.net.code << "] t[" << report.net.text << "]\n";
         never.WaitFor(100);
         continue;
       }
       if (report.outcome == DmsConnectionReport::Outcome::kAnswered) ++answered;
-      LogTcpReport(report, ++number, options, log);
+      LogTcpReport(report, ++number, reply_name, log);
     } else {
       std::unique_ptr<NetConnection> connection;
       NetResult accepted = server->Accept(WaitLimit(), &connection);

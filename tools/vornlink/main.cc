@@ -7,6 +7,8 @@
 #include "vornlink/commands.h"
 #include "vornlink/dms_command.h"
 #include "vornlink/driver_api.h"
+#include "vornlink/module_site.h"
+#include "vornlink/operator_commands.h"
 
 namespace {
 
@@ -54,14 +56,16 @@ int main(int argc, char** argv) {
     return vornlink::RunDmsCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
   }
   if (module_path.empty()) module_path = ModuleBesideProgram(argv[0]);
-  // A name without a folder is a file in the current folder, not one the
-  // system's library search finds somewhere else.
-  if (module_path.find_first_of(kFolderSeparators) == std::string::npos) {
-    module_path = std::string(".") + kFolderSeparators[0] + module_path;
-  }
+  // A relative path names a file from the current folder, never one the
+  // system's library search finds elsewhere: Windows looks for a relative
+  // name (".\\Vornlink.dll" too) in the program's own folder first.
+  module_path = vornlink::AbsolutePath(module_path);
 
   vornlink::Driver driver;
   driver.module_path = module_path;
+  if (vornlink::IsOperatorCommand(args[0])) {
+    return vornlink::RunCommand(driver, args, std::cout, std::cerr);
+  }
   std::string error;
   std::unique_ptr<vornlink::LoadedModule> module =
       vornlink::LoadDriver(module_path, &driver.api, &error);

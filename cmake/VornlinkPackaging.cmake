@@ -1,0 +1,72 @@
+# What a site gets: `cmake --install` and the CPack packages.
+#
+#   Windows: Vornlink-<version>-win32.zip (win64 for the x86_64 build): the
+#            DLL (stripped, with Vornlink.dll.debug beside it where the build
+#            splits it off), vornlink.exe, the sample settings, the README's
+#            operator section as README-operator.txt and its pictures.
+#   Linux:   Vornlink-<version>-linux.tar.gz: Vornlink.so and vornlink
+#            (stripped), the same samples and text.
+#
+# Everything lies flat in the package's folder, as it lies beside the host.
+# Build the package with the target "package" (cpack) of a build folder.
+
+set(VORNLINK_PACKAGE_TEXT ${PROJECT_BINARY_DIR}/package-text)
+set(package_text_outputs
+  ${VORNLINK_PACKAGE_TEXT}/README-operator.txt
+  ${VORNLINK_PACKAGE_TEXT}/examples/tcp/Vornlink.xml
+  ${VORNLINK_PACKAGE_TEXT}/examples/tcp/Vornlink.ini
+  ${VORNLINK_PACKAGE_TEXT}/examples/soap-https/Vornlink.xml
+  ${VORNLINK_PACKAGE_TEXT}/examples/soap-https/Vornlink.ini
+  ${VORNLINK_PACKAGE_TEXT}/examples/transactions.csv)
+# Text files with the platform's line ends (CR LF for Windows, where the
+# samples are edited with Notepad).
+add_custom_command(OUTPUT ${package_text_outputs}
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DOUTPUT_DIR=${VORNLINK_PACKAGE_TEXT}
+          -DCRLF=$<BOOL:${WIN32}> -P ${CMAKE_CURRENT_LIST_DIR}/VornlinkPackageText.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/README.md
+          ${PROJECT_SOURCE_DIR}/examples/tcp/Vornlink.xml
+          ${PROJECT_SOURCE_DIR}/examples/tcp/Vornlink.ini
+          ${PROJECT_SOURCE_DIR}/examples/soap-https/Vornlink.xml
+          ${PROJECT_SOURCE_DIR}/examples/soap-https/Vornlink.ini
+          ${PROJECT_SOURCE_DIR}/examples/transactions.csv
+          ${CMAKE_CURRENT_LIST_DIR}/VornlinkPackageText.cmake
+  COMMENT "Text files of the package"
+  VERBATIM)
+add_custom_target(vornlink_package_text ALL DEPENDS ${package_text_outputs})
+
+if(WIN32)
+  # The DLL is installed as built: the shipping build has stripped it already
+  # and linked it to its debug file, which a second strip must not touch.
+  install(FILES $<TARGET_FILE:Vornlink> DESTINATION .)
+  if(VORNLINK_SPLIT_DEBUG)
+    install(FILES $<TARGET_FILE:Vornlink>.debug DESTINATION .)
+  endif()
+else()
+  install(TARGETS Vornlink LIBRARY DESTINATION .)
+endif()
+install(TARGETS vornlink RUNTIME DESTINATION .)
+install(FILES ${VORNLINK_PACKAGE_TEXT}/README-operator.txt DESTINATION .)
+install(DIRECTORY ${VORNLINK_PACKAGE_TEXT}/examples/ DESTINATION examples)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/properties-dialog.png
+              ${PROJECT_SOURCE_DIR}/docs/server-dialog.png
+        DESTINATION docs)
+
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(CPACK_SYSTEM_NAME win32)
+  else()
+    set(CPACK_SYSTEM_NAME win64)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_SYSTEM_NAME linux)
+  set(CPACK_GENERATOR TGZ)
+endif()
+set(CPACK_PACKAGE_NAME Vornlink)
+set(CPACK_PACKAGE_VENDOR Vornlink)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Vornlink: books fluid dispenses in the dealer management system")
+set(CPACK_PACKAGE_FILE_NAME Vornlink-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
+include(CPack)

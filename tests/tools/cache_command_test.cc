@@ -1,0 +1,176 @@
+// `vornlink cache` on a known cache, and on a cache that a host program in
+// another process delivers from at the same time.
+#include "vornlink/cache_command.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "cache/cache_record.h"
+#include "hosted_driver.h"
+#include "settings/text_lines.h"
+#include "testing/child_process.h"
+#include "testing/test_env.h"
+#include "ui/dms_server.h"
+
+namespace vornlink {
+namespace {
+
+std::string Between(const std::string& text, const std::string& open, const std::string& close) {
+  size_t start = text.find(open);
+  if (start == std::string::npos) return std::string();
+  start += open.size();
+  return text.substr(start, text.find(close, start) - start);
+}
+
+class CacheCommandTest : public ::testing::Test {
+ protected:
+  int Cache(const std::string& module_path, const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    int status = RunCacheCommand(module_path, args, out, err);
+    out_ = out.str() + err.str();
+    return status;
+  }
+  bool Says(const std::string& text) const { return out_.find(text) != std::string::npos; }
+
+  std::string out_;
+};
+
+TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
+  testing::ScopedFakeEnv env;
+  const std::string module = env.env().ModulePath();
+  testing::WriteBytes(
+      env.ModuleFile("$$$"),
+      testing::OnDisk(testing::CacheLine("1", "0", "201403070905020001") + "\n" +
+                      testing::CacheLine("2", "1", "201403070905020002") +
+                      "FWT: WorkOrder[123456] LineCode[A] --> Reply: c[5] t[no, \"never\"] "
+                      "--> FAILED --> FWT_NEEDS_ATTENTION\n" +
+                      testing::CacheLine("3", "2", "201403070905020003") + "\n" +
+                      testing::CacheLine("4", "9", "201403070905020004") + "\n"));
+  EXPECT_EQ(Cache(module, {"list"}), 0) << out_;
+  EXPECT_TRUE(Says("2     201403070905020002 parked      2        123456.A     1.5")) << out_;
+  EXPECT_TRUE(
+      Says("4 line(s) in " + env.ModuleFile("$$$") + ": 1 due, 1 retry later, 1 parked, 1 stuck"))
+      << out_;
+  EXPECT_EQ(Cache(module, {"show", "201403070905020002"}), 0) << out_;
+  EXPECT_TRUE(Says("state        parked (Status [1])")) << out_;
+  EXPECT_TRUE(Says("Message      FWT: WorkOrder[123456]")) << out_;
+  EXPECT_EQ(Cache(module, {"export"}), 0) << out_;
+  EXPECT_TRUE(
+      Says("2,201403070905020002,parked,1,2,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,"
+           "1.5,0,\"FWT: WorkOrder[123456] LineCode[A] --> Reply: c[5] t[no, \"\"never\"\"]"))
+      << "a message with a comma and quotes, quoted: " << out_;
+
+  // Only lines the worker does not send are released; each goes to the end,
+  // due, with a new Trid and without its failure line.
+  EXPECT_EQ(Cache(module, {"retry", "201403070905020001"}), 1) << out_;
+  EXPECT_TRUE(Says("is not released: it is due already")) << out_;
+  EXPECT_EQ(Cache(module, {"retry", "201403070905020099"}), 1) << out_;
+  EXPECT_EQ(Cache(module, {"retry", "--all-parked"}), 0) << out_;
+  EXPECT_TRUE(Says("1 parked line(s) released")) << out_;
+  std::vector<std::string_view> lines;
+  std::string contents = testing::ReadBytes(env.ModuleFile("$$$"));
+  lines = SplitLines(contents);
+  ASSERT_EQ(lines.size(), 4u);
+  CacheRecord released;
+  ParseCacheLine(lines[3], &released);
+  EXPECT_EQ(released.trans_no(), "2");
+  EXPECT_EQ(released.status(), "0");
+  EXPECT_EQ(released.message(), "");
+  EXPECT_NE(released.trid(), "201403070905020002");
+  EXPECT_EQ(Cache(module, {"retry", "201403070905020004"}), 0) << "an odd Status too: " << out_;
+
+  // Dropping asks for --yes, and prints the line it drops.
+  EXPECT_EQ(Cache(module, {"drop", "201403070905020003"}), 2) << out_;
+  EXPECT_TRUE(Says("nothing dropped")) << out_;
+  EXPECT_EQ(Cache(module, {"drop", "201403070905020003", "--yes"}), 0) << out_;
+  EXPECT_TRUE(Says("3,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0,2,201403070905020003,,"))
+      << out_;
+  EXPECT_EQ(SplitLines(testing::ReadBytes(env.ModuleFile("$$$"))).size(), 3u);
+  EXPECT_EQ(Cache(module, {"drop", "201403070905020003", "--yes"}), 1) << out_;
+  EXPECT_EQ(Cache(module, {"frobnicate"}), 2);
+  EXPECT_EQ(Cache(module, {}), 2);
+}
+
+// A host program delivers from the cache while this process releases every
+// line the DMS refused: each transaction reaches the DMS as a success
+// exactly once, and the cache ends empty.
+TEST_F(CacheCommandTest, ReleasedWhileAHostDeliversNothingIsLostOrDoubled) {
+  constexpr int kTransactions = 12;
+  std::mutex mutex;
+  std::map<std::string, int> refused, booked;  // TransNo -> times
+  // The emulated DMS's own engine: each transaction is refused once, then
+  // booked.
+  NetResult listened;
+  std::unique_ptr<DmsServer> dms = DmsServer::Listen("127.0.0.1", 0, &listened);
+  ASSERT_NE(dms, nullptr) << listened.text;
+  StopSignal stop;
+  std::thread serving([&] {
+    dms->Run(
+        stop,
+        [&](const std::string& request) {
+          const std::string trans_no = Between(request, "<trans>", "</trans>");
+          std::lock_guard<std::mutex> lock(mutex);
+          if (refused[trans_no]++ == 0) return testing::ForwardReply("rejected", "not now");
+          --refused[trans_no];
+          ++booked[trans_no];
+          return testing::ForwardReply("success", "booked");
+        },
+        [](const DmsConnectionReport&) {});
+  });
+  struct Joiner {
+    StopSignal& stop;
+    std::thread& thread;
+    ~Joiner() {
+      stop.Set();
+      thread.join();
+    }
+  } joiner{stop, serving};
+  testing::HostedDriver host;
+  testing::DmsSetup setup;
+  setup.port = std::to_string(dms->port());
+  host.WriteSettings(setup, "0");
+
+  std::string session = "start\n";
+  for (int i = 0; i < kTransactions; ++i) {
+    session += "forward " + std::to_string(100 + i) +
+               " 123456.A 240607 081503 17 F04 12 3 Oil OIL-1 1.5 0\nsleep 30\n";
+  }
+  session += "sleep 120000\n";
+  testing::WriteBytes(host.dir().File("session.txt"), session);
+  auto child = testing::ChildProcess::Start(
+      VORNLINK_PROGRAM_FILE, {"-m", host.module_path(), "session", host.dir().File("session.txt")},
+      host.dir().File("host.txt"));
+  ASSERT_NE(child, nullptr);
+
+  int released = 0;
+  auto done = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<int>(booked.size()) == kTransactions;
+  };
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    EXPECT_EQ(Cache(host.module_path(), {"retry", "--all-parked"}), 0) << out_;
+    for (size_t at = out_.find("released Trid"); at != std::string::npos;
+         at = out_.find("released Trid", at + 1)) {
+      ++released;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(done()) << host.CacheState();
+  EXPECT_TRUE(testing::Eventually([&] { return host.CacheLines().empty(); })) << host.CacheState();
+  child->Kill();
+  child->Wait();
+
+  std::lock_guard<std::mutex> lock(mutex);
+  for (const auto& [trans_no, times] : booked) EXPECT_EQ(times, 1) << trans_no;
+  for (const auto& [trans_no, times] : refused) EXPECT_EQ(times, 1) << trans_no;
+  EXPECT_EQ(released, kTransactions);
+}
+
+}  // namespace
+}  // namespace vornlink

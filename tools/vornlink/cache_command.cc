@@ -1,0 +1,248 @@
+#include "vornlink/cache_command.h"
+
+#include <ostream>
+
+#include "cache/cache_file.h"
+#include "log/log.h"
+#include "platform/env.h"
+#include "settings/read_setting.h"
+#include "vornlink/cache_view.h"
+#include "vornlink/commands.h"
+#include "vornlink/module_site.h"
+#include "vornlink/text_output.h"
+
+namespace vornlink {
+namespace {
+
+constexpr const char* kFieldNames[kTransactionFieldCount] = {
+    "TransNo", "JobNo",    "Date",      "Time",        "UserId",   "Field04",
+    "Field05", "FluidKey", "FluidName", "FluidPartNo", "Quantity", "Field08"};
+
+std::string AgeOf(const CacheRecord& record) {
+  int64_t made = 0;
+  if (!TridTime(record.trid(), &made)) return "?";
+  return FormatAge(GetEnv()->UnixTime() - made);
+}
+
+bool ReadAll(std::vector<NumberedRecord>* records, std::ostream& err) {
+  std::string error;
+  if (ReadCacheRecords(records, &error)) return true;
+  err << "vornlink cache: cannot read the cache " << CacheFilePath() << ": " << error << "\n";
+  return false;
+}
+
+// One line of the driver's own log about what an operator changed, so
+// that the log tells the whole story of a transaction. Only a log with a
+// full path: a relative one lies in the host's current folder, not ours.
+void LogOperatorChange(char flag, const std::string& text) {
+  const std::string name = ReadDriverSetting("KMR/Log/FileName");
+  const bool absolute = name.size() > 2 && (name[0] == '/' || name[0] == '\\' || name[1] == ':');
+  if (!absolute) return;
+  LogInit(name, -1, std::string());  // never cut: the host's driver does that
+  LogWriteLine(flag, OneLine(text));
+  LogInit(std::string(), 0, std::string());
+}
+
+int List(std::ostream& out, std::ostream& err) {
+  std::vector<NumberedRecord> records;
+  if (!ReadAll(&records, err)) return kExitFailed;
+  out << Padded("line", 5) << " " << Padded("Trid", 18) << " " << Padded("state", 11) << " "
+      << Padded("TransNo", 8) << " " << Padded("JobNo", 12) << " " << Padded("Quantity", 8) << " "
+      << Padded("age", 11) << " message\n";
+  int counts[4] = {0, 0, 0, 0};
+  for (const NumberedRecord& line : records) {
+    const CacheRecord& r = line.record;
+    const LineState state = StateOf(r);
+    ++counts[static_cast<int>(state)];
+    out << Padded(std::to_string(line.line), 5) << " " << Padded(r.trid(), 18) << " "
+        << Padded(StateName(state), 11) << " " << Padded(r.trans_no(), 8) << " "
+        << Padded(r.fields[kJobNo], 12) << " " << Padded(r.fields[kQuantity], 8) << " "
+        << Padded(AgeOf(r), 11) << " " << r.message() << "\n";
+  }
+  out << records.size() << " line(s) in " << CacheFilePath() << ": "
+      << counts[static_cast<int>(LineState::kDue)] << " due, "
+      << counts[static_cast<int>(LineState::kRetryLater)] << " retry later, "
+      << counts[static_cast<int>(LineState::kParked)] << " parked, "
+      << counts[static_cast<int>(LineState::kStuck)] << " stuck\n";
+  return kExitOk;
+}
+
+const NumberedRecord* Find(const std::vector<NumberedRecord>& records, const std::string& trid) {
+  for (const NumberedRecord& line : records) {
+    if (line.record.trid() == trid) return &line;
+  }
+  return nullptr;
+}
+
+int Show(const std::string& trid, std::ostream& out, std::ostream& err) {
+  std::vector<NumberedRecord> records;
+  if (!ReadAll(&records, err)) return kExitFailed;
+  const NumberedRecord* line = Find(records, trid);
+  if (line == nullptr) {
+    err << "vornlink cache: no line carries the Trid " << trid << "\n";
+    return kExitFailed;
+  }
+  const CacheRecord& r = line->record;
+  out << Padded("line", 12) << " " << line->line << "\n"
+      << Padded("Trid", 12) << " " << r.trid() << " (age " << AgeOf(r) << ")\n"
+      << Padded("state", 12) << " " << StateName(StateOf(r)) << " (Status [" << r.status()
+      << "])\n";
+  for (size_t i = 0; i < kTransactionFieldCount; ++i) {
+    out << Padded(kFieldNames[i], 12) << " " << r.fields[i] << "\n";
+  }
+  out << Padded("Message", 12) << " " << r.message() << "\n";
+  return kExitOk;
+}
+
+// Moves the line of `trid` to the end as a due line, if it still is one
+// that the worker does not send. Returns whether it did.
+bool Release(const std::string& trid, std::ostream& out, std::ostream& err) {
+  std::string new_trid, error, refused;
+  CacheRecord released;
+  CacheChange change = EditCacheLine(
+      trid,
+      [&](CacheRecord* record) {
+        const LineState state = StateOf(*record);
+        if (state == LineState::kDue || state == LineState::kRetryLater) {
+          refused = std::string("it is ") + StateName(state) + " already";
+          return LineEdit::kKeep;
+        }
+        record->fields[CacheRecord::kStatus] = "0";
+        record->fields[CacheRecord::kMessage].clear();
+        released = *record;
+        return LineEdit::kMoveToEnd;
+      },
+      &new_trid, &error);
+  switch (change) {
+    case CacheChange::kNotFound:
+      err << "vornlink cache: no line carries the Trid " << trid << "\n";
+      return false;
+    case CacheChange::kFailed:
+      err << "vornlink cache: cannot change the cache " << CacheFilePath() << ": " << error << "\n";
+      return false;
+    case CacheChange::kDone:
+      break;
+  }
+  if (!refused.empty()) {
+    err << "vornlink cache: Trid " << trid << " is not released: " << refused << "\n";
+    return false;
+  }
+  out << "released Trid " << trid << " (TransNo " << released.trans_no() << ", JobNo "
+      << released.fields[kJobNo] << "): due again as Trid " << new_trid << "\n";
+  LogOperatorChange('.', "vornlink cache: Trid[" + trid + "] TransNo[" + released.trans_no() +
+                             "] released by an operator -> due again as Trid[" + new_trid + "]");
+  return true;
+}
+
+int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 1) {
+    err << "vornlink cache: retry takes a Trid or --all-parked\n";
+    return kExitUsage;
+  }
+  if (args[0] != "--all-parked") return Release(args[0], out, err) ? kExitOk : kExitFailed;
+  std::vector<NumberedRecord> records;
+  if (!ReadAll(&records, err)) return kExitFailed;
+  int released = 0;
+  int failed = 0;
+  for (const NumberedRecord& line : records) {
+    if (StateOf(line.record) != LineState::kParked) continue;
+    if (Release(line.record.trid(), out, err)) {
+      ++released;
+    } else {
+      ++failed;
+    }
+  }
+  out << released << " parked line(s) released";
+  if (failed > 0) out << ", " << failed << " not (see above)";
+  out << "\n";
+  return failed == 0 ? kExitOk : kExitFailed;
+}
+
+int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const bool confirmed = args.size() == 2 && args[1] == "--yes";
+  if (args.empty() || args.size() > 2 || (args.size() == 2 && !confirmed)) {
+    err << "vornlink cache: drop takes a Trid and --yes\n";
+    return kExitUsage;
+  }
+  if (!confirmed) {
+    Show(args[0], out, err);
+    err << "vornlink cache: nothing dropped; to drop this transaction for good, add --yes\n";
+    return kExitUsage;
+  }
+  std::string error;
+  std::string line;
+  LineState state = LineState::kParked;
+  CacheChange change = EditCacheLine(
+      args[0],
+      [&](CacheRecord* record) {
+        line = FormatCacheLine(record->transaction(), record->status(), record->trid(),
+                               std::string(), record->message());
+        state = StateOf(*record);
+        return LineEdit::kRemove;
+      },
+      nullptr, &error);
+  if (change == CacheChange::kNotFound) {
+    err << "vornlink cache: no line carries the Trid " << args[0] << "\n";
+    return kExitFailed;
+  }
+  if (change == CacheChange::kFailed) {
+    err << "vornlink cache: cannot change the cache " << CacheFilePath() << ": " << error << "\n";
+    return kExitFailed;
+  }
+  out << "dropped Trid " << args[0] << "; the line was:\n" << line << "\n";
+  if (state == LineState::kDue || state == LineState::kRetryLater) {
+    out << "note: it was " << StateName(state)
+        << ": a worker may have been sending it at this moment\n";
+  }
+  LogOperatorChange('.', "vornlink cache: Trid[" + args[0] + "] dropped by an operator: " + line);
+  return kExitOk;
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted.push_back('"');
+    quoted.push_back(c);
+  }
+  return quoted + "\"";
+}
+
+int Export(std::ostream& out, std::ostream& err) {
+  std::vector<NumberedRecord> records;
+  if (!ReadAll(&records, err)) return kExitFailed;
+  out << "Line,Trid,State,Status";
+  for (const char* name : kFieldNames) out << "," << name;
+  out << ",Message\n";
+  for (const NumberedRecord& line : records) {
+    const CacheRecord& r = line.record;
+    out << line.line << "," << CsvField(r.trid()) << "," << StateName(StateOf(r)) << ","
+        << CsvField(r.status());
+    for (size_t i = 0; i < kTransactionFieldCount; ++i) out << "," << CsvField(r.fields[i]);
+    out << "," << CsvField(r.message()) << "\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,
+                    std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << "vornlink cache: list, show TRID, retry TRID|--all-parked, drop TRID --yes or export\n";
+    return kExitUsage;
+  }
+  ModuleSite site(module_path);
+  const std::string& what = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (what == "list" && rest.empty()) return List(out, err);
+  if (what == "show" && rest.size() == 1) return Show(rest[0], out, err);
+  if (what == "retry") return Retry(rest, out, err);
+  if (what == "drop") return Drop(rest, out, err);
+  if (what == "export" && rest.empty()) return Export(out, err);
+  err << "vornlink cache: list, show TRID, retry TRID|--all-parked, drop TRID --yes or export\n";
+  return kExitUsage;
+}
+
+}  // namespace vornlink

@@ -1,0 +1,54 @@
+#include "vornlink/operator_commands.h"
+
+#include <ostream>
+
+#include "vornlink/cache_command.h"
+#include "vornlink/check_command.h"
+#include "vornlink/status_command.h"
+#include "vornlink/try_command.h"
+
+namespace vornlink {
+
+bool IsOperatorCommand(const std::string& command) {
+  return command == "check" || command == "try" || command == "cache" || command == "status";
+}
+
+int RunOperatorCommand(const std::string& module_path, const std::vector<std::string>& words,
+                       std::ostream& out, std::ostream& err) {
+  const std::string& command = words[0];
+  const std::vector<std::string> args(words.begin() + 1, words.end());
+  if (command == "check") return RunCheckCommand(module_path, args, out, err);
+  if (command == "try") return RunTryCommand(module_path, args, out, err);
+  if (command == "cache") return RunCacheCommand(module_path, args, out, err);
+  return RunStatusCommand(module_path, args, out, err);
+}
+
+void PrintOperatorUsage(std::ostream& out) {
+  out << "\n"
+         "operator commands (they run the driver's own code for the module's folder and\n"
+         "do not load the module; safe while a host runs):\n"
+         "  check [--transaction F1,...,F12] [--job JOBNO]\n"
+         "                           check the INI file and the settings document beside\n"
+         "                           the module without sending anything; exit 1 when the\n"
+         "                           driver would fail with them\n"
+         "  try [--transaction F1,...,F12] [--job JOBNO] [--only forward|validate]\n"
+         "      [--verbose]          one real job validation and one real forward\n"
+         "                           transaction with the DMS (a real booking!), shown\n"
+         "                           step by step; the cache and the log stay untouched\n"
+         "  cache list               the cache's lines: Trid, state, job, quantity, age,\n"
+         "                           failure line\n"
+         "  cache show TRID          every field of one line\n"
+         "  cache retry TRID|--all-parked\n"
+         "                           make parked lines due again (each moves to the end\n"
+         "                           with a new Trid)\n"
+         "  cache drop TRID --yes    remove one line for good (it is printed and logged)\n"
+         "  cache export             every line as CSV on standard output\n"
+         "  status [--stale MIN]     counts, the oldest due transaction, the last\n"
+         "                           delivery and failure in the log; exit 0 all well,\n"
+         "                           1 cache unreadable, 3 parked or stuck lines,\n"
+         "                           4 a due line older than MIN minutes (15)\n"
+         "  dms [OPTIONS]            the emulated DMS (vornlink dms --help); needs no\n"
+         "                           module\n";
+}
+
+}  // namespace vornlink

@@ -1,0 +1,37 @@
+// `vornlink status`: the health of a site in a few lines, for a person or a
+// monitoring script: how many transactions are due, waiting to be retried
+// and parked, how long the oldest due one has waited, and the last
+// delivery and the last failure the driver's log tells of.
+//
+// Exit status (for monitoring):
+//   0  all well: nothing parked or stuck, no due transaction older than
+//      the limit
+//   1  the cache could not be read
+//   2  usage error
+//   3  transactions are parked or stuck: a person must look at them
+//      (`vornlink cache list`)
+//   4  nothing parked, but a due transaction has waited longer than the
+//      limit: the host's worker is not delivering (the host is down, or
+//      its driver does not get on). A line the DMS asks to retry gets a
+//      new Trid with each try, so it does not count as waiting long.
+#ifndef VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
+#define VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vornlink {
+
+inline constexpr int kExitParked = 3;
+inline constexpr int kExitStale = 4;
+// A due transaction older than this is stale, unless --stale says otherwise.
+inline constexpr int kDefaultStaleMinutes = 15;
+
+// `args` are the words after "status": --stale MINUTES.
+int RunStatusCommand(const std::string& module_path, const std::vector<std::string>& args,
+                     std::ostream& out, std::ostream& err);
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
