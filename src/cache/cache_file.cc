@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/write_gate.h"
+#include "cache/cache_index.h"
 #include "cache/trid.h"
 #include "log/log.h"
 #include "settings/module_files.h"
@@ -20,11 +21,18 @@ namespace {
 // scanner, an editor) keeps trying this long.
 constexpr ReplaceOptions kCacheReplaceOptions{1000};
 
-// The mutexes of the cache files, one per file, made on first use. Never
+// What this process keeps of one cache file: its mutex, and what it knows
+// of the file's lines (used only while the mutex is held).
+struct CacheFileState {
+  std::unique_ptr<CrossProcessMutex> mutex;
+  CacheIndex index;
+};
+
+// The states of the cache files, one per file, made on first use. Never
 // destroyed while the module may be used: ReleaseCacheMutexes empties it.
 struct CacheMutexes {
   std::mutex mutex;
-  std::map<std::string, std::unique_ptr<CrossProcessMutex>> by_path;  // guarded by mutex
+  std::map<std::string, std::unique_ptr<CacheFileState>> by_path;  // guarded by mutex
 };
 
 CacheMutexes& Registry() {
@@ -32,17 +40,26 @@ CacheMutexes& Registry() {
   return *registry;
 }
 
-// The mutex of the cache file at `path`. Windows shares one named mutex
-// between all processes; elsewhere the lock file beside the cache file does
-// that, so that every process that shares a cache shares its lock, and only
-// those who may write the cache's folder can make it.
-CrossProcessMutex& CacheMutex(const std::string& path) {
+CacheFileState& StateOf(const std::string& path) {
   CacheMutexes& registry = Registry();
   std::lock_guard<std::mutex> lock(registry.mutex);
-  std::unique_ptr<CrossProcessMutex>& mutex = registry.by_path[path];
-  if (mutex == nullptr) mutex = GetEnv()->NewNamedMutex(kCacheMutexName, CacheLockFilePath(path));
-  return *mutex;
+  std::unique_ptr<CacheFileState>& state = registry.by_path[path];
+  if (state == nullptr) {
+    state = std::make_unique<CacheFileState>();
+    // Windows shares one named mutex between all processes; elsewhere the
+    // lock file beside the cache file does that, so that every process that
+    // shares a cache shares its lock, and only those who may write the
+    // cache's folder can make it.
+    state->mutex = GetEnv()->NewNamedMutex(kCacheMutexName, CacheLockFilePath(path));
+  }
+  return *state;
 }
+
+CrossProcessMutex& CacheMutex(const std::string& path) { return *StateOf(path).mutex; }
+
+// What is known of the lines of the cache file at `path`; only under its
+// CacheLock.
+CacheIndex& IndexOf(const std::string& path) { return StateOf(path).index; }
 
 void LogLockFailed(const std::string& error) {
   LogPrint('*', "KMRCacheTransaction: Could not take the cache lock t[%s]", error.c_str());
@@ -61,9 +78,10 @@ void LogReason(const CacheLock& lock, const std::string& path, const std::string
   }
 }
 
-// Rewrites the cache file; logs when it had to be overwritten in place.
-// False with the reason in `error` when it failed.
-bool Rewrite(const std::string& path, const std::string& text, std::string* error) {
+// Replaces the cache file by `text`; logs when it had to be overwritten in
+// place. False with the reason in `error` when it failed. The caller tells
+// the file's index what became of it.
+bool ReplaceCache(const std::string& path, const std::string& text, std::string* error) {
   switch (GetEnv()->ReplaceTextFile(path, text, kCacheReplaceOptions, error)) {
     case ReplaceResult::kReplaced:
       return true;
@@ -77,6 +95,14 @@ bool Rewrite(const std::string& path, const std::string& text, std::string* erro
       break;
   }
   return false;
+}
+
+// Rewrites the cache file (under its lock) by `text`, as ReplaceCache does;
+// what was known of its lines is forgotten.
+[[maybe_unused]] bool Rewrite(const std::string& path, const std::string& text,
+                              std::string* error) {
+  IndexOf(path).Forget();
+  return ReplaceCache(path, text, error);
 }
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
@@ -139,6 +165,60 @@ size_t FindTrid(std::string_view contents, const std::vector<std::string_view>& 
     return static_cast<size_t>(same - lines.begin());
   }
   return lines.size();
+}
+
+// A Trid that no line of the cache carries, by what `index` knows (see
+// MakeUniqueTrid).
+std::string NewTrid(const CacheIndex& index) {
+  Env* env = GetEnv();
+  for (;;) {
+    const int64_t now = env->UnixTime();
+    const std::string second = TridSecond(now);
+    const int64_t second_number = TridNumber(FormatTrid(second, 0)) / 10000;
+    std::string trid = PickTrid(second, index.TakenIn(second_number), env->TickCount());
+    if (!trid.empty()) return trid;
+    // Every value of this second is in use: wait for the next one.
+    while (env->UnixTime() == now) env->SleepMs(10);
+  }
+}
+
+// The line at which a removal or a move finds `trid` in the cache file
+// read whole: the file's `contents`, its `lines` and the index of the match
+// (lines.size() when none). `consistent` tells whether the index knows
+// these very lines (it is forgotten otherwise).
+struct FoundLine {
+  std::string contents;
+  std::vector<std::string_view> lines;
+  size_t at = 0;
+  bool consistent = false;
+};
+
+enum class Lookup { kFound, kNotFound, kFailed };
+
+// Finds the first line whose Trid is `trid` and, when there is one, reads
+// the whole file for its rewrite. Under the cache lock.
+Lookup FindForRewrite(const std::string& path, CacheIndex& index, const std::string& trid,
+                      FoundLine* found, std::string* error) {
+  if (!index.Refresh(path, error)) return Lookup::kFailed;
+  if (trid.empty()) return Lookup::kNotFound;
+  const int64_t number = TridNumber(trid);
+  const size_t known_at = index.FindTrid(number);
+  // A Trid of 18 digits that the index does not know is in no line.
+  if (number >= 0 && known_at == index.line_count()) return Lookup::kNotFound;
+  if (!ReadCache(path, &found->contents, error)) {
+    index.Forget();
+    return Lookup::kFailed;
+  }
+  found->lines = SplitLines(found->contents);
+  found->consistent = number >= 0 && found->lines.size() == index.line_count() &&
+                      TridOfLine(found->lines[known_at]) == trid;
+  if (found->consistent) {
+    found->at = known_at;
+  } else {
+    index.Forget();
+    found->at = FindTrid(found->contents, found->lines, trid);
+  }
+  return found->at == found->lines.size() ? Lookup::kNotFound : Lookup::kFound;
 }
 
 // The line to write for a record; logs what had to be replaced.
@@ -240,43 +320,74 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
     LogReason(lock, path, std::string());
     return 0;
   }
-  std::string contents;
+  CacheIndex& index = IndexOf(path);
   std::string error;
-  if (!ReadCache(path, &contents, &error)) {
+  if (!index.Refresh(path, &error)) {
     LogAddFailed(transaction[0], MakeTrid());
     LogFileError(path, error);
     return 0;
   }
-  const std::string trid = MakeUniqueTrid(contents);
+  const std::string trid = NewTrid(index);
   std::string text;
   // A line torn by a crash must not swallow the new one.
-  if (!contents.empty() && contents.back() != '\n') text.push_back('\n');
+  if (!index.EndsWithLineFeed()) text.push_back('\n');
   text.append(CleanLine(transaction, status, trid, reserved, message));
   text.push_back('\n');
   if (!GetEnv()->AppendTextFile(path, text, /*durable=*/true, &error)) {
+    index.Forget();
     LogAddFailed(transaction[0], trid);
     LogFileError(path, error);
     return 0;
   }
+  // Takes the new line in; what cannot be read now is read next time.
+  std::string ignored;
+  index.Refresh(path, &ignored);
   LogAdded(transaction[0], trid);
   return 1;
 }
 
-int GetCacheIndex(int index, CacheRecord* record) {
+namespace {
+
+// Reads the line that `pick` chooses (from the refreshed index; its
+// line_count() for none) into `record`. 1 when read, else 0; logs failures.
+template <typename Pick>
+int ReadPickedLine(CacheRecord* record, Pick pick) {
   const std::string path = CacheFilePath();
   CacheLock lock(path);
-  std::string contents;
+  CacheIndex& index = IndexOf(path);
   std::string error;
-  if (!lock.held() || !ReadCache(path, &contents, &error)) {
+  std::string line;
+  bool read = lock.held() && index.Refresh(path, &error);
+  if (read) {
+    const size_t at = pick(index);
+    if (at >= index.line_count()) return 0;
+    read = index.ReadLine(path, at, &line, &error);
+  }
+  if (!read) {
     LogPrint('*', "KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]");
     LogReason(lock, path, error);
     return 0;
   }
-  if (index < 0) return 0;
-  std::vector<std::string_view> lines = SplitLines(contents);
-  if (static_cast<size_t>(index) >= lines.size()) return 0;
-  ParseCacheLine(lines[static_cast<size_t>(index)], record);
+  ParseCacheLine(line, record);
   return 1;
+}
+
+}  // namespace
+
+int GetCacheIndex(int index, CacheRecord* record) {
+  return ReadPickedLine(record, [index](const CacheIndex& known) {
+    return index < 0 ? known.line_count() : static_cast<size_t>(index);
+  });
+}
+
+int FindDueLine(int from, CacheRecord* record, int* index) {
+  size_t found = 0;
+  int read = ReadPickedLine(record, [from, &found](const CacheIndex& known) {
+    found = known.NextDue(from < 0 ? 0 : static_cast<size_t>(from));
+    return found;
+  });
+  if (read == 1) *index = static_cast<int>(found);
+  return read;
 }
 
 CacheChange RemoveLine(const std::string& trid) {
@@ -284,31 +395,35 @@ CacheChange RemoveLine(const std::string& trid) {
   WritePermit permit;
   if (!permit.granted()) return CacheChange::kFailed;
   CacheLock lock(path);
-  std::string contents;
+  CacheIndex& index = IndexOf(path);
+  FoundLine found;
   std::string error;
-  if (!lock.held() || !ReadCache(path, &contents, &error)) {
+  Lookup lookup = lock.held() ? FindForRewrite(path, index, trid, &found, &error) : Lookup::kFailed;
+  if (lookup == Lookup::kFailed) {
     LogDeleteFailed(trid, "Could not open file");
     LogReason(lock, path, error);
     return CacheChange::kFailed;
   }
-  std::vector<std::string_view> lines = SplitLines(contents);
-  size_t found = FindTrid(contents, lines, trid);
-  if (found == lines.size()) {
+  if (lookup == Lookup::kNotFound) {
     LogNotFound(trid);
     return CacheChange::kNotFound;
   }
-  if (!Rewrite(path, JoinLinesExcept(lines, found, 0), &error)) {
+  if (!ReplaceCache(path, JoinLinesExcept(found.lines, found.at, 0), &error)) {
+    index.Forget();
     LogDeleteFailed(trid, "Could not write file");
     LogFileError(path, error);
     return CacheChange::kFailed;
+  }
+  if (found.consistent) {
+    index.NoteRewritten(path, found.lines, found.at, nullptr);
+  } else {
+    index.Forget();
   }
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
   return CacheChange::kDone;
 }
 
-int DeleteTrid(const std::string& trid) {
-  return RemoveLine(trid) == CacheChange::kFailed ? 0 : 1;
-}
+int DeleteTrid(const std::string& trid) { return RemoveLine(trid) == CacheChange::kFailed ? 0 : 1; }
 
 int Requeue(const CacheRecord& record) {
   return AddTransaction(record.transaction(), record.status(), std::string(), record.message());
@@ -320,30 +435,37 @@ CacheChange MoveToEnd(const CacheRecord& record) {
   WritePermit permit;
   if (!permit.granted()) return CacheChange::kFailed;
   CacheLock lock(path);
-  std::string contents;
+  CacheIndex& index = IndexOf(path);
+  FoundLine found;
   std::string error;
-  if (!lock.held() || !ReadCache(path, &contents, &error)) {
+  Lookup lookup =
+      lock.held() ? FindForRewrite(path, index, old_trid, &found, &error) : Lookup::kFailed;
+  if (lookup == Lookup::kFailed) {
     LogDeleteFailed(old_trid, "Could not open file");
     LogReason(lock, path, error);
     return CacheChange::kFailed;
   }
-  std::vector<std::string_view> lines = SplitLines(contents);
-  size_t found = FindTrid(contents, lines, old_trid);
-  if (found == lines.size()) {
+  if (lookup == Lookup::kNotFound) {
     LogNotFound(old_trid);
     return CacheChange::kNotFound;
   }
   // The new Trid must differ from every line's, the dropped one's included.
-  const std::string trid = MakeUniqueTrid(contents);
+  const std::string trid = found.consistent ? NewTrid(index) : MakeUniqueTrid(found.contents);
   const std::string line =
       CleanLine(record.transaction(), record.status(), trid, std::string(), record.message());
-  std::string text = JoinLinesExcept(lines, found, line.size() + 1);
+  std::string text = JoinLinesExcept(found.lines, found.at, line.size() + 1);
   text.append(line);
   text.push_back('\n');
-  if (!Rewrite(path, text, &error)) {
+  if (!ReplaceCache(path, text, &error)) {
+    index.Forget();
     LogDeleteFailed(old_trid, "Could not write file");
     LogFileError(path, error);
     return CacheChange::kFailed;
+  }
+  if (found.consistent) {
+    index.NoteRewritten(path, found.lines, found.at, &line);
+  } else {
+    index.Forget();
   }
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",
            old_trid.c_str());

@@ -34,6 +34,13 @@ std::string_view TridOfLine(std::string_view line) {
   return TakeField(&rest);
 }
 
+void StatusAndTridOfLine(std::string_view line, std::string_view* status, std::string_view* trid) {
+  std::string_view rest = line;
+  for (size_t i = 0; i < CacheRecord::kStatus; ++i) TakeField(&rest);
+  *status = TakeField(&rest);
+  *trid = TakeField(&rest);
+}
+
 std::vector<std::string_view> LinesContaining(std::string_view text, std::string_view needle) {
   if (needle.empty()) return SplitLines(text);
   std::vector<std::string_view> lines;
