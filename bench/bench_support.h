@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <string>
@@ -66,6 +67,32 @@ std::string CacheLineFor(int n, const std::string& status);
 // `count` such lines, each ended by a line feed.
 std::string CacheLines(int count, const std::string& status);
 
+// The real platform with the module where a benchmark puts it; counts the
+// file calls, so that a benchmark can show what an operation asks of the
+// disk.
+class CountingEnv : public testing::FakeEnv {
+ public:
+  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                          std::string* error) override {
+    ++reads;
+    return FakeEnv::ReadTextFile(path, contents, max_size, error);
+  }
+  std::string ReadProfileString(const std::string& section, const std::string& key,
+                                const std::string& default_value,
+                                const std::string& path) override {
+    ++reads;
+    return FakeEnv::ReadProfileString(section, key, default_value, path);
+  }
+  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                      std::string* error) override {
+    ++appends;
+    return FakeEnv::AppendTextFile(path, text, durable, error);
+  }
+
+  std::atomic<int> reads{0};
+  std::atomic<int> appends{0};
+};
+
 // A fresh folder that holds a module's files as a site has them, with the
 // in-process driver code pointed at it through a FakeEnv (installed for the
 // life of the object).
@@ -74,7 +101,7 @@ class DriverFolder {
   DriverFolder();
   ~DriverFolder();
 
-  testing::FakeEnv& env() { return env_; }
+  CountingEnv& env() { return env_; }
   const std::string& path() const { return dir_.path(); }
   std::string File(const std::string& name) const { return dir_.File(name); }
   // The module's file and its sibling with `extension` ("ini", "$$$").
@@ -85,7 +112,7 @@ class DriverFolder {
 
  private:
   testing::TempDir dir_;
-  testing::FakeEnv env_;
+  CountingEnv env_;
 };
 
 // An INI file with every gate in front of the cache on (forwarding enabled,

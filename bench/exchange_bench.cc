@@ -98,6 +98,13 @@ void RunExchanges(benchmark::State& state, DriverFolder& folder, Floor floor) {
     std::string failure;
     ok = ForwardTransactionExchange(fields, &failure, nullptr) == ForwardOutcome::kSuccess && ok;
   };
+  // What one exchange asks of the disk: whole-file reads (settings
+  // documents, INI files) and log entries.
+  folder.env().reads = 0;
+  folder.env().appends = 0;
+  exchange();
+  state.counters["file_reads"] = folder.env().reads.load();
+  state.counters["log_entries"] = folder.env().appends.load();
   for (auto _ : state) {
     if (++n % 2 == 0) {
       TimeOp(state, &series, exchange);
