@@ -9,6 +9,7 @@
 #include "exchange/forward_transaction.h"
 #include "floors.h"
 #include "log/log.h"
+#include "settings/read_setting.h"
 
 namespace vornlink {
 namespace bench {
@@ -154,6 +155,37 @@ void BM_ExchangeHttp(benchmark::State& state) {
                [&] { return ReadSettingsEightTimes(settings) && CurlPost(url, body); });
 }
 
+// What bounds the exchanges: the settings values one exchange reads, each
+// by reading the document afresh and finding the value by its line rule,
+// beside the same eight reads of the file alone.
+void BM_ExchangeSettingsReads(benchmark::State& state) {
+  DriverFolder folder;
+  const std::string settings = folder.Sibling("xml");
+  testing::WriteBytes(settings, LoopbackSettings("4711", "", folder.Sibling("log")));
+  static const char* const kPaths[] = {"KMR/System/WoSplit",
+                                       "KMR/UserID/E17",
+                                       "KMR/Setup",
+                                       "KMR/ForwardTransactionQuery",
+                                       "KMR/ForwardTransactionResult/Result",
+                                       "KMR/ForwardTransactionResult/Description",
+                                       "KMR/ForwardTransactionResult/SuccessResult",
+                                       "KMR/ForwardTransactionResult/RetryResult"};
+  Series series;
+  bool ok = true;
+  for (auto _ : state) {
+    TimeOp(state, &series, [&] {
+      for (const char* path : kPaths) benchmark::DoNotOptimize(ReadDriverSetting(path));
+    });
+    series.Add("floor", TimeUs([&] { ok = ReadSettingsEightTimes(settings) && ok; }));
+  }
+  if (!ok) state.SkipWithError("the floor failed");
+  series.Report(state, {"floor"});
+}
+
+BENCHMARK(BM_ExchangeSettingsReads)
+    ->Iterations(kExchanges)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ExchangeTcp)->Iterations(kExchanges)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ExchangeHttp)->Iterations(kExchanges)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

@@ -83,6 +83,16 @@ bool CopyAndReplace(const std::string& source, const std::string& target) {
   return ok && rename(temp.c_str(), target.c_str()) == 0;
 }
 
+bool CopyAndReplaceDurably(const std::string& source, const std::string& target) {
+  if (!CopyAndReplace(source, target)) return false;
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = fsync(fd) == 0;
+  return close(fd) == 0 && ok;
+}
+
 bool AppendAndCheckLastByte(const std::string& path, const std::string& entry) {
   int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;

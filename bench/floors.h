@@ -33,6 +33,10 @@ bool LockedDurableAppend(FloorLock* lock, const std::string& path, const std::st
 // fdatasync, rename onto `target`.
 bool CopyAndReplace(const std::string& source, const std::string& target);
 
+// CopyAndReplace, then fsync of the folder, so that the rename itself is
+// durable: what the driver must do for a removal to stay removed.
+bool CopyAndReplaceDurably(const std::string& source, const std::string& target);
+
 // open O_APPEND, write `entry`, close; open again, read the last byte, close.
 bool AppendAndCheckLastByte(const std::string& path, const std::string& entry);
 

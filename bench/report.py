@@ -30,15 +30,20 @@ RATIOS = {
     "BM_ExchangeHttp": (
         "exchange, HTTP DMS",
         [("x_floor", "floor_us", "<= 1.5", lambda r: r <= 1.5, None)]),
+    "BM_ExchangeSettingsReads": (
+        "exchange's 8 settings values (bound)",
+        [("x_floor", "floor_us", "", lambda r: True, -1)]),
     "BM_CacheReadLast": (
         "GetCacheIndex of the last line",
         [("x_floor", "floor_us", "<= 1.5 at 10,000", lambda r: r <= 1.5, 10000)]),
     "BM_CacheRemove": (
         "removal of a line",
-        [("x_floor", "floor_us", "<= 1.5 at 10,000", lambda r: r <= 1.5, 10000)]),
+        [("x_floor", "floor_us", "<= 1.5 at 10,000", lambda r: r <= 1.5, 10000),
+         ("x_durable", "durable_us", "", lambda r: True, -1)]),
     "BM_CacheMoveToEnd": (
         "move of a line to the end",
-        [("x_floor", "floor_us", "<= 1.5 at 10,000", lambda r: r <= 1.5, 10000)]),
+        [("x_floor", "floor_us", "<= 1.5 at 10,000", lambda r: r <= 1.5, 10000),
+         ("x_durable", "durable_us", "", lambda r: True, -1)]),
     "BM_WorkerDeliveryBehindParked": (
         "delivery behind P parked lines",
         [("x_alone_read", None, "<= 3 x (alone + read) at 10,000", lambda r: r <= 3.0, 10000)]),
@@ -118,7 +123,9 @@ def main():
     print("|" + "---|" * (head.count("|") - 1))
     for row in rows:
         n = "" if row["n"] is None else "{:,}".format(row["n"])
-        label = row["title"] + (" vs SQLite" if row["ratio_name"] == "x_sqlite" else "")
+        label = row["title"] + {"x_sqlite": " vs SQLite",
+                                "x_durable": " vs a durable floor (folder synced)"}.get(
+                                    row["ratio_name"], "")
         met = "" if row["met"] is None else ("yes" if row["met"] else "NO")
         cells = [label, n, fmt(row["op"], row["unit"]), fmt(row["floor"], row["unit"]),
                  "%.2f" % row["ratio"]]

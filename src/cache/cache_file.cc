@@ -195,30 +195,23 @@ struct FoundLine {
 
 enum class Lookup { kFound, kNotFound, kFailed };
 
-// Finds the first line whose Trid is `trid` and, when there is one, reads
-// the whole file for its rewrite. Under the cache lock.
+// Finds the first line whose Trid is `trid` in the file read whole, as its
+// rewrite needs it: what the file holds decides, the index only saves
+// reading it again afterwards. Under the cache lock.
 Lookup FindForRewrite(const std::string& path, CacheIndex& index, const std::string& trid,
                       FoundLine* found, std::string* error) {
   if (!index.Refresh(path, error)) return Lookup::kFailed;
-  if (trid.empty()) return Lookup::kNotFound;
-  const int64_t number = TridNumber(trid);
-  const size_t known_at = index.FindTrid(number);
-  // A Trid of 18 digits that the index does not know is in no line.
-  if (number >= 0 && known_at == index.line_count()) return Lookup::kNotFound;
   if (!ReadCache(path, &found->contents, error)) {
     index.Forget();
     return Lookup::kFailed;
   }
   found->lines = SplitLines(found->contents);
-  found->consistent = number >= 0 && found->lines.size() == index.line_count() &&
-                      TridOfLine(found->lines[known_at]) == trid;
-  if (found->consistent) {
-    found->at = known_at;
-  } else {
-    index.Forget();
-    found->at = FindTrid(found->contents, found->lines, trid);
-  }
-  return found->at == found->lines.size() ? Lookup::kNotFound : Lookup::kFound;
+  found->at = FindTrid(found->contents, found->lines, trid);
+  if (found->at == found->lines.size()) return Lookup::kNotFound;
+  found->consistent =
+      found->lines.size() == index.line_count() && index.FindTrid(TridNumber(trid)) == found->at;
+  if (!found->consistent) index.Forget();
+  return Lookup::kFound;
 }
 
 // The line to write for a record; logs what had to be replaced.

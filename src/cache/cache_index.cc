@@ -172,6 +172,11 @@ TakenTrids CacheIndex::TakenIn(int64_t second) const {
 
 bool CacheIndex::ReadLine(const std::string& path, size_t index, std::string* line,
                           std::string* error) {
+  // The last line was read, and found as known, by the Refresh before.
+  if (index + 1 == offsets_.size()) {
+    line->assign(TextOfDiskLine(last_line_));
+    return true;
+  }
   const uint64_t start = offsets_[index];
   const uint64_t end = index + 1 < offsets_.size() ? offsets_[index + 1] : stamp_.size;
   std::string raw;

@@ -57,9 +57,10 @@ class CacheIndex {
   // one; an earlier second (the clock went back) looks at every line.
   TakenTrids TakenIn(int64_t second) const;
 
-  // Line `index` as a text-mode reader sees it, without its line end. False
-  // when it could not be read as known (the file changed without the lock):
-  // the knowledge is forgotten then.
+  // Line `index` as a text-mode reader sees it, without its line end; right
+  // after a Refresh, under the same lock. False when it could not be read as
+  // known (the file changed without the lock): the knowledge is forgotten
+  // then.
   bool ReadLine(const std::string& path, size_t index, std::string* line, std::string* error);
 
   // After the file at `path` was replaced by `lines` without the one at
