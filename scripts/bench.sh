@@ -27,13 +27,22 @@ mkdir -p "$out"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target Vornlink vornlink_bench module_footprint
 
-sizes=(--size "Vornlink.so (Linux x86_64)=build/linux/bin/Vornlink.so")
+# Each module as built and without its debug information.
+sizes=()
+add_size() {
+  local name=$1 file=$2 strip=$3
+  [ -f "$file" ] || return 0
+  local stripped="$out/$(basename "$(dirname "$(dirname "$file")")")-$(basename "$file")"
+  "$strip" -o "$stripped" "$file"
+  sizes+=(--size "$name=$file" --size "$name, stripped=$stripped")
+}
+add_size "Vornlink.so (Linux x86_64)" build/linux/bin/Vornlink.so strip
 if [ "${VORNLINK_BENCH_WINDOWS:-1}" = 1 ] && command -v i686-w64-mingw32-g++-posix >/dev/null; then
   for preset in win32 win64; do
     cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2 --target Vornlink
   done
-  sizes+=(--size "Vornlink.dll (Windows i686, shipped: stripped)=build/win32/bin/Vornlink.dll"
-          --size "Vornlink.dll (Windows x86_64)=build/win64/bin/Vornlink.dll")
+  add_size "Vornlink.dll (Windows i686, as shipped)" build/win32/bin/Vornlink.dll i686-w64-mingw32-strip
+  add_size "Vornlink.dll (Windows x86_64)" build/win64/bin/Vornlink.dll x86_64-w64-mingw32-strip
 fi
 
 build/linux/bin/vornlink_bench --benchmark_counters_tabular=true \

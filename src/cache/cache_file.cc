@@ -150,23 +150,6 @@ std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t s
   return text;
 }
 
-// Index in `lines` (the lines of `contents`) of the first line whose Trid
-// equals `trid`, or lines.size(). An empty Trid matches nothing: it would
-// pick a short line that somebody else must see.
-size_t FindTrid(std::string_view contents, const std::vector<std::string_view>& lines,
-                const std::string& trid) {
-  if (trid.empty()) return lines.size();
-  for (std::string_view line : LinesContaining(contents, trid)) {
-    if (TridOfLine(line) != trid) continue;
-    // Both views point into `contents`, in order.
-    auto same = std::lower_bound(
-        lines.begin(), lines.end(), line.data(),
-        [](std::string_view candidate, const char* data) { return candidate.data() < data; });
-    return static_cast<size_t>(same - lines.begin());
-  }
-  return lines.size();
-}
-
 // A Trid that no line of the cache carries, by what `index` knows (see
 // MakeUniqueTrid).
 std::string NewTrid(const CacheIndex& index) {
@@ -182,18 +165,34 @@ std::string NewTrid(const CacheIndex& index) {
   }
 }
 
-// The line at which a removal or a move finds `trid` in the cache file
-// read whole: the file's `contents`, its `lines` and the index of the match
-// (lines.size() when none). `consistent` tells whether the index knows
-// these very lines (it is forgotten otherwise).
+// A line of the cache file that a removal or a move found by its Trid, in
+// the file read whole.
 struct FoundLine {
-  std::string contents;
-  std::vector<std::string_view> lines;
-  size_t at = 0;
-  bool consistent = false;
+  std::string contents;  // the file as a text-mode reader sees it
+  size_t start = 0;      // where the line stands in `contents`
+  size_t length = 0;     // its length, with its line feed when it has one
+  size_t index = 0;      // its line number, when `known`
+  // Whether the index knows these very lines, all plain, so that it can
+  // take in the change without reading the file again.
+  bool known = false;
 };
 
 enum class Lookup { kFound, kNotFound, kFailed };
+
+// The first line of `contents` whose Trid field is `trid`: its start and
+// length with its line feed. An empty Trid matches nothing: it would pick a
+// short line that somebody else must see.
+bool LocateTrid(std::string_view contents, const std::string& trid, size_t* start, size_t* length) {
+  if (trid.empty()) return false;
+  for (std::string_view line : LinesContaining(contents, trid)) {
+    if (TridOfLine(line) != trid) continue;
+    *start = static_cast<size_t>(line.data() - contents.data());
+    const size_t feed = contents.find('\n', *start);
+    *length = (feed == std::string_view::npos ? contents.size() : feed + 1) - *start;
+    return true;
+  }
+  return false;
+}
 
 // Finds the first line whose Trid is `trid` in the file read whole, as its
 // rewrite needs it: what the file holds decides, the index only saves
@@ -205,13 +204,35 @@ Lookup FindForRewrite(const std::string& path, CacheIndex& index, const std::str
     index.Forget();
     return Lookup::kFailed;
   }
-  found->lines = SplitLines(found->contents);
-  found->at = FindTrid(found->contents, found->lines, trid);
-  if (found->at == found->lines.size()) return Lookup::kNotFound;
-  found->consistent =
-      found->lines.size() == index.line_count() && index.FindTrid(TridNumber(trid)) == found->at;
-  if (!found->consistent) index.Forget();
+  if (!LocateTrid(found->contents, trid, &found->start, &found->length)) {
+    return Lookup::kNotFound;
+  }
+  found->index = index.FindTrid(TridNumber(trid));
+  size_t start = 0;
+  size_t length = 0;
+  size_t text_size = 0;
+  found->known = index.TextSpan(found->index, &start, &length, &text_size) &&
+                 start == found->start && length == found->length &&
+                 text_size == found->contents.size();
+  if (!found->known) index.Forget();
   return Lookup::kFound;
+}
+
+// The file's text without the found line, each line ended by a line feed,
+// with room for `spare` more bytes. Takes the found contents.
+std::string TextWithout(FoundLine* found, size_t spare) {
+  if (found->known) {
+    // Every line is plain: the text as read is the text to write.
+    std::string text = std::move(found->contents);
+    text.erase(found->start, found->length);
+    return text;
+  }
+  std::vector<std::string_view> lines = SplitLines(found->contents);
+  // The line that starts where the found one does.
+  auto same = std::lower_bound(
+      lines.begin(), lines.end(), found->contents.data() + found->start,
+      [](std::string_view candidate, const char* data) { return candidate.data() < data; });
+  return JoinLinesExcept(lines, static_cast<size_t>(same - lines.begin()), spare);
 }
 
 // The line to write for a record; logs what had to be replaced.
@@ -332,9 +353,7 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
     LogFileError(path, error);
     return 0;
   }
-  // Takes the new line in; what cannot be read now is read next time.
-  std::string ignored;
-  index.Refresh(path, &ignored);
+  // The next operation's Refresh takes the new line in.
   LogAdded(transaction[0], trid);
   return 1;
 }
@@ -401,17 +420,13 @@ CacheChange RemoveLine(const std::string& trid) {
     LogNotFound(trid);
     return CacheChange::kNotFound;
   }
-  if (!ReplaceCache(path, JoinLinesExcept(found.lines, found.at, 0), &error)) {
+  if (!ReplaceCache(path, TextWithout(&found, 0), &error)) {
     index.Forget();
     LogDeleteFailed(trid, "Could not write file");
     LogFileError(path, error);
     return CacheChange::kFailed;
   }
-  if (found.consistent) {
-    index.NoteRewritten(path, found.lines, found.at, nullptr);
-  } else {
-    index.Forget();
-  }
+  if (found.known) index.NoteRemoved(path, found.index, nullptr);
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
   return CacheChange::kDone;
 }
@@ -443,10 +458,10 @@ CacheChange MoveToEnd(const CacheRecord& record) {
     return CacheChange::kNotFound;
   }
   // The new Trid must differ from every line's, the dropped one's included.
-  const std::string trid = found.consistent ? NewTrid(index) : MakeUniqueTrid(found.contents);
+  const std::string trid = found.known ? NewTrid(index) : MakeUniqueTrid(found.contents);
   const std::string line =
       CleanLine(record.transaction(), record.status(), trid, std::string(), record.message());
-  std::string text = JoinLinesExcept(found.lines, found.at, line.size() + 1);
+  std::string text = TextWithout(&found, line.size() + 1);
   text.append(line);
   text.push_back('\n');
   if (!ReplaceCache(path, text, &error)) {
@@ -455,11 +470,7 @@ CacheChange MoveToEnd(const CacheRecord& record) {
     LogFileError(path, error);
     return CacheChange::kFailed;
   }
-  if (found.consistent) {
-    index.NoteRewritten(path, found.lines, found.at, &line);
-  } else {
-    index.Forget();
-  }
+  if (found.known) index.NoteRemoved(path, found.index, &line);
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",
            old_trid.c_str());
   LogAdded(record.trans_no(), trid);

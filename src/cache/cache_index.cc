@@ -129,6 +129,7 @@ void CacheIndex::Clear() {
   due_.clear();
   newest_second_ = -1;
   at_newest_.fill(0);
+  plain_ = true;
 }
 
 bool CacheIndex::EndsWithLineFeed() const {
@@ -192,49 +193,56 @@ bool CacheIndex::ReadLine(const std::string& path, size_t index, std::string* li
   return true;
 }
 
-void CacheIndex::NoteRewritten(const std::string& path, const std::vector<std::string_view>& lines,
-                               size_t dropped, const std::string* appended) {
-  if (!known_ || lines.size() != offsets_.size()) {
+bool CacheIndex::TextSpan(size_t index, size_t* start, size_t* length, size_t* text_size) const {
+  if (!known_ || !plain_ || index >= offsets_.size()) return false;
+  // Each line end is one line feed in the text.
+  const uint64_t shrink = std::strlen(kFileLineEnd) - 1;
+  const uint64_t end = index + 1 < offsets_.size() ? offsets_[index + 1] : stamp_.size;
+  *start = static_cast<size_t>(offsets_[index] - index * shrink);
+  *length = static_cast<size_t>(end - offsets_[index] - shrink);
+  *text_size = static_cast<size_t>(stamp_.size - offsets_.size() * shrink);
+  return true;
+}
+
+void CacheIndex::NoteRemoved(const std::string& path, size_t removed, const std::string* appended) {
+  if (!known_ || !plain_ || removed >= offsets_.size()) {
     Forget();
     return;
   }
-  const size_t line_end = std::strlen(kFileLineEnd);
-  if (dropped < lines.size()) EraseLine(dropped);
-  uint64_t at = 0;
-  size_t kept = 0;
-  std::string last;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i == dropped) continue;
-    offsets_[kept++] = at;
-    at += lines[i].size() + line_end;
-  }
-  if (kept > 0) {
-    const size_t last_kept = dropped == lines.size() - 1 ? lines.size() - 2 : lines.size() - 1;
-    last.assign(lines[last_kept]).append(kFileLineEnd);
-  }
+  const bool removed_last = removed + 1 == offsets_.size();
+  const uint64_t gone = (removed_last ? stamp_.size : offsets_[removed + 1]) - offsets_[removed];
+  uint64_t size = stamp_.size - gone;
+  EraseLine(removed);
+  for (size_t i = removed; i < offsets_.size(); ++i) offsets_[i] -= gone;
+  std::string expected_last = removed_last ? std::string() : last_line_;
   if (appended != nullptr) {
-    last.assign(*appended).append(kFileLineEnd);
-    AddLine(at, last);
-    at += last.size();
+    expected_last.assign(*appended).append(kFileLineEnd);
+    AddLine(size, expected_last);
+    size += expected_last.size();
   }
-  // The new file's stamp, and a check that it holds what was written.
+  // The new file's stamp, and a check that it ends as it must.
+  const uint64_t from = offsets_.empty() ? 0 : offsets_.back();
   std::string bytes;
   FileStamp stamp;
-  const uint64_t from = offsets_.empty() ? 0 : offsets_.back();
-  if (GetEnv()->ReadFileBytes(path, from, last.size() + 1, &bytes, &stamp, nullptr) !=
-          ReadResult::kOk ||
-      stamp.size != at || bytes != last) {
+  if (GetEnv()->ReadFileBytes(path, from, static_cast<size_t>(size - from) + 1, &bytes, &stamp,
+                              nullptr) != ReadResult::kOk ||
+      stamp.size != size || bytes.size() != size - from ||
+      (!expected_last.empty() && bytes != expected_last)) {
     Forget();
     return;
   }
   stamp_ = stamp;
-  last_line_ = std::move(last);
+  last_line_ = std::move(bytes);
 }
 
 void CacheIndex::AddLine(uint64_t offset, std::string_view raw) {
   std::string_view status;
   std::string_view trid;
-  StatusAndTridOfLine(TextOfDiskLine(raw), &status, &trid);
+  const std::string_view text = TextOfDiskLine(raw);
+  const size_t line_end = std::strlen(kFileLineEnd);
+  plain_ = plain_ && raw.size() == text.size() + line_end &&
+           raw.compare(text.size(), line_end, kFileLineEnd) == 0;
+  StatusAndTridOfLine(text, &status, &trid);
   offsets_.push_back(offset);
   trids_.push_back(TridNumber(trid));
   due_.push_back(IsDue(status) ? 1 : 0);

@@ -63,13 +63,19 @@ class CacheIndex {
   // then.
   bool ReadLine(const std::string& path, size_t index, std::string* line, std::string* error);
 
-  // After the file at `path` was replaced by `lines` without the one at
-  // `dropped` (each written with a line end), and with `appended` added
-  // last when not null. `lines` are the file's lines as known, one for each
-  // line of this index. Takes the new file's stamp; forgets everything when
-  // the file is not what was written.
-  void NoteRewritten(const std::string& path, const std::vector<std::string_view>& lines,
-                     size_t dropped, const std::string* appended);
+  // Where line `index` stands in the file's text as a text-mode reader
+  // sees it (`start`, and `length` with its line feed), and the length of
+  // that whole text. False unless every line is plain: written as the
+  // driver writes lines, ended by the platform's line end with no carriage
+  // return of its own before it, so that a rewrite of the text keeps every
+  // other line byte for byte.
+  bool TextSpan(size_t index, size_t* start, size_t* length, size_t* text_size) const;
+
+  // After the file at `path` was replaced by its text without line
+  // `removed` (see TextSpan) and with `appended` (a line without its line
+  // end) added last when not null. Takes the new file's stamp; forgets
+  // everything when the file is not what that makes.
+  void NoteRemoved(const std::string& path, size_t removed, const std::string* appended);
 
  private:
   // Adds the line (as on disk, line feed included when it has one) that
@@ -89,6 +95,7 @@ class CacheIndex {
   std::vector<uint64_t> offsets_;
   std::vector<int64_t> trids_;  // TridNumber of each line's Trid field
   std::vector<uint8_t> due_;
+  bool plain_ = true;  // every line as the driver writes them (see TextSpan)
   // The newest second any line's Trid carries (an upper bound once such
   // lines are gone), and how many lines carry each value of it.
   int64_t newest_second_ = -1;

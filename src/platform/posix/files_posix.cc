@@ -336,10 +336,19 @@ ReadResult PosixReadFileBytes(const std::string& path, uint64_t offset, size_t m
   bytes->clear();
   ScopedFd fd(open(path.c_str(), O_RDONLY | kOpenFlags));
   struct stat info;
-  if (!fd.valid() || !EnsureRegular(fd.get(), &info)) {
+  if (!fd.valid()) {
     int code = errno;
     SetOpenError(error, code);
-    return !fd.valid() && code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
+    return code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
+  }
+  // pread of a regular file never waits, O_NONBLOCK or not.
+  if (fstat(fd.get(), &info) != 0) {
+    SetErrno(error, errno);
+    return ReadResult::kError;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    SetError(error, kNotRegular);
+    return ReadResult::kError;
   }
   stamp->volume = static_cast<uint64_t>(info.st_dev);
   stamp->file = static_cast<uint64_t>(info.st_ino);
@@ -367,9 +376,12 @@ ReadResult PosixReadFileBytes(const std::string& path, uint64_t offset, size_t m
 
 bool PosixAppendTextFile(const std::string& path, const std::string& text, bool durable,
                          std::string* error) {
-  struct stat earlier;
-  const bool existed = lstat(path.c_str(), &earlier) == 0;
-  ScopedFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kOpenFlags, 0666));
+  // Opened first without O_CREAT, so that this call knows whether it made
+  // the file (a file made here must be synced into its folder too).
+  int opened = open(path.c_str(), O_WRONLY | O_APPEND | kOpenFlags);
+  const bool existed = opened >= 0 || errno != ENOENT;
+  if (!existed) opened = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kOpenFlags, 0666);
+  ScopedFd fd(opened);
   struct stat before;
   if (!fd.valid() || !EnsureRegular(fd.get(), &before)) {
     SetOpenError(error, errno);
