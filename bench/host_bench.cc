@@ -7,8 +7,10 @@
 #include <string>
 
 #include "bench_support.h"
+#include "cache/cache_file.h"
 #include "floors.h"
 #include "log/log.h"
+#include "settings/module_files.h"
 #include "vornlink/driver_api.h"
 
 namespace vornlink {
@@ -135,6 +137,54 @@ void BM_ForwardTransaction2(benchmark::State& state) {
   series.Report(state, {"floor", "sqlite"});
 }
 
+// The parts of the host's call, in process, each beside its part of the
+// floor: the five INI reads of the gates through the driver's reader...
+void BM_HostCallGateReads(benchmark::State& state) {
+  DriverFolder folder;
+  const std::string ini = folder.Sibling("ini");
+  testing::WriteBytes(ini, GatesIni(86400));
+  static const char* const kReads[][3] = {{"ForwardTransaction", "Enable", "1"},
+                                          {"ForwardTransaction", "AllowZeroTransaction", "0"},
+                                          {"ForwardTransaction", "Validation", "0"},
+                                          {"FluidName", "K9", ""},
+                                          {"FluidPartNo", "K9", ""}};
+  Series series;
+  bool ok = true;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    TimeOp(state, &series, [&] {
+      for (const auto& read : kReads) {
+        benchmark::DoNotOptimize(ReadIniString(read[0], read[1], read[2]));
+      }
+    });
+    series.Add("floor", TimeUs([&] {
+                 for (int i = 0; i < 5; ++i) ok = ReadWholeFile(ini, &bytes) && ok;
+               }));
+  }
+  if (!ok) state.SkipWithError("the floor failed");
+  series.Report(state, {"floor"});
+}
+
+// ... and AddTransaction beside one durable append under a lock.
+void BM_HostCallAddTransaction(benchmark::State& state) {
+  const int lines = static_cast<int>(state.range(0));
+  DriverFolder folder;
+  testing::WriteBytes(folder.Sibling("$$$"), CacheLines(lines, "1"));
+  FloorLock lock(folder.File("floor.lock"));
+  const std::string floor_file = folder.File("floor.$$$");
+  Series series;
+  bool ok = true;
+  int n = lines;
+  for (auto _ : state) {
+    const TransactionFields fields = SampleTransaction(n);
+    const std::string line = CacheLineFor(n++, "0") + "\n";
+    TimeOp(state, &series, [&] { ok = AddTransaction(fields, "0", "0", "") == 1 && ok; });
+    series.Add("floor", TimeUs([&] { ok = LockedDurableAppend(&lock, floor_file, line) && ok; }));
+  }
+  if (!ok) state.SkipWithError("an append failed");
+  series.Report(state, {"floor"});
+}
+
 void BM_LogEntry(benchmark::State& state) {
   testing::TempDir dir;
   const std::string log_file = dir.File("Vornlink.log");
@@ -170,6 +220,15 @@ BENCHMARK(BM_ForwardTransaction2)
     ->Arg(0)
     ->Arg(10000)
     ->Arg(100000)
+    ->Iterations(kHostCalls)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HostCallGateReads)
+    ->Iterations(kHostCalls)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HostCallAddTransaction)
+    ->Arg(10000)
     ->Iterations(kHostCalls)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);

@@ -21,6 +21,12 @@ RATIOS = {
         "ForwardTransaction2 through the export",
         [("x_floor", "floor_us", "<= 1.2", lambda r: r <= 1.2, None),
          ("x_sqlite", "sqlite_us", "<= 1.1 (SQLite)", lambda r: r <= 1.1, None)]),
+    "BM_HostCallGateReads": (
+        "  its part: the gates' 5 INI reads",
+        [("x_floor", "floor_us", "", lambda r: True, -1)]),
+    "BM_HostCallAddTransaction": (
+        "  its part: AddTransaction (in process)",
+        [("x_floor", "floor_us", "", lambda r: True, -1)]),
     "BM_LogEntry": (
         "one log entry",
         [("x_floor", "floor_us", "<= 1.3", lambda r: r <= 1.3, None)]),

@@ -195,8 +195,9 @@ bool LocateTrid(std::string_view contents, const std::string& trid, size_t* star
 }
 
 // Finds the first line whose Trid is `trid` in the file read whole, as its
-// rewrite needs it: what the file holds decides, the index only saves
-// reading it again afterwards. Under the cache lock.
+// rewrite needs it. Where the index knows the file's lines as they are, the
+// line it names is taken once the text read shows it there; otherwise the
+// text is searched, and the index forgotten. Under the cache lock.
 Lookup FindForRewrite(const std::string& path, CacheIndex& index, const std::string& trid,
                       FoundLine* found, std::string* error) {
   if (!index.Refresh(path, error)) return Lookup::kFailed;
@@ -204,18 +205,21 @@ Lookup FindForRewrite(const std::string& path, CacheIndex& index, const std::str
     index.Forget();
     return Lookup::kFailed;
   }
-  if (!LocateTrid(found->contents, trid, &found->start, &found->length)) {
-    return Lookup::kNotFound;
-  }
+  const std::string_view text = found->contents;
   found->index = index.FindTrid(TridNumber(trid));
   size_t start = 0;
   size_t length = 0;
   size_t text_size = 0;
-  found->known = index.TextSpan(found->index, &start, &length, &text_size) &&
-                 start == found->start && length == found->length &&
-                 text_size == found->contents.size();
-  if (!found->known) index.Forget();
-  return Lookup::kFound;
+  found->known = !trid.empty() && index.TextSpan(found->index, &start, &length, &text_size) &&
+                 text_size == text.size() && length > 0 && start + length <= text.size() &&
+                 TridOfLine(text.substr(start, length - 1)) == trid;
+  if (found->known) {
+    found->start = start;
+    found->length = length;
+    return Lookup::kFound;
+  }
+  index.Forget();
+  return LocateTrid(text, trid, &found->start, &found->length) ? Lookup::kFound : Lookup::kNotFound;
 }
 
 // The file's text without the found line, each line ended by a line feed,
