@@ -7,7 +7,7 @@ set -euo pipefail
 
 what=${1:-all}
 linux_packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest
-                libbenchmark-dev libcurl4-openssl-dev libssl-dev python3 openssl libxml2-dev)
+                libbenchmark-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev python3 openssl libxml2-dev)
 all_packages=("${linux_packages[@]}" clang libclang-rt-14-dev
               g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
               binutils-mingw-w64-x86-64 wine wine64

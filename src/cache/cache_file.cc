@@ -9,6 +9,7 @@
 
 #include "base/module_singleton.h"
 #include "base/write_gate.h"
+#include "cache/cache_index.h"
 #include "cache/trid.h"
 #include "log/log.h"
 #include "settings/module_files.h"
@@ -21,28 +22,44 @@ namespace {
 // scanner, an editor) keeps trying this long.
 constexpr ReplaceOptions kCacheReplaceOptions{1000};
 
-// The mutexes of the cache files, one per file, made on first use. Never
+// What this process keeps of one cache file: its mutex, and what it knows
+// of the file's lines (used only while the mutex is held).
+struct CacheFileState {
+  std::unique_ptr<CrossProcessMutex> mutex;
+  CacheIndex index;
+};
+
+// The states of the cache files, one per file, made on first use. Never
 // destroyed while the module may be used: ReleaseCacheMutexes empties it.
 struct CacheMutexes {
   std::mutex mutex;
-  std::map<std::string, std::unique_ptr<CrossProcessMutex>> by_path;  // guarded by mutex
+  std::map<std::string, std::unique_ptr<CacheFileState>> by_path;  // guarded by mutex
 };
 
 ModuleSingleton<CacheMutexes> g_cache_mutexes;
 
 CacheMutexes& Registry() { return g_cache_mutexes.Get(); }
 
-// The mutex of the cache file at `path`. Windows shares one named mutex
-// between all processes; elsewhere the lock file beside the cache file does
-// that, so that every process that shares a cache shares its lock, and only
-// those who may write the cache's folder can make it.
-CrossProcessMutex& CacheMutex(const std::string& path) {
+CacheFileState& StateOf(const std::string& path) {
   CacheMutexes& registry = Registry();
   std::lock_guard<std::mutex> lock(registry.mutex);
-  std::unique_ptr<CrossProcessMutex>& mutex = registry.by_path[path];
-  if (mutex == nullptr) mutex = GetEnv()->NewNamedMutex(kCacheMutexName, CacheLockFilePath(path));
-  return *mutex;
+  std::unique_ptr<CacheFileState>& state = registry.by_path[path];
+  if (state == nullptr) {
+    state = std::make_unique<CacheFileState>();
+    // Windows shares one named mutex between all processes; elsewhere the
+    // lock file beside the cache file does that, so that every process that
+    // shares a cache shares its lock, and only those who may write the
+    // cache's folder can make it.
+    state->mutex = GetEnv()->NewNamedMutex(kCacheMutexName, CacheLockFilePath(path));
+  }
+  return *state;
 }
+
+CrossProcessMutex& CacheMutex(const std::string& path) { return *StateOf(path).mutex; }
+
+// What is known of the lines of the cache file at `path`; only under its
+// CacheLock.
+CacheIndex& IndexOf(const std::string& path) { return StateOf(path).index; }
 
 void LogLockFailed(const std::string& error) {
   LogPrint('*', "KMRCacheTransaction: Could not take the cache lock t[%s]", error.c_str());
@@ -61,9 +78,10 @@ void LogReason(const CacheLock& lock, const std::string& path, const std::string
   }
 }
 
-// Rewrites the cache file; logs when it had to be overwritten in place.
-// False with the reason in `error` when it failed.
-bool Rewrite(const std::string& path, const std::string& text, std::string* error) {
+// Replaces the cache file by `text`; logs when it had to be overwritten in
+// place. False with the reason in `error` when it failed. The caller tells
+// the file's index what became of it.
+bool ReplaceCache(const std::string& path, const std::string& text, std::string* error) {
   switch (GetEnv()->ReplaceTextFile(path, text, kCacheReplaceOptions, error)) {
     case ReplaceResult::kReplaced:
       return true;
@@ -124,21 +142,93 @@ std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t s
   return text;
 }
 
-// Index in `lines` (the lines of `contents`) of the first line whose Trid
-// equals `trid`, or lines.size(). An empty Trid matches nothing: it would
-// pick a short line that somebody else must see.
-size_t FindTrid(std::string_view contents, const std::vector<std::string_view>& lines,
-                const std::string& trid) {
-  if (trid.empty()) return lines.size();
+// A Trid that no line of the cache carries, by what `index` knows (see
+// MakeUniqueTrid).
+std::string NewTrid(const CacheIndex& index) {
+  Env* env = GetEnv();
+  for (;;) {
+    const int64_t now = env->UnixTime();
+    const std::string second = TridSecond(now);
+    const int64_t second_number = TridNumber(FormatTrid(second, 0)) / 10000;
+    std::string trid = PickTrid(second, index.TakenIn(second_number), env->TickCount());
+    if (!trid.empty()) return trid;
+    // Every value of this second is in use: wait for the next one.
+    while (env->UnixTime() == now) env->SleepMs(10);
+  }
+}
+
+// A line of the cache file that a removal or a move found by its Trid, in
+// the file read whole.
+struct FoundLine {
+  std::string contents;  // the file as a text-mode reader sees it
+  size_t start = 0;      // where the line stands in `contents`
+  size_t length = 0;     // its length, with its line feed when it has one
+  size_t index = 0;      // its line number, when `known`
+  // Whether the index knows these very lines, all plain, so that it can
+  // take in the change without reading the file again.
+  bool known = false;
+};
+
+enum class Lookup { kFound, kNotFound, kFailed };
+
+// The first line of `contents` whose Trid field is `trid`: its start and
+// length with its line feed. An empty Trid matches nothing: it would pick a
+// short line that somebody else must see.
+bool LocateTrid(std::string_view contents, const std::string& trid, size_t* start, size_t* length) {
+  if (trid.empty()) return false;
   for (std::string_view line : LinesContaining(contents, trid)) {
     if (TridOfLine(line) != trid) continue;
-    // Both views point into `contents`, in order.
-    auto same = std::lower_bound(
-        lines.begin(), lines.end(), line.data(),
-        [](std::string_view candidate, const char* data) { return candidate.data() < data; });
-    return static_cast<size_t>(same - lines.begin());
+    *start = static_cast<size_t>(line.data() - contents.data());
+    const size_t feed = contents.find('\n', *start);
+    *length = (feed == std::string_view::npos ? contents.size() : feed + 1) - *start;
+    return true;
   }
-  return lines.size();
+  return false;
+}
+
+// Finds the first line whose Trid is `trid` in the file read whole, as its
+// rewrite needs it. Where the index knows the file's lines as they are, the
+// line it names is taken once the text read shows it there; otherwise the
+// text is searched, and the index forgotten. Under the cache lock.
+Lookup FindForRewrite(const std::string& path, CacheIndex& index, const std::string& trid,
+                      FoundLine* found, std::string* error) {
+  if (!index.Refresh(path, error)) return Lookup::kFailed;
+  if (!ReadCache(path, &found->contents, error)) {
+    index.Forget();
+    return Lookup::kFailed;
+  }
+  const std::string_view text = found->contents;
+  found->index = index.FindTrid(TridNumber(trid));
+  size_t start = 0;
+  size_t length = 0;
+  size_t text_size = 0;
+  found->known = !trid.empty() && index.TextSpan(found->index, &start, &length, &text_size) &&
+                 text_size == text.size() && length > 0 && start + length <= text.size() &&
+                 TridOfLine(text.substr(start, length - 1)) == trid;
+  if (found->known) {
+    found->start = start;
+    found->length = length;
+    return Lookup::kFound;
+  }
+  index.Forget();
+  return LocateTrid(text, trid, &found->start, &found->length) ? Lookup::kFound : Lookup::kNotFound;
+}
+
+// The file's text without the found line, each line ended by a line feed,
+// with room for `spare` more bytes. Takes the found contents.
+std::string TextWithout(FoundLine* found, size_t spare) {
+  if (found->known) {
+    // Every line is plain: the text as read is the text to write.
+    std::string text = std::move(found->contents);
+    text.erase(found->start, found->length);
+    return text;
+  }
+  std::vector<std::string_view> lines = SplitLines(found->contents);
+  // The line that starts where the found one does.
+  auto same = std::lower_bound(
+      lines.begin(), lines.end(), found->contents.data() + found->start,
+      [](std::string_view candidate, const char* data) { return candidate.data() < data; });
+  return JoinLinesExcept(lines, static_cast<size_t>(same - lines.begin()), spare);
 }
 
 // The line to write for a record; logs what had to be replaced.
@@ -236,43 +326,72 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
     LogReason(lock, path, std::string());
     return 0;
   }
-  std::string contents;
+  CacheIndex& index = IndexOf(path);
   std::string error;
-  if (!ReadCache(path, &contents, &error)) {
+  if (!index.Refresh(path, &error)) {
     LogAddFailed(transaction[0], MakeTrid());
     LogFileError(path, error);
     return 0;
   }
-  const std::string trid = MakeUniqueTrid(contents);
+  const std::string trid = NewTrid(index);
   std::string text;
   // A line torn by a crash must not swallow the new one.
-  if (!contents.empty() && contents.back() != '\n') text.push_back('\n');
+  if (!index.EndsWithLineFeed()) text.push_back('\n');
   text.append(CleanLine(transaction, status, trid, reserved, message));
   text.push_back('\n');
   if (!GetEnv()->AppendTextFile(path, text, /*durable=*/true, &error)) {
+    index.Forget();
     LogAddFailed(transaction[0], trid);
     LogFileError(path, error);
     return 0;
   }
+  // The next operation's Refresh takes the new line in.
   LogAdded(transaction[0], trid);
   return 1;
 }
 
-int GetCacheIndex(int index, CacheRecord* record) {
+namespace {
+
+// Reads the line that `pick` chooses (from the refreshed index; its
+// line_count() for none) into `record`. 1 when read, else 0; logs failures.
+template <typename Pick>
+int ReadPickedLine(CacheRecord* record, Pick pick) {
   const std::string path = CacheFilePath();
   CacheLock lock(path);
-  std::string contents;
+  CacheIndex& index = IndexOf(path);
   std::string error;
-  if (!lock.held() || !ReadCache(path, &contents, &error)) {
+  std::string line;
+  bool read = lock.held() && index.Refresh(path, &error);
+  if (read) {
+    const size_t at = pick(index);
+    if (at >= index.line_count()) return 0;
+    read = index.ReadLine(path, at, &line, &error);
+  }
+  if (!read) {
     LogPrint('*', "KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]");
     LogReason(lock, path, error);
     return 0;
   }
-  if (index < 0) return 0;
-  std::vector<std::string_view> lines = SplitLines(contents);
-  if (static_cast<size_t>(index) >= lines.size()) return 0;
-  ParseCacheLine(lines[static_cast<size_t>(index)], record);
+  ParseCacheLine(line, record);
   return 1;
+}
+
+}  // namespace
+
+int GetCacheIndex(int index, CacheRecord* record) {
+  return ReadPickedLine(record, [index](const CacheIndex& known) {
+    return index < 0 ? known.line_count() : static_cast<size_t>(index);
+  });
+}
+
+int FindDueLine(int from, CacheRecord* record, int* index) {
+  size_t found = 0;
+  int read = ReadPickedLine(record, [from, &found](const CacheIndex& known) {
+    found = known.NextDue(from < 0 ? 0 : static_cast<size_t>(from));
+    return found;
+  });
+  if (read == 1) *index = static_cast<int>(found);
+  return read;
 }
 
 CacheChange RemoveLine(const std::string& trid) {
@@ -280,24 +399,26 @@ CacheChange RemoveLine(const std::string& trid) {
   WritePermit permit;
   if (!permit.granted()) return CacheChange::kFailed;
   CacheLock lock(path);
-  std::string contents;
+  CacheIndex& index = IndexOf(path);
+  FoundLine found;
   std::string error;
-  if (!lock.held() || !ReadCache(path, &contents, &error)) {
+  Lookup lookup = lock.held() ? FindForRewrite(path, index, trid, &found, &error) : Lookup::kFailed;
+  if (lookup == Lookup::kFailed) {
     LogDeleteFailed(trid, "Could not open file");
     LogReason(lock, path, error);
     return CacheChange::kFailed;
   }
-  std::vector<std::string_view> lines = SplitLines(contents);
-  size_t found = FindTrid(contents, lines, trid);
-  if (found == lines.size()) {
+  if (lookup == Lookup::kNotFound) {
     LogNotFound(trid);
     return CacheChange::kNotFound;
   }
-  if (!Rewrite(path, JoinLinesExcept(lines, found, 0), &error)) {
+  if (!ReplaceCache(path, TextWithout(&found, 0), &error)) {
+    index.Forget();
     LogDeleteFailed(trid, "Could not write file");
     LogFileError(path, error);
     return CacheChange::kFailed;
   }
+  if (found.known) index.NoteRemoved(path, found.index, nullptr);
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
   return CacheChange::kDone;
 }
@@ -316,31 +437,34 @@ CacheChange MoveToEnd(const CacheRecord& record) {
   WritePermit permit;
   if (!permit.granted()) return CacheChange::kFailed;
   CacheLock lock(path);
-  std::string contents;
+  CacheIndex& index = IndexOf(path);
+  FoundLine found;
   std::string error;
-  if (!lock.held() || !ReadCache(path, &contents, &error)) {
+  Lookup lookup =
+      lock.held() ? FindForRewrite(path, index, old_trid, &found, &error) : Lookup::kFailed;
+  if (lookup == Lookup::kFailed) {
     LogDeleteFailed(old_trid, "Could not open file");
     LogReason(lock, path, error);
     return CacheChange::kFailed;
   }
-  std::vector<std::string_view> lines = SplitLines(contents);
-  size_t found = FindTrid(contents, lines, old_trid);
-  if (found == lines.size()) {
+  if (lookup == Lookup::kNotFound) {
     LogNotFound(old_trid);
     return CacheChange::kNotFound;
   }
   // The new Trid must differ from every line's, the dropped one's included.
-  const std::string trid = MakeUniqueTrid(contents);
+  const std::string trid = found.known ? NewTrid(index) : MakeUniqueTrid(found.contents);
   const std::string line =
       CleanLine(record.transaction(), record.status(), trid, std::string(), record.message());
-  std::string text = JoinLinesExcept(lines, found, line.size() + 1);
+  std::string text = TextWithout(&found, line.size() + 1);
   text.append(line);
   text.push_back('\n');
-  if (!Rewrite(path, text, &error)) {
+  if (!ReplaceCache(path, text, &error)) {
+    index.Forget();
     LogDeleteFailed(old_trid, "Could not write file");
     LogFileError(path, error);
     return CacheChange::kFailed;
   }
+  if (found.known) index.NoteRemoved(path, found.index, &line);
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",
            old_trid.c_str());
   LogAdded(record.trans_no(), trid);
@@ -389,33 +513,39 @@ CacheChange EditCacheLine(const std::string& trid,
     return CacheChange::kFailed;
   }
   CacheLock lock(path);
-  std::string contents;
-  if (!lock.held() || !ReadCache(path, &contents, error)) {
+  CacheIndex& index = IndexOf(path);
+  FoundLine found;
+  Lookup lookup = lock.held() ? FindForRewrite(path, index, trid, &found, error) : Lookup::kFailed;
+  if (lookup == Lookup::kFailed) {
     if (!lock.held()) *error = lock.error();
     LogDeleteFailed(trid, "Could not open file");
     LogReason(lock, path, *error);
     return CacheChange::kFailed;
   }
-  std::vector<std::string_view> lines = SplitLines(contents);
-  size_t found = FindTrid(contents, lines, trid);
-  if (found == lines.size()) return CacheChange::kNotFound;
+  if (lookup == Lookup::kNotFound) return CacheChange::kNotFound;
   CacheRecord record;
-  ParseCacheLine(lines[found], &record);
+  ParseCacheLine(std::string_view(found.contents).substr(found.start, found.length), &record);
+  // The line feed, and a carriage return before it, are no part of the
+  // message.
+  std::string& message = record.fields[CacheRecord::kMessage];
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
   const LineEdit edit = decide(&record);
   if (edit == LineEdit::kKeep) return CacheChange::kDone;
-  std::string text;
   std::string fresh_trid;
-  if (edit == LineEdit::kRemove) {
-    text = JoinLinesExcept(lines, found, 0);
-  } else {
-    fresh_trid = MakeUniqueTrid(contents);
-    const std::string line = CleanLine(record.transaction(), record.status(), fresh_trid,
-                                       std::string(), record.message());
-    text = JoinLinesExcept(lines, found, line.size() + 1);
+  std::string line;
+  if (edit == LineEdit::kMoveToEnd) {
+    fresh_trid = found.known ? NewTrid(index) : MakeUniqueTrid(found.contents);
+    line = CleanLine(record.transaction(), record.status(), fresh_trid, std::string(),
+                     record.message());
+  }
+  std::string text = TextWithout(&found, line.size() + 1);
+  if (!line.empty()) {
     text.append(line);
     text.push_back('\n');
   }
-  if (!Rewrite(path, text, error)) {
+  // An operator's edit is rare: the index reads the file anew next time.
+  index.Forget();
+  if (!ReplaceCache(path, text, error)) {
     LogDeleteFailed(trid, "Could not write file");
     LogFileError(path, *error);
     return CacheChange::kFailed;

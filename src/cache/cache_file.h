@@ -11,6 +11,12 @@
 // atomic step, so a crash at any moment leaves each transaction in the file
 // exactly once. Lines keep their order; new ones go to the end.
 //
+// Each operation opens and closes the file, but reads only what changed
+// since the process's last operation on it (see cache_index.h): adding a
+// line and reading one cost the same whatever the length of the cache,
+// unless another process rewrote the file meanwhile. A removal or a move
+// reads and writes the whole file, as replacing it takes.
+//
 // All functions are thread-safe. None throws.
 #ifndef VORNLINK_CACHE_CACHE_FILE_H_
 #define VORNLINK_CACHE_CACHE_FILE_H_
@@ -73,6 +79,13 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
 // Reads the line at `index` (0-based) into `record`. Returns 1 when there is
 // such a line, else 0 and `record` is left as it was.
 int GetCacheIndex(int index, CacheRecord* record);
+
+// Reads the first line at or after `from` (0-based) whose Status is 0 or 2
+// (read as a decimal integer; empty counts as 0) into `record` and its
+// index into `*index`: what reading line after line with GetCacheIndex and
+// passing over the others would come to, in one operation. Returns 1 when
+// there is such a line, else 0 and `record` is left as it was.
+int FindDueLine(int from, CacheRecord* record, int* index);
 
 // What a change of a line found by its Trid came to.
 enum class CacheChange {

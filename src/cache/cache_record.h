@@ -43,6 +43,9 @@ void ParseCacheLine(std::string_view line, CacheRecord* record);
 // Field 14 of a line, without splitting the rest.
 std::string_view TridOfLine(std::string_view line);
 
+// Fields 13 (Status) and 14 (Trid) of a line, without splitting the rest.
+void StatusAndTridOfLine(std::string_view line, std::string_view* status, std::string_view* trid);
+
 // The lines of `text`, cut as SplitLines cuts them, that contain `needle`
 // (which holds no line feed), in order; every line when `needle` is empty.
 // A quick sieve for a Trid: only these lines can carry it, and a long cache

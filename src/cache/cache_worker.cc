@@ -42,8 +42,8 @@ class CacheWorker {
   void Run() {
     const uint32_t retry_ms = static_cast<uint32_t>(ReadRetrySeconds()) * 1000u;
     const std::string cache_path = CacheFilePath();
-    std::unique_ptr<CrossProcessMutex> delivery = GetEnv()->NewNamedMutex(
-        DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
+    std::unique_ptr<CrossProcessMutex> delivery =
+        GetEnv()->NewNamedMutex(DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
     uint32_t wait_ms = retry_ms;
     while (!stop_.WaitFor(wait_ms)) {
       bool found_due = false;
@@ -69,9 +69,10 @@ class CacheWorker {
     bool gui_started = false;
     int index = 0;
     CacheRecord record;
-    while (GetCacheIndex(index++, &record) == 1) {
-      const int32_t status = LeadingInt(record.status());
-      if (status != 0 && status != 2) continue;
+    // Lines that are not due are passed over inside the cache operation:
+    // a pass over many parked lines reads each of them once at most.
+    while (FindDueLine(index, &record, &index) == 1) {
+      ++index;
       if (!IsWellFormedTrid(record.trid())) {
         ReportMalformed(record);
         continue;
@@ -124,7 +125,8 @@ class CacheWorker {
       const auto& [record, what] = it->second;
       CacheChange change = what == Pending::kRemove ? RemoveLine(record.trid()) : MoveToEnd(record);
       LogPrint('*', "ForwardTransaction: Cache Trid[%s] %s again -> %s", record.trid().c_str(),
-               what == Pending::kRemove ? "removal" : "move", change == CacheChange::kFailed ? "FAILED" : "SUCCESS");
+               what == Pending::kRemove ? "removal" : "move",
+               change == CacheChange::kFailed ? "FAILED" : "SUCCESS");
       it = change == CacheChange::kFailed ? std::next(it) : pending_.erase(it);
     }
   }
@@ -143,7 +145,8 @@ class CacheWorker {
     if (busy == delivery_busy_) return;
     delivery_busy_ = busy;
     if (busy) {
-      LogPrint('.', "ForwardTransaction: Cache[%s] is delivered by another worker -> this one waits",
+      LogPrint('.',
+               "ForwardTransaction: Cache[%s] is delivered by another worker -> this one waits",
                cache_path.c_str());
     }
   }

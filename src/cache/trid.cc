@@ -1,6 +1,5 @@
 #include "cache/trid.h"
 
-#include <bitset>
 #include <cstdio>
 #include <ctime>
 
@@ -9,8 +8,6 @@
 
 namespace vornlink {
 namespace {
-
-constexpr int kTridsPerSecond = 1000;
 
 bool IsDigits(std::string_view text) {
   for (char c : text) {
@@ -41,12 +38,33 @@ std::string MakeTrid() {
   return FormatTrid(TridSecond(env->UnixTime()), static_cast<int>(env->TickCount() % 1000));
 }
 
+std::string PickTrid(std::string_view second, const TakenTrids& taken, uint32_t tick) {
+  if (taken.all()) return std::string();
+  int sub = static_cast<int>(tick % kTridsPerSecond);
+  while (taken.test(static_cast<size_t>(sub))) sub = (sub + 1) % kTridsPerSecond;
+  return FormatTrid(second, sub);
+}
+
+int64_t TridNumber(std::string_view trid) {
+  if (trid.size() != kTridLength || !IsDigits(trid)) return -1;
+  int64_t number = 0;
+  for (char c : trid) number = number * 10 + (c - '0');
+  return number;
+}
+
+bool SplitTridNumber(int64_t number, int64_t* second, int* value) {
+  if (number < 0 || number % 10000 >= kTridsPerSecond) return false;
+  *second = number / 10000;
+  *value = static_cast<int>(number % 10000);
+  return true;
+}
+
 std::string MakeUniqueTrid(std::string_view cache_text) {
   Env* env = GetEnv();
   for (;;) {
     const int64_t now = env->UnixTime();
     const std::string second = TridSecond(now);
-    std::bitset<kTridsPerSecond> taken;
+    TakenTrids taken;
     for (std::string_view line : LinesContaining(cache_text, second)) {
       std::string_view trid = TridOfLine(line);
       if (trid.size() == kTridLength && trid.substr(0, second.size()) == second &&
@@ -55,11 +73,8 @@ std::string MakeUniqueTrid(std::string_view cache_text) {
         taken.set(static_cast<size_t>(sub));
       }
     }
-    if (!taken.all()) {
-      int sub = static_cast<int>(env->TickCount() % kTridsPerSecond);
-      while (taken.test(static_cast<size_t>(sub))) sub = (sub + 1) % kTridsPerSecond;
-      return FormatTrid(second, sub);
-    }
+    std::string trid = PickTrid(second, taken, env->TickCount());
+    if (!trid.empty()) return trid;
     // Every value of this second is in use: wait for the next one.
     while (env->UnixTime() == now) env->SleepMs(10);
   }

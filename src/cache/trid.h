@@ -4,6 +4,7 @@
 #ifndef VORNLINK_CACHE_TRID_H_
 #define VORNLINK_CACHE_TRID_H_
 
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,12 +12,27 @@
 namespace vornlink {
 
 inline constexpr size_t kTridLength = 18;
+inline constexpr int kTridsPerSecond = 1000;
+
+// Which of the 1000 values of one second lines already carry.
+using TakenTrids = std::bitset<kTridsPerSecond>;
 
 // The 14 date-time digits of `unix_time` in local time.
 std::string TridSecond(int64_t unix_time);
 
 // The Trid of second `second` (14 digits) with the number `sub` (0-999).
 std::string FormatTrid(std::string_view second, int sub);
+
+// The Trid of `second` with the value `tick` modulo 1000, or the next value
+// after it that `taken` leaves free; empty when all are taken.
+std::string PickTrid(std::string_view second, const TakenTrids& taken, uint32_t tick);
+
+// A Trid as a number: its 18 digits, or -1 when it is not 18 digits.
+int64_t TridNumber(std::string_view trid);
+// Of a Trid number as the driver makes them: the 14 date-time digits as a
+// number and the value 0 to 999. False for -1 and for a value part of 1000
+// or more (the fifteenth digit is not "0"), which the driver never makes.
+bool SplitTridNumber(int64_t number, int64_t* second, int* value);
 
 // A Trid that no line of `cache_text` (the cache file's content) carries:
 // the current second and the tick count's milliseconds, or the next value of

@@ -46,6 +46,27 @@ struct ReplaceOptions {
   uint32_t busy_wait_ms = 0;
 };
 
+// What tells one state of a file from another without reading it: the file
+// itself (device and inode; volume serial and file index on Windows), its
+// size and its last modification. Two equal stamps of one path mean the
+// same file, most likely unchanged; a file rewritten in place within the
+// clock's resolution can keep its stamp, so callers that must be sure
+// compare some content too.
+struct FileStamp {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;  // in the platform's own units
+
+  bool SameFile(const FileStamp& other) const {
+    return volume == other.volume && file == other.file;
+  }
+  bool operator==(const FileStamp& other) const {
+    return SameFile(other) && size == other.size && modified == other.modified;
+  }
+  bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+
 // The four 16-bit parts of a module's fixed file version.
 struct FileVersion {
   uint16_t major = 0;
@@ -120,6 +141,12 @@ class Env {
   // larger than `max_size` bytes is not read (kError).
   virtual ReadResult ReadTextFile(const std::string& path, std::string* contents,
                                   size_t max_size, std::string* error) = 0;
+  // Reads up to `max_bytes` bytes from `offset` on, as they stand on disk
+  // (no line end is converted), and the stamp of the file that was read,
+  // taken from the same open. Fewer bytes only at the end of the file; none
+  // when `offset` is at or past it. Regular files only, as above.
+  virtual ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                                   std::string* bytes, FileStamp* stamp, std::string* error) = 0;
   // Appends `text` at the end of the file, creating it when missing. With
   // `durable` the data has reached the disk when this returns true. When the
   // write fails part-way (a full disk), the file is cut back to its length
@@ -184,6 +211,10 @@ class EnvWrapper : public Env {
                           std::string* error) override {
     return target_->ReadTextFile(path, contents, max_size, error);
   }
+  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                           std::string* bytes, FileStamp* stamp, std::string* error) override {
+    return target_->ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
+  }
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
     return target_->AppendTextFile(path, text, durable, error);
@@ -229,11 +260,14 @@ bool ToLocalTime(int64_t unix_time, std::tm* local);
 // False when the system cannot represent the moment.
 bool FromLocalTime(std::tm* local, int64_t* unix_time);
 
-// The platform's folder separator in paths of the driver's own files.
+// The platform's folder separator in paths of the driver's own files, and
+// the line end its text files have on disk.
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kFileLineEnd = "\r\n";
 #else
 inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kFileLineEnd = "\n";
 #endif
 
 }  // namespace vornlink

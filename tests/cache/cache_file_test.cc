@@ -31,6 +31,13 @@ class CacheEnv : public testing::FakeEnv {
     *error = "Input/output error";
     return ReadResult::kError;
   }
+  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                           std::string* bytes, FileStamp* stamp, std::string* error) override {
+    if (!fail_read || path != cache_path)
+      return FakeEnv::ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
+    *error = "Input/output error";
+    return ReadResult::kError;
+  }
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
     return Write(path, durable ? 'A' : 'a', error) &&

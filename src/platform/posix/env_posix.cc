@@ -114,6 +114,11 @@ class PosixEnv : public Env {
     return PosixReadTextFile(path, contents, max_size, error);
   }
 
+  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                           std::string* bytes, FileStamp* stamp, std::string* error) override {
+    return PosixReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
+  }
+
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
     return PosixAppendTextFile(path, text, durable, error);

@@ -21,6 +21,7 @@
 #include <random>
 #include <string>
 
+#include "platform/file_events.h"
 #include "platform/posix/scoped_fd.h"
 
 namespace vornlink {
@@ -84,7 +85,9 @@ std::string FolderOf(const std::string& path) {
 
 bool SyncFolder(const std::string& folder) {
   ScopedFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return fd.valid() && fsync(fd.get()) == 0;
+  if (!fd.valid() || fsync(fd.get()) != 0) return false;
+  ReportFileEvent(FileEvent::Kind::kSyncFolder, folder);
+  return true;
 }
 
 // Temporary files are "<name>.<pid>.<random>.tmp" beside the file they
@@ -105,7 +108,9 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& path) 
     long pid = strtol(name.c_str() + prefix.size(), &end, 10);
     if (pid <= 0 || pid == getpid() || end == nullptr || *end != '.') continue;
     if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      unlinkat(dirfd(dir), entry->d_name, 0);
+      if (unlinkat(dirfd(dir), entry->d_name, 0) == 0) {
+        ReportFileEvent(FileEvent::Kind::kRemove, folder + "/" + name);
+      }
     }
   }
   closedir(dir);
@@ -120,6 +125,7 @@ int CreateTemporary(const std::string& target, std::string* temp) {
     *temp = target + "." + std::to_string(getpid()) + "." + std::to_string(serial.fetch_add(1)) +
             std::to_string(random() % 1000000) + ".tmp";
     int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags, 0600);
+    if (fd >= 0) ReportFileEvent(FileEvent::Kind::kCreate, *temp);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
@@ -155,11 +161,17 @@ ReplaceResult RewriteInPlace(const std::string& target, const std::string& text,
     }
     done += static_cast<size_t>(wrote);
   }
-  if (ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0 || fsync(fd.get()) != 0 ||
-      !fd.Close()) {
+  ReportFileEvent(FileEvent::Kind::kWrite, target, 0, text);
+  if (ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) {
     SetErrno(error, errno);
     return ReplaceResult::kFailed;
   }
+  ReportFileEvent(FileEvent::Kind::kTruncate, target, text.size());
+  if (fsync(fd.get()) != 0 || !fd.Close()) {
+    SetErrno(error, errno);
+    return ReplaceResult::kFailed;
+  }
+  ReportFileEvent(FileEvent::Kind::kSync, target);
   return ReplaceResult::kRewrittenInPlace;
 }
 
@@ -319,17 +331,73 @@ ReadResult PosixReadTextFile(const std::string& path, std::string* contents, siz
   }
 }
 
+ReadResult PosixReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                              std::string* bytes, FileStamp* stamp, std::string* error) {
+  bytes->clear();
+  ScopedFd fd(open(path.c_str(), O_RDONLY | kOpenFlags));
+  struct stat info;
+  if (!fd.valid()) {
+    int code = errno;
+    SetOpenError(error, code);
+    return code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
+  }
+  // pread of a regular file never waits, O_NONBLOCK or not.
+  if (fstat(fd.get(), &info) != 0) {
+    SetErrno(error, errno);
+    return ReadResult::kError;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    SetError(error, kNotRegular);
+    return ReadResult::kError;
+  }
+  stamp->volume = static_cast<uint64_t>(info.st_dev);
+  stamp->file = static_cast<uint64_t>(info.st_ino);
+  stamp->size = static_cast<uint64_t>(info.st_size);
+  stamp->modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  if (offset >= stamp->size || max_bytes == 0) return ReadResult::kOk;
+  const uint64_t left = stamp->size - offset;
+  bytes->resize(static_cast<size_t>(left < max_bytes ? left : max_bytes));
+  size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t got =
+        pread(fd.get(), &(*bytes)[done], bytes->size() - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      SetErrno(error, errno);
+      bytes->clear();
+      return ReadResult::kError;
+    }
+    if (got == 0) break;  // cut shorter meanwhile
+    done += static_cast<size_t>(got);
+  }
+  bytes->resize(done);
+  return ReadResult::kOk;
+}
+
 bool PosixAppendTextFile(const std::string& path, const std::string& text, bool durable,
                          std::string* error) {
-  ScopedFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kOpenFlags, 0666));
+  // Opened first without O_CREAT, so that this call knows whether it made
+  // the file (a file made here must be synced into its folder too).
+  int opened = open(path.c_str(), O_WRONLY | O_APPEND | kOpenFlags);
+  const bool existed = opened >= 0 || errno != ENOENT;
+  if (!existed) opened = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kOpenFlags, 0666);
+  ScopedFd fd(opened);
   struct stat before;
   if (!fd.valid() || !EnsureRegular(fd.get(), &before)) {
     SetOpenError(error, errno);
     return false;
   }
+  if (!existed) ReportFileEvent(FileEvent::Kind::kCreate, path);
   size_t written = 0;
-  bool ok = WriteAll(fd.get(), text.data(), text.size(), &written) &&
-            (!durable || fdatasync(fd.get()) == 0);
+  bool ok = WriteAll(fd.get(), text.data(), text.size(), &written);
+  ReportFileEvent(FileEvent::Kind::kWrite, path, static_cast<uint64_t>(before.st_size),
+                  std::string_view(text.data(), written));
+  if (ok && durable) {
+    ok = fdatasync(fd.get()) == 0;
+    if (ok) ReportFileEvent(FileEvent::Kind::kSync, path);
+    // A file this call made is durable only once its folder names it.
+    if (ok && !existed) ok = SyncFolder(FolderOf(path));
+  }
   if (!ok) {
     int code = errno;
     // Take back what did get in, so that no torn line stays behind; not
@@ -337,7 +405,10 @@ bool PosixAppendTextFile(const std::string& path, const std::string& text, bool 
     struct stat after;
     if (fstat(fd.get(), &after) == 0 &&
         after.st_size == before.st_size + static_cast<off_t>(written)) {
-      if (ftruncate(fd.get(), before.st_size) == 0 && durable) fdatasync(fd.get());
+      if (ftruncate(fd.get(), before.st_size) == 0) {
+        ReportFileEvent(FileEvent::Kind::kTruncate, path, static_cast<uint64_t>(before.st_size));
+        if (durable && fdatasync(fd.get()) == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
+      }
     }
     SetErrno(error, code);
     return false;
@@ -378,7 +449,10 @@ ReplaceResult PosixReplaceTextFile(const std::string& path, const std::string& t
     return ReplaceResult::kFailed;
   }
   size_t written = 0;
-  bool ok = WriteAll(fd.get(), text.data(), text.size(), &written) && fsync(fd.get()) == 0;
+  bool ok = WriteAll(fd.get(), text.data(), text.size(), &written);
+  ReportFileEvent(FileEvent::Kind::kWrite, temp, 0, std::string_view(text.data(), written));
+  ok = ok && fsync(fd.get()) == 0;
+  if (ok) ReportFileEvent(FileEvent::Kind::kSync, temp);
   if (ok) {
     if (existed) {
       ok = fchmod(fd.get(), info.st_mode & 07777) == 0;
@@ -394,10 +468,11 @@ ReplaceResult PosixReplaceTextFile(const std::string& path, const std::string& t
   ok = fd.Close() && ok;
   if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
     if (ok) code = errno;
-    unlink(temp.c_str());
+    if (unlink(temp.c_str()) == 0) ReportFileEvent(FileEvent::Kind::kRemove, temp);
     SetErrno(error, code);
     return ReplaceResult::kFailed;
   }
+  ReportFileEvent(FileEvent::Kind::kRename, temp, 0, {}, target);
   if (!SyncFolder(folder)) {
     SetErrno(error, errno);
     return ReplaceResult::kFailed;

@@ -12,6 +12,8 @@ namespace vornlink {
 
 ReadResult PosixReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                              std::string* error);
+ReadResult PosixReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                              std::string* bytes, FileStamp* stamp, std::string* error);
 bool PosixAppendTextFile(const std::string& path, const std::string& text, bool durable,
                          std::string* error);
 ReplaceResult PosixReplaceTextFile(const std::string& path, const std::string& text,
