@@ -54,7 +54,7 @@ TEST(CacheFileProcessesTest, ThreadsAndTwoProcessesAddingAtOnceLoseAndTearNothin
   constexpr int kCount = 200;
   // Adders 0 to 7 are threads, 8 and 9 processes.
   auto prefix = [](int adder) { return "a" + std::to_string(adder) + "-"; };
-  std::vector<intptr_t> processes;
+  std::vector<std::unique_ptr<testing::ChildProcess>> processes;
   for (int adder : {8, 9}) {
     processes.push_back(testing::StartBeside(
         "test_helper", {"add", env.env().ModulePath(), prefix(adder), std::to_string(kCount)}));
@@ -69,7 +69,7 @@ TEST(CacheFileProcessesTest, ThreadsAndTwoProcessesAddingAtOnceLoseAndTearNothin
     });
   }
   for (std::thread& thread : threads) thread.join();
-  for (intptr_t process : processes) EXPECT_EQ(testing::WaitForExit(process), 0);
+  for (auto& process : processes) EXPECT_EQ(process->Wait(), 0);
   EXPECT_EQ(failures, 8 * kCount);
 
   std::map<std::string, int> expected;

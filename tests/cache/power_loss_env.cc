@@ -134,17 +134,12 @@ std::map<std::string, std::string> PowerLossEnv::Survivors(size_t events, std::m
     // An unsynced append may have reached the disk in part.
     if (node.current.size() > node.durable.size() &&
         node.current.compare(0, node.durable.size(), node.durable) == 0) {
+      // None of it, all of it, or a random part.
       const size_t tail = node.current.size() - node.durable.size();
-      size_t kept = 0;
-      switch (std::uniform_int_distribution<int>(0, 2)(*random)) {
-        case 0:
-          break;
-        case 1:
-          kept = tail;
-          break;
-        default:
-          kept = std::uniform_int_distribution<size_t>(0, tail)(*random);
-      }
+      const int pick = std::uniform_int_distribution<int>(0, 2)(*random);
+      const size_t kept = pick == 0   ? 0
+                          : pick == 1 ? tail
+                                      : std::uniform_int_distribution<size_t>(0, tail)(*random);
       content.append(node.current, node.durable.size(), kept);
       if (kept > 0) *how += "; " + std::to_string(kept) + " unsynced bytes of " + name + " kept";
     }

@@ -26,9 +26,9 @@
 
 #include "cache/cache_file.h"
 #include "cache/trid.h"
-#include "testing/test_env.h"
 #include "power_loss_env.h"
 #include "settings/text_lines.h"
+#include "testing/test_env.h"
 
 namespace vornlink {
 namespace {
@@ -42,26 +42,9 @@ int EnvNumber(const char* name, int default_value) {
 
 // A scratch folder in memory where there is one: the syncs cost nothing
 // there, and what they make durable is the model's business.
-class ScratchFolder {
+class ScratchFolder : public testing::TempDir {
  public:
-  ScratchFolder() {
-    static int serial = 0;
-    std::filesystem::path base = std::filesystem::exists("/dev/shm")
-                                     ? std::filesystem::path("/dev/shm")
-                                     : std::filesystem::temp_directory_path();
-    path_ = (base / ("vornlink-power-" + std::to_string(getpid()) + "-" + std::to_string(serial++)))
-                .string();
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  ScratchFolder() : TempDir(std::filesystem::exists("/dev/shm") ? "/dev/shm" : "") {}
 };
 
 // One operation of the run and the steps it took: [first, end).

@@ -46,11 +46,10 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
   std::mutex mutex;
   std::map<std::string, int> received;  // TransNo -> times
   testing::ScriptedDms dms([&](const std::string& request) {
-    size_t start = request.find("<trans>");
-    if (start == std::string::npos) return std::string();  // a host killed while it sent
-    start += 7;
+    const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
+    if (trans_no.empty()) return std::string();  // a host killed while it sent
     std::lock_guard<std::mutex> lock(mutex);
-    ++received[request.substr(start, request.find("</trans>") - start)];
+    ++received[trans_no];
     return testing::ForwardReply("success", "ok");
   });
   testing::HostedDriver host;
@@ -118,9 +117,10 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
     if (received.count(trans_no) == 0) ++lost;
   }
   for (const auto& [trans_no, times] : received) doubled += times - 1;
-  std::printf("kills %d (within %d ms of a host's start), transactions acknowledged %zu, "
-              "delivered %zu, lost %d, doubled %d\n",
-              kills, life_ms, acknowledged.size(), received.size(), lost, doubled);
+  std::printf(
+      "kills %d (within %d ms of a host's start), transactions acknowledged %zu, "
+      "delivered %zu, lost %d, doubled %d\n",
+      kills, life_ms, acknowledged.size(), received.size(), lost, doubled);
   EXPECT_EQ(lost, 0);
   EXPECT_LE(doubled, kills);
   EXPECT_GT(acknowledged.size(), 0u);

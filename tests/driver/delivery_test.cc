@@ -26,10 +26,7 @@ using testing::Lines;
 
 // The TransNo of a forward query (<trans>N</trans>), or "" for a validation.
 std::string TransNoOf(const std::string& request) {
-  size_t start = request.find("<trans>");
-  if (start == std::string::npos) return "";
-  start += 7;
-  return request.substr(start, request.find("</trans>") - start);
+  return testing::Between(request, "<trans>", "</trans>");
 }
 
 class DeliveryTest : public ::testing::Test {
@@ -42,11 +39,6 @@ class DeliveryTest : public ::testing::Test {
   void WriteSettings(const std::string& retry_time, const std::string& more_ini = "") {
     host_.WriteSettings(setup_, retry_time, more_ini);
   }
-  std::string File(const std::string& extension) const { return host_.File(extension); }
-  void Forward(const std::string& trans_no) { host_.Forward(trans_no); }
-  Lines CacheLines() const { return host_.CacheLines(); }
-  std::string CacheState() const { return host_.CacheState(); }
-  std::string Log() const { return host_.Log(); }
 
   // The TransNos the DMS was sent, in order.
   Lines Sent() {
@@ -66,10 +58,9 @@ class DeliveryTest : public ::testing::Test {
   testing::ScriptedDms dms_{[this](const std::string& request) {
     before_answer_();
     if (TransNoOf(request).empty()) {
-      return testing::ValidationReply(request.find("<ro>654321</ro>") == std::string::npos
-                                          ? "123456"
-                                          : "654321",
-                                      "A", validation_code_);
+      return testing::ValidationReply(
+          request.find("<ro>654321</ro>") == std::string::npos ? "123456" : "654321", "A",
+          validation_code_);
     }
     std::lock_guard<std::mutex> lock(codes_mutex_);
     auto code = codes_.find(TransNoOf(request));
@@ -90,7 +81,7 @@ class DeliveryTest : public ::testing::Test {
 TEST_F(DeliveryTest, WorkerTreatsEachLineByItsOutcome) {
   codes_ = {{"6", "failure"}, {"7", "locked"}, {"8", "failure"}};
   testing::WriteBytes(
-      File("$$$"),
+      host_.File("$$$"),
       testing::OnDisk(CacheLine("1", "0", "201406041110300001") + "\n" +
                       CacheLine("2", "1", "201406041110300002") + "\n" +
                       CacheLine("3", "2", "201406041110300003") + "\n" + "a line of somebody\n" +
@@ -100,23 +91,25 @@ TEST_F(DeliveryTest, WorkerTreatsEachLineByItsOutcome) {
                       CacheLine("8", "0", "201406041110300008") + "\n"));
   WriteSettings("1");
   ASSERT_EQ(api_.execute_service(), 1);
-  ASSERT_TRUE(Eventually([&] { return CacheState() == "2:1 a line of somebody: 5:0 7:x 6:1 8:1 "; }))
-      << CacheState();
+  ASSERT_TRUE(Eventually([&] {
+    return host_.CacheState() == "2:1 a line of somebody: 5:0 7:x 6:1 8:1 ";
+  })) << host_.CacheState();
   api_.stop_service();
   // 1 and 3 delivered; after 1 the pass starts again at the first line.
   EXPECT_EQ(Sent(), (Lines{"1", "3", "6", "8"}));
-  const std::string parked = CacheLines()[4];
-  const std::string failure = ",FWT: WorkOrder[123456] LineCode[A] --> Reply: c[failure] t[dms "
-                              "text] --> FAILED --> FWT_NEEDS_ATTENTION";
+  const std::string parked = host_.CacheLines()[4];
+  const std::string failure =
+      ",FWT: WorkOrder[123456] LineCode[A] --> Reply: c[failure] t[dms "
+      "text] --> FAILED --> FWT_NEEDS_ATTENTION";
   EXPECT_EQ(parked.substr(parked.size() - std::min(parked.size(), failure.size())), failure);
   // Once at the start, once for the pass that parked two lines (each
   // started in the background).
   EXPECT_TRUE(Eventually([&] { return host_.GuiStarts() == "Vornlink\nVornlink\n"; }))
       << host_.GuiStarts();
-  EXPECT_NE(Log().find("-.-ForwardTransaction: Cache RetryTime [1] seconds"), std::string::npos);
-  EXPECT_NE(Log().find("-*-ForwardTransaction: Cache line of transaction[5] has no valid "
-                       "Trid[2014060411103] -> not sent"),
-            std::string::npos);
+  EXPECT_TRUE(host_.Logged("-.-ForwardTransaction: Cache RetryTime [1] seconds"));
+  EXPECT_TRUE(
+      host_.Logged("-*-ForwardTransaction: Cache line of transaction[5] has no valid "
+                   "Trid[2014060411103] -> not sent"));
 }
 
 // Two lines that both get "retry later": each move to the end lets the
@@ -124,9 +117,9 @@ TEST_F(DeliveryTest, WorkerTreatsEachLineByItsOutcome) {
 // then the other way round.
 TEST_F(DeliveryTest, RetryLaterMovesTheLineToTheEnd) {
   codes_ = {{"21", "locked"}, {"22", "locked"}};
-  testing::WriteBytes(File("$$$"), testing::OnDisk(CacheLine("21", "0", "201406041110300001") +
-                                                   "\n" + CacheLine("22", "0", "201406041110300002") +
-                                                   "\n"));
+  testing::WriteBytes(host_.File("$$$"),
+                      testing::OnDisk(CacheLine("21", "0", "201406041110300001") + "\n" +
+                                      CacheLine("22", "0", "201406041110300002") + "\n"));
   WriteSettings("-5");  // held at 0: passes follow at once
   // A stop without a running service leaves nothing behind that would end
   // the next start's worker.
@@ -136,9 +129,9 @@ TEST_F(DeliveryTest, RetryLaterMovesTheLineToTheEnd) {
   api_.stop_service();
   Lines sent = Sent();
   EXPECT_EQ(Lines(sent.begin(), sent.begin() + 6), (Lines{"21", "21", "22", "22", "21", "21"}));
-  EXPECT_EQ(CacheState().substr(2, 3), ":2 ");
-  EXPECT_NE(Log().find("-*-ForwardTransaction: Cache RetryTime [-5] out of range -> 0 seconds"),
-            std::string::npos);
+  EXPECT_EQ(host_.CacheState().substr(2, 3), ":2 ");
+  EXPECT_TRUE(
+      host_.Logged("-*-ForwardTransaction: Cache RetryTime [-5] out of range -> 0 seconds"));
 }
 
 // A line the host adds while a pass runs is met in that same pass: after
@@ -159,12 +152,12 @@ TEST_F(DeliveryTest, LinesAddedDuringAPassAreMetInIt) {
     changed.wait_for(lock, std::chrono::seconds(20), [&] { return added; });
     released = std::chrono::steady_clock::now();
   };
-  Forward("10");
+  host_.Forward("10");
   ASSERT_EQ(api_.execute_service(), 1);
   {
     std::unique_lock<std::mutex> lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return first_held; }));
-    Forward("11");
+    host_.Forward("11");
     added = true;
   }
   changed.notify_all();
@@ -225,19 +218,19 @@ TEST_F(DeliveryTest, ValidationDirectAndThroughTheCallback) {
 TEST_F(DeliveryTest, ValidationGate) {
   WriteSettings("600", "[ForwardTransaction]\nValidation=1\n");
   ASSERT_EQ(api_.execute_service(), 1);
-  Forward("1");
+  host_.Forward("1");
   validation_code_ = "2";
-  Forward("2");
+  host_.Forward("2");
   setup_.port = "1";  // nobody answers
   WriteSettings("600", "[ForwardTransaction]\nValidation=1\n");
-  Forward("3");
-  EXPECT_EQ(CacheState(), "1:0 3:0 ");
-  EXPECT_NE(Log().find("-i-ForwardTransaction TransNo[2] JobNo[123456.A] t[Error while double "
-                       "checking jobno]"),
-            std::string::npos);
-  EXPECT_NE(Log().find("-*-ForwardTransaction TransNo[3] JobNo[123456.A] t[Job number could not "
-                       "be checked with the DMS] -> cached"),
-            std::string::npos);
+  host_.Forward("3");
+  EXPECT_EQ(host_.CacheState(), "1:0 3:0 ");
+  EXPECT_TRUE(
+      host_.Logged("-i-ForwardTransaction TransNo[2] JobNo[123456.A] t[Error while double "
+                   "checking jobno]"));
+  EXPECT_TRUE(
+      host_.Logged("-*-ForwardTransaction TransNo[3] JobNo[123456.A] t[Job number could not "
+                   "be checked with the DMS] -> cached"));
 }
 
 // Three validations on three threads while the worker delivers, all over
@@ -254,7 +247,7 @@ TEST_F(DeliveryTest, ExchangesOnSeveralThreadsKeepTheirOwnValues) {
   setup_.forward_query = testing::ForwardReply("success", "%@01");
   setup_.validation_query = testing::ValidationReply("%@01", "%@11", "0");
   WriteSettings("0");
-  for (int i = 0; i < 20; ++i) Forward(std::to_string(i));
+  for (int i = 0; i < 20; ++i) host_.Forward(std::to_string(i));
   ASSERT_EQ(api_.execute_service(), 1);
   const char* kJobs[] = {"111111.A", "222222.BB", "333333.C"};
   std::vector<std::thread> threads;
@@ -265,7 +258,7 @@ TEST_F(DeliveryTest, ExchangesOnSeveralThreadsKeepTheirOwnValues) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  ASSERT_TRUE(Eventually([&] { return CacheLines().empty(); }));
+  ASSERT_TRUE(Eventually([&] { return host_.CacheLines().empty(); }));
   api_.stop_service();
   EXPECT_EQ(valid.load(), 15);
   int validations = 0;
@@ -279,9 +272,9 @@ TEST_F(DeliveryTest, ExchangesOnSeveralThreadsKeepTheirOwnValues) {
   for (const char* line : {"IJV: WorkOrder[111111] LineCode[A] --> Reply: c[0] t[Ok] --> VALID",
                            "IJV: WorkOrder[222222] LineCode[BB] --> Reply: c[0] t[Ok] --> VALID",
                            "IJV: WorkOrder[333333] LineCode[C] --> Reply: c[0] t[Ok] --> VALID"}) {
-    EXPECT_NE(Log().find(line), std::string::npos) << line;
+    EXPECT_TRUE(host_.Logged(line)) << line;
   }
-  EXPECT_EQ(Log().find("IJV: WorkOrder[111111] LineCode[BB]"), std::string::npos);
+  EXPECT_FALSE(host_.Logged("IJV: WorkOrder[111111] LineCode[BB]"));
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <functional>
 #include <random>
 #include <set>
@@ -14,20 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "settings/text_lines.h"
-#include "testing/test_env.h"
-#include "vornlink/driver_api.h"
+#include "cache/cache_record.h"
+#include "hosted_driver.h"
 
 namespace vornlink {
 namespace {
 
-namespace fs = std::filesystem;
-
-#ifdef _WIN32
-constexpr const char* kModuleName = "Vornlink.dll";
-#else
-constexpr const char* kModuleName = "Vornlink.so";
-#endif
 constexpr int kThreads = 8;
 constexpr int kCallsEach = 150;
 
@@ -38,16 +29,13 @@ void VORNLINK_CDECL CountAnswer(int32_t, const char* job_no) {
 
 class ExportsStressTest : public ::testing::Test {
  protected:
+  // A short log, so that it is cut again and again meanwhile.
   void SetUp() override {
-    const std::string module = dir_.File(kModuleName);
-    fs::copy_file(VORNLINK_MODULE_FILE, module);
-    testing::WriteBytes(dir_.File("Vornlink.xml"),
-                        "<KMR>\n  <Log>\n    <FileName>" + dir_.File("drv.log") +
-                            "</FileName>\n    <MaxLines>300</MaxLines>\n"
-                            "    <Flags>+ci</Flags>\n  </Log>\n</KMR>\n");
-    std::string error;
-    module_ = LoadDriver(module, &api_, &error);
-    ASSERT_NE(module_, nullptr) << error;
+    testing::WriteBytes(host_.File("xml"), "<KMR>\n<Log>\n<FileName>" +
+                                               host_.dir().File("drv.log") +
+                                               "</FileName>\n<MaxLines>300</MaxLines>\n"
+                                               "<Flags>+ci</Flags>\n</Log>\n</KMR>\n");
+    ASSERT_TRUE(host_.Load());
   }
 
   // One call of kind `kind` (0 to 7) by thread `thread`.
@@ -71,8 +59,8 @@ class ExportsStressTest : public ::testing::Test {
         break;
       }
       case 3:
-        api_.forward_transaction("0", "123456.A", "140604", "111030", "7", "F04", "12", "4",
-                                 "Oil", "0", "0");
+        api_.forward_transaction("0", "123456.A", "140604", "111030", "7", "F04", "12", "4", "Oil",
+                                 "0", "0");
         break;
       case 4:
         api_.is_jobno_valid("123456.A");
@@ -100,9 +88,8 @@ class ExportsStressTest : public ::testing::Test {
     for (std::thread& thread : threads) thread.join();
   }
 
-  testing::TempDir dir_;
-  DriverApi api_;
-  std::unique_ptr<LoadedModule> module_;
+  testing::HostedDriver host_;
+  const DriverApi& api_ = host_.api();
   std::atomic<int> forwarded_{0};
   std::atomic<int> names_seen_{0};
   std::atomic<int> bad_names_{0};
@@ -117,15 +104,14 @@ TEST_F(ExportsStressTest, EightThreadsEachKindThenMixed) {
   EXPECT_EQ(bad_names_.load(), 0);
   EXPECT_GT(names_seen_.load(), 0);
   // Every forwarded transaction is one whole line with its own Trid.
-  std::string contents = testing::ReadBytes(dir_.File("Vornlink.$$$"));
-  std::vector<std::string_view> lines = SplitLines(contents);
+  const std::vector<std::string> lines = host_.CacheLines();
   EXPECT_EQ(lines.size(), static_cast<size_t>(forwarded_.load()));
   std::set<std::string> trids;
-  for (std::string_view line : lines) {
+  for (const std::string& line : lines) {
     ASSERT_EQ(std::count(line.begin(), line.end(), ','), 15) << line;
-    size_t at = 0;
-    for (int comma = 0; comma < 13; ++comma) at = line.find(',', at) + 1;
-    trids.insert(std::string(line.substr(at, 18)));
+    CacheRecord record;
+    ParseCacheLine(line, &record);
+    trids.insert(record.trid());
   }
   EXPECT_EQ(trids.size(), lines.size());
 }

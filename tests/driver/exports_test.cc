@@ -3,32 +3,19 @@
 // the exports it finds by name.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "settings/text_lines.h"
-#include "testing/test_env.h"
-#include "vornlink/driver_api.h"
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include "hosted_driver.h"
 
 namespace vornlink {
 namespace {
 
 namespace fs = std::filesystem;
-
-#ifdef _WIN32
-constexpr const char* kModuleName = "Vornlink.dll";
-#else
-constexpr const char* kModuleName = "Vornlink.so";
-#endif
 
 // What the callback received.
 struct Answers {
@@ -44,55 +31,28 @@ void VORNLINK_CDECL RecordAnswer(int32_t result, const char* job_no) {
   g_answers->arrived.notify_all();
 }
 
+// The module with a log and no DMS; the worker's first pass would come
+// only after ten minutes.
 class ExportsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_path_ = dir_.File(kModuleName);
-    fs::copy_file(VORNLINK_MODULE_FILE, module_path_);
-    testing::WriteBytes(File("xml"), "<KMR>\n  <Log>\n    <FileName>" + dir_.File("drv.log") +
-                                         "</FileName>\n    <MaxLines>1000</MaxLines>\n"
-                                         "    <Flags>+cdhinprst</Flags>\n  </Log>\n</KMR>\n");
-    Load(module_path_);
+    host_.WriteSettings(testing::DmsSetup(), "600");
+    ASSERT_TRUE(host_.Load());
   }
 
-  void Load(const std::string& path) {
-    std::string error;
-    module_ = LoadDriver(path, &api_, &error);
-    ASSERT_NE(module_, nullptr) << error;
-  }
-
-  std::string File(const std::string& extension) const {
-    return dir_.File("Vornlink." + extension);
-  }
-
-  void WriteIni(const std::string& text) { testing::WriteBytes(File("ini"), text); }
-
+  void WriteIni(const std::string& text) { testing::WriteBytes(host_.File("ini"), text); }
   // Forwards a transaction with this quantity and fluid key.
   void Forward(const std::string& trans_no, const char* quantity, const char* fluid_key = "4") {
     api_.forward_transaction2(trans_no.c_str(), "123456.A", "140604", "111030", "7", "F04", "12",
                               fluid_key, "Default Oil", "DEF-1", quantity, "0");
   }
+  std::vector<std::string> CacheLines() const { return host_.CacheLines(); }
+  std::string Log() const { return host_.Log(); }
+  bool Logged(const std::string& text) const { return host_.Logged(text); }
 
-  std::vector<std::string> CacheLines() const {
-    std::string contents = testing::ReadBytes(File("$$$"));
-    std::vector<std::string> lines;
-    for (std::string_view line : SplitLines(contents)) lines.emplace_back(line);
-    return lines;
-  }
-
-  std::string CachedTransNos() const {
-    std::string numbers;
-    for (const std::string& line : CacheLines()) numbers += line.substr(0, line.find(',')) + " ";
-    return numbers;
-  }
-
-  std::string Log() const { return testing::ReadBytes(dir_.File("drv.log")); }
-  bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
-
-  testing::TempDir dir_;
-  std::string module_path_;
-  DriverApi api_;
-  std::unique_ptr<LoadedModule> module_;
+  testing::HostedDriver host_;
+  const DriverApi& api_ = host_.api();
+  const std::string module_path_ = host_.module_path();
 };
 
 TEST_F(ExportsTest, StartAndStopWriteTheDriverLinesAndFixedAnswersStay) {
@@ -103,7 +63,7 @@ TEST_F(ExportsTest, StartAndStopWriteTheDriverLinesAndFixedAnswersStay) {
   EXPECT_EQ(api_.properties(), 0);
   ASSERT_EQ(api_.stop_service(), 0);
   EXPECT_TRUE(Logged("-.-" + module_path_ + " is loaded at [0x")) << Log();
-  EXPECT_TRUE(Logged("] v[1.00] logflags[+cdhinprst] maxlines[1000]")) << Log();
+  EXPECT_TRUE(Logged("] v[1.00] logflags[+cdhinprst] maxlines[100000]")) << Log();
   EXPECT_TRUE(Logged("-.-OS: ")) << Log();
   EXPECT_TRUE(Logged("-.-" + module_path_ + " is unloaded")) << Log();
 }
@@ -117,13 +77,15 @@ TEST_F(ExportsTest, GatesRefuseInOrder) {
     bool cached;
     const char* line;
   } kCases[] = {
-      {"Enable=0", "1.5", false, "-*-ForwardTransaction TransNo[1] JobNo[123456.A] t[Forward "
-                                 "Transaction Not Enabled]"},
+      {"Enable=0", "1.5", false,
+       "-*-ForwardTransaction TransNo[1] JobNo[123456.A] t[Forward "
+       "Transaction Not Enabled]"},
       {"Enable=yes", "1.5", false, "-*-ForwardTransaction TransNo[2]"},
       {"Enable=0\nValidation=1", "0", false, "-*-ForwardTransaction TransNo[3]"},
       {"Enable=2", "1.5", true, nullptr},
-      {"", "0", false, "-i-ForwardTransaction TransNo[5] JobNo[123456.A] t[Removing NULL "
-                       "Transaction]"},
+      {"", "0", false,
+       "-i-ForwardTransaction TransNo[5] JobNo[123456.A] t[Removing NULL "
+       "Transaction]"},
       {"", "0.000", false, "-i-ForwardTransaction TransNo[6]"},
       {"", "abc", false, "-i-ForwardTransaction TransNo[7]"},
       {"Validation=1", "", false, "-i-ForwardTransaction TransNo[8] JobNo[123456.A] t[Removing"},
@@ -151,8 +113,9 @@ TEST_F(ExportsTest, GatesRefuseInOrder) {
   size_t before = CacheLines().size();
   Forward("13", "1");
   EXPECT_EQ(CacheLines().size(), before + 1);
-  EXPECT_TRUE(Logged("-*-ForwardTransaction TransNo[13] JobNo[123456.A] t[Job number could not "
-                     "be checked with the DMS] -> cached"));
+  EXPECT_TRUE(
+      Logged("-*-ForwardTransaction TransNo[13] JobNo[123456.A] t[Job number could not "
+             "be checked with the DMS] -> cached"));
 }
 
 // Fluid name and part number each come from the INI when it has them, else
@@ -213,37 +176,21 @@ TEST_F(ExportsTest, CallbackAnswersFromAnotherThread) {
 // A host that loads the module by a relative path and then changes its
 // folder still has the module's own files beside the module.
 TEST_F(ExportsTest, RelativeModulePathStaysTheModulesFolder) {
-  module_.reset();
+  host_.Unload();
   const std::string before = fs::current_path().string();
-  const std::string copy = dir_.File("sub");
+  const std::string copy = host_.dir().File("sub");
   fs::create_directory(copy);
   fs::copy_file(VORNLINK_MODULE_FILE, copy + "/Vornlink.so");
   fs::current_path(copy);
-  Load("./Vornlink.so");
-  fs::current_path(dir_.path());
-  Forward("1", "1");
+  std::string error;
+  DriverApi api;
+  std::unique_ptr<LoadedModule> module = LoadDriver("./Vornlink.so", &api, &error);
+  ASSERT_NE(module, nullptr) << error;
+  fs::current_path(host_.dir().path());
+  api.forward_transaction2("1", "123456.A", "", "", "", "", "", "", "", "", "1", "");
   fs::current_path(before);
   EXPECT_TRUE(testing::FileExists(copy + "/Vornlink.$$$"));
-  EXPECT_FALSE(testing::FileExists(File("$$$")));
-}
-
-TEST_F(ExportsTest, StartLaunchesTheGuiProgramWithTheBaseName) {
-  // A stand-in "kmrgui" on PATH writes down the argument it got.
-  const std::string bin = dir_.File("bin");
-  fs::create_directory(bin);
-  const std::string seen = dir_.File("kmrgui.seen");
-  testing::WriteBytes(bin + "/kmrgui", "#!/bin/sh\necho \"$1\" > " + seen + ".part\nmv " + seen +
-                                           ".part " + seen + "\n");
-  fs::permissions(bin + "/kmrgui", fs::perms::owner_all);
-  const std::string old_path = getenv("PATH");
-  setenv("PATH", (bin + ":" + old_path).c_str(), 1);
-  EXPECT_EQ(api_.execute_service(), 1);
-  setenv("PATH", old_path.c_str(), 1);
-  for (int i = 0; i < 500 && !testing::FileExists(seen); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(testing::ReadBytes(seen), "Vornlink\n");
-  EXPECT_EQ(api_.stop_service(), 0);
+  EXPECT_FALSE(testing::FileExists(host_.File("$$$")));
 }
 #endif
 

@@ -30,15 +30,6 @@ void SetVariable(const char* name, const std::string& value) {
 
 }  // namespace
 
-bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 std::string CacheLine(const std::string& trans_no, const std::string& status,
                       const std::string& trid) {
   return trans_no + ",123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0," + status + "," + trid +

@@ -24,10 +24,6 @@ inline constexpr const char* kModuleName = "Vornlink.dll";
 inline constexpr const char* kModuleName = "Vornlink.so";
 #endif
 
-// Waits up to `limit` for `done`; false when it never came.
-bool Eventually(const std::function<bool()>& done,
-                std::chrono::seconds limit = std::chrono::seconds(30));
-
 // A cache line as a host's call would have written it.
 std::string CacheLine(const std::string& trans_no, const std::string& status,
                       const std::string& trid);

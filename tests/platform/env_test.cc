@@ -31,12 +31,7 @@ using testing::ReadBytes;
 using testing::WriteBytes;
 
 bool WaitForFile(const std::string& path) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!FileExists(path)) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return testing::Eventually([&] { return FileExists(path); }, std::chrono::seconds(60));
 }
 
 // The mutex of a test as the helper program takes it: a name on Windows, a
@@ -118,7 +113,7 @@ TEST_F(EnvTest, MissingAndForeignFilesAreErrorsWithReasons) {
 }
 
 TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
-  ASSERT_EQ(testing::WaitForExit(testing::StartBeside("test_helper", {"pid", dir_.path()})), 0);
+  ASSERT_EQ(testing::StartBeside("test_helper", {"pid", dir_.path()})->Wait(), 0);
   const std::string ended = ReadBytes(dir_.File("pid"));
   ASSERT_FALSE(ended.empty());
   const std::string path = dir_.File("Vornlink.$$$");
@@ -205,17 +200,16 @@ TEST_F(EnvTest, MutexExcludesThreadsAndProcessesUntilTheyEnd) {
   // Another process waits while this one holds the mutex...
   std::unique_ptr<CrossProcessMutex> mutex = TestMutex(name, dir_.path());
   ASSERT_TRUE(mutex->Lock(nullptr));
-  intptr_t helper = testing::StartBeside("test_helper", {"wait", dir_.path(), name});
+  auto helper = testing::StartBeside("test_helper", {"wait", dir_.path(), name});
   ASSERT_TRUE(WaitForFile(dir_.File("waiting")));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(FileExists(dir_.File("acquired")));
   mutex->Unlock();
-  EXPECT_EQ(testing::WaitForExit(helper), 0);
+  EXPECT_EQ(helper->Wait(), 0);
   ASSERT_TRUE(FileExists(dir_.File("acquired")));
 
   // ...and one that ended while it held the mutex leaves it free.
-  ASSERT_EQ(testing::WaitForExit(testing::StartBeside("test_helper", {"die", dir_.path(), name})),
-            0);
+  ASSERT_EQ(testing::StartBeside("test_helper", {"die", dir_.path(), name})->Wait(), 0);
   auto locked = std::make_shared<std::promise<void>>();
   std::future<void> got_it = locked->get_future();
   std::thread([held = mutex.get(), locked] {
@@ -273,13 +267,8 @@ TEST_F(EnvTest, ClocksReachPast2038) {
 TEST_F(EnvTest, StartedProgramGetsItsArgument) {
   std::string out = dir_.File("started.txt");
   env_->StartProgram("cmd.exe", "/c echo started>\"" + out + "\"");
-  ASSERT_TRUE(WaitForFile(out));
-  std::string contents;
-  for (int i = 0; i < 100 && contents.find('\n') == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    contents = ReadBytes(out);
-  }
-  EXPECT_EQ(contents, "started\r\n");
+  testing::Eventually([&] { return ReadBytes(out).find('\n') != std::string::npos; });
+  EXPECT_EQ(ReadBytes(out), "started\r\n");
   // A missing program is no failure of the caller's.
   env_->StartProgram("vornlink-no-such-program", "Vornlink");
 }

@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 #include <string_view>
+#include <thread>
 
 #include "settings/text_lines.h"
 
@@ -14,21 +15,17 @@
 #include <process.h>
 #include <stdlib.h>
 #else
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 #endif
 
 namespace vornlink {
 namespace testing {
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
+TempDir::TempDir(const std::string& base_folder) {
   static std::atomic<unsigned> serial{0};
   std::random_device random;
-  fs::path base = fs::temp_directory_path();
+  fs::path base = base_folder.empty() ? fs::temp_directory_path() : fs::path(base_folder);
   for (;;) {
     fs::path candidate = base / ("vornlink-test-" + std::to_string(random()) + "-" +
                                  std::to_string(serial.fetch_add(1)));
@@ -88,6 +85,30 @@ int64_t LocalUnixTime(int year, int month, int day, int hour, int minute, int se
   return static_cast<int64_t>(std::mktime(&local));
 }
 
+bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+std::string Between(const std::string& text, const std::string& open, const std::string& close) {
+  size_t start = text.find(open);
+  if (start == std::string::npos) return std::string();
+  start += open.size();
+  return text.substr(start, text.find(close, start) - start);
+}
+
+std::string Missing(const std::string& text, const std::vector<std::string>& parts) {
+  std::string missing;
+  for (const std::string& part : parts) {
+    if (text.find(part) == std::string::npos) missing += part + "\n";
+  }
+  return missing;
+}
+
 TransactionFields SampleTransaction(const std::string& trans_no) {
   return {trans_no, "WO1234-02", "140307", "090502", "17",  "F4",
           "5",      "K9",        "ATF",    "P-100",  "1.5", "2.25"};
@@ -101,43 +122,17 @@ int ProcessId() {
 #endif
 }
 
+std::unique_ptr<ChildProcess> StartBeside(const std::string& name,
+                                          const std::vector<std::string>& args) {
 #ifdef _WIN32
-
-intptr_t StartBeside(const std::string& name, const std::vector<std::string>& args) {
-  // The C runtime joins the arguments with blanks, so each one is quoted.
-  std::string program = _pgmptr != nullptr ? _pgmptr : "";
-  program = program.substr(0, program.find_last_of("/\\") + 1) + name + ".exe";
-  std::vector<std::string> quoted{"\"" + program + "\""};
-  for (const std::string& arg : args) quoted.push_back("\"" + arg + "\"");
-  std::vector<const char*> argv;
-  for (const std::string& arg : quoted) argv.push_back(arg.c_str());
-  argv.push_back(nullptr);
-  return _spawnv(_P_NOWAIT, program.c_str(), argv.data());
-}
-
-int WaitForExit(intptr_t process) {
-  int status = -1;
-  return process == -1 || _cwait(&status, process, 0) == -1 ? -1 : status;
-}
-
+  const std::string self = _pgmptr != nullptr ? _pgmptr : "";
+  const std::string program = self.substr(0, self.find_last_of("/\\") + 1) + name + ".exe";
+  return ChildProcess::Start(program, args, "NUL");
 #else
-
-intptr_t StartBeside(const std::string& name, const std::vector<std::string>& args) {
-  std::string program = fs::read_symlink("/proc/self/exe").parent_path() / name;
-  std::vector<char*> argv{&program[0]};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
-
-int WaitForExit(intptr_t process) {
-  int status = 0;
-  if (process <= 0 || waitpid(static_cast<pid_t>(process), &status, 0) < 0) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+  const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / name;
+  return ChildProcess::Start(program.string(), args, "/dev/null");
 #endif
+}
 
 void FakeEnv::SleepMs(uint32_t milliseconds) {
   ++sleeps_;
@@ -147,16 +142,6 @@ void FakeEnv::SleepMs(uint32_t milliseconds) {
   slept_ms_ += milliseconds;
   unix_time_ += slept_ms_ / 1000;
   slept_ms_ %= 1000;
-}
-
-void FakeEnv::StartProgram(const std::string& program, const std::string& argument) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  programs_.emplace_back(program, argument);
-}
-
-std::vector<std::pair<std::string, std::string>> FakeEnv::programs_started() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return programs_;
 }
 
 ScopedFakeEnv::ScopedFakeEnv() {

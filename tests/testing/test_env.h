@@ -5,8 +5,11 @@
 #define VORNLINK_TESTS_TESTING_TEST_ENV_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -15,14 +18,16 @@
 #include "base/failure_text.h"
 #include "base/transaction_fields.h"
 #include "platform/env.h"
+#include "testing/child_process.h"
 
 namespace vornlink {
 namespace testing {
 
-// A fresh folder, removed with everything in it when the object goes.
+// A fresh folder (in `base`, the system's temporary folder by default),
+// removed with everything in it when the object goes.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& base = std::string());
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -58,6 +63,17 @@ std::string TextOrFailure(Call call) {
   }
 }
 
+// The text between the first `open` in `text` and the `close` after it; ""
+// without `open`.
+std::string Between(const std::string& text, const std::string& open, const std::string& close);
+// The texts of `parts` that `text` does not hold, one a line: "" when it
+// holds them all.
+std::string Missing(const std::string& text, const std::vector<std::string>& parts);
+
+// Waits up to `limit` for `done`; false when it never came.
+bool Eventually(const std::function<bool()>& done,
+                std::chrono::seconds limit = std::chrono::seconds(30));
+
 // A transaction of plausible values with `trans_no` as its TransNo.
 TransactionFields SampleTransaction(const std::string& trans_no);
 
@@ -65,15 +81,13 @@ TransactionFields SampleTransaction(const std::string& trans_no);
 int ProcessId();
 
 // Starts the program `name` that lies beside the running test program
-// (".exe" added on Windows) with `args`, without waiting. Its process id
-// (process handle on Windows), or -1.
-intptr_t StartBeside(const std::string& name, const std::vector<std::string>& args);
-// Waits for a started program to end: its exit code, or -1 when it did not
-// end normally.
-int WaitForExit(intptr_t process);
+// (".exe" added on Windows) with `args`, its output discarded; null when it
+// could not be started.
+std::unique_ptr<ChildProcess> StartBeside(const std::string& name,
+                                          const std::vector<std::string>& args);
 
 // The real platform, but for what a test fixes: the module path, the clock
-// and tick count (when set), and programs started (recorded, not run).
+// and tick count (when set); programs are not started.
 class FakeEnv : public EnvWrapper {
  public:
   FakeEnv() : EnvWrapper(DefaultEnv()) {}
@@ -95,9 +109,9 @@ class FakeEnv : public EnvWrapper {
     return fixed_ticks_ ? tick_count_.load() : target()->TickCount();
   }
   void SleepMs(uint32_t milliseconds) override;
-  void StartProgram(const std::string& program, const std::string& argument) override;
+  // Programs are not started.
+  void StartProgram(const std::string&, const std::string&) override {}
 
-  std::vector<std::pair<std::string, std::string>> programs_started();
   uint32_t sleeps() const { return sleeps_; }
 
  private:
@@ -108,8 +122,7 @@ class FakeEnv : public EnvWrapper {
   std::atomic<uint32_t> tick_count_{0};
   std::atomic<uint32_t> sleeps_{0};
   std::mutex mutex_;
-  uint32_t slept_ms_ = 0;                                      // guarded by mutex_
-  std::vector<std::pair<std::string, std::string>> programs_;  // guarded by mutex_
+  uint32_t slept_ms_ = 0;  // guarded by mutex_
 };
 
 // Installs a FakeEnv for the life of the object, with the module in a

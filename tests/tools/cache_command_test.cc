@@ -20,13 +20,6 @@
 namespace vornlink {
 namespace {
 
-std::string Between(const std::string& text, const std::string& open, const std::string& close) {
-  size_t start = text.find(open);
-  if (start == std::string::npos) return std::string();
-  start += open.size();
-  return text.substr(start, text.find(close, start) - start);
-}
-
 class CacheCommandTest : public ::testing::Test {
  protected:
   int Cache(const std::string& module_path, const std::vector<std::string>& args) {
@@ -113,7 +106,7 @@ TEST_F(CacheCommandTest, ReleasedWhileAHostDeliversNothingIsLostOrDoubled) {
     dms->Run(
         stop,
         [&](const std::string& request) {
-          const std::string trans_no = Between(request, "<trans>", "</trans>");
+          const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
           std::lock_guard<std::mutex> lock(mutex);
           if (refused[trans_no]++ == 0) return testing::ForwardReply("rejected", "not now");
           --refused[trans_no];

@@ -13,20 +13,13 @@
 namespace vornlink {
 namespace {
 
-std::string Between(const std::string& text, const std::string& open, const std::string& close) {
-  size_t start = text.find(open);
-  if (start == std::string::npos) return std::string();
-  start += open.size();
-  return text.substr(start, text.find(close, start) - start);
-}
-
 class TryTest : public ::testing::Test {
  protected:
   TryTest()
       : dms_([this](const std::string& request) {
           if (request.find("<job>") != std::string::npos) {
-            return testing::ValidationReply(Between(request, "<ro>", "</ro>"),
-                                            Between(request, "<line>", "</line>"), "0");
+            return testing::ValidationReply(testing::Between(request, "<ro>", "</ro>"),
+                                            testing::Between(request, "<line>", "</line>"), "0");
           }
           return testing::ForwardReply(forward_code_, "booked");
         }) {
