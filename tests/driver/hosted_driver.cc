@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/env.h"
@@ -80,7 +82,20 @@ std::string HostedDriver::File(const std::string& extension) const {
 }
 
 std::vector<std::string> HostedDriver::CacheLines() const {
-  std::string contents = ReadBytes(File("$$$"));
+  // On Windows the file cannot be opened while the worker puts a new one in
+  // its place: that is no empty cache. Try again a moment later.
+  std::string contents;
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    std::ifstream in(File("$$$"), std::ios::binary);
+    if (in) {
+      std::ostringstream read;
+      read << in.rdbuf();
+      contents = read.str();
+      break;
+    }
+    if (!FileExists(File("$$$"))) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   std::vector<std::string> lines;
   for (std::string_view line : SplitLines(contents)) lines.emplace_back(line);
   return lines;

@@ -1,6 +1,7 @@
 // Env for Windows.
 #include <windows.h>
 // After windows.h, which they need.
+#include <aclapi.h>
 #include <shellapi.h>
 #include <time.h>
 
@@ -187,6 +188,37 @@ ReplaceResult RewriteInPlace(const std::string& path, const std::string& disk_te
     return ReplaceResult::kFailed;
   }
   return ReplaceResult::kRewrittenInPlace;
+}
+
+// Gives `temp` the access rules and attributes of the file at `path`, so
+// that a replacement keeps what the site set on it. Best effort: where
+// `path` is missing or its rules cannot be read, `temp` keeps the folder's.
+void CopyProtection(const std::string& path, const std::string& temp) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  PACL dacl = nullptr;
+  ScopedLocalMemory descriptor;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr,
+                            reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive())) ==
+          ERROR_SUCCESS &&
+      dacl != nullptr) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor.get(), &control, &revision);
+    // A protected list stays as it is; otherwise the folder's inherited
+    // rules are applied anew and the file's own are kept.
+    const SECURITY_INFORMATION which =
+        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
+                                         ? PROTECTED_DACL_SECURITY_INFORMATION
+                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    SetNamedSecurityInfoA(const_cast<char*>(temp.c_str()), SE_FILE_OBJECT, which, nullptr,
+                          nullptr, dacl, nullptr);
+  }
+  // Read-only would stop the move; the rest is kept.
+  SetFileAttributesA(temp.c_str(),
+                     attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
 }
 
 // A named Windows mutex. The in-process mutex in front of it keeps the
@@ -491,22 +523,21 @@ class WindowsEnv : public Env {
     DWORD code = GetLastError();
     ok = file.Close() && ok;
     if (ok) {
+      // The old file's security and attributes go onto the new one first;
+      // then one rename puts it in place. ReplaceFile would carry them over
+      // itself, but where it is done as two renames, a process killed
+      // between them leaves no cache file at all.
+      CopyProtection(path, temp);
       for (DWORD waited = 0;; waited += kReplaceRetryMs) {
-        // ReplaceFile keeps the old file's attributes and security; where
-        // there is no old file, a plain move puts the new one in place.
-        bool replaced =
-            ReplaceFileA(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                         nullptr, nullptr) ||
-            (GetLastError() == ERROR_FILE_NOT_FOUND &&
-             MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH));
+        bool replaced = MoveFileExA(temp.c_str(), path.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         if (replaced) {
           RemoveStaleTemporaries(path);
           return ReplaceResult::kReplaced;
         }
         code = GetLastError();
         // Open elsewhere without delete sharing: that passes.
-        bool busy = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
-                    code == ERROR_UNABLE_TO_REMOVE_REPLACED || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+        bool busy = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
         if (!busy || waited >= options.busy_wait_ms) break;
         Sleep(kReplaceRetryMs);
       }
