@@ -35,11 +35,6 @@ namespace {
 
 constexpr int kOperationsPerRun = 40;
 
-int EnvNumber(const char* name, int default_value) {
-  const char* text = std::getenv(name);
-  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : default_value;
-}
-
 // A scratch folder in memory where there is one: the syncs cost nothing
 // there, and what they make durable is the model's business.
 class ScratchFolder : public testing::TempDir {
@@ -183,9 +178,9 @@ class PowerLossTest : public ::testing::Test {
 };
 
 TEST_F(PowerLossTest, WhatReturnedSurvivesOnceAndTheFileReadsBackWhole) {
-  const int cuts = EnvNumber("VORNLINK_POWER_CUTS", 500);
+  const int cuts = testing::EnvNumber("VORNLINK_POWER_CUTS", 500);
   const unsigned seed = static_cast<unsigned>(
-      EnvNumber("VORNLINK_POWER_CUT_SEED", static_cast<int>(std::random_device{}() >> 1)));
+      testing::EnvNumber("VORNLINK_POWER_CUT_SEED", static_cast<int>(std::random_device{}() >> 1)));
   SCOPED_TRACE("VORNLINK_POWER_CUT_SEED=" + std::to_string(seed));
   random_.seed(seed);
   int done = 0;

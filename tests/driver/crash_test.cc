@@ -37,11 +37,6 @@ constexpr int kDefaultKills = 200;
 #endif
 constexpr int kForwardsPerHost = 3;
 
-int Kills() {
-  const char* text = std::getenv("VORNLINK_CRASH_KILLS");
-  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : kDefaultKills;
-}
-
 TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
   std::mutex mutex;
   std::map<std::string, int> received;  // TransNo -> times
@@ -85,7 +80,7 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
 
   std::mt19937 random(std::random_device{}());
   std::set<std::string> acknowledged;
-  const int kills = Kills();
+  const int kills = testing::EnvNumber("VORNLINK_CRASH_KILLS", kDefaultKills);
   for (int kill = 0; kill < kills; ++kill) {
     auto child = start_host(kill, 60000);
     ASSERT_NE(child, nullptr);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -92,6 +93,11 @@ bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+int EnvNumber(const char* name, int default_value) {
+  const char* text = std::getenv(name);
+  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : default_value;
 }
 
 std::string Between(const std::string& text, const std::string& open, const std::string& close) {

@@ -63,6 +63,9 @@ std::string TextOrFailure(Call call) {
   }
 }
 
+// The positive number in the environment variable `name`, else
+// `default_value`.
+int EnvNumber(const char* name, int default_value);
 // The text between the first `open` in `text` and the `close` after it; ""
 // without `open`.
 std::string Between(const std::string& text, const std::string& open, const std::string& close);
