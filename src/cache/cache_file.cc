@@ -423,9 +423,7 @@ CacheChange RemoveLine(const std::string& trid) {
   return CacheChange::kDone;
 }
 
-int DeleteTrid(const std::string& trid) {
-  return RemoveLine(trid) == CacheChange::kFailed ? 0 : 1;
-}
+int DeleteTrid(const std::string& trid) { return RemoveLine(trid) == CacheChange::kFailed ? 0 : 1; }
 
 int Requeue(const CacheRecord& record) {
   return AddTransaction(record.transaction(), record.status(), std::string(), record.message());

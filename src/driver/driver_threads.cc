@@ -56,8 +56,7 @@ bool DriverThreads::StopGeneration(std::chrono::milliseconds limit) {
     const std::thread::id caller = std::this_thread::get_id();
     all_ended = ended_.wait_for(lock, limit, [&] {
       return std::none_of(threads_.begin(), threads_.end(), [&](const Thread& thread) {
-        return thread.generation == stopping && !thread.ended &&
-               thread.thread.get_id() != caller;
+        return thread.generation == stopping && !thread.ended && thread.thread.get_id() != caller;
       });
     });
     JoinEnded();

@@ -8,8 +8,8 @@
 #define VORNLINK_DRIVER_SERVICE_H_
 
 #include <atomic>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>

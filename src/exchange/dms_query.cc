@@ -74,8 +74,9 @@ std::string SendToDms(const ExtFormat& format, const std::string& query, DmsQuer
   run->transport.transport_type = type;
   if (type == "HTTP" || type == "HTTPS") return SendOverHttp(format, query, run);
   if (type == "TCP") return SendOverTcp(format, query, run);
-  throw FailureText((run->kind == ExchangeKind::kForwardTransaction ? "HttpTransport" : "Transport") +
-                    std::string(": t[Transport type ") + type + "] --> unknown");
+  throw FailureText(
+      (run->kind == ExchangeKind::kForwardTransaction ? "HttpTransport" : "Transport") +
+      std::string(": t[Transport type ") + type + "] --> unknown");
 }
 
 }  // namespace vornlink

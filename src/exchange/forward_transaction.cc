@@ -67,8 +67,7 @@ ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
       return ForwardOutcome::kStopped;
     }
     // Written as it is: a '%' from a reply is no conversion.
-    *failure_line =
-        LineHead(run.transport) + failure.text() + "--> FAILED --> FWT_NEEDS_ATTENTION";
+    *failure_line = LineHead(run.transport) + failure.text() + "--> FAILED --> FWT_NEEDS_ATTENTION";
     LogWriteLine('*', OneLine(*failure_line));
     return ForwardOutcome::kNeedsAttention;
   }

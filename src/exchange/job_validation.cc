@@ -53,8 +53,8 @@ void Judge(const std::string& reply, DmsQuery* run) {
   if (MatchList(code, valid, CodeList::kValid) == 0) {
     throw NotValid("Reply: c[" + code + "] t[" + description + "] ");
   }
-  LogWriteLine('.', OneLine(LineHead(job) + "Reply: c[" + code + "] t[" + description +
-                            "] --> VALID"));
+  LogWriteLine('.',
+               OneLine(LineHead(job) + "Reply: c[" + code + "] t[" + description + "] --> VALID"));
 }
 
 }  // namespace

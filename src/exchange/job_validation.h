@@ -9,8 +9,8 @@
 namespace vornlink {
 
 enum class JobVerdict {
-  kValid,     // the reply code is one of the valid codes
-  kNotValid,  // the DMS answered, and not so: the job is unknown to it
+  kValid,      // the reply code is one of the valid codes
+  kNotValid,   // the DMS answered, and not so: the job is unknown to it
   kNoVerdict,  // no answer of the DMS could be judged: it was not reached,
                // a time limit or the stop ended the wait, the settings or
                // the job number could not be used, the reply could not be

@@ -70,7 +70,9 @@ void LoadSetupOrdinalsFromText(std::string_view document, ExtFormat* format) {
 
 void LoadSetupOrdinals(ExtFormat* format) {
   std::string document;
-  if (GetEnv()->ReadTextFile(SettingsFilePath(), &document, kMaxSettingsFileSize, nullptr) != ReadResult::kOk) return;
+  if (GetEnv()->ReadTextFile(SettingsFilePath(), &document, kMaxSettingsFileSize, nullptr) !=
+      ReadResult::kOk)
+    return;
   LoadSetupOrdinalsFromText(document, format);
 }
 

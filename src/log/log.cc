@@ -147,10 +147,10 @@ void LogTrim(const std::string& file_name, uint32_t max_lines) {
   // the threads that log do not wait for it meanwhile.
   if (env->ReplaceTextFile(file_name, kept, ReplaceOptions{}, nullptr) ==
       ReplaceResult::kRewrittenInPlace) {
-    env->AppendTextFile(file_name,
-                        TimeStamp() +
-                            "-*-Log file cut in place: no new file may be made in its folder\n",
-                        /*durable=*/false, nullptr);
+    env->AppendTextFile(
+        file_name,
+        TimeStamp() + "-*-Log file cut in place: no new file may be made in its folder\n",
+        /*durable=*/false, nullptr);
   }
 }
 

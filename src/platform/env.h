@@ -34,9 +34,9 @@ inline constexpr size_t kNoSizeLimit = static_cast<size_t>(-1);
 inline constexpr size_t kMaxSettingsFileSize = size_t{4} << 20;
 
 enum class ReplaceResult {
-  kReplaced,           // a new file took the old one's place in one step
-  kRewrittenInPlace,   // no new file could be made in the folder: the old
-                       // one was overwritten and flushed instead
+  kReplaced,          // a new file took the old one's place in one step
+  kRewrittenInPlace,  // no new file could be made in the folder: the old
+                      // one was overwritten and flushed instead
   kFailed,
 };
 
@@ -139,8 +139,8 @@ class Env {
   //
   // Reads the file whole; with "\r\n" turned into "\n" on Windows. A file
   // larger than `max_size` bytes is not read (kError).
-  virtual ReadResult ReadTextFile(const std::string& path, std::string* contents,
-                                  size_t max_size, std::string* error) = 0;
+  virtual ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                                  std::string* error) = 0;
   // Reads up to `max_bytes` bytes from `offset` on, as they stand on disk
   // (no line end is converted), and the stamp of the file that was read,
   // taken from the same open. Fewer bytes only at the end of the file; none

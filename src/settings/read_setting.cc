@@ -69,7 +69,9 @@ std::string ReadSettingFromText(std::string_view path, std::string_view document
 
 std::string ReadSetting(std::string_view path, const std::string& file_name) {
   std::string document;
-  if (GetEnv()->ReadTextFile(file_name, &document, kMaxSettingsFileSize, nullptr) != ReadResult::kOk) document.clear();
+  if (GetEnv()->ReadTextFile(file_name, &document, kMaxSettingsFileSize, nullptr) !=
+      ReadResult::kOk)
+    document.clear();
   return ReadSettingFromText(path, document);
 }
 

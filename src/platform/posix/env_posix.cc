@@ -59,9 +59,7 @@ class PosixEnv : public Env {
     dlopen(ModulePathAtLoad().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
   }
 
-  void* HoldModule() override {
-    return dlopen(ModulePathAtLoad().c_str(), RTLD_NOW | RTLD_NOLOAD);
-  }
+  void* HoldModule() override { return dlopen(ModulePathAtLoad().c_str(), RTLD_NOW | RTLD_NOLOAD); }
 
   void ReleaseModule(void* hold) override {
     if (hold != nullptr) dlclose(hold);

@@ -152,8 +152,8 @@ ReplaceResult RewriteInPlace(const std::string& target, const std::string& text,
   }
   size_t done = 0;
   while (done < text.size()) {
-    ssize_t wrote = pwrite(fd.get(), text.data() + done, text.size() - done,
-                           static_cast<off_t>(done));
+    ssize_t wrote =
+        pwrite(fd.get(), text.data() + done, text.size() - done, static_cast<off_t>(done));
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       SetErrno(error, wrote < 0 ? errno : ENOSPC);

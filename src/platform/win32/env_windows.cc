@@ -38,7 +38,6 @@ HMODULE ThisModule() {
   return module;
 }
 
-
 // Text mode on disk: every "\n" is written as "\r\n".
 std::string ToDiskText(const std::string& text) {
   std::string disk;
@@ -163,8 +162,7 @@ HANDLE CreateTemporary(const std::string& path, std::string* temp) {
   static std::atomic<unsigned> serial{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     *temp = path + "." + std::to_string(GetCurrentProcessId()) + "." +
-            std::to_string(serial.fetch_add(1)) + std::to_string(GetTickCount() % 100000) +
-            ".tmp";
+            std::to_string(serial.fetch_add(1)) + std::to_string(GetTickCount() % 100000) + ".tmp";
     HANDLE file = CreateFileA(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
@@ -198,10 +196,9 @@ void CopyProtection(const std::string& path, const std::string& temp) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   PACL dacl = nullptr;
   ScopedLocalMemory descriptor;
-  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &dacl, nullptr,
-                            reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive())) ==
-          ERROR_SUCCESS &&
+  if (GetNamedSecurityInfoA(
+          path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+          reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive())) == ERROR_SUCCESS &&
       dacl != nullptr) {
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -209,11 +206,11 @@ void CopyProtection(const std::string& path, const std::string& temp) {
     // A protected list stays as it is; otherwise the folder's inherited
     // rules are applied anew and the file's own are kept.
     const SECURITY_INFORMATION which =
-        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
-                                         ? PROTECTED_DACL_SECURITY_INFORMATION
-                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    SetNamedSecurityInfoA(const_cast<char*>(temp.c_str()), SE_FILE_OBJECT, which, nullptr,
-                          nullptr, dacl, nullptr);
+        DACL_SECURITY_INFORMATION |
+        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    SetNamedSecurityInfoA(const_cast<char*>(temp.c_str()), SE_FILE_OBJECT, which, nullptr, nullptr,
+                          dacl, nullptr);
   }
   // Read-only would stop the move; the rest is kept.
   SetFileAttributesA(temp.c_str(),
@@ -486,8 +483,8 @@ class WindowsEnv : public Env {
       return false;
     }
     uint64_t written = 0;
-    bool ok =
-        WriteAll(file.get(), ToDiskText(text), &written) && (!durable || FlushFileBuffers(file.get()));
+    bool ok = WriteAll(file.get(), ToDiskText(text), &written) &&
+              (!durable || FlushFileBuffers(file.get()));
     DWORD code = GetLastError();
     ok = file.Close() && ok;
     if (!ok) {
@@ -512,7 +509,8 @@ class WindowsEnv : public Env {
     ScopedHandle file(CreateTemporary(path, &temp));
     if (!file.valid()) {
       DWORD code = GetLastError();
-      if (code == ERROR_ACCESS_DENIED && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      if (code == ERROR_ACCESS_DENIED &&
+          GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
         return RewriteInPlace(path, disk_text, error);
       }
       SetError(error, SystemText(code));
