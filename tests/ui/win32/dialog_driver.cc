@@ -186,11 +186,11 @@ int Server(int port, const std::string& close) {
   Check(answer == Text(dialog, 1003) + '\0',
         "the peer receives the reply box's text and one NUL (" + std::to_string(answer.size()) +
             " bytes)");
-  Check(Text(dialog, 1000) == "1", "the counter shows 1");
+  Check(Text(dialog, 1000) == "1", "the counter shows 1: " + Text(dialog, 1000));
   Check(Text(dialog, 1001) == "<Query>\r\n<RONumber>118739</RONumber>\r\n",
         "the request box shows the request without its NUL, CR LF after each '>'");
   Exchange(port, std::string("second") + '\0');
-  Check(Text(dialog, 1000) == "2", "the counter shows 2");
+  Check(Text(dialog, 1000) == "2", "the counter shows 2: " + Text(dialog, 1000));
   return Close(dialog, close);
 }
 
