@@ -40,6 +40,7 @@ check() {
     echo "FAILED: $what"
     checks_failed=$((checks_failed + 1))
     failures+=("$what")
+    return 1
   fi
 }
 
