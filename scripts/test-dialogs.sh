@@ -31,6 +31,8 @@ cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  # Wine's helper processes would keep the prefix's server running.
+  WINEPREFIX="$VORNLINK_WINEPREFIX" wineserver -k 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT

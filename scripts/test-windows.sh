@@ -177,6 +177,10 @@ else
   echo "$skipped_i686"
 fi
 
+# Wine's helper processes keep the prefix's server running (and busy)
+# after the last program: end them.
+WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null || true
+
 echo
 [ -n "$skipped_i686" ] && echo "$skipped_i686"
 [ ${#failures[@]} -gt 0 ] && printf 'failed: %s\n' "${failures[@]}"
