@@ -9,16 +9,15 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   std::unique_ptr<vornlink::XmlDocument> document = vornlink::XmlDocument::Create(&error);
-  if (document == nullptr) return 0;
-  if (!document->LoadBytes(std::string(reinterpret_cast<const char*>(data), size))) return 0;
+  if (document == nullptr ||
+      !document->LoadBytes(std::string(reinterpret_cast<const char*>(data), size))) {
+    return 0;
+  }
   document->SelectPath("KMR/Setup");
   if (!document->SelectRoot()) return 0;
   document->Validate();
-  // Depth first over the whole tree, reading every node, with a bound on
-  // the steps in case a walk would not end.
-  size_t steps = 0;
-  for (;;) {
-    if (++steps > 100000) break;
+  // Depth first over the whole tree, reading every node; bounded in case a walk would not end.
+  for (size_t steps = 0; steps < 100000; ++steps) {
     (void)document->Name();
     (void)document->Text();
     if (document->SelectFirstChild()) continue;

@@ -60,9 +60,13 @@ immediate 0
 callback 0 118739.A
 0
 StopService 0" "$(cat "$site/out")"
-check "forward says where the verdicts are" \
-  "handed 1 transaction to the driver; the gates' verdicts are in the log $site/drv.log" \
+check "forward without the service says the log waits for it" \
+  "handed 1 transaction to the driver; the driver writes the gates' verdicts to its log $site/drv.log only while the service runs: start it first (vornlink session)" \
   "$("$program" -m "$site/Vornlink.so" forward 4 1.A 261206 091502 7 B 1 1 Oil OIL 0 0)"
+check "forward with the service says where the verdicts are" \
+  "handed 1 transaction to the driver; the gates' verdicts are in the log $site/drv.log" \
+  "$(printf 'start\nforward 5 1.A 261206 091502 7 B 1 1 Oil OIL 0 0\nstop\n' |
+    "$program" -m "$site/Vornlink.so" session | grep handed)"
 
 if [ "$failures" -eq 0 ]; then echo "all checks passed"; fi
 exit "$failures"

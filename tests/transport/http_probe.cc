@@ -1,8 +1,7 @@
 // http_probe TYPE URL METHOD HEADER_TEMPLATE BODY: one HTTP exchange as the
-// validation exchange makes it (BuildHttpHeaders with dynamic length, then
-// HttpTransport; user "probe", password "secret"), for comparing what the
-// Linux and the Windows builds send (see compare_http_requests.sh). Prints
-// the reply or the failure text.
+// validation exchange makes it (dynamic length, user "probe", password
+// "secret"), for comparing what the Linux and the Windows builds send (see
+// compare_http_requests.sh). Prints the reply or the failure text.
 #include <cstdio>
 #include <string>
 
@@ -24,8 +23,8 @@ int main(int argc, char** argv) {
   context.dynamic_length = "1";
   std::string message = argv[5];
   try {
-    std::string headers = vornlink::BuildHttpHeaders(argv[4], message, context);
-    vornlink::HttpTransport(argv[2], &message, headers, context);
+    vornlink::HttpTransport(argv[2], &message,
+                            vornlink::BuildHttpHeaders(argv[4], message, context), context);
     std::printf("reply: %s\n", message.c_str());
     return 0;
   } catch (const vornlink::FailureText& failure) {

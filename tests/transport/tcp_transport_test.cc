@@ -16,20 +16,11 @@ namespace {
 
 using testing::Lines;
 using testing::TcpTestServer;
-
-#ifdef _WIN32
-constexpr int kRefusedCode = 10061;
-#else
-constexpr int kRefusedCode = ECONNREFUSED;
-#endif
-
-void Pause(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+using namespace std::chrono_literals;
 
 class TcpTransportTest : public ::testing::Test {
  protected:
-  // Runs the transport; the failure text, or "" on success.
+  // The failure text, or "" on success.
   std::string Run(const std::string& host, const std::string& port, std::string* message) {
     try {
       TcpTransport(host, port, message, context_);
@@ -37,11 +28,6 @@ class TcpTransportTest : public ::testing::Test {
     } catch (const FailureText& failure) {
       return failure.text();
     }
-  }
-
-  void SetTimeLimit(const std::string& seconds) {
-    testing::WriteBytes(env_.ModuleFile("ini"),
-                        "[Transport]\r\nTimeoutSeconds=" + seconds + "\r\n");
   }
 
   testing::ScopedFakeEnv env_;
@@ -54,89 +40,80 @@ class TcpTransportTest : public ::testing::Test {
   }();
 };
 
-struct ReplyCase {
-  const char* name;
-  std::vector<std::string> segments;  // sent one after the other, 100 ms apart
-  bool close_after = false;           // else the server keeps the connection open
-  std::string reply;
-};
-
 TEST_F(TcpTransportTest, TakesTheReplyUpToNulCloseFullBufferOrPause) {
-  const ReplyCase kCases[] = {
-      {"text and NUL", {std::string("<ok/>\0", 6)}, false, "<ok/>"},
-      {"no NUL, shorter than the query", {"ab"}, false, "ab"},
-      {"no NUL, then closed", {"abc"}, true, "abc"},
-      {"two segments with a pause", {"first-", std::string("second\0", 7)}, false, "first-second"},
-      {"bytes after the NUL dropped", {std::string("abc\0def", 7)}, false, "abc"},
-      {"5000 bytes give the first 4096", {std::string(5000, 'x')}, false, std::string(4096, 'x')},
-      {"exactly 4096 bytes", {std::string(4095, 'y') + "z"}, false, std::string(4095, 'y') + "z"},
+  struct Case {
+    std::vector<std::string> segments;  // sent 100 ms apart
+    bool close_after;                   // else the connection stays open
+    std::string reply;
   };
-  for (const ReplyCase& c : kCases) {
-    SCOPED_TRACE(c.name);
+  const Case kCases[] = {
+      {{std::string("<ok/>\0", 6)}, false, "<ok/>"},
+      {{"ab"}, false, "ab"},  // no NUL, shorter than the query
+      {{"abc"}, true, "abc"},
+      {{"first-", std::string("second\0", 7)}, false, "first-second"},
+      {{std::string("abc\0def", 7)}, false, "abc"},
+      {{std::string(5000, 'x')}, false, std::string(4096, 'x')},
+      {{std::string(4095, 'y') + "z"}, false, std::string(4095, 'y') + "z"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.reply.substr(0, 20));
     TcpTestServer server([&](NetConnection& connection, const StopSignal& stop) {
       server.ReadRequest(connection);
-      for (size_t i = 0; i < c.segments.size(); ++i) {
-        if (i > 0) Pause(100);
-        connection.SendAll(c.segments[i], WaitLimit::After(std::chrono::seconds(5), &stop));
+      for (const std::string& segment : c.segments) {
+        if (&segment != &c.segments[0]) std::this_thread::sleep_for(100ms);
+        connection.SendAll(segment, WaitLimit::After(5s, &stop));
       }
-      if (c.close_after) return;
-      stop.WaitFor(2000);  // open until the client goes
+      if (!c.close_after) stop.WaitFor(2000);
     });
     std::string message = "query text\r";
     log_.Take();
     EXPECT_EQ(Run("127.0.0.1", server.port_text(), &message), "");
     EXPECT_EQ(message, c.reply);
     EXPECT_EQ(server.requests(), Lines{std::string("query text\r\0", 12)});
-    EXPECT_EQ(log_.Take(), (Lines{"t "
-                                  "                Send to DMS[\r\nquery text\r]",
-                                  "d "
-                                  "             Reply from DMS[\r\n" +
-                                      c.reply + "]"}));
+    EXPECT_EQ(log_.Take(), (Lines{"t                 Send to DMS[\r\nquery text\r]",
+                                  "d              Reply from DMS[\r\n" + c.reply + "]"}));
   }
 }
 
-TEST_F(TcpTransportTest, FailuresOfConnectionAndReply) {
+TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
   TcpTestServer closes(
       [&](NetConnection& connection, const StopSignal&) { closes.ReadRequest(connection); });
   std::string message = "q";
   EXPECT_EQ(Run("127.0.0.1", closes.port_text(), &message), "TcpTransport: c[Received 0 bytes]");
-  EXPECT_EQ(log_.Take(), Lines{"t "
-                               "                Send to DMS[\r\nq]"});
+  EXPECT_EQ(log_.Take(), Lines{"t                 Send to DMS[\r\nq]"});
 
-  // A port nobody listens on: one that was free a moment ago.
-  std::string free_port;
+  std::string free_port;  // free a moment ago
   {
     std::unique_ptr<NetListener> listener;
     ASSERT_TRUE(ListenTcp("127.0.0.1", 0, 1, &listener).ok());
     free_port = std::to_string(listener->port());
   }
-  std::string refused = Run("127.0.0.1", free_port, &message);
-  std::string prefix = "TcpTransport: c[" + std::to_string(kRefusedCode) + "] t[";
-  EXPECT_EQ(refused.substr(0, prefix.size()), prefix) << refused;
-  EXPECT_GT(refused.size(), prefix.size() + 1) << "the system's text is missing";
-  EXPECT_EQ(refused.find_first_of("\r\n"), std::string::npos);
-
-  std::string unresolved = Run("no-such-host.invalid", "8080", &message);
 #ifdef _WIN32
-  EXPECT_EQ(unresolved.substr(0, 22), "TcpTransport: c[10022]") << unresolved;
+  const std::string refused_prefix = "TcpTransport: c[10061] t[",
+                    unresolved_prefix = "TcpTransport: c[10022]";
 #else
-  EXPECT_EQ(unresolved.substr(0, 16), "TcpTransport: c[") << unresolved;
+  const std::string refused_prefix = "TcpTransport: c[" + std::to_string(ECONNREFUSED) + "] t[",
+                    unresolved_prefix = "TcpTransport: c[";
 #endif
-  EXPECT_EQ(unresolved.find_first_of("\r\n"), std::string::npos);
-  EXPECT_EQ(unresolved.back(), ']');
+  const std::pair<std::string, std::string> kFailures[] = {{free_port, refused_prefix},
+                                                           {"8080", unresolved_prefix}};
+  for (const auto& [port, prefix] : kFailures) {
+    std::string failure =
+        Run(port == "8080" ? "no-such-host.invalid" : "127.0.0.1", port, &message);
+    EXPECT_EQ(failure.rfind(prefix, 0), 0u) << failure;
+    EXPECT_GT(failure.size(), prefix.size() + 1) << "the system's text is missing";
+    EXPECT_EQ(failure.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(failure.back(), ']');
+  }
   EXPECT_TRUE(log_.Take().empty()) << "nothing is logged when the connect fails";
-}
 
-TEST_F(TcpTransportTest, PortTextIsReadFromItsLeadingDigitsWithinOneTo65535) {
+  // Leading digits count; 65536 + 123 would be port 123 if only 16 bits were kept.
   TcpTestServer server([&](NetConnection& connection, const StopSignal& stop) {
     server.ReadRequest(connection);
-    connection.SendAll(std::string("ok\0", 3), WaitLimit::After(std::chrono::seconds(5), &stop));
+    connection.SendAll(std::string("ok\0", 3), WaitLimit::After(5s, &stop));
   });
-  std::string message = "q";
   EXPECT_EQ(Run("localhost", " " + server.port_text() + "x", &message), "");
   EXPECT_EQ(message, "ok");
-
-  // 65536 + 123 would be port 123 if only 16 bits were kept.
   for (const char* text : {"", "0", "-80", "65659", "99999999999", "x80"}) {
     EXPECT_EQ(Run("127.0.0.1", text, &message),
               std::string("TcpTransport: c[Invalid port] t[Port \"") + text +
@@ -151,7 +128,7 @@ TEST_F(TcpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   });
   std::string message = "q";
   std::thread stopper([this] {
-    Pause(300);
+    std::this_thread::sleep_for(300ms);
     stop_.Set();
   });
   auto started = std::chrono::steady_clock::now();
@@ -162,30 +139,27 @@ TEST_F(TcpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   EXPECT_TRUE(IsStopFailure(stopped));
   EXPECT_LT(elapsed, 300 + 1000) << "the call must end within a second of the stop signal";
   std::printf("TCP stop latency: %lld ms after the signal\n", elapsed - 300);
-
-  // A stop signal that is already set ends the call before it connects.
+  // A stop signal already set ends the call before it connects.
   EXPECT_EQ(Run("127.0.0.1", silent.port_text(), &message), kTcpStoppedText);
   stop_.Clear();
 
-  SetTimeLimit("1");
+  testing::WriteBytes(env_.ModuleFile("ini"), "[Transport]\r\nTimeoutSeconds=1\r\n");
   started = std::chrono::steady_clock::now();
   std::string timed_out = Run("127.0.0.1", silent.port_text(), &message);
   elapsed = testing::MillisecondsSince(started);
   EXPECT_EQ(timed_out, "TcpTransport: c[Timeout] t[No answer within 1 seconds]");
   EXPECT_FALSE(IsStopFailure(timed_out));
   EXPECT_GE(elapsed, 1000);
-  EXPECT_LT(elapsed, 1000 + 1000);
+  EXPECT_LT(elapsed, 2000);
 }
 
 TEST(TransportTimeLimitTest, ReadsTheIniFileAfreshWithDefaultForNothingUsable) {
   testing::ScopedFakeEnv env;
-  const std::pair<const char*, int> kCases[] = {
-      {nullptr, 120}, {"5", 5}, {"0", 120}, {"-3", 120}, {"abc", 120}, {"999999", 86400},
-  };
+  const std::pair<const char*, int> kCases[] = {{nullptr, 120}, {"5", 5},     {"0", 120},
+                                                {"-3", 120},    {"abc", 120}, {"999999", 86400}};
   for (const auto& [value, seconds] : kCases) {
-    testing::WriteBytes(
-        env.ModuleFile("ini"),
-        value == nullptr ? "" : std::string("[Transport]\nTimeoutSeconds=") + value);
+    testing::WriteBytes(env.ModuleFile("ini"),
+                        value ? std::string("[Transport]\nTimeoutSeconds=") + value : "");
     EXPECT_EQ(TransportTimeLimit().count(), seconds) << (value ? value : "(none)");
   }
 }

@@ -1,6 +1,6 @@
-// Fixtures of the transport tests: an in-process TCP
-// server on loopback, and the HTTP/HTTPS test servers that a CTest fixture
-// starts (http_test_server.py).
+// Fixtures of the transport tests: an in-process TCP server on loopback, and
+// the HTTP/HTTPS servers that the CTest fixture transport_servers starts
+// (http_test_server.py).
 #ifndef VORNLINK_TESTS_TRANSPORT_TRANSPORT_TEST_SUPPORT_H_
 #define VORNLINK_TESTS_TRANSPORT_TRANSPORT_TEST_SUPPORT_H_
 
@@ -22,9 +22,8 @@ namespace testing {
 
 using Lines = std::vector<std::string>;
 
-// A TCP server on a free loopback port: each connection is handed to
-// `serve` on the server's thread, one after the other, until the server
-// goes. Works natively and under Wine.
+// A TCP server on a free loopback port: hands each connection to `serve` on
+// its own thread, one after the other, until it goes. Native and under Wine.
 class TcpTestServer {
  public:
   using Serve = std::function<void(NetConnection& connection, const StopSignal& stop)>;
@@ -34,8 +33,8 @@ class TcpTestServer {
   std::string port_text() const { return std::to_string(port_); }
   // What each connection sent (see ReadRequest), in order.
   Lines requests();
-  // Called from `serve`: records and returns the bytes the client sends up
-  // to and with its NUL byte (or until it closes; at most 10 s).
+  // For `serve`: records and returns what the client sends up to and with
+  // its NUL byte (or until it closes; at most 10 s).
   std::string ReadRequest(NetConnection& connection);
 
  private:
@@ -48,21 +47,19 @@ class TcpTestServer {
   std::thread thread_;
 };
 
-// Milliseconds since `start`.
 long long MillisecondsSince(std::chrono::steady_clock::time_point start);
 
-// The servers of http_test_server.py, as its info file lists them.
+// The servers of http_test_server.py, as its servers.txt lists them.
 struct HttpTestServers {
   bool ok = false;
   std::string error;
-  std::map<std::string, std::string> values;  // http, https, expired, ... ; ca, record
+  std::map<std::string, std::string> values;  // http, https, expired, ...; ca, record
 
-  // "http://127.0.0.1:<port of `name`>" + path (the scheme is "https" for
-  // the TLS servers).
+  // "http://127.0.0.1:<port of `name`>" + path ("https" for the TLS servers).
   std::string Url(const std::string& name, const std::string& path) const;
-  // The path of a file the server wrote, as this platform names it.
+  // A file the server wrote, as this platform names it.
   std::string File(const std::string& key) const;
-  // The requests recorded with `tag` in their path, one JSON object each.
+  // The recorded requests with `tag` in their path, one JSON object each.
   Lines RecordedWith(const std::string& tag) const;
 };
 const HttpTestServers& TestServers();

@@ -1,8 +1,8 @@
 // trust_test_authority CA.der MARKER: makes the Wine prefix it runs in trust
 // the transport tests' authority (its LocalMachine "Root" store; the
 // machine's own store is not touched), after removing the authorities of
-// earlier runs, and writes MARKER when that worked. Never fails the run:
-// the HTTPS tests skip what needs the trust when MARKER is missing.
+// earlier runs, and writes MARKER when that worked. Never fails the run: the
+// HTTPS tests skip what needs the trust when MARKER is missing.
 #include <windows.h>
 // after windows.h, which it needs
 #include <wincrypt.h>
@@ -13,57 +13,37 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-constexpr char kSubject[] = "Vornlink Test Authority";
-
-std::string LocalPath(std::string path) {
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  return path;
-}
-
-bool Trust(const std::string& der_path) {
-  std::ifstream in(LocalPath(der_path), std::ios::binary);
-  std::vector<unsigned char> der((std::istreambuf_iterator<char>(in)),
-                                 std::istreambuf_iterator<char>());
-  if (der.empty()) {
-    std::printf("cannot read %s\n", der_path.c_str());
-    return false;
-  }
-  HCERTSTORE store =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
-  if (store == nullptr) {
-    std::printf("cannot open the Root store: %lu\n", GetLastError());
-    return false;
-  }
-  // Authorities of earlier runs go: each run makes a new one.
-  for (;;) {
-    PCCERT_CONTEXT old = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
-                                                    CERT_FIND_SUBJECT_STR_A, kSubject, nullptr);
-    if (old == nullptr) break;
-    CertDeleteCertificateFromStore(old);  // frees `old`
-  }
-  bool added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                                static_cast<DWORD>(der.size()),
-                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != 0;
-  if (!added) std::printf("cannot add the authority: %lu\n", GetLastError());
-  CertCloseStore(store, 0);
-  return added;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::printf("usage: trust_test_authority CA.der MARKER\n");
     return 2;
   }
-  std::string marker = LocalPath(argv[2]);
+  auto local = [](std::string path) { return path[0] == '/' ? "Z:" + path : path; };
+  std::string marker = local(argv[2]);
   std::remove(marker.c_str());
-  if (!Trust(argv[1])) {
+  std::ifstream in(local(argv[1]), std::ios::binary);
+  std::vector<unsigned char> der((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+  bool added = false;
+  if (!der.empty() && store != nullptr) {
+    // Each run makes a new authority: those of earlier runs go.
+    while (PCCERT_CONTEXT old =
+               CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A,
+                                          "Vornlink Test Authority", nullptr)) {
+      CertDeleteCertificateFromStore(old);  // frees `old`
+    }
+    added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+                                             static_cast<DWORD>(der.size()),
+                                             CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != 0;
+  }
+  if (store != nullptr) CertCloseStore(store, 0);
+  if (!added) {
     std::printf(
-        "Wine could not be made to trust the test authority: the HTTPS cases that need "
-        "it are skipped\n");
+        "Wine could not be made to trust the test authority (%s, error %lu): the HTTPS "
+        "cases that need it are skipped\n",
+        der.empty() ? "no certificate" : "store", GetLastError());
     return 0;
   }
   std::ofstream(marker) << "trusted\n";

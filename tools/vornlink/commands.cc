@@ -64,6 +64,10 @@ std::string WhereVerdictsAre(const Driver& driver) {
     return "no log is set (KMR/Log/FileName in " + settings +
            "), so the gates' verdicts are not written";
   }
+  if (!driver.service_started) {
+    return "the driver writes the gates' verdicts to its log " + log +
+           " only while the service runs: start it first (vornlink session)";
+  }
   return "the gates' verdicts are in the log " + log;
 }
 
@@ -235,6 +239,7 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
   const std::string& command = words[0];
   if (command == "start") {
     out << "ExecuteService " << api.execute_service() << "\n";
+    driver.service_started = true;
   } else if (command == "stop") {
     out << "StopService " << api.stop_service() << "\n";
   } else if (command == "forward" || command == "forward11") {

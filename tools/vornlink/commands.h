@@ -20,6 +20,9 @@ inline constexpr int kExitUsage = 2;
 struct Driver {
   DriverApi api;
   std::string module_path;
+  // Whether this program started the service: the driver opens its log
+  // only then.
+  mutable bool service_started = false;
 };
 
 // Runs one command (`words[0]`) with its arguments. Output goes to `out`,

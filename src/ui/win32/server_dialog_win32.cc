@@ -1,14 +1,17 @@
 // The emulated DMS dialog: template 1000. A thread of the dialog serves the
 // listening socket (engine in ui/dms_server.h) and hands each request to
-// the dialog as message 1124 (WM_USER + 100), which the dialog answers on
-// its own thread: it counts the request, shows it and gives the reply box's
-// text as the reply. Closing the dialog stops that thread, which drops a
+// the dialog as message 1124 (WM_USER + 100), posted once, which the dialog
+// answers on its own thread: it counts the request, shows it and gives the
+// reply box's text as the reply. Closing the dialog stops that thread, which drops a
 // pending connection at once, and closes the listening socket, so that the
 // dialog can be opened again in the same process.
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -25,15 +28,32 @@ namespace {
 
 constexpr UINT kRequestMessage = WM_USER + 100;
 constexpr UINT kConnectionFailedMessage = WM_APP + 2;
-// How long the serving thread waits for the dialog to take a request
-// before it looks at the stop signal again.
-constexpr UINT kHandOverPollMs = 100;
+// How long the serving thread waits for the dialog's answer before it
+// looks at the stop signal again.
+constexpr auto kHandOverPoll = std::chrono::milliseconds(100);
 
-// The request and the reply of message 1124.
+// One request handed to the dialog as message 1124, and its reply. Shared
+// by the serving thread and the message, so that a message the dialog
+// takes late (or never) writes into nothing freed; the request is posted
+// once, so that it is counted once however long the dialog takes.
 struct HandOver {
-  const std::string* request;
-  std::string* reply;
+  std::string request;
+  std::mutex mutex;
+  std::condition_variable answered_or_abandoned;
+  bool answered = false;
+  bool abandoned = false;
+  std::string reply;
 };
+using HandOverRef = std::shared_ptr<HandOver>;
+
+// Frees the hand-overs of requests the dialog will never take (it ended):
+// on the dialog's thread, after the serving thread has ended.
+void DropPendingHandOvers() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, kRequestMessage, kRequestMessage, PM_REMOVE)) {
+    delete reinterpret_cast<HandOverRef*>(message.lParam);
+  }
+}
 
 struct ServerDialog {
   HWND window = nullptr;
@@ -42,19 +62,25 @@ struct ServerDialog {
   std::thread serving;
   int count = 0;
 
-  // On the serving thread: the dialog's answer to one request.
+  // On the serving thread: the dialog's answer to one request; empty when
+  // the dialog ends first.
   std::string Answer(const std::string& request) {
-    std::string reply;
-    HandOver hand_over{&request, &reply};
-    while (!stop.IsSet()) {
-      DWORD_PTR result = 0;
-      if (SendMessageTimeoutW(window, kRequestMessage, reinterpret_cast<WPARAM>(&hand_over),
-                              reinterpret_cast<LPARAM>(&hand_over), SMTO_NORMAL, kHandOverPollMs,
-                              &result) != 0) {
-        break;
-      }
+    auto hand_over = std::make_shared<HandOver>();
+    hand_over->request = request;
+    auto* message_ref = new HandOverRef(hand_over);
+    if (!PostMessageW(window, kRequestMessage, 0, reinterpret_cast<LPARAM>(message_ref))) {
+      delete message_ref;
+      return std::string();
     }
-    return reply;
+    std::unique_lock<std::mutex> lock(hand_over->mutex);
+    while (!hand_over->answered) {
+      if (stop.IsSet()) {
+        hand_over->abandoned = true;
+        return std::string();
+      }
+      hand_over->answered_or_abandoned.wait_for(lock, kHandOverPoll);
+    }
+    return hand_over->reply;
   }
 
   void Start() {
@@ -75,17 +101,26 @@ struct ServerDialog {
     stop.Set();
     if (serving.joinable()) serving.join();
     server.reset();
+    DropPendingHandOvers();
   }
 
   // On the dialog's thread (message 1124).
-  void TakeRequest(const HandOver& hand_over) {
+  void TakeRequest(HandOver& hand_over) {
+    {
+      std::lock_guard<std::mutex> lock(hand_over.mutex);
+      if (hand_over.abandoned) return;
+    }
     ++count;
     wchar_t counter[16];
     swprintf(counter, 16, L"%d", count);
     SetDlgItemTextW(window, VORNLINK_IDC_REQUEST_COUNT, counter);
     SetDlgItemTextW(window, VORNLINK_IDC_REQUEST,
-                    WideFromBytes(DmsRequestForDisplay(*hand_over.request)).c_str());
-    *hand_over.reply = Utf8FromWideText(ControlText(window, VORNLINK_IDC_REPLY));
+                    WideFromBytes(DmsRequestForDisplay(hand_over.request)).c_str());
+    std::string reply = Utf8FromWideText(ControlText(window, VORNLINK_IDC_REPLY));
+    std::lock_guard<std::mutex> lock(hand_over.mutex);
+    hand_over.reply = std::move(reply);
+    hand_over.answered = true;
+    hand_over.answered_or_abandoned.notify_all();
   }
 };
 
@@ -135,10 +170,11 @@ INT_PTR CALLBACK ServerProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       dialog->Start();
       return TRUE;
     }
-    case kRequestMessage:
-      if (dialog != nullptr) dialog->TakeRequest(*reinterpret_cast<HandOver*>(lparam));
-      SetWindowLongPtrW(window, DWLP_MSGRESULT, 1);
+    case kRequestMessage: {
+      std::unique_ptr<HandOverRef> hand_over(reinterpret_cast<HandOverRef*>(lparam));
+      if (dialog != nullptr && hand_over != nullptr) dialog->TakeRequest(**hand_over);
       return TRUE;
+    }
     case kConnectionFailedMessage:
       MessageBoxW(window, L"SOCKET_ERROR", L"Server", MB_OK);
       return TRUE;

@@ -12,26 +12,25 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Every one of `parts` is in `text`.
+void ExpectParts(const std::string& text, std::initializer_list<const char*> parts) {
+  for (const char* part : parts)
+    EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
+}
+
 TEST(ConsoleFormsTest, PropertyTableHasTheThreeColumnsOrTheProblem) {
   PropertyList list;
   list.rows = {{"Transport", "TCP", "TP"}, {"Headers", "a\r\nb", "FH"}};
   std::ostringstream out;
   PrintPropertyTable(list, out);
-  EXPECT_NE(out.str().find("Data "), std::string::npos);
-  EXPECT_NE(out.str().find("Value "), std::string::npos);
-  EXPECT_NE(out.str().find("ExtF\n"), std::string::npos);
-  EXPECT_NE(
-      out.str().find("Transport                        TCP                              TP\n"),
-      std::string::npos)
-      << out.str();
-  EXPECT_NE(out.str().find("a\\nb"), std::string::npos);
-  EXPECT_NE(out.str().find("2 item(s)"), std::string::npos);
-
+  ExpectParts(out.str(),
+              {"Data ", "Value ", "ExtF\n", "a\\nb", "2 item(s)",
+               "Transport                        TCP                              TP\n"});
   PropertyList broken;
   broken.problem = "Setup: cannot load x.xml: line 3, column 4: boom";
   std::ostringstream shown;
   PrintPropertyTable(broken, shown);
-  EXPECT_NE(shown.str().find(broken.problem), std::string::npos);
+  ExpectParts(shown.str(), {"Setup: cannot load x.xml: line 3, column 4: boom"});
 }
 
 TEST(ConsoleFormsTest, ServerLoadsRepliesAndShowsRequests) {
@@ -39,9 +38,6 @@ TEST(ConsoleFormsTest, ServerLoadsRepliesAndShowsRequests) {
   ASSERT_TRUE(ListenTcp("127.0.0.1", 0, 1, &probe).ok());
   uint16_t port = probe->port();
   probe.reset();
-
-  std::stringstream commands("2\ne\nline one\nline two\n.\ns\nhelp\n");
-  std::ostringstream out;
   std::thread client([&] {
     std::this_thread::sleep_for(300ms);
     std::unique_ptr<NetConnection> connection;
@@ -55,30 +51,25 @@ TEST(ConsoleFormsTest, ServerLoadsRepliesAndShowsRequests) {
   });
   // The form quits at the end of its input: hold the end back until the
   // client is done.
-  std::string all = commands.str();
   struct DelayedEnd : std::stringbuf {
-    explicit DelayedEnd(const std::string& text) : std::stringbuf(text) {}
+    using std::stringbuf::stringbuf;
     int underflow() override {
       int c = std::stringbuf::underflow();
-      if (c == EOF && !waited) {
-        waited = true;
-        std::this_thread::sleep_for(1500ms);
-      }
+      if (c == EOF && !waited) std::this_thread::sleep_for(1500ms);
+      waited = waited || c == EOF;
       return c;
     }
     bool waited = false;
-  } buffer(all);
-  std::istream in(&buffer);
+  } commands("2\ne\nline one\nline two\n.\ns\nhelp\n");
+  std::istream in(&commands);
+  std::ostringstream out;
   EXPECT_TRUE(RunServerConsole(in, out, port, "127.0.0.1"));
   client.join();
-  const std::string text = out.str();
-  EXPECT_NE(text.find("the server now replies: Job NOTVALID"), std::string::npos) << text;
-  EXPECT_NE(text.find("the server replies:\nline one\nline two\n(end of reply)"), std::string::npos)
-      << text;
-  EXPECT_NE(text.find("Incoming request number -> 1 from 127.0.0.1:"), std::string::npos) << text;
-  EXPECT_NE(text.find("<q>job</q>\n(answered with 18 bytes + NUL)"), std::string::npos) << text;
-  EXPECT_NE(text.find("commands: 1 Job VALID"), std::string::npos);
-  EXPECT_NE(text.find("closed after 1 request(s)"), std::string::npos) << text;
+  ExpectParts(out.str(), {"the server now replies: Job NOTVALID",
+                          "the server replies:\nline one\nline two\n(end of reply)",
+                          "Incoming request number -> 1 from 127.0.0.1:",
+                          "<q>job</q>\n(answered with 18 bytes + NUL)", "commands: 1 Job VALID",
+                          "closed after 1 request(s)"});
 }
 
 }  // namespace
