@@ -366,6 +366,8 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
     curl_easy_setopt(e, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
   }
   // The chain is checked; on HTTPS the host name is not, as on Windows.
+  // A plain HTTP request redirected to an https address checks the name,
+  // as the Windows request does without the flags of a secure one.
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, request.secure ? 0L : 2L);
   curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, SetUpTls);
