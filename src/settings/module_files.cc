@@ -5,9 +5,12 @@
 namespace vornlink {
 
 std::string ReplaceExtension(std::string_view path, std::string_view extension) {
-  size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos) return std::string(path);
-  std::string result(path.substr(0, dot + 1));
+  if (path.empty()) return std::string();
+  const size_t name_start = path.find_last_of("/\\") + 1;  // 0 without a folder
+  const size_t dot = path.rfind('.');
+  std::string result(
+      path.substr(0, dot != std::string_view::npos && dot >= name_start ? dot : path.size()));
+  result.push_back('.');
   result.append(extension);
   return result;
 }

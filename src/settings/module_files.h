@@ -11,8 +11,11 @@
 
 namespace vornlink {
 
-// `path` with the text after its last "." replaced by `extension` (the "."
-// stays); unchanged when it holds no ".".
+// `path` with the text after the last "." of its file name replaced by
+// `extension` (the "." stays); a file name without a "." gets "." and
+// `extension` appended, so that the files stay beside the module and are
+// never the module itself (a "." in a folder name is no extension). Both
+// "/" and "\" end a folder name. An empty path stays empty.
 std::string ReplaceExtension(std::string_view path, std::string_view extension);
 
 // What follows the last folder separator of `path` (all of it when there is

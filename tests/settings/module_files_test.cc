@@ -13,7 +13,8 @@ namespace vornlink {
 namespace {
 
 TEST(ModuleFilesTest, NamesComeFromTheModulePath) {
-  // The extension is the text after the last dot, even a dot in the folder.
+  // The extension is the text after the last dot of the file name; a file
+  // name without one gets the extension appended.
   const struct {
     const char* path;
     char separator;
@@ -22,9 +23,9 @@ TEST(ModuleFilesTest, NamesComeFromTheModulePath) {
   } kCases[] = {
       {"C:\\Fluid\\Vornlink.dll", '\\', "C:\\Fluid\\Vornlink.ini", "Vornlink"},
       {"/opt/fluid/Vornlink.so", '/', "/opt/fluid/Vornlink.ini", "Vornlink"},
-      {"C:\\a.b\\drv", '\\', "C:\\a.ini", "drv"},
-      {"/opt/fluid.d/Vornlink", '/', "/opt/fluid.ini", "Vornlink"},
-      {"Vornlink", '/', "Vornlink", "Vornlink"},
+      {"C:\\a.b\\drv", '\\', "C:\\a.b\\drv.ini", "drv"},
+      {"/opt/fluid.d/Vornlink", '/', "/opt/fluid.d/Vornlink.ini", "Vornlink"},
+      {"Vornlink", '/', "Vornlink.ini", "Vornlink"},
       {"a.b.c", '/', "a.b.ini", "a.b"},
       {"", '/', "", ""},
   };
