@@ -173,7 +173,7 @@ if ! check "win32: built for Wine" [ -f build/win32/bin/vornlink.exe ]; then :
 elif "$wine_run" build/win32/bin/vornlink.exe --help 2>/dev/null | grep -q "usage: vornlink"; then
   wine_runs win32
 else
-  skipped_i686="SKIPPED: 32-bit Wine is not installed; the i686 DLL was built and checked but not run"
+  skipped_i686="SKIPPED: 32-bit Wine runs no program here (not installed, or the kernel runs no 32-bit programs); the i686 DLL was built and checked but not run"
   echo "$skipped_i686"
 fi
 
