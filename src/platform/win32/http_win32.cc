@@ -163,12 +163,14 @@ DWORD MillisecondsLeft(const WaitLimit& limit) {
   return static_cast<DWORD>(std::min<long long>(left.count(), 0x7fffffff));
 }
 
-// The library's own time-outs: the time left (some builds take them from the
-// request handle, some from the session).
+// The library's own time-outs: the time left and a second more (some builds
+// take them from the request handle, some from the session). They only back
+// the watcher up: one that ended first could be reported as another error
+// (Wine reports an ended receive as a terminated connection).
 void SetTimeouts(HINTERNET handle, const WaitLimit& limit) {
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    DWORD timeout = MillisecondsLeft(limit);
+    DWORD timeout = std::min<DWORD>(MillisecondsLeft(limit), 0x7fffffff - 1000) + 1000;
     InternetSetOptionA(handle, option, &timeout, sizeof timeout);
   }
 }
