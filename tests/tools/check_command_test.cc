@@ -106,7 +106,7 @@ TEST_F(CheckTest, EachBrokenVariantIsFoundAndFailsTheCheck) {
       // What the settings' reader would miss (the lint's findings).
       {"soap-https", "  <System>\n", "  <System version=\"2\">\n",
        "the driver does not see the section tag <System> here (an attribute in the tag)"},
-      // Result specifications without exactly one "/".
+      // Reply paths (element/child) without exactly one "/".
       {"tcp", ":insertResponse/returnCode", ":insertResponse.returnCode",
        "KMR/ForwardTransactionResult/Result [:insertResponse.returnCode] must hold exactly one "
        "\"/\""},
