@@ -120,27 +120,15 @@ void BM_CacheMoveToEnd(benchmark::State& state) {
   series.Report(state, {"floor", "durable"});
 }
 
-BENCHMARK(BM_CacheReadLast)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Iterations(kCacheOps)
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_CacheRemove)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Iterations(kCacheOps)
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_CacheMoveToEnd)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Iterations(kCacheOps)
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond);
+// The cache sizes each operation runs at, timed by hand.
+void AtCacheSizes(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(100)->Arg(1000)->Arg(10000)->Iterations(kCacheOps)->UseManualTime()->Unit(
+      benchmark::kMicrosecond);
+}
+
+BENCHMARK(BM_CacheReadLast)->Apply(AtCacheSizes);
+BENCHMARK(BM_CacheRemove)->Apply(AtCacheSizes);
+BENCHMARK(BM_CacheMoveToEnd)->Apply(AtCacheSizes);
 
 }  // namespace
 }  // namespace bench

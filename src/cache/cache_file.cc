@@ -293,13 +293,7 @@ void LogNotFound(const std::string& trid) {
 
 }  // namespace
 
-std::string CacheFilePath() {
-  std::string path = ModuleFileWithExtension("$$$");
-  // A module file without an extension would otherwise be its own cache
-  // file, and the first transaction would be appended to the module.
-  if (!path.empty() && path == GetEnv()->ModulePath()) path.append(".$$$");
-  return path;
-}
+std::string CacheFilePath() { return ModuleFileWithExtension("$$$"); }
 
 void ReleaseCacheMutexes() { g_cache_mutexes.Release(); }
 

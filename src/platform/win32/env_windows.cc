@@ -91,6 +91,23 @@ constexpr char kNotRegular[] = "not a regular file";
 // refused before anybody waits on it.
 bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
+// Opens `path` for reading; others may read, append and replace the file
+// meanwhile. Where it does not open, `*not_open` tells kMissing or kError,
+// with the reason in `error` (the system's code stays the last error).
+HANDLE OpenForReading(const std::string& path, ReadResult* not_open, std::string* error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    SetError(error, SystemText(code));
+    SetLastError(code);
+    *not_open = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
+                                                                             : ReadResult::kError;
+  }
+  return file;
+}
+
 // Takes back the last `written` bytes of an append that failed part-way:
 // the file is cut back to `size_before` unless it has grown by more than
 // that meanwhile (another writer).
@@ -375,17 +392,9 @@ class WindowsEnv : public Env {
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override {
     contents->clear();
-    // Others may read, append and replace the file meanwhile.
-    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-      DWORD code = GetLastError();
-      SetError(error, SystemText(code));
-      SetLastError(code);
-      return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
-                                                                          : ReadResult::kError;
-    }
+    ReadResult not_open = ReadResult::kError;
+    ScopedHandle file(OpenForReading(path, &not_open, error));
+    if (!file.valid()) return not_open;
     LARGE_INTEGER size;
     if (!IsDiskFile(file.get()) || !GetFileSizeEx(file.get(), &size)) {
       SetError(error, kNotRegular);
@@ -419,15 +428,9 @@ class WindowsEnv : public Env {
   ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                            std::string* bytes, FileStamp* stamp, std::string* error) override {
     bytes->clear();
-    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-      DWORD code = GetLastError();
-      SetError(error, SystemText(code));
-      return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
-                                                                          : ReadResult::kError;
-    }
+    ReadResult not_open = ReadResult::kError;
+    ScopedHandle file(OpenForReading(path, &not_open, error));
+    if (!file.valid()) return not_open;
     BY_HANDLE_FILE_INFORMATION info;
     if (!IsDiskFile(file.get()) || !GetFileInformationByHandle(file.get(), &info)) {
       SetError(error, kNotRegular);
