@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
 # The real Windows dialogs under Wine on a virtual display:
 #   scripts/test-dialogs.sh PRESET   (win64 or win32; default win64)
-# Opens each dialog through its export from vornlink.exe (Properties with a
-# settings document of three items, then a broken one; the emulated DMS on a
-# free port), checks it from outside with dialog_driver.exe (controls, list
-# rows, canned-reply buttons, a TCP request and its reply), closes it with
-# OK and with Cancel, and saves its picture in docs/. Needs Xvfb and
-# ImageMagick (scripts/setup.sh); twm, when present, draws the caption bars.
-# Ends with "N passed, N failed", non-zero on any failure, and stops all it started.
+# Opens each dialog through its export from vornlink.exe, checks it from
+# outside with dialog_driver.exe, closes it with OK and with Cancel, and saves
+# its picture in docs/. Needs Xvfb and ImageMagick (scripts/setup.sh); twm,
+# when present, draws the caption bars. Ends with "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -28,9 +25,8 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-dialogs.XXXXXX")
 pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  kill "${pids[@]}" 2>/dev/null
+  wait "${pids[@]}" 2>/dev/null
   # Wine's helper processes would keep the prefix's server running.
   WINEPREFIX="$VORNLINK_WINEPREFIX" wineserver -k 2>/dev/null
   rm -rf "$work"
@@ -75,10 +71,7 @@ run_driver() {
 }
 # expect_output FILE TEXT DESCRIPTION: waits up to 20 s for TEXT in FILE.
 expect_output() {
-  for _ in $(seq 200); do
-    grep -qF "$2" "$1" 2>/dev/null && { pass "$3"; return; }
-    sleep 0.1
-  done
+  for _ in $(seq 200); do grep -qF "$2" "$1" 2>/dev/null && { pass "$3"; return; }; sleep 0.1; done
   fail "$3 (output: $(tr -d '\r' <"$1" 2>/dev/null))"
 }
 start() { "$wine_run" vornlink.exe -m Vornlink.dll "$1" >"$2" 2>&1 & last=$!; pids+=($last); }
@@ -124,5 +117,4 @@ run_driver "the server dialog opens again and closes with OK" server "$port" ok
 returned ok
 
 echo "test-dialogs ($preset): $passed passed, $failed failed"
-echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

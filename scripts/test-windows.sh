@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build, checked and tested on Linux:
-#   1. builds the presets win64 and win32 (the i686 DLL is the shipping one)
-#      and the Linux http_probe (build/windows-linux);
+#   1. builds the presets win64 and win32 (the i686 DLL is the shipping one);
 #   2. checks both DLLs with objdump (exactly the ten exports, pei-i386 for
 #      the i686 one, nothing imported but Windows system DLLs) and windres
 #      (the version resource);
-#   3. runs the win64 tests under Wine and compares its HTTP requests with
-#      the Linux build's;
+#   3. runs the win64 tests under Wine;
 #   4. drives Vornlink.dll end to end through vornlink.exe under Wine, the
 #      operator commands with the sample settings, and the dialogs;
 #   5. does 3 and 4 for the i686 build too where 32-bit Wine runs it.
@@ -52,14 +50,8 @@ version_text="${v_major}.${v_minor}${v_patch}"
 
 # -k 0: a target that fails to build keeps no other from being built and tested.
 build_preset() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$jobs" -- -k 0; }
-build_linux_probe() {
-  cmake -S . -B build/windows-linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVORNLINK_BUILD_TESTS=ON -DVORNLINK_BUILD_BENCHMARKS=OFF >/dev/null &&
-    cmake --build build/windows-linux -j"$jobs" --target http_probe
-}
 check "build win64" build_preset win64
 check "build win32" build_preset win32
-check "build the Linux http_probe" build_linux_probe
 
 # ------------------------------------------------------- binary checks
 expected_exports="ExecuteService ForwardTransaction ForwardTransaction2 GetAPIVersion \
@@ -157,8 +149,6 @@ end_to_end() {
 wine_runs() {
   local bin="build/$1/bin"
   check "$1: ctest under Wine" run_ctest "$1"
-  [ "$1" = win64 ] && check "win64: HTTP requests agree with Linux" \
-    bash tests/transport/compare_http_requests.sh "$bin/http_probe.exe" build/windows-linux/bin/http_probe
   check "$1: end to end through vornlink.exe" end_to_end "$1"
   check "$1: operator commands through vornlink.exe" bash tests/tools/operator_cli_test.sh \
     "$bin/vornlink.exe" "$bin/Vornlink.dll" examples "$wine_run"

@@ -3,14 +3,11 @@
 
   http_test_server.py start|stop DIR
 
-start makes a test authority and certificates in DIR, starts the servers in
-the background and returns once DIR/servers.txt names their ports (http;
-https from the authority ca; expired; wronghost, only wrong.example;
-unknown, from an untrusted authority), ca (PEM), ca_der and the record file,
-where each request is appended as JSON (server, method, path, version,
-headers in order, body in hex). Paths: /status/N, /redirect (302 to
-/status/200, query kept), /chunked (40 chunks), /nul, /echo, /auth (Basic
-challenge), /big (17 MB), /hang (no answer). The servers end after 30 min.
+start makes a test authority and certificates in DIR, starts the servers
+(http, https, expired, wronghost, unknown: see make_certificates) and returns
+once DIR/servers.txt names their ports, ca, ca_der and the record file, where
+each request is appended as JSON. The paths are those of Handler.serve. The
+servers end after 30 min.
 """
 
 import json, os, signal, socket, ssl, subprocess, sys, threading, time

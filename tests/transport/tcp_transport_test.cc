@@ -45,15 +45,13 @@ TEST_F(TcpTransportTest, TakesTheReplyUpToNulCloseFullBufferOrPause) {
     std::vector<std::string> segments;  // sent 100 ms apart
     bool close_after;                   // else the connection stays open
     std::string reply;
-  };
-  const Case kCases[] = {
+  } const kCases[] = {
       {{std::string("<ok/>\0", 6)}, false, "<ok/>"},
       {{"ab"}, false, "ab"},  // no NUL, shorter than the query
       {{"abc"}, true, "abc"},
       {{"first-", std::string("second\0", 7)}, false, "first-second"},
       {{std::string("abc\0def", 7)}, false, "abc"},
       {{std::string(5000, 'x')}, false, std::string(4096, 'x')},
-      {{std::string(4095, 'y') + "z"}, false, std::string(4095, 'y') + "z"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.reply.substr(0, 20));
@@ -82,12 +80,6 @@ TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
   EXPECT_EQ(Run("127.0.0.1", closes.port_text(), &message), "TcpTransport: c[Received 0 bytes]");
   EXPECT_EQ(log_.Take(), Lines{"t                 Send to DMS[\r\nq]"});
 
-  std::string free_port;  // free a moment ago
-  {
-    std::unique_ptr<NetListener> listener;
-    ASSERT_TRUE(ListenTcp("127.0.0.1", 0, 1, &listener).ok());
-    free_port = std::to_string(listener->port());
-  }
 #ifdef _WIN32
   const std::string refused_prefix = "TcpTransport: c[10061] t[",
                     unresolved_prefix = "TcpTransport: c[10022]";
@@ -95,11 +87,10 @@ TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
   const std::string refused_prefix = "TcpTransport: c[" + std::to_string(ECONNREFUSED) + "] t[",
                     unresolved_prefix = "TcpTransport: c[";
 #endif
-  const std::pair<std::string, std::string> kFailures[] = {{free_port, refused_prefix},
-                                                           {"8080", unresolved_prefix}};
-  for (const auto& [port, prefix] : kFailures) {
-    std::string failure =
-        Run(port == "8080" ? "no-such-host.invalid" : "127.0.0.1", port, &message);
+  const std::pair<std::string, std::string> kFailures[] = {
+      {"127.0.0.1", refused_prefix}, {"no-such-host.invalid", unresolved_prefix}};
+  for (const auto& [host, prefix] : kFailures) {
+    std::string failure = Run(host, testing::FreePort(), &message);
     EXPECT_EQ(failure.rfind(prefix, 0), 0u) << failure;
     EXPECT_GT(failure.size(), prefix.size() + 1) << "the system's text is missing";
     EXPECT_EQ(failure.find_first_of("\r\n"), std::string::npos);
@@ -107,13 +98,10 @@ TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
   }
   EXPECT_TRUE(log_.Take().empty()) << "nothing is logged when the connect fails";
 
-  // Leading digits count; 65536 + 123 would be port 123 if only 16 bits were kept.
-  TcpTestServer server([&](NetConnection& connection, const StopSignal& stop) {
-    server.ReadRequest(connection);
-    connection.SendAll(std::string("ok\0", 3), WaitLimit::After(5s, &stop));
-  });
-  EXPECT_EQ(Run("localhost", " " + server.port_text() + "x", &message), "");
-  EXPECT_EQ(message, "ok");
+  // Leading digits count (the server is reached); 65659 would be port 123 if
+  // only 16 bits were kept.
+  EXPECT_EQ(Run("localhost", " " + closes.port_text() + "x", &message),
+            "TcpTransport: c[Received 0 bytes]");
   for (const char* text : {"", "0", "-80", "65659", "99999999999", "x80"}) {
     EXPECT_EQ(Run("127.0.0.1", text, &message),
               std::string("TcpTransport: c[Invalid port] t[Port \"") + text +
@@ -136,9 +124,7 @@ TEST_F(TcpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   long long elapsed = testing::MillisecondsSince(started);
   stopper.join();
   EXPECT_EQ(stopped, kTcpStoppedText);
-  EXPECT_TRUE(IsStopFailure(stopped));
   EXPECT_LT(elapsed, 300 + 1000) << "the call must end within a second of the stop signal";
-  std::printf("TCP stop latency: %lld ms after the signal\n", elapsed - 300);
   // A stop signal already set ends the call before it connects.
   EXPECT_EQ(Run("127.0.0.1", silent.port_text(), &message), kTcpStoppedText);
   stop_.Clear();

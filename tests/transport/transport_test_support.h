@@ -1,6 +1,5 @@
 // Fixtures of the transport tests: an in-process TCP server on loopback, and
-// the HTTP/HTTPS servers that the CTest fixture transport_servers starts
-// (http_test_server.py).
+// the HTTP/HTTPS servers of http_test_server.py (CTest fixture transport_servers).
 #ifndef VORNLINK_TESTS_TRANSPORT_TRANSPORT_TEST_SUPPORT_H_
 #define VORNLINK_TESTS_TRANSPORT_TRANSPORT_TEST_SUPPORT_H_
 
@@ -31,8 +30,7 @@ class TcpTestServer {
   ~TcpTestServer();
 
   std::string port_text() const { return std::to_string(port_); }
-  // What each connection sent (see ReadRequest), in order.
-  Lines requests();
+  Lines requests();  // what each connection sent (see ReadRequest), in order
   // For `serve`: records and returns what the client sends up to and with
   // its NUL byte (or until it closes; at most 10 s).
   std::string ReadRequest(NetConnection& connection);
@@ -48,6 +46,7 @@ class TcpTestServer {
 };
 
 long long MillisecondsSince(std::chrono::steady_clock::time_point start);
+std::string FreePort();  // a loopback port that was free a moment ago
 
 // The servers of http_test_server.py, as its servers.txt lists them.
 struct HttpTestServers {
@@ -57,15 +56,12 @@ struct HttpTestServers {
 
   // "http://127.0.0.1:<port of `name`>" + path ("https" for the TLS servers).
   std::string Url(const std::string& name, const std::string& path) const;
-  // A file the server wrote, as this platform names it.
-  std::string File(const std::string& key) const;
-  // The recorded requests with `tag` in their path, one JSON object each.
-  Lines RecordedWith(const std::string& tag) const;
+  std::string File(const std::string& key) const;    // as this platform names it
+  Lines RecordedWith(const std::string& tag) const;  // the requests, one JSON object each
 };
 const HttpTestServers& TestServers();
 
-// A tag no other request of this run carries.
-std::string UniqueTag();
+std::string UniqueTag();  // a tag no other request of this run carries
 
 }  // namespace testing
 }  // namespace vornlink

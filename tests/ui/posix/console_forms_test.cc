@@ -26,11 +26,10 @@ TEST(ConsoleFormsTest, PropertyTableHasTheThreeColumnsOrTheProblem) {
   ExpectParts(out.str(),
               {"Data ", "Value ", "ExtF\n", "a\\nb", "2 item(s)",
                "Transport                        TCP                              TP\n"});
-  PropertyList broken;
-  broken.problem = "Setup: cannot load x.xml: line 3, column 4: boom";
+  list.problem = "Setup: cannot load x.xml: line 3, column 4: boom";
   std::ostringstream shown;
-  PrintPropertyTable(broken, shown);
-  ExpectParts(shown.str(), {"Setup: cannot load x.xml: line 3, column 4: boom"});
+  PrintPropertyTable(list, shown);
+  ExpectParts(shown.str(), {"Setup: cannot load x.xml: line 3, column 4: boom\n"});
 }
 
 TEST(ConsoleFormsTest, ServerLoadsRepliesAndShowsRequests) {
@@ -49,8 +48,7 @@ TEST(ConsoleFormsTest, ServerLoadsRepliesAndShowsRequests) {
     ASSERT_TRUE(connection->Receive(buffer, sizeof buffer, &received, limit).ok());
     EXPECT_EQ(std::string(buffer, received), std::string("line one\r\nline two\0", 19));
   });
-  // The form quits at the end of its input: hold the end back until the
-  // client is done.
+  // The form quits at the end of its input: hold it back until the client is done.
   struct DelayedEnd : std::stringbuf {
     using std::stringbuf::stringbuf;
     int underflow() override {
