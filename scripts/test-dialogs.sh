@@ -62,10 +62,10 @@ screenshot() {
 }
 # run_driver DESCRIPTION ARGS...: one dialog_driver run, counted as one check.
 run_driver() {
-  local what=$1 out
+  local what=$1 out status
   shift
   out=$("$wine_run" dialog_driver.exe "$@" 2>&1 | tr -d '\r')
-  local status=$?
+  status=$?
   echo "$out" | sed 's/^/  | /'
   if [ "$status" -eq 0 ] && ! grep -q '^FAIL' <<<"$out" && grep -q '^PASS' <<<"$out"; then pass "$what"; else fail "$what"; fi
 }
@@ -80,19 +80,15 @@ returned() { if wait "$last"; then pass "Server returns after $1"; else fail "Se
 item() { printf '    <%s>\n      <Value>%s</Value>\n      <Data>%s</Data>\n    </%s>\n' "$1" "$2" "$3" "$1"; }
 {
   printf '<?xml version="1.0" encoding="UTF-8"?>\n<KMR>\n  <Log>\n    <Flags>+ci</Flags>\n  </Log>\n  <Setup>\n'
-  item TP TCP "Transport: HTTP, HTTPS or TCP"
-  item SR 127.0.0.1 "DMS host for TCP"
-  item PO 9123 "DMS port for TCP"
-  printf '  </Setup>\n</KMR>\n'
+  item TP TCP "Transport: HTTP, HTTPS or TCP" && item SR 127.0.0.1 "DMS host for TCP"
+  item PO 9123 "DMS port for TCP" && printf '  </Setup>\n</KMR>\n'
 } >Vornlink.xml
 rows="Transport: HTTP, HTTPS or TCP|TCP|TP;DMS host for TCP|127.0.0.1|SR;DMS port for TCP|9123|PO"
-for close in ok cancel; do
-  start properties "properties-$close.out"
-  [ "$close" = ok ] && screenshot "Properties" properties-dialog.png
-  run_driver "Properties lists the Setup items and closes with $close" properties "$rows" "$close"
-  expect_output "properties-$close.out" "Properties 0" "Properties returns 0 after $close"
-done
-# A broken document: an empty list, the reason in a message box on top.
+start properties properties-ok.out
+screenshot "Properties" properties-dialog.png
+run_driver "Properties lists the Setup items and closes with ok" properties "$rows" ok
+expect_output properties-ok.out "Properties 0" "Properties returns 0 after ok"
+# A broken document: an empty list, the reason in a message box on top; closed with Cancel.
 printf '<KMR>\n  <Setup>\n    <TP><Value>TCP</Value>\n  </Setup>\n</KMR>\n' >Vornlink.xml
 start properties properties3.out
 sleep 2

@@ -25,8 +25,6 @@ TEST(BuildHttpHeadersTest, FillsLengthOfTheSentQueryAndBasicForValidationOnly) {
   };
   // clang-format off
   const Case kCases[] = {
-      {"FWT", "", "", "1", "Content-Length: DynLength", std::string(57, 'q'), "Content-Length: 57\r\n\r\n",
-       {"h             Query length is[57]."}},
       {"FWT", "", "", "1", "A: DynLength\r\nB: DynLength", "", "A: 0\r\nB: 0\r\n\r\n", {"h             Query length is[0]."}},
       {"FWT", "", "", "yes", "A: DynLength", "abc", "A: DynLength\r\n\r\n", {}},  // only "1" fills it
       {"FWT", "abc", "pw", "0", "X-A: 1", "q", "X-A: 1\r\n\r\n", {}},  // no Authorization on forwards

@@ -32,12 +32,10 @@ class TcpTransportTest : public ::testing::Test {
 
   testing::ScopedFakeEnv env_;
   testing::LogRecorder log_{env_.dir().File("kmr.log"), "+dt"};
+  void SetUp() override { context_.stop = &stop_; }
+
   StopSignal stop_;
-  TransportContext context_ = [this] {
-    TransportContext context;
-    context.stop = &stop_;
-    return context;
-  }();
+  TransportContext context_;
 };
 
 TEST_F(TcpTransportTest, TakesTheReplyUpToNulCloseFullBufferOrPause) {
@@ -90,11 +88,10 @@ TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
   const std::pair<std::string, std::string> kFailures[] = {
       {"127.0.0.1", refused_prefix}, {"no-such-host.invalid", unresolved_prefix}};
   for (const auto& [host, prefix] : kFailures) {
-    std::string failure = Run(host, testing::FreePort(), &message);
+    std::string failure = Run(host, "1", &message);  // no one listens on port 1
     EXPECT_EQ(failure.rfind(prefix, 0), 0u) << failure;
     EXPECT_GT(failure.size(), prefix.size() + 1) << "the system's text is missing";
-    EXPECT_EQ(failure.find_first_of("\r\n"), std::string::npos);
-    EXPECT_EQ(failure.back(), ']');
+    EXPECT_TRUE(failure.find_first_of("\r\n") == std::string::npos && failure.back() == ']');
   }
   EXPECT_TRUE(log_.Take().empty()) << "nothing is logged when the connect fails";
 

@@ -49,11 +49,6 @@ long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
 }
 
-std::string FreePort() {
-  std::unique_ptr<NetListener> listener;
-  return ListenTcp("127.0.0.1", 0, 1, &listener).ok() ? std::to_string(listener->port()) : "1";
-}
-
 namespace {
 
 // A Linux path as the Windows build opens it under Wine.

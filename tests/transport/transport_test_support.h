@@ -46,7 +46,6 @@ class TcpTestServer {
 };
 
 long long MillisecondsSince(std::chrono::steady_clock::time_point start);
-std::string FreePort();  // a loopback port that was free a moment ago
 
 // The servers of http_test_server.py, as its servers.txt lists them.
 struct HttpTestServers {
