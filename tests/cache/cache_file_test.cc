@@ -188,8 +188,7 @@ TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
   EXPECT_EQ(env_.writes, "RR");
 }
 
-// Adds and Requeue append durable lines with fresh Trids (and an empty
-// reserved field); RequeueReplacing moves a line in one replacement.
+// Durable appends with fresh Trids; RequeueReplacing in one replacement.
 TEST_F(CacheFileTest, AddRequeueAndRequeueReplacingWriteLinesWithFreshTrids) {
   EXPECT_EQ(Add("1"), 1);
   EXPECT_EQ(Add("2"), 1);
@@ -200,9 +199,8 @@ TEST_F(CacheFileTest, AddRequeueAndRequeueReplacingWriteLinesWithFreshTrids) {
   record.fields[CacheRecord::kStatus] = "1";
   record.fields[CacheRecord::kMessage] = "FWT: c[7], t[no]";
   EXPECT_EQ(RequeueReplacing(record), 1);
-  // The clock still gives 0789, the Trid of the dropped line: the moved line
-  // must not get it back, or a worker holding the old record would remove
-  // the moved line.
+  // The clock still gives 0789, the dropped line's Trid: the moved line must
+  // not get it back, or a worker holding the old record would remove it.
   const std::string contents = ReadBytes(path_);
   const std::string moved_trid = "201403070905020792";
   EXPECT_EQ(contents,

@@ -1,6 +1,5 @@
-// What the cache keeps of its file between operations must never tell
-// other lines than the file holds, whatever the driver or somebody else did
-// to the file in between; and what was not changed is not read again.
+// What the cache keeps of its file between operations never tells other
+// lines than the file holds; what was not changed is not read again.
 #include <gtest/gtest.h>
 
 #include <algorithm>

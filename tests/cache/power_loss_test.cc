@@ -1,11 +1,9 @@
-// Power cuts at every step of the cache's file calls (adds, removals,
-// moves), dropping whatever was not durable. A fresh process then finds each
-// transaction whose add returned exactly once, unless its removal returned
-// (then gone) or was under way (then at most once); one whose add was under
-// way at most once; and the file whole: every line but a torn last one has
-// 16 fields and a Trid of its own, and the next add lands on a line of its
-// own. VORNLINK_POWER_CUTS sets the number of cuts (default 500; the long
-// run takes thousands), VORNLINK_POWER_CUT_SEED the random seed.
+// Power cuts at every step of the cache's file calls, dropping what was not
+// durable. A fresh process finds each transaction whose add returned once,
+// unless its removal returned (gone) or was under way (at most once); an add
+// under way at most once; every line but a torn last one whole with a Trid
+// of its own; the next add on a line of its own. VORNLINK_POWER_CUTS: cuts
+// (default 500; the long run thousands), VORNLINK_POWER_CUT_SEED: the seed.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,11 +1,9 @@
-// Hosts killed at random moments while they forward transactions and the
-// worker delivers them: after a last start that drains the cache, every
-// transaction whose forward call returned has reached the DMS, and at most
-// one twice per kill (a kill between the DMS's answer and the removal).
-// VORNLINK_CRASH_KILLS sets the number of kills (default 200; 25 on Windows,
-// where each host is a Wine process). The kills fall anywhere in the life a
-// host has here, measured first, so that they hit every step on a slow
-// machine (Wine, a sanitizer) as on a fast one.
+// Hosts killed at random moments while they forward and deliver: after a
+// last start drains the cache, every transaction whose forward returned has
+// reached the DMS, at most one twice per kill (between answer and removal).
+// VORNLINK_CRASH_KILLS: kills (default 200; 25 on Windows, each a Wine
+// process), anywhere in a host's life as measured here, so that they hit
+// every step on a slow machine (Wine, a sanitizer) as on a fast one.
 #include <gtest/gtest.h>
 
 #include <algorithm>

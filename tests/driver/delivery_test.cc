@@ -68,9 +68,8 @@ class DeliveryTest : public ::testing::Test {
   const DriverApi& api_ = host_.api();
 };
 
-// A pass treats the due lines (Status 0 and 2) by their outcome, leaves
-// parked lines, foreign lines and lines without a proper Trid alone, and
-// starts the GUI once for the parked ones.
+// A pass treats due lines (Status 0, 2) by their outcome, leaves the others
+// alone, and starts the GUI once for the parked ones.
 TEST_F(DeliveryTest, WorkerTreatsEachLineByItsOutcome) {
   codes_ = {{"6", "failure"}, {"7", "locked"}, {"8", "failure"}};
   testing::WriteBytes(
@@ -113,8 +112,7 @@ TEST_F(DeliveryTest, RetryLaterMovesTheLineToTheEnd) {
                       testing::OnDisk(CacheLine("21", "0", "201406041110300001") + "\n" +
                                       CacheLine("22", "0", "201406041110300002") + "\n"));
   WriteSettings("-5");  // held at 0: passes follow at once
-  // A stop without a running service leaves nothing behind that would end
-  // the next start's worker.
+  // A stop without a running service must not end the next start's worker.
   ASSERT_EQ(api_.stop_service(), 0);
   ASSERT_EQ(api_.execute_service(), 1);
   ASSERT_TRUE(Eventually([&] { return Sent().size() >= 6; }));
@@ -221,10 +219,9 @@ TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
   EXPECT_TRUE(g_answers.empty());
 }
 
-// Three validations on three threads while the worker delivers, all over
-// HTTPS (the test server echoes each query, so the template is the reply):
-// each request and each log line carries its own job, and only the
-// validations send the Basic credentials.
+// Three validations on three threads while the worker delivers over HTTPS
+// (the server echoes each query): each request and log line has its own
+// job, and only the validations send the Basic credentials.
 TEST_F(DeliveryTest, ExchangesOnSeveralThreadsKeepTheirOwnValues) {
   const testing::HttpTestServers& servers = testing::TestServers();
   ASSERT_TRUE(servers.ok) << servers.error;

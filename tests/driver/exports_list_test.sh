@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The Linux module makes exactly the ten exports visible, nothing else.
-# usage: exports_list_test.sh <Vornlink.so>
+# usage: exports_list_test.sh <Vornlink.so>: exactly the ten exports are visible.
 set -u
 expected=$(printf '%s\n' ExecuteService ForwardTransaction ForwardTransaction2 GetAPIVersion \
   GetServiceName IsJobnoValid Properties Server SetCallback StopService)

@@ -1,6 +1,4 @@
-// The driver as a host sees it: the built module is copied into a fresh
-// folder beside its own settings files, loaded by path, and driven through
-// the exports it finds by name.
+// The driver through the exports a host finds by name.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,8 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The module with a log and no DMS; the worker's first pass would come
-// only after ten minutes.
+// A log and no DMS; the worker's first pass would come in ten minutes.
 class ExportsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -111,8 +108,7 @@ TEST_F(ExportsTest, FluidLookupsAndHostTexts) {
 }
 
 #ifndef _WIN32
-// A host that loads the module by a relative path and then changes its
-// folder still has the module's own files beside the module.
+// A host that loads the module by a relative path and then changes folder.
 TEST_F(ExportsTest, RelativeModulePathStaysTheModulesFolder) {
   host_.Unload();
   const fs::path before = fs::current_path();

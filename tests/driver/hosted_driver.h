@@ -1,7 +1,5 @@
-// The driver as a host has it, for the tests that drive it end to end: the
-// built module copied into a fresh folder beside its settings, loaded by
-// path, with the stand-in "kmrgui" (bin/stub) on the PATH recording what it
-// is started with.
+// The built module as a host has it: copied beside its settings, loaded by
+// path, with the stand-in "kmrgui" (bin/stub) on the PATH.
 #ifndef VORNLINK_TESTS_DRIVER_HOSTED_DRIVER_H_
 #define VORNLINK_TESTS_DRIVER_HOSTED_DRIVER_H_
 

@@ -28,8 +28,7 @@ bool Mapped(const std::string& module_path) {
 #endif
 }
 
-// What the DMS does with line 1 (its name), and what becomes of it and of
-// line 2.
+// What the DMS does with line 1, and what becomes of lines 1 and 2.
 struct Case {
   std::string dms, state;
 };
@@ -77,8 +76,7 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
     EXPECT_EQ(host.CacheLines().front(), first);
   }
 
-  // Nothing of the driver runs any more: the module goes, its file can be
-  // replaced, and the new one loads.
+  // Nothing of the driver runs: the module goes, and a new file of it loads.
   host.Unload();
   EXPECT_FALSE(Mapped(host.module_path()));
   std::filesystem::remove(host.module_path());
