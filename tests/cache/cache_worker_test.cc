@@ -44,7 +44,7 @@ TEST(CacheWorkerTest, LinesThatCannotBeChangedAreNotSentAgain) {
     testing::ScriptedDms dms([](const std::string& request) {
       return testing::ForwardReply(
           request.find("<trans>1</trans>") != std::string::npos ? "success" : "refused",
-          "tab\tin the text");
+          "tab\tin\x1bthe text");
     });
     testing::DmsSetup setup;
     setup.port = dms.port_text();
@@ -86,7 +86,7 @@ TEST(CacheWorkerTest, LinesThatCannotBeChangedAreNotSentAgain) {
     CacheRecord parked;
     ASSERT_EQ(GetCacheIndex(0, &parked), 1);
     EXPECT_EQ(parked.status(), "1");
-    // The failure line, without the control bytes of the reply.
+    // The failure line, without the control bytes of the reply (a tab, an escape).
     EXPECT_NE(parked.message().find("tab in the text"), std::string::npos) << parked.message();
   }
   SetEnvForTesting(nullptr);
