@@ -4,13 +4,15 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "cache/cache_record.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
 namespace {
 
-// A cache line that carries `trid` as its Trid.
 std::string LineWithTrid(const std::string& trid) {
   return "1,2,3,4,5,6,7,8,9,10,11,12,0," + trid + ",0,\n";
 }
@@ -21,12 +23,10 @@ TEST(TridTest, TheClocksGiveTheTridOrTheNextFreeValue) {
   for (int sub = 0; sub < 1000; ++sub) {
     full_second += LineWithTrid(FormatTrid("20140307090502", sub));
   }
-  struct Case {
+  const struct {
     uint32_t ticks;
-    std::string cache;
-    std::string trid;
-  };
-  const Case cases[] = {
+    std::string cache, trid;
+  } cases[] = {
       // The local date and time, "0", the tick count's milliseconds.
       {123456789, "", "201403070905020789"},
       {4000000007u, "", "201403070905020007"},
@@ -43,7 +43,7 @@ TEST(TridTest, TheClocksGiveTheTridOrTheNextFreeValue) {
       // Every value of the second taken: one of the next, after waiting.
       {789, full_second, "201403070905030789"},
   };
-  for (const Case& test : cases) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.trid);
     env.env().set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));
     env.env().set_tick_count(test.ticks);
@@ -53,6 +53,9 @@ TEST(TridTest, TheClocksGiveTheTridOrTheNextFreeValue) {
     }
   }
   EXPECT_GT(env.env().sleeps(), 0u);
+  // The search cuts lines as the reader does: each once, without CR LF.
+  EXPECT_EQ(LinesContaining("x1,a,x1\r\nb\nx1", "x1"),
+            (std::vector<std::string_view>{"x1,a,x1", "x1"}));
 }
 
 }  // namespace

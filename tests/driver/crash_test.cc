@@ -1,19 +1,14 @@
-// Hosts killed at random moments while they forward transactions and the
-// worker delivers them: after a last start that drains the cache, every
-// transaction whose forward call returned has reached the DMS, and a
-// transaction reached it twice at most once per kill (the kill between the
-// DMS's answer and the removal of the line).
-//
-// VORNLINK_CRASH_KILLS sets the number of kills (default 200; 25 on
-// Windows, where each host is a Wine process). The kills fall anywhere in
-// the life a host has here, measured first, so that they hit every step on
-// a slow machine (Wine, a sanitizer) as on a fast one.
+// Hosts killed at random moments while they forward and deliver: after a
+// last start drains the cache, every transaction whose forward returned has
+// reached the DMS, at most one twice per kill (between answer and removal).
+// VORNLINK_CRASH_KILLS: kills (default 200; 25 on Windows, each a Wine
+// process), anywhere in a host's life as measured here, so that they hit
+// every step on a slow machine (Wine, a sanitizer) as on a fast one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <random>
@@ -22,7 +17,6 @@
 #include <thread>
 
 #include "hosted_driver.h"
-#include "settings/text_lines.h"
 #include "testing/child_process.h"
 
 namespace vornlink {
@@ -52,12 +46,11 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
   setup.port = dms.port_text();
   host.WriteSettings(setup, "0");
 
+  // A host's session: start, forward, let the worker deliver a while. Each
+  // host has an output file of its own: a killed host's may still be open
+  // for a moment after its end (Wine).
   const std::string session_file = host.dir().File("session.txt");
-  // Each host writes to a file of its own: a killed host's file may still
-  // be open for a moment after its end (Wine), and must not be read as the
-  // next one's.
   std::string output;
-  // A host's session: start, forward, let the worker deliver a while.
   auto start_host = [&](int number, int sleep_ms) {
     output = host.dir().File("out" + std::to_string(number) + ".txt");
     std::string session = "start\n";
@@ -70,10 +63,9 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
         VORNLINK_PROGRAM_FILE, {"-m", host.module_path(), "session", session_file}, output);
   };
   // How long one host lives here, start to stop, with a short delivery.
-  auto started = std::chrono::steady_clock::now();
+  const auto started = std::chrono::steady_clock::now();
   auto measured = start_host(9999, 200);
-  ASSERT_NE(measured, nullptr);
-  ASSERT_EQ(measured->Wait(), 0);
+  ASSERT_TRUE(measured != nullptr && measured->Wait() == 0);
   const int life_ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::steady_clock::now() - started)
                                            .count());
@@ -109,11 +101,8 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
   host.api().stop_service();
 
   std::lock_guard<std::mutex> lock(mutex);
-  int lost = 0;
-  int doubled = 0;
-  for (const std::string& trans_no : acknowledged) {
-    if (received.count(trans_no) == 0) ++lost;
-  }
+  int lost = 0, doubled = 0;
+  for (const std::string& trans_no : acknowledged) lost += received.count(trans_no) == 0 ? 1 : 0;
   for (const auto& [trans_no, times] : received) doubled += times - 1;
   std::printf(
       "kills %d (within %d ms of a host's start), transactions acknowledged %zu, "

@@ -1,22 +1,10 @@
 #!/usr/bin/env bash
-# The Linux module makes exactly the ten exports visible, nothing else.
-# usage: exports_list_test.sh <Vornlink.so>
+# usage: exports_list_test.sh <Vornlink.so>: exactly the ten exports are visible.
 set -u
-expected="ExecuteService
-ForwardTransaction
-ForwardTransaction2
-GetAPIVersion
-GetServiceName
-IsJobnoValid
-Properties
-Server
-SetCallback
-StopService"
+expected=$(printf '%s\n' ExecuteService ForwardTransaction ForwardTransaction2 GetAPIVersion \
+  GetServiceName IsJobnoValid Properties Server SetCallback StopService)
 actual=$(nm -D --defined-only "$1" | awk '$2 ~ /^[TWDBRV]$/ {print $3}' | sort)
-if [ "$actual" = "$expected" ]; then
-  echo "ok: exactly the ten exports"
-  exit 0
-fi
+[ "$actual" = "$expected" ] && echo "ok: exactly the ten exports" && exit 0
 echo "FAILED: the module's exports differ:"
 diff <(echo "$expected") <(echo "$actual")
 exit 1

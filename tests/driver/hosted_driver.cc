@@ -6,21 +6,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
+#include "cache/cache_record.h"
 #include "platform/env.h"
 #include "settings/text_lines.h"
 
 namespace vornlink {
 namespace testing {
 namespace {
-
-#ifdef _WIN32
-constexpr char kListSeparator = ';';
-#else
-constexpr char kListSeparator = ':';
-#endif
 
 void SetVariable(const char* name, const std::string& value) {
 #ifdef _WIN32
@@ -41,16 +36,27 @@ std::string CacheLine(const std::string& trans_no, const std::string& status,
 HostedDriver::HostedDriver() {
   std::filesystem::copy_file(VORNLINK_MODULE_FILE, module_path());
   static const bool path_set = [] {
-    std::string self = DefaultEnv()->ModulePath();
-    std::string stub_folder = self.substr(0, self.find_last_of("/\\") + 1) + "stub";
-    SetVariable("PATH", stub_folder + kListSeparator + std::getenv("PATH"));
+    const std::string self = DefaultEnv()->ModulePath();
+#ifdef _WIN32
+    const char* separator = ";";
+#else
+    const char* separator = ":";
+#endif
+    SetVariable("PATH", self.substr(0, self.find_last_of("/\\") + 1) + "stub" + separator +
+                            std::getenv("PATH"));
     return true;
   }();
   (void)path_set;
   SetVariable("VORNLINK_KMRGUI_RECORD", dir_.File("kmrgui.txt"));
 }
 
-HostedDriver::~HostedDriver() { Unload(); }
+std::string HostedDriver::module_path() const {
+#ifdef _WIN32
+  return dir_.File("Vornlink.dll");
+#else
+  return dir_.File("Vornlink.so");
+#endif
+}
 
 bool HostedDriver::Load() {
   std::string error;
@@ -77,23 +83,16 @@ void HostedDriver::Forward(const std::string& trans_no, const char* job_no) {
                             "Oil", "OIL-1", "1.5", "0");
 }
 
-std::string HostedDriver::File(const std::string& extension) const {
-  return dir_.File("Vornlink." + extension);
-}
-
 std::vector<std::string> HostedDriver::CacheLines() const {
   // On Windows the file cannot be opened while the worker puts a new one in
   // its place: that is no empty cache. Try again a moment later.
   std::string contents;
-  for (int attempt = 0; attempt < 200; ++attempt) {
+  for (int attempt = 0; attempt < 200 && FileExists(File("$$$")); ++attempt) {
     std::ifstream in(File("$$$"), std::ios::binary);
     if (in) {
-      std::ostringstream read;
-      read << in.rdbuf();
-      contents = read.str();
+      contents.assign(std::istreambuf_iterator<char>(in), {});
       break;
     }
-    if (!FileExists(File("$$$"))) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::vector<std::string> lines;
@@ -104,27 +103,11 @@ std::vector<std::string> HostedDriver::CacheLines() const {
 std::string HostedDriver::CacheState() const {
   std::string state;
   for (const std::string& line : CacheLines()) {
-    size_t at = 0;
-    for (int comma = 0; comma < 12 && at != std::string::npos; ++comma) {
-      at = line.find(',', at);
-      if (at != std::string::npos) ++at;
-    }
-    std::string status = at == std::string::npos ? "" : line.substr(at, line.find(',', at) - at);
-    state += line.substr(0, line.find(',')) + ":" + status + " ";
+    CacheRecord record;
+    ParseCacheLine(line, &record);
+    state += record.trans_no() + ":" + record.status() + " ";
   }
   return state;
-}
-
-std::string HostedDriver::Log() const { return ReadBytes(dir_.File("drv.log")); }
-
-std::string HostedDriver::GuiStarts() const {
-  const std::string record = ReadBytes(dir_.File("kmrgui.txt"));
-  std::string text;
-  for (std::string_view line : SplitLines(record)) {
-    text.append(line);
-    text.push_back('\n');
-  }
-  return text;
 }
 
 }  // namespace testing
