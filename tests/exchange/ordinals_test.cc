@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,15 +26,12 @@ Items Load(const std::string& document) {
 }
 
 constexpr char kSettings[] =
-    "<KMR>\n"
-    "  <Setup>\n"
-    "    <TP>\n      <Value>HTTP</Value>\n    </TP>\n"
+    "<KMR>\n  <Setup>\n    <TP>\n      <Value>HTTP</Value>\n    </TP>\n"
     "    <FU>\n\t\t<Value>http://dms.example.com:8080/FluidService?wsdl</Value>\n    </FU>\n"
     "    <FH>\n      <Value>Content-Type: text/xml; charset=utf-8\n"
-    "      SOAPAction: \"urn:insert\"</Value>\n    </FH>\n"
-    "  </Setup>\n"
-    "  <UserID>\n    <E17>MECH-17</E17>\n    <E1>FIRST</E1>\n    <E>NOBODY</E>\n  </UserID>\n"
-    "</KMR>\n";
+    "      SOAPAction: \"urn:insert\"</Value>\n    </FH>\n  </Setup>\n"
+    "  <UserID>\n    <E17>MECH-17</E17>\n    <E1>FIRST</E1>\n    <E>NOBODY</E>\n  "
+    "</UserID>\n</KMR>\n";
 
 const Items kSettingsItems = {
     {"TP", "HTTP"},
@@ -83,10 +79,9 @@ TEST(SetupOrdinalsTest, ReadsTheSectionLineByLine) {
 
 class OrdinalsTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::WriteBytes(env_.ModuleFile("xml"), testing::OnDisk(kSettings)); }
+  void SetUp() override { testing::WriteBytes(env_.ModuleFile("xml"), kSettings); }
 
-  // The expanded template after the fields are registered, or the failure
-  // text.
+  // The expanded template after the fields are registered, or the failure.
   static std::string Format(const TransactionFields& fields, const std::string& format) {
     return testing::TextOrFailure([&] {
       ExtFormat ext;
@@ -100,28 +95,15 @@ class OrdinalsTest : public ::testing::Test {
                                "12",    "3",         "Motor oil", "MO-5W30", "1.5", "-2.5"};
 };
 
-TEST_F(OrdinalsTest, LoadsTheSetupBesideTheModule) {
-  ExtFormat ext;
-  LoadSetupOrdinals(&ext);
-  EXPECT_EQ(ext.Format("%@FH"),
-            "Content-Type: text/xml; charset=utf-8\nSOAPAction: \"urn:insert\"");
-  std::remove(env_.ModuleFile("xml").c_str());
-  ExtFormat empty;
-  LoadSetupOrdinals(&empty);
-  EXPECT_TRUE(empty.entries().empty());
-}
-
 // Each ordinal in its type, as the conversions show: a number read from its
 // field, a double with six decimals, a text as it stands.
-TEST_F(OrdinalsTest, RegistersEveryTransactionOrdinal) {
+TEST_F(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
   EXPECT_EQ(Format(fields_, "%@01|%05@01|%@03|%@04|%@05|%@06|%@07|%@17|%@21|%@23"),
             "42|00042|MECH-17|F04 text|12|3|123456|01|Motor oil|MO-5W30");
   EXPECT_EQ(Format(fields_, "%@09|%.1@D9|%.0@C9|%08.2@K9|%@k9"), "1.500000|15.0|150|01500.00|1,50");
   EXPECT_EQ(Format(fields_, "%.2@08|%.1@D8|%.0@C8|%.0@K8|%@k8"), "-2.50|-25.0|-250|-2500|-2,50");
   EXPECT_EQ(Format(fields_, "%@10%@12%@13 %@14%@15%@16"), "20240607 081503");
-}
-
-TEST_F(OrdinalsTest, NumbersAreReadFromTheirLeadingPart) {
+  // Numbers are read from their leading part.
   fields_[0] = "T-1";
   fields_[6] = " 7x";
   fields_[7] = "";
@@ -130,8 +112,6 @@ TEST_F(OrdinalsTest, NumbersAreReadFromTheirLeadingPart) {
   EXPECT_EQ(Format(fields_, "%@01|%@05|%@06|%@k9|%@k8|%.0@K9"), "0|7|0|2,00|0,00|2000");
   fields_[10] = "1e300";
   EXPECT_EQ(Format(fields_, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
-  fields_[2] = "2406";
-  EXPECT_EQ(Format(fields_, ""), "f[ExtFormat] t[DateAndTime has wrong format]");
 }
 
 TEST_F(OrdinalsTest, UserIsMappedWhenTheSettingIsThere) {
