@@ -1,6 +1,5 @@
 // The two DMS exchanges end to end: settings beside the module, a DMS on
-// loopback (a scripted TCP server; for HTTP the test server's echo, which
-// answers with the query, so that the query template is the reply).
+// loopback (a scripted TCP server, or the HTTP test server's echo).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -50,11 +49,8 @@ class ExchangesTest : public ::testing::Test {
   testing::LogRecorder log_{env_.dir().File("kmr.log"), "+cdhinprst"};
   std::string reply_;  // what the scripted DMS answers
   ScriptedDms dms_{[this](const std::string&) { return reply_; }};
-  DmsSetup setup_ = [this] {
-    DmsSetup setup;
-    setup.port = dms_.port_text();
-    return setup;
-  }();
+  DmsSetup setup_;
+  void SetUp() override { setup_.port = dms_.port_text(); }
 };
 
 // Each reply, and each setting the road needs missing or wrong, gives its
@@ -141,6 +137,8 @@ TEST_F(ExchangesTest, JobVerdictsOverTcp) {
     std::string reply;
     JobVerdict verdict;
     std::string line;
+    std::string transport = "TCP";
+    std::string job_no = "123456.A";
   } kCases[] = {
       {ValidationReply("123456", "A", "0"), JobVerdict::kValid,
        ". " + head + "Reply: c[0] t[Ok] --> VALID"},
@@ -152,26 +150,25 @@ TEST_F(ExchangesTest, JobVerdictsOverTcp) {
        "* " + head + "c[Synthetic] t[Invalid work order]--> NOT VALID"},
       // An empty reply tells nothing about the job.
       {"", JobVerdict::kNoVerdict, "* " + head + "c[Synthetic] t[Invalid work order]--> NOT VALID"},
+      // So do failures before any answer.
+      {"", JobVerdict::kNoVerdict,
+       "* " + head + "Transport: t[Transport type TCp] --> unknown--> NOT VALID", "TCp"},
+      {"", JobVerdict::kNoVerdict,
+       "* IJV: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] c[WrongLength] t[Should be 6 "
+       "char wide]--> NOT VALID",
+       "TCP", "12345.A"},
   };
-  Write(setup_);
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.reply);
+    SCOPED_TRACE(c.line);
+    setup_.transport = c.transport;
+    Write(setup_);
     reply_ = c.reply;
-    EXPECT_EQ(ValidateJob("123456.A", nullptr), c.verdict);
+    EXPECT_EQ(ValidateJob(c.job_no, nullptr), c.verdict);
     EXPECT_EQ(Outcomes(), Lines{c.line});
   }
   // The validation query ends with a carriage return before its NUL.
   EXPECT_EQ(dms_.requests().back(),
             std::string("<job><ro>123456</ro><line>A</line></job>\n\r") + '\0');
-  // Failures before any answer leave the question open.
-  setup_.transport = "TCp";
-  Write(setup_);
-  EXPECT_EQ(ValidateJob("123456.A", nullptr), JobVerdict::kNoVerdict);
-  EXPECT_EQ(Outcomes(),
-            Lines{"* " + head + "Transport: t[Transport type TCp] --> unknown--> NOT VALID"});
-  EXPECT_EQ(ValidateJob("12345.A", nullptr), JobVerdict::kNoVerdict);
-  EXPECT_EQ(Outcomes(), Lines{"* IJV: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] "
-                              "c[WrongLength] t[Should be 6 char wide]--> NOT VALID"});
 }
 
 // The emulated DMS's canned replies drive each exchange to its outcome,
