@@ -24,19 +24,16 @@ std::string_view TakeLine(std::string_view* input) {
 void PeelBoth(const std::string& reply, std::string_view code_spec, std::string_view text_spec,
               const vornlink::ListItems& items, vornlink::PeelOptions options) {
   vornlink::LogPeelSwitch(options.exchange, options.peel ? "1" : "0");
-  try {
-    std::string code = vornlink::PeelCode(reply, code_spec, options);
-    if (code.size() > reply.size()) std::abort();
-    int match = vornlink::MatchList(code, items, vornlink::CodeList::kSuccess);
-    if (match < 0 || match > 5 || (match > 0 && code != items[match - 1])) std::abort();
-  } catch (const vornlink::FailureText&) {
-    if (!options.peel) std::abort();  // only a peel can fail
-  }
-  try {
-    std::string text = vornlink::PeelText(reply, text_spec, options);
-    if (text.size() > reply.size()) std::abort();
-  } catch (const vornlink::FailureText&) {
-    if (!options.peel) std::abort();
+  for (bool code : {true, false}) {
+    try {
+      std::string found = code ? vornlink::PeelCode(reply, code_spec, options)
+                               : vornlink::PeelText(reply, text_spec, options);
+      if (found.size() > reply.size()) std::abort();
+      int match = vornlink::MatchList(found, items, vornlink::CodeList::kSuccess);
+      if (match < 0 || match > 5 || (match > 0 && found != items[match - 1])) std::abort();
+    } catch (const vornlink::FailureText&) {
+      if (!options.peel) std::abort();  // only a peel can fail
+    }
   }
 }
 

@@ -77,24 +77,16 @@ TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
   EXPECT_EQ(ext.Format("%@BG").size(), 316u);  // 309 digits, '.', 6 decimals
 }
 
-// Sets the process's time zone (TZ) until the object goes, then leaves the
-// system's own.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) { Set(zone); }
-  ~ScopedTimeZone() { Set(""); }
-
- private:
-  static void Set(const char* zone) {
+// Sets the process's time zone (TZ); each test of dates sets its own.
+void SetTimeZone(const char* zone) {
 #ifdef _WIN32
-    _putenv_s("TZ", zone);
-    _tzset();
+  _putenv_s("TZ", zone);
+  _tzset();
 #else
-    *zone != '\0' ? setenv("TZ", zone, 1) : unsetenv("TZ");
-    tzset();
+  setenv("TZ", zone, 1);
+  tzset();
 #endif
-  }
-};
+}
 
 // "YYYY-MM-DD HH:MM:SS td" of the registered ordinals, or the failure text.
 std::string Moment(const std::string& date, const std::string& time, int32_t step = 0) {
@@ -106,7 +98,7 @@ std::string Moment(const std::string& date, const std::string& time, int32_t ste
 }
 
 TEST(DateTimeTest, RegistersTheLocalMomentRolledOverAndRounded) {
-  ScopedTimeZone utc("UTC0");
+  SetTimeZone("UTC0");
   ExtFormat ext;
   ext.AddDateTime("240607", "081503", 0);
   EXPECT_EQ(ext.Format("%@10|%@11|%@12|%@13|%@14|%@15|%@16|%@td"), "2024|24|06|07|08|15|03|159");
@@ -133,7 +125,7 @@ TEST(DateTimeTest, RegistersTheLocalMomentRolledOverAndRounded) {
 // The day of the year is that of the local date, also where fewer or more
 // seconds than whole days lie between it and 1 January.
 TEST(DateTimeTest, DaylightSaving) {
-  ScopedTimeZone north("CET-1CEST,M3.5.0,M10.5.0/3");
+  SetTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
   if (testing::LocalUnixTime(2023, 3, 27, 0, 0, 0) - testing::LocalUnixTime(2023, 3, 26, 0, 0, 0) !=
       23 * 3600) {
     GTEST_SKIP() << "the platform does not follow the zone's rules";

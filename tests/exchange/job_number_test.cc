@@ -30,11 +30,8 @@ TEST(JobNumberTest, SplitsAtTheOneDotAndChecksTheWorkOrderWidth) {
       {".A", "00", "|A"},
       // The work order must have the width; an empty setting is width 0.
       {"12345.A", "6", "Internal: WorkOrder[12345] c[WrongLength] t[Should be 6 char wide]"},
-      {"123456.A", "", "Internal: WorkOrder[123456] c[WrongLength] t[Should be 0 char wide]"},
       {".A", "", "|A"},
       {".A", "-1", "Internal: WorkOrder[] c[WrongLength] t[Should be -1 char wide]"},
-      {"1.2", "99999999999",
-       "Internal: WorkOrder[1] c[WrongLength] t[Should be 2147483647 char wide]"},
       // Anything but one '.'.
       {"123456", "6", "WoJn[123456] t[WorkOrder/LineCode should have 'XXXXXX.YY' format]"},
       {"123.456.A", "6", "WoJn[123.456.A] t[WorkOrder/LineCode should have 'XXXXXX.YY' format]"},

@@ -77,49 +77,41 @@ TEST(SetupOrdinalsTest, ReadsTheSectionLineByLine) {
   }
 }
 
-class OrdinalsTest : public ::testing::Test {
- protected:
-  void SetUp() override { testing::WriteBytes(env_.ModuleFile("xml"), kSettings); }
-
-  // The expanded template after the fields are registered, or the failure.
-  static std::string Format(const TransactionFields& fields, const std::string& format) {
-    return testing::TextOrFailure([&] {
-      ExtFormat ext;
-      RegisterTransactionOrdinals(fields, "123456", "01", &ext);
-      return ext.Format(format);
-    });
-  }
-
-  testing::ScopedFakeEnv env_;
-  TransactionFields fields_ = {"00042", "123456.01", "240607",    "081503",  "17",  "F04 text",
-                               "12",    "3",         "Motor oil", "MO-5W30", "1.5", "-2.5"};
-};
-
-// Each ordinal in its type, as the conversions show: a number read from its
-// field, a double with six decimals, a text as it stands.
-TEST_F(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
-  EXPECT_EQ(Format(fields_, "%@01|%05@01|%@03|%@04|%@05|%@06|%@07|%@17|%@21|%@23"),
-            "42|00042|MECH-17|F04 text|12|3|123456|01|Motor oil|MO-5W30");
-  EXPECT_EQ(Format(fields_, "%@09|%.1@D9|%.0@C9|%08.2@K9|%@k9"), "1.500000|15.0|150|01500.00|1,50");
-  EXPECT_EQ(Format(fields_, "%.2@08|%.1@D8|%.0@C8|%.0@K8|%@k8"), "-2.50|-25.0|-250|-2500|-2,50");
-  EXPECT_EQ(Format(fields_, "%@10%@12%@13 %@14%@15%@16"), "20240607 081503");
-  // Numbers are read from their leading part.
-  fields_[0] = "T-1";
-  fields_[6] = " 7x";
-  fields_[7] = "";
-  fields_[10] = "2,75";
-  fields_[11] = "abc";
-  EXPECT_EQ(Format(fields_, "%@01|%@05|%@06|%@k9|%@k8|%.0@K9"), "0|7|0|2,00|0,00|2000");
-  fields_[10] = "1e300";
-  EXPECT_EQ(Format(fields_, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
+// The expanded template after `fields` are registered, or the failure.
+std::string Format(const TransactionFields& fields, const std::string& format) {
+  return testing::TextOrFailure([&] {
+    ExtFormat ext;
+    RegisterTransactionOrdinals(fields, "123456", "01", &ext);
+    return ext.Format(format);
+  });
 }
 
-TEST_F(OrdinalsTest, UserIsMappedWhenTheSettingIsThere) {
+// Each ordinal in its type, as the conversions show: a number read from the
+// leading part of its field, a double with six decimals, a text as it stands.
+TEST(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
+  testing::ScopedFakeEnv env;
+  testing::WriteBytes(env.ModuleFile("xml"), kSettings);
+  TransactionFields fields = {"00042", "123456.01", "240607",    "081503",  "17",  "F04 text",
+                              "12",    "3",         "Motor oil", "MO-5W30", "1.5", "-2.5"};
+  EXPECT_EQ(Format(fields, "%@01|%05@01|%@03|%@04|%@05|%@06|%@07|%@17|%@21|%@23"),
+            "42|00042|MECH-17|F04 text|12|3|123456|01|Motor oil|MO-5W30");
+  EXPECT_EQ(Format(fields, "%@09|%.1@D9|%.0@C9|%08.2@K9|%@k9"), "1.500000|15.0|150|01500.00|1,50");
+  EXPECT_EQ(Format(fields, "%.2@08|%.1@D8|%.0@C8|%.0@K8|%@k8"), "-2.50|-25.0|-250|-2500|-2,50");
+  EXPECT_EQ(Format(fields, "%@10%@12%@13 %@14%@15%@16"), "20240607 081503");
+  // Numbers are read from their leading part.
+  fields[0] = "T-1";
+  fields[6] = " 7x";
+  fields[7] = "";
+  fields[10] = "2,75";
+  fields[11] = "abc";
+  EXPECT_EQ(Format(fields, "%@01|%@05|%@06|%@k9|%@k8|%.0@K9"), "0|7|0|2,00|0,00|2000");
+  fields[10] = "1e300";
+  EXPECT_EQ(Format(fields, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
   // A user with "/" names no mapping; it must not read the mapping of user 1.
   for (auto [user, shown] : {std::pair{"99", "99"}, std::pair{"", "NOBODY"},
                              std::pair{"1/7", "1/7"}, std::pair{"1", "FIRST"}}) {
-    fields_[4] = user;
-    EXPECT_EQ(Format(fields_, "%@03"), shown) << user;
+    fields[4] = user;
+    EXPECT_EQ(Format(fields, "%@03"), shown) << user;
   }
 }
 

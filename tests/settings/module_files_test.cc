@@ -35,24 +35,21 @@ TEST(ModuleFilesTest, NamesComeFromTheModulePath) {
 }
 
 TEST(NumbersTest, LeadingNumbersReadLikeTheCRuntime) {
-  EXPECT_EQ(LeadingInt("42"), 42);
-  EXPECT_EQ(LeadingInt("  -17abc"), -17);
-  EXPECT_EQ(LeadingInt("+5"), 5);
-  EXPECT_EQ(LeadingInt("99999999999999999999"), 2147483647);
-  EXPECT_EQ(LeadingInt("-99999999999999999999"), -2147483647 - 1);
-  EXPECT_EQ(LeadingDouble(" -0.5kg"), -0.5);
-  EXPECT_EQ(LeadingDouble(".25"), 0.25);
-  EXPECT_EQ(LeadingDouble("3."), 3.0);
-  EXPECT_EQ(LeadingDouble("1e3x"), 1000.0);
-  EXPECT_EQ(LeadingDouble("2e"), 2.0);
-  EXPECT_EQ(LeadingDouble("1,5"), 1.0);
-  EXPECT_EQ(LeadingDouble("0.00001e310"), 1e305);
+  for (auto [text, number] : {std::pair{"42", 42}, std::pair{"  -17abc", -17}, std::pair{"+5", 5},
+                              std::pair{"99999999999999999999", 2147483647},
+                              std::pair{"-99999999999999999999", -2147483647 - 1}}) {
+    EXPECT_EQ(LeadingInt(text), number) << text;
+  }
   // Beyond a double's range as the C runtime reads it: infinity, not zero
   // (which the zero-quantity gate would drop), and zero below it.
-  EXPECT_EQ(LeadingDouble("1e400"), HUGE_VAL);
-  EXPECT_EQ(LeadingDouble("-1" + std::string(400, '0')), -HUGE_VAL);
-  EXPECT_EQ(LeadingDouble("0.000" + std::string(400, '0') + "7e90"), 7e-314);
-  EXPECT_EQ(LeadingDouble("1e-400"), 0.0);
+  using Case = std::pair<std::string, double>;
+  for (auto [text, number] :
+       {Case{" -0.5kg", -0.5}, Case{".25", 0.25}, Case{"3.", 3.0}, Case{"1e3x", 1000.0},
+        Case{"2e", 2.0}, Case{"1,5", 1.0}, Case{"0.00001e310", 1e305}, Case{"1e400", HUGE_VAL},
+        Case{"-1" + std::string(400, '0'), -HUGE_VAL},
+        Case{"0.000" + std::string(400, '0') + "7e90", 7e-314}, Case{"1e-400", 0.0}}) {
+    EXPECT_EQ(LeadingDouble(text), number) << text;
+  }
   // No digits give 0; only plain decimal numbers count.
   for (const char* text : {"yes", "", "- 5", ".", "0x10", "inf"}) {
     EXPECT_EQ(LeadingInt(text), 0) << text;
