@@ -1,6 +1,5 @@
-// Reply reduction on any reply and any settings. The input is the code
-// spec, the text spec and the code list, each ended by a line feed, then
-// the reply. Both exchanges' ways, with and without peel, are run.
+// Reply reduction, both exchanges' ways with and without peel. The input is
+// the code spec, the text spec and the code list, each a line, then the reply.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,4 @@
-// The two DMS exchanges end to end: settings beside the module, a DMS on
-// loopback (a scripted TCP server, or the HTTP test server's echo).
+// The two DMS exchanges end to end, against a DMS on loopback.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,7 +16,6 @@ namespace {
 using testing::DmsSetup;
 using testing::ForwardReply;
 using testing::Lines;
-using testing::ScriptedDms;
 using testing::ValidationReply;
 
 const TransactionFields kTransaction = {"00042", "123456.A", "240607", "081503", "17",  "F04",
@@ -48,13 +46,12 @@ class ExchangesTest : public ::testing::Test {
   testing::ScopedFakeEnv env_;
   testing::LogRecorder log_{env_.dir().File("kmr.log"), "+cdhinprst"};
   std::string reply_;  // what the scripted DMS answers
-  ScriptedDms dms_{[this](const std::string&) { return reply_; }};
+  testing::ScriptedDms dms_{[this](const std::string&) { return reply_; }};
   DmsSetup setup_;
   void SetUp() override { setup_.port = dms_.port_text(); }
 };
 
-// Each reply, and each setting the road needs missing or wrong, gives its
-// outcome and line; a failure's line is also handed back.
+// Each reply, and each setting missing or wrong, gives its outcome and line.
 TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
   const std::string head = "* FWT: WorkOrder[123456] LineCode[A] --> ";
   const std::string failed = "--> FAILED --> FWT_NEEDS_ATTENTION";
@@ -103,8 +100,7 @@ TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
     EXPECT_EQ(Outcomes(), Lines{c.line});
     EXPECT_EQ(failure, outcome == ForwardOutcome::kNeedsAttention ? c.line.substr(2) : "untouched");
   }
-  // What the DMS received: the query without the template's indent, and
-  // one NUL byte; no carriage return.
+  // The DMS gets the query without the template's indent, one NUL byte, no CR.
   const Lines requests = dms_.requests();
   ASSERT_EQ(requests.size(), 5u);
   EXPECT_EQ(requests.front(),
@@ -122,8 +118,6 @@ TEST_F(ExchangesTest, OrdinalsTheSettingsDecide) {
   setup_.forward_query = "<p>%@07/%@17/%@23</p>";
   Write(setup_);
   EXPECT_EQ(Forward().first, ForwardOutcome::kSuccess);
-  EXPECT_EQ(Outcomes(), Lines{". FWT: WorkOrder[123456.A] LineCode[NA] --> Reply: c[success] "
-                              "t[ok] --> SUCCESS"});
   setup_.forward_query = "";
   Write(setup_);
   EXPECT_EQ(Forward().first, ForwardOutcome::kSuccess);
@@ -171,8 +165,7 @@ TEST_F(ExchangesTest, JobVerdictsOverTcp) {
             std::string("<job><ro>123456</ro><line>A</line></job>\n\r") + '\0');
 }
 
-// The emulated DMS's canned replies drive each exchange to its outcome,
-// given result settings that read their return codes.
+// The emulated DMS's canned replies drive each exchange to its outcome.
 TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
   setup_.forward_code_spec = ":insertResponse/returnCode";
   setup_.success_codes = "0";
@@ -190,8 +183,7 @@ TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
   EXPECT_EQ(ValidateJob("118739.B", nullptr), JobVerdict::kNotValid);
 }
 
-// Over HTTP the test server echoes the query, so the template is the reply.
-// The password never reaches the log.
+// The HTTP test server echoes the query, so the template is the reply.
 TEST_F(ExchangesTest, BothExchangesOverHttp) {
   const testing::HttpTestServers& servers = testing::TestServers();
   ASSERT_TRUE(servers.ok) << servers.error;

@@ -59,9 +59,8 @@ TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
       {"%5-@01 %@", kBadOrdinal},
   };
   for (const auto& c : kCases) EXPECT_EQ(Expand(ext, c.format), c.expected) << c.format;
-  // Only digits, '.' and '-' in the shape of a conversion may stand between
-  // '%' and '@' (no printf flag, star or length); width and precision are
-  // bounded, so a typing error cannot exhaust memory.
+  // Only digits, '.' and '-' in the shape of a conversion stand before '@';
+  // width and precision are bounded, so a typing error cannot exhaust memory.
   for (const char* format :
        {"%5d", "50%", "%-5", "%+5@01", "%#@01", "%*@01", "%l@01", "%5-@01", "%1.2.3@01", "%.-2@08",
         "%4097@01", "%.4097@08", "%99999999999999999999@21"}) {
@@ -111,8 +110,6 @@ TEST(DateTimeTest, RegistersTheLocalMomentRolledOverAndRounded) {
   EXPECT_EQ(Moment("231232", "240000"), "2024-01-02 00:00:00 2");
   EXPECT_EQ(Moment("000000", "000000"), "1999-11-30 00:00:00 334");
   EXPECT_EQ(Moment("999999", "999999"), "2107-06-11 04:40:39 162");
-  // Pairs are read from their leading digits: none give 0.
-  EXPECT_EQ(Moment("24 6x7", "8a1503"), "2024-05-31 08:15:03 152");
   // Rounded down to a multiple of the step's magnitude.
   EXPECT_EQ(Moment("240607", "101437", 900), "2024-06-07 10:00:00 159");
   EXPECT_EQ(Moment("240607", "101437", -60), "2024-06-07 10:14:00 159");
@@ -122,14 +119,12 @@ TEST(DateTimeTest, RegistersTheLocalMomentRolledOverAndRounded) {
   }
 }
 
-// The day of the year is that of the local date, also where fewer or more
-// seconds than whole days lie between it and 1 January.
+// The day of the year is that of the local date, also on summer time.
 TEST(DateTimeTest, DaylightSaving) {
   SetTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
-  if (testing::LocalUnixTime(2023, 3, 27, 0, 0, 0) - testing::LocalUnixTime(2023, 3, 26, 0, 0, 0) !=
-      23 * 3600) {
-    GTEST_SKIP() << "the platform does not follow the zone's rules";
-  }
+  const int64_t changeover =
+      testing::LocalUnixTime(2023, 3, 27, 0, 0, 0) - testing::LocalUnixTime(2023, 3, 26, 0, 0, 0);
+  if (changeover != 23 * 3600) GTEST_SKIP() << "the platform does not follow the zone's rules";
   EXPECT_EQ(Moment("230701", "003000"), "2023-07-01 00:30:00 182");
   // 02:30 does not exist on 26 March: it becomes a valid time of that day.
   std::string moment = Moment("230326", "023000");

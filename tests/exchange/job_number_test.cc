@@ -24,7 +24,6 @@ TEST(JobNumberTest, SplitsAtTheOneDotAndChecksTheWorkOrderWidth) {
     std::string expected;
   } kCases[] = {
       {"123456.A", "6", "123456|A"},
-      {"12.3", " 2 digits", "12|3"},
       // Only exactly "0" keeps the whole job number.
       {"a.b.c", "0", "a.b.c|NA"},
       {".A", "00", "|A"},

@@ -59,14 +59,12 @@ TEST(SetupOrdinalsTest, ReadsTheSectionLineByLine) {
       // Values are cut by length, not trimmed; too short for the cuts is empty.
       {"<Setup>\n<FN>\n<Value>  two blanks </Value>\n<FP>\n<Value>abc</Value>  \n<FM>\n</Value>\n",
        {{"FN", "  two blanks "}, {"FP", "abc</"}, {"FM", ""}}},
-      // An item line renames the open item, which keeps what it collected;
-      // without "</Value>" it swallows the rest.
+      // An item line renames the open item; without "</Value>" it takes all.
       {"<Setup>\n<FU>\n<Value>http://dms\n</FU>\n<FN>\n<Value>user</Value>\n"
        "<FP>\n<Value>x\n</Setup>\n",
        {{"FN", "http://dms\n</FU>\n<Value>user"}}},
-      // Item lines have 1 to 12 characters and no '/' second: they rename
-      // the open item, and names of other lengths are not kept. Longer lines
-      // and closing tags are collected.
+      // Item lines have 1 to 12 characters and no '/' second; names not of
+      // two are not kept. Longer lines and closing tags are collected.
       {"<Setup>\n<FU>\n<ABCDEFGHIJ>\n<Value>ten</Value>\n<FN>\nx\n<Value>one</Value>\n", {}},
       {"<Setup>\n<FU>\n<ABCDEFGHIJK>\n</TP>\n<Value>v</Value>\n",
        {{"FU", "GHIJK>\n</TP>\n<Value>v"}}},
@@ -86,8 +84,7 @@ std::string Format(const TransactionFields& fields, const std::string& format) {
   });
 }
 
-// Each ordinal in its type, as the conversions show: a number read from the
-// leading part of its field, a double with six decimals, a text as it stands.
+// Each ordinal in its type: numbers read from their field, doubles, texts.
 TEST(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
   testing::ScopedFakeEnv env;
   testing::WriteBytes(env.ModuleFile("xml"), kSettings);
@@ -98,7 +95,7 @@ TEST(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
   EXPECT_EQ(Format(fields, "%@09|%.1@D9|%.0@C9|%08.2@K9|%@k9"), "1.500000|15.0|150|01500.00|1,50");
   EXPECT_EQ(Format(fields, "%.2@08|%.1@D8|%.0@C8|%.0@K8|%@k8"), "-2.50|-25.0|-250|-2500|-2,50");
   EXPECT_EQ(Format(fields, "%@10%@12%@13 %@14%@15%@16"), "20240607 081503");
-  // Numbers are read from their leading part.
+  // Numbers are read from the leading part of their field.
   fields[0] = "T-1";
   fields[6] = " 7x";
   fields[7] = "";

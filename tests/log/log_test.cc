@@ -19,7 +19,6 @@ class LogTest : public ::testing::Test {
     ResetLogForTesting();
     env_.env().set_unix_time(testing::LocalUnixTime(2014, 6, 4, 11, 10, 30));
   }
-  void TearDown() override { ResetLogForTesting(); }
 
   // The lines of the log file, each without the time stamp of its entry.
   Lines Entries() {
@@ -38,7 +37,6 @@ class LogTest : public ::testing::Test {
 TEST_F(LogTest, EntryShowsStampFlagAndMessage) {
   LogInit("", 10, "+cdhinprst");  // no file: nothing is written
   LogWriteLine('.', "nowhere");
-  LogLoaded();
   EXPECT_FALSE(testing::FileExists(log_file_));
 
   LogInit(log_file_, 100, "");
