@@ -1,5 +1,4 @@
-// The formatter's walk and conversions on any template, with ordinals of
-// all three types, extreme values among them.
+// The formatter on any template, with ordinals of all types and extreme values.
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
@@ -8,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "exchange/ext_format.h"
 #include "base/failure_text.h"
+#include "exchange/ext_format.h"
 
 namespace {
 

@@ -1,5 +1,4 @@
-// The settings reader on any document and any path. The input is the path,
-// a line feed, then the document.
+// The settings reader; the input is a path, a line feed, then the document.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

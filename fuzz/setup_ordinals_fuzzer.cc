@@ -1,13 +1,12 @@
-// The Setup section reader on any document; every ordinal it registers is
-// then formatted, with a width and precision, to touch the stored values.
+// The Setup section reader; every ordinal it registers is then formatted.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "exchange/ext_format.h"
 #include "base/failure_text.h"
+#include "exchange/ext_format.h"
 #include "exchange/setup_ordinals.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,6 +1,5 @@
-// A DMS for the exchange and delivery tests: settings documents that point
-// the driver at it, the replies it gives, and a scripted TCP server on
-// loopback (which runs natively and under Wine alike).
+// A DMS for the exchange and delivery tests: settings that point the driver
+// at it, its replies, and a scripted TCP server on loopback (also for Wine).
 #ifndef VORNLINK_TESTS_EXCHANGE_DMS_FIXTURE_H_
 #define VORNLINK_TESTS_EXCHANGE_DMS_FIXTURE_H_
 
@@ -15,8 +14,7 @@
 namespace vornlink {
 namespace testing {
 
-// A forward-transaction reply: a SOAP envelope whose insertResponse holds
-// `code` and `message`.
+// A forward-transaction reply: a SOAP insertResponse with `code`, `message`.
 std::string ForwardReply(const std::string& code, const std::string& message);
 // A job-validation reply listing one job line, with `error_code`.
 std::string ValidationReply(const std::string& ro_number, const std::string& line_code,

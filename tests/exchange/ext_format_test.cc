@@ -40,9 +40,7 @@ TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
     std::string expected;
   } kCases[] = {
       // "%%" is one '%' and starts no expression.
-      {"", ""},
       {"100%% sure, %%@01 stays", "100% sure, %@01 stays"},
-      {"%%%%", "%%"},
       // Each value in its type, formatted as printf would.
       {"<id>%@01</id><n>%@21</n>", "<id>42</id><n>Motor oil</n>"},
       {"%@02|%@K9|%@08|%@01%@01", "-7|1500.000000|2.345000|4242"},
@@ -54,7 +52,6 @@ TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
       // Text is taken byte for byte: no conversion inside, no end at a zero.
       {"%@TX|%.3@TX", std::string("a%sb\0c|a%s", 10)},
       // Ordinals are compared byte for byte.
-      {"x%@TPy", Missing("TP")},
       {"%@k9", Missing("k9")},
       // The whole template is walked first; a conversion is judged after.
       {"%@XX %5d", Missing("XX")},
@@ -62,9 +59,8 @@ TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
       {"%5-@01 %@", kBadOrdinal},
   };
   for (const auto& c : kCases) EXPECT_EQ(Expand(ext, c.format), c.expected) << c.format;
-  // Only digits, '.' and '-' in the shape of a conversion may stand between
-  // '%' and '@' (no printf flag, star or length); width and precision are
-  // bounded, so a typing error cannot exhaust memory.
+  // Only digits, '.' and '-' in the shape of a conversion stand before '@';
+  // width and precision are bounded, so a typing error cannot exhaust memory.
   for (const char* format :
        {"%5d", "50%", "%-5", "%+5@01", "%#@01", "%*@01", "%l@01", "%5-@01", "%1.2.3@01", "%.-2@08",
         "%4097@01", "%.4097@08", "%99999999999999999999@21"}) {
@@ -80,50 +76,16 @@ TEST(ExtFormatTest, ExpandsTemplatesOrReportsTheirFirstFault) {
   EXPECT_EQ(ext.Format("%@BG").size(), 316u);  // 309 digits, '.', 6 decimals
 }
 
-TEST(ExtFormatTest, OrdinalsAreTwoCharactersAndRegisteringAgainReplaces) {
-  ExtFormat ext;
-  ext.AddString("ABC", "three");
-  ext.AddInt("A", 1);
-  ext.AddDouble("", 1.0);
-  EXPECT_TRUE(ext.entries().empty());
-
-  ext.AddString("FU", "first");
-  ext.AddInt("01", 1);
-  ext.AddString("FU", "second");
-  ASSERT_EQ(ext.entries().size(), 2u);
-  EXPECT_EQ(ext.entries()[1].ordinal, "FU");
-  EXPECT_EQ(ext.Format("%@FU"), "second");
-  ext.AddDouble("FU", 0.5);
-  EXPECT_EQ(ext.Format("%.1@FU|%@01"), "0.5|1");
-}
-
-// Sets the process's time zone (TZ) for the life of the object.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) : had_old_(std::getenv("TZ") != nullptr) {
-    if (had_old_) old_ = std::getenv("TZ");
-    Set(zone);
-  }
-  ~ScopedTimeZone() { Set(had_old_ ? old_.c_str() : nullptr); }
-
- private:
-  static void Set(const char* zone) {
+// Sets the process's time zone (TZ); each test of dates sets its own.
+void SetTimeZone(const char* zone) {
 #ifdef _WIN32
-    _putenv_s("TZ", zone != nullptr ? zone : "");
-    _tzset();
+  _putenv_s("TZ", zone);
+  _tzset();
 #else
-    if (zone != nullptr) {
-      setenv("TZ", zone, 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
+  setenv("TZ", zone, 1);
+  tzset();
 #endif
-  }
-
-  bool had_old_;
-  std::string old_;
-};
+}
 
 // "YYYY-MM-DD HH:MM:SS td" of the registered ordinals, or the failure text.
 std::string Moment(const std::string& date, const std::string& time, int32_t step = 0) {
@@ -135,60 +97,40 @@ std::string Moment(const std::string& date, const std::string& time, int32_t ste
 }
 
 TEST(DateTimeTest, RegistersTheLocalMomentRolledOverAndRounded) {
-  ScopedTimeZone utc("UTC0");
+  SetTimeZone("UTC0");
   ExtFormat ext;
   ext.AddDateTime("240607", "081503", 0);
   EXPECT_EQ(ext.Format("%@10|%@11|%@12|%@13|%@14|%@15|%@16|%@td"), "2024|24|06|07|08|15|03|159");
-  EXPECT_EQ(ext.Find("td")->type, 'd');
-  EXPECT_EQ(ext.Find("10")->type, 's');
   EXPECT_EQ(Moment("230101", "000000"), "2023-01-01 00:00:00 1");
   EXPECT_EQ(Moment("231231", "235959"), "2023-12-31 23:59:59 365");
   EXPECT_EQ(Moment("241231", "235959"), "2024-12-31 23:59:59 366");
   EXPECT_EQ(Moment("240301", "000000"), "2024-03-01 00:00:00 61");
   // Fields out of range roll over; 0 is the last of the unit before.
   EXPECT_EQ(Moment("230229", "101010"), "2023-03-01 10:10:10 60");
-  EXPECT_EQ(Moment("231232", "000000"), "2024-01-01 00:00:00 1");
-  EXPECT_EQ(Moment("231231", "240000"), "2024-01-01 00:00:00 1");
+  EXPECT_EQ(Moment("231232", "240000"), "2024-01-02 00:00:00 2");
   EXPECT_EQ(Moment("000000", "000000"), "1999-11-30 00:00:00 334");
   EXPECT_EQ(Moment("999999", "999999"), "2107-06-11 04:40:39 162");
-  // Pairs are read from their leading digits: none give 0, a sign counts.
-  EXPECT_EQ(Moment("24 6x7", "8a1503"), "2024-05-31 08:15:03 152");
-  EXPECT_EQ(Moment("2406-1", "-10000"), "2024-05-29 23:00:00 150");
   // Rounded down to a multiple of the step's magnitude.
   EXPECT_EQ(Moment("240607", "101437", 900), "2024-06-07 10:00:00 159");
   EXPECT_EQ(Moment("240607", "101437", -60), "2024-06-07 10:14:00 159");
-  EXPECT_EQ(Moment("240607", "101437", 86400), "2024-06-07 00:00:00 159");
   for (auto [date, time] :
        {std::pair{"2402", "081503"}, {"240607", "0815"}, {"2406071", "081503"}}) {
     EXPECT_EQ(Moment(date, time), kBadDateTime) << date << " " << time;
   }
 }
 
-// Whether the platform follows the rules of the zone set: the changeover day
-// `month`/`day` of 2023 lasts `hours` hours.
-bool DayLasts(int month, int day, int hours) {
-  std::tm from = testing::LocalFields(2023, month, day, 0, 0, 0);
-  std::tm to = testing::LocalFields(2023, month, day + 1, 0, 0, 0);
-  return std::mktime(&to) - std::mktime(&from) == hours * 3600;
-}
-
-// The day of the year is that of the local date, also where fewer or more
-// seconds than whole days lie between it and 1 January.
-TEST(DateTimeTest, DaylightSavingInTheNorth) {
-  ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
-  if (!DayLasts(3, 26, 23)) GTEST_SKIP() << "the platform does not follow the zone's rules";
+// The day of the year is that of the local date, also on summer time.
+TEST(DateTimeTest, DaylightSaving) {
+  SetTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
+  const int64_t changeover =
+      testing::LocalUnixTime(2023, 3, 27, 0, 0, 0) - testing::LocalUnixTime(2023, 3, 26, 0, 0, 0);
+  if (changeover != 23 * 3600) GTEST_SKIP() << "the platform does not follow the zone's rules";
   EXPECT_EQ(Moment("230701", "003000"), "2023-07-01 00:30:00 182");
   // 02:30 does not exist on 26 March: it becomes a valid time of that day.
   std::string moment = Moment("230326", "023000");
   EXPECT_TRUE(moment == "2023-03-26 03:30:00 85" || moment == "2023-03-26 01:30:00 85") << moment;
   // The hour that comes twice keeps its fields.
   EXPECT_EQ(Moment("231029", "023000"), "2023-10-29 02:30:00 302");
-}
-
-TEST(DateTimeTest, DaylightSavingInTheSouth) {
-  ScopedTimeZone zone("AEST-10AEDT,M10.1.0,M4.1.0/3");
-  if (!DayLasts(4, 2, 25)) GTEST_SKIP() << "the platform does not follow the zone's rules";
-  EXPECT_EQ(Moment("230701", "233000"), "2023-07-01 23:30:00 182");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,15 +26,12 @@ Items Load(const std::string& document) {
 }
 
 constexpr char kSettings[] =
-    "<KMR>\n"
-    "  <Setup>\n"
-    "    <TP>\n      <Value>HTTP</Value>\n    </TP>\n"
+    "<KMR>\n  <Setup>\n    <TP>\n      <Value>HTTP</Value>\n    </TP>\n"
     "    <FU>\n\t\t<Value>http://dms.example.com:8080/FluidService?wsdl</Value>\n    </FU>\n"
     "    <FH>\n      <Value>Content-Type: text/xml; charset=utf-8\n"
-    "      SOAPAction: \"urn:insert\"</Value>\n    </FH>\n"
-    "  </Setup>\n"
-    "  <UserID>\n    <E17>MECH-17</E17>\n    <E1>FIRST</E1>\n    <E>NOBODY</E>\n  </UserID>\n"
-    "</KMR>\n";
+    "      SOAPAction: \"urn:insert\"</Value>\n    </FH>\n  </Setup>\n"
+    "  <UserID>\n    <E17>MECH-17</E17>\n    <E1>FIRST</E1>\n    <E>NOBODY</E>\n  "
+    "</UserID>\n</KMR>\n";
 
 const Items kSettingsItems = {
     {"TP", "HTTP"},
@@ -63,14 +59,12 @@ TEST(SetupOrdinalsTest, ReadsTheSectionLineByLine) {
       // Values are cut by length, not trimmed; too short for the cuts is empty.
       {"<Setup>\n<FN>\n<Value>  two blanks </Value>\n<FP>\n<Value>abc</Value>  \n<FM>\n</Value>\n",
        {{"FN", "  two blanks "}, {"FP", "abc</"}, {"FM", ""}}},
-      // An item line renames the open item, which keeps what it collected;
-      // without "</Value>" it swallows the rest.
+      // An item line renames the open item; without "</Value>" it takes all.
       {"<Setup>\n<FU>\n<Value>http://dms\n</FU>\n<FN>\n<Value>user</Value>\n"
        "<FP>\n<Value>x\n</Setup>\n",
        {{"FN", "http://dms\n</FU>\n<Value>user"}}},
-      // Item lines have 1 to 12 characters and no '/' second: they rename
-      // the open item, and names of other lengths are not kept. Longer lines
-      // and closing tags are collected.
+      // Item lines have 1 to 12 characters and no '/' second; names not of
+      // two are not kept. Longer lines and closing tags are collected.
       {"<Setup>\n<FU>\n<ABCDEFGHIJ>\n<Value>ten</Value>\n<FN>\nx\n<Value>one</Value>\n", {}},
       {"<Setup>\n<FU>\n<ABCDEFGHIJK>\n</TP>\n<Value>v</Value>\n",
        {{"FU", "GHIJK>\n</TP>\n<Value>v"}}},
@@ -81,65 +75,40 @@ TEST(SetupOrdinalsTest, ReadsTheSectionLineByLine) {
   }
 }
 
-class OrdinalsTest : public ::testing::Test {
- protected:
-  void SetUp() override { testing::WriteBytes(env_.ModuleFile("xml"), testing::OnDisk(kSettings)); }
-
-  // The expanded template after the fields are registered, or the failure
-  // text.
-  static std::string Format(const TransactionFields& fields, const std::string& format) {
-    return testing::TextOrFailure([&] {
-      ExtFormat ext;
-      RegisterTransactionOrdinals(fields, "123456", "01", &ext);
-      return ext.Format(format);
-    });
-  }
-
-  testing::ScopedFakeEnv env_;
-  TransactionFields fields_ = {"00042", "123456.01", "240607",    "081503",  "17",  "F04 text",
-                               "12",    "3",         "Motor oil", "MO-5W30", "1.5", "-2.5"};
-};
-
-TEST_F(OrdinalsTest, LoadsTheSetupBesideTheModule) {
-  ExtFormat ext;
-  LoadSetupOrdinals(&ext);
-  EXPECT_EQ(ext.Format("%@FH"),
-            "Content-Type: text/xml; charset=utf-8\nSOAPAction: \"urn:insert\"");
-  std::remove(env_.ModuleFile("xml").c_str());
-  ExtFormat empty;
-  LoadSetupOrdinals(&empty);
-  EXPECT_TRUE(empty.entries().empty());
+// The expanded template after `fields` are registered, or the failure.
+std::string Format(const TransactionFields& fields, const std::string& format) {
+  return testing::TextOrFailure([&] {
+    ExtFormat ext;
+    RegisterTransactionOrdinals(fields, "123456", "01", &ext);
+    return ext.Format(format);
+  });
 }
 
-// Each ordinal in its type, as the conversions show: a number read from its
-// field, a double with six decimals, a text as it stands.
-TEST_F(OrdinalsTest, RegistersEveryTransactionOrdinal) {
-  EXPECT_EQ(Format(fields_, "%@01|%05@01|%@03|%@04|%@05|%@06|%@07|%@17|%@21|%@23"),
+// Each ordinal in its type: numbers read from their field, doubles, texts.
+TEST(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
+  testing::ScopedFakeEnv env;
+  testing::WriteBytes(env.ModuleFile("xml"), kSettings);
+  TransactionFields fields = {"00042", "123456.01", "240607",    "081503",  "17",  "F04 text",
+                              "12",    "3",         "Motor oil", "MO-5W30", "1.5", "-2.5"};
+  EXPECT_EQ(Format(fields, "%@01|%05@01|%@03|%@04|%@05|%@06|%@07|%@17|%@21|%@23"),
             "42|00042|MECH-17|F04 text|12|3|123456|01|Motor oil|MO-5W30");
-  EXPECT_EQ(Format(fields_, "%@09|%.1@D9|%.0@C9|%08.2@K9|%@k9"), "1.500000|15.0|150|01500.00|1,50");
-  EXPECT_EQ(Format(fields_, "%.2@08|%.1@D8|%.0@C8|%.0@K8|%@k8"), "-2.50|-25.0|-250|-2500|-2,50");
-  EXPECT_EQ(Format(fields_, "%@10%@12%@13 %@14%@15%@16"), "20240607 081503");
-}
-
-TEST_F(OrdinalsTest, NumbersAreReadFromTheirLeadingPart) {
-  fields_[0] = "T-1";
-  fields_[6] = " 7x";
-  fields_[7] = "";
-  fields_[10] = "2,75";
-  fields_[11] = "abc";
-  EXPECT_EQ(Format(fields_, "%@01|%@05|%@06|%@k9|%@k8|%.0@K9"), "0|7|0|2,00|0,00|2000");
-  fields_[10] = "1e300";
-  EXPECT_EQ(Format(fields_, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
-  fields_[2] = "2406";
-  EXPECT_EQ(Format(fields_, ""), "f[ExtFormat] t[DateAndTime has wrong format]");
-}
-
-TEST_F(OrdinalsTest, UserIsMappedWhenTheSettingIsThere) {
+  EXPECT_EQ(Format(fields, "%@09|%.1@D9|%.0@C9|%08.2@K9|%@k9"), "1.500000|15.0|150|01500.00|1,50");
+  EXPECT_EQ(Format(fields, "%.2@08|%.1@D8|%.0@C8|%.0@K8|%@k8"), "-2.50|-25.0|-250|-2500|-2,50");
+  EXPECT_EQ(Format(fields, "%@10%@12%@13 %@14%@15%@16"), "20240607 081503");
+  // Numbers are read from the leading part of their field.
+  fields[0] = "T-1";
+  fields[6] = " 7x";
+  fields[7] = "";
+  fields[10] = "2,75";
+  fields[11] = "abc";
+  EXPECT_EQ(Format(fields, "%@01|%@05|%@06|%@k9|%@k8|%.0@K9"), "0|7|0|2,00|0,00|2000");
+  fields[10] = "1e300";
+  EXPECT_EQ(Format(fields, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
   // A user with "/" names no mapping; it must not read the mapping of user 1.
   for (auto [user, shown] : {std::pair{"99", "99"}, std::pair{"", "NOBODY"},
                              std::pair{"1/7", "1/7"}, std::pair{"1", "FIRST"}}) {
-    fields_[4] = user;
-    EXPECT_EQ(Format(fields_, "%@03"), shown) << user;
+    fields[4] = user;
+    EXPECT_EQ(Format(fields, "%@03"), shown) << user;
   }
 }
 
