@@ -60,9 +60,8 @@ bool FileExists(const std::string& path) {
 
 std::vector<std::string> DiskLines(const std::string& path) {
   const std::string contents = ReadBytes(path);
-  std::vector<std::string> lines;
-  for (std::string_view line : SplitLines(contents)) lines.emplace_back(line);
-  return lines;
+  const std::vector<std::string_view> lines = SplitLines(contents);
+  return std::vector<std::string>(lines.begin(), lines.end());
 }
 
 std::tm LocalFields(int year, int month, int day, int hour, int minute, int second) {

@@ -90,14 +90,8 @@ class FakeEnv : public EnvWrapper {
 
   void set_module_path(std::string path) { module_path_ = std::move(path); }
   // Fixes the clock; SleepMs then moves it on instead of sleeping.
-  void set_unix_time(int64_t time) {
-    fixed_clock_ = true;
-    unix_time_ = time;
-  }
-  void set_tick_count(uint32_t ticks) {
-    fixed_ticks_ = true;
-    tick_count_ = ticks;
-  }
+  void set_unix_time(int64_t time) { unix_time_ = time, fixed_clock_ = true; }
+  void set_tick_count(uint32_t ticks) { tick_count_ = ticks, fixed_ticks_ = true; }
 
   std::string ModulePath() override { return module_path_; }
   int64_t UnixTime() override { return fixed_clock_ ? unix_time_.load() : target()->UnixTime(); }
