@@ -1,6 +1,5 @@
-// What the POSIX Env does where other users, full disks and forks meet it:
-// files that are no regular files, links, modes, folders without rights,
-// failed writes, the lock file, started programs.
+// The POSIX Env where other users, full disks and forks meet it: files that
+// are not regular, links, modes, folders without rights, the lock file.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

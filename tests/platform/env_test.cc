@@ -1,6 +1,5 @@
-// The platform's Env on the real system: text files, the cross-process
-// mutex, the module's own file, error texts, the OS line, starting programs
-// and the clocks.
+// The platform's Env on the real system: text files, the cross-process mutex,
+// the module's file, error texts, the OS line, started programs, the clocks.
 #include "platform/env.h"
 
 #include <gtest/gtest.h>
