@@ -22,8 +22,9 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
                                                   const std::vector<std::string>& args,
                                                   const std::string& output_file) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE output = CreateFileA(output_file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE output =
+      CreateFileA(output_file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output == INVALID_HANDLE_VALUE) return nullptr;
   std::string command = "\"" + program + "\"";
   for (const std::string& arg : args) command += " \"" + arg + "\"";
@@ -43,22 +44,13 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
       new ChildProcess(reinterpret_cast<intptr_t>(process.hProcess)));
 }
 
-ChildProcess::~ChildProcess() {
-  if (!ended_) {
-    Kill();
-    Wait();
-  }
-  CloseHandle(reinterpret_cast<HANDLE>(handle_));
-}
-
 void ChildProcess::Kill() { TerminateProcess(reinterpret_cast<HANDLE>(handle_), 137); }
 
 int ChildProcess::Wait() {
   if (ended_) return exit_code_;
-  HANDLE process = reinterpret_cast<HANDLE>(handle_);
-  WaitForSingleObject(process, INFINITE);
+  WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), INFINITE);
   DWORD code = 0;
-  GetExitCodeProcess(process, &code);
+  GetExitCodeProcess(reinterpret_cast<HANDLE>(handle_), &code);
   ended_ = true;
   exit_code_ = code == 137 ? -1 : static_cast<int>(code);
   return exit_code_;
@@ -71,8 +63,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
                                                   const std::string& output_file) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -82,13 +74,6 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) return nullptr;
   return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
-}
-
-ChildProcess::~ChildProcess() {
-  if (!ended_) {
-    Kill();
-    Wait();
-  }
 }
 
 void ChildProcess::Kill() {
@@ -106,6 +91,16 @@ int ChildProcess::Wait() {
 }
 
 #endif
+
+ChildProcess::~ChildProcess() {
+  if (!ended_) {
+    Kill();
+    Wait();
+  }
+#ifdef _WIN32
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+#endif
+}
 
 }  // namespace testing
 }  // namespace vornlink

@@ -1,6 +1,5 @@
-// A program a test starts, with its standard output going to a file, and
-// that the test may kill at any moment (SIGKILL; TerminateProcess on
-// Windows), as a crash or a power cut would end a host.
+// A program a test starts and may kill at any moment (SIGKILL;
+// TerminateProcess on Windows), as a crash or a power cut would end a host.
 #ifndef VORNLINK_TESTS_TESTING_CHILD_PROCESS_H_
 #define VORNLINK_TESTS_TESTING_CHILD_PROCESS_H_
 

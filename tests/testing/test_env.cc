@@ -25,17 +25,13 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir(const std::string& base_folder) {
   static std::atomic<unsigned> serial{0};
-  std::random_device random;
-  fs::path base = base_folder.empty() ? fs::temp_directory_path() : fs::path(base_folder);
-  for (;;) {
-    fs::path candidate = base / ("vornlink-test-" + std::to_string(random()) + "-" +
-                                 std::to_string(serial.fetch_add(1)));
-    std::error_code error;
-    if (fs::create_directory(candidate, error)) {
-      path_ = candidate.string();
-      return;
-    }
-  }
+  const fs::path base = base_folder.empty() ? fs::temp_directory_path() : fs::path(base_folder);
+  std::error_code error;
+  do {
+    path_ = (base / ("vornlink-test-" + std::to_string(std::random_device()()) + "-" +
+                     std::to_string(serial++)))
+                .string();
+  } while (!fs::create_directory(path_, error));
 }
 
 TempDir::~TempDir() {
@@ -64,9 +60,8 @@ bool FileExists(const std::string& path) {
 
 std::vector<std::string> DiskLines(const std::string& path) {
   const std::string contents = ReadBytes(path);
-  std::vector<std::string> lines;
-  for (std::string_view line : SplitLines(contents)) lines.emplace_back(line);
-  return lines;
+  const std::vector<std::string_view> lines = SplitLines(contents);
+  return std::vector<std::string>(lines.begin(), lines.end());
 }
 
 std::tm LocalFields(int year, int month, int day, int hour, int minute, int second) {
@@ -151,11 +146,7 @@ void FakeEnv::SleepMs(uint32_t milliseconds) {
 }
 
 ScopedFakeEnv::ScopedFakeEnv() {
-#ifdef _WIN32
-  env_.set_module_path(dir_.File("Vornlink.dll"));
-#else
-  env_.set_module_path(dir_.File("Vornlink.so"));
-#endif
+  env_.set_module_path(ModuleFile(kPathSeparator == '/' ? "so" : "dll"));
   SetEnvForTesting(&env_);
 }
 
@@ -165,25 +156,15 @@ std::string ScopedFakeEnv::ModuleFile(const std::string& extension) const {
   return dir_.File("Vornlink." + extension);
 }
 
-namespace {
-
-std::string WithLineEnds(const std::string& text, const char* line_end) {
+std::string WithCrLf(const std::string& text) {
   std::string result;
-  for (char c : text) {
-    if (c == '\n') {
-      result.append(line_end);
-    } else {
-      result.push_back(c);
-    }
-  }
+  for (char c : text) c == '\n' ? result.append("\r\n") : result.append(1, c);
   return result;
 }
 
-}  // namespace
-
-std::string OnDisk(const std::string& text) { return WithLineEnds(text, kDiskLineEnd); }
-
-std::string WithCrLf(const std::string& text) { return WithLineEnds(text, "\r\n"); }
+std::string OnDisk(const std::string& text) {
+  return kPathSeparator == '/' ? text : WithCrLf(text);
+}
 
 }  // namespace testing
 }  // namespace vornlink

@@ -1,6 +1,5 @@
 // Fixtures shared by the tests: a scratch folder, file and time helpers, an
-// Env whose module path, clocks and program launcher a test sets, and
-// helper programs started beside the running test.
+// Env whose module path and clocks a test sets, helper programs.
 #ifndef VORNLINK_TESTS_TESTING_TEST_ENV_H_
 #define VORNLINK_TESTS_TESTING_TEST_ENV_H_
 
@@ -23,8 +22,8 @@
 namespace vornlink {
 namespace testing {
 
-// A fresh folder (in `base`, the system's temporary folder by default),
-// removed with everything in it when the object goes.
+// A fresh folder (in `base`, else the system's temporary folder), removed
+// with everything in it when the object goes.
 class TempDir {
  public:
   explicit TempDir(const std::string& base = std::string());
@@ -33,19 +32,17 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // `name` inside the folder.
-  std::string File(const std::string& name) const;
+  std::string File(const std::string& name) const;  // `name` inside the folder
 
  private:
   std::string path_;
 };
 
-// Writes `contents` to `path` byte for byte (no line end conversion).
+// Files byte for byte: no line end conversion; a file that cannot be read
+// reads as empty. DiskLines gives the lines without their line ends.
 void WriteBytes(const std::string& path, const std::string& contents);
-// The bytes of `path`; empty when it cannot be read.
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
-// The lines of the file at `path`, without their line ends.
 std::vector<std::string> DiskLines(const std::string& path);
 
 // A local time (month 1 to 12) for the system to normalise, daylight saving
@@ -63,14 +60,12 @@ std::string TextOrFailure(Call call) {
   }
 }
 
-// The positive number in the environment variable `name`, else
-// `default_value`.
+// The positive number in the environment variable `name`, else `default_value`.
 int EnvNumber(const char* name, int default_value);
 // The text between the first `open` in `text` and the `close` after it; ""
 // without `open`.
 std::string Between(const std::string& text, const std::string& open, const std::string& close);
-// The texts of `parts` that `text` does not hold, one a line: "" when it
-// holds them all.
+// The texts of `parts` that `text` does not hold, one a line ("" for none).
 std::string Missing(const std::string& text, const std::vector<std::string>& parts);
 
 // Waits up to `limit` for `done`; false when it never came.
@@ -80,31 +75,23 @@ bool Eventually(const std::function<bool()>& done,
 // A transaction of plausible values with `trans_no` as its TransNo.
 TransactionFields SampleTransaction(const std::string& trans_no);
 
-// This process's id.
 int ProcessId();
 
-// Starts the program `name` that lies beside the running test program
-// (".exe" added on Windows) with `args`, its output discarded; null when it
-// could not be started.
+// Starts the program `name` beside the running test program (".exe" added
+// on Windows) with `args`, its output discarded; null when it failed.
 std::unique_ptr<ChildProcess> StartBeside(const std::string& name,
                                           const std::vector<std::string>& args);
 
 // The real platform, but for what a test fixes: the module path, the clock
-// and tick count (when set); programs are not started.
+// and tick count (when set). Programs are not started.
 class FakeEnv : public EnvWrapper {
  public:
   FakeEnv() : EnvWrapper(DefaultEnv()) {}
 
   void set_module_path(std::string path) { module_path_ = std::move(path); }
   // Fixes the clock; SleepMs then moves it on instead of sleeping.
-  void set_unix_time(int64_t time) {
-    fixed_clock_ = true;
-    unix_time_ = time;
-  }
-  void set_tick_count(uint32_t ticks) {
-    fixed_ticks_ = true;
-    tick_count_ = ticks;
-  }
+  void set_unix_time(int64_t time) { unix_time_ = time, fixed_clock_ = true; }
+  void set_tick_count(uint32_t ticks) { tick_count_ = ticks, fixed_ticks_ = true; }
 
   std::string ModulePath() override { return module_path_; }
   int64_t UnixTime() override { return fixed_clock_ ? unix_time_.load() : target()->UnixTime(); }
@@ -112,7 +99,6 @@ class FakeEnv : public EnvWrapper {
     return fixed_ticks_ ? tick_count_.load() : target()->TickCount();
   }
   void SleepMs(uint32_t milliseconds) override;
-  // Programs are not started.
   void StartProgram(const std::string&, const std::string&) override {}
 
   uint32_t sleeps() const { return sleeps_; }
@@ -145,16 +131,8 @@ class ScopedFakeEnv {
   FakeEnv env_;
 };
 
-// The platform's line end on disk.
-#ifdef _WIN32
-inline constexpr const char* kDiskLineEnd = "\r\n";
-#else
-inline constexpr const char* kDiskLineEnd = "\n";
-#endif
-
-// `text` with each "\n" written as the platform's line end.
+// `text` with each "\n" written as the platform's line end on disk, or as CR LF.
 std::string OnDisk(const std::string& text);
-// `text` with each "\n" written as "\r\n".
 std::string WithCrLf(const std::string& text);
 
 }  // namespace testing

@@ -1,14 +1,10 @@
 // A second process for the tests, started beside them (StartBeside):
-//   test_helper add <module path> <TransNo prefix> <count>
-//     adds <count> transactions, TransNo <prefix><i>, to the cache of that
-//     module through the real platform; exit code 0 when every add did.
-//   test_helper pid <folder>
-//     writes its process id to <folder>/pid.
-//   test_helper wait|die <folder> <mutex name>
-//     "wait" writes <folder>/waiting, locks the cross-process mutex of that
-//     name (lock file <folder>/test.lock elsewhere), writes
-//     <folder>/acquired and unlocks; "die" locks, writes <folder>/acquired
-//     and ends without unlocking.
+//   add <module path> <TransNo prefix> <count>: adds <count> transactions,
+//     TransNo <prefix><i>, to that module's cache; exit code 0 when all did.
+//   pid <folder>: writes its process id to <folder>/pid.
+//   wait|die <folder> <mutex name>: "wait" writes <folder>/waiting; both
+//     lock the mutex (lock file <folder>/test.lock off Windows) and write
+//     <folder>/acquired; "wait" then unlocks, "die" ends holding it.
 #include <cstdlib>
 #include <memory>
 #include <string>
