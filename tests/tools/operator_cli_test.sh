@@ -2,9 +2,8 @@
 # The operator commands end to end, as a site uses them: each sample adapted
 # beside the module, `check`, `try` against `vornlink dms`, a host delivering,
 # `status` and `cache` releasing a parked transaction.
-# usage: operator_cli_test.sh VORNLINK MODULE EXAMPLES [RUNNER]
-#   RUNNER runs the program (scripts/wine-run for vornlink.exe and Vornlink.dll).
-#   The SOAP sample goes over HTTPS on Linux, over plain HTTP under Wine.
+# usage: operator_cli_test.sh VORNLINK MODULE EXAMPLES [RUNNER], RUNNER: scripts/wine-run for
+# vornlink.exe and Vornlink.dll. The SOAP sample goes over HTTPS on Linux, plain HTTP under Wine.
 set -u
 program=$(realpath "$1")
 module=$(realpath "$2")

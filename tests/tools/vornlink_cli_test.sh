@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The host program end to end against the Linux module: exit codes, CSV
-# input with a bad line, a session, and a validation through the callback.
+# The host program against the Linux module: exit codes, CSV input, a session, a callback.
 # usage: vornlink_cli_test.sh <vornlink> <Vornlink.so>
 set -u
 program=$1
