@@ -1,14 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every target and runs every test:
-#   1. Linux: Vornlink.so, the host program, unit and end-to-end tests (ctest)
-#   2. the same native tests under ThreadSanitizer (gcc) and under
-#      AddressSanitizer + UndefinedBehaviorSanitizer (clang)
-#   3. the fuzz targets, each for a few seconds (clang, ASan + UBSan)
-#   4. Windows: the i686 and x86_64 DLLs cross-built, checked, and tested
-#      under Wine (scripts/test-windows.sh), the i686 ones where 32-bit Wine
-#      is installed
-#   5. the packages (scripts/test-packages.sh): the Linux tarball and the
-#      Windows ZIP, their contents, and a demo run from each unpacked
+# Installs what is missing, builds every target and runs every test: the Linux build's tests,
+# the same under ThreadSanitizer (gcc) and under AddressSanitizer + UndefinedBehaviorSanitizer
+# (clang), the fuzz targets for a few seconds each, the Windows builds checked and tested under
+# Wine (scripts/test-windows.sh) and the packages (scripts/test-packages.sh).
 # Ends with one line "N passed, N failed" over all stages.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -21,45 +15,30 @@ failed_stages=()
 passed=0
 failed=0
 
-# Adds the counts of a ctest summary line in $1 to the totals.
-count_ctest() {
-  local line
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
-  if [ -n "$line" ]; then
-    local bad total
-    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-    passed=$((passed + total - bad))
-    failed=$((failed + bad))
-  fi
-}
-
+# stage NAME COMMAND...: runs a stage; adds the counts of its last ctest summary line to the totals.
 stage() {
-  local name=$1
+  local name=$1 counts
   shift
-  echo
-  echo "=== $name"
+  printf '\n=== %s\n' "$name"
   if "$@" 2>&1 | tee "$logs/$name.log"; then
     echo "=== $name: ok"
   else
     echo "=== $name: FAILED"
     failed_stages+=("$name")
   fi
-  count_ctest "$logs/$name.log"
+  counts=$(sed -nE 's/.*% tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' \
+    "$logs/$name.log" | tail -n 1)
+  [ -n "$counts" ] && set -- $counts && passed=$((passed + $2 - $1)) && failed=$((failed + $1))
 }
 
 linux() {
   cmake --preset linux -DVORNLINK_BUILD_TESTS=ON -DVORNLINK_BUILD_BENCHMARKS=ON >/dev/null &&
-    cmake --build --preset linux -j2 &&
-    ctest --preset linux -j2
+    cmake --build --preset linux -j2 && ctest --preset linux -j2
 }
-
-# sanitized PRESET: the native tests built and run under a sanitizer; any
-# report fails the test that made it.
+# sanitized PRESET: the native tests under a sanitizer; any report fails the test that made it.
 sanitized() {
   local preset=$1
-  cmake --preset "$preset" >/dev/null &&
-    cmake --build --preset "$preset" -j2 &&
+  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2 &&
     VORNLINK_CRASH_KILLS=20 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
       ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1" \
       UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
@@ -73,8 +52,7 @@ stage fuzz bash scripts/fuzz.sh smoke
 stage windows bash scripts/test-windows.sh
 stage packages bash scripts/test-packages.sh
 
-echo
-echo "=== all stages done in $(( $(date +%s) - started )) s; logs in $logs"
+printf '\n=== all stages done in %s s; logs in %s\n' "$(($(date +%s) - started))" "$logs"
 if [ ${#failed_stages[@]} -gt 0 ]; then
   echo "failed stages: ${failed_stages[*]}"
   # A failed stage counts as a failure even where it ran no test.

@@ -1,45 +1,29 @@
 #!/usr/bin/env bash
-# The Windows build, checked and tested on Linux:
-#   1. builds the presets win64 and win32 (the i686 DLL is the shipping one);
-#   2. checks both DLLs with objdump (exactly the ten exports, pei-i386 for
-#      the i686 one, nothing imported but Windows system DLLs) and windres
-#      (the version resource);
-#   3. runs the win64 tests under Wine;
-#   4. drives Vornlink.dll end to end through vornlink.exe under Wine, the
-#      operator commands with the sample settings, and the dialogs;
-#   5. does 3 and 4 for the i686 build too where 32-bit Wine runs it.
-# Ends with a summary line and exits non-zero on any failure.
-# Environment: VORNLINK_JOBS (build jobs, default 2), VORNLINK_WINEPREFIX
-# (see scripts/wine-run).
+# The Windows builds (win64, and win32: the shipping i686 DLL), checked and tested on Linux: the
+# DLLs' exports, imports and version resource; under Wine the tests, a session through
+# vornlink.exe, the operator commands and the dialogs (i686 too where 32-bit Wine runs it).
+# Ends with a summary line, non-zero on any failure.
+# Environment: VORNLINK_JOBS (build jobs, default 2), VORNLINK_WINEPREFIX (see scripts/wine-run).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=${VORNLINK_JOBS:-2}
 wine_run="$(pwd)/scripts/wine-run"
 started=$(date +%s)
+work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-windows.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 export LC_ALL=C.UTF-8  # Wine answers in the Western code page whatever the language
 
-# Tests that load a copy of the DLL cannot remove it while they run (Windows
-# keeps a loaded module's file), so their scratch folders stay in the Wine
-# prefix's temp folder. Clear out those of earlier runs.
+# Scratch folders of tests that loaded a copy of the DLL stay behind (Windows keeps a loaded
+# module's file): clear out those of earlier runs.
 wine_prefix="${VORNLINK_WINEPREFIX:-${HOME:-/tmp}/.cache/vornlink-wine}"
 find "$wine_prefix"/drive_c/users/*/Temp -maxdepth 1 -name 'vornlink-test-*' -mmin +60 \
   -exec rm -rf {} + 2>/dev/null
 
 checks_passed=0 checks_failed=0 tests_passed=0 tests_failed=0
 failures=()
-# check DESCRIPTION COMMAND...: runs the command, counts the result.
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-    checks_passed=$((checks_passed + 1))
-  else
-    echo "FAILED: $what"
-    checks_failed=$((checks_failed + 1))
-    failures+=("$what")
-    return 1
-  fi
+check() {  # check DESCRIPTION COMMAND...: runs the command, counts the result.
+  if "${@:2}"; then echo "ok: $1"; checks_passed=$((checks_passed + 1)); return; fi
+  echo "FAILED: $1"; checks_failed=$((checks_failed + 1)); failures+=("$1"); return 1
 }
 
 # The project's version, from the one place it is set.
@@ -53,11 +37,9 @@ build_preset() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -
 check "build win64" build_preset win64
 check "build win32" build_preset win32
 
-# ------------------------------------------------------- binary checks
 expected_exports="ExecuteService ForwardTransaction ForwardTransaction2 GetAPIVersion \
 GetServiceName IsJobnoValid Properties SetCallback StopService _Server@0"
-# Windows system DLLs a driver module may import; anything else (the GCC
-# runtime, winpthread, libstdc++) would have to be shipped beside it.
+# What a driver module may import; anything else (the GCC runtime, ...) would have to be shipped.
 system_dlls='^(kernel32|msvcrt|user32|shell32|advapi32|version|ws2_32|wininet|comctl32|gdi32|ole32|oleaut32|api-ms-win-.*)\.dll$'
 
 check_exports() {
@@ -74,16 +56,12 @@ check_imports() {
 }
 check_version_resource() {
   local rc
-  rc=$("$1" -i "$2" -O rc 2>/dev/null) &&
-    grep -q "FILEVERSION ${v_major}, ${v_minor}, ${v_patch}, ${v_tweak}" <<<"$rc" &&
-    grep -q 'VALUE "CompanyName", "Vornlink"' <<<"$rc"
+  rc=$("$1" -i "$2" -O rc 2>/dev/null) && grep -q 'VALUE "CompanyName", "Vornlink"' <<<"$rc" &&
+    grep -q "FILEVERSION ${v_major}, ${v_minor}, ${v_patch}, ${v_tweak}" <<<"$rc"
 }
 check_dll() {
   local arch=$1 preset=$2 format=$3 dll="build/$2/bin/Vornlink.dll"
-  if [ ! -f "$dll" ]; then
-    check "$preset: Vornlink.dll is built" false
-    return
-  fi
+  check "$preset: Vornlink.dll is built" [ -f "$dll" ] || return
   check "$preset: exactly the ten exports" check_exports "$arch-w64-mingw32-objdump" "$dll"
   check "$preset: $format" eval "$arch-w64-mingw32-objdump -f $dll | grep -q 'file format $format\$'"
   check "$preset: imports only Windows system DLLs" check_imports "$arch-w64-mingw32-objdump" "$dll"
@@ -93,28 +71,23 @@ check_dll() {
 check_dll i686 win32 pei-i386
 check_dll x86_64 win64 pei-x86-64
 
-# ----------------------------------------------------------- Wine runs
 # run_ctest PRESET: the build's whole test list under Wine.
 run_ctest() {
-  local log line status
-  log=$(mktemp)
-  ctest --test-dir "build/$1" -j"$jobs" --output-on-failure --timeout 600 2>&1 | tee "$log"
+  local status counts
+  ctest --test-dir "build/$1" -j"$jobs" --output-on-failure --timeout 600 2>&1 | tee "$work/ctest"
   status=${PIPESTATUS[0]}
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  rm -f "$log"
-  [ -n "$line" ] || return 1
-  local bad=${line#*, } total=${line##* }
-  bad=${bad%% *}
-  tests_passed=$((tests_passed + total - bad))
-  tests_failed=$((tests_failed + bad))
+  counts=$(sed -nE 's/.*% tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' \
+    "$work/ctest" | tail -n 1)
+  [ -n "$counts" ] || return 1
+  set -- $counts
+  tests_passed=$((tests_passed + $2 - $1)) tests_failed=$((tests_failed + $1))
   [ "$status" -eq 0 ]
 }
 
 # end_to_end PRESET: a host program drives the DLL through one session.
 end_to_end() {
-  local preset=$1 dir out status=0 ok=0
-  dir=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-e2e.XXXXXX")
-  cp "build/$1/bin/Vornlink.dll" "build/$1/bin/vornlink.exe" "$dir/" || return 1
+  local preset=$1 dir="$work/e2e-$1" out status=0 ok=0
+  mkdir "$dir" && cp "build/$1/bin/Vornlink.dll" "build/$1/bin/vornlink.exe" "$dir/" || return 1
   local log_path cache="$dir/Vornlink.\$\$\$" log="$dir/Vornlink.log"
   log_path=$("$wine_run" winepath -w "$log" 2>/dev/null | tr -d '\r')
   printf '<KMR>\r\n  <Log>\r\n    <FileName>%s</FileName>\r\n    <MaxLines>1000</MaxLines>\r\n    <Flags>+ci</Flags>\r\n  </Log>\r\n</KMR>\r\n' \
@@ -128,20 +101,18 @@ end_to_end() {
   expect() { "$@" || { echo "  end to end ($preset): failed: $*"; ok=1; }; }
   all_crlf() { [ "$(grep -c $'\r$' "$1")" = "$(grep -c '' "$1")" ]; }
   expect [ "$status" -eq 0 ]
-  expect grep -q "^ExecuteService 1" <<<"$out"
-  expect grep -qF "Plexa KMR v[$version_text]" <<<"$out"
-  expect grep -q "^StopService 0" <<<"$out"
+  for line in "ExecuteService 1" "Plexa KMR v[$version_text]" "StopService 0"; do
+    expect grep -qF "$line" <<<"$out"
+  done
   # One line (the zero quantity is held back) with the INI's fluid name, in CR LF text.
   expect [ "$(grep -c '' "$cache" 2>/dev/null)" = 1 ]
   expect grep -q '^4711,123456\.A,140604,111030,7,F04,12,3,ATF Dexron,ATF-PN-3,1\.5,0,0,[0-9]\{18\},0,'$'\r''$' "$cache"
-  expect all_crlf "$cache"
   expect grep -q -- "-\.-.*Vornlink\.dll is loaded at \[0x[0-9A-F]\{8\}\] v\[$version_text\]" "$log"
   expect grep -q -- "-\.-OS: NT Platform os\[" "$log"
   expect grep -q -- "-\.-.*Vornlink\.dll is unloaded" "$log"
   expect grep -q -- "-i-ForwardTransaction TransNo\[4712\].*Removing NULL Transaction" "$log"
   expect all_crlf "$log"
   [ "$ok" -eq 0 ] || cat -A "$cache" "$log" 2>/dev/null | sed 's/^/  | /'
-  rm -rf "$dir"
   return $ok
 }
 
@@ -157,8 +128,7 @@ wine_runs() {
 
 check "win64: built for Wine" [ -f build/win64/bin/vornlink.exe ] && wine_runs win64
 skipped_i686=""
-# Only a 32-bit Wine runs i686 programs; a 64-bit-only one may start them and
-# end with status 0 without running anything, so look for their output.
+# A 64-bit-only Wine may end an i686 program with status 0 unrun: look for its output.
 if ! check "win32: built for Wine" [ -f build/win32/bin/vornlink.exe ]; then :
 elif "$wine_run" build/win32/bin/vornlink.exe --help 2>/dev/null | grep -q "usage: vornlink"; then
   wine_runs win32
@@ -167,8 +137,7 @@ else
   echo "$skipped_i686"
 fi
 
-# Wine's helper processes keep the prefix's server running (and busy)
-# after the last program: end them.
+# Wine's helper processes keep the prefix's server running after the last program.
 WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null || true
 
 echo

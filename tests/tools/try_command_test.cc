@@ -1,6 +1,4 @@
-// `vornlink try` against a DMS on loopback: both exchanges through the
-// driver's code, shown step by step, with neither the cache nor the site's
-// log touched.
+// `vornlink try` against a DMS on loopback.
 #include "vornlink/try_command.h"
 
 #include <gtest/gtest.h>
@@ -47,19 +45,17 @@ class TryTest : public ::testing::Test {
 TEST_F(TryTest, BothExchangesShownStepByStepAndNothingOfTheSiteWritten) {
   EXPECT_EQ(Try({"--transaction", "4711,654321.B,240607,081503,7,F04,12,3,Oil,OIL-1,2.5,0"}), 0)
       << out_;
-  // The job number comes from the transaction.
-  EXPECT_TRUE(Says("== Job validation of 654321.B")) << out_;
-  EXPECT_TRUE(Says("connection       TCP 127.0.0.1 port " + dms_.port_text())) << out_;
-  EXPECT_TRUE(Says("    | <job><ro>654321</ro><line>B</line></job>")) << out_;
-  EXPECT_TRUE(Says("outcome          VALID")) << out_;
-  EXPECT_TRUE(Says("    | <insert><trans>4711</trans><ro>654321</ro><line>B</line><qty>2.50</qty>"))
-      << out_;
-  EXPECT_TRUE(Says("<ns2:insertResponse xmlns:ns2=\"urn:parts\">")) << "the reply: " << out_;
-  EXPECT_TRUE(Says("code and text    c[success] t[booked]")) << out_;
-  EXPECT_TRUE(Says("outcome          SUCCESS: the worker would remove the line")) << out_;
-  EXPECT_TRUE(
-      Says("driver's line    FWT: WorkOrder[654321] LineCode[B] --> Reply: c[success] "
-           "t[booked] --> SUCCESS"))
+  EXPECT_EQ(testing::Missing(
+                out_, {"== Job validation of 654321.B",  // the job number of the transaction
+                       "connection       TCP 127.0.0.1 port " + dms_.port_text(),
+                       "    | <job><ro>654321</ro><line>B</line></job>", "outcome          VALID",
+                       "    | <insert><trans>4711</trans><ro>654321</ro><line>B</line><qty>2.50",
+                       "<ns2:insertResponse xmlns:ns2=\"urn:parts\">",
+                       "code and text    c[success] t[booked]",
+                       "outcome          SUCCESS: the worker would remove the line",
+                       "driver's line    FWT: WorkOrder[654321] LineCode[B] --> Reply: "
+                       "c[success] t[booked] --> SUCCESS"}),
+            "")
       << out_;
   EXPECT_EQ(dms_.requests().size(), 2u);
   EXPECT_FALSE(testing::FileExists(env_.ModuleFile("$$$")));
@@ -68,19 +64,19 @@ TEST_F(TryTest, BothExchangesShownStepByStepAndNothingOfTheSiteWritten) {
 
 TEST_F(TryTest, OutcomesOtherThanSuccessFailTheTry) {
   forward_code_ = "locked";
-  EXPECT_EQ(Try({"--only", "forward", "--verbose"}), 1) << out_;
-  EXPECT_FALSE(Says("== Job validation")) << out_;
-  EXPECT_TRUE(Says("outcome          RETRY LATER")) << out_;
-  EXPECT_TRUE(Says("    r Compare  reply[locked] with spec[locked] -> (RETRYLATER spec index[1])"))
-      << "every log line with --verbose: " << out_;
+  EXPECT_TRUE(Try({"--only", "forward", "--verbose"}) == 1 && !Says("== Job validation") &&
+              Says("outcome          RETRY LATER") &&
+              Says("    r Compare  reply[locked] with spec[locked] -> (RETRYLATER spec index[1])"))
+      << out_;
   forward_code_ = "rejected";
-  EXPECT_EQ(Try({"--only", "forward"}), 1) << out_;
-  EXPECT_TRUE(Says("outcome          FAILED: the worker would park the line")) << out_;
+  EXPECT_TRUE(Try({"--only", "forward"}) == 1 &&
+              Says("outcome          FAILED: the worker would park the line"))
+      << out_;
   // A job number of the wrong width never reaches the DMS.
   const size_t sent = dms_.requests().size();
-  EXPECT_EQ(Try({"--only", "validate", "--job", "12.A"}), 1) << out_;
-  EXPECT_TRUE(Says("request          nothing was sent")) << out_;
-  EXPECT_TRUE(Says("c[WrongLength]")) << out_;
+  EXPECT_TRUE(Try({"--only", "validate", "--job", "12.A"}) == 1 &&
+              Says("request          nothing was sent") && Says("c[WrongLength]"))
+      << out_;
   EXPECT_EQ(dms_.requests().size(), sent);
   EXPECT_EQ(Try({"--only", "everything"}), 2);
 }
