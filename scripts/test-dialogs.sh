@@ -3,13 +3,17 @@
 #   scripts/test-dialogs.sh PRESET   (win64 or win32; default win64)
 # Opens each dialog through its export from vornlink.exe, checks it from
 # outside with dialog_driver.exe, closes it with OK and with Cancel, and saves
-# its picture in docs/. Needs Xvfb and ImageMagick (scripts/setup.sh); twm,
+# its picture in build/PRESET/dialog-pictures/ (in docs/ with
+# VORNLINK_DIALOG_PICTURES=docs, to renew the README's). Needs Xvfb and ImageMagick (scripts/setup.sh); twm,
 # when present, draws the caption bars. Ends with "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 preset=${1:-win64}
 bin="$root/build/$preset/bin"
+pictures="$root/build/$preset/dialog-pictures"
+[ "${VORNLINK_DIALOG_PICTURES:-}" = docs ] && pictures="$root/docs"
+mkdir -p "$pictures"
 wine_run="$root/scripts/wine-run"
 # A Wine prefix of the dialogs' own: Wine's desktop process keeps the display
 # it was started with, and other tests start it without any.
@@ -49,7 +53,7 @@ cp "$bin/Vornlink.dll" "$bin/vornlink.exe" "$bin/dialog_driver.exe" "$work/"
 cd "$work" || exit 1
 
 # screenshot TITLE FILE: the dialog, with room for the frame and caption, as
-# docs/FILE (the whole screen when the window's place cannot be had).
+# FILE in the pictures' folder (the whole screen when the window's place cannot be had).
 screenshot() {
   local rect crop=()
   rect=$("$wine_run" dialog_driver.exe rect "$1" 2>/dev/null | tr -d '\r' | tail -n 1)
@@ -58,7 +62,7 @@ screenshot() {
     local x=${BASH_REMATCH[3]} y=${BASH_REMATCH[4]}
     crop=(-crop "$((BASH_REMATCH[1] + 8))x$((BASH_REMATCH[2] + 28))+$((x > 4 ? x - 4 : 0))+$((y > 24 ? y - 24 : 0))" +repage)
   fi
-  import -window root "${crop[@]}" "$root/docs/$2" && pass "picture docs/$2"
+  import -window root "${crop[@]}" "$pictures/$2" && pass "picture $2"
 }
 # run_driver DESCRIPTION ARGS...: one dialog_driver run, counted as one check.
 run_driver() {
