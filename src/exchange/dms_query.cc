@@ -34,7 +34,7 @@ std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQ
   LogBracketed('h', Prefix(*run) + " Method            ", transport.method);
   std::string header = format.Format(Own(*run, 'H'));
   std::string message = QueryAsSent(query, run->kind, transport.transport_type);
-  if (header != "0") {
+  if (SendsExtraHeaders(header)) {
     transport.dynamic_length = format.Format(Own(*run, 'L'));
     LogBracketed('h', "FWT Use dynamic length", transport.dynamic_length);
     // The length that "DynLength" announces is that of what is sent.

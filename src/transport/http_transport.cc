@@ -130,7 +130,7 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
   request.user = context.user_name;
   request.password = context.password;
   request.ca_file = TrustFileSetting();
-  if (headers != "0") {
+  if (SendsExtraHeaders(headers)) {
     LogPrint('h', "Additional header     [\r\n   %s]",
              WithBlanksAfterLineFeeds(MaskHeaderSecrets(headers)).c_str());
     request.headers = HeaderLines(headers);

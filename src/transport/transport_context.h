@@ -30,6 +30,9 @@ struct TransportContext {
 // are "POST"; anything else sends GET.
 inline bool SendsPost(std::string_view method) { return method.substr(0, 4) == "POST"; }
 
+// Whether an extra-headers value asks for headers: anything but "0".
+inline bool SendsExtraHeaders(std::string_view value) { return value != "0"; }
+
 // Whether the query's length is filled into "DynLength" of the extra
 // headers: only for the value "1".
 inline bool FillsDynamicLength(std::string_view value) { return value == "1"; }

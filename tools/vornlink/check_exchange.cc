@@ -285,7 +285,7 @@ class ExchangeCheck {
       }
     }
     if (have_header) {
-      if (header == "0") {
+      if (!SendsExtraHeaders(header)) {
         report_->Value("extra headers (" + item('H') + ")", "[0] none");
       } else if (Fetch(forward, format, item('L'), &context.dynamic_length)) {
         report_->Value(
