@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "cache/cache_record.h"
-#include "settings/numbers.h"
 
 namespace vornlink {
 namespace {
@@ -26,11 +25,6 @@ std::string_view TextOfDiskLine(std::string_view raw) {
     raw.remove_suffix(1);
   }
   return raw;
-}
-
-bool IsDue(std::string_view status) {
-  const int32_t value = LeadingInt(status);
-  return value == 0 || value == 2;
 }
 
 }  // namespace
@@ -245,7 +239,7 @@ void CacheIndex::AddLine(uint64_t offset, std::string_view raw) {
   StatusAndTridOfLine(text, &status, &trid);
   offsets_.push_back(offset);
   trids_.push_back(TridNumber(trid));
-  due_.push_back(IsDue(status) ? 1 : 0);
+  due_.push_back(IsDueStatus(status) ? 1 : 0);
   NoteTrid(trids_.back(), +1);
 }
 

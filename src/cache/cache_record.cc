@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "cache/trid.h"
+#include "settings/numbers.h"
 #include "settings/text_lines.h"
 
 namespace vornlink {
@@ -16,7 +18,29 @@ std::string_view TakeField(std::string_view* rest) {
   return field;
 }
 
+LineState StateOfStatus(std::string_view status) {
+  switch (LeadingInt(status)) {
+    case 0:
+      return LineState::kDueNew;
+    case 2:
+      return LineState::kDueRetry;
+    case 1:
+      return LineState::kParked;
+    default:
+      return LineState::kStuck;
+  }
+}
+
 }  // namespace
+
+LineState StateOfLine(std::string_view status, std::string_view trid) {
+  return IsWellFormedTrid(trid) ? StateOfStatus(status) : LineState::kStuck;
+}
+
+bool IsDueStatus(std::string_view status) {
+  const LineState state = StateOfStatus(status);
+  return state == LineState::kDueNew || state == LineState::kDueRetry;
+}
 
 TransactionFields CacheRecord::transaction() const {
   TransactionFields transaction;

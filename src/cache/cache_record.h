@@ -35,6 +35,24 @@ struct CacheRecord {
   TransactionFields transaction() const;
 };
 
+// What the cache worker does with a line, by its Status (read as a decimal
+// integer: empty counts as 0) and its Trid. The operator's tool shows the
+// same states.
+enum class LineState {
+  kDueNew,    // Status 0: sent in the next pass
+  kDueRetry,  // Status 2: the DMS asked to try again; sent in every pass
+  kParked,    // Status 1: failed; waits for a person
+  kStuck,     // any other Status, or a Trid that is not well formed: never
+              // sent and never parked, so only a person can help it
+};
+inline constexpr size_t kLineStateCount = 4;
+
+LineState StateOfLine(std::string_view status, std::string_view trid);
+
+// Whether the worker takes up a line of this Status (0 or 2): it sends the
+// line when its Trid is well formed and reports it otherwise.
+bool IsDueStatus(std::string_view status);
+
 // Reads one line (without its line end) into `record`: 14 fields from the
 // left, the fifteenth dropped, the rest into the message. Missing fields
 // are empty.

@@ -19,11 +19,6 @@ namespace {
 // The host's GUI program, started so that a person sees a parked line.
 constexpr const char* kGuiProgram = "kmrgui";
 
-bool IsWellFormedTrid(const std::string& trid) {
-  return trid.size() == kTridLength &&
-         std::all_of(trid.begin(), trid.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // A failure line fit for the last field of a cache line: every control
 // byte (a line feed from a multi-line setting would split the line) is a
 // blank.

@@ -5,6 +5,7 @@
 
 #include "cache/cache_record.h"
 #include "platform/env.h"
+#include "settings/numbers.h"
 
 namespace vornlink {
 namespace {
@@ -50,6 +51,26 @@ int64_t TridNumber(std::string_view trid) {
   int64_t number = 0;
   for (char c : trid) number = number * 10 + (c - '0');
   return number;
+}
+
+bool IsWellFormedTrid(std::string_view trid) { return TridNumber(trid) >= 0; }
+
+bool TridUnixTime(std::string_view trid, int64_t* unix_time) {
+  if (!IsWellFormedTrid(trid)) return false;
+  auto number = [&](size_t at, size_t length) { return LeadingInt(trid.substr(at, length)); };
+  std::tm local{};
+  local.tm_year = number(0, 4) - 1900;
+  local.tm_mon = number(4, 2) - 1;
+  local.tm_mday = number(6, 2);
+  local.tm_hour = number(8, 2);
+  local.tm_min = number(10, 2);
+  local.tm_sec = number(12, 2);
+  local.tm_isdst = -1;
+  if (local.tm_mon < 0 || local.tm_mon > 11 || local.tm_mday < 1 || local.tm_mday > 31 ||
+      local.tm_hour > 23 || local.tm_min > 59 || local.tm_sec > 60) {
+    return false;
+  }
+  return FromLocalTime(&local, unix_time);
 }
 
 bool SplitTridNumber(int64_t number, int64_t* second, int* value) {

@@ -29,6 +29,13 @@ std::string PickTrid(std::string_view second, const TakenTrids& taken, uint32_t 
 
 // A Trid as a number: its 18 digits, or -1 when it is not 18 digits.
 int64_t TridNumber(std::string_view trid);
+// Whether `trid` has the form the driver writes: 18 digits. The worker sends
+// no line whose Trid has another form.
+bool IsWellFormedTrid(std::string_view trid);
+// The moment a well-formed Trid was made at (its date-time digits read as
+// local time), as seconds since 1970. False when the digits name no real
+// moment or the Trid is not well formed.
+bool TridUnixTime(std::string_view trid, int64_t* unix_time);
 // Of a Trid number as the driver makes them: the 14 date-time digits as a
 // number and the value 0 to 999. False for -1 and for a value part of 1000
 // or more (the fifteenth digit is not "0"), which the driver never makes.

@@ -15,8 +15,11 @@
 namespace vornlink {
 namespace {
 
-int32_t IniInt(const char* section, const char* key, const char* default_value) {
-  return LeadingInt(ReadIniString(section, key, default_value));
+Gate ReadGate(const char* key, const char* default_value) {
+  Gate gate;
+  gate.text = ReadIniString("ForwardTransaction", key, default_value);
+  gate.on = LeadingInt(gate.text) != 0;
+  return gate;
 }
 
 // The host's GUI program, which shows a person the cache.
@@ -24,11 +27,29 @@ constexpr const char* kGuiProgram = "kmrgui";
 
 void StartGuiProgram() { GetEnv()->StartProgram(kGuiProgram, ModuleBaseName()); }
 
+ModuleSingleton<Service> g_service;
+
 }  // namespace
 
-namespace {
-ModuleSingleton<Service> g_service;
-}  // namespace
+ForwardGates ReadForwardGates() {
+  return {ReadGate("Enable", "1"), ReadGate("AllowZeroTransaction", "0"),
+          ReadGate("Validation", "0")};
+}
+
+void LookUpFluid(TransactionFields* fields) {
+  const std::string& fluid_key = (*fields)[kFluidKey];
+  (*fields)[kFluidName] = ReadIniString("FluidName", fluid_key, (*fields)[kFluidName]);
+  (*fields)[kFluidPartNo] = ReadIniString("FluidPartNo", fluid_key, (*fields)[kFluidPartNo]);
+}
+
+LogSettings ReadLogSettings() {
+  LogSettings settings;
+  settings.file_name = ReadDriverSetting("KMR/Log/FileName");
+  settings.max_lines_text = ReadDriverSetting("KMR/Log/MaxLines");
+  settings.max_lines = LeadingInt(settings.max_lines_text);
+  settings.flags = ReadDriverSetting("KMR/Log/Flags");
+  return settings;
+}
 
 Service& Service::Instance() {
   return g_service.Get([] { return new Service(); });
@@ -38,10 +59,8 @@ void Service::ReleaseInstance() { g_service.Release(); }
 
 int32_t Service::Execute() {
   callback_.store(nullptr);
-  std::string file_name = ReadDriverSetting("KMR/Log/FileName");
-  int32_t max_lines = LeadingInt(ReadDriverSetting("KMR/Log/MaxLines"));
-  std::string flags = ReadDriverSetting("KMR/Log/Flags");
-  LogInit(file_name, max_lines, flags);
+  const LogSettings log = ReadLogSettings();
+  LogInit(log.file_name, log.max_lines, log.flags);
   LogLoaded();
 
   {
@@ -85,18 +104,18 @@ void Service::ForwardTransaction(TransactionFields fields) {
   // not start an entry of its own.
   const std::string logged_trans_no = OneLine(trans_no);
   const std::string logged_job_no = OneLine(job_no);
-  if (IniInt("ForwardTransaction", "Enable", "1") == 0) {
+  const ForwardGates gates = ReadForwardGates();
+  if (!gates.enable.on) {
     LogPrint('*', "ForwardTransaction TransNo[%s] JobNo[%s] t[Forward Transaction Not Enabled]",
              logged_trans_no.c_str(), logged_job_no.c_str());
     return;
   }
-  if (IniInt("ForwardTransaction", "AllowZeroTransaction", "0") == 0 &&
-      LeadingDouble(fields[kQuantity]) == 0.0) {
+  if (!gates.allow_zero.on && LeadingDouble(fields[kQuantity]) == 0.0) {
     LogPrint('i', "ForwardTransaction TransNo[%s] JobNo[%s] t[Removing NULL Transaction]",
              logged_trans_no.c_str(), logged_job_no.c_str());
     return;
   }
-  if (IniInt("ForwardTransaction", "Validation", "0") != 0) {
+  if (gates.validation.on) {
     switch (ValidateJob(job_no, nullptr)) {
       case JobVerdict::kValid:
         break;
@@ -115,9 +134,7 @@ void Service::ForwardTransaction(TransactionFields fields) {
         break;
     }
   }
-  const std::string& fluid_key = fields[kFluidKey];
-  fields[kFluidName] = ReadIniString("FluidName", fluid_key, fields[kFluidName]);
-  fields[kFluidPartNo] = ReadIniString("FluidPartNo", fluid_key, fields[kFluidPartNo]);
+  LookUpFluid(&fields);
   AddTransaction(fields, "0", "0", std::string());
 }
 

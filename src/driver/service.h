@@ -23,6 +23,34 @@ namespace vornlink {
 // How long StopService waits for the driver's threads.
 inline constexpr uint32_t kStopWaitMs = 10000;
 
+// A gate of [ForwardTransaction] in the INI file: the value's text (its
+// default when the key is missing) and whether it is on (its leading number
+// is not 0).
+struct Gate {
+  std::string text;
+  bool on = false;
+};
+struct ForwardGates {
+  Gate enable;      // "Enable", default on: off drops every transaction
+  Gate allow_zero;  // "AllowZeroTransaction", default off: off drops a quantity of 0
+  Gate validation;  // "Validation", default off: on checks each job number first
+};
+ForwardGates ReadForwardGates();
+
+// The fluid's name and part number from [FluidName] and [FluidPartNo] of
+// the INI file, where they list the fluid's key; else the host's.
+void LookUpFluid(TransactionFields* fields);
+
+// The log's settings (KMR/Log in the settings document) as Start reads
+// them: MaxLines is read from its leading digits.
+struct LogSettings {
+  std::string file_name;
+  std::string max_lines_text;
+  int32_t max_lines = 0;
+  std::string flags;
+};
+LogSettings ReadLogSettings();
+
 class Service {
  public:
   // The one instance of the process: made on first use, kept while the

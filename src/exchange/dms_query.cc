@@ -33,8 +33,8 @@ std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQ
   transport.method = format.Format(Own(*run, 'M'));
   LogBracketed('h', Prefix(*run) + " Method            ", transport.method);
   std::string header = format.Format(Own(*run, 'H'));
-  std::string message = QueryAsSent(query);
-  if (header != "0") {
+  std::string message = QueryAsSent(query, run->kind, transport.transport_type);
+  if (SendsExtraHeaders(header)) {
     transport.dynamic_length = format.Format(Own(*run, 'L'));
     LogBracketed('h', "FWT Use dynamic length", transport.dynamic_length);
     // The length that "DynLength" announces is that of what is sent.
@@ -48,10 +48,9 @@ std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQ
 std::string SendOverTcp(const ExtFormat& format, const std::string& query, DmsQuery* run) {
   const std::string host = format.Format("%@SR");
   const std::string port = format.Format("%@PO");
-  std::string message = QueryAsSent(query);
-  if (run->kind == ExchangeKind::kJobValidation) message.push_back('\r');
+  std::string message = QueryAsSent(query, run->kind, run->transport.transport_type);
   run->transport.dynamic_length = format.Format(Own(*run, 'L'));
-  if (run->transport.dynamic_length == "1" && IsFlagEnabled('t')) {
+  if (FillsDynamicLength(run->transport.dynamic_length) && IsFlagEnabled('t')) {
     LogWriteLine('t', "\t\t   Query length is: [" + std::to_string(message.size()) + "]");
   }
   run->peel_switch = format.Format(Own(*run, 'S'));
@@ -61,8 +60,11 @@ std::string SendOverTcp(const ExtFormat& format, const std::string& query, DmsQu
 
 }  // namespace
 
-std::string QueryAsSent(const std::string& formatted_query) {
-  return formatted_query.substr(std::min(kQueryHead, formatted_query.size()));
+std::string QueryAsSent(const std::string& formatted_query, ExchangeKind kind,
+                        std::string_view type) {
+  std::string sent = formatted_query.substr(std::min(kQueryHead, formatted_query.size()));
+  if (kind == ExchangeKind::kJobValidation && type == "TCP") sent.push_back('\r');
+  return sent;
 }
 
 std::string MaskedPassword(const std::string& password) {

@@ -5,6 +5,7 @@
 #define VORNLINK_EXCHANGE_DMS_QUERY_H_
 
 #include <string>
+#include <string_view>
 
 #include "base/stop_signal.h"
 #include "exchange/exchange_kind.h"
@@ -21,9 +22,11 @@ struct DmsQuery {
   std::string peel_switch;     // "FS" or "JS"
 };
 
-// The query as it goes out: without the three characters that stand before
-// the template's first line (at most what is there).
-std::string QueryAsSent(const std::string& formatted_query);
+// The query as it goes out over the transport `type`: without the three
+// characters that stand before the template's first line (at most what is
+// there); the job validation ends its TCP query with a carriage return.
+std::string QueryAsSent(const std::string& formatted_query, ExchangeKind kind,
+                        std::string_view type);
 
 // What a password looks like in the log.
 std::string MaskedPassword(const std::string& password);

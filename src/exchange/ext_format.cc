@@ -186,4 +186,13 @@ std::string ExtFormat::Format(std::string_view format) const {
   return result;
 }
 
+std::string ExtFormat::MissingOrdinalOf(std::string_view failure_text) {
+  const std::string_view head = kMissingOrdinal;
+  if (failure_text.size() != head.size() + 3 || failure_text.substr(0, head.size()) != head ||
+      failure_text.back() != ']') {
+    return std::string();
+  }
+  return std::string(failure_text.substr(head.size(), 2));
+}
+
 }  // namespace vornlink

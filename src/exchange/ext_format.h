@@ -76,6 +76,10 @@ class ExtFormat {
   // formatted unless the whole template is valid.
   std::string Format(std::string_view format) const;
 
+  // The ordinal that a failure text of Format names as not in the table;
+  // empty for every other text.
+  static std::string MissingOrdinalOf(std::string_view failure_text);
+
   // Drops every entry.
   void Clear() { entries_.clear(); }
 

@@ -15,9 +15,21 @@
 namespace vornlink {
 namespace {
 
-// The head of every line of this exchange.
+// Every line of this exchange begins with the prefix, and its last line
+// ends with the words of its outcome.
+constexpr std::string_view kLinePrefix = "FWT: ";
+constexpr std::string_view kSuccessEnd = "--> SUCCESS";
+constexpr std::string_view kRetryEnd = "--> FWT_RETRY_LATER";
+constexpr std::string_view kFailedEnd = "--> FAILED --> FWT_NEEDS_ATTENTION";
+constexpr std::string_view kStoppedEnd = "--> STOPPED --> stays in the cache";
+
 std::string LineHead(const TransportContext& transport) {
-  return "FWT: WorkOrder[" + transport.work_order + "] LineCode[" + transport.line_code + "] --> ";
+  return std::string(kLinePrefix) + "WorkOrder[" + transport.work_order + "] LineCode[" +
+         transport.line_code + "] --> ";
+}
+
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
 ForwardOutcome Classify(const std::string& reply, DmsQuery* run) {
@@ -30,16 +42,16 @@ ForwardOutcome Classify(const std::string& reply, DmsQuery* run) {
   PeelOptions peel{ExchangeKind::kForwardTransaction, PeelSwitchOn(run->peel_switch)};
   const std::string code = PeelCode(normal, settings.code_spec, peel);
   const std::string text = PeelText(normal, settings.text_spec, peel);
-  const std::string verdict = "Reply: c[" + code + "] t[" + text + "] --> ";
+  const std::string verdict = "Reply: c[" + code + "] t[" + text + "] ";
   if (MatchList(code, success, CodeList::kSuccess) != 0) {
-    LogWriteLine('.', OneLine(LineHead(run->transport) + verdict + "SUCCESS"));
+    LogWriteLine('.', OneLine(LineHead(run->transport) + verdict + std::string(kSuccessEnd)));
     return ForwardOutcome::kSuccess;
   }
   if (MatchList(code, retry, CodeList::kRetryLater) != 0) {
-    LogWriteLine('.', OneLine(LineHead(run->transport) + verdict + "FWT_RETRY_LATER"));
+    LogWriteLine('.', OneLine(LineHead(run->transport) + verdict + std::string(kRetryEnd)));
     return ForwardOutcome::kRetryLater;
   }
-  throw FailureText("Reply: c[" + code + "] t[" + text + "] ");
+  throw FailureText(verdict);
 }
 
 }  // namespace
@@ -62,15 +74,34 @@ ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
     return Classify(SendToDms(format, query, &run), &run);
   } catch (const FailureText& failure) {
     if (IsStopFailure(failure.text())) {
-      LogWriteLine('.', OneLine(LineHead(run.transport) + failure.text() +
-                                "--> STOPPED --> stays in the cache"));
+      LogWriteLine('.',
+                   OneLine(LineHead(run.transport) + failure.text() + std::string(kStoppedEnd)));
       return ForwardOutcome::kStopped;
     }
     // Written as it is: a '%' from a reply is no conversion.
-    *failure_line = LineHead(run.transport) + failure.text() + "--> FAILED --> FWT_NEEDS_ATTENTION";
+    *failure_line = LineHead(run.transport) + failure.text() + std::string(kFailedEnd);
     LogWriteLine('*', OneLine(*failure_line));
     return ForwardOutcome::kNeedsAttention;
   }
+}
+
+bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcome* outcome) {
+  if (message.substr(0, kLinePrefix.size()) != kLinePrefix) return false;
+  const struct {
+    char flag;
+    std::string_view end;
+    ForwardOutcome outcome;
+  } kEnds[] = {{'.', kSuccessEnd, ForwardOutcome::kSuccess},
+               {'.', kRetryEnd, ForwardOutcome::kRetryLater},
+               {'*', kFailedEnd, ForwardOutcome::kNeedsAttention},
+               {'.', kStoppedEnd, ForwardOutcome::kStopped}};
+  for (const auto& end : kEnds) {
+    if (flag == end.flag && EndsWith(message, end.end)) {
+      *outcome = end.outcome;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace vornlink

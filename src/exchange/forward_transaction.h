@@ -4,6 +4,7 @@
 #define VORNLINK_EXCHANGE_FORWARD_TRANSACTION_H_
 
 #include <string>
+#include <string_view>
 
 #include "base/stop_signal.h"
 #include "base/transaction_fields.h"
@@ -28,6 +29,11 @@ enum class ForwardOutcome {
 // keeps its values to itself.
 ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
                                           std::string* failure_line, const StopSignal* stop);
+
+// The outcome that a log entry of this exchange states (flag and message
+// as ParseLogEntry reads them back): the line the exchange writes last. False
+// for every other entry.
+bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcome* outcome);
 
 }  // namespace vornlink
 

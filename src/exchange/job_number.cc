@@ -8,7 +8,7 @@
 namespace vornlink {
 
 JobParts SplitJobNo(std::string_view job_no, std::string_view wo_split) {
-  const int32_t width = LeadingInt(wo_split);
+  const int32_t width = WorkOrderWidth(wo_split);
   const size_t dot = job_no.find('.');
   if (dot == std::string_view::npos || job_no.find('.', dot + 1) != std::string_view::npos) {
     std::string pattern(static_cast<size_t>(std::clamp(width, 0, kMaxPatternWidth)), 'X');
@@ -26,8 +26,12 @@ JobParts SplitJobNo(std::string_view job_no, std::string_view wo_split) {
 }
 
 JobParts WorkOrderAndLineCode(std::string_view job_no, std::string_view wo_split) {
-  if (wo_split == "0") return JobParts{std::string(job_no), "NA"};
+  if (KeepsJobNoWhole(wo_split)) return JobParts{std::string(job_no), "NA"};
   return SplitJobNo(job_no, wo_split);
 }
+
+bool KeepsJobNoWhole(std::string_view wo_split) { return wo_split == "0"; }
+
+int32_t WorkOrderWidth(std::string_view wo_split) { return LeadingInt(wo_split); }
 
 }  // namespace vornlink

@@ -2,6 +2,7 @@
 #ifndef VORNLINK_EXCHANGE_JOB_NUMBER_H_
 #define VORNLINK_EXCHANGE_JOB_NUMBER_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,12 @@ JobParts SplitJobNo(std::string_view job_no, std::string_view wo_split);
 JobParts WorkOrderAndLineCode(std::string_view job_no, std::string_view wo_split);
 
 inline constexpr int kMaxPatternWidth = 1024;
+
+// Whether `wo_split` keeps job numbers whole: the setting "0".
+bool KeepsJobNoWhole(std::string_view wo_split);
+// The work order's width that `wo_split` sets, read from its leading digits
+// (none give 0).
+int32_t WorkOrderWidth(std::string_view wo_split);
 
 }  // namespace vornlink
 

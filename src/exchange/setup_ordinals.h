@@ -23,6 +23,18 @@
 
 namespace vornlink {
 
+// Item lines are at most this long: a tag of ten characters and its "<>".
+inline constexpr size_t kMaxSetupItemLine = 12;
+
+// Whether `line` (its indent removed, not empty) opens an item, or renames
+// the open one: 1 to 12 characters, the second not '/'.
+bool IsSetupItemLine(std::string_view line);
+// The name an item line gives.
+std::string_view SetupItemName(std::string_view line);
+// An item's value from the lines collected for it (each with its line feed,
+// up to the one holding "</Value>").
+std::string_view SetupItemValue(std::string_view collected);
+
 // Registers the items of the `Setup` section of `document` with
 // `format->AddString`, in document order (a later item of the same name
 // replaces an earlier one). Never fails.

@@ -1,6 +1,5 @@
 #include "log/log.h"
 
-#include <bitset>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -18,13 +17,15 @@ namespace {
 
 // Entries between two cuts, at the least.
 constexpr uint32_t kEntriesPerCut = 10;
+// "YYYY-MM-DD HH:MM:SS", then "-F-" and the message.
+constexpr char kStampShape[] = "0000-00-00 00:00:00";
+constexpr size_t kStampLength = sizeof kStampShape - 1;
 
 struct LogState {
   std::mutex mutex;
   std::string file_name;
   std::string flags_text;
-  std::bitset<256> include;
-  std::bitset<256> exclude;
+  LogFlagSets flags;
   uint32_t max_lines = 0;
   uint32_t line_counter = 0;
 };
@@ -37,18 +38,22 @@ size_t Index(char c) { return static_cast<unsigned char>(c); }
 
 bool IsLowercaseLetter(char c) { return c >= 'a' && c <= 'z'; }
 
-bool FlagEnabledLocked(const LogState& state, char flag) {
-  if (IsLowercaseLetter(flag)) return state.include.test(Index(flag));
-  return !state.exclude.test(Index(flag));
-}
+bool AlwaysWritten(char flag) { return flag == '\0' || flag == '*' || flag == '.'; }
 
-std::string TimeStamp() {
+// An entry of this moment, with its line end.
+std::string EntryText(char flag, std::string_view message) {
   std::tm local{};
   char text[32] = "";
   if (ToLocalTime(GetEnv()->UnixTime(), &local)) {
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   }
-  return text;
+  std::string entry = text;
+  entry.push_back('-');
+  entry.push_back(flag == '\0' ? '.' : flag);
+  entry.push_back('-');
+  entry.append(message);
+  if (entry.back() != '\n') entry.push_back('\n');
+  return entry;
 }
 
 std::string FormatV(const char* format, va_list args) {
@@ -67,6 +72,41 @@ std::string FormatV(const char* format, va_list args) {
 
 }  // namespace
 
+bool LogFlagSets::Passes(char flag) const {
+  if (AlwaysWritten(flag)) return true;
+  if (IsLowercaseLetter(flag)) return include.test(Index(flag));
+  return !exclude.test(Index(flag));
+}
+
+LogFlagSets ParseLogFlags(std::string_view flags) {
+  LogFlagSets sets;
+  bool include_mode = true;
+  for (char c : flags) {
+    if (c == ' ') continue;
+    if (c == '+' || c == '-') {
+      include_mode = c == '+';
+    } else {
+      (include_mode ? sets.include : sets.exclude).set(Index(c));
+    }
+  }
+  return sets;
+}
+
+bool ParseLogEntry(std::string_view text, LogEntryView* entry) {
+  if (text.size() < kStampLength + 3 || text[kStampLength] != '-' ||
+      text[kStampLength + 2] != '-') {
+    return false;
+  }
+  for (size_t i = 0; i < kStampLength; ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kStampShape[i] == '0' ? !digit : text[i] != kStampShape[i]) return false;
+  }
+  entry->stamp = text.substr(0, kStampLength);
+  entry->flag = text[kStampLength + 1];
+  entry->message = text.substr(kStampLength + 3);
+  return true;
+}
+
 void LogInit(const std::string& file_name, int32_t max_lines, const std::string& flags) {
   LogState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -76,43 +116,27 @@ void LogInit(const std::string& file_name, int32_t max_lines, const std::string&
     if (c != ' ') state.flags_text.push_back(c);
   }
   state.max_lines = static_cast<uint32_t>(max_lines);
-  bool include_mode = true;
-  for (char c : state.flags_text) {
-    if (c == '+') {
-      include_mode = true;
-    } else if (c == '-') {
-      include_mode = false;
-    } else if (include_mode) {
-      state.include.set(Index(c));
-    } else {
-      state.exclude.set(Index(c));
-    }
-  }
+  const LogFlagSets sets = ParseLogFlags(state.flags_text);
+  state.flags.include |= sets.include;
+  state.flags.exclude |= sets.exclude;
   LogTrim(state.file_name, state.max_lines);
 }
 
 bool IsFlagEnabled(char flag) {
   LogState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return FlagEnabledLocked(state, flag);
+  return state.flags.Passes(flag);
 }
 
 void LogWriteLine(char flag, const std::string& message) {
   LogState& state = State();
-  char shown = flag == '\0' ? '.' : flag;
   WritePermit permit;
   if (!permit.granted()) return;
   std::lock_guard<std::mutex> lock(state.mutex);
-  if (flag != '\0' && flag != '*' && flag != '.' && !FlagEnabledLocked(state, flag)) return;
+  if (!state.flags.Passes(flag)) return;
 
   if (!state.file_name.empty()) {
-    std::string entry = TimeStamp();
-    entry.push_back('-');
-    entry.push_back(shown);
-    entry.push_back('-');
-    entry.append(message);
-    if (entry.back() != '\n') entry.push_back('\n');
-    GetEnv()->AppendTextFile(state.file_name, entry, /*durable=*/false, nullptr);
+    GetEnv()->AppendTextFile(state.file_name, EntryText(flag, message), /*durable=*/false, nullptr);
   }
 
   uint32_t handled = state.line_counter++;
@@ -123,7 +147,7 @@ void LogWriteLine(char flag, const std::string& message) {
 }
 
 void LogPrint(char flag, const char* format, ...) {
-  if (flag != '\0' && flag != '*' && flag != '.' && !IsFlagEnabled(flag)) return;
+  if (!IsFlagEnabled(flag)) return;
   va_list args;
   va_start(args, format);
   std::string message = FormatV(format, args);
@@ -148,8 +172,7 @@ void LogTrim(const std::string& file_name, uint32_t max_lines) {
   if (env->ReplaceTextFile(file_name, kept, ReplaceOptions{}, nullptr) ==
       ReplaceResult::kRewrittenInPlace) {
     env->AppendTextFile(
-        file_name,
-        TimeStamp() + "-*-Log file cut in place: no new file may be made in its folder\n",
+        file_name, EntryText('*', "Log file cut in place: no new file may be made in its folder"),
         /*durable=*/false, nullptr);
   }
 }
@@ -197,8 +220,7 @@ void ResetLogForTesting() {
   std::lock_guard<std::mutex> lock(state.mutex);
   state.file_name.clear();
   state.flags_text.clear();
-  state.include.reset();
-  state.exclude.reset();
+  state.flags = LogFlagSets();
   state.max_lines = 0;
   state.line_counter = 0;
 }

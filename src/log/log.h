@@ -14,6 +14,7 @@
 #ifndef VORNLINK_LOG_LOG_H_
 #define VORNLINK_LOG_LOG_H_
 
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,6 +31,31 @@
 
 namespace vornlink {
 
+// The lowercase flags the driver's own entries use.
+inline constexpr char kDriverLogFlags[] = "cdhinprst";
+
+// The flags a mask text names: characters after a "+" (or before any sign)
+// are included, after a "-" excluded; blanks do not count.
+struct LogFlagSets {
+  std::bitset<256> include;
+  std::bitset<256> exclude;
+
+  // Whether entries of `flag` are written under these sets.
+  bool Passes(char flag) const;
+};
+LogFlagSets ParseLogFlags(std::string_view flags);
+
+// The head of an entry at the start of `text`, read back: the time stamp
+// "YYYY-MM-DD HH:MM:SS", the flag, and the rest of `text` as the message.
+// False, `entry` left as it was, when `text` does not begin with a head
+// (such as the second line of a message of several lines).
+struct LogEntryView {
+  std::string_view stamp;
+  char flag = '.';
+  std::string_view message;
+};
+bool ParseLogEntry(std::string_view text, LogEntryView* entry);
+
 // Sets the file name, MaxLines (taken as unsigned) and flag mask, then cuts
 // the file. The flag sets only grow: a second call adds to them.
 void LogInit(const std::string& file_name, int32_t max_lines, const std::string& flags);
@@ -41,7 +67,7 @@ void LogPrint(char flag, const char* format, ...) VORNLINK_PRINTF(2, 3);
 void LogWriteLine(char flag, const std::string& message);
 
 // Whether entries of `flag` pass the mask ("*", "." and the zero character
-// are not asked: they always pass).
+// always do).
 bool IsFlagEnabled(char flag);
 
 // Keeps the last `max_lines` lines of the file; does nothing when the file

@@ -41,8 +41,11 @@ struct HttpRequest {
   std::string password;
   // A PEM file of authorities trusted in addition to the system's (POSIX
   // only; Windows trusts what its certificate store holds). Empty: none.
+  // Only a regular file of at most kMaxTrustFileBytes, not a link, is read.
   std::string ca_file;
 };
+
+inline constexpr size_t kMaxTrustFileBytes = size_t{8} << 20;
 
 // Receives the response: first its status, then its body piece by piece.
 class HttpResponseHandler {

@@ -27,6 +27,14 @@ void SectionAndValueNames(std::string_view path, std::string_view* section, std:
 
 }  // namespace
 
+std::string_view CutSettingValue(std::string_view line, std::string_view name) {
+  // Both tags are cut by length, not compared.
+  const size_t open = name.size() + 2;
+  const size_t close = name.size() + 3;
+  if (line.size() < open + close) return std::string_view();
+  return line.substr(open, line.size() - open - close);
+}
+
 std::string ReadSettingFromText(std::string_view path, std::string_view document) {
   std::string_view section_name, value_name;
   bool whole_section = false;
@@ -34,13 +42,11 @@ std::string ReadSettingFromText(std::string_view path, std::string_view document
   const std::string section_open = "<" + std::string(section_name) + ">";
   const std::string section_close = "</" + std::string(section_name) + ">";
   const std::string value_open = "<" + std::string(value_name) + ">";
-  const size_t value_close_size = value_name.size() + 3;
 
   std::string collected;
   bool inside = false;
   for (std::string_view line : SplitLines(document)) {
-    size_t indent = 0;
-    while (indent < line.size() && (line[indent] == ' ' || line[indent] == '\t')) ++indent;
+    const size_t indent = LineIndent(line);
     std::string_view trimmed = line.substr(indent);
     if (trimmed == section_open) {
       inside = true;
@@ -52,11 +58,7 @@ std::string ReadSettingFromText(std::string_view path, std::string_view document
     }
     if (!inside) continue;
     if (trimmed.find(value_open) != std::string_view::npos) {
-      // Both tags are cut by length, not compared. A line too short for
-      // both gives the empty text.
-      if (trimmed.size() < value_open.size() + value_close_size) return std::string();
-      return std::string(
-          trimmed.substr(value_open.size(), trimmed.size() - value_open.size() - value_close_size));
+      return std::string(CutSettingValue(trimmed, value_name));
     }
     if (whole_section) {
       collected.append(indent + 1, ' ');

@@ -24,6 +24,11 @@ std::string ReadSetting(std::string_view path, const std::string& file_name);
 // The same over a document already in memory.
 std::string ReadSettingFromText(std::string_view path, std::string_view document);
 
+// What a value line (its indent removed) gives for the value name `name`:
+// the line without as many characters in front as "<name>" has and at its
+// end as "</name>" has; empty when it is shorter than both.
+std::string_view CutSettingValue(std::string_view line, std::string_view name);
+
 // The XML settings document beside the module.
 std::string SettingsFilePath();
 

@@ -18,4 +18,10 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
+size_t LineIndent(std::string_view line) {
+  size_t indent = 0;
+  while (indent < line.size() && (line[indent] == ' ' || line[indent] == '\t')) ++indent;
+  return indent;
+}
+
 }  // namespace vornlink

@@ -13,6 +13,10 @@ namespace vornlink {
 // point into `text`.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
+// How many blanks and tabs `line` begins with: the indent that the
+// settings readers pass over.
+size_t LineIndent(std::string_view line);
+
 }  // namespace vornlink
 
 #endif  // VORNLINK_SETTINGS_TEXT_LINES_H_

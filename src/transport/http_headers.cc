@@ -88,7 +88,7 @@ std::string BuildHttpHeaders(const std::string& header_template, const std::stri
     LogPrint('h', "                    Encoded[%s]", kMaskedSecret);
     block += "\r\nAuthorization: Basic " + encoded + "\r\n";
   }
-  if (context.dynamic_length == "1") {
+  if (FillsDynamicLength(context.dynamic_length)) {
     std::string length = std::to_string(body_as_sent.size());
     LogPrint('h', "            Query length is[%s].", length.c_str());
     static const std::string kPlaceholder = "DynLength";

@@ -110,6 +110,8 @@ const char* HttpStatusText(int status) {
   }
 }
 
+std::string TrustFileSetting() { return ReadIniString("HTTPS", "CAFile", ""); }
+
 void HttpTransport(const std::string& url, std::string* message, const std::string& headers,
                    const TransportContext& context) {
   const std::string& type = context.transport_type;
@@ -122,13 +124,13 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
   HttpRequest request;
   request.secure = type == "HTTPS";
   request.url = url;
-  request.post = context.method.compare(0, 4, "POST") == 0;
+  request.post = SendsPost(context.method);
   request.user_agent = kHttpUserAgent;
   request.body = message->c_str();
   request.user = context.user_name;
   request.password = context.password;
-  request.ca_file = ReadIniString("HTTPS", "CAFile", "");
-  if (headers != "0") {
+  request.ca_file = TrustFileSetting();
+  if (SendsExtraHeaders(headers)) {
     LogPrint('h', "Additional header     [\r\n   %s]",
              WithBlanksAfterLineFeeds(MaskHeaderSecrets(headers)).c_str());
     request.headers = HeaderLines(headers);

@@ -40,6 +40,10 @@ inline constexpr char kHttpUserAgent[] = "KMR - Connection";
 void HttpTransport(const std::string& url, std::string* message, const std::string& headers,
                    const TransportContext& context);
 
+// The PEM file of authorities that HTTPS trusts besides the system's: the
+// INI file's section "HTTPS", key "CAFile"; empty: none.
+std::string TrustFileSetting();
+
 // The text for an HTTP status outside 200 to 299 ("Unknown return code"
 // for those without one of their own).
 const char* HttpStatusText(int status);

@@ -14,12 +14,12 @@ namespace vornlink {
 namespace {
 
 uint16_t PortFromText(const std::string& port_text) {
-  int32_t port = LeadingInt(port_text);
-  if (port < 1 || port > 65535) {
+  const uint16_t port = TcpPortOf(port_text);
+  if (port == 0) {
     throw FailureText("TcpTransport: c[Invalid port] t[Port \"" + port_text +
                       "\" is not within 1 to 65535]");
   }
-  return static_cast<uint16_t>(port);
+  return port;
 }
 
 // Raises the text for a wait that ended without success.
@@ -31,6 +31,11 @@ uint16_t PortFromText(const std::string& port_text) {
 }
 
 }  // namespace
+
+uint16_t TcpPortOf(std::string_view port_text) {
+  const int32_t port = LeadingInt(port_text);
+  return port < 1 || port > 65535 ? 0 : static_cast<uint16_t>(port);
+}
 
 void TcpTransport(const std::string& host, const std::string& port_text, std::string* message,
                   const TransportContext& context) {

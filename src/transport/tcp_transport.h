@@ -3,7 +3,9 @@
 #define VORNLINK_TRANSPORT_TCP_TRANSPORT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "transport/transport_context.h"
 
@@ -15,6 +17,10 @@ inline constexpr size_t kTcpReplyCapacity = 4096;
 // the last one (unless a NUL, the peer's close or a full buffer ended it
 // first).
 inline constexpr int kTcpReplyPauseMs = 250;
+
+// The port that `port_text` names, read as a decimal number from its leading
+// digits; 0 when that is not 1 to 65535.
+uint16_t TcpPortOf(std::string_view port_text);
 
 // Connects to `host` (dotted IPv4 address or name) on the port that
 // `port_text` gives (read as a decimal number from its leading digits),

@@ -98,6 +98,8 @@ TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
     auto [outcome, failure] = Forward(fields);
     EXPECT_EQ(outcome, c.outcome);
     EXPECT_EQ(Outcomes(), Lines{c.line});
+    ForwardOutcome told = ForwardOutcome::kStopped;
+    EXPECT_TRUE(ForwardOutcomeOfLogEntry(c.line[0], c.line.substr(2), &told) && told == outcome);
     EXPECT_EQ(failure, outcome == ForwardOutcome::kNeedsAttention ? c.line.substr(2) : "untouched");
   }
   // The DMS gets the query without the template's indent, one NUL byte, no CR.

@@ -53,6 +53,13 @@ TEST_F(LogTest, EntryShowsStampFlagAndMessage) {
             testing::OnDisk(stamp + "-.-loaded at [0x00000ABC] n[7]\n" + stamp +
                             "-*-100% unchanged %s\n" + stamp + "-.-zero flag\n" + stamp + "-.-[" +
                             big + "]\n" + stamp + "-.-first\nsecond\n" + stamp + "-.-\n"));
+  // What is written reads back; the second line of a message is no entry.
+  LogEntryView entry;
+  EXPECT_TRUE(ParseLogEntry(testing::DiskLines(log_file_)[1], &entry) && entry.stamp == stamp &&
+              entry.flag == '*' && entry.message == "100% unchanged %s");
+  for (const char* line : {"second", "2014-06-04 11:10:3x-.-a", "2014-06-04 11:10:30.-.-"}) {
+    EXPECT_FALSE(ParseLogEntry(line, &entry)) << line;
+  }
 }
 
 // Lowercase flags are written when the mask includes them; any other flag

@@ -32,9 +32,12 @@ class LogRecorder : public EnvWrapper {
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
     if (path != file_name_) return target()->AppendTextFile(path, text, durable, error);
-    // "YYYY-MM-DD HH:MM:SS-F-message\n"
+    LogEntryView entry{{}, '?', text};  // kept whole if it is no entry
+    ParseLogEntry(text, &entry);
+    std::string message(entry.message);
+    if (!message.empty() && message.back() == '\n') message.pop_back();
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_.push_back(text.substr(20, 1) + " " + text.substr(22, text.size() - 23));
+    entries_.push_back(std::string(1, entry.flag) + " " + message);
     return true;
   }
 

@@ -6,7 +6,11 @@
 
 #include "cache/cache_record.h"
 #include "cache/trid.h"
+#include "settings/text_lines.h"
 #include "testing/test_env.h"
+#include "vornlink/cache_command.h"
+#include "vornlink/check_command.h"
+#include "vornlink/text_output.h"
 
 namespace vornlink {
 namespace {
@@ -81,4 +85,31 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
 }
 
 }  // namespace
+// A line the worker takes up but never sends (a malformed Trid) and a Status it never
+// takes up are stuck; an empty Status is new. The three commands agree line by line.
+TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
+  testing::WriteBytes(
+      env_.ModuleFile("$$$"),
+      testing::OnDisk(FormatCacheLine(testing::SampleTransaction("1"), "0", "2023111422", "0", "") +
+                      "\n" + Line("2", "7", 6) + Line("3", "1", 5) + Line("4", "0", 4) +
+                      Line("5", "2", 3) + Line("6", "", 2)));
+  const std::string counts = "2 due, 1 retry later, 1 parked, 2 stuck";
+  std::ostringstream check, list, err;
+  RunCheckCommand(env_.env().ModulePath(), {}, check, err);
+  EXPECT_NE(check.str().find("(6 lines: " + counts + ")"), std::string::npos) << check.str();
+
+  ASSERT_EQ(RunCacheCommand(env_.env().ModulePath(), {"list"}, list, err), 0) << err.str();
+  EXPECT_NE(list.str().find(": " + counts + "\n"), std::string::npos) << list.str();
+  const std::vector<std::string_view> rows = SplitLines(list.str());
+  const char* const kStates[] = {"stuck", "stuck", "parked", "due", "retry later", "due"};
+  ASSERT_EQ(rows.size(), 8u) << list.str();
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
+
+  EXPECT_EQ(Status(), kExitParked) << out_;
+  EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry", "parked            1\n",
+                                    "stuck             2 "}),
+            "")
+      << out_;
+}
+
 }  // namespace vornlink

@@ -3,9 +3,10 @@
 #include <ostream>
 
 #include "cache/cache_file.h"
+#include "cache/trid.h"
+#include "driver/service.h"
 #include "log/log.h"
 #include "platform/env.h"
-#include "settings/read_setting.h"
 #include "vornlink/cache_view.h"
 #include "vornlink/commands.h"
 #include "vornlink/module_site.h"
@@ -20,7 +21,7 @@ constexpr const char* kFieldNames[kTransactionFieldCount] = {
 
 std::string AgeOf(const CacheRecord& record) {
   int64_t made = 0;
-  if (!TridTime(record.trid(), &made)) return "?";
+  if (!TridUnixTime(record.trid(), &made)) return "?";
   return FormatAge(GetEnv()->UnixTime() - made);
 }
 
@@ -35,7 +36,7 @@ bool ReadAll(std::vector<NumberedRecord>* records, std::ostream& err) {
 // that the log tells the whole story of a transaction. Only a log with a
 // full path: a relative one lies in the host's current folder, not ours.
 void LogOperatorChange(char flag, const std::string& text) {
-  const std::string name = ReadDriverSetting("KMR/Log/FileName");
+  const std::string name = ReadLogSettings().file_name;
   const bool absolute = name.size() > 2 && (name[0] == '/' || name[0] == '\\' || name[1] == ':');
   if (!absolute) return;
   LogInit(name, -1, std::string());  // never cut: the host's driver does that
@@ -49,21 +50,17 @@ int List(std::ostream& out, std::ostream& err) {
   out << Padded("line", 5) << " " << Padded("Trid", 18) << " " << Padded("state", 11) << " "
       << Padded("TransNo", 8) << " " << Padded("JobNo", 12) << " " << Padded("Quantity", 8) << " "
       << Padded("age", 11) << " message\n";
-  int counts[4] = {0, 0, 0, 0};
+  StateCounts counts;
   for (const NumberedRecord& line : records) {
     const CacheRecord& r = line.record;
     const LineState state = StateOf(r);
-    ++counts[static_cast<int>(state)];
+    counts.Add(state);
     out << Padded(std::to_string(line.line), 5) << " " << Padded(r.trid(), 18) << " "
         << Padded(StateName(state), 11) << " " << Padded(r.trans_no(), 8) << " "
         << Padded(r.fields[kJobNo], 12) << " " << Padded(r.fields[kQuantity], 8) << " "
         << Padded(AgeOf(r), 11) << " " << r.message() << "\n";
   }
-  out << records.size() << " line(s) in " << CacheFilePath() << ": "
-      << counts[static_cast<int>(LineState::kDue)] << " due, "
-      << counts[static_cast<int>(LineState::kRetryLater)] << " retry later, "
-      << counts[static_cast<int>(LineState::kParked)] << " parked, "
-      << counts[static_cast<int>(LineState::kStuck)] << " stuck\n";
+  out << records.size() << " line(s) in " << CacheFilePath() << ": " << counts.Summary() << "\n";
   return kExitOk;
 }
 
@@ -103,7 +100,7 @@ bool Release(const std::string& trid, std::ostream& out, std::ostream& err) {
       trid,
       [&](CacheRecord* record) {
         const LineState state = StateOf(*record);
-        if (state == LineState::kDue || state == LineState::kRetryLater) {
+        if (state == LineState::kDueNew || state == LineState::kDueRetry) {
           refused = std::string("it is ") + StateName(state) + " already";
           return LineEdit::kKeep;
         }
@@ -190,7 +187,7 @@ int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     return kExitFailed;
   }
   out << "dropped Trid " << args[0] << "; the line was:\n" << line << "\n";
-  if (state == LineState::kDue || state == LineState::kRetryLater) {
+  if (state == LineState::kDueNew || state == LineState::kDueRetry) {
     out << "note: it was " << StateName(state)
         << ": a worker may have been sending it at this moment\n";
   }

@@ -1,35 +1,33 @@
-// How the operator commands name the state of a cache line, and the moment
-// its Trid was made.
+// How the operator commands name and count the states of cache lines. The
+// states are the worker's own (LineState, cache/cache_record.h).
 #ifndef VORNLINK_TOOLS_VORNLINK_CACHE_VIEW_H_
 #define VORNLINK_TOOLS_VORNLINK_CACHE_VIEW_H_
 
-#include <cstdint>
+#include <array>
 #include <string>
 
 #include "cache/cache_record.h"
 
 namespace vornlink {
 
-enum class LineState {
-  kDue,         // Status 0: new, sent in the next pass
-  kRetryLater,  // Status 2: the DMS asked to try again; sent in every pass
-  kParked,      // Status 1: failed; waits for a person
-  kStuck,       // another Status or no well-formed Trid: the worker never
-                // sends it, a person must look at it
-};
-
-// The state of `record` as the cache worker sees it.
-LineState StateOf(const CacheRecord& record);
+inline LineState StateOf(const CacheRecord& record) {
+  return StateOfLine(record.status(), record.trid());
+}
 
 // "due", "retry later", "parked", "stuck".
 const char* StateName(LineState state);
 
-// The local date and time a well-formed Trid was made at, as seconds since
-// 1970. False for a Trid that is not 18 digits naming a real moment.
-bool TridTime(const std::string& trid, int64_t* unix_time);
+// How many lines are in each state.
+class StateCounts {
+ public:
+  void Add(LineState state) { ++counts_[static_cast<size_t>(state)]; }
+  int operator[](LineState state) const { return counts_[static_cast<size_t>(state)]; }
+  // "2 due, 1 retry later, 1 parked, 2 stuck".
+  std::string Summary() const;
 
-// Whether `trid` is what the driver writes: 18 digits.
-bool IsWellFormedTrid(const std::string& trid);
+ private:
+  std::array<int, kLineStateCount> counts_{};
+};
 
 }  // namespace vornlink
 

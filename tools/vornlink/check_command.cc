@@ -8,15 +8,19 @@
 
 #include "cache/cache_file.h"
 #include "cache/cache_worker.h"
+#include "driver/service.h"
 #include "log/log.h"
 #include "platform/env.h"
+#include "platform/http_client.h"
 #include "settings/module_files.h"
 #include "settings/numbers.h"
 #include "settings/read_setting.h"
 #include "settings/text_lines.h"
 #include "transport/http_headers.h"
+#include "transport/http_transport.h"
 #include "transport/transport_limits.h"
 #include "ui/properties_rows.h"
+#include "vornlink/cache_view.h"
 #include "vornlink/check_exchange.h"
 #include "vornlink/check_report.h"
 #include "vornlink/commands.h"
@@ -27,11 +31,6 @@
 
 namespace vornlink {
 namespace {
-
-// The largest trust file the driver reads.
-constexpr size_t kMaxTrustFileBytes = size_t{8} << 20;
-// Flag letters the driver writes lines with.
-constexpr char kDriverFlags[] = "cdhinprst";
 
 std::string FileName(const std::string& path) {
   size_t slash = path.find_last_of("/\\");
@@ -167,24 +166,23 @@ class Checker {
 
   void Gates() {
     report_.Heading("Gates in front of the cache ([ForwardTransaction] in the INI file)");
-    const std::string enable = ReadIniString("ForwardTransaction", "Enable", "1");
-    const bool enabled = LeadingInt(enable) != 0;
-    report_.Value("Enable", Bracketed(enable) + (enabled ? " transactions are forwarded"
-                                                         : " every transaction is held back"));
-    if (!enabled) {
-      report_.Warning("[ForwardTransaction] Enable is " + Bracketed(enable) +
+    const ForwardGates gates = ReadForwardGates();
+    const std::string enable = Bracketed(gates.enable.text);
+    report_.Value("Enable", enable + (gates.enable.on ? " transactions are forwarded"
+                                                      : " every transaction is held back"));
+    if (!gates.enable.on) {
+      report_.Warning("[ForwardTransaction] Enable is " + enable +
                       ": forwarding is off, every transaction is only logged and then lost");
     }
-    const std::string zero = ReadIniString("ForwardTransaction", "AllowZeroTransaction", "0");
-    report_.Value("AllowZeroTransaction",
-                  Bracketed(zero) + (LeadingInt(zero) == 0 ? " a quantity of 0 is dropped"
-                                                           : " a quantity of 0 is forwarded"));
-    const std::string validation = ReadIniString("ForwardTransaction", "Validation", "0");
-    validation_gate_ = LeadingInt(validation) != 0;
     report_.Value(
-        "Validation",
-        Bracketed(validation) + (validation_gate_ ? " each job number is checked with the DMS first"
-                                                  : " job numbers are not checked before caching"));
+        "AllowZeroTransaction",
+        Bracketed(gates.allow_zero.text) + (gates.allow_zero.on ? " a quantity of 0 is forwarded"
+                                                                : " a quantity of 0 is dropped"));
+    validation_gate_ = gates.validation.on;
+    report_.Value("Validation",
+                  Bracketed(gates.validation.text) +
+                      (validation_gate_ ? " each job number is checked with the DMS first"
+                                        : " job numbers are not checked before caching"));
     const TransactionFields& t = sample_.transaction;
     report_.Value("fluid " + t[kFluidKey], "name " + Bracketed(t[kFluidName]) + ", part number " +
                                                Bracketed(t[kFluidPartNo]) +
@@ -195,7 +193,8 @@ class Checker {
 
   void Log() {
     report_.Heading("Log (KMR/Log)");
-    const std::string name = ReadDriverSetting("KMR/Log/FileName");
+    const LogSettings log = ReadLogSettings();
+    const std::string& name = log.file_name;
     if (name.empty()) {
       report_.Value("FileName", "(none)");
       report_.Warning("KMR/Log/FileName is empty: the driver writes no log");
@@ -209,8 +208,8 @@ class Checker {
         CheckWritable("log", name, /*needed=*/false);
       }
     }
-    const std::string max_lines_text = ReadDriverSetting("KMR/Log/MaxLines");
-    const int32_t max_lines = LeadingInt(max_lines_text);
+    const std::string& max_lines_text = log.max_lines_text;
+    const int32_t max_lines = log.max_lines;
     report_.Value("MaxLines", Bracketed(max_lines_text) + " " + std::to_string(max_lines) +
                                   " lines kept at each cut");
     if (!name.empty() && max_lines == 0) {
@@ -219,25 +218,22 @@ class Checker {
     } else if (max_lines < 0) {
       report_.Warning("KMR/Log/MaxLines is negative: the log is never cut and grows without end");
     }
-    const std::string flags = ReadDriverSetting("KMR/Log/Flags");
+    const std::string& flags = log.flags;
+    const LogFlagSets sets = ParseLogFlags(flags);
     std::string on = "* .";
-    bool include = true;
     std::string unknown;
-    for (char c : flags) {
-      if (c == ' ') continue;
-      if (c == '+' || c == '-') {
-        include = c == '+';
-        continue;
+    for (char c = 'a'; c <= 'z'; ++c) {
+      const size_t index = static_cast<unsigned char>(c);
+      if ((sets.include.test(index) || sets.exclude.test(index)) &&
+          std::string_view(kDriverLogFlags).find(c) == std::string_view::npos) {
+        unknown.push_back(c);
       }
-      if (c >= 'a' && c <= 'z') {
-        if (std::string(kDriverFlags).find(c) == std::string::npos) unknown.push_back(c);
-        if (include && on.find(c) == std::string::npos) on += std::string(" ") + c;
-      }
+      if (sets.Passes(c)) on += std::string(" ") + c;
     }
     report_.Value("Flags", Bracketed(flags) + " writes lines flagged " + on);
     if (!unknown.empty()) {
       report_.Warning("KMR/Log/Flags holds " + Bracketed(unknown) +
-                      ", which the driver does not use (its letters: " + kDriverFlags + ")");
+                      ", which the driver does not use (its letters: " + kDriverLogFlags + ")");
     }
   }
 
@@ -245,7 +241,7 @@ class Checker {
 
   void Trust() {
     report_.Heading("Trust (HTTPS)");
-    const std::string ca_file = ReadIniString("HTTPS", "CAFile", "");
+    const std::string ca_file = TrustFileSetting();
 #ifdef _WIN32
     if (uses_https_) {
       report_.Value("authorities",
@@ -360,17 +356,15 @@ class Checker {
     std::string contents, reason;
     switch (GetEnv()->ReadTextFile(path, &contents, kNoSizeLimit, &reason)) {
       case ReadResult::kOk: {
-        int due = 0, retry = 0, parked = 0;
+        StateCounts counts;
         std::vector<std::string_view> lines = SplitLines(contents);
         for (std::string_view line : lines) {
           CacheRecord record;
           ParseCacheLine(line, &record);
-          int32_t status = LeadingInt(record.status());
-          (status == 0 ? due : status == 2 ? retry : parked) += 1;
+          counts.Add(StateOf(record));
         }
-        report_.Value("file", path + " (" + std::to_string(lines.size()) + " lines: " +
-                                  std::to_string(due) + " due, " + std::to_string(retry) +
-                                  " retry later, " + std::to_string(parked) + " parked)");
+        report_.Value("file", path + " (" + std::to_string(lines.size()) +
+                                  " lines: " + counts.Summary() + ")");
         CheckWritable("cache file", path, true);
         break;
       }

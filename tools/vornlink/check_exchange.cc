@@ -11,14 +11,12 @@
 #include "exchange/result_list.h"
 #include "exchange/setup_ordinals.h"
 #include "exchange/transaction_ordinals.h"
-#include "settings/numbers.h"
 #include "settings/read_setting.h"
 #include "transport/http_headers.h"
+#include "transport/tcp_transport.h"
 
 namespace vornlink {
 namespace {
-
-constexpr char kMissingOrdinal[] = "Ordinal does not exist in this context] @[";
 
 // `url` with the password of a "user:password@" part masked.
 std::string MaskedUrl(const std::string& url) {
@@ -84,11 +82,11 @@ class ExchangeCheck {
   void JobNumbers() {
     report_->Heading("Job numbers (KMR/System/WoSplit)");
     const std::string wo_split = ReadDriverSetting("KMR/System/WoSplit");
-    if (wo_split == "0") {
+    if (KeepsJobNoWhole(wo_split)) {
       report_->Value("WoSplit", "[0] the whole job number is the work order, the line code NA");
       return;
     }
-    const int32_t width = LeadingInt(wo_split);
+    const int32_t width = WorkOrderWidth(wo_split);
     if (width < 1) {
       report_->Value("WoSplit", Bracketed(wo_split));
       report_->Problem("KMR/System/WoSplit " + Bracketed(wo_split) +
@@ -134,13 +132,12 @@ class ExchangeCheck {
         return probe.Format(text);
       } catch (const FailureText& failure) {
         const std::string& why = failure.text();
-        size_t at = why.find(kMissingOrdinal);
-        if (at == std::string::npos || why.size() < at + sizeof kMissingOrdinal + 1) {
+        const std::string ordinal = ExtFormat::MissingOrdinalOf(why);
+        if (ordinal.empty()) {
           Issue(forward, std::string(forward ? "forward" : "validation") +
                              " query template: " + Bracketed(why) + ": nothing is sent");
           return std::string();
         }
-        const std::string ordinal = why.substr(at + sizeof kMissingOrdinal - 1, 2);
         Issue(forward, std::string(forward ? "the forward" : "the validation") +
                            " query template uses %@" + ordinal +
                            ", which no transaction value or Setup item registers: the exchange "
@@ -209,8 +206,7 @@ class ExchangeCheck {
 
     std::string type;
     const bool typed = Fetch(forward, format, "TP", &type);
-    std::string sent = QueryAsSent(query);
-    if (typed && type == "TCP" && !forward) sent.push_back('\r');
+    std::string sent = QueryAsSent(query, kind, type);
     if (typed) Transport(forward, format, type, own, prefix, sent);
     const bool carriage_return = !sent.empty() && sent.back() == '\r';
     report_->Value("query as sent",
@@ -233,8 +229,7 @@ class ExchangeCheck {
         report_->Value("transport", "TCP to " + Bracketed(host) + " port " + Bracketed(port));
       }
       if (have_host && host.empty()) Issue(forward, "the Setup item <SR> (the DMS host) is empty");
-      const int32_t number = LeadingInt(port);
-      if (have_port && (number < 1 || number > 65535)) {
+      if (have_port && TcpPortOf(port) == 0) {
         Issue(forward, "the Setup item <PO> " + Bracketed(port) +
                            " is no port from 1 to 65535: the exchange fails with "
                            "\"TcpTransport: c[Invalid port]\"");
@@ -281,7 +276,7 @@ class ExchangeCheck {
       report_->Value("password (" + item('P') + ")", Bracketed(MaskedPassword(context.password)));
     }
     if (have_method) {
-      const bool post = context.method.compare(0, 4, "POST") == 0;
+      const bool post = SendsPost(context.method);
       report_->Value("method (" + item('M') + ")",
                      Bracketed(context.method) + (post ? " sends POST" : " sends GET"));
       if (!post && context.method != "GET") {
@@ -290,13 +285,14 @@ class ExchangeCheck {
       }
     }
     if (have_header) {
-      if (header == "0") {
+      if (!SendsExtraHeaders(header)) {
         report_->Value("extra headers (" + item('H') + ")", "[0] none");
       } else if (Fetch(forward, format, item('L'), &context.dynamic_length)) {
-        report_->Value("dynamic length (" + item('L') + ")",
-                       Bracketed(context.dynamic_length) +
-                           (context.dynamic_length == "1" ? " DynLength becomes the query's length"
-                                                          : " DynLength stays as it is"));
+        report_->Value(
+            "dynamic length (" + item('L') + ")",
+            Bracketed(context.dynamic_length) + (FillsDynamicLength(context.dynamic_length)
+                                                     ? " DynLength becomes the query's length"
+                                                     : " DynLength stays as it is"));
         const std::string block = BuildHttpHeaders(header, sent, context);
         report_->Value("extra headers (" + item('H') + ")", "as sent, secrets masked:");
         for (const std::string& line : HeaderLines(MaskHeaderSecrets(block))) {

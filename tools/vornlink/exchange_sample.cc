@@ -3,9 +3,9 @@
 #include <ctime>
 #include <ostream>
 
+#include "driver/service.h"
+#include "exchange/job_number.h"
 #include "platform/env.h"
-#include "settings/module_files.h"
-#include "settings/numbers.h"
 #include "settings/read_setting.h"
 #include "vornlink/commands.h"
 
@@ -18,8 +18,8 @@ constexpr char kSampleWorkOrder[] = "118739";
 
 std::string SampleJobNo() {
   const std::string wo_split = ReadDriverSetting("KMR/System/WoSplit");
-  if (wo_split == "0") return std::string(kSampleWorkOrder) + ".A";
-  int32_t width = LeadingInt(wo_split);
+  if (KeepsJobNoWhole(wo_split)) return std::string(kSampleWorkOrder) + ".A";
+  const int32_t width = WorkOrderWidth(wo_split);
   if (width < 1 || width > 64) return std::string(kSampleWorkOrder) + ".A";
   std::string work_order;
   while (static_cast<int32_t>(work_order.size()) < width) work_order += kSampleWorkOrder;
@@ -76,8 +76,7 @@ void CompleteSample(ExchangeSample* sample) {
     t = {"4711", sample->job_no, Now("%y%m%d"), Now("%H%M%S"), "7", "BAY1", "1",
          "1",    "Engine Oil",   "OIL-1",       "4.5",         "0"};
   }
-  t[kFluidName] = ReadIniString("FluidName", t[kFluidKey], t[kFluidName]);
-  t[kFluidPartNo] = ReadIniString("FluidPartNo", t[kFluidKey], t[kFluidPartNo]);
+  LookUpFluid(&t);
 }
 
 std::string TransactionCsv(const TransactionFields& transaction) {

@@ -12,10 +12,6 @@ namespace {
 // can have it, so nothing of the site is read or written for it.
 constexpr char kCaptureName[] = "\x01vornlink log capture";
 
-// A log entry as the driver hands it over: "YYYY-MM-DD HH:MM:SS-F-message\n".
-constexpr size_t kFlagAt = 20;
-constexpr size_t kMessageAt = 22;
-
 }  // namespace
 
 std::string AbsolutePath(const std::string& path) {
@@ -60,12 +56,10 @@ ReadResult ModuleSite::ReadTextFile(const std::string& path, std::string* conten
 bool ModuleSite::AppendTextFile(const std::string& path, const std::string& text, bool durable,
                                 std::string* error) {
   if (path != kCaptureName) return target()->AppendTextFile(path, text, durable, error);
-  CapturedEntry entry;
-  if (text.size() > kMessageAt) {
-    entry.flag = text[kFlagAt];
-    entry.message = text.substr(kMessageAt);
-    if (!entry.message.empty() && entry.message.back() == '\n') entry.message.pop_back();
-  }
+  LogEntryView view{{}, '.', text};  // kept whole if it is no entry
+  ParseLogEntry(text, &view);
+  CapturedEntry entry{view.flag, std::string(view.message)};
+  if (!entry.message.empty() && entry.message.back() == '\n') entry.message.pop_back();
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.push_back(std::move(entry));
   return true;

@@ -5,6 +5,8 @@
 #include <set>
 #include <utility>
 
+#include "exchange/setup_ordinals.h"
+#include "settings/read_setting.h"
 #include "settings/text_lines.h"
 
 namespace vornlink {
@@ -32,11 +34,6 @@ const std::vector<Section>& KnownSections() {
   return sections;
 }
 
-// The Setup reader's limits (exchange/setup_ordinals.cc).
-constexpr size_t kMaxItemLine = 12;
-constexpr size_t kValueHead = 7;  // "<Value>"
-constexpr size_t kValueTail = 9;  // "</Value>" and a line feed
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool AllBlank(std::string_view text) { return std::all_of(text.begin(), text.end(), IsBlank); }
@@ -59,6 +56,8 @@ bool EndsWith(std::string_view text, std::string_view tail) {
 }
 
 std::string Quoted(std::string_view text) { return "[" + std::string(text) + "]"; }
+
+std::string MaxItemLine() { return std::to_string(kMaxSetupItemLine); }
 
 // The name of an element that `line` opens ("<Name>..." or "<Name attr>"),
 // or empty.
@@ -88,14 +87,6 @@ std::string NearMissReason(std::string_view line, const std::string& tag) {
   return "an attribute in the tag";
 }
 
-// What ReadSetting takes from `line` for the value name `name`.
-std::string DriverCut(std::string_view line, const std::string& name) {
-  const size_t open = name.size() + 2;
-  const size_t close = name.size() + 3;
-  if (line.size() < open + close) return std::string();
-  return std::string(line.substr(open, line.size() - open - close));
-}
-
 class Linter {
  public:
   std::vector<LintFinding> Run(std::string_view document) {
@@ -103,8 +94,7 @@ class Linter {
     for (size_t i = 0; i < lines.size(); ++i) {
       number_ = i + 1;
       std::string_view line = lines[i];
-      size_t indent = 0;
-      while (indent < line.size() && IsBlank(line[indent])) ++indent;
+      const size_t indent = LineIndent(line);
       std::string_view trimmed = line.substr(indent);
       SectionLine(trimmed, indent);
       SetupLine(trimmed);
@@ -288,15 +278,11 @@ class Linter {
                                                                : "text after " + close;
       }
       Problem(number_, std::string("the driver reads ") + current_->name + "/" + name + " as " +
-                           Quoted(DriverCut(line, name)) + " from this line: " + reason);
+                           Quoted(CutSettingValue(line, name)) + " from this line: " + reason);
     }
   }
 
   // ---- the Setup section, as LoadSetupOrdinals reads it
-
-  static bool IsItemLine(std::string_view line) {
-    return !line.empty() && line.size() <= kMaxItemLine && (line.size() < 2 || line[1] != '/');
-  }
 
   // Whether `line` is "<XX>" with a name of letters and digits.
   static bool IsItemTag(std::string_view line) {
@@ -318,19 +304,19 @@ class Linter {
   void SetupLine(std::string_view line) {
     if (line.empty()) return;
     if (item_open_) {
-      if (IsItemLine(line)) {
+      if (IsSetupItemLine(line)) {
         if (item_from_tag_ && collected_.empty()) {
           Problem(item_line_, "Setup item <" + item_name_ + "> gets no value: line " +
                                   std::to_string(number_) + " " + Quoted(line) +
                                   " opens another item for the driver before a <Value> line");
         } else if (item_from_tag_) {
           Problem(number_, "Setup item <" + item_name_ + ">: this line " + Quoted(line) +
-                               " inside its value is at most 12 characters long, so the driver "
-                               "takes it for the tag of another item and loses <" +
+                               " inside its value is at most " + MaxItemLine() +
+                               " characters long, so the driver takes it for the tag of another "
+                               "item and loses <" +
                                item_name_ + ">; make it longer or join it to the line above");
           item_reported_ = true;
-          item_name_ =
-              line.size() < 2 ? std::string() : std::string(line.substr(1, line.size() - 2));
+          item_name_ = std::string(SetupItemName(line));
           item_from_tag_ = false;
           return;
         }
@@ -363,7 +349,7 @@ class Linter {
               "the driver does not see this Setup item tag as written (a blank or an "
               "attribute after the name): write it as <" +
                   OpenedName(line) + "> alone on its line");
-      if (IsItemLine(line)) {
+      if (IsSetupItemLine(line)) {
         OpenItem(line);
         item_reported_ = true;
       } else {
@@ -371,12 +357,13 @@ class Linter {
       }
       return;
     }
-    if (IsItemLine(line)) {
+    if (IsSetupItemLine(line)) {
       OpenItem(line);
     } else if (StartsWith(line, "<Value>") && !std::exchange(orphan_reported_, false)) {
       Problem(number_,
-              "a <Value> line that belongs to no item for the driver: the item's tag "
-              "above is longer than 12 characters or not alone on its line");
+              "a <Value> line that belongs to no item for the driver: the item's tag above is "
+              "longer than " +
+                  MaxItemLine() + " characters or not alone on its line");
     }
   }
 
@@ -386,17 +373,14 @@ class Linter {
     orphan_reported_ = false;
     item_line_ = number_;
     item_from_tag_ = IsItemTag(line);
-    item_name_ = line.size() < 2 ? std::string() : std::string(line.substr(1, line.size() - 2));
+    item_name_ = std::string(SetupItemName(line));
   }
 
   void CloseItem() {
     item_open_ = false;
     std::string collected;
     for (const auto& [number, text] : collected_) collected += text + "\n";
-    std::string value;
-    if (collected.size() >= kValueHead + kValueTail) {
-      value = collected.substr(kValueHead, collected.size() - kValueHead - kValueTail);
-    }
+    const std::string value(SetupItemValue(collected));
     const std::string& first = collected_.front().second;
     const std::string& last = collected_.back().second;
     std::string reason;
@@ -414,8 +398,8 @@ class Linter {
       if (!item_reported_ && (!reason.empty() || StartsWith(first, "<Value>"))) {
         Problem(value_line, "the value here belongs to no item the driver can use: line " +
                                 std::to_string(item_line_) + " " + Quoted("<" + item_name_ + ">") +
-                                " (lines of at most 12 characters open Setup items) named it " +
-                                Quoted(item_name_));
+                                " (lines of at most " + MaxItemLine() +
+                                " characters open Setup items) named it " + Quoted(item_name_));
       }
       return;
     }

@@ -5,8 +5,11 @@
 #include <ostream>
 
 #include "cache/cache_file.h"
+#include "cache/trid.h"
+#include "driver/service.h"
+#include "exchange/forward_transaction.h"
+#include "log/log.h"
 #include "platform/env.h"
-#include "settings/read_setting.h"
 #include "settings/text_lines.h"
 #include "vornlink/cache_view.h"
 #include "vornlink/commands.h"
@@ -18,10 +21,6 @@ namespace {
 
 // The most of a log file read: far more than MaxLines keeps.
 constexpr size_t kMaxLogBytes = size_t{256} << 20;
-// "YYYY-MM-DD HH:MM:SS-F-": where an entry's flag and message stand.
-constexpr size_t kStampLength = 19;
-constexpr size_t kFlagAt = 20;
-constexpr size_t kMessageAt = 22;
 
 struct LogEntry {
   std::string stamp;  // empty: none found
@@ -34,29 +33,17 @@ struct LogFindings {
   LogEntry failure;
 };
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-bool IsStampedLine(std::string_view line) {
-  return line.size() > kMessageAt && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
-         line[13] == ':' && line[16] == ':' && line[kStampLength] == '-' &&
-         line[kMessageAt - 1] == '-';
-}
-
 LogFindings ScanLog(const std::string& text) {
   LogFindings found;
   for (std::string_view line : SplitLines(text)) {
-    if (!IsStampedLine(line)) continue;
-    const char flag = line[kFlagAt];
-    LogEntry entry{std::string(line.substr(0, kStampLength)), std::string(line.substr(kMessageAt))};
-    if (flag == '*') {
-      found.failure = entry;
-    } else if (flag == '.' && entry.message.compare(0, 5, "FWT: ") == 0) {
-      if (EndsWith(entry.message, "--> SUCCESS")) found.delivered = entry;
-      if (EndsWith(entry.message, "--> FWT_RETRY_LATER")) found.retry = entry;
-    }
+    LogEntryView view;
+    if (!ParseLogEntry(line, &view)) continue;
+    const LogEntry entry{std::string(view.stamp), std::string(view.message)};
+    if (view.flag == '*') found.failure = entry;
+    ForwardOutcome outcome;
+    if (!ForwardOutcomeOfLogEntry(view.flag, view.message, &outcome)) continue;
+    if (outcome == ForwardOutcome::kSuccess) found.delivered = entry;
+    if (outcome == ForwardOutcome::kRetryLater) found.retry = entry;
   }
   return found;
 }
@@ -89,7 +76,7 @@ void ShowEntry(std::ostream& out, const std::string& label, const LogEntry& entr
 }
 
 void ShowLog(std::ostream& out) {
-  const std::string name = ReadDriverSetting("KMR/Log/FileName");
+  const std::string name = ReadLogSettings().file_name;
   if (name.empty()) {
     Show(out, "log", "none (KMR/Log/FileName is empty)");
     return;
@@ -137,24 +124,24 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
     ShowLog(out);
     return kExitFailed;
   }
-  int counts[4] = {0, 0, 0, 0};
+  StateCounts counts;
   const CacheRecord* oldest = nullptr;
   int64_t oldest_time = 0;
   for (const NumberedRecord& line : records) {
     const LineState state = StateOf(line.record);
-    ++counts[static_cast<int>(state)];
+    counts.Add(state);
     int64_t made = 0;
-    if ((state == LineState::kDue || state == LineState::kRetryLater) &&
-        TridTime(line.record.trid(), &made) && (oldest == nullptr || made < oldest_time)) {
+    if ((state == LineState::kDueNew || state == LineState::kDueRetry) &&
+        TridUnixTime(line.record.trid(), &made) && (oldest == nullptr || made < oldest_time)) {
       oldest = &line.record;
       oldest_time = made;
     }
   }
   const int64_t now = GetEnv()->UnixTime();
-  const int due = counts[static_cast<int>(LineState::kDue)];
-  const int retry = counts[static_cast<int>(LineState::kRetryLater)];
-  const int parked = counts[static_cast<int>(LineState::kParked)];
-  const int stuck = counts[static_cast<int>(LineState::kStuck)];
+  const int due = counts[LineState::kDueNew];
+  const int retry = counts[LineState::kDueRetry];
+  const int parked = counts[LineState::kParked];
+  const int stuck = counts[LineState::kStuck];
   Show(out, "cache", CacheFilePath());
   std::string oldest_text;
   if (oldest != nullptr) {

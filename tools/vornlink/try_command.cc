@@ -7,6 +7,8 @@
 #include "exchange/forward_transaction.h"
 #include "exchange/job_validation.h"
 #include "exchange/setup_ordinals.h"
+#include "log/log.h"
+#include "transport/transport_context.h"
 #include "vornlink/commands.h"
 #include "vornlink/exchange_sample.h"
 #include "vornlink/module_site.h"
@@ -14,9 +16,6 @@
 
 namespace vornlink {
 namespace {
-
-// Every flag letter the driver writes lines with.
-constexpr char kAllFlags[] = "cdhinprst";
 
 // The value of the first entry with `flag` whose label (the text before
 // its '[', blanks around it dropped) is `label`: the text between that
@@ -66,7 +65,7 @@ void ShowConnection(std::ostream& out, const std::vector<CapturedEntry>& entries
   if (FindValue(entries, 'h', "Transport type", &type)) {
     std::string line = type;
     if (FindValue(entries, 'h', prefix + " Method", &value)) {
-      line += value.compare(0, 4, "POST") == 0 ? " POST" : " GET";
+      line += SendsPost(value) ? " POST" : " GET";
     }
     if (FindValue(entries, 'h', prefix + " URL", &value)) line += " " + value;
     Show(out, "connection", line);
@@ -160,7 +159,7 @@ int RunTryCommand(const std::string& module_path, const std::vector<std::string>
   }
   ModuleSite site(module_path);
   CompleteSample(&sample);
-  site.CaptureLog(kAllFlags);
+  site.CaptureLog(kDriverLogFlags);
   site.TakeLog();
   out << "vornlink try: the driver's exchanges for " << site.ModulePath()
       << " (the cache file and the log stay untouched)\n";

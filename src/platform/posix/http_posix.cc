@@ -23,8 +23,6 @@
 namespace vornlink {
 namespace {
 
-// A trust file larger than this is not a bundle of authorities.
-constexpr off_t kMaxTrustFileBytes = 8 << 20;
 // Body bytes handed to the handler at a time, as the Windows build reads.
 constexpr size_t kBodyPiece = 1023;
 constexpr long kMaxRedirects = 20;
@@ -81,7 +79,8 @@ bool ReadTrustFile(const std::string& path, std::string* contents, std::string* 
     return false;
   }
   struct stat info {};
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxTrustFileBytes;
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            static_cast<uint64_t>(info.st_size) <= kMaxTrustFileBytes;
   if (!ok) {
     close(fd);
     *error = "CAFile [" + path + "] is not a regular file of at most 8 MB";
@@ -98,7 +97,7 @@ bool ReadTrustFile(const std::string& path, std::string* contents, std::string* 
     }
     if (count == 0) break;
     contents->append(buffer, static_cast<size_t>(count));
-    if (contents->size() > static_cast<size_t>(kMaxTrustFileBytes)) break;
+    if (contents->size() > kMaxTrustFileBytes) break;
   }
   close(fd);
   return true;
