@@ -184,12 +184,15 @@ TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
 }
 
 // The HTTP test server echoes the query, so the template is the reply.
+// Each exchange announces the length of the query as sent, without the
+// template's indent.
 TEST_F(ExchangesTest, BothExchangesOverHttp) {
   const testing::HttpTestServers& servers = testing::TestServers();
   ASSERT_TRUE(servers.ok) << servers.error;
+  const std::string tag = testing::UniqueTag();
   setup_.transport = "HTTP";
-  setup_.url = servers.Url("http", "/echo?" + testing::UniqueTag());
-  setup_.header = "Content-Length: DynLength";
+  setup_.url = servers.Url("http", "/echo?" + tag);
+  setup_.header = "X-Query-Length: DynLength";
   setup_.forward_query = ForwardReply("success", "trans %@01");
   setup_.validation_query = ValidationReply("%@01", "%@11", "0");
   Write(setup_);
@@ -199,6 +202,16 @@ TEST_F(ExchangesTest, BothExchangesOverHttp) {
   for (const std::string& line : log_.Take()) logged += line + "\n";
   EXPECT_EQ(logged.find("pw-s3cret"), std::string::npos);
   EXPECT_NE(logged.find("h FWT PassWord          [********]"), std::string::npos) << logged;
+
+  const Lines records = servers.RecordedWith(tag);
+  ASSERT_EQ(records.size(), 2u);
+  for (const std::string& record : records) {
+    const size_t body = record.find("\"body\": \"") + 9;
+    const size_t body_hex_size = record.find('"', body) - body;
+    EXPECT_NE(record.find("[\"X-Query-Length\", \"" + std::to_string(body_hex_size / 2) + "\"]"),
+              std::string::npos)
+        << record;
+  }
 }
 
 }  // namespace
