@@ -114,16 +114,18 @@ TEST_F(TcpTransportTest, ReplyEndsAtItsNulWhileThePeerGoesOnSending) {
     server.ReadRequest(connection);
     connection.SendAll(std::string("reply\0", 6), WaitLimit::After(5s, &stop));
     // 4 bytes every 10 ms: no pause, and 800 bytes in all leave the buffer short of full.
+    char byte;
+    size_t count = 0;
     for (int round = 0; round < 200; ++round) {
-      char byte;
-      size_t count = 0;
       if (connection.Receive(&byte, 1, &count, WaitLimit::After(10ms, &stop)).status !=
               NetStatus::kTimedOut ||
           !connection.SendAll("more", WaitLimit::After(5s, &stop)).ok()) {
         return;  // the client has closed
       }
     }
+    // Open until the client goes: a close would end its read as a reply.
     stop_.Set();
+    connection.Receive(&byte, 1, &count, WaitLimit::After(10s, &stop));
   });
   std::string message = "query";
   EXPECT_EQ(Run("127.0.0.1", server.port_text(), &message), "");
