@@ -36,6 +36,20 @@ std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
 // The system's text for error `code` (errno, or a Windows error code).
 std::string ErrorText(int code);
 
+// For the file parts of both sides.
+inline constexpr char kNotRegularFile[] = "not a regular file";
+
+inline void SetError(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+}
+
+// For a replace whose new content readers see already: `error` emptied, or
+// telling that the flush after it failed with system error `code`.
+inline void SetReplacedNote(std::string* error, int code) {
+  SetError(error,
+           code == 0 ? "" : "the new content is in place but not flushed: " + ErrorText(code));
+}
+
 }  // namespace env_parts
 }  // namespace vornlink
 

@@ -1,7 +1,6 @@
 #include "platform/temporary_files.h"
 
 #include <atomic>
-#include <chrono>
 #include <random>
 
 namespace vornlink {
@@ -24,18 +23,12 @@ bool TakeChar(std::string_view* text, char c) {
   return true;
 }
 
-uint64_t RandomStart() {
-  std::random_device device;
-  const uint64_t clock =
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  // Far below 2^64, so that adding the serial never wraps.
-  return ((static_cast<uint64_t>(device()) << 20) ^ clock) % 1000000000000ull;
-}
-
 }  // namespace
 
 std::string NewTemporaryName(const std::string& path, uint32_t pid) {
-  static const uint64_t start = RandomStart();
+  // From a random start, so that leftovers of an earlier process with the
+  // same id are not met name after name.
+  static const uint64_t start = std::random_device()();
   static std::atomic<uint32_t> serial{0};
   return path + "." + std::to_string(pid) + "." + std::to_string(start + serial.fetch_add(1)) +
          std::string(kSuffix);

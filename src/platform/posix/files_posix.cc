@@ -28,20 +28,10 @@
 namespace vornlink {
 namespace {
 
-void SetError(std::string* error, const std::string& text) {
-  if (error != nullptr) *error = text;
-}
+using env_parts::SetError;
+using env_parts::SetReplacedNote;
 
 void SetErrno(std::string* error, int code) { SetError(error, env_parts::ErrorText(code)); }
-
-// For a replace whose new content readers already see: `error` emptied, or
-// telling that the content may not have reached the disk yet (`code`: why).
-void SetReplacedNote(std::string* error, int code) {
-  if (error == nullptr) return;
-  error->clear();
-  if (code != 0)
-    *error = "the new content is in place but not flushed: " + env_parts::ErrorText(code);
-}
 
 // Writes everything; `*written` counts what reached the file before a failure.
 int WriteAll(int fd, const char* data, size_t size, size_t* written) {
@@ -217,7 +207,7 @@ int OpenRegular(const std::string& path, int flags, mode_t mode, ScopedFd* fd, s
 }
 
 std::string OpenErrorText(int code) {
-  return code == EINVAL ? kNotRegular : env_parts::ErrorText(code);
+  return code == EINVAL ? env_parts::kNotRegularFile : env_parts::ErrorText(code);
 }
 
 namespace env_parts {
@@ -342,7 +332,7 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   }
   const bool existed = lstat(target.c_str(), &info) == 0;
   if (existed && !S_ISREG(info.st_mode)) {
-    SetError(error, kNotRegular);
+    SetError(error, env_parts::kNotRegularFile);
     return ReplaceResult::kFailed;
   }
   ScopedFd fd;

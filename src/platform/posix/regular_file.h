@@ -13,8 +13,6 @@
 
 namespace vornlink {
 
-inline constexpr char kNotRegular[] = "not a regular file";
-
 // Opens `path` with `flags` (and `mode`, with O_CREAT), never as the
 // controlling terminal, closed in started programs; checks that it is a
 // regular file (its status in `*info`) and leaves its I/O blocking. 0 with

@@ -19,21 +19,10 @@ namespace {
 // A replace that meets the file open elsewhere (a reader, a virus scanner)
 // tries again this far apart while its caller lets it.
 constexpr DWORD kReplaceRetryMs = 25;
-constexpr char kNotRegular[] = "not a regular file";
-
-void SetError(std::string* error, const std::string& text) {
-  if (error != nullptr) *error = text;
-}
+using env_parts::kNotRegularFile;
+using env_parts::SetError;
 
 std::string SystemText(DWORD code) { return env_parts::ErrorText(static_cast<int>(code)); }
-
-// For a replace whose new content readers already see: `error` emptied, or
-// telling that the content may not have reached the disk yet (`code`: why).
-void SetReplacedNote(std::string* error, DWORD code) {
-  if (error == nullptr) return;
-  error->clear();
-  if (code != 0) *error = "the new content is in place but not flushed: " + SystemText(code);
-}
 
 // Text mode on disk: every "\n" is written as "\r\n".
 std::string ToDiskText(const std::string& text) {
@@ -156,7 +145,7 @@ ReplaceResult RewriteInPlace(const std::string& path, const std::string& disk_te
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD code = file.valid() ? 0 : GetLastError();
   if (code == 0 && !IsDiskFile(file.get())) {
-    SetError(error, kNotRegular);
+    SetError(error, kNotRegularFile);
     return ReplaceResult::kFailed;
   }
   uint64_t written = 0;
@@ -169,7 +158,7 @@ ReplaceResult RewriteInPlace(const std::string& path, const std::string& disk_te
   // Readers see the new content from here on, whatever the flush says.
   code = FlushFileBuffers(file.get()) ? 0 : GetLastError();
   if (!file.Close() && code == 0) code = GetLastError();
-  SetReplacedNote(error, code);
+  env_parts::SetReplacedNote(error, static_cast<int>(code));
   return ReplaceResult::kRewrittenInPlace;
 }
 
@@ -231,7 +220,7 @@ ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t m
   if (!file.valid()) return not_open;
   LARGE_INTEGER size;
   if (!IsDiskFile(file.get()) || !GetFileSizeEx(file.get(), &size)) {
-    SetError(error, kNotRegular);
+    SetError(error, kNotRegularFile);
     return ReadResult::kError;
   }
   if (static_cast<uint64_t>(size.QuadPart) > max_size) {
@@ -267,7 +256,7 @@ ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_by
   if (!file.valid()) return not_open;
   BY_HANDLE_FILE_INFORMATION info;
   if (!IsDiskFile(file.get()) || !GetFileInformationByHandle(file.get(), &info)) {
-    SetError(error, kNotRegular);
+    SetError(error, kNotRegularFile);
     return ReadResult::kError;
   }
   stamp->volume = info.dwVolumeSerialNumber;
@@ -315,7 +304,7 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
   }
   LARGE_INTEGER before;
   if (!IsDiskFile(file.get()) || !GetFileSizeEx(file.get(), &before)) {
-    SetError(error, kNotRegular);
+    SetError(error, kNotRegularFile);
     return false;
   }
   uint64_t written = 0;
@@ -335,7 +324,7 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-    SetError(error, kNotRegular);
+    SetError(error, kNotRegularFile);
     return ReplaceResult::kFailed;
   }
   const std::string disk_text = ToDiskText(text);
@@ -368,7 +357,7 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
     SetError(error, SystemText(code));
     return ReplaceResult::kFailed;
   }
-  SetReplacedNote(error, 0);
+  env_parts::SetReplacedNote(error, 0);
   RemoveStaleTemporaries(path);
   return ReplaceResult::kReplaced;
 }
