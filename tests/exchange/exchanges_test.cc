@@ -183,9 +183,8 @@ TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
   EXPECT_EQ(ValidateJob("118739.B", nullptr), JobVerdict::kNotValid);
 }
 
-// The HTTP test server echoes the query, so the template is the reply.
-// Each exchange announces the length of the query as sent, without the
-// template's indent.
+// The HTTP test server echoes the query, so the template is the reply; the
+// length announced is that of the query as sent, without the template's indent.
 TEST_F(ExchangesTest, BothExchangesOverHttp) {
   const testing::HttpTestServers& servers = testing::TestServers();
   ASSERT_TRUE(servers.ok) << servers.error;
@@ -207,10 +206,8 @@ TEST_F(ExchangesTest, BothExchangesOverHttp) {
   ASSERT_EQ(records.size(), 2u);
   for (const std::string& record : records) {
     const size_t body = record.find("\"body\": \"") + 9;
-    const size_t body_hex_size = record.find('"', body) - body;
-    EXPECT_NE(record.find("[\"X-Query-Length\", \"" + std::to_string(body_hex_size / 2) + "\"]"),
-              std::string::npos)
-        << record;
+    const std::string length = std::to_string((record.find('"', body) - body) / 2);
+    EXPECT_NE(record.find("[\"X-Query-Length\", \"" + length + "\"]"), std::string::npos) << record;
   }
 }
 

@@ -93,20 +93,17 @@ TEST_F(EnvPosixTest, ReplaceKeepsLinksModesAndTheFolderOfTheTarget) {
   EXPECT_EQ(ModeOf(dir_.File("new.log")), 0640u);
 }
 
-// Where the file may be written but no new file made beside it, the file is
-// rewritten in place rather than not at all. Where the new file can take
-// the old one's place but the folder cannot be read, and so not be flushed,
-// the replace is done all the same and says what it could not do.
+// Where no new file may be made beside the file, it is rewritten in place
+// rather than not at all; where the folder cannot be read (nor flushed), the
+// replace is done all the same and says what it could not do.
 TEST_F(EnvPosixTest, ReplaceInFoldersWithoutAllRights) {
   const struct {
     mode_t folder_mode;
     ReplaceResult result;
     std::string note;
-  } kCases[] = {
-      {0555, ReplaceResult::kRewrittenInPlace, ""},
-      {0333, ReplaceResult::kReplaced,
-       "the new content is in place but not flushed: Permission denied"},
-  };
+  } kCases[] = {{0555, ReplaceResult::kRewrittenInPlace, ""},
+                {0333, ReplaceResult::kReplaced,
+                 "the new content is in place but not flushed: Permission denied"}};
   const bool root = geteuid() == 0;
   for (const auto& c : kCases) {
     const std::string folder = dir_.File("folder" + std::to_string(c.folder_mode));
