@@ -71,7 +71,7 @@ NetStatus RunWithinLimit(Work work, const WaitLimit& limit, Result* result) {
     thread.join();
   } else {
     thread.detach();
-    DefaultEnv()->KeepModuleLoaded();
+    GetEnv()->KeepModuleLoaded();
   }
   return status;
 }

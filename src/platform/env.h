@@ -162,6 +162,10 @@ class Env {
   // permissions (and owner, where allowed). Where no new file may be made
   // in that folder but the file itself is writable, it is overwritten in
   // place and flushed (kRewrittenInPlace): not atomic, but not stuck either.
+  // Once readers see the new content the call reports it as replaced, also
+  // when the flush after that fails: `error` is then "the new content is in
+  // place but not flushed: <reason>" (a power cut may still bring the old
+  // content back), and empty otherwise.
   virtual ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                         const ReplaceOptions& options, std::string* error) = 0;
 

@@ -69,10 +69,13 @@ enum class HttpOutcome {
   kTrustFileError,  // `ca_file` could not be read or holds no certificate
 };
 
+// The longest library message an HttpResult carries.
+inline constexpr size_t kMaxHttpErrorText = 255;
+
 struct HttpResult {
   HttpOutcome outcome = HttpOutcome::kDone;
-  // kLibraryError: the library's own message for the error, at most 255
-  // characters, every CR and LF removed. kTrustFileError: what is wrong with
+  // kLibraryError: the library's own message for the error, at most
+  // kMaxHttpErrorText characters, every CR and LF removed. kTrustFileError: what is wrong with
   // the file.
   std::string error_text;
 };

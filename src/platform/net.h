@@ -73,6 +73,12 @@ struct NetResult {
   bool ok() const { return status == NetStatus::kOk; }
 };
 
+// kError with the system's error `code` and the system's text for it (as
+// the Env's ErrorText gives it) on one line.
+NetResult NetErrorResult(int code);
+// Any other status, without code or text.
+NetResult NetStatusResult(NetStatus status);
+
 // One connected TCP stream.
 class NetConnection {
  public:

@@ -185,13 +185,15 @@ TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
   EXPECT_EQ(ValidateJob("118739.B", nullptr), JobVerdict::kNotValid);
 }
 
-// The HTTP test server echoes the query, so the template is the reply.
+// The HTTP test server echoes the query, so the template is the reply; the
+// length announced is that of the query as sent, without the template's indent.
 TEST_F(ExchangesTest, BothExchangesOverHttp) {
   const testing::HttpTestServers& servers = testing::TestServers();
   ASSERT_TRUE(servers.ok) << servers.error;
+  const std::string tag = testing::UniqueTag();
   setup_.transport = "HTTP";
-  setup_.url = servers.Url("http", "/echo?" + testing::UniqueTag());
-  setup_.header = "Content-Length: DynLength";
+  setup_.url = servers.Url("http", "/echo?" + tag);
+  setup_.header = "X-Query-Length: DynLength";
   setup_.forward_query = ForwardReply("success", "trans %@01");
   setup_.validation_query = ValidationReply("%@01", "%@11", "0");
   Write(setup_);
@@ -201,6 +203,14 @@ TEST_F(ExchangesTest, BothExchangesOverHttp) {
   for (const std::string& line : log_.Take()) logged += line + "\n";
   EXPECT_EQ(logged.find("pw-s3cret"), std::string::npos);
   EXPECT_NE(logged.find("h FWT PassWord          [********]"), std::string::npos) << logged;
+
+  const Lines records = servers.RecordedWith(tag);
+  ASSERT_EQ(records.size(), 2u);
+  for (const std::string& record : records) {
+    const size_t body = record.find("\"body\": \"") + 9;
+    const std::string length = std::to_string((record.find('"', body) - body) / 2);
+    EXPECT_NE(record.find("[\"X-Query-Length\", \"" + length + "\"]"), std::string::npos) << record;
+  }
 }
 
 }  // namespace

@@ -93,24 +93,36 @@ TEST_F(EnvPosixTest, ReplaceKeepsLinksModesAndTheFolderOfTheTarget) {
   EXPECT_EQ(ModeOf(dir_.File("new.log")), 0640u);
 }
 
-// Where the file may be written but no new file made beside it, the file is
-// rewritten in place rather than not at all.
-TEST_F(EnvPosixTest, ReplaceRewritesInPlaceInAFolderWithoutRights) {
-  const std::string folder = dir_.File("locked");
-  fs::create_directory(folder);
-  const std::string path = folder + "/Vornlink.$$$";
-  WriteBytes(path, "line 1\nline 2\nline 3\n");
+// Where no new file may be made beside the file, it is rewritten in place
+// rather than not at all; where the folder cannot be read (nor flushed), the
+// replace is done all the same and says what it could not do.
+TEST_F(EnvPosixTest, ReplaceInFoldersWithoutAllRights) {
+  const struct {
+    mode_t folder_mode;
+    ReplaceResult result;
+    std::string note;
+  } kCases[] = {{0555, ReplaceResult::kRewrittenInPlace, ""},
+                {0333, ReplaceResult::kReplaced,
+                 "the new content is in place but not flushed: Permission denied"}};
   const bool root = geteuid() == 0;
-  // As root, a user of no rights owns the file; the folder stays root's.
-  ASSERT_TRUE(!root || chown(path.c_str(), 65534, 65534) == 0);
-  chmod(folder.c_str(), 0555);
-  int status = InChild([&] {
-    if (root && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
-    return Replace(path, "line 2\n") == ReplaceResult::kRewrittenInPlace;
-  });
-  chmod(folder.c_str(), 0755);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadBytes(path), "line 2\n");
+  for (const auto& c : kCases) {
+    const std::string folder = dir_.File("folder" + std::to_string(c.folder_mode));
+    fs::create_directory(folder);
+    const std::string path = folder + "/Vornlink.$$$";
+    WriteBytes(path, "line 1\nline 2\nline 3\n");
+    // As root, a user of no rights owns the file; the folder stays root's.
+    ASSERT_TRUE(!root || chown(path.c_str(), 65534, 65534) == 0);
+    chmod(folder.c_str(), c.folder_mode);
+    int status = InChild([&] {
+      if (root && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+      std::string error = "stale";
+      return env_->ReplaceTextFile(path, "line 2\n", ReplaceOptions{}, &error) == c.result &&
+             error == c.note;
+    });
+    chmod(folder.c_str(), 0755);
+    EXPECT_EQ(status, 0) << c.note;
+    EXPECT_EQ(ReadBytes(path), "line 2\n");
+  }
 }
 
 // A write that fails part-way (here the file size limit; a full disk alike)

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include <future>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,11 +99,13 @@ TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
   ASSERT_FALSE(ended.empty());
   const std::string path = dir_.File("Vornlink.$$$");
   // Left by a process that ended in the middle of a replace (removed), by
-  // this one (running), and by a replace of another file.
+  // this one (running), and by a replace of another file; and a file that
+  // only looks like a temporary.
   const std::string ours = "Vornlink.$$$." + std::to_string(testing::ProcessId()) + ".999.tmp";
   const std::string other = "Other.$$$." + ended + ".0.tmp";
+  const std::string lookalike = "Vornlink.$$$." + ended + ".old.tmp";
   for (const std::string& temp :
-       {path + "." + ended + ".0.tmp", dir_.File(ours), dir_.File(other)}) {
+       {path + "." + ended + ".0.tmp", dir_.File(ours), dir_.File(other), dir_.File(lookalike)}) {
     WriteBytes(temp, "partial");
   }
 
@@ -115,12 +117,12 @@ TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
   ASSERT_EQ(Replace(dir_.File("fresh.txt"), "one\n"), ReplaceResult::kReplaced);
   EXPECT_EQ(ReadBytes(dir_.File("fresh.txt")), OnDisk("one\n"));
 
-  std::vector<std::string> names;
+  std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
-    names.push_back(entry.path().filename().string());
+    names.insert(entry.path().filename().string());
   }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{other, "Vornlink.$$$", ours, "fresh.txt", "pid"}));
+  EXPECT_EQ(names,
+            (std::set<std::string>{other, "Vornlink.$$$", ours, lookalike, "fresh.txt", "pid"}));
 }
 
 // Readers that run while the file is replaced see the old or the new

@@ -1,8 +1,11 @@
-// Env for Linux and other POSIX systems.
+// The Env of Linux and other POSIX systems: the text files and the mutex
+// of env_parts.h joined with the module's own file, the clocks, started
+// programs and error texts.
 #include <dlfcn.h>
 #include <errno.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -12,7 +15,7 @@
 
 #include "base/module_singleton.h"
 #include "platform/env.h"
-#include "platform/posix/files_posix.h"
+#include "platform/env_parts.h"
 #include "platform/private_profile.h"
 #include "vornlink_version.h"
 
@@ -109,23 +112,22 @@ class PosixEnv : public Env {
 
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override {
-    return PosixReadTextFile(path, contents, max_size, error);
+    return env_parts::ReadTextFile(path, contents, max_size, error);
   }
 
   ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                            std::string* bytes, FileStamp* stamp, std::string* error) override {
-    return PosixReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
+    return env_parts::ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
   }
 
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
-    return PosixAppendTextFile(path, text, durable, error);
+    return env_parts::AppendTextFile(path, text, durable, error);
   }
 
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
-                                const ReplaceOptions& /*options*/, std::string* error) override {
-    // A file held open elsewhere does not keep a rename from replacing it.
-    return PosixReplaceTextFile(path, text, error);
+                                const ReplaceOptions& options, std::string* error) override {
+    return env_parts::ReplaceTextFile(path, text, options, error);
   }
 
   void StartProgram(const std::string& program, const std::string& argument) override {
@@ -146,7 +148,7 @@ class PosixEnv : public Env {
 
   int LastError() override { return errno; }
 
-  std::string ErrorText(int code) override { return PosixErrorText(code); }
+  std::string ErrorText(int code) override { return env_parts::ErrorText(code); }
 
   std::string OsText() override {
     utsname name;
@@ -155,17 +157,28 @@ class PosixEnv : public Env {
            "] machine[" + name.machine + "]";
   }
 
-  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& /*name*/,
+  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
                                                    const std::string& lock_file) override {
-    return NewFileLockMutex(lock_file);
+    return env_parts::NewNamedMutex(name, lock_file);
   }
 };
 
+ModuleSingleton<PosixEnv> g_default_env;
+
 }  // namespace
 
-namespace {
-ModuleSingleton<PosixEnv> g_default_env;
-}  // namespace
+std::string env_parts::ErrorText(int code) {
+  char buffer[256];
+  buffer[0] = '\0';
+  // GNU strerror_r may return a static text instead of filling the buffer.
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  return text != nullptr ? text : "";
+#else
+  if (strerror_r(code, buffer, sizeof buffer) != 0) return std::string();
+  return buffer;
+#endif
+}
 
 Env* DefaultEnv() { return &g_default_env.Get(); }
 

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "platform/http_client.h"
+#include "platform/one_line_text.h"
+#include "platform/posix/scoped_fd.h"
 
 namespace vornlink {
 namespace {
@@ -26,14 +28,6 @@ namespace {
 // Body bytes handed to the handler at a time, as the Windows build reads.
 constexpr size_t kBodyPiece = 1023;
 constexpr long kMaxRedirects = 20;
-
-std::string WithoutLineBreaks(std::string text) {
-  text.erase(
-      std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
-      text.end());
-  if (text.size() > 255) text.resize(255);
-  return text;
-}
 
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -73,25 +67,22 @@ void InitCurlOnce() {
 // The bytes of a regular file that is not a symbolic link; false with
 // `error` set otherwise.
 bool ReadTrustFile(const std::string& path, std::string* contents, std::string* error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+  ScopedFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) {
     *error = "CAFile [" + path + "] cannot be opened";
     return false;
   }
   struct stat info {};
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-            static_cast<uint64_t>(info.st_size) <= kMaxTrustFileBytes;
-  if (!ok) {
-    close(fd);
+  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<uint64_t>(info.st_size) > kMaxTrustFileBytes) {
     *error = "CAFile [" + path + "] is not a regular file of at most 8 MB";
     return false;
   }
   contents->clear();
   char buffer[16384];
   for (;;) {
-    ssize_t count = read(fd, buffer, sizeof buffer);
+    ssize_t count = read(fd.get(), buffer, sizeof buffer);
     if (count < 0) {
-      close(fd);
       *error = "CAFile [" + path + "] cannot be read";
       return false;
     }
@@ -99,7 +90,6 @@ bool ReadTrustFile(const std::string& path, std::string* contents, std::string* 
     contents->append(buffer, static_cast<size_t>(count));
     if (contents->size() > kMaxTrustFileBytes) break;
   }
-  close(fd);
   return true;
 }
 
@@ -387,7 +377,8 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
     int running = 0;
     CURLMcode state = curl_multi_perform(multi.get(), &running);
     if (state != CURLM_OK) {
-      return Outcome(HttpOutcome::kLibraryError, WithoutLineBreaks(curl_multi_strerror(state)));
+      return Outcome(HttpOutcome::kLibraryError,
+                     WithoutLineBreaks(curl_multi_strerror(state), kMaxHttpErrorText));
     }
     if (running == 0) break;
     if (limit.Stopped()) return Outcome(HttpOutcome::kStopped);
@@ -408,7 +399,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   if (code == CURLE_WRITE_ERROR && receiver.body_declined) return Outcome(HttpOutcome::kDone);
   if (code != CURLE_OK) {
     std::string text = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
-    return Outcome(HttpOutcome::kLibraryError, WithoutLineBreaks(text));
+    return Outcome(HttpOutcome::kLibraryError, WithoutLineBreaks(text, kMaxHttpErrorText));
   }
   receiver.GiveStatus();  // a response without body bytes
   if (receiver.aborted) return Outcome(HttpOutcome::kAborted);

@@ -12,64 +12,23 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <utility>
 
 #include "platform/background_call.h"
 #include "platform/env.h"
 #include "platform/net.h"
+#include "platform/one_line_text.h"
+#include "platform/posix/scoped_fd.h"
 
 namespace vornlink {
 namespace {
-
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd = -1) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-
-  int get() const { return fd_; }
-  void reset(int fd) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-std::string WithoutLineBreaks(std::string text) {
-  text.erase(
-      std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
-      text.end());
-  return text;
-}
-
-NetResult ErrorResult(int code) {
-  NetResult result;
-  result.status = NetStatus::kError;
-  result.code = code;
-  result.text = WithoutLineBreaks(GetEnv()->ErrorText(code));
-  return result;
-}
-
-NetResult StatusResult(NetStatus status) {
-  NetResult result;
-  result.status = status;
-  return result;
-}
 
 // Waits until `fd` is ready for `events`, the deadline passes or the stop
 // signal is set.
 NetResult WaitReady(int fd, short events, const WaitLimit& limit) {
   for (;;) {
-    if (limit.Stopped()) return StatusResult(NetStatus::kStopped);
+    if (limit.Stopped()) return NetStatusResult(NetStatus::kStopped);
     auto now = std::chrono::steady_clock::now();
-    if (now >= limit.deadline) return StatusResult(NetStatus::kTimedOut);
+    if (now >= limit.deadline) return NetStatusResult(NetStatus::kTimedOut);
     auto left = std::chrono::ceil<std::chrono::milliseconds>(limit.deadline - now);
     int slice =
         static_cast<int>(std::min<std::chrono::milliseconds>(left, kStopPollInterval).count());
@@ -77,7 +36,7 @@ NetResult WaitReady(int fd, short events, const WaitLimit& limit) {
     int ready = poll(&entry, 1, slice);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      return ErrorResult(errno);
+      return NetErrorResult(errno);
     }
     if (ready > 0) return NetResult();
   }
@@ -96,7 +55,7 @@ class PosixConnection : public NetConnection {
         continue;
       }
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return ErrorResult(errno);
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return NetErrorResult(errno);
       NetResult ready = WaitReady(fd_.get(), POLLOUT, limit);
       if (!ready.ok()) return ready;
     }
@@ -112,9 +71,9 @@ class PosixConnection : public NetConnection {
         *received = static_cast<size_t>(count);
         return NetResult();
       }
-      if (count == 0) return StatusResult(NetStatus::kClosed);
+      if (count == 0) return NetStatusResult(NetStatus::kClosed);
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return ErrorResult(errno);
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return NetErrorResult(errno);
       NetResult ready = WaitReady(fd_.get(), POLLIN, limit);
       if (!ready.ok()) return ready;
     }
@@ -165,10 +124,10 @@ NetResult ResolveHost(const std::string& host, const WaitLimit& limit, in_addr* 
   if (inet_pton(AF_INET, host.c_str(), address) == 1) return NetResult();
   LookupAnswer answer;
   NetStatus status = RunWithinLimit<LookupAnswer>([host] { return LookUp(host); }, limit, &answer);
-  if (status == NetStatus::kError) return ErrorResult(EAGAIN);
-  if (status != NetStatus::kOk) return StatusResult(status);
+  if (status == NetStatus::kError) return NetErrorResult(EAGAIN);
+  if (status != NetStatus::kOk) return NetStatusResult(status);
   if (answer.code == 0) return NetResult();
-  if (answer.code == EAI_SYSTEM) return ErrorResult(answer.system_error);
+  if (answer.code == EAI_SYSTEM) return NetErrorResult(answer.system_error);
   NetResult result;
   result.status = NetStatus::kError;
   result.code = answer.code;
@@ -178,7 +137,7 @@ NetResult ResolveHost(const std::string& host, const WaitLimit& limit, in_addr* 
 
 NetResult NewStreamSocket(ScopedFd* socket_fd) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return ErrorResult(errno);
+  if (fd < 0) return NetErrorResult(errno);
   socket_fd->reset(fd);
   return NetResult();
 }
@@ -199,13 +158,13 @@ NetResult ConnectTcp(const std::string& host, uint16_t port, const WaitLimit& li
   if (!made.ok()) return made;
   int fd = owner.get();
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    if (errno != EINPROGRESS && errno != EINTR) return ErrorResult(errno);
+    if (errno != EINPROGRESS && errno != EINTR) return NetErrorResult(errno);
     NetResult ready = WaitReady(fd, POLLOUT, limit);
     if (!ready.ok()) return ready;
     int error = 0;
     socklen_t size = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return ErrorResult(errno);
-    if (error != 0) return ErrorResult(error);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return NetErrorResult(errno);
+    if (error != 0) return NetErrorResult(error);
   }
   *connection = std::make_unique<PosixConnection>(owner.release());
   return NetResult();
@@ -229,7 +188,7 @@ class PosixListener : public NetListener {
       }
       // A connection that went before it was taken is not an error of ours.
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return ErrorResult(errno);
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return NetErrorResult(errno);
       NetResult ready = WaitReady(fd_.get(), POLLIN, limit);
       if (!ready.ok()) return ready;
     }
@@ -248,7 +207,7 @@ NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
-  if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return ErrorResult(EINVAL);
+  if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return NetErrorResult(EINVAL);
 
   ScopedFd owner;
   NetResult made = NewStreamSocket(&owner);
@@ -257,12 +216,12 @@ NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
   setsockopt(owner.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (bind(owner.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       listen(owner.get(), backlog) != 0) {
-    return ErrorResult(errno);
+    return NetErrorResult(errno);
   }
   sockaddr_in bound{};
   socklen_t size = sizeof bound;
   if (getsockname(owner.get(), reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
-    return ErrorResult(errno);
+    return NetErrorResult(errno);
   }
   *listener = std::make_unique<PosixListener>(owner.release(), ntohs(bound.sin_port));
   return NetResult();

@@ -22,21 +22,15 @@
 
 #include "platform/env.h"
 #include "platform/http_client.h"
+#include "platform/one_line_text.h"
 
 namespace vornlink {
 namespace {
 
 constexpr DWORD kBodyPiece = 1023;
 
-std::string WithoutLineBreaks(std::string text) {
-  text.erase(
-      std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
-      text.end());
-  return text;
-}
-
 // The library's message for one of its errors (or the system's, for a
-// system error code), at most 255 characters.
+// system error code), at most kMaxHttpErrorText characters.
 std::string InternetErrorText(DWORD code) {
   char text[256] = "";
   DWORD length =
@@ -47,7 +41,7 @@ std::string InternetErrorText(DWORD code) {
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
   }
-  std::string result = WithoutLineBreaks(std::string(text, std::min<DWORD>(length, 255)));
+  std::string result = WithoutLineBreaks(std::string(text, length), kMaxHttpErrorText);
   // Some library builds (Wine's) have no text for some codes: the code at
   // least tells support what happened.
   if (result.empty()) result = "Internet error " + std::to_string(code);
@@ -340,7 +334,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   call->caller_gone = true;
   lock.unlock();
   thread.detach();
-  DefaultEnv()->KeepModuleLoaded();
+  GetEnv()->KeepModuleLoaded();
   return Outcome(limit.Stopped() ? HttpOutcome::kStopped : HttpOutcome::kTimedOut);
 }
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/env.h"
+#include "platform/env_parts.h"
 #include "platform/loaded_module.h"
 
 namespace vornlink {
@@ -9,7 +9,7 @@ std::unique_ptr<LoadedModule> LoadedModule::Open(const std::string& path, std::s
   HMODULE module = LoadLibraryA(path.c_str());
   if (module == nullptr) {
     int code = static_cast<int>(GetLastError());
-    std::string text = DefaultEnv()->ErrorText(code);
+    std::string text = env_parts::ErrorText(code);
     *error = "LoadLibrary failed with error " + std::to_string(code);
     if (!text.empty()) *error += ": " + text;
     return nullptr;

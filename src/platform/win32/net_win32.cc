@@ -48,27 +48,6 @@ class ScopedSocket {
   SOCKET socket_;
 };
 
-std::string WithoutLineBreaks(std::string text) {
-  text.erase(
-      std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
-      text.end());
-  return text;
-}
-
-NetResult ErrorResult(int code) {
-  NetResult result;
-  result.status = NetStatus::kError;
-  result.code = code;
-  result.text = WithoutLineBreaks(GetEnv()->ErrorText(code));
-  return result;
-}
-
-NetResult StatusResult(NetStatus status) {
-  NetResult result;
-  result.status = status;
-  return result;
-}
-
 bool MakeNonBlocking(SOCKET socket) {
   u_long on = 1;
   return ioctlsocket(socket, FIONBIO, &on) == 0;
@@ -81,9 +60,9 @@ enum class Readiness { kRead, kWrite };
 // failed) counts as ready: the caller asks it for its error.
 NetResult WaitReady(SOCKET socket, Readiness wanted, const WaitLimit& limit) {
   for (;;) {
-    if (limit.Stopped()) return StatusResult(NetStatus::kStopped);
+    if (limit.Stopped()) return NetStatusResult(NetStatus::kStopped);
     auto now = std::chrono::steady_clock::now();
-    if (now >= limit.deadline) return StatusResult(NetStatus::kTimedOut);
+    if (now >= limit.deadline) return NetStatusResult(NetStatus::kTimedOut);
     auto left = std::chrono::ceil<std::chrono::microseconds>(limit.deadline - now);
     auto slice = std::min<std::chrono::microseconds>(left, kStopPollInterval);
     timeval wait;
@@ -97,7 +76,7 @@ NetResult WaitReady(SOCKET socket, Readiness wanted, const WaitLimit& limit) {
     FD_SET(socket, &failed_set);
     int ready = wanted == Readiness::kRead ? select(0, &main_set, nullptr, &failed_set, &wait)
                                            : select(0, nullptr, &main_set, &failed_set, &wait);
-    if (ready == SOCKET_ERROR) return ErrorResult(WSAGetLastError());
+    if (ready == SOCKET_ERROR) return NetErrorResult(WSAGetLastError());
     if (ready > 0) return NetResult();
   }
 }
@@ -116,7 +95,7 @@ class WindowsConnection : public NetConnection {
         continue;
       }
       int error = WSAGetLastError();
-      if (error != WSAEWOULDBLOCK) return ErrorResult(error);
+      if (error != WSAEWOULDBLOCK) return NetErrorResult(error);
       NetResult ready = WaitReady(socket_.get(), Readiness::kWrite, limit);
       if (!ready.ok()) return ready;
     }
@@ -133,9 +112,9 @@ class WindowsConnection : public NetConnection {
         *received = static_cast<size_t>(count);
         return NetResult();
       }
-      if (count == 0) return StatusResult(NetStatus::kClosed);
+      if (count == 0) return NetStatusResult(NetStatus::kClosed);
       int error = WSAGetLastError();
-      if (error != WSAEWOULDBLOCK) return ErrorResult(error);
+      if (error != WSAEWOULDBLOCK) return NetErrorResult(error);
       NetResult ready = WaitReady(socket_.get(), Readiness::kRead, limit);
       if (!ready.ok()) return ready;
     }
@@ -185,9 +164,9 @@ NetResult ResolveHost(const std::string& host, const WaitLimit& limit, in_addr* 
   if (inet_pton(AF_INET, host.c_str(), address) == 1) return NetResult();
   LookupAnswer answer;
   NetStatus status = RunWithinLimit<LookupAnswer>([host] { return LookUp(host); }, limit, &answer);
-  if (status == NetStatus::kError) return ErrorResult(WSAENOBUFS);
-  if (status != NetStatus::kOk) return StatusResult(status);
-  if (!answer.found) return ErrorResult(WSAEINVAL);
+  if (status == NetStatus::kError) return NetErrorResult(WSAENOBUFS);
+  if (status != NetStatus::kOk) return NetStatusResult(status);
+  if (!answer.found) return NetErrorResult(WSAEINVAL);
   *address = answer.address;
   return NetResult();
 }
@@ -205,20 +184,20 @@ NetResult ConnectTcp(const std::string& host, uint16_t port, const WaitLimit& li
   if (!resolved.ok()) return resolved;
 
   ScopedSocket owner(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (owner.get() == INVALID_SOCKET) return ErrorResult(WSAGetLastError());
-  if (!MakeNonBlocking(owner.get())) return ErrorResult(WSAGetLastError());
+  if (owner.get() == INVALID_SOCKET) return NetErrorResult(WSAGetLastError());
+  if (!MakeNonBlocking(owner.get())) return NetErrorResult(WSAGetLastError());
   if (connect(owner.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     int error = WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) return ErrorResult(error);
+    if (error != WSAEWOULDBLOCK) return NetErrorResult(error);
     NetResult ready = WaitReady(owner.get(), Readiness::kWrite, limit);
     if (!ready.ok()) return ready;
     int failure = 0;
     int size = sizeof failure;
     if (getsockopt(owner.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure), &size) !=
         0) {
-      return ErrorResult(WSAGetLastError());
+      return NetErrorResult(WSAGetLastError());
     }
-    if (failure != 0) return ErrorResult(failure);
+    if (failure != 0) return NetErrorResult(failure);
   }
   *connection = std::make_unique<WindowsConnection>(owner.release());
   return NetResult();
@@ -238,14 +217,14 @@ class WindowsListener : public NetListener {
       SOCKET accepted = accept(socket_.get(), nullptr, nullptr);
       if (accepted != INVALID_SOCKET) {
         ScopedSocket owner(accepted);
-        if (!MakeNonBlocking(accepted)) return ErrorResult(WSAGetLastError());
+        if (!MakeNonBlocking(accepted)) return NetErrorResult(WSAGetLastError());
         *connection = std::make_unique<WindowsConnection>(owner.release());
         return NetResult();
       }
       int error = WSAGetLastError();
       // A connection that went before it was taken is not an error of ours.
       if (error == WSAECONNRESET) continue;
-      if (error != WSAEWOULDBLOCK) return ErrorResult(error);
+      if (error != WSAEWOULDBLOCK) return NetErrorResult(error);
       NetResult ready = WaitReady(socket_.get(), Readiness::kRead, limit);
       if (!ready.ok()) return ready;
     }
@@ -266,22 +245,22 @@ NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
-  if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return ErrorResult(WSAEINVAL);
+  if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return NetErrorResult(WSAEINVAL);
 
   ScopedSocket owner(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (owner.get() == INVALID_SOCKET) return ErrorResult(WSAGetLastError());
+  if (owner.get() == INVALID_SOCKET) return NetErrorResult(WSAGetLastError());
   BOOL on = TRUE;
   setsockopt(owner.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
              sizeof on);
   if (!MakeNonBlocking(owner.get()) ||
       bind(owner.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       listen(owner.get(), backlog) != 0) {
-    return ErrorResult(WSAGetLastError());
+    return NetErrorResult(WSAGetLastError());
   }
   sockaddr_in bound{};
   int size = sizeof bound;
   if (getsockname(owner.get(), reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
-    return ErrorResult(WSAGetLastError());
+    return NetErrorResult(WSAGetLastError());
   }
   *listener = std::make_unique<WindowsListener>(owner.release(), ntohs(bound.sin_port));
   return NetResult();

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/posix/scoped_fd.h"
 #include "xml/xml_document.h"
 #include "xml/xml_tree_document.h"
 
@@ -37,20 +38,6 @@ struct ParserContextFree {
 };
 struct ValidContextFree {
   void operator()(xmlValidCtxt* context) const { xmlFreeValidCtxt(context); }
-};
-
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 std::string Utf8(const xmlChar* text) {

@@ -1,0 +1,117 @@
+// The cross-process mutex of the POSIX Env: a write lock on a lock file.
+//
+// flock does not keep threads of one process apart and any user who can
+// read a file can flock it; a write lock through fcntl needs a descriptor
+// open for writing, so only those who may write the lock file can hold it.
+// Open-file-description locks belong to this descriptor alone, so closing
+// another descriptor of the file does not drop them.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+
+#include "platform/env_parts.h"
+#include "platform/posix/regular_file.h"
+#include "platform/posix/scoped_fd.h"
+
+namespace vornlink {
+namespace {
+
+class FileLockMutex : public CrossProcessMutex {
+ public:
+  explicit FileLockMutex(std::string path) : path_(std::move(path)) {}
+
+  bool Lock(std::string* error) override {
+    threads_.lock();
+    std::string reason;
+    for (;;) {
+      int code = OpenOwnLockFile();
+      if (code != 0) {
+        reason = OpenErrorText(code);
+        break;
+      }
+      code = LockWhole(F_OFD_SETLKW);
+      if (code != 0) {
+        reason = env_parts::ErrorText(code);
+        break;
+      }
+      if (StillTheLockFile()) return true;
+    }
+    if (error != nullptr) *error = path_ + ": " + reason;
+    threads_.unlock();
+    return false;
+  }
+
+  bool TryLock() override {
+    if (!threads_.try_lock()) return false;
+    // A lock file replaced meanwhile is left for the next try.
+    if (OpenOwnLockFile() == 0 && LockWhole(F_OFD_SETLK) == 0 && StillTheLockFile()) return true;
+    threads_.unlock();
+    return false;
+  }
+
+  void Unlock() override {
+    struct flock whole {};
+    whole.l_type = F_UNLCK;
+    whole.l_whence = SEEK_SET;
+    fcntl(fd_.get(), F_OFD_SETLK, &whole);
+    threads_.unlock();
+  }
+
+ private:
+  // Opens the lock file unless this process has it open already. A child
+  // made by fork shares the parent's open lock file, and with it the
+  // parent's lock: it needs one of its own. Closing the inherited
+  // descriptor leaves the parent's lock alone.
+  int OpenOwnLockFile() {
+    if (fd_.valid() && owner_ == getpid()) return 0;
+    struct stat info;
+    owner_ = getpid();
+    return OpenRegular(path_, O_RDWR | O_CREAT | O_NOFOLLOW, 0666, &fd_, &info);
+  }
+
+  // 0 once the whole file is locked; `command` says whether to wait.
+  int LockWhole(int command) {
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    while (fcntl(fd_.get(), command, &whole) != 0) {
+      if (errno != EINTR) return errno;
+    }
+    return 0;
+  }
+
+  // A lock file removed or replaced while it was open is no longer the one
+  // the other processes lock: false then, and the file is closed (its lock
+  // goes with it), so that the next try opens the one that is there now.
+  bool StillTheLockFile() {
+    struct stat held;
+    struct stat there;
+    if (fstat(fd_.get(), &held) == 0 && lstat(path_.c_str(), &there) == 0 &&
+        held.st_dev == there.st_dev && held.st_ino == there.st_ino) {
+      return true;
+    }
+    fd_.reset();
+    return false;
+  }
+
+  const std::string path_;
+  std::mutex threads_;
+  ScopedFd fd_;      // guarded by threads_
+  pid_t owner_ = 0;  // the process that opened fd_
+};
+
+}  // namespace
+
+namespace env_parts {
+
+std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& /*name*/,
+                                                 const std::string& lock_file) {
+  return std::make_unique<FileLockMutex>(lock_file);
+}
+
+}  // namespace env_parts
+}  // namespace vornlink
