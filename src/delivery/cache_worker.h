@@ -1,7 +1,7 @@
 // The cache worker: the one thread of the service that delivers the
 // transactions of the cache file to the DMS.
-#ifndef VORNLINK_CACHE_CACHE_WORKER_H_
-#define VORNLINK_CACHE_CACHE_WORKER_H_
+#ifndef VORNLINK_DELIVERY_CACHE_WORKER_H_
+#define VORNLINK_DELIVERY_CACHE_WORKER_H_
 
 #include <cstdint>
 #include <string>
@@ -44,4 +44,4 @@ void RunCacheWorker(const StopSignal& stop);
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_CACHE_CACHE_WORKER_H_
+#endif  // VORNLINK_DELIVERY_CACHE_WORKER_H_

@@ -1,7 +1,7 @@
 // The worker when the cache file cannot be rewritten (a full disk, a
 // sharing violation): a line it delivered or parked is not sent again; each
 // pass tries the change once more, until the file can be written.
-#include "cache/cache_worker.h"
+#include "delivery/cache_worker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cache/cache_worker.h"
+#include "delivery/cache_worker.h"
 
 #include <algorithm>
 #include <map>
