@@ -88,13 +88,9 @@ class CacheFileTest : public ::testing::Test {
     env_.cache_path = path_;
     env_.set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));
     env_.set_tick_count(123456789);
-    SetEnvForTesting(&env_);
     log_ = std::make_unique<testing::LogRecorder>(dir_.File("cache.log"), "+c");
   }
-  void TearDown() override {
-    log_.reset();
-    SetEnvForTesting(nullptr);
-  }
+  void TearDown() override { log_.reset(); }
 
   int Add(const std::string& trans_no) {
     return AddTransaction(testing::SampleTransaction(trans_no), "0", "0", "");
@@ -107,6 +103,7 @@ class CacheFileTest : public ::testing::Test {
 
   testing::TempDir dir_;
   CacheEnv env_;
+  testing::ScopedEnvOverride use_env_{&env_};
   const std::string path_ = dir_.File("Vornlink.$$$");
   std::unique_ptr<testing::LogRecorder> log_;
 };

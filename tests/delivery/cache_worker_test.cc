@@ -1,6 +1,6 @@
-// The worker when the cache file cannot be rewritten (a full disk, a
-// sharing violation): a line it delivered or parked is not sent again; each
-// pass tries the change once more, until the file can be written.
+// The worker's passes in this process, against a DMS on loopback that books
+// transaction 1 and refuses every other one for good; the Env records the
+// worker's pauses and program starts as it asks for them.
 #include "delivery/cache_worker.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "base/stop_signal.h"
 #include "cache/cache_file.h"
@@ -18,6 +20,10 @@
 namespace vornlink {
 namespace {
 
+using Lines = std::vector<std::string>;
+
+// Fails the rewrites of the cache file while `unwritable` (a full disk, a
+// sharing violation).
 class UnwritableCacheEnv : public testing::FakeEnv {
  public:
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
@@ -30,66 +36,118 @@ class UnwritableCacheEnv : public testing::FakeEnv {
   }
 
   std::string cache_path;
-  std::atomic<bool> unwritable{true};
+  std::atomic<bool> unwritable{false};
 };
 
-TEST(CacheWorkerTest, LinesThatCannotBeChangedAreNotSentAgain) {
-  testing::TempDir dir;
-  UnwritableCacheEnv env;
-  env.set_module_path(dir.File("Vornlink.dll"));
-  env.cache_path = dir.File("Vornlink.$$$");
-  SetEnvForTesting(&env);
-  {
-    // Transaction 1 is booked, transaction 2 refused for good.
-    testing::ScriptedDms dms([](const std::string& request) {
-      return testing::ForwardReply(
-          request.find("<trans>1</trans>") != std::string::npos ? "success" : "refused",
-          "tab\tin\x1bthe text");
-    });
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+class CacheWorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_.set_module_path(dir_.File("Vornlink.dll"));
+    env_.cache_path = dir_.File("Vornlink.$$$");
     testing::DmsSetup setup;
-    setup.port = dms.port_text();
-    testing::WriteBytes(dir.File("Vornlink.xml"), testing::SettingsDocument(setup));
-    testing::WriteBytes(dir.File("Vornlink.ini"), "[CacheThread]\nRetryTime=0\n");
-    testing::LogRecorder log(dir.File("kmr.log"), "+c");
-    for (const char* trans_no : {"1", "2"}) {
-      TransactionFields transaction = testing::SampleTransaction(trans_no);
-      transaction[1] = "123456.A";
-      ASSERT_EQ(AddTransaction(transaction, "0", "0", ""), 1);
-    }
-
-    StopSignal stop;
-    std::thread worker([&] { RunCacheWorker(stop); });
-    std::string lines;
-    const auto count = [&](const std::string& text) {
-      size_t n = 0;
-      for (size_t at = lines.find(text); at != std::string::npos; at = lines.find(text, at + 1))
-        ++n;
-      return n;
-    };
-    // Several passes, each trying both changes again.
-    EXPECT_TRUE(testing::Eventually([&] {
-      for (const std::string& line : log.Take()) lines += line + "\n";
-      return count("removal again -> FAILED") >= 3 && count("move again -> FAILED") >= 3;
-    }));
-    EXPECT_EQ(dms.requests().size(), 2u);
-    EXPECT_EQ(count("delivered, but its line could not be removed -> not sent again"), 1u);
-    EXPECT_EQ(count("failed, but its line could not be moved -> not sent again"), 1u);
-
-    env.unwritable = false;
-    EXPECT_TRUE(testing::Eventually([&] {
-      const auto disk = testing::DiskLines(env.cache_path);
-      return disk.size() == 1 && disk[0].rfind("2,", 0) == 0;
-    }));
-    stop.Set();
-    worker.join();
-    EXPECT_EQ(dms.requests().size(), 2u);
-    CacheRecord parked;
-    ASSERT_EQ(GetCacheIndex(0, &parked), 1);
-    EXPECT_EQ(parked.status(), "1");
-    // The failure line, without the control bytes of the reply (a tab, an escape).
-    EXPECT_NE(parked.message().find("tab in the text"), std::string::npos) << parked.message();
+    setup.port = dms_.port_text();
+    testing::WriteBytes(dir_.File("Vornlink.xml"), testing::SettingsDocument(setup));
+    testing::WriteBytes(dir_.File("Vornlink.ini"), "[CacheThread]\nRetryTime=0\n");
   }
-  SetEnvForTesting(nullptr);
+
+  void Add(const std::string& trans_no, const std::string& status) {
+    TransactionFields transaction = testing::SampleTransaction(trans_no);
+    transaction[1] = "123456.A";
+    ASSERT_EQ(AddTransaction(transaction, status, "0", ""), 1);
+  }
+  // The log entries since the last call, one a line.
+  std::string Logged() {
+    for (const std::string& line : log_.Take()) logged_ += line + "\n";
+    return logged_;
+  }
+
+  testing::TempDir dir_;
+  UnwritableCacheEnv env_;
+  testing::ScopedEnvOverride use_env_{&env_};
+  testing::ScriptedDms dms_{[](const std::string& request) {
+    return testing::ForwardReply(
+        request.find("<trans>1</trans>") != std::string::npos ? "success" : "refused",
+        "tab\tin\x1bthe text");
+  }};
+  testing::LogRecorder log_{dir_.File("kmr.log"), "+c"};
+  std::string logged_;
+  StopSignal stop_;
+};
+
+// One pass books 1 and parks 2 and 3 (the lines not due between them are
+// passed over): a pause of 50 ms on the Env's clock after each of the three,
+// and one start of the GUI for the pass.
+TEST_F(CacheWorkerTest, APassPausesAfterEachLineAndStartsTheGuiOnce) {
+  const std::pair<const char*, const char*> lines[] = {
+      {"1", "0"}, {"a", "1"}, {"2", "0"}, {"b", "1"}, {"3", "0"}};
+  for (const auto& [trans_no, status] : lines) Add(trans_no, status);
+  std::thread worker([&] { RunCacheWorker(stop_); });
+  EXPECT_TRUE(testing::Eventually([&] {
+    const Lines disk = testing::DiskLines(env_.cache_path);
+    return disk.size() == 4 && disk[2].rfind("2,", 0) == 0 && disk[3].rfind("3,", 0) == 0;
+  }));
+  stop_.Set();
+  worker.join();
+  EXPECT_EQ(dms_.requests().size(), 3u);
+  EXPECT_EQ(env_.slept(), (std::vector<uint32_t>{50, 50, 50}));
+  EXPECT_EQ(env_.started(), Lines{"kmrgui Vornlink"});
+}
+
+// A line delivered or parked whose change the full disk refuses is not sent
+// again; each pass tries the change once more, until the file can be written.
+TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNotSentAgain) {
+  env_.unwritable = true;
+  Add("1", "0");
+  Add("2", "0");
+  std::thread worker([&] { RunCacheWorker(stop_); });
+  // Several passes, each trying both changes again.
+  EXPECT_TRUE(testing::Eventually([&] {
+    return Count(Logged(), "removal again -> FAILED") >= 3 &&
+           Count(Logged(), "move again -> FAILED") >= 3;
+  }));
+  EXPECT_EQ(dms_.requests().size(), 2u);
+  EXPECT_EQ(Count(Logged(), "delivered, but its line could not be removed -> not sent again"), 1u);
+  EXPECT_EQ(Count(Logged(), "failed, but its line could not be moved -> not sent again"), 1u);
+
+  env_.unwritable = false;
+  EXPECT_TRUE(testing::Eventually([&] {
+    const Lines disk = testing::DiskLines(env_.cache_path);
+    return disk.size() == 1 && disk[0].rfind("2,", 0) == 0;
+  }));
+  stop_.Set();
+  worker.join();
+  EXPECT_EQ(dms_.requests().size(), 2u);
+  CacheRecord parked;
+  ASSERT_EQ(GetCacheIndex(0, &parked), 1);
+  EXPECT_EQ(parked.status(), "1");
+  // The failure line, without the control bytes of the reply (a tab, an escape).
+  EXPECT_NE(parked.message().find("tab in the text"), std::string::npos) << parked.message();
+}
+
+// Without the module's path there is no cache file: the worker says so once
+// and ends by itself.
+TEST_F(CacheWorkerTest, WithoutTheModulePathItSaysWhyOnceAndEnds) {
+  env_.set_module_path("");
+  std::atomic<bool> ended{false};
+  std::thread worker([&] {
+    RunCacheWorker(stop_);
+    ended = true;
+  });
+  EXPECT_TRUE(testing::Eventually([&] { return ended.load(); }));
+  stop_.Set();
+  worker.join();
+  EXPECT_EQ(Count(Logged(),
+                  "* ForwardTransaction: Cache file unknown: the module's path is "
+                  "unknown -> nothing is delivered\n"),
+            1u)
+      << Logged();
+  EXPECT_EQ(Count(Logged(), "another worker"), 0u);
 }
 
 }  // namespace
