@@ -383,6 +383,57 @@ int FindDueLine(int from, CacheRecord* record, int* index) {
   return read;
 }
 
+CacheChange RemoveLine(const std::string& trid) {
+  std::string error;
+  const CacheChange change = EditCacheLine(
+      trid, [](CacheRecord*) { return LineEdit::kRemove; }, nullptr, &error);
+  if (change == CacheChange::kNotFound) LogNotFound(trid);
+  return change;
+}
+
+CacheChange MoveToEnd(const CacheRecord& record) {
+  std::string error;
+  const CacheChange change = EditCacheLine(
+      record.trid(),
+      [&record](CacheRecord* found) {
+        *found = record;
+        return LineEdit::kMoveToEnd;
+      },
+      nullptr, &error);
+  if (change == CacheChange::kNotFound) LogNotFound(record.trid());
+  return change;
+}
+
+// ---- Operator access ----
+
+bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error) {
+  const std::string path = CacheFilePath();
+  records->clear();
+  if (path.empty()) {
+    *error = "the module's path is unknown";
+    return false;
+  }
+  CacheLock lock(path);
+  if (!lock.held()) {
+    *error = lock.error();
+    return false;
+  }
+  std::string contents;
+  if (!ReadCache(path, &contents, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  std::vector<std::string_view> lines = SplitLines(contents);
+  records->resize(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    (*records)[i].line = i + 1;
+    ParseCacheLine(lines[i], &(*records)[i].record);
+  }
+  return true;
+}
+
+// The one rewrite of a line found by its Trid, for the driver (RemoveLine,
+// MoveToEnd) and the operator alike.
 CacheChange EditCacheLine(const std::string& trid,
                           const std::function<LineEdit(CacheRecord*)>& decide,
                           std::string* new_trid, std::string* error) {
@@ -437,55 +488,6 @@ CacheChange EditCacheLine(const std::string& trid,
     if (new_trid != nullptr) *new_trid = fresh_trid;
   }
   return CacheChange::kDone;
-}
-
-CacheChange RemoveLine(const std::string& trid) {
-  std::string error;
-  const CacheChange change = EditCacheLine(
-      trid, [](CacheRecord*) { return LineEdit::kRemove; }, nullptr, &error);
-  if (change == CacheChange::kNotFound) LogNotFound(trid);
-  return change;
-}
-
-CacheChange MoveToEnd(const CacheRecord& record) {
-  std::string error;
-  const CacheChange change = EditCacheLine(
-      record.trid(),
-      [&record](CacheRecord* found) {
-        *found = record;
-        return LineEdit::kMoveToEnd;
-      },
-      nullptr, &error);
-  if (change == CacheChange::kNotFound) LogNotFound(record.trid());
-  return change;
-}
-
-// ---- Operator access ----
-
-bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error) {
-  const std::string path = CacheFilePath();
-  records->clear();
-  if (path.empty()) {
-    *error = "the module's path is unknown";
-    return false;
-  }
-  CacheLock lock(path);
-  if (!lock.held()) {
-    *error = lock.error();
-    return false;
-  }
-  std::string contents;
-  if (!ReadCache(path, &contents, error)) {
-    *error = path + ": " + *error;
-    return false;
-  }
-  std::vector<std::string_view> lines = SplitLines(contents);
-  records->resize(lines.size());
-  for (size_t i = 0; i < lines.size(); ++i) {
-    (*records)[i].line = i + 1;
-    ParseCacheLine(lines[i], &(*records)[i].record);
-  }
-  return true;
 }
 
 }  // namespace vornlink
