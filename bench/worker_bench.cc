@@ -8,7 +8,7 @@
 #include "base/stop_signal.h"
 #include "bench_support.h"
 #include "cache/cache_file.h"
-#include "cache/cache_worker.h"
+#include "delivery/cache_worker.h"
 #include "dms_fixture.h"
 #include "floors.h"
 #include "log/log.h"

@@ -142,19 +142,13 @@ std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t s
   return text;
 }
 
-// A Trid that no line of the cache carries, by what `index` knows (see
-// MakeUniqueTrid).
-std::string NewTrid(const CacheIndex& index) {
-  Env* env = GetEnv();
-  for (;;) {
-    const int64_t now = env->UnixTime();
-    const std::string second = TridSecond(now);
-    const int64_t second_number = TridNumber(FormatTrid(second, 0)) / 10000;
-    std::string trid = PickTrid(second, index.TakenIn(second_number), env->TickCount());
-    if (!trid.empty()) return trid;
-    // Every value of this second is in use: wait for the next one.
-    while (env->UnixTime() == now) env->SleepMs(10);
-  }
+// A Trid that no line of the cache carries: by what `index` knows, or by
+// `text` (the file read whole) where the index does not know its lines.
+std::string NewTrid(const CacheIndex& index, const std::string* text = nullptr) {
+  return MakeUniqueTrid([&index, text](std::string_view second) {
+    if (text != nullptr) return TakenTridsIn(*text, second);
+    return index.TakenIn(TridNumber(FormatTrid(second, 0)) / 10000);
+  });
 }
 
 // A line of the cache file that a removal or a move found by its Trid, in
@@ -347,9 +341,10 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
 namespace {
 
 // Reads the line that `pick` chooses (from the refreshed index; its
-// line_count() for none) into `record`. 1 when read, else 0; logs failures.
+// line_count() for none) into `record`. 1 when read, else 0; logs failures
+// under the name of the `operation`.
 template <typename Pick>
-int ReadPickedLine(CacheRecord* record, Pick pick) {
+int ReadPickedLine(const char* operation, CacheRecord* record, Pick pick) {
   const std::string path = CacheFilePath();
   CacheLock lock(path);
   CacheIndex& index = IndexOf(path);
@@ -362,7 +357,7 @@ int ReadPickedLine(CacheRecord* record, Pick pick) {
     read = index.ReadLine(path, at, &line, &error);
   }
   if (!read) {
-    LogPrint('*', "KMRCacheTransaction: GetCacheIndex -- Internal: t[Could not open file]");
+    LogPrint('*', "KMRCacheTransaction: %s -- Internal: t[Could not open file]", operation);
     LogReason(lock, path, error);
     return 0;
   }
@@ -373,14 +368,14 @@ int ReadPickedLine(CacheRecord* record, Pick pick) {
 }  // namespace
 
 int GetCacheIndex(int index, CacheRecord* record) {
-  return ReadPickedLine(record, [index](const CacheIndex& known) {
+  return ReadPickedLine("GetCacheIndex", record, [index](const CacheIndex& known) {
     return index < 0 ? known.line_count() : static_cast<size_t>(index);
   });
 }
 
 int FindDueLine(int from, CacheRecord* record, int* index) {
   size_t found = 0;
-  int read = ReadPickedLine(record, [from, &found](const CacheIndex& known) {
+  int read = ReadPickedLine("FindDueLine", record, [from, &found](const CacheIndex& known) {
     found = known.NextDue(from < 0 ? 0 : static_cast<size_t>(from));
     return found;
   });
@@ -389,82 +384,24 @@ int FindDueLine(int from, CacheRecord* record, int* index) {
 }
 
 CacheChange RemoveLine(const std::string& trid) {
-  const std::string path = CacheFilePath();
-  WritePermit permit;
-  if (!permit.granted()) return CacheChange::kFailed;
-  CacheLock lock(path);
-  CacheIndex& index = IndexOf(path);
-  FoundLine found;
   std::string error;
-  Lookup lookup = lock.held() ? FindForRewrite(path, index, trid, &found, &error) : Lookup::kFailed;
-  if (lookup == Lookup::kFailed) {
-    LogDeleteFailed(trid, "Could not open file");
-    LogReason(lock, path, error);
-    return CacheChange::kFailed;
-  }
-  if (lookup == Lookup::kNotFound) {
-    LogNotFound(trid);
-    return CacheChange::kNotFound;
-  }
-  if (!ReplaceCache(path, TextWithout(&found, 0), &error)) {
-    index.Forget();
-    LogDeleteFailed(trid, "Could not write file");
-    LogFileError(path, error);
-    return CacheChange::kFailed;
-  }
-  if (found.known) index.NoteRemoved(path, found.index, nullptr);
-  LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
-  return CacheChange::kDone;
-}
-
-int DeleteTrid(const std::string& trid) { return RemoveLine(trid) == CacheChange::kFailed ? 0 : 1; }
-
-int Requeue(const CacheRecord& record) {
-  return AddTransaction(record.transaction(), record.status(), std::string(), record.message());
+  const CacheChange change = EditCacheLine(
+      trid, [](CacheRecord*) { return LineEdit::kRemove; }, nullptr, &error);
+  if (change == CacheChange::kNotFound) LogNotFound(trid);
+  return change;
 }
 
 CacheChange MoveToEnd(const CacheRecord& record) {
-  const std::string path = CacheFilePath();
-  const std::string& old_trid = record.trid();
-  WritePermit permit;
-  if (!permit.granted()) return CacheChange::kFailed;
-  CacheLock lock(path);
-  CacheIndex& index = IndexOf(path);
-  FoundLine found;
   std::string error;
-  Lookup lookup =
-      lock.held() ? FindForRewrite(path, index, old_trid, &found, &error) : Lookup::kFailed;
-  if (lookup == Lookup::kFailed) {
-    LogDeleteFailed(old_trid, "Could not open file");
-    LogReason(lock, path, error);
-    return CacheChange::kFailed;
-  }
-  if (lookup == Lookup::kNotFound) {
-    LogNotFound(old_trid);
-    return CacheChange::kNotFound;
-  }
-  // The new Trid must differ from every line's, the dropped one's included.
-  const std::string trid = found.known ? NewTrid(index) : MakeUniqueTrid(found.contents);
-  const std::string line =
-      CleanLine(record.transaction(), record.status(), trid, std::string(), record.message());
-  std::string text = TextWithout(&found, line.size() + 1);
-  text.append(line);
-  text.push_back('\n');
-  if (!ReplaceCache(path, text, &error)) {
-    index.Forget();
-    LogDeleteFailed(old_trid, "Could not write file");
-    LogFileError(path, error);
-    return CacheChange::kFailed;
-  }
-  if (found.known) index.NoteRemoved(path, found.index, &line);
-  LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",
-           old_trid.c_str());
-  LogAdded(record.trans_no(), trid);
-  return CacheChange::kDone;
-}
-
-int RequeueReplacing(const CacheRecord& record) {
-  return MoveToEnd(record) == CacheChange::kDone ? 1 : 0;
+  const CacheChange change = EditCacheLine(
+      record.trid(),
+      [&record](CacheRecord* found) {
+        *found = record;
+        return LineEdit::kMoveToEnd;
+      },
+      nullptr, &error);
+  if (change == CacheChange::kNotFound) LogNotFound(record.trid());
+  return change;
 }
 
 // ---- Operator access ----
@@ -495,6 +432,8 @@ bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error) 
   return true;
 }
 
+// The one rewrite of a line found by its Trid, for the driver (RemoveLine,
+// MoveToEnd) and the operator alike.
 CacheChange EditCacheLine(const std::string& trid,
                           const std::function<LineEdit(CacheRecord*)>& decide,
                           std::string* new_trid, std::string* error) {
@@ -524,9 +463,10 @@ CacheChange EditCacheLine(const std::string& trid,
   const LineEdit edit = decide(&record);
   if (edit == LineEdit::kKeep) return CacheChange::kDone;
   std::string fresh_trid;
-  std::string line;
+  std::string line;  // the moved line, without its line end
   if (edit == LineEdit::kMoveToEnd) {
-    fresh_trid = found.known ? NewTrid(index) : MakeUniqueTrid(found.contents);
+    // The new Trid must differ from every line's, the dropped one's included.
+    fresh_trid = NewTrid(index, found.known ? nullptr : &found.contents);
     line = CleanLine(record.transaction(), record.status(), fresh_trid, std::string(),
                      record.message());
   }
@@ -535,13 +475,13 @@ CacheChange EditCacheLine(const std::string& trid,
     text.append(line);
     text.push_back('\n');
   }
-  // An operator's edit is rare: the index reads the file anew next time.
-  index.Forget();
   if (!ReplaceCache(path, text, error)) {
+    index.Forget();
     LogDeleteFailed(trid, "Could not write file");
     LogFileError(path, *error);
     return CacheChange::kFailed;
   }
+  if (found.known) index.NoteRemoved(path, found.index, line.empty() ? nullptr : &line);
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
   if (edit == LineEdit::kMoveToEnd) {
     LogAdded(record.trans_no(), fresh_trid);

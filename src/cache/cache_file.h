@@ -94,46 +94,12 @@ enum class CacheChange {
   kFailed,    // the lock, the file or its rewrite failed (logged)
 };
 
-// Removes the first line whose Trid equals `trid`. An empty Trid removes
-// nothing.
-CacheChange RemoveLine(const std::string& trid);
-
-// RemoveLine, answering 0 when it failed, else 1 (also when no line
-// matched).
-int DeleteTrid(const std::string& trid);
-
-// Appends `record` again as a new line with a fresh Trid and an empty
-// reserved field. Returns what AddTransaction returns.
-int Requeue(const CacheRecord& record);
-
-// Moves a record to the end in one step: drops the line whose Trid is
-// `record.trid()` and appends the record (with its status and message) with
-// a fresh Trid, in one replacement of the file, so that no crash can lose
-// it between the two.
-CacheChange MoveToEnd(const CacheRecord& record);
-
-// MoveToEnd, answering 1 when done and 0 otherwise.
-int RequeueReplacing(const CacheRecord& record);
-
-// ---- Operator access: what the host program's "cache" commands need ----
-
-// One line of the cache file and its place.
-struct NumberedRecord {
-  size_t line = 0;  // 1-based line number
-  CacheRecord record;
-};
-
-// Every line of the cache file in order, read under the cache mutex (a
-// missing file is an empty cache). False with the reason in `error` when
-// the mutex or the file cannot be had.
-bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error);
-
 // What EditCacheLine does with the line it found.
 enum class LineEdit {
   kKeep,       // nothing: the file is not written
   kRemove,     // the line goes
   kMoveToEnd,  // the line goes and the edited record is appended with a
-               // fresh Trid and an empty reserved field (as MoveToEnd)
+               // fresh Trid and an empty reserved field
 };
 
 // Under the cache mutex, finds the first line whose Trid equals `trid` (an
@@ -148,6 +114,32 @@ enum class LineEdit {
 CacheChange EditCacheLine(const std::string& trid,
                           const std::function<LineEdit(CacheRecord*)>& decide,
                           std::string* new_trid, std::string* error);
+
+// Removes the first line whose Trid equals `trid` (EditCacheLine with
+// kRemove); logs when there is none.
+CacheChange RemoveLine(const std::string& trid);
+
+// Moves a record to the end in one step: drops the line whose Trid is
+// `record.trid()` and appends the record (with its status and message) with
+// a fresh Trid, in one replacement of the file, so that no crash can lose
+// it between the two (EditCacheLine with kMoveToEnd); logs when the line is
+// gone. There is no plain append of a record again: it would leave the old
+// line in place until its removal, and a crash between the two would send
+// the transaction twice.
+CacheChange MoveToEnd(const CacheRecord& record);
+
+// ---- Operator access: what the host program's "cache" commands need ----
+
+// One line of the cache file and its place.
+struct NumberedRecord {
+  size_t line = 0;  // 1-based line number
+  CacheRecord record;
+};
+
+// Every line of the cache file in order, read under the cache mutex (a
+// missing file is an empty cache). False with the reason in `error` when
+// the mutex or the file cannot be had.
+bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error);
 
 }  // namespace vornlink
 

@@ -80,21 +80,25 @@ bool SplitTridNumber(int64_t number, int64_t* second, int* value) {
   return true;
 }
 
-std::string MakeUniqueTrid(std::string_view cache_text) {
+TakenTrids TakenTridsIn(std::string_view cache_text, std::string_view second) {
+  TakenTrids taken;
+  for (std::string_view line : LinesContaining(cache_text, second)) {
+    std::string_view trid = TridOfLine(line);
+    if (trid.size() == kTridLength && trid.substr(0, second.size()) == second &&
+        trid[second.size()] == '0' && IsDigits(trid.substr(second.size() + 1))) {
+      int sub = (trid[15] - '0') * 100 + (trid[16] - '0') * 10 + (trid[17] - '0');
+      taken.set(static_cast<size_t>(sub));
+    }
+  }
+  return taken;
+}
+
+std::string MakeUniqueTrid(const std::function<TakenTrids(std::string_view second)>& taken_in) {
   Env* env = GetEnv();
   for (;;) {
     const int64_t now = env->UnixTime();
     const std::string second = TridSecond(now);
-    TakenTrids taken;
-    for (std::string_view line : LinesContaining(cache_text, second)) {
-      std::string_view trid = TridOfLine(line);
-      if (trid.size() == kTridLength && trid.substr(0, second.size()) == second &&
-          trid[second.size()] == '0' && IsDigits(trid.substr(second.size() + 1))) {
-        int sub = (trid[15] - '0') * 100 + (trid[16] - '0') * 10 + (trid[17] - '0');
-        taken.set(static_cast<size_t>(sub));
-      }
-    }
-    std::string trid = PickTrid(second, taken, env->TickCount());
+    std::string trid = PickTrid(second, taken_in(second), env->TickCount());
     if (!trid.empty()) return trid;
     // Every value of this second is in use: wait for the next one.
     while (env->UnixTime() == now) env->SleepMs(10);

@@ -6,6 +6,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -41,11 +42,16 @@ bool TridUnixTime(std::string_view trid, int64_t* unix_time);
 // or more (the fifteenth digit is not "0"), which the driver never makes.
 bool SplitTridNumber(int64_t number, int64_t* second, int* value);
 
-// A Trid that no line of `cache_text` (the cache file's content) carries:
-// the current second and the tick count's milliseconds, or the next value of
-// that second that is free, or, when all 1000 are taken, one of a later
-// second (it waits for it). Uses GetEnv() for the clocks.
-std::string MakeUniqueTrid(std::string_view cache_text);
+// The values of `second` (14 digits) that the Trid fields of the lines of
+// `cache_text` (the cache file's content) carry.
+TakenTrids TakenTridsIn(std::string_view cache_text, std::string_view second);
+
+// A Trid that no line of the cache carries, by `taken_in` (the values of the
+// second given by its 14 digits that lines carry): the current second and the
+// tick count's milliseconds, or the next value of that second that is free,
+// or, when all 1000 are taken, one of a later second (it waits for it). Uses
+// GetEnv() for the clocks.
+std::string MakeUniqueTrid(const std::function<TakenTrids(std::string_view second)>& taken_in);
 
 // The Trid of this moment, not checked against any file.
 std::string MakeTrid();

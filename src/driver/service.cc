@@ -4,7 +4,7 @@
 
 #include "base/module_singleton.h"
 #include "cache/cache_file.h"
-#include "cache/cache_worker.h"
+#include "delivery/cache_worker.h"
 #include "exchange/job_validation.h"
 #include "log/log.h"
 #include "settings/module_files.h"

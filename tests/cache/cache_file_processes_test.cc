@@ -80,8 +80,8 @@ TEST(CacheFileProcessesTest, ThreadsAndTwoProcessesAddingAtOnceLoseAndTearNothin
 #ifndef _WIN32
 
 // Writes a byte to `fd`, then loops until killed: removes a line whose
-// TransNo starts with "drop-" (DeleteTrid) or moves any other line to the
-// end (RequeueReplacing with Status "2" and Message "moved").
+// TransNo starts with "drop-" (RemoveLine) or moves any other line to the
+// end (MoveToEnd with Status "2" and Message "moved").
 void Churn(unsigned seed, int fd) {
   std::mt19937 random(seed);
   for (bool started = write(fd, "R", 1) == 1; started;) {
@@ -91,12 +91,12 @@ void Churn(unsigned seed, int fd) {
       (record.trans_no().rfind("drop-", 0) == 0 ? drops : keeps).push_back(record);
     }
     if (!drops.empty() && random() % 2 == 0) {
-      DeleteTrid(drops[random() % drops.size()].trid());
+      RemoveLine(drops[random() % drops.size()].trid());
     } else if (!keeps.empty()) {
       record = keeps[random() % keeps.size()];
       record.fields[CacheRecord::kStatus] = "2";
       record.fields[CacheRecord::kMessage] = "moved";
-      RequeueReplacing(record);
+      MoveToEnd(record);
     }
   }
 }

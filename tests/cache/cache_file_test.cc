@@ -88,13 +88,9 @@ class CacheFileTest : public ::testing::Test {
     env_.cache_path = path_;
     env_.set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));
     env_.set_tick_count(123456789);
-    SetEnvForTesting(&env_);
     log_ = std::make_unique<testing::LogRecorder>(dir_.File("cache.log"), "+c");
   }
-  void TearDown() override {
-    log_.reset();
-    SetEnvForTesting(nullptr);
-  }
+  void TearDown() override { log_.reset(); }
 
   int Add(const std::string& trans_no) {
     return AddTransaction(testing::SampleTransaction(trans_no), "0", "0", "");
@@ -107,6 +103,7 @@ class CacheFileTest : public ::testing::Test {
 
   testing::TempDir dir_;
   CacheEnv env_;
+  testing::ScopedEnvOverride use_env_{&env_};
   const std::string path_ = dir_.File("Vornlink.$$$");
   std::unique_ptr<testing::LogRecorder> log_;
 };
@@ -181,45 +178,41 @@ TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
                 {"201403070905020002", "ade", "SUCCESS"}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.trid);
-    EXPECT_EQ(DeleteTrid(c.trid), 1);
+    EXPECT_EQ(RemoveLine(c.trid),
+              c.outcome == "SUCCESS" ? CacheChange::kDone : CacheChange::kNotFound);
     EXPECT_EQ(ReadBytes(path_), file(c.left));
     EXPECT_EQ(log_->Take(), Lines{Deleted(c.trid, c.outcome)});
   }
   // A line end the cache does not write itself: the file is cut line by line.
   testing::WriteBytes(path_, "x,1\r\n" + OnDisk(lines.at('b') + "\n" + lines.at('c') + "\n"));
-  EXPECT_EQ(DeleteTrid("201403070905020002"), 1);
+  EXPECT_EQ(RemoveLine("201403070905020002"), CacheChange::kDone);
   EXPECT_EQ(ReadBytes(path_), OnDisk("x,1\n" + lines.at('c') + "\n"));
   EXPECT_EQ(env_.writes, "RRR");
 }
 
-// Durable appends with fresh Trids; RequeueReplacing in one replacement.
-TEST_F(CacheFileTest, AddRequeueAndRequeueReplacingWriteLinesWithFreshTrids) {
+// Durable appends with fresh Trids; a move to the end in one replacement,
+// without the reserved value.
+TEST_F(CacheFileTest, AddAndMoveToEndWriteLinesWithFreshTrids) {
   EXPECT_EQ(Add("1"), 1);
   EXPECT_EQ(Add("2"), 1);
   CacheRecord record = Read(0);
-  record.fields[CacheRecord::kStatus] = "2";
-  record.fields[CacheRecord::kMessage] = "later, again";
-  EXPECT_EQ(Requeue(record), 1);
   record.fields[CacheRecord::kStatus] = "1";
   record.fields[CacheRecord::kMessage] = "FWT: c[7], t[no]";
-  EXPECT_EQ(RequeueReplacing(record), 1);
+  EXPECT_EQ(MoveToEnd(record), CacheChange::kDone);
   // The clock still gives 0789, the dropped line's Trid: the moved line must
   // not get it back, or a worker holding the old record would remove it.
   const std::string contents = ReadBytes(path_);
-  const std::string moved_trid = "201403070905020792";
-  EXPECT_EQ(contents,
-            OnDisk(Line("2", kSecondTrid) + "\n" + Line("1", kThirdTrid, "2", ",later, again\n") +
-                   Line("1", moved_trid, "1", ",FWT: c[7], t[no]\n")));
+  EXPECT_EQ(contents, OnDisk(Line("2", kSecondTrid) + "\n" +
+                             Line("1", kThirdTrid, "1", ",FWT: c[7], t[no]\n")));
   // Once its line is gone, or without a Trid, nothing is written.
-  EXPECT_EQ(RequeueReplacing(record), 0);
+  EXPECT_EQ(MoveToEnd(record), CacheChange::kNotFound);
   record.fields[CacheRecord::kTrid].clear();
-  EXPECT_EQ(RequeueReplacing(record), 0);
+  EXPECT_EQ(MoveToEnd(record), CacheChange::kNotFound);
   EXPECT_EQ(ReadBytes(path_), contents);
-  EXPECT_EQ(env_.writes, "AAAR");
-  EXPECT_EQ(log_->Take(),
-            (Lines{Added("1", kFirstTrid), Added("2", kSecondTrid), Added("1", kThirdTrid),
-                   Deleted(kFirstTrid, "SUCCESS"), Added("1", moved_trid),
-                   Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
+  EXPECT_EQ(env_.writes, "AAR");
+  EXPECT_EQ(log_->Take(), (Lines{Added("1", kFirstTrid), Added("2", kSecondTrid),
+                                 Deleted(kFirstTrid, "SUCCESS"), Added("1", kThirdTrid),
+                                 Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
 }
 
 // Every failed operation says so and why, and changes nothing: a cache file
@@ -235,8 +228,10 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
     log_->Take();
     EXPECT_EQ(Add("2"), 0);
     EXPECT_EQ(GetCacheIndex(0, &record), reads ? 1 : 0);
-    EXPECT_EQ(DeleteTrid(kFirstTrid), 0);
-    EXPECT_EQ(RequeueReplacing(record), 0);
+    int due = 0;
+    EXPECT_EQ(FindDueLine(0, &record, &due), reads ? 1 : 0);
+    EXPECT_EQ(RemoveLine(kFirstTrid), CacheChange::kFailed);
+    EXPECT_EQ(MoveToEnd(record), CacheChange::kFailed);
     EXPECT_EQ(ReadBytes(path_), contents);
     const std::string failed_delete = prefix + "Delete Trid[" + kFirstTrid +
                                       "] from cache file -> Internal t[Could not " + step +
@@ -244,10 +239,13 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
     Lines expected{prefix + "Add transaction[2] to cache file with Trid[" + add_trid +
                        "] -> Could not open cache file -> FAILED",
                    reason};
-    if (!reads)
-      expected.insert(expected.end(), {prefix + "GetCacheIndex -- Internal: t[Could "
-                                                "not open file]",
-                                       reason});
+    // Each read says which operation failed.
+    for (const char* operation : {"GetCacheIndex", "FindDueLine"}) {
+      if (!reads) {
+        expected.insert(expected.end(),
+                        {prefix + operation + " -- Internal: t[Could not open file]", reason});
+      }
+    }
     expected.insert(expected.end(), {failed_delete, reason, failed_delete, reason});
     EXPECT_EQ(log_->Take(), expected);
   };

@@ -72,14 +72,10 @@ class CacheIndexTest : public ::testing::Test {
     env_.set_module_path(dir_.File("Vornlink.so"));
     env_.set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));
     env_.set_tick_count(123456789);
-    SetEnvForTesting(&env_);
     ReleaseCacheMutexes();
     path_ = CacheFilePath();
   }
-  void TearDown() override {
-    SetEnvForTesting(nullptr);
-    ReleaseCacheMutexes();
-  }
+  void TearDown() override { ReleaseCacheMutexes(); }
 
   int Add(const std::string& trans_no, const std::string& status = "0") {
     return AddTransaction(SampleTransaction(trans_no), status, "0", "");
@@ -129,6 +125,7 @@ class CacheIndexTest : public ::testing::Test {
 
   testing::TempDir dir_;
   CountingEnv env_;
+  testing::ScopedEnvOverride use_env_{&env_};
   std::string path_;
 };
 

@@ -191,7 +191,7 @@ class PowerLossTest : public ::testing::Test {
     run_folder_ = ScratchFolder();
     env_ = std::make_unique<PowerLossEnv>(run_folder_->path());
     env_->set_module_path(run_folder_->File("Vornlink.so"));
-    SetEnvForTesting(env_.get());
+    testing::ScopedEnvOverride use_env(env_.get());
     ReleaseCacheMutexes();
     operations_.clear();
     int lines = 0;
@@ -217,7 +217,6 @@ class PowerLossTest : public ::testing::Test {
       op.end = env_->event_count();
       operations_.push_back(op);
     }
-    SetEnvForTesting(nullptr);
   }
 
   // Cuts the power after `steps` steps and checks what a fresh process
@@ -230,7 +229,7 @@ class PowerLossTest : public ::testing::Test {
     for (const auto& [name, content] : files) testing::WriteBytes(folder->File(name), content);
     testing::FakeEnv fresh;
     fresh.set_module_path(folder->File("Vornlink.so"));
-    SetEnvForTesting(&fresh);
+    testing::ScopedEnvOverride use_fresh(&fresh);
     ReleaseCacheMutexes();  // a process that knows nothing of the file yet
 
     const std::string cache = folder->File("Vornlink.$$$");
@@ -264,7 +263,6 @@ class PowerLossTest : public ::testing::Test {
       ASSERT_FALSE(now.empty());
       EXPECT_EQ(now.back().substr(0, 6), "after,");
     }
-    SetEnvForTesting(nullptr);
     ReleaseCacheMutexes();
   }
 

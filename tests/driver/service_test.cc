@@ -20,7 +20,7 @@ class VersionEnv : public testing::FakeEnv {
 TEST(ServiceTest, ServiceNameShowsWhatTheVersionReadGave) {
   VersionEnv env;
   env.set_module_path("/m/Vornlink.so");
-  SetEnvForTesting(&env);
+  testing::ScopedEnvOverride use_env(&env);
   const char* first = Service::Instance().ServiceName();
   EXPECT_STREQ(first, "Plexa KMR v[2.00RC1]");
   env.result = FileVersionResult::kUnreadable;
@@ -29,7 +29,6 @@ TEST(ServiceTest, ServiceNameShowsWhatTheVersionReadGave) {
   EXPECT_STREQ(Service::Instance().ServiceName(), "Plexa KMR v[Error]");
   // A text handed out earlier is still there, unchanged.
   EXPECT_STREQ(first, "Plexa KMR v[2.00RC1]");
-  SetEnvForTesting(nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "log/log.h"
 #include "platform/env.h"
+#include "testing/test_env.h"
 
 namespace vornlink {
 namespace testing {
@@ -20,14 +21,10 @@ class LogRecorder : public EnvWrapper {
  public:
   LogRecorder(const std::string& file_name, const std::string& flags)
       : EnvWrapper(GetEnv()), file_name_(file_name) {
-    SetEnvForTesting(this);
     ResetLogForTesting();
     LogInit(file_name, 1000, flags);
   }
-  ~LogRecorder() override {
-    ResetLogForTesting();
-    SetEnvForTesting(target());
-  }
+  ~LogRecorder() override { ResetLogForTesting(); }
 
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
@@ -51,6 +48,7 @@ class LogRecorder : public EnvWrapper {
   const std::string file_name_;
   std::mutex mutex_;
   std::vector<std::string> entries_;
+  ScopedEnvOverride installed_{this};  // last: it goes first
 };
 
 }  // namespace testing

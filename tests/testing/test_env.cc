@@ -135,8 +135,18 @@ std::unique_ptr<ChildProcess> StartBeside(const std::string& name,
 #endif
 }
 
+ScopedEnvOverride::ScopedEnvOverride(Env* env) : previous_(GetEnv()) { SetEnvForTesting(env); }
+
+ScopedEnvOverride::~ScopedEnvOverride() {
+  SetEnvForTesting(previous_ == DefaultEnv() ? nullptr : previous_);
+}
+
 void FakeEnv::SleepMs(uint32_t milliseconds) {
   ++sleeps_;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slept_.push_back(milliseconds);
+  }
   if (!fixed_clock_) return target()->SleepMs(milliseconds);
   // Whole seconds slept move the fixed clock on.
   std::lock_guard<std::mutex> lock(mutex_);
@@ -145,12 +155,24 @@ void FakeEnv::SleepMs(uint32_t milliseconds) {
   slept_ms_ %= 1000;
 }
 
-ScopedFakeEnv::ScopedFakeEnv() {
-  env_.set_module_path(ModuleFile(kPathSeparator == '/' ? "so" : "dll"));
-  SetEnvForTesting(&env_);
+void FakeEnv::StartProgram(const std::string& program, const std::string& argument) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  started_.push_back(program + " " + argument);
 }
 
-ScopedFakeEnv::~ScopedFakeEnv() { SetEnvForTesting(nullptr); }
+std::vector<uint32_t> FakeEnv::slept() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return slept_;
+}
+
+std::vector<std::string> FakeEnv::started() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return started_;
+}
+
+ScopedFakeEnv::ScopedFakeEnv() {
+  env_.set_module_path(ModuleFile(kPathSeparator == '/' ? "so" : "dll"));
+}
 
 std::string ScopedFakeEnv::ModuleFile(const std::string& extension) const {
   return dir_.File("Vornlink." + extension);

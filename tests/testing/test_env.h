@@ -82,8 +82,23 @@ int ProcessId();
 std::unique_ptr<ChildProcess> StartBeside(const std::string& name,
                                           const std::vector<std::string>& args);
 
+// Makes `env` the Env the driver uses for the life of the object, then puts
+// back the one that was in place, also when a failed assertion ends the
+// test early. The caller keeps `env` alive meanwhile.
+class ScopedEnvOverride {
+ public:
+  explicit ScopedEnvOverride(Env* env);
+  ~ScopedEnvOverride();
+  ScopedEnvOverride(const ScopedEnvOverride&) = delete;
+  ScopedEnvOverride& operator=(const ScopedEnvOverride&) = delete;
+
+ private:
+  Env* previous_;
+};
+
 // The real platform, but for what a test fixes: the module path, the clock
-// and tick count (when set). Programs are not started.
+// and tick count (when set). Programs are not started but recorded, and so
+// are the sleeps, as they are asked for.
 class FakeEnv : public EnvWrapper {
  public:
   FakeEnv() : EnvWrapper(DefaultEnv()) {}
@@ -99,9 +114,13 @@ class FakeEnv : public EnvWrapper {
     return fixed_ticks_ ? tick_count_.load() : target()->TickCount();
   }
   void SleepMs(uint32_t milliseconds) override;
-  void StartProgram(const std::string&, const std::string&) override {}
+  void StartProgram(const std::string& program, const std::string& argument) override;
 
   uint32_t sleeps() const { return sleeps_; }
+  // Each sleep's milliseconds, and each program start as "<program> <argument>",
+  // in order.
+  std::vector<uint32_t> slept() const;
+  std::vector<std::string> started() const;
 
  private:
   std::string module_path_;
@@ -110,8 +129,10 @@ class FakeEnv : public EnvWrapper {
   std::atomic<int64_t> unix_time_{0};
   std::atomic<uint32_t> tick_count_{0};
   std::atomic<uint32_t> sleeps_{0};
-  std::mutex mutex_;
-  uint32_t slept_ms_ = 0;  // guarded by mutex_
+  mutable std::mutex mutex_;
+  uint32_t slept_ms_ = 0;  // guarded by mutex_, as the two below
+  std::vector<uint32_t> slept_;
+  std::vector<std::string> started_;
 };
 
 // Installs a FakeEnv for the life of the object, with the module in a
@@ -119,7 +140,6 @@ class FakeEnv : public EnvWrapper {
 class ScopedFakeEnv {
  public:
   ScopedFakeEnv();
-  ~ScopedFakeEnv();
 
   FakeEnv& env() { return env_; }
   const TempDir& dir() const { return dir_; }
@@ -129,6 +149,7 @@ class ScopedFakeEnv {
  private:
   TempDir dir_;
   FakeEnv env_;
+  ScopedEnvOverride override_{&env_};
 };
 
 // `text` with each "\n" written as the platform's line end on disk, or as CR LF.

@@ -21,7 +21,7 @@ int Run(int argc, char** argv) {
   if (role == "add" && argc == 5) {
     FakeEnv env;  // the real clocks
     env.set_module_path(argv[2]);
-    SetEnvForTesting(&env);
+    ScopedEnvOverride use_env(&env);
     bool all_added = true;
     for (int i = 0; i < std::atoi(argv[4]); ++i) {
       const std::string trans_no = argv[3] + std::to_string(i);

@@ -128,17 +128,21 @@ TEST_F(CacheCommandTest, ReleasedWhileAHostDeliversNothingIsLostOrDoubled) {
       host.dir().File("host.txt"));
   ASSERT_NE(child, nullptr);
 
+  // Each refusal parks a line: released as soon as it is there.
   size_t released = 0;
   EXPECT_TRUE(testing::Eventually(
       [&] {
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          if (booked.size() == kTransactions) return true;
+          if (refused.size() == released) return false;  // nothing parked or on its way
+        }
         EXPECT_EQ(Cache(host.module_path(), {"retry", "--all-parked"}), 0) << out_;
         for (size_t at = out_.find("released Trid"); at != std::string::npos;
              at = out_.find("released Trid", at + 1)) {
           ++released;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(90));
-        std::lock_guard<std::mutex> lock(mutex);
-        return booked.size() == kTransactions;
+        return false;
       },
       std::chrono::seconds(120)))
       << host.CacheState();

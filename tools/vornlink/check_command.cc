@@ -7,7 +7,7 @@
 #include <random>
 
 #include "cache/cache_file.h"
-#include "cache/cache_worker.h"
+#include "delivery/cache_worker.h"
 #include "driver/service.h"
 #include "log/log.h"
 #include "platform/env.h"

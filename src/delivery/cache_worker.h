@@ -1,7 +1,7 @@
 // The cache worker: the one thread of the service that delivers the
 // transactions of the cache file to the DMS.
-#ifndef VORNLINK_CACHE_CACHE_WORKER_H_
-#define VORNLINK_CACHE_CACHE_WORKER_H_
+#ifndef VORNLINK_DELIVERY_CACHE_WORKER_H_
+#define VORNLINK_DELIVERY_CACHE_WORKER_H_
 
 #include <cstdint>
 #include <string>
@@ -25,10 +25,12 @@ int32_t ReadRetrySeconds();
 std::string DeliveryLockName(const std::string& cache_path);
 std::string DeliveryLockFilePath(const std::string& cache_path);
 
-// Runs until `stop` is set: one retry time after the start and then after
-// every pass, a pass walks the cache file from its first line and runs the
-// forward-transaction exchange for each line whose Status is 0 or 2 and
-// whose Trid is well formed, one after the other with a pause between:
+// Runs until `stop` is set (ends at once, and logs why, when the module's
+// path and so the cache file is unknown): one retry time after the start
+// and then after every pass, a pass walks the cache file from its first
+// line and runs the forward-transaction exchange for each line whose Status
+// is 0 or 2 and whose Trid is well formed, one after the other with a pause
+// between:
 //  - success: the line is removed, and the pass starts again at the first
 //    line;
 //  - needs attention: the line moves to the end of the file with Status 1
@@ -39,9 +41,10 @@ std::string DeliveryLockFilePath(const std::string& cache_path);
 // A line delivered or parked whose removal failed is not sent again in this
 // run; its removal is tried again once per pass. Only one worker per cache
 // file delivers at a time: a pass whose delivery lock another worker holds
-// is skipped. Every wait ends at once when `stop` is set.
+// is skipped. Every wait ends at once when `stop` is set, but for the pause
+// between two lines, which runs out first.
 void RunCacheWorker(const StopSignal& stop);
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_CACHE_CACHE_WORKER_H_
+#endif  // VORNLINK_DELIVERY_CACHE_WORKER_H_
