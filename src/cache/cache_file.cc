@@ -84,12 +84,18 @@ void LogReason(const CacheLock& lock, const std::string& path, const std::string
 bool ReplaceCache(const std::string& path, const std::string& text, std::string* error) {
   switch (GetEnv()->ReplaceTextFile(path, text, kCacheReplaceOptions, error)) {
     case ReplaceResult::kReplaced:
+      // Done; a folder that could not be flushed is worth a line, since a
+      // power cut may still bring the old content back.
+      if (!error->empty()) {
+        LogPrint('*', "KMRCacheTransaction: Cache file[%s] replaced, %s", path.c_str(),
+                 error->c_str());
+      }
       return true;
     case ReplaceResult::kRewrittenInPlace:
       LogPrint('*',
                "KMRCacheTransaction: Cache file[%s] rewritten in place: no new file may be made "
-               "in its folder",
-               path.c_str());
+               "in its folder%s%s",
+               path.c_str(), error->empty() ? "" : "; ", error->c_str());
       return true;
     case ReplaceResult::kFailed:
       break;
