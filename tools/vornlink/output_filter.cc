@@ -101,24 +101,33 @@ std::string Filtered(std::string_view text) {
   return shown;
 }
 
-FilteringBuffer::~FilteringBuffer() { PassOn(/*complete=*/true); }
+FilteringBuffer::~FilteringBuffer() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PassOn(/*complete=*/true);
+}
 
 FilteringBuffer::int_type FilteringBuffer::overflow(int_type c) {
   if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  std::lock_guard<std::mutex> lock(mutex_);
   held_.push_back(traits_type::to_char_type(c));
   if ((c == '\n' || held_.size() >= kHeldBytes) && !PassOn(false)) return traits_type::eof();
   return c;
 }
 
 std::streamsize FilteringBuffer::xsputn(const char* text, std::streamsize count) {
+  std::lock_guard<std::mutex> lock(mutex_);
   held_.append(text, static_cast<size_t>(count));
   const bool line_end = std::memchr(text, '\n', static_cast<size_t>(count)) != nullptr;
   if ((line_end || held_.size() >= kHeldBytes) && !PassOn(false)) return 0;
   return count;
 }
 
-int FilteringBuffer::sync() { return PassOn(false) && target_->pubsync() == 0 ? 0 : -1; }
+int FilteringBuffer::sync() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return PassOn(false) && target_->pubsync() == 0 ? 0 : -1;
+}
 
+// Called with mutex_ held.
 bool FilteringBuffer::PassOn(bool complete) {
   std::string shown;
   held_.erase(0, AppendFiltered(held_, complete, &shown));

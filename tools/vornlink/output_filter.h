@@ -16,6 +16,7 @@
 #ifndef VORNLINK_TOOLS_VORNLINK_OUTPUT_FILTER_H_
 #define VORNLINK_TOOLS_VORNLINK_OUTPUT_FILTER_H_
 
+#include <mutex>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -33,6 +34,8 @@ std::string Filtered(std::string_view text);
 
 // A stream buffer that filters what it is given and hands it on to
 // `target` (not owned) at each line end, flush and at its end.
+// Thread-safe: a stream's flush may come from another thread (std::cin
+// flushes std::cout before each read) while a thread writes.
 class FilteringBuffer : public std::streambuf {
  public:
   explicit FilteringBuffer(std::streambuf* target) : target_(target) {}
@@ -50,7 +53,8 @@ class FilteringBuffer : public std::streambuf {
   bool PassOn(bool complete);
 
   std::streambuf* const target_;
-  std::string held_;
+  std::mutex mutex_;
+  std::string held_;  // guarded by mutex_
 };
 
 // While it lives, what is written to `stream` passes the filter.
