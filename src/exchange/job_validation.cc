@@ -81,6 +81,9 @@ JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop, std::s
     try {
       job = WorkOrderAndLineCode(job_no, wo_split);
     } catch (const FailureText& failure) {
+      // Without a width (no settings document, no WoSplit) the settings
+      // are at fault, not the job number.
+      if (WorkOrderWidth(wo_split) < 1) throw;
       throw NotSplit(failure.text());
     }
     run.transport.work_order = job.work_order;

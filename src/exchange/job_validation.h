@@ -12,7 +12,8 @@ enum class JobVerdict {
   kValid,      // the reply code is one of the valid codes
   kNotValid,   // the DMS answered, and not so: the job is unknown to it
   kNotSplit,   // the job number does not split as "KMR/System/WoSplit"
-               // says (SplitJobNo): no DMS can know it, none was asked
+               // says (SplitJobNo), a width of 1 or more: no DMS can know
+               // it, none was asked
   kNoVerdict,  // no answer of the DMS could be judged: it was not reached,
                // a time limit or the stop ended the wait, the settings
                // could not be used, the reply could not be read by the

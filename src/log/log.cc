@@ -62,7 +62,8 @@ std::string EntryText(char flag, std::string_view message) {
 }
 
 // Whether a line of a message, at a line start in the file, would read as
-// an entry of its own; carriage returns in front of it hide nowhere.
+// an entry of its own; on a terminal, carriage returns in front of it would
+// not show.
 bool PassesForEntry(std::string_view line) {
   while (!line.empty() && line.front() == '\r') line.remove_prefix(1);
   LogEntryView ignored;
@@ -87,10 +88,7 @@ std::string TamedMessage(std::string_view message) {
       tamed += kContinuationIndent;
     }
     if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F) {
-      static const char kHex[] = "0123456789ABCDEF";
-      tamed += "\\x";
-      tamed.push_back(kHex[c >> 4]);
-      tamed.push_back(kHex[c & 15]);
+      AppendByteEscape(c, &tamed);
     } else {
       tamed.push_back(static_cast<char>(c));
     }
@@ -157,7 +155,7 @@ void LogInit(const std::string& file_name, int32_t max_lines, const std::string&
   for (char c : flags) {
     if (c != ' ') state.flags_text.push_back(c);
   }
-  state.max_lines = max_lines < 0 ? UINT32_MAX : static_cast<uint32_t>(max_lines);
+  state.max_lines = static_cast<uint32_t>(max_lines);
   state.max_bytes = max_lines < 0 ? SIZE_MAX : kMaxLogFileBytes;
   const LogFlagSets sets = ParseLogFlags(state.flags_text);
   state.flags.include |= sets.include;
@@ -250,6 +248,13 @@ void LogLoaded() {
 void LogUnloaded() {
   std::string module_path = GetEnv()->ModulePath();
   if (!module_path.empty()) LogPrint('.', "%s is unloaded", module_path.c_str());
+}
+
+void AppendByteEscape(unsigned char c, std::string* text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  text->append("\\x");
+  text->push_back(kHex[c >> 4]);
+  text->push_back(kHex[c & 15]);
 }
 
 std::string OneLine(std::string_view text) {

@@ -99,6 +99,11 @@ void LogTrim(const std::string& file_name, uint32_t max_lines, size_t max_bytes 
 void LogLoaded();
 void LogUnloaded();
 
+// Appends how the log shows the byte `c` that it does not write as it is:
+// "\x" and two hexadecimal digits ("\x1B" for an ESC). The operator's tool
+// shows such bytes alike.
+void AppendByteEscape(unsigned char c, std::string* text);
+
 // `text` with every carriage return and line feed replaced by a blank: for
 // texts from outside (the host's fields, a DMS reply) that go into an entry
 // of one line, so that they cannot end it and forge entries of their own.

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "log/log.h"
+
 namespace vornlink {
 namespace {
 
@@ -15,13 +17,6 @@ constexpr bool kHighBytesChecked = true;
 constexpr size_t kHeldBytes = 4096;
 // Utf8Length of a sequence that `text` ends inside of.
 constexpr size_t kCutOff = static_cast<size_t>(-1);
-
-void AppendEscape(unsigned char c, std::string* shown) {
-  static const char kHex[] = "0123456789ABCDEF";
-  shown->append("\\x");
-  shown->push_back(kHex[c >> 4]);
-  shown->push_back(kHex[c & 15]);
-}
 
 // The length of the well-formed UTF-8 sequence that `text` (not empty,
 // its first byte 0x80 or above) begins with; 0 when it begins with none.
@@ -62,29 +57,29 @@ size_t AppendFiltered(std::string_view text, bool complete, std::string* shown) 
       if (i + 1 < text.size() && text[i + 1] == '\n') {
         shown->push_back('\r');
       } else {
-        AppendEscape(c, shown);
+        AppendByteEscape(c, shown);
       }
       ++i;
     } else if (c < 0x80) {
       if ((c >= 0x20 && c != 0x7F) || c == '\t' || c == '\n') {
         shown->push_back(static_cast<char>(c));
       } else {
-        AppendEscape(c, shown);
+        AppendByteEscape(c, shown);
       }
       ++i;
     } else {
       const size_t length = Utf8Length(text.substr(i));
       if (length == kCutOff && !complete) break;
       if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-        AppendEscape(c, shown);  // a C1 control
-        AppendEscape(static_cast<unsigned char>(text[i + 1]), shown);
+        AppendByteEscape(c, shown);  // a C1 control
+        AppendByteEscape(static_cast<unsigned char>(text[i + 1]), shown);
         i += 2;
       } else if (length != 0 && length != kCutOff) {
         shown->append(text.substr(i, length));
         i += length;
       } else {
         if (kHighBytesChecked) {
-          AppendEscape(c, shown);
+          AppendByteEscape(c, shown);
         } else {
           shown->push_back(static_cast<char>(c));
         }
