@@ -126,7 +126,7 @@ TEST_F(LogTest, RepliesCannotForgeEntriesOrCarryControlBytes) {
   LogInit(log_file_, 100, "d");
   const std::string forged = "2026-01-01 00:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] --> SUCCESS";
   LogWriteLine(
-      'd', "Reply[\r\nlater\n" + forged + "\n\r" + forged + "\n\x1b[2J\x07\x7f M\xf6tor\x9b\tend]");
+      'd', "Reply[\nlater\n" + forged + "\n\r" + forged + "\n\x1b[2J\x07\x7f M\xf6tor\x9b\tend]");
   EXPECT_EQ(Entries(), (Lines{"-d-Reply[", "later", "    " + forged, "    \r" + forged,
                               "\\x1B[2J\\x07\\x7F M\xf6tor\x9b\tend]"}));
   int entries = 0;
