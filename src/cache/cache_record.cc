@@ -37,6 +37,20 @@ LineState StateOfLine(std::string_view status, std::string_view trid) {
   return IsWellFormedTrid(trid) ? StateOfStatus(status) : LineState::kStuck;
 }
 
+LineAge AgeOfLine(const CacheRecord& record, int64_t now) {
+  int64_t dispensed = 0;
+  int64_t made = 0;
+  const bool have_dispense =
+      DispenseUnixTime(record.fields[kDate], record.fields[kTime], &dispensed);
+  const bool have_trid = TridUnixTime(record.trid(), &made);
+  if (!have_dispense && !have_trid) return LineAge{};
+  const int64_t start = have_dispense && have_trid ? std::min(dispensed, made)
+                        : have_dispense            ? dispensed
+                                                   : made;
+  if (start > now) return LineAge{LineAge::Kind::kFuture, start - now};
+  return LineAge{LineAge::Kind::kKnown, now - start};
+}
+
 bool IsDueStatus(std::string_view status) {
   const LineState state = StateOfStatus(status);
   return state == LineState::kDueNew || state == LineState::kDueRetry;

@@ -11,6 +11,7 @@
 #define VORNLINK_CACHE_CACHE_RECORD_H_
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,27 @@ enum class LineState {
 inline constexpr size_t kLineStateCount = 4;
 
 LineState StateOfLine(std::string_view status, std::string_view trid);
+
+// How long a line has waited, as the operator's tool judges it: from the
+// dispense (the transaction's Date and Time, local time) or from its Trid
+// (which each retry renews), whichever is older; a dispense that names no
+// moment leaves the Trid. A start after `now` means the clock was set back
+// since: the line's true age cannot be told, so it counts as old.
+struct LineAge {
+  enum class Kind {
+    kUnknown,  // neither the dispense nor the Trid names a moment
+    kKnown,    // `seconds` since the start
+    kFuture,   // the start lies `seconds` after `now`
+  };
+  Kind kind = Kind::kUnknown;
+  int64_t seconds = 0;
+
+  // Whether a line of this age has waited longer than `limit` seconds.
+  bool Exceeds(int64_t limit) const {
+    return kind == Kind::kFuture || (kind == Kind::kKnown && seconds > limit);
+  }
+};
+LineAge AgeOfLine(const CacheRecord& record, int64_t now);
 
 // Whether the worker takes up a line of this Status (0 or 2): it sends the
 // line when its Trid is well formed and reports it otherwise.

@@ -17,6 +17,26 @@ bool IsDigits(std::string_view text) {
   return true;
 }
 
+// The local moment of a year's digits and ten more, MMDDhhmmss. False
+// for fields out of their ranges and for a day the month does not have.
+bool LocalDigitsUnixTime(std::string_view year, std::string_view rest, int64_t* unix_time) {
+  auto number = [&](size_t at) { return LeadingInt(rest.substr(at, 2)); };
+  std::tm local{};
+  local.tm_year = LeadingInt(year) - 1900;
+  local.tm_mon = number(0) - 1;
+  local.tm_mday = number(2);
+  local.tm_hour = number(4);
+  local.tm_min = number(6);
+  local.tm_sec = number(8);
+  local.tm_isdst = -1;
+  if (local.tm_mon < 0 || local.tm_mon > 11 || local.tm_mday < 1 || local.tm_mday > 31 ||
+      local.tm_hour > 23 || local.tm_min > 59 || local.tm_sec > 60) {
+    return false;
+  }
+  const int day = local.tm_mday;
+  return FromLocalTime(&local, unix_time) && local.tm_mday == day;
+}
+
 }  // namespace
 
 std::string TridSecond(int64_t unix_time) {
@@ -57,20 +77,13 @@ bool IsWellFormedTrid(std::string_view trid) { return TridNumber(trid) >= 0; }
 
 bool TridUnixTime(std::string_view trid, int64_t* unix_time) {
   if (!IsWellFormedTrid(trid)) return false;
-  auto number = [&](size_t at, size_t length) { return LeadingInt(trid.substr(at, length)); };
-  std::tm local{};
-  local.tm_year = number(0, 4) - 1900;
-  local.tm_mon = number(4, 2) - 1;
-  local.tm_mday = number(6, 2);
-  local.tm_hour = number(8, 2);
-  local.tm_min = number(10, 2);
-  local.tm_sec = number(12, 2);
-  local.tm_isdst = -1;
-  if (local.tm_mon < 0 || local.tm_mon > 11 || local.tm_mday < 1 || local.tm_mday > 31 ||
-      local.tm_hour > 23 || local.tm_min > 59 || local.tm_sec > 60) {
-    return false;
-  }
-  return FromLocalTime(&local, unix_time);
+  return LocalDigitsUnixTime(trid.substr(0, 4), trid.substr(4, 10), unix_time);
+}
+
+bool DispenseUnixTime(std::string_view date, std::string_view time, int64_t* unix_time) {
+  if (date.size() != 6 || time.size() != 6 || !IsDigits(date) || !IsDigits(time)) return false;
+  return LocalDigitsUnixTime("20" + std::string(date.substr(0, 2)),
+                             std::string(date.substr(2)) + std::string(time), unix_time);
 }
 
 bool SplitTridNumber(int64_t number, int64_t* second, int* value) {

@@ -37,6 +37,10 @@ bool IsWellFormedTrid(std::string_view trid);
 // local time), as seconds since 1970. False when the digits name no real
 // moment or the Trid is not well formed.
 bool TridUnixTime(std::string_view trid, int64_t* unix_time);
+// The moment of a dispense as the host gives it: `date` YYMMDD (year 2000 +
+// YY) and `time` HHMMSS, local time. False unless both are six digits that
+// name a real moment (no day rolls over into the next month).
+bool DispenseUnixTime(std::string_view date, std::string_view time, int64_t* unix_time);
 // Of a Trid number as the driver makes them: the 14 date-time digits as a
 // number and the value 0 to 999. False for -1 and for a value part of 1000
 // or more (the fifteenth digit is not "0"), which the driver never makes.

@@ -116,13 +116,21 @@ void Service::ForwardTransaction(TransactionFields fields) {
     return;
   }
   if (gates.validation.on) {
-    switch (ValidateJob(job_no, nullptr)) {
+    std::string why;
+    switch (ValidateJob(job_no, nullptr, &why)) {
       case JobVerdict::kValid:
         break;
       case JobVerdict::kNotValid:
         LogPrint('i',
                  "ForwardTransaction TransNo[%s] JobNo[%s] t[Error while double checking jobno]",
                  logged_trans_no.c_str(), logged_job_no.c_str());
+        return;
+      case JobVerdict::kNotSplit:
+        // No DMS knows a job number of another shape, and the worker would
+        // fail the same split: refused as a job the DMS does not know.
+        LogWriteLine('*', "ForwardTransaction TransNo[" + logged_trans_no + "] JobNo[" +
+                              logged_job_no + "] t[Error while double checking jobno] " +
+                              OneLine(why) + " -> not cached");
         return;
       case JobVerdict::kNoVerdict:
         // Without an answer of the DMS a booking is not thrown away: it

@@ -25,7 +25,7 @@ std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQ
   TransportContext& transport = run->transport;
   LogBracketed('h', "Transport type        ", transport.transport_type);
   const std::string url = format.Format(Own(*run, 'U'));
-  LogBracketed('h', Prefix(*run) + " URL               ", url);
+  LogBracketed('h', Prefix(*run) + " URL               ", MaskUrlPassword(url));
   transport.user_name = format.Format(Own(*run, 'N'));
   LogBracketed('h', Prefix(*run) + " UserName          ", transport.user_name);
   transport.password = format.Format(Own(*run, 'P'));
@@ -69,6 +69,20 @@ std::string QueryAsSent(const std::string& formatted_query, ExchangeKind kind,
 
 std::string MaskedPassword(const std::string& password) {
   return password.empty() ? std::string() : "********";
+}
+
+std::string MaskedSetupValue(std::string_view name, const std::string& value) {
+  if (name.size() != 2 || (name[0] != 'F' && name[0] != 'J')) return value;
+  switch (name[1]) {
+    case 'P':
+      return MaskedPassword(value);
+    case 'H':
+      return MaskHeaderSecrets(value);
+    case 'U':
+      return MaskUrlPassword(value);
+    default:
+      return value;
+  }
 }
 
 std::string SendToDms(const ExtFormat& format, const std::string& query, DmsQuery* run) {

@@ -31,6 +31,12 @@ std::string QueryAsSent(const std::string& formatted_query, ExchangeKind kind,
 // What a password looks like in the log.
 std::string MaskedPassword(const std::string& password);
 
+// The value of the `Setup` item `name` as the log shows such values: the
+// passwords (FP, JP) masked, the extra headers (FH, JH) with their
+// credential headers masked, the URLs (FU, JU) with the password of their
+// user part masked; any other item as it is.
+std::string MaskedSetupValue(std::string_view name, const std::string& value);
+
 // Sends `query` (as formatted, before its head is cut) over the transport
 // that "%@TP" names and returns the DMS's reply. Reads the connection
 // ordinals of that transport from `format` (F... for the forward

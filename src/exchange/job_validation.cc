@@ -25,6 +25,12 @@ class NotValid : public FailureText {
   using FailureText::FailureText;
 };
 
+// A job number that the settings cannot split.
+class NotSplit : public FailureText {
+ public:
+  using FailureText::FailureText;
+};
+
 std::string FallbackDescription(const std::string& code) {
   if (code == "0") return "Ok";
   if (code == "2") return "Order is locked";
@@ -59,13 +65,27 @@ void Judge(const std::string& reply, DmsQuery* run) {
 
 }  // namespace
 
-JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop) {
+JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop, std::string* why) {
   DmsQuery run;
   run.kind = ExchangeKind::kJobValidation;
   run.transport.exchange_prefix = "IJV";
   run.transport.stop = stop;
+  auto refuse = [&](const FailureText& failure, JobVerdict verdict) {
+    LogWriteLine('*', OneLine(LineHead(run.transport) + failure.text() + "--> NOT VALID"));
+    if (why != nullptr) *why = failure.text();
+    return verdict;
+  };
   try {
-    const JobParts job = WorkOrderAndLineCode(job_no, ReadDriverSetting("KMR/System/WoSplit"));
+    const std::string wo_split = ReadDriverSetting("KMR/System/WoSplit");
+    JobParts job;
+    try {
+      job = WorkOrderAndLineCode(job_no, wo_split);
+    } catch (const FailureText& failure) {
+      // Without a width (no settings document, no WoSplit) the settings
+      // are at fault, not the job number.
+      if (WorkOrderWidth(wo_split) < 1) throw;
+      throw NotSplit(failure.text());
+    }
     run.transport.work_order = job.work_order;
     run.transport.line_code = job.line_code;
     ExtFormat format;
@@ -76,11 +96,11 @@ JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop) {
     Judge(SendToDms(format, query, &run), &run);
     return JobVerdict::kValid;
   } catch (const NotValid& refusal) {
-    LogWriteLine('*', OneLine(LineHead(run.transport) + refusal.text() + "--> NOT VALID"));
-    return JobVerdict::kNotValid;
+    return refuse(refusal, JobVerdict::kNotValid);
+  } catch (const NotSplit& refusal) {
+    return refuse(refusal, JobVerdict::kNotSplit);
   } catch (const FailureText& failure) {
-    LogWriteLine('*', OneLine(LineHead(run.transport) + failure.text() + "--> NOT VALID"));
-    return JobVerdict::kNoVerdict;
+    return refuse(failure, JobVerdict::kNoVerdict);
   }
 }
 

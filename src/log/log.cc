@@ -1,6 +1,7 @@
 #include "log/log.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -21,12 +22,16 @@ constexpr uint32_t kEntriesPerCut = 10;
 constexpr char kStampShape[] = "0000-00-00 00:00:00";
 constexpr size_t kStampLength = sizeof kStampShape - 1;
 
+// Of a message longer than kMaxEntryBytes, the end kept behind the note.
+constexpr size_t kKeptEndBytes = 1024;
+
 struct LogState {
   std::mutex mutex;
   std::string file_name;
   std::string flags_text;
   LogFlagSets flags;
   uint32_t max_lines = 0;
+  size_t max_bytes = 0;
   uint32_t line_counter = 0;
 };
 
@@ -54,6 +59,41 @@ std::string EntryText(char flag, std::string_view message) {
   entry.append(message);
   if (entry.back() != '\n') entry.push_back('\n');
   return entry;
+}
+
+// Whether a line of a message, at a line start in the file, would read as
+// an entry of its own; on a terminal, carriage returns in front of it would
+// not show.
+bool PassesForEntry(std::string_view line) {
+  while (!line.empty() && line.front() == '\r') line.remove_prefix(1);
+  LogEntryView ignored;
+  return ParseLogEntry(line, &ignored);
+}
+
+// `message` as an entry writes it (see the header).
+std::string TamedMessage(std::string_view message) {
+  std::string bounded;
+  if (message.size() > kMaxEntryBytes) {
+    const size_t head = kMaxEntryBytes - kKeptEndBytes;
+    bounded.assign(message.substr(0, head));
+    bounded += " ...[" + std::to_string(message.size() - kMaxEntryBytes) + " bytes not logged]... ";
+    bounded.append(message.substr(message.size() - kKeptEndBytes));
+    message = bounded;
+  }
+  std::string tamed;
+  tamed.reserve(message.size() + 16);
+  for (size_t i = 0; i < message.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(message[i]);
+    if (i > 0 && message[i - 1] == '\n' && PassesForEntry(message.substr(i))) {
+      tamed += kContinuationIndent;
+    }
+    if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F) {
+      AppendByteEscape(c, &tamed);
+    } else {
+      tamed.push_back(static_cast<char>(c));
+    }
+  }
+  return tamed;
 }
 
 std::string FormatV(const char* format, va_list args) {
@@ -116,10 +156,11 @@ void LogInit(const std::string& file_name, int32_t max_lines, const std::string&
     if (c != ' ') state.flags_text.push_back(c);
   }
   state.max_lines = static_cast<uint32_t>(max_lines);
+  state.max_bytes = max_lines < 0 ? SIZE_MAX : kMaxLogFileBytes;
   const LogFlagSets sets = ParseLogFlags(state.flags_text);
   state.flags.include |= sets.include;
   state.flags.exclude |= sets.exclude;
-  LogTrim(state.file_name, state.max_lines);
+  LogTrim(state.file_name, state.max_lines, state.max_bytes);
 }
 
 bool IsFlagEnabled(char flag) {
@@ -136,13 +177,14 @@ void LogWriteLine(char flag, const std::string& message) {
   if (!state.flags.Passes(flag)) return;
 
   if (!state.file_name.empty()) {
-    GetEnv()->AppendTextFile(state.file_name, EntryText(flag, message), /*durable=*/false, nullptr);
+    GetEnv()->AppendTextFile(state.file_name, EntryText(flag, TamedMessage(message)),
+                             /*durable=*/false, nullptr);
   }
 
   uint32_t handled = state.line_counter++;
   if (handled >= kEntriesPerCut && !IsLowercaseLetter(flag)) {
     state.line_counter = 0;
-    LogTrim(state.file_name, state.max_lines);
+    LogTrim(state.file_name, state.max_lines, state.max_bytes);
   }
 }
 
@@ -155,15 +197,24 @@ void LogPrint(char flag, const char* format, ...) {
   LogWriteLine(flag, message);
 }
 
-void LogTrim(const std::string& file_name, uint32_t max_lines) {
+void LogTrim(const std::string& file_name, uint32_t max_lines, size_t max_bytes) {
   if (file_name.empty()) return;
   Env* env = GetEnv();
   std::string contents;
   if (env->ReadTextFile(file_name, &contents, kNoSizeLimit, nullptr) != ReadResult::kOk) return;
   std::vector<std::string_view> lines = SplitLines(contents);
-  if (lines.size() <= max_lines) return;
+  size_t first = lines.size() > max_lines ? lines.size() - max_lines : 0;
+  size_t bytes = 0;
+  for (size_t i = lines.size(); i > first; --i) {
+    bytes += lines[i - 1].size() + 1;
+    if (bytes > max_bytes) {
+      first = i;
+      break;
+    }
+  }
+  if (first == 0) return;
   std::string kept;
-  for (size_t i = lines.size() - max_lines; i < lines.size(); ++i) {
+  for (size_t i = first; i < lines.size(); ++i) {
     kept.append(lines[i]);
     kept.push_back('\n');
   }
@@ -199,6 +250,13 @@ void LogUnloaded() {
   if (!module_path.empty()) LogPrint('.', "%s is unloaded", module_path.c_str());
 }
 
+void AppendByteEscape(unsigned char c, std::string* text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  text->append("\\x");
+  text->push_back(kHex[c >> 4]);
+  text->push_back(kHex[c & 15]);
+}
+
 std::string OneLine(std::string_view text) {
   std::string line(text);
   for (char& c : line) {
@@ -222,6 +280,7 @@ void ResetLogForTesting() {
   state.flags_text.clear();
   state.flags = LogFlagSets();
   state.max_lines = 0;
+  state.max_bytes = 0;
   state.line_counter = 0;
 }
 

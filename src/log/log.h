@@ -5,8 +5,17 @@
 // always written; a lowercase letter only when the flag mask switches it on;
 // any other character unless the mask switches it off. The file is opened
 // for each entry and never held open. It is cut back to its last MaxLines
-// lines by `LogInit` and then by the first "*" or "." entry after at least
-// ten entries since the last cut.
+// lines, and of those to the newest kMaxLogFileBytes, by `LogInit` and then
+// by the first "*" or "." entry after at least ten entries since the last
+// cut; a negative MaxLines keeps everything.
+//
+// Messages carry texts from outside (host fields, DMS replies), so an entry
+// writes its message tamed: at most kMaxEntryBytes of it (a longer one
+// keeps its start and its end, and says how many bytes were left out
+// between them), control bytes other than tab, carriage return and line
+// feed as "\xHH", and every further line that could pass for an entry
+// indented by kContinuationIndent. Other bytes stay as they are: hosts send
+// texts in Windows code pages.
 //
 // All functions are thread-safe: entries and cuts are serialised by one
 // mutex of the process. None reports a failure: an entry that cannot be
@@ -15,6 +24,7 @@
 #define VORNLINK_LOG_LOG_H_
 
 #include <bitset>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,6 +40,15 @@
 #endif
 
 namespace vornlink {
+
+// The most of one message an entry writes (before escapes): a reply of
+// many megabytes is diagnosed from its first 31 KB and its last 1 KB.
+inline constexpr size_t kMaxEntryBytes = 32 * 1024;
+// What the cut keeps at most: MaxLines counts lines, and lines of replies
+// can be long.
+inline constexpr size_t kMaxLogFileBytes = size_t{16} << 20;
+// In front of a continuation line that would otherwise read as an entry.
+inline constexpr char kContinuationIndent[] = "    ";
 
 // The lowercase flags the driver's own entries use.
 inline constexpr char kDriverLogFlags[] = "cdhinprst";
@@ -56,8 +75,9 @@ struct LogEntryView {
 };
 bool ParseLogEntry(std::string_view text, LogEntryView* entry);
 
-// Sets the file name, MaxLines (taken as unsigned) and flag mask, then cuts
-// the file. The flag sets only grow: a second call adds to them.
+// Sets the file name, MaxLines and flag mask, then cuts the file (a
+// negative MaxLines: never). The flag sets only grow: a second call adds to
+// them.
 void LogInit(const std::string& file_name, int32_t max_lines, const std::string& flags);
 
 // Formats printf-style and writes one entry.
@@ -70,13 +90,19 @@ void LogWriteLine(char flag, const std::string& message);
 // always do).
 bool IsFlagEnabled(char flag);
 
-// Keeps the last `max_lines` lines of the file; does nothing when the file
-// cannot be read.
-void LogTrim(const std::string& file_name, uint32_t max_lines);
+// Keeps the last `max_lines` lines of the file, and of those the newest
+// that together take at most `max_bytes` (line ends counted as one byte);
+// does nothing when the file cannot be read.
+void LogTrim(const std::string& file_name, uint32_t max_lines, size_t max_bytes = kMaxLogFileBytes);
 
 // The loaded line and the operating-system line; the unloaded line.
 void LogLoaded();
 void LogUnloaded();
+
+// Appends how the log shows the byte `c` that it does not write as it is:
+// "\x" and two hexadecimal digits ("\x1B" for an ESC). The operator's tool
+// shows such bytes alike.
+void AppendByteEscape(unsigned char c, std::string* text);
 
 // `text` with every carriage return and line feed replaced by a blank: for
 // texts from outside (the host's fields, a DMS reply) that go into an entry

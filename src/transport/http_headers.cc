@@ -132,4 +132,17 @@ std::string MaskHeaderSecrets(std::string_view block) {
   return masked;
 }
 
+std::string MaskUrlPassword(std::string_view url) {
+  const size_t scheme = url.find("://");
+  const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+  const std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  const size_t at = authority.rfind('@');
+  const size_t colon = authority.find(':');
+  if (at == std::string_view::npos || colon == std::string_view::npos || colon > at) {
+    return std::string(url);
+  }
+  return std::string(url.substr(0, start + colon + 1)) + kMaskedSecret +
+         std::string(url.substr(start + at));
+}
+
 }  // namespace vornlink

@@ -37,28 +37,39 @@ class ReplyCollector : public HttpResponseHandler {
   }
 
   bool OnBody(const char* data, size_t size) override {
+    const size_t before = total_;
     total_ += size;
     if (total_ > kMaxHttpReplyBytes) {
       too_large_ = true;
       return false;
     }
-    std::string piece(data, size);
-    LogPrint('d', "n0:                   [%d]", static_cast<int>(previous_));
-    LogPrint('d', "r0:                   [%s]", piece.c_str());
-    LogPrint('d', "nL:                   [%d]", static_cast<int>(size));
-    LogPrint('d', "rL:                   [%s]", piece.c_str());
+    // Each read is logged while the reply is within what one entry shows;
+    // the reads of a flood are only counted.
+    if (before < kMaxEntryBytes) {
+      std::string piece(data, size);
+      LogPrint('d', "n0:                   [%d]", static_cast<int>(previous_));
+      LogPrint('d', "r0:                   [%s]", piece.c_str());
+      LogPrint('d', "nL:                   [%d]", static_cast<int>(size));
+      LogPrint('d', "rL:                   [%s]", piece.c_str());
+      LogPrint('d', "sL:                   [%zu]", total_);
+    } else {
+      ++reads_not_logged_;
+    }
     if (!ended_) {
       const char* nul = std::find(data, data + size, '\0');
       body_.append(data, nul);
       ended_ = nul != data + size;
     }
-    LogPrint('d', "sL:                   [%zu]", total_);
     previous_ = size;
     return true;
   }
 
   // The read that finds the end.
   void LogEnd() const {
+    if (reads_not_logged_ > 0) {
+      LogPrint('d', "sL:                   [%zu] in %zu more reads, not logged one by one", total_,
+               reads_not_logged_);
+    }
     LogPrint('d', "n0:                   [%d]", static_cast<int>(previous_));
     LogPrint('d', "r0:                   [%s]", "");
     LogPrint('d', "nE: [%d]", 0);
@@ -74,6 +85,7 @@ class ReplyCollector : public HttpResponseHandler {
   int status_ = 0;
   size_t previous_ = 0;
   size_t total_ = 0;
+  size_t reads_not_logged_ = 0;
   bool ended_ = false;  // a NUL came: later bytes are not part of the reply
   bool too_large_ = false;
   std::string body_;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "exchange/dms_query.h"
 #include "settings/module_files.h"
 #include "xml/xml_document.h"
 
@@ -66,6 +67,10 @@ PropertyList ReadPropertyRows(const std::string& path) {
   return list;
 }
 
-PropertyList ReadModulePropertyRows() { return ReadPropertyRows(ModuleFileWithExtension("xml")); }
+PropertyList ReadModulePropertyRows() {
+  PropertyList list = ReadPropertyRows(ModuleFileWithExtension("xml"));
+  for (PropertyRow& row : list.rows) row.value = MaskedSetupValue(row.name, row.value);
+  return list;
+}
 
 }  // namespace vornlink

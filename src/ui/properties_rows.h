@@ -34,7 +34,10 @@ struct PropertyList {
 // The rows of the settings document at `path`.
 PropertyList ReadPropertyRows(const std::string& path);
 
-// The rows of the settings document beside the module.
+// The rows of the settings document beside the module, as the dialogs show
+// them: the values of passwords, credential headers and the passwords of
+// URLs masked as the log masks them (MaskedSetupValue). The settings
+// document itself holds them for whoever may read it.
 PropertyList ReadModulePropertyRows();
 
 }  // namespace vornlink

@@ -208,6 +208,7 @@ TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
   setup_.port = "1";  // nobody answers
   WriteSettings("600", gate);
   host_.Forward("3");
+  host_.Forward("4", "12.A");  // that no DMS could know: refused, the DMS not asked
   EXPECT_EQ(api_.is_jobno_valid("654321.B"), 0);
   EXPECT_EQ(TakeAnswer(), std::make_pair(0, std::string("654321.B")));
   EXPECT_EQ(host_.CacheState(), "1:0 3:0 ");
@@ -215,7 +216,10 @@ TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
                              {"-i-ForwardTransaction TransNo[2] JobNo[123456.A] t[Error while "
                               "double checking jobno]",
                               "-*-ForwardTransaction TransNo[3] JobNo[123456.A] t[Job number "
-                              "could not be checked with the DMS] -> cached"}),
+                              "could not be checked with the DMS] -> cached",
+                              "-*-ForwardTransaction TransNo[4] JobNo[12.A] t[Error while double "
+                              "checking jobno] Internal: WorkOrder[12] c[WrongLength] t[Should be "
+                              "6 char wide] -> not cached"}),
             "");
 
   // Cleared while the DMS is asked: no call, also not later.

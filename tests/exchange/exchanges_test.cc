@@ -149,7 +149,8 @@ TEST_F(ExchangesTest, JobVerdictsOverTcp) {
       // So do failures before any answer.
       {"", JobVerdict::kNoVerdict,
        "* " + head + "Transport: t[Transport type TCp] --> unknown--> NOT VALID", "TCp"},
-      {"", JobVerdict::kNoVerdict,
+      // A job number the settings cannot split is known to no DMS.
+      {"", JobVerdict::kNotSplit,
        "* IJV: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] c[WrongLength] t[Should be 6 "
        "char wide]--> NOT VALID",
        "TCP", "12345.A"},

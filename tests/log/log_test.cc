@@ -120,5 +120,46 @@ TEST_F(LogTest, CutComesWithTheFirstAlwaysLineAfterTenEntries) {
   EXPECT_EQ(Entries(), (Lines{"-.-reply[", "<a>", "<b/>]"}));
 }
 
+// Text from outside (a DMS reply) stays inside its entry: a line of it that could pass for an
+// entry is indented, control bytes show as escapes, code page bytes stay as they are.
+TEST_F(LogTest, RepliesCannotForgeEntriesOrCarryControlBytes) {
+  LogInit(log_file_, 100, "d");
+  const std::string forged = "2026-01-01 00:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] --> SUCCESS";
+  LogWriteLine(
+      'd', "Reply[\nlater\n" + forged + "\n\r" + forged + "\n\x1b[2J\x07\x7f M\xf6tor\x9b\tend]");
+  EXPECT_EQ(Entries(), (Lines{"-d-Reply[", "later", "    " + forged, "    \r" + forged,
+                              "\\x1B[2J\\x07\\x7F M\xf6tor\x9b\tend]"}));
+  int entries = 0;
+  LogEntryView entry;
+  for (const std::string& line : testing::DiskLines(log_file_))
+    entries += ParseLogEntry(line, &entry);
+  EXPECT_EQ(entries, 1);
+}
+
+// A reply of 15 MB leaves an entry of about 32 KB that says how much it left out and keeps its
+// end; the cut bounds the file in bytes as well as in lines, unless MaxLines is negative.
+TEST_F(LogTest, EntriesAndTheCutAreBoundedInBytes) {
+  LogInit(log_file_, 100000, "");
+  const std::string reply = "Reply[\r\n<a>" + std::string(15 << 20, 'x') + "</a>] --> SUCCESS";
+  LogWriteLine('.', reply);
+  const std::string written = testing::ReadBytes(log_file_);
+  EXPECT_LT(written.size(), 33000u);
+  EXPECT_NE(
+      written.find("x ...[" + std::to_string(reply.size() - 32768) + " bytes not logged]... x"),
+      std::string::npos);
+  EXPECT_NE(written.find("x</a>] --> SUCCESS"), std::string::npos);
+
+  std::string lines;  // 272 lines of 64 KB, line end included
+  for (int i = 0; i < 272; ++i) lines += std::string(65535, static_cast<char>('a' + i % 26)) + "\n";
+  for (auto [max_lines, kept] : {std::pair{100000, 256u}, {-1, 272u}}) {
+    testing::WriteBytes(log_file_, testing::OnDisk(lines));
+    ResetLogForTesting();
+    LogInit(log_file_, max_lines, "");
+    const Lines left = testing::DiskLines(log_file_);
+    EXPECT_EQ(left.size(), kept) << max_lines;
+    EXPECT_EQ(left.empty() ? 0 : left.back()[0], 'a' + 271 % 26);
+  }
+}
+
 }  // namespace
 }  // namespace vornlink

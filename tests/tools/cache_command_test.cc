@@ -84,6 +84,20 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
   EXPECT_EQ(SplitLines(testing::ReadBytes(env.ModuleFile("$$$"))).size(), 3u);
   EXPECT_EQ(Cache(module, {"drop", "201403070905020003", "--yes"}), 1) << out_;
   EXPECT_EQ(Cache(module, {"frobnicate"}), 2);
+
+  // A cell a spreadsheet would run as a formula goes out as text; plain numbers stay numbers.
+  TransactionFields fields = testing::SampleTransaction("5");
+  fields[kField04] = "@SUM(A1)";
+  fields[kFluidName] = "=HYPERLINK(\"http://x\";\"y\")";
+  fields[kFluidPartNo] = "+1-2";
+  fields[kQuantity] = "-4.5";
+  testing::WriteBytes(
+      env.ModuleFile("$$$"),
+      testing::OnDisk(FormatCacheLine(fields, "-1", "201403070905020005", "0", "=cmd") + "\n"));
+  EXPECT_TRUE(Cache(module, {"export"}) == 0 &&
+              Says(",stuck,-1,5,WO1234-02,140307,090502,17,'@SUM(A1),5,K9,\"'=HYPERLINK("
+                   "\"\"http://x\"\";\"\"y\"\")\",'+1-2,-4.5,2.25,'=cmd\n"))
+      << out_;
 }
 
 // A host program delivers while this process releases every line the DMS refused: each

@@ -25,6 +25,7 @@ check() {  # check DESCRIPTION COMMAND...
   fi
 }
 says() { grep -qF -- "$1" "$site/out"; }
+no_escape_byte() { ! grep -q "$(printf '\033')" "$site/out"; }
 # vornlink ARGS...: the program in the site's folder, the module by name; output in $site/out.
 vornlink() {
   (cd "$site" && timeout 120 $runner "$program" -m "$(basename "$module")" "$@") >"$site/out" 2>&1
@@ -92,6 +93,10 @@ check "tcp: a host session" session 'sleep 2500'
 check "tcp: the released transaction was delivered" dms_done
 check "tcp: status is all well again" vornlink status
 check "tcp: the cache is empty" test ! -s "$site/Vornlink.\$\$\$"
+# A log line with control bytes (as an older driver wrote them): shown as escapes, never raw.
+printf '2026-01-01 00:00:00-*-FWT: t[\033]0;owned\007] --> FAILED\n' >>"$site/Vornlink.log"
+check "tcp: status prints no control byte" \
+  eval 'vornlink status; says "t[\x1B]0;owned\x07] --> FAILED" && no_escape_byte'
 
 # --------------------------------------------------------------- SOAP
 site soap-https
@@ -108,6 +113,10 @@ else
   check "soap: check passes" vornlink check
 fi
 check "soap: without a word" says "0 problems, 0 warnings"
+if [ -z "$runner" ]; then  # Windows shows a dialog
+  check "soap: properties masks the passwords" \
+    eval 'vornlink properties && grep -qE "password +[*]{8} +FP" "$site/out" && ! says change-me'
+fi
 check "soap: the emulated DMS starts (${mode[0]})" dms 2 "${mode[@]}" --reply fwt-success \
   --reply-when RONumber job-valid
 check "soap: try succeeds; the validation carries its credentials" \

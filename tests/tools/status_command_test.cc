@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 
 #include "cache/cache_record.h"
 #include "cache/trid.h"
+#include "log/log.h"
 #include "settings/text_lines.h"
 #include "testing/test_env.h"
 #include "vornlink/cache_command.h"
 #include "vornlink/check_command.h"
+#include "vornlink/commands.h"
 #include "vornlink/text_output.h"
 
 namespace vornlink {
@@ -19,16 +22,21 @@ class StatusTest : public ::testing::Test {
  protected:
   StatusTest() {
     env_.env().set_unix_time(now_);
+    testing::WriteBytes(env_.env().ModulePath(), "");
     testing::WriteBytes(
         env_.ModuleFile("xml"),
         "<KMR>\n<Log>\n<FileName>" + env_.ModuleFile("log") + "</FileName>\n</Log>\n</KMR>\n");
   }
 
-  // A cache line with `status`, made `age` seconds ago.
+  // A cache line with `status` and a Trid of `age` seconds ago, dispensed then too or at
+  // `dispense` ("YYYYMMDDhhmmss").
   std::string Line(const std::string& trans_no, const std::string& status, int64_t age,
-                   const std::string& message = std::string()) {
-    return FormatCacheLine(testing::SampleTransaction(trans_no), status,
-                           FormatTrid(TridSecond(now_ - age), 1), "0", message) +
+                   const std::string& message = "", std::string dispense = "") {
+    if (dispense.empty()) dispense = TridSecond(now_ - age);
+    TransactionFields fields = testing::SampleTransaction(trans_no);
+    fields[kDate] = dispense.substr(2, 6);
+    fields[kTime] = dispense.substr(8, 6);
+    return FormatCacheLine(fields, status, FormatTrid(TridSecond(now_ - age), 1), "0", message) +
            "\n";
   }
 
@@ -60,18 +68,22 @@ TEST_F(StatusTest, CountsTheOldestDueAndTheLastOutcomesInTheLog) {
                       "2023-11-14 22:04:00-r-             Reply from DMS[\n"
                       "a continuation line --> SUCCESS\n"));
   EXPECT_EQ(Status(), kExitParked) << out_;
-  EXPECT_EQ(
-      testing::Missing(
-          out_, {"due               2 new, 1 to retry", "oldest due        waits 3 h 00 min: Trid ",
-                 ", TransNo 2\n", "parked            1\n", "stuck             0",
-                 "last delivery     2023-11-14 22:02:00", "t[fine] --> SUCCESS",
-                 "last retry later  2023-11-14 22:03:00", "last failure      2023-11-14 22:01:00",
-                 "verdict           ATTENTION: 1 transaction(s) wait"}),
-      "")
+  EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry",
+                                    "oldest due        waits 3 h 00 min since its dispense: Trid ",
+                                    ", TransNo 2\n", "parked            1\n", "stuck             0",
+                                    "last delivery     2023-11-14 22:02:00", "t[fine] --> SUCCESS",
+                                    "last retry later  2023-11-14 22:03:00",
+                                    "last failure      2023-11-14 22:01:00",
+                                    "verdict           ATTENTION: 1 transaction(s) wait"}),
+            "")
       << out_;
 }
 
 TEST_F(StatusTest, ExitCodesForMonitoring) {
+  // A folder without the driver's files is no site: never all well.
+  std::remove(env_.env().ModulePath().c_str());
+  EXPECT_TRUE(Status() == kExitFailed && Says(" is missing") && Says("PROBLEM")) << out_;
+  testing::WriteBytes(env_.env().ModulePath(), "");
   EXPECT_TRUE(Status() == 0 && Says("(not there yet: the driver has written nothing)")) << out_;
   EXPECT_FALSE(Says("oldest due")) << out_;
   testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "0", 20 * 60)));
@@ -82,6 +94,48 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
   EXPECT_TRUE(Status() == kExitParked && Says("stuck             1")) << out_;
   EXPECT_EQ(Status({"--stale"}), 2);
   EXPECT_EQ(Status({"--stale", "x"}), 2);
+}
+
+// Ages count from the dispense, or from the Trid when that is older or the dispense names no
+// moment; a line dated ahead means the clock was set back, and is stale at once. Cache list
+// shows the same ages.
+TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
+  const struct {
+    std::string dispense;
+    int64_t trid_age;
+    const char* shown;  // by status
+    const char* age;    // in cache list
+    int exit;
+  } kCases[] = {
+      {TridSecond(now_ - 3 * 3600), 60, "waits 3 h 00 min since its dispense", "3 h 00 min",
+       kExitStale},
+      {TridSecond(now_ - 300), 1200, "waits 20 min", "20 min", kExitStale},
+      {"20231399999999", 1200, "waits 20 min", "20 min", kExitStale},
+      {TridSecond(now_ + 7200), -3600, "is dated 1 h 00 min in the future", "ahead 1 h 00 min",
+       kExitStale},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.dispense);
+    testing::WriteBytes(env_.ModuleFile("$$$"),
+                        testing::OnDisk(Line("1", "2", c.trid_age, "", c.dispense)));
+    EXPECT_TRUE(Status() == c.exit && Says(c.shown)) << out_;
+    std::ostringstream list, err;
+    RunCacheCommand(env_.env().ModulePath(), {"list"}, list, err);
+    EXPECT_NE(list.str().find(" " + Padded(c.age, 11) + " "), std::string::npos) << list.str();
+  }
+}
+
+// A reply dump that forges a delivery and carries control bytes, as the driver logs it: status
+// names no delivery and prints no control byte.
+TEST_F(StatusTest, AReplyIsNeverTakenForAnEntry) {
+  LogInit(env_.ModuleFile("log"), 1000, "d");
+  LogWriteLine('d',
+               "Reply from DMS[\r\nlater\n2026-01-01 00:00:00-.-FWT: WorkOrder[1] LineCode[A] "
+               "--> Reply: c[0] t[] --> SUCCESS\n\x1b]0;owned\x07]");
+  ResetLogForTesting();
+  EXPECT_TRUE(Status() == kExitOk && Says("last delivery     none in the log") &&
+              out_.find('\x1b') == std::string::npos)
+      << out_;
 }
 
 }  // namespace

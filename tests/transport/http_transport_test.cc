@@ -175,6 +175,17 @@ TEST_F(HttpTransportTest, ReplyBodiesJoinedCutAtNulAndCapped) {
             "HttpTransport: t[Reply too large] em[More than 16777216 bytes]");
 }
 
+// A peer that sends back 15 MB: the exchange's log stays small, each read no longer logged once
+// the reply is past what one entry shows.
+TEST_F(HttpTransportTest, AFloodOfAReplyLeavesABoundedLog) {
+  const std::string query(15 << 20, 'q');
+  ASSERT_EQ(Run(servers_.Url("http", "/echo"), "0", query), "");
+  EXPECT_EQ(message_.size(), query.size());
+  size_t logged = 0;
+  for (const std::string& line : Log()) logged += line.size();
+  EXPECT_LT(logged, 200000u);
+}
+
 TEST_F(HttpTransportTest, HttpsChecksTheChainButNotDatesOrHostNameAndFollowsNoRedirect) {
   Lines redirected = Recorded("http", "/redirect");
   ASSERT_EQ(redirected.size(), 2u) << "plain HTTP follows";

@@ -42,11 +42,17 @@ printf '<reply>from a file</reply>' >"$work/reply.xml"
 check "http: serves a request" serve --http --reply-file "$work/reply.xml" --count 1 \
   --log "$work/requests.log" -- '
 c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
-c.request("POST", "/dms/parts", body=b"<insert>query</insert>")
+c.request("POST", "/dms/parts", body=b"<insert>query</insert>\x1b[2J",
+          headers={"Authorization": "Basic c2VjcmV0", "X-Api-Key": "k-secret"})
 r = c.getresponse()
 print(r.status, r.read().decode())'
 check "http: 200 with the file as body" grep -qx "200 <reply>from a file</reply>" "$work/client"
-check "http: the body is logged to the file" grep -qx "<insert>query</insert>" "$work/requests.log"
+check "http: the body is logged to the file, its ESC shown as an escape" \
+  grep -qxF '<insert>query</insert>\x1B[2J' "$work/requests.log"
+check "http: credentials are masked in the log" \
+  grep -q "^Authorization: Basic \*\*\*\*\*\*\*\*.$" "$work/requests.log"
+check "http: no credential and no ESC byte in the log" \
+  eval '! grep -qE "c2VjcmV0|k-secret|$(printf "\033")" "$work/requests.log"'
 
 usage_error() { "$vornlink" dms "$@" >/dev/null 2>&1; [ $? -eq 2 ]; }
 check "an unknown reply is a usage error" usage_error --reply nope

@@ -3,7 +3,6 @@
 #include <ostream>
 
 #include "cache/cache_file.h"
-#include "cache/trid.h"
 #include "driver/service.h"
 #include "log/log.h"
 #include "platform/env.h"
@@ -19,10 +18,18 @@ constexpr const char* kFieldNames[kTransactionFieldCount] = {
     "TransNo", "JobNo",    "Date",      "Time",        "UserId",   "Field04",
     "Field05", "FluidKey", "FluidName", "FluidPartNo", "Quantity", "Field08"};
 
+// How long a line has waited (see AgeOfLine).
 std::string AgeOf(const CacheRecord& record) {
-  int64_t made = 0;
-  if (!TridUnixTime(record.trid(), &made)) return "?";
-  return FormatAge(GetEnv()->UnixTime() - made);
+  const LineAge age = AgeOfLine(record, GetEnv()->UnixTime());
+  switch (age.kind) {
+    case LineAge::Kind::kKnown:
+      return FormatAge(age.seconds);
+    case LineAge::Kind::kFuture:
+      return "ahead " + FormatAge(age.seconds);
+    case LineAge::Kind::kUnknown:
+      break;
+  }
+  return "?";
 }
 
 bool ReadAll(std::vector<NumberedRecord>* records, std::ostream& err) {
@@ -81,7 +88,7 @@ int Show(const std::string& trid, std::ostream& out, std::ostream& err) {
   }
   const CacheRecord& r = line->record;
   out << Padded("line", 12) << " " << line->line << "\n"
-      << Padded("Trid", 12) << " " << r.trid() << " (age " << AgeOf(r) << ")\n"
+      << Padded("Trid", 12) << " " << r.trid() << " (waits " << AgeOf(r) << ")\n"
       << Padded("state", 12) << " " << StateName(StateOf(r)) << " (Status [" << r.status()
       << "])\n";
   for (size_t i = 0; i < kTransactionFieldCount; ++i) {
@@ -195,11 +202,32 @@ int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
   return kExitOk;
 }
 
-// A CSV field: quoted when it holds a comma, a quote or a line break.
+// Whether `text` is a plain decimal number ("-4.5", "+3", ".5").
+bool IsPlainNumber(std::string_view text) {
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  const size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  auto digits = [](std::string_view part) {
+    return part.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  return whole.size() + fraction.size() > 0 && digits(whole) && digits(fraction);
+}
+
+// A CSV field: a text that a spreadsheet would take for a formula (it
+// begins with '=', '+', '-', '@', a tab or a carriage return, and is no
+// plain number) gets an apostrophe in front; quoted when it holds a comma,
+// a quote or a line break.
 std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string cell = text;
+  if (!cell.empty() && std::string_view("=+-@\t\r").find(cell[0]) != std::string_view::npos &&
+      !IsPlainNumber(cell)) {
+    cell.insert(0, 1, '\'');
+  }
+  if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
   std::string quoted = "\"";
-  for (char c : text) {
+  for (char c : cell) {
     if (c == '"') quoted.push_back('"');
     quoted.push_back(c);
   }

@@ -18,18 +18,6 @@
 namespace vornlink {
 namespace {
 
-// `url` with the password of a "user:password@" part masked.
-std::string MaskedUrl(const std::string& url) {
-  size_t scheme = url.find("://");
-  size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-  size_t at = url.find('@', start);
-  size_t slash = url.find('/', start);
-  if (at == std::string::npos || (slash != std::string::npos && slash < at)) return url;
-  size_t colon = url.find(':', start);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + kMaskedSecret + url.substr(at);
-}
-
 // What is wrong with an HTTP URL for the transport `type`, or empty.
 std::string UrlProblem(const std::string& url, const std::string& type, bool* scheme_differs) {
   *scheme_differs = false;
@@ -258,11 +246,11 @@ class ExchangeCheck {
     const bool have_method = Fetch(forward, format, item('M'), &context.method);
     const bool have_header = Fetch(forward, format, item('H'), &header);
     if (have_url) {
-      report_->Value("transport", type + " to " + MaskedUrl(url));
+      report_->Value("transport", type + " to " + MaskUrlPassword(url));
       bool scheme_differs = false;
       const std::string problem = UrlProblem(url, type, &scheme_differs);
       if (!problem.empty()) {
-        Issue(forward, "the Setup item <" + item('U') + "> " + Bracketed(MaskedUrl(url)) +
+        Issue(forward, "the Setup item <" + item('U') + "> " + Bracketed(MaskUrlPassword(url)) +
                            " is no URL the driver can use: " + problem);
       } else if (scheme_differs) {
         report_->Warning("the Setup item <" + item('U') +

@@ -3,13 +3,16 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
+#include "transport/http_headers.h"
 #include "ui/dms_http.h"
 #include "ui/dms_port.h"
 #include "ui/dms_replies.h"
 #include "ui/dms_server.h"
 #include "ui/tls_server.h"
+#include "vornlink/output_filter.h"
 
 namespace vornlink {
 namespace {
@@ -27,6 +30,7 @@ struct DmsOptions {
   std::string certificate;
   std::string key;
   std::string log_file;
+  bool show_secrets = false;  // credential headers logged as they came
   // A request that holds `text` gets this reply instead, the first rule
   // that matches: text, reply name, reply text.
   struct Rule {
@@ -124,6 +128,8 @@ bool ParseOptions(const std::vector<std::string>& args, DmsOptions* options, std
       if (!value(&options->key)) return false;
     } else if (option == "--log") {
       if (!value(&options->log_file)) return false;
+    } else if (option == "--show-secrets") {
+      options->show_secrets = true;
     } else if (option == "--count" || option == "-n") {
       if (!value(&text) || !ParseCount(text, &options->count)) {
         err << "vornlink dms: --count takes a number\n";
@@ -185,7 +191,7 @@ bool ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
   }
   log << "--- request " << number << " from " << peer << ": " << request.request_line << " ("
       << request.body.size() << " bytes)\n"
-      << request.headers << "\n"
+      << (options.show_secrets ? request.headers : MaskHeaderSecrets(request.headers)) << "\n"
       << request.body << (request.body.empty() || request.body.back() == '\n' ? "" : "\n");
   std::string reply_name;
   const std::string& reply = ChooseReply(options, request.body, &reply_name);
@@ -250,6 +256,8 @@ void PrintDmsUsage(std::ostream& out) {
          "                      HTTP inside TLS with that PEM certificate and key\n"
          "                      (Linux build only)\n"
          "  --log FILE          log requests to FILE instead of standard output\n"
+         "  --show-secrets      log the values of credential headers (Authorization,\n"
+         "                      cookies, keys, tokens) as they came; masked otherwise\n"
          "  --count N           stop after N answered requests\n"
          "  --time-limit MS     per connection, for its request and reply (5000)\n";
 }
@@ -281,6 +289,8 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
       return 1;
     }
   }
+  std::optional<FilteredStream> filtered_log;  // ends before the file closes
+  if (log_file.is_open()) filtered_log.emplace(log_file);
   std::ostream& log = options.log_file.empty() ? out : log_file;
 
   NetResult listened;

@@ -9,6 +9,7 @@
 #include "vornlink/driver_api.h"
 #include "vornlink/module_site.h"
 #include "vornlink/operator_commands.h"
+#include "vornlink/output_filter.h"
 
 namespace {
 
@@ -30,6 +31,10 @@ std::string ModuleBesideProgram(const std::string& program) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every text goes out through the filter, the module's console forms too
+  // where they share this program's streams.
+  vornlink::FilteredStream filtered_out(std::cout);
+  vornlink::FilteredStream filtered_err(std::cerr);
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string module_path;
   if (const char* from_environment = std::getenv("VORNLINK_MODULE")) {

@@ -42,11 +42,14 @@ void PrintOperatorUsage(std::ostream& out) {
          "                           make parked lines due again (each moves to the end\n"
          "                           with a new Trid)\n"
          "  cache drop TRID --yes    remove one line for good (it is printed and logged)\n"
-         "  cache export             every line as CSV on standard output\n"
+         "  cache export             every line as CSV on standard output (a cell that\n"
+         "                           would run as a formula gets a leading ')\n"
          "  status [--stale MIN]     counts, the oldest due transaction, the last\n"
          "                           delivery and failure in the log; exit 0 all well,\n"
-         "                           1 cache unreadable, 3 parked or stuck lines,\n"
-         "                           4 a due line older than MIN minutes (15)\n"
+         "                           1 the driver's files missing or the cache\n"
+         "                           unreadable, 3 parked or stuck lines, 4 a due line\n"
+         "                           waiting longer than MIN minutes (15) since its\n"
+         "                           dispense\n"
          "  dms [OPTIONS]            the emulated DMS (vornlink dms --help); needs no\n"
          "                           module\n";
 }

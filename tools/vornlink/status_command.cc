@@ -5,11 +5,12 @@
 #include <ostream>
 
 #include "cache/cache_file.h"
-#include "cache/trid.h"
+#include "cache/cache_record.h"
 #include "driver/service.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
+#include "settings/module_files.h"
 #include "settings/text_lines.h"
 #include "vornlink/cache_view.h"
 #include "vornlink/commands.h"
@@ -96,6 +97,35 @@ void ShowLog(std::ostream& out) {
   ShowEntry(out, "last failure", found.failure);
 }
 
+// Shows the module, its settings document and its INI file; false when the
+// module or the settings document is missing: a folder without them is no
+// site, and a monitoring job pointed at it must not stay green. A missing
+// INI file is none of that: every value takes its default.
+bool ShowDriverFiles(std::ostream& out, const std::string& module) {
+  const struct {
+    const char* label;
+    std::string path;
+    bool needed;
+  } kFiles[] = {{"module", module, true},
+                {"settings", ModuleFileWithExtension("xml"), true},
+                {"INI file", IniFilePath(), false}};
+  bool all_there = true;
+  for (const auto& file : kFiles) {
+    std::string bytes, error;
+    FileStamp stamp;
+    const ReadResult read = GetEnv()->ReadFileBytes(file.path, 0, 0, &bytes, &stamp, &error);
+    if (read == ReadResult::kOk) continue;
+    if (read == ReadResult::kMissing && !file.needed) {
+      Show(out, file.label, file.path + " is missing: every INI value takes its default");
+      continue;
+    }
+    Show(out, file.label,
+         file.path + (read == ReadResult::kMissing ? " is missing" : " cannot be read: " + error));
+    all_there = false;
+  }
+  return all_there;
+}
+
 bool ParseMinutes(const std::string& text, int* minutes) {
   if (text.empty() || text.size() > 6 ||
       text.find_first_not_of("0123456789") != std::string::npos) {
@@ -117,6 +147,7 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   }
   ModuleSite site(module_path);
   out << "vornlink status: " << site.ModulePath() << "\n";
+  const bool files_there = ShowDriverFiles(out, site.ModulePath());
   std::vector<NumberedRecord> records;
   std::string error;
   if (!ReadCacheRecords(&records, &error)) {
@@ -124,49 +155,66 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
     ShowLog(out);
     return kExitFailed;
   }
+  const int64_t now = GetEnv()->UnixTime();
   StateCounts counts;
-  const CacheRecord* oldest = nullptr;
-  int64_t oldest_time = 0;
+  const CacheRecord* oldest = nullptr;  // the due line that has waited longest
+  LineAge oldest_age;
+  const CacheRecord* ahead = nullptr;  // the due line dated farthest in the future
+  LineAge ahead_age;
   for (const NumberedRecord& line : records) {
     const LineState state = StateOf(line.record);
     counts.Add(state);
-    int64_t made = 0;
-    if ((state == LineState::kDueNew || state == LineState::kDueRetry) &&
-        TridUnixTime(line.record.trid(), &made) && (oldest == nullptr || made < oldest_time)) {
+    if (state != LineState::kDueNew && state != LineState::kDueRetry) continue;
+    const LineAge age = AgeOfLine(line.record, now);
+    if (age.kind == LineAge::Kind::kFuture &&
+        (ahead == nullptr || age.seconds > ahead_age.seconds)) {
+      ahead = &line.record;
+      ahead_age = age;
+    } else if (age.kind == LineAge::Kind::kKnown &&
+               (oldest == nullptr || age.seconds > oldest_age.seconds)) {
       oldest = &line.record;
-      oldest_time = made;
+      oldest_age = age;
     }
   }
-  const int64_t now = GetEnv()->UnixTime();
   const int due = counts[LineState::kDueNew];
   const int retry = counts[LineState::kDueRetry];
   const int parked = counts[LineState::kParked];
   const int stuck = counts[LineState::kStuck];
   Show(out, "cache", CacheFilePath());
-  std::string oldest_text;
-  if (oldest != nullptr) {
-    oldest_text = "waits " + FormatAge(now - oldest_time) + ": Trid " + oldest->trid() +
-                  ", TransNo " + oldest->trans_no();
-  }
   Show(out, "due",
        std::to_string(due) + " new, " + std::to_string(retry) +
-           " to retry (the DMS asked to try again; such a Trid is renewed with each "
-           "try)");
-  if (oldest != nullptr) Show(out, "oldest due", oldest_text);
+           " to retry (the DMS asked to try again)");
+  if (oldest != nullptr) {
+    Show(out, "oldest due",
+         "waits " + FormatAge(oldest_age.seconds) + " since its dispense: Trid " + oldest->trid() +
+             ", TransNo " + oldest->trans_no());
+  }
+  if (ahead != nullptr) {
+    Show(out, "dated ahead",
+         "Trid " + ahead->trid() + ", TransNo " + ahead->trans_no() + " is dated " +
+             FormatAge(ahead_age.seconds) +
+             " in the future: the clock was set back, so its wait cannot be told");
+  }
   Show(out, "parked", std::to_string(parked));
   Show(out, "stuck", std::to_string(stuck) + " (a Status or Trid the worker does not send)");
   ShowLog(out);
 
+  const int64_t limit = int64_t{stale_minutes} * 60;
   int status = kExitOk;
   std::string verdict = "OK";
-  if (parked + stuck > 0) {
+  if (!files_there) {
+    status = kExitFailed;
+    verdict = "PROBLEM: the driver's files are not in this folder (is it the right one?)";
+  } else if (parked + stuck > 0) {
     status = kExitParked;
     verdict = "ATTENTION: " + std::to_string(parked + stuck) +
               " transaction(s) wait for a person (vornlink cache list)";
-  } else if (oldest != nullptr && now - oldest_time > int64_t{stale_minutes} * 60) {
+  } else if (ahead != nullptr || (oldest != nullptr && oldest_age.Exceeds(limit))) {
     status = kExitStale;
     verdict = "STALE: a due transaction has waited longer than " + std::to_string(stale_minutes) +
-              " min: is the host running, and does its driver deliver?";
+              " min since its dispense" + (ahead != nullptr ? " (or is dated ahead)" : "") +
+              ": is the host running, does its driver deliver, does the DMS keep asking to "
+              "retry?";
   }
   Show(out, "verdict", verdict);
   return status;

@@ -6,14 +6,16 @@
 // Exit status (for monitoring):
 //   0  all well: nothing parked or stuck, no due transaction older than
 //      the limit
-//   1  the cache could not be read
+//   1  the site could not be read: the module or its settings document is
+//      missing (a folder that is no site), or the cache could not be read
 //   2  usage error
 //   3  transactions are parked or stuck: a person must look at them
 //      (`vornlink cache list`)
 //   4  nothing parked, but a due transaction has waited longer than the
-//      limit: the host's worker is not delivering (the host is down, or
-//      its driver does not get on). A line the DMS asks to retry gets a
-//      new Trid with each try, so it does not count as waiting long.
+//      limit since its dispense (AgeOfLine, cache/cache_record.h), or is
+//      dated in the future: the host's worker is not delivering (the host
+//      is down, or its driver does not get on), or the DMS keeps asking to
+//      retry.
 #ifndef VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
 #define VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
 

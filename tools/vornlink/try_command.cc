@@ -173,7 +173,9 @@ int RunTryCommand(const std::string& module_path, const std::vector<std::string>
     Show(out, "outcome",
          verdict == JobVerdict::kValid      ? "VALID"
          : verdict == JobVerdict::kNotValid ? "NOT VALID: the DMS does not know it"
-                                            : "NOT VALID: no answer could be judged");
+         : verdict == JobVerdict::kNotSplit
+             ? "NOT VALID: it does not split as KMR/System/WoSplit says; the DMS was not asked"
+             : "NOT VALID: no answer could be judged");
     Show(out, "driver's line", Verdict(entries, "IJV: "));
     all_good = all_good && verdict == JobVerdict::kValid;
   }
