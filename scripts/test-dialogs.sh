@@ -40,7 +40,7 @@ cleanup() {
   wait "${pids[@]}" 2>/dev/null
   # Wine's helper processes would keep the prefix's server running.
   WINEPREFIX="$VORNLINK_WINEPREFIX" wineserver -k 2>/dev/null
-  [ -n "$site" ] && rm -rf "$site"
+  cd / && [ -n "$site" ] && rm -rf "$site"
   rm -rf "$work"
   [ "$arch" = win32 ] && "$root/scripts/i386-emulation" end $$
 }

@@ -17,6 +17,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-windows.XXXXXX")
 export LC_ALL=C.UTF-8  # Wine answers in the Western code page whatever the language
 wine_dir="${VORNLINK_WINE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornlink}"
 export VORNLINK_WINE_DIR="$wine_dir"
+# One prefix cannot serve both architectures: wine-run chooses one per architecture.
+[ -n "${VORNLINK_WINEPREFIX:-}" ] &&
+  echo "test-windows: VORNLINK_WINEPREFIX is not used here; VORNLINK_WINE_DIR names the folder of the prefixes"
+unset VORNLINK_WINEPREFIX
 # Every Wine prefix this stage uses: wine-run's, the dialogs' and the HTTPS tests' own.
 prefixes=("$wine_dir"/{,dialogs-}win{32,64} "$root"/build/win{32,64}/wine-https-prefix)
 
@@ -26,7 +30,7 @@ wine_processes() {
   for environ in /proc/[0-9]*/environ; do
     pid=${environ#/proc/}
     pid=${pid%/environ}
-    tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF -f <(printf 'WINEPREFIX=%s\n' "${prefixes[@]}") &&
+    tr '\0' '\n' 2>/dev/null <"$environ" | grep -qxF -f <(printf 'WINEPREFIX=%s\n' "${prefixes[@]}") &&
       echo "$pid"
   done
 }
@@ -53,9 +57,13 @@ find "$wine_dir"/win{32,64}/drive_c/users/*/Temp -maxdepth 1 -name 'vornlink-tes
 
 checks_passed=0 checks_failed=0 tests_passed=0 tests_failed=0
 failures=()
-check() {  # check DESCRIPTION COMMAND...: runs the command, counts the result.
-  if "${@:2}"; then echo "ok: $1"; checks_passed=$((checks_passed + 1)); return; fi
-  echo "FAILED: $1"; checks_failed=$((checks_failed + 1)); failures+=("$1"); return 1
+check() {  # check DESCRIPTION COMMAND...: runs the command, counts the result and its time.
+  local begun=$SECONDS
+  if "${@:2}"; then
+    echo "ok: $1 ($((SECONDS - begun)) s)"; checks_passed=$((checks_passed + 1)); return
+  fi
+  echo "FAILED: $1 ($((SECONDS - begun)) s)"; checks_failed=$((checks_failed + 1)); failures+=("$1")
+  return 1
 }
 
 # The project's version, from the one place it is set.
