@@ -1,5 +1,6 @@
 # Writes the package's text files: README-operator.txt (the README's section
-# "Operating a site", up to the next section of its level) and the sample
+# "Operating a site", up to the next section of its level, its pictures
+# named in plain text) and the sample
 # settings, with CR LF line ends when CRLF is true.
 #   cmake -DSOURCE_DIR=... -DOUTPUT_DIR=... -DCRLF=0|1 -P VornlinkPackageText.cmake
 
@@ -22,6 +23,11 @@ string(SUBSTRING "${readme}" ${start} -1 section)
 string(FIND "${section}" "\n## " end)
 if(NOT end EQUAL -1)
   string(SUBSTRING "${section}" 0 ${end} section)
+endif()
+# A picture is named in words, with its path in the package.
+string(REGEX REPLACE "!\\[([^]]*)\\]\\(([^)]*)\\)" "Picture \"\\1\": \\2" section "${section}")
+if(CRLF)
+  string(REGEX REPLACE "(Picture \"[^\"]*\": [^/\n]*)/" "\\1\\\\" section "${section}")
 endif()
 file(WRITE ${OUTPUT_DIR}/README-operator.md.tmp "${section}\n")
 write_text(${OUTPUT_DIR}/README-operator.md.tmp ${OUTPUT_DIR}/README-operator.txt)

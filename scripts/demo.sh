@@ -6,19 +6,33 @@
 #     ways, forwards dispense transactions and lets the cache worker deliver
 #     them: delivered, retried later, parked for a person;
 #   - at the end the cache file and the log the driver wrote.
+# VORNLINK_DEMO_BUILD names a build folder whose module and program to take instead of building
+# build/demo (the test command's own Linux build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh demo
-cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVORNLINK_BUILD_TESTS=OFF -DVORNLINK_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build build/demo --target Vornlink vornlink
+build=${VORNLINK_DEMO_BUILD:-}
+if [ -z "$build" ]; then
+  bash scripts/setup.sh demo
+  cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVORNLINK_BUILD_TESTS=OFF -DVORNLINK_BUILD_BENCHMARKS=OFF >/dev/null
+  cmake --build build/demo --target Vornlink vornlink
+  build=build/demo
+fi
 
 site=$(mktemp -d /tmp/vornlink-demo.XXXXXX)
 port=$((20000 + RANDOM % 20000))
-cp build/demo/bin/Vornlink.so build/demo/bin/vornlink "$site"/
+cp "$build/bin/Vornlink.so" "$build/bin/vornlink" "$site"/
 dms_pid=
-trap '[ -n "$dms_pid" ] && kill "$dms_pid" 2>/dev/null; true' EXIT
+# stop_dms: ends the emulated DMS if it runs (it may have ended already).
+stop_dms() {
+  if [ -n "$dms_pid" ]; then
+    kill "$dms_pid" 2>/dev/null || true
+    wait "$dms_pid" 2>/dev/null || true
+    dms_pid=
+  fi
+}
+trap stop_dms EXIT
 
 # The TCP sample settings, pointed at the emulated DMS on this machine, the
 # log in the site, a pass every second and the log's shorter flags.
@@ -31,7 +45,7 @@ sed -i -e 's/^RetryTime=.*/RetryTime=1/' "$site/Vornlink.ini"
 
 # dms REPLY: (re)starts the emulated DMS with that canned reply.
 dms() {
-  [ -n "$dms_pid" ] && kill "$dms_pid" 2>/dev/null && wait "$dms_pid" 2>/dev/null || true
+  stop_dms
   "$site/vornlink" dms --port "$port" --address 127.0.0.1 --reply "$1" \
     --log "$site/dms-requests.log" &
   dms_pid=$!
@@ -74,7 +88,7 @@ echo "== 4. The DMS refuses it: the transaction is parked for a person (Status 1
 dms fwt-failed
 host start "sleep 2500" stop
 
-kill "$dms_pid" 2>/dev/null || true
+stop_dms
 echo
 echo "== What an operator sees: vornlink status, then the parked transaction"
 "$site/vornlink" -m "$site/Vornlink.so" status || true

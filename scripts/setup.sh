@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the project needs on Debian 12 and is missing; run as root.
 #   scripts/setup.sh demo   what the Linux build and the demo need
-#   scripts/setup.sh all    everything: Linux, Windows cross-build and Wine,
-#                           fuzzing, benchmarks
+#   scripts/setup.sh all    everything: Linux, Windows cross-build and Wine
+#                           (32-bit too, with an emulator where the kernel
+#                           runs no 32-bit code), fuzzing, benchmarks
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 what=${1:-all}
 linux_packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest
@@ -11,7 +13,7 @@ linux_packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest
 all_packages=("${linux_packages[@]}" clang libclang-rt-14-dev
               g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
               binutils-mingw-w64-x86-64 wine wine64
-              xvfb imagemagick twm xfonts-base)
+              xvfb imagemagick xfonts-base)
 
 case "$what" in
   demo) wanted=("${linux_packages[@]}") ;;
@@ -39,26 +41,44 @@ else
   echo "setup: all packages present"
 fi
 
-# 32-bit Wine runs the i686 DLL itself. Debian's i386 index is not always in
+[ "$what" = all ] || exit 0
+
+# 32-bit Wine runs the shipping i686 DLL. Debian's i386 index is not always in
 # step with amd64; when it fails, undo the architecture so that later
 # installs are not disturbed, and go on without it.
-if [ "$what" = all ] && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-  if [ "${VORNLINK_TRY_WINE32:-1}" = 1 ]; then
-    echo "setup: trying 32-bit Wine (optional)"
-    export DEBIAN_FRONTEND=noninteractive
-    added=0
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-      as_root dpkg --add-architecture i386 && added=1
-    fi
-    if timeout 300 bash -c 'apt-get update -qq && apt-get install -y -qq wine32:i386 >/dev/null' \
-        2>/dev/null; then
-      echo "setup: 32-bit Wine installed"
-    else
-      echo "setup: 32-bit Wine is not installable here; the i686 DLL will be built and checked, not run"
-      if [ "$added" = 1 ]; then
-        as_root dpkg --remove-architecture i386 2>/dev/null || true
-        as_root apt-get update -qq >/dev/null 2>&1 || true
-      fi
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' &&
+    [ "${VORNLINK_TRY_WINE32:-1}" = 1 ]; then
+  echo "setup: installing 32-bit Wine (wine32:i386), for the i686 DLL's tests"
+  export DEBIAN_FRONTEND=noninteractive
+  added=0
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386 && added=1
+  fi
+  log=$(mktemp /tmp/vornlink-setup.XXXXXX)
+  if as_root timeout 900 apt-get update -qq >"$log" 2>&1 &&
+      as_root timeout 900 apt-get install -y -qq wine32:i386 >>"$log" 2>&1; then
+    echo "setup: 32-bit Wine installed"
+  else
+    tail -n 5 "$log" | sed 's/^/setup:   /'
+    echo "setup: 32-bit Wine is not installable here; the i686 DLL will be built and checked, not run"
+    if [ "$added" = 1 ]; then
+      as_root dpkg --remove-architecture i386 2>/dev/null || true
+      as_root apt-get update -qq >/dev/null 2>&1 || true
     fi
   fi
+  rm -f "$log"
+fi
+
+# Where the kernel runs no 32-bit code, 32-bit Wine runs through qemu-i386
+# (scripts/i386-emulation), fetched into build/qemu-user; nothing is
+# installed, and the test scripts register it only while they run.
+how=$(bash scripts/i386-emulation status) && native=1 || native=0
+if [ "$native" = 1 ]; then
+  echo "setup: $how; no emulator needed"
+elif dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+  echo "setup: the kernel runs no 32-bit programs: 32-bit Wine needs the emulator"
+  bash scripts/i386-emulation fetch ||
+    echo "setup: without the emulator the i686 DLL will be built and checked, not run"
+else
+  echo "setup: $how"
 fi

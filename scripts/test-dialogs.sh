@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The real Windows dialogs under Wine on a virtual display:
 #   scripts/test-dialogs.sh PRESET   (win64 or win32; default win64)
-# Opens each dialog through its export from vornlink.exe, checks it from
-# outside with dialog_driver.exe, closes it with OK and with Cancel, and saves
-# its picture in build/PRESET/dialog-pictures/ (in docs/ with
-# VORNLINK_DIALOG_PICTURES=docs, to renew the README's). Needs Xvfb and ImageMagick (scripts/setup.sh); twm,
-# when present, draws the caption bars. Ends with "N passed, N failed".
+# Opens each dialog through its export from vornlink.exe in C:\Fluid of a Wine prefix of the
+# dialogs' own, with the TCP sample's settings, checks it from outside with dialog_driver.exe,
+# closes it with OK and with Cancel, and saves its picture, with the frame and caption that Wine
+# draws as Windows does, in build/PRESET/dialog-pictures/ (in docs/ with
+# VORNLINK_DIALOG_PICTURES=docs, to renew the README's). Needs Xvfb and ImageMagick
+# (scripts/setup.sh all); the i686 build runs through scripts/i386-emulation where the kernel
+# needs it. Ends with "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -15,27 +17,37 @@ pictures="$root/build/$preset/dialog-pictures"
 [ "${VORNLINK_DIALOG_PICTURES:-}" = docs ] && pictures="$root/docs"
 mkdir -p "$pictures"
 wine_run="$root/scripts/wine-run"
-# A Wine prefix of the dialogs' own: Wine's desktop process keeps the display
-# it was started with, and other tests start it without any.
-export VORNLINK_WINEPREFIX="${VORNLINK_DIALOGS_WINEPREFIX:-${HOME:-/tmp}/.cache/vornlink-wine-dialogs}"
+# A Wine prefix of the dialogs' own (Wine's desktop process keeps the display it was started
+# with, and other tests start it without any), one per architecture.
+arch=win64
+[ "$preset" = win32 ] && arch=win32
+export VORNLINK_WINEPREFIX="${VORNLINK_WINE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornlink}/dialogs-$arch"
 export LC_ALL=C.UTF-8
 passed=0 failed=0
 pass() { echo "ok: $preset: $1"; passed=$((passed + 1)); }
 fail() { echo "FAILED: $preset: $1"; failed=$((failed + 1)); }
-for needed in "$bin/Vornlink.dll" "$bin/vornlink.exe" "$bin/dialog_driver.exe" "$(command -v Xvfb)" "$(command -v import)"; do
-  [ -f "$needed" ] || { fail "missing ${needed:-Xvfb or ImageMagick (bash scripts/setup.sh all)}"; echo "0 passed, $failed failed"; exit 1; }
+give_up() { fail "$1"; echo "test-dialogs ($preset): $passed passed, $failed failed"; exit 1; }
+for needed in "$bin/Vornlink.dll" "$bin/vornlink.exe" "$bin/dialog_driver.exe" \
+  "$bin/stub/kmrgui.exe" "$(command -v Xvfb)" "$(command -v import)"; do
+  [ -f "$needed" ] || give_up "missing ${needed:-Xvfb or ImageMagick (bash scripts/setup.sh all)}"
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-dialogs.XXXXXX")
 pids=()
+site=""
 cleanup() {
   kill "${pids[@]}" 2>/dev/null
   wait "${pids[@]}" 2>/dev/null
   # Wine's helper processes would keep the prefix's server running.
   WINEPREFIX="$VORNLINK_WINEPREFIX" wineserver -k 2>/dev/null
+  cd / && [ -n "$site" ] && rm -rf "$site"
   rm -rf "$work"
+  [ "$arch" = win32 ] && "$root/scripts/i386-emulation" end $$
 }
 trap cleanup EXIT
+if [ "$arch" = win32 ]; then
+  "$root/scripts/i386-emulation" begin $$ || give_up "32-bit Wine cannot run here"
+fi
 
 for number in $(seq 90 120); do  # a display number nobody uses
   [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ] || break
@@ -44,23 +56,29 @@ export DISPLAY=:$number
 Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
-if command -v twm >/dev/null; then
-  printf 'RandomPlacement\nNoGrabServer\n' >"$work/twmrc"
-  twm -f "$work/twmrc" >"$work/twm.log" 2>&1 &
-  pids+=($!)
-fi
-cp "$bin/Vornlink.dll" "$bin/vornlink.exe" "$bin/dialog_driver.exe" "$work/"
-cd "$work" || exit 1
 
-# screenshot TITLE FILE: the dialog, with room for the frame and caption, as
-# FILE in the pictures' folder (the whole screen when the window's place cannot be had).
+# A program of the preset's architecture makes the prefix where needed. Wine then draws the
+# windows' frames and captions itself, as Windows does (there is no window manager); the
+# caption's buttons need its Marlett font.
+"$wine_run" "$bin/stub/kmrgui.exe" >/dev/null 2>&1
+if ! grep -q '^"Managed"="N"' "$VORNLINK_WINEPREFIX/user.reg" 2>/dev/null; then
+  "$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+fi
+cp /usr/share/wine/fonts/marlett.ttf "$VORNLINK_WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+# The site is C:\Fluid, as the README installs it, so that the pictures show its paths.
+site="$VORNLINK_WINEPREFIX/drive_c/Fluid"
+rm -rf "$site" && mkdir -p "$site" || give_up "cannot make $site"
+cp "$bin/Vornlink.dll" "$bin/vornlink.exe" "$bin/dialog_driver.exe" "$site/"
+cd "$site" || exit 1
+
+# screenshot TITLE FILE: the dialog, drawn active, as FILE in the pictures' folder (the whole
+# screen when the window's place cannot be had).
 screenshot() {
   local rect crop=()
   rect=$("$wine_run" dialog_driver.exe rect "$1" 2>/dev/null | tr -d '\r' | tail -n 1)
   sleep 0.5
   if [[ "$rect" =~ ^([0-9]+)x([0-9]+)\+(-?[0-9]+)\+(-?[0-9]+)$ ]]; then
-    local x=${BASH_REMATCH[3]} y=${BASH_REMATCH[4]}
-    crop=(-crop "$((BASH_REMATCH[1] + 8))x$((BASH_REMATCH[2] + 28))+$((x > 4 ? x - 4 : 0))+$((y > 24 ? y - 24 : 0))" +repage)
+    crop=(-crop "${BASH_REMATCH[1]}x${BASH_REMATCH[2]}+${BASH_REMATCH[3]}+${BASH_REMATCH[4]}" +repage)
   fi
   import -window root "${crop[@]}" "$pictures/$2" && pass "picture $2"
 }
@@ -78,37 +96,50 @@ expect_output() {
   for _ in $(seq 200); do grep -qF "$2" "$1" 2>/dev/null && { pass "$3"; return; }; sleep 0.1; done
   fail "$3 (output: $(tr -d '\r' <"$1" 2>/dev/null))"
 }
-start() { "$wine_run" vornlink.exe -m Vornlink.dll "$1" >"$2" 2>&1 & last=$!; pids+=($last); }
+start() { "$wine_run" vornlink.exe -m Vornlink.dll "$1" >"$work/$2" 2>&1 & last=$!; pids+=($last); }
 returned() { if wait "$last"; then pass "Server returns after $1"; else fail "Server returns after $1"; fi; }
 
-item() { printf '    <%s>\n      <Value>%s</Value>\n      <Data>%s</Data>\n    </%s>\n' "$1" "$2" "$3" "$1"; }
-{
-  printf '<?xml version="1.0" encoding="UTF-8"?>\n<KMR>\n  <Log>\n    <Flags>+ci</Flags>\n  </Log>\n  <Setup>\n'
-  item TP TCP "Transport: HTTP, HTTPS or TCP" && item SR 127.0.0.1 "DMS host for TCP"
-  item PO 9123 "DMS port for TCP" && printf '  </Setup>\n</KMR>\n'
-} >Vornlink.xml
-rows="Transport: HTTP, HTTPS or TCP|TCP|TP;DMS host for TCP|127.0.0.1|SR;DMS port for TCP|9123|PO"
+# The TCP sample as shipped; the rows it gives, "Data|Value|ExtF;..." in document order.
+cp "$root/examples/tcp/Vornlink.xml" "$root/examples/tcp/Vornlink.ini" "$site/"
+rows=$(python3 -c 'import sys, xml.etree.ElementTree as tree
+items = tree.parse(sys.argv[1]).getroot().find("Setup")
+print(";".join("%s|%s|%s" % (item[1].text, item[0].text, item.tag) for item in items))' Vornlink.xml)
 start properties properties-ok.out
 screenshot "Properties" properties-dialog.png
-run_driver "Properties lists the Setup items and closes with ok" properties "$rows" ok
-expect_output properties-ok.out "Properties 0" "Properties returns 0 after ok"
-# A broken document: an empty list, the reason in a message box on top; closed with Cancel.
-printf '<KMR>\n  <Setup>\n    <TP><Value>TCP</Value>\n  </Setup>\n</KMR>\n' >Vornlink.xml
-start properties properties3.out
+run_driver "Properties lists the Setup items of the sample and closes with ok" properties "$rows" ok
+expect_output "$work/properties-ok.out" "Properties 0" "Properties returns 0 after ok"
+# Without a Setup section (misspelt): an empty list, the reason in a message box on top.
+sed 's#<\(/\{0,1\}\)Setup>#<\1SetUp>#' "$root/examples/tcp/Vornlink.xml" >Vornlink.xml
+start properties properties-nosetup.out
 sleep 2
 screenshot "Properties" properties-dialog-error.png
 "$wine_run" dialog_driver.exe close "Properties" >/dev/null 2>&1  # the message box
+run_driver "a document without KMR/Setup opens an empty list" properties "" cancel
+expect_output "$work/properties-nosetup.out" "Properties 0" "Properties returns 0 without KMR/Setup"
+# A document the parser cannot load.
+printf '<KMR>\n  <Setup>\n    <TP><Value>TCP</Value>\n  </Setup>\n</KMR>\n' >Vornlink.xml
+start properties properties-malformed.out
+sleep 2
+"$wine_run" dialog_driver.exe close "Properties" >/dev/null 2>&1  # the message box
 run_driver "a malformed document opens an empty list" properties "" cancel
-expect_output properties3.out "Properties 0" "Properties returns 0 with a malformed document"
+expect_output "$work/properties-malformed.out" "Properties 0" "Properties returns 0 with a malformed document"
 
-# The emulated DMS on a free port (123 needs root on the Linux side), closed
-# with Cancel, then opened again on the same port (the first opening closed
-# its socket) and closed with OK.
+# The emulated DMS on a free port (123 needs root on the Linux side), closed with Cancel, then
+# opened again on the same port (the first opening closed its socket) and closed with OK. In
+# between the driver asks it about the sample's job number with the sample's settings, which
+# is what its picture shows.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 export VORNLINK_DMS_PORT=$port
+sed -e "s#<Value>dms.example.com</Value>#<Value>127.0.0.1</Value>#" \
+  -e "s#<Value>9123</Value>#<Value>$port</Value>#" "$root/examples/tcp/Vornlink.xml" >Vornlink.xml
 title="Emulated Quarnel TCP server to test a XML KMR 1.xx driver against"
 start server server-cancel.out
 run_driver "the server dialog answers a TCP request" server "$port" keep
+if [ "$("$wine_run" vornlink.exe -m Vornlink.dll validate 118739.A 2>&1 | tr -d '\r')" = 1 ]; then
+  pass "the driver's job validation gets the dialog's Job VALID reply"
+else
+  fail "the driver's job validation gets the dialog's Job VALID reply"
+fi
 screenshot "$title" server-dialog.png
 run_driver "the server dialog closes with Cancel" close "$title"
 returned cancel

@@ -1,29 +1,69 @@
 #!/usr/bin/env bash
 # The Windows builds (win64, and win32: the shipping i686 DLL), checked and tested on Linux: the
 # DLLs' exports, imports and version resource; under Wine the tests, a session through
-# vornlink.exe, the operator commands and the dialogs (i686 too where 32-bit Wine runs it).
-# Ends with a summary line, non-zero on any failure.
-# Environment: VORNLINK_JOBS (build jobs, default 2), VORNLINK_WINEPREFIX (see scripts/wine-run).
+# vornlink.exe, the operator commands and the dialogs, for the i686 build in 32-bit Wine (through
+# scripts/i386-emulation where the kernel runs no 32-bit code). Ends with a summary line,
+# non-zero on any failure.
+# Environment: VORNLINK_JOBS (build jobs, default 2), VORNLINK_WINE_DIR (the Wine prefixes, one
+# per architecture; see scripts/wine-run).
 set -uo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 jobs=${VORNLINK_JOBS:-2}
-wine_run="$(pwd)/scripts/wine-run"
+wine_run="$root/scripts/wine-run"
+emulation="$root/scripts/i386-emulation"
 started=$(date +%s)
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-windows.XXXXXX")
-trap 'rm -rf "$work"' EXIT
 export LC_ALL=C.UTF-8  # Wine answers in the Western code page whatever the language
+wine_dir="${VORNLINK_WINE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornlink}"
+export VORNLINK_WINE_DIR="$wine_dir"
+# One prefix cannot serve both architectures: wine-run chooses one per architecture.
+[ -n "${VORNLINK_WINEPREFIX:-}" ] &&
+  echo "test-windows: VORNLINK_WINEPREFIX is not used here; VORNLINK_WINE_DIR names the folder of the prefixes"
+unset VORNLINK_WINEPREFIX
+# Every Wine prefix this stage uses: wine-run's, the dialogs' and the HTTPS tests' own.
+prefixes=("$wine_dir"/{,dialogs-}win{32,64} "$root"/build/win{32,64}/wine-https-prefix)
+
+# wine_processes: the processes (pid) of a Wine prefix of this stage that still run.
+wine_processes() {
+  local environ pid
+  for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    pid=${pid%/environ}
+    tr '\0' '\n' 2>/dev/null <"$environ" | grep -qxF -f <(printf 'WINEPREFIX=%s\n' "${prefixes[@]}") &&
+      echo "$pid"
+  done
+}
+# end_wine: ends what the stage started under Wine (a host's GUI program, Wine's helper
+# processes, the prefixes' servers).
+end_wine() {
+  local prefix
+  for prefix in "${prefixes[@]}"; do
+    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+  done
+  return 0
+}
+cleanup() {
+  end_wine
+  "$emulation" end $$
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 # Scratch folders of tests that loaded a copy of the DLL stay behind (Windows keeps a loaded
 # module's file): clear out those of earlier runs.
-wine_prefix="${VORNLINK_WINEPREFIX:-${HOME:-/tmp}/.cache/vornlink-wine}"
-find "$wine_prefix"/drive_c/users/*/Temp -maxdepth 1 -name 'vornlink-test-*' -mmin +60 \
+find "$wine_dir"/win{32,64}/drive_c/users/*/Temp -maxdepth 1 -name 'vornlink-test-*' -mmin +60 \
   -exec rm -rf {} + 2>/dev/null
 
 checks_passed=0 checks_failed=0 tests_passed=0 tests_failed=0
 failures=()
-check() {  # check DESCRIPTION COMMAND...: runs the command, counts the result.
-  if "${@:2}"; then echo "ok: $1"; checks_passed=$((checks_passed + 1)); return; fi
-  echo "FAILED: $1"; checks_failed=$((checks_failed + 1)); failures+=("$1"); return 1
+check() {  # check DESCRIPTION COMMAND...: runs the command, counts the result and its time.
+  local begun=$SECONDS
+  if "${@:2}"; then
+    echo "ok: $1 ($((SECONDS - begun)) s)"; checks_passed=$((checks_passed + 1)); return
+  fi
+  echo "FAILED: $1 ($((SECONDS - begun)) s)"; checks_failed=$((checks_failed + 1)); failures+=("$1")
+  return 1
 }
 
 # The project's version, from the one place it is set.
@@ -84,19 +124,23 @@ run_ctest() {
   [ "$status" -eq 0 ]
 }
 
+# windows_path PATH: PATH as Wine's programs see it (drive Z: is the root).
+windows_path() { local path; path=$(realpath -m "$1"); echo "Z:${path//\//\\}"; }
+
 # end_to_end PRESET: a host program drives the DLL through one session.
 end_to_end() {
   local preset=$1 dir="$work/e2e-$1" out status=0 ok=0
   mkdir "$dir" && cp "build/$1/bin/Vornlink.dll" "build/$1/bin/vornlink.exe" "$dir/" || return 1
-  local log_path cache="$dir/Vornlink.\$\$\$" log="$dir/Vornlink.log"
-  log_path=$("$wine_run" winepath -w "$log" 2>/dev/null | tr -d '\r')
+  local cache="$dir/Vornlink.\$\$\$" log="$dir/Vornlink.log" log_path
+  log_path=$(windows_path "$log")
   printf '<KMR>\r\n  <Log>\r\n    <FileName>%s</FileName>\r\n    <MaxLines>1000</MaxLines>\r\n    <Flags>+ci</Flags>\r\n  </Log>\r\n</KMR>\r\n' \
-    "${log_path:-Vornlink.log}" >"$dir/Vornlink.xml"
+    "$log_path" >"$dir/Vornlink.xml"
   printf '[ForwardTransaction]\r\nEnable=1\r\nAllowZeroTransaction=0\r\n[FluidName]\r\n3=ATF Dexron\r\n[FluidPartNo]\r\n3=ATF-PN-3\r\n' \
     >"$dir/Vornlink.ini"
   printf '%s\n' start 'forward 4711 123456.A 140604 111030 7 F04 12 3 "Default Oil" DEF-1 1.5 0' \
     'forward 4712 123456.A 140604 111031 7 F04 12 3 "Default Oil" DEF-1 0 0' name stop >"$dir/session.txt"
-  out=$(cd "$dir" && "$wine_run" vornlink.exe -m Vornlink.dll session session.txt 2>&1) || status=$?
+  out=$(cd "$dir" && VORNLINK_KMRGUI_RECORD="$dir/kmrgui.txt" \
+    "$wine_run" vornlink.exe -m Vornlink.dll session session.txt 2>&1) || status=$?
   echo "$out" | sed 's/^/  | /'
   expect() { "$@" || { echo "  end to end ($preset): failed: $*"; ok=1; }; }
   all_crlf() { [ "$(grep -c $'\r$' "$1")" = "$(grep -c '' "$1")" ]; }
@@ -112,33 +156,52 @@ end_to_end() {
   expect grep -q -- "-\.-.*Vornlink\.dll is unloaded" "$log"
   expect grep -q -- "-i-ForwardTransaction TransNo\[4712\].*Removing NULL Transaction" "$log"
   expect all_crlf "$log"
+  # The start showed the host's GUI program (the stand-in on WINEPATH) the module's name; the
+  # shell does not wait for it.
+  for _ in $(seq 300); do [ -s "$dir/kmrgui.txt" ] && break; sleep 0.1; done
+  expect [ "$(cat "$dir/kmrgui.txt" 2>/dev/null)" = Vornlink ]
   [ "$ok" -eq 0 ] || cat -A "$cache" "$log" 2>/dev/null | sed 's/^/  | /'
   return $ok
 }
 
-# wine_runs PRESET: the tests and the programs of one build under Wine.
+# wine_runs PRESET: the tests and the programs of one build under Wine. A start of the service
+# shows the host's GUI program: the stand-in, found on Wine's PATH, which ends at once.
 wine_runs() {
-  local bin="build/$1/bin"
+  local bin="build/$1/bin" begun=$(date +%s)
+  export WINEPATH
+  WINEPATH=$(windows_path "$bin/stub")
   check "$1: ctest under Wine" run_ctest "$1"
   check "$1: end to end through vornlink.exe" end_to_end "$1"
   check "$1: operator commands through vornlink.exe" bash tests/tools/operator_cli_test.sh \
     "$bin/vornlink.exe" "$bin/Vornlink.dll" examples "$wine_run"
   check "$1: dialogs under Wine and Xvfb" bash scripts/test-dialogs.sh "$1"
+  unset WINEPATH
+  echo "=== $1 under Wine: $(($(date +%s) - begun)) s"
 }
 
 check "win64: built for Wine" [ -f build/win64/bin/vornlink.exe ] && wine_runs win64
+# The shipping DLL in 32-bit Wine: natively, or through the emulator, registered for the rest of
+# the stage (the trap above takes it back).
 skipped_i686=""
-# A 64-bit-only Wine may end an i686 program with status 0 unrun: look for its output.
 if ! check "win32: built for Wine" [ -f build/win32/bin/vornlink.exe ]; then :
-elif "$wine_run" build/win32/bin/vornlink.exe --help 2>/dev/null | grep -q "usage: vornlink"; then
-  wine_runs win32
 else
-  skipped_i686="SKIPPED: 32-bit Wine runs no program here (not installed, or the kernel runs no 32-bit programs); the i686 DLL was built and checked but not run"
-  echo "$skipped_i686"
+  how=$("$emulation" status)
+  if [ $? -eq 2 ]; then
+    skipped_i686="SKIPPED: the i686 DLL was built and checked but not run: $how"
+  elif ! "$emulation" begin $$; then
+    skipped_i686="SKIPPED: the i686 DLL was built and checked but not run: $how, but the emulator could not be registered (see above)"
+  else
+    echo "=== win32: $how"
+    wine_runs win32
+  fi
+  [ -n "$skipped_i686" ] && echo "$skipped_i686"
 fi
 
-# Wine's helper processes keep the prefix's server running after the last program.
-WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null || true
+# Nothing the stage started under Wine runs on after it.
+end_wine
+sleep 1
+check "no Wine process of the stage is left" test -z "$(wine_processes)" ||
+  wine_processes | xargs -r kill -9
 
 echo
 [ -n "$skipped_i686" ] && echo "$skipped_i686"

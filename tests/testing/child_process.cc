@@ -34,17 +34,36 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = output;
   startup.hStdError = output;
+  // The program and whatever it starts (the host's GUI program) share a job
+  // that a kill ends as a whole: under Wine a program whose starter is killed
+  // while starting it hangs in its own start for good.
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job != nullptr) {
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
   PROCESS_INFORMATION process{};
-  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                &startup, &process);
+  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                nullptr, nullptr, &startup, &process);
   CloseHandle(output);
-  if (!started) return nullptr;
+  if (!started) {
+    if (job != nullptr) CloseHandle(job);
+    return nullptr;
+  }
+  if (job != nullptr) AssignProcessToJobObject(job, process.hProcess);
+  ResumeThread(process.hThread);
   CloseHandle(process.hThread);
-  return std::unique_ptr<ChildProcess>(
+  std::unique_ptr<ChildProcess> child(
       new ChildProcess(reinterpret_cast<intptr_t>(process.hProcess)));
+  child->job_ = reinterpret_cast<intptr_t>(job);
+  return child;
 }
 
-void ChildProcess::Kill() { TerminateProcess(reinterpret_cast<HANDLE>(handle_), 137); }
+void ChildProcess::Kill() {
+  if (job_ != 0) TerminateJobObject(reinterpret_cast<HANDLE>(job_), 137);
+  TerminateProcess(reinterpret_cast<HANDLE>(handle_), 137);
+}
 
 int ChildProcess::Wait() {
   if (ended_) return exit_code_;
@@ -99,6 +118,7 @@ ChildProcess::~ChildProcess() {
   }
 #ifdef _WIN32
   CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  if (job_ != 0) CloseHandle(reinterpret_cast<HANDLE>(job_));  // ends what it left running
 #endif
 }
 

@@ -1,5 +1,6 @@
 // A program a test starts and may kill at any moment (SIGKILL;
-// TerminateProcess on Windows), as a crash or a power cut would end a host.
+// TerminateProcess on Windows, with whatever it started), as a crash or a
+// power cut would end a host.
 #ifndef VORNLINK_TESTS_TESTING_CHILD_PROCESS_H_
 #define VORNLINK_TESTS_TESTING_CHILD_PROCESS_H_
 
@@ -26,7 +27,8 @@ class ChildProcess {
 
  private:
   explicit ChildProcess(intptr_t handle) : handle_(handle) {}
-  intptr_t handle_;  // pid, or the process handle on Windows
+  intptr_t handle_;   // pid, or the process handle on Windows
+  intptr_t job_ = 0;  // Windows: the job of the program and what it starts
   bool ended_ = false;
   int exit_code_ = -1;
 };

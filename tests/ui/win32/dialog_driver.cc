@@ -187,6 +187,9 @@ int main(int argc, char** argv) {
   HWND dialog = args.size() == 2 ? FindDialog(args[1]) : nullptr;
   if (dialog != nullptr && args[0] == "close") return Close(dialog, "cancel");
   if (dialog != nullptr && args[0] == "rect") {
+    // Drawn as the active window, as a person sees the dialog they work with
+    // (a virtual display without a window manager activates nothing).
+    SendMessageW(dialog, WM_NCACTIVATE, TRUE, 0);
     RECT rect = {};
     GetWindowRect(dialog, &rect);
     std::printf("%ldx%ld+%ld+%ld\n", rect.right - rect.left, rect.bottom - rect.top, rect.left,
