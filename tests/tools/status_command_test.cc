@@ -154,7 +154,8 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
 
   ASSERT_EQ(RunCacheCommand(env_.env().ModulePath(), {"list"}, list, err), 0) << err.str();
   EXPECT_NE(list.str().find(": " + counts + "\n"), std::string::npos) << list.str();
-  const std::vector<std::string_view> rows = SplitLines(list.str());
+  const std::string listed = list.str();  // the rows below are views into it
+  const std::vector<std::string_view> rows = SplitLines(listed);
   const char* const kStates[] = {"stuck", "stuck", "parked", "due", "retry later", "due"};
   ASSERT_EQ(rows.size(), 8u) << list.str();
   for (size_t i = 0; i < 6; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
