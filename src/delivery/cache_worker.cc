@@ -5,13 +5,13 @@
 #include <memory>
 #include <set>
 
+#include "base/numbers.h"
 #include "cache/cache_file.h"
 #include "cache/trid.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
 #include "settings/module_files.h"
-#include "settings/numbers.h"
 
 namespace vornlink {
 namespace {

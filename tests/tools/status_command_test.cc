@@ -4,9 +4,9 @@
 
 #include <sstream>
 
+#include "base/text_lines.h"
 #include "cache/cache_record.h"
 #include "cache/trid.h"
-#include "settings/text_lines.h"
 #include "testing/test_env.h"
 #include "vornlink/cache_command.h"
 #include "vornlink/check_command.h"

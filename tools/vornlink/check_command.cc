@@ -6,6 +6,8 @@
 #include <ostream>
 #include <random>
 
+#include "base/numbers.h"
+#include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "delivery/cache_worker.h"
 #include "driver/service.h"
@@ -13,9 +15,7 @@
 #include "platform/env.h"
 #include "platform/http_client.h"
 #include "settings/module_files.h"
-#include "settings/numbers.h"
 #include "settings/read_setting.h"
-#include "settings/text_lines.h"
 #include "transport/http_headers.h"
 #include "transport/http_transport.h"
 #include "transport/transport_limits.h"

@@ -4,13 +4,13 @@
 #include <ctime>
 #include <ostream>
 
+#include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "cache/trid.h"
 #include "driver/service.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
-#include "settings/text_lines.h"
 #include "vornlink/cache_view.h"
 #include "vornlink/commands.h"
 #include "vornlink/module_site.h"
