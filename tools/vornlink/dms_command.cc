@@ -5,11 +5,11 @@
 #include <memory>
 #include <sstream>
 
-#include "ui/dms_http.h"
-#include "ui/dms_port.h"
-#include "ui/dms_replies.h"
-#include "ui/dms_server.h"
-#include "ui/tls_server.h"
+#include "emulated_dms/dms_http.h"
+#include "emulated_dms/dms_port.h"
+#include "emulated_dms/dms_replies.h"
+#include "emulated_dms/dms_server.h"
+#include "emulated_dms/tls_server.h"
 
 namespace vornlink {
 namespace {

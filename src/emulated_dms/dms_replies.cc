@@ -1,4 +1,4 @@
-#include "ui/dms_replies.h"
+#include "emulated_dms/dms_replies.h"
 
 #include <cctype>
 
