@@ -22,11 +22,6 @@ Gate ReadGate(const char* key, const char* default_value) {
   return gate;
 }
 
-// The host's GUI program, which shows a person the cache.
-constexpr const char* kGuiProgram = "kmrgui";
-
-void StartGuiProgram() { GetEnv()->StartProgram(kGuiProgram, ModuleBaseName()); }
-
 ModuleSingleton<Service> g_service;
 
 }  // namespace

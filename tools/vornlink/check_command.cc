@@ -411,15 +411,14 @@ class Checker {
     } else {
       report_.Value("", "held: a worker is delivering from this cache right now");
     }
-    const std::string retry_text = ReadIniString("CacheThread", "RetryTime", "10");
-    const int32_t retry = ReadRetrySeconds();
-    report_.Value("RetryTime", Bracketed(retry_text) + " " + std::to_string(retry) +
+    const RetrySetting retry = ReadRetrySetting();
+    report_.Value("RetryTime", Bracketed(retry.text) + " " + std::to_string(retry.seconds) +
                                    " seconds between passes ([CacheThread] in the INI file)");
-    if (LeadingInt(retry_text) != retry) {
-      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry_text) + " is held at " +
-                      std::to_string(retry) + " seconds");
-    } else if (retry == 0) {
-      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry_text) +
+    if (retry.held) {
+      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry.text) + " is held at " +
+                      std::to_string(retry.seconds) + " seconds");
+    } else if (retry.seconds == 0) {
+      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry.text) +
                       " reads as 0: no pause between passes while transactions are due");
     }
   }
