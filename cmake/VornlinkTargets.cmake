@@ -3,9 +3,7 @@
 add_library(vornlink_options INTERFACE)
 target_compile_options(vornlink_options INTERFACE
   $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wno-unused-parameter>)
-target_include_directories(vornlink_options INTERFACE
-  ${PROJECT_SOURCE_DIR}/src
-  ${PROJECT_BINARY_DIR}/generated)
+target_include_directories(vornlink_options INTERFACE ${PROJECT_BINARY_DIR}/generated)
 
 if(WIN32)
   # Conforming printf family (%lld, %zu) from the MinGW runtime.
@@ -39,3 +37,34 @@ elseif(VORNLINK_SANITIZE STREQUAL "address")
 elseif(VORNLINK_SANITIZE)
   message(FATAL_ERROR "VORNLINK_SANITIZE must be thread or address")
 endif()
+
+# vornlink_folder_library(<folder> SOURCES <files...>
+#                         [PUBLIC <folders...>] [PRIVATE <folders...>])
+# The static library vornlink_<folder> of src/<folder>. Its include root
+# (include/<folder> in the build folder) holds nothing but a link to the
+# folder itself, so a file may include another folder's header only when
+# that folder's library is among its links: PUBLIC where this folder's
+# headers include the other's, PRIVATE where only its sources do. The
+# folders are added lowest first (src/CMakeLists.txt) and a library may link
+# only those added before it: an upward link stops the configuration, an
+# upward include the build.
+function(vornlink_folder_library folder)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
+  set(library vornlink_${folder})
+  set(root ${PROJECT_BINARY_DIR}/include/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  add_library(${library} STATIC ${ARG_SOURCES})
+  target_include_directories(${library} PUBLIC ${root})
+  target_link_libraries(${library} PUBLIC vornlink_options)
+  foreach(scope PUBLIC PRIVATE)
+    foreach(below IN LISTS ARG_${scope})
+      if(NOT TARGET vornlink_${below})
+        message(FATAL_ERROR "src/${folder} may not use src/${below}: a folder uses only the "
+                            "folders added before it in src/CMakeLists.txt")
+      endif()
+      target_link_libraries(${library} ${scope} vornlink_${below})
+    endforeach()
+  endforeach()
+  set_property(GLOBAL APPEND PROPERTY VORNLINK_FOLDER_LIBRARIES ${library})
+endfunction()

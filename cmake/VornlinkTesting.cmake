@@ -19,12 +19,13 @@ else()
 endif()
 
 # vornlink_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>])
-# One test executable, run by CTest (under Wine when cross-built).
+# One test executable, run by CTest (under Wine when cross-built); LIBS are
+# the libraries of the folders it tests and includes.
 function(vornlink_add_test)
   cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${ARG_NAME} ${ARG_SOURCES})
   target_link_libraries(${ARG_NAME} PRIVATE
-    vornlink_testing vornlink_core vornlink_options GTest::gtest_main ${ARG_LIBS})
+    vornlink_testing vornlink_options GTest::gtest_main ${ARG_LIBS})
   add_test(NAME ${ARG_NAME} COMMAND ${ARG_NAME})
   set_tests_properties(${ARG_NAME} PROPERTIES TIMEOUT 600)
 endfunction()

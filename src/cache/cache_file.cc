@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "base/module_singleton.h"
+#include "base/text_lines.h"
 #include "base/write_gate.h"
 #include "cache/cache_index.h"
 #include "cache/trid.h"
 #include "log/log.h"
 #include "settings/module_files.h"
-#include "settings/text_lines.h"
 
 namespace vornlink {
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <functional>
 
+#include "base/numbers.h"
+#include "base/text_lines.h"
 #include "cache/trid.h"
-#include "settings/numbers.h"
-#include "settings/text_lines.h"
 
 namespace vornlink {
 namespace {

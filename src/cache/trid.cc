@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/numbers.h"
 #include "cache/cache_record.h"
 #include "platform/env.h"
-#include "settings/numbers.h"
 
 namespace vornlink {
 namespace {

@@ -5,19 +5,16 @@
 #include <memory>
 #include <set>
 
+#include "base/numbers.h"
 #include "cache/cache_file.h"
 #include "cache/trid.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
 #include "settings/module_files.h"
-#include "settings/numbers.h"
 
 namespace vornlink {
 namespace {
-
-// The host's GUI program, started so that a person sees a parked line.
-constexpr const char* kGuiProgram = "kmrgui";
 
 // A failure line fit for the last field of a cache line: every control
 // byte (a line feed from a multi-line setting would split the line) is a
@@ -97,7 +94,7 @@ class CacheWorker {
           record.fields[CacheRecord::kMessage] = MessageField(failure_line);
           if (MoveToEnd(record) == CacheChange::kFailed) Remember(record, Pending::kPark);
           if (!gui_started) {
-            GetEnv()->StartProgram(kGuiProgram, ModuleBaseName());
+            StartGuiProgram();
             gui_started = true;
           }
           break;
@@ -165,18 +162,27 @@ class CacheWorker {
 
 }  // namespace
 
-int32_t ReadRetrySeconds() {
-  const std::string text = ReadIniString("CacheThread", "RetryTime", "10");
-  int32_t seconds = LeadingInt(text);
-  if (seconds < 0 || seconds > kMaxRetrySeconds) {
-    const int32_t held = std::clamp(seconds, int32_t{0}, kMaxRetrySeconds);
-    LogPrint('*', "ForwardTransaction: Cache RetryTime [%s] out of range -> %d seconds",
-             OneLine(text).c_str(), static_cast<int>(held));
-    seconds = held;
-  }
-  LogPrint('.', "ForwardTransaction: Cache RetryTime [%d] seconds", static_cast<int>(seconds));
-  return seconds;
+RetrySetting ReadRetrySetting() {
+  RetrySetting setting;
+  setting.text = ReadIniString("CacheThread", "RetryTime", "10");
+  const int32_t seconds = LeadingInt(setting.text);
+  setting.seconds = std::clamp(seconds, int32_t{0}, kMaxRetrySeconds);
+  setting.held = setting.seconds != seconds;
+  return setting;
 }
+
+int32_t ReadRetrySeconds() {
+  const RetrySetting setting = ReadRetrySetting();
+  if (setting.held) {
+    LogPrint('*', "ForwardTransaction: Cache RetryTime [%s] out of range -> %d seconds",
+             OneLine(setting.text).c_str(), static_cast<int>(setting.seconds));
+  }
+  LogPrint('.', "ForwardTransaction: Cache RetryTime [%d] seconds",
+           static_cast<int>(setting.seconds));
+  return setting.seconds;
+}
+
+void StartGuiProgram() { GetEnv()->StartProgram("kmrgui", ModuleBaseName()); }
 
 std::string DeliveryLockName(const std::string& cache_path) {
   // Mutex names may not hold a backslash, and Windows paths ignore case.

@@ -15,10 +15,22 @@ inline constexpr uint32_t kWorkerPauseMs = 50;
 // RetryTime is held within 0 seconds and a day.
 inline constexpr int32_t kMaxRetrySeconds = 86400;
 
-// The seconds between passes, from the INI file beside the module (section
-// "CacheThread", key "RetryTime", default 10), logged; a value out of range
-// is held at the nearest end and logged with '*'.
+// The seconds between passes as the INI file beside the module sets them
+// (section "CacheThread", key "RetryTime", default "10"), held within 0 and
+// kMaxRetrySeconds. Only reads: nothing is logged.
+struct RetrySetting {
+  std::string text;     // the value as it stands, or the default
+  int32_t seconds = 0;  // what the worker waits
+  bool held = false;    // the value was out of range: `seconds` is the nearest end
+};
+RetrySetting ReadRetrySetting();
+
+// ReadRetrySetting's seconds, logged; a held value is logged with '*'.
 int32_t ReadRetrySeconds();
+
+// Starts the host's GUI program, which shows a person the cache, with the
+// module's base name; does not wait for it, and a failure is silent.
+void StartGuiProgram();
 
 // The name (Windows) and lock file (elsewhere) of the lock that lets only one
 // worker per cache file deliver at a time, also across processes.

@@ -3,12 +3,12 @@
 #include <chrono>
 
 #include "base/module_singleton.h"
+#include "base/numbers.h"
 #include "cache/cache_file.h"
 #include "delivery/cache_worker.h"
 #include "exchange/job_validation.h"
 #include "log/log.h"
 #include "settings/module_files.h"
-#include "settings/numbers.h"
 #include "settings/read_setting.h"
 #include "settings/version_text.h"
 
@@ -21,11 +21,6 @@ Gate ReadGate(const char* key, const char* default_value) {
   gate.on = LeadingInt(gate.text) != 0;
   return gate;
 }
-
-// The host's GUI program, which shows a person the cache.
-constexpr const char* kGuiProgram = "kmrgui";
-
-void StartGuiProgram() { GetEnv()->StartProgram(kGuiProgram, ModuleBaseName()); }
 
 ModuleSingleton<Service> g_service;
 

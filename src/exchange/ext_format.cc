@@ -5,9 +5,9 @@
 #include <ctime>
 
 #include "base/failure_text.h"
+#include "base/numbers.h"
 #include "exchange/format_conversion.h"
 #include "platform/env.h"
-#include "settings/numbers.h"
 
 namespace vornlink {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/failure_text.h"
-#include "settings/numbers.h"
+#include "base/numbers.h"
 
 namespace vornlink {
 

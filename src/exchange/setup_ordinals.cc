@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "base/text_lines.h"
 #include "platform/env.h"
 #include "settings/read_setting.h"
-#include "settings/text_lines.h"
 
 namespace vornlink {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "settings/numbers.h"
+#include "base/numbers.h"
 #include "settings/read_setting.h"
 
 namespace vornlink {

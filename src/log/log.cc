@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/module_singleton.h"
+#include "base/text_lines.h"
 #include "base/write_gate.h"
 #include "platform/env.h"
-#include "settings/text_lines.h"
 #include "settings/version_text.h"
 
 namespace vornlink {

@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "base/text_lines.h"
 #include "platform/env.h"
 #include "settings/module_files.h"
-#include "settings/text_lines.h"
 
 namespace vornlink {
 namespace {

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "base/failure_text.h"
+#include "base/numbers.h"
 #include "log/log.h"
 #include "platform/net.h"
-#include "settings/numbers.h"
 #include "transport/transport_limits.h"
 
 namespace vornlink {

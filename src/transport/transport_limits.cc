@@ -1,7 +1,7 @@
 #include "transport/transport_limits.h"
 
+#include "base/numbers.h"
 #include "settings/module_files.h"
-#include "settings/numbers.h"
 
 namespace vornlink {
 

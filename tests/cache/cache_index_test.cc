@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/numbers.h"
 #include "cache/cache_file.h"
-#include "settings/numbers.h"
 #include "testing/test_env.h"
 
 namespace vornlink {

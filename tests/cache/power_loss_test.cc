@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "platform/file_events.h"
-#include "settings/text_lines.h"
 #include "testing/test_env.h"
 
 namespace vornlink {

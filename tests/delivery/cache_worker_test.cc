@@ -8,6 +8,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -143,6 +144,19 @@ TEST_F(CacheWorkerTest, WithoutTheModulePathItSaysWhyOnceAndEnds) {
                   "Cache file unknown: the module's path is unknown -> nothing is "
                   "delivered"),
             1u);
+}
+
+// The RetryTime reader that `vornlink check` shares with the worker holds
+// the value within a day and only reads.
+TEST_F(CacheWorkerTest, RetryTimeReaderHoldsWithinADayAndLogsNothing) {
+  for (auto [value, seconds, held] :
+       {std::tuple{"RetryTime=7x", 7, false}, {"RetryTime=90000", 86400, true}}) {
+    testing::WriteBytes(dir_.File("Vornlink.ini"), std::string("[CacheThread]\n") + value + "\n");
+    const RetrySetting setting = ReadRetrySetting();
+    EXPECT_EQ(setting.seconds, seconds) << value;
+    EXPECT_EQ(setting.held, held) << value;
+  }
+  EXPECT_EQ(Logged(), "");
 }
 
 }  // namespace

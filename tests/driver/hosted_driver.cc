@@ -9,9 +9,9 @@
 #include <iterator>
 #include <thread>
 
+#include "base/text_lines.h"
 #include "cache/cache_record.h"
 #include "platform/env.h"
-#include "settings/text_lines.h"
 
 namespace vornlink {
 namespace testing {

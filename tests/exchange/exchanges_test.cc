@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "dms_fixture.h"
+#include "emulated_dms/dms_replies.h"
 #include "exchange/forward_transaction.h"
 #include "exchange/job_validation.h"
 #include "testing/test_env.h"
-#include "ui/dms_replies.h"
 
 namespace vornlink {
 namespace {

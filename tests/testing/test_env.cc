@@ -10,7 +10,7 @@
 #include <string_view>
 #include <thread>
 
-#include "settings/text_lines.h"
+#include "base/text_lines.h"
 
 #ifdef _WIN32
 #include <process.h>

@@ -9,12 +9,12 @@
 #include <sstream>
 #include <thread>
 
+#include "base/text_lines.h"
 #include "cache/cache_record.h"
+#include "emulated_dms/dms_server.h"
 #include "hosted_driver.h"
-#include "settings/text_lines.h"
 #include "testing/child_process.h"
 #include "testing/test_env.h"
-#include "ui/dms_server.h"
 
 namespace vornlink {
 namespace {

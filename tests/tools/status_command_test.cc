@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <sstream>
 
+#include "base/text_lines.h"
 #include "cache/cache_record.h"
 #include "cache/trid.h"
 #include "log/log.h"
-#include "settings/text_lines.h"
 #include "testing/test_env.h"
 #include "vornlink/cache_command.h"
 #include "vornlink/check_command.h"

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "testing/test_env.h"
-#include "ui/dms_port.h"
 
 namespace vornlink {
 namespace {
@@ -50,12 +49,6 @@ TEST(PropertyRowsTest, ListsTheSetupItemsInDocumentOrderOrNoneAndTheReason) {
       EXPECT_NE(list.problem.find(c.problem), std::string::npos) << list.problem;
     }
   }
-}
-
-TEST(DmsPortTest, AcceptsOnlyPortNumbers) {
-  EXPECT_EQ(ParsePort("123") + ParsePort("65535"), 123 + 65535);
-  for (const char* bad : {"", "0", "65536", "99999999", "12a", " 80", "-1"})
-    EXPECT_EQ(ParsePort(bad), 0) << bad;
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <random>
 
+#include "base/numbers.h"
+#include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "delivery/cache_worker.h"
 #include "driver/service.h"
@@ -13,9 +15,7 @@
 #include "platform/env.h"
 #include "platform/http_client.h"
 #include "settings/module_files.h"
-#include "settings/numbers.h"
 #include "settings/read_setting.h"
-#include "settings/text_lines.h"
 #include "transport/http_headers.h"
 #include "transport/http_transport.h"
 #include "transport/transport_limits.h"
@@ -411,15 +411,14 @@ class Checker {
     } else {
       report_.Value("", "held: a worker is delivering from this cache right now");
     }
-    const std::string retry_text = ReadIniString("CacheThread", "RetryTime", "10");
-    const int32_t retry = ReadRetrySeconds();
-    report_.Value("RetryTime", Bracketed(retry_text) + " " + std::to_string(retry) +
+    const RetrySetting retry = ReadRetrySetting();
+    report_.Value("RetryTime", Bracketed(retry.text) + " " + std::to_string(retry.seconds) +
                                    " seconds between passes ([CacheThread] in the INI file)");
-    if (LeadingInt(retry_text) != retry) {
-      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry_text) + " is held at " +
-                      std::to_string(retry) + " seconds");
-    } else if (retry == 0) {
-      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry_text) +
+    if (retry.held) {
+      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry.text) + " is held at " +
+                      std::to_string(retry.seconds) + " seconds");
+    } else if (retry.seconds == 0) {
+      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry.text) +
                       " reads as 0: no pause between passes while transactions are due");
     }
   }

@@ -5,9 +5,9 @@
 #include <set>
 #include <utility>
 
+#include "base/text_lines.h"
 #include "exchange/setup_ordinals.h"
 #include "settings/read_setting.h"
-#include "settings/text_lines.h"
 
 namespace vornlink {
 namespace {

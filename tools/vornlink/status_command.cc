@@ -4,6 +4,7 @@
 #include <ctime>
 #include <ostream>
 
+#include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "cache/cache_record.h"
 #include "driver/service.h"
@@ -11,7 +12,6 @@
 #include "log/log.h"
 #include "platform/env.h"
 #include "settings/module_files.h"
-#include "settings/text_lines.h"
 #include "vornlink/cache_view.h"
 #include "vornlink/commands.h"
 #include "vornlink/module_site.h"

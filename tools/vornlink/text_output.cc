@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ostream>
 
-#include "settings/text_lines.h"
+#include "base/text_lines.h"
 
 namespace vornlink {
 

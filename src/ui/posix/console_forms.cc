@@ -7,8 +7,8 @@
 #include <ostream>
 #include <thread>
 
-#include "ui/dms_replies.h"
-#include "ui/dms_server.h"
+#include "emulated_dms/dms_replies.h"
+#include "emulated_dms/dms_server.h"
 
 namespace vornlink {
 namespace {

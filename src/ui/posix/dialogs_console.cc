@@ -1,8 +1,8 @@
 // The exports' dialogs as console forms on the calling thread.
 #include <iostream>
 
+#include "emulated_dms/dms_port.h"
 #include "ui/dialogs.h"
-#include "ui/dms_port.h"
 #include "ui/posix/console_forms.h"
 #include "ui/properties_rows.h"
 

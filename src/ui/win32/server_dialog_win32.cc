@@ -1,5 +1,5 @@
 // The emulated DMS dialog: template 1000. A thread of the dialog serves the
-// listening socket (engine in ui/dms_server.h) and hands each request to
+// listening socket (engine in emulated_dms/dms_server.h) and hands each request to
 // the dialog as message 1124 (WM_USER + 100), posted once, which the dialog
 // answers on its own thread: it counts the request, shows it and gives the
 // reply box's text as the reply. Closing the dialog stops that thread, which drops a
@@ -15,11 +15,11 @@
 #include <string>
 #include <thread>
 
+#include "emulated_dms/dms_port.h"
+#include "emulated_dms/dms_replies.h"
+#include "emulated_dms/dms_server.h"
 #include "log/log.h"
 #include "ui/dialogs.h"
-#include "ui/dms_port.h"
-#include "ui/dms_replies.h"
-#include "ui/dms_server.h"
 #include "ui/win32/dialog_ids.h"
 #include "ui/win32/win32_text.h"
 

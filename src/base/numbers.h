@@ -1,8 +1,8 @@
 // Numbers read from the leading part of a text, as the driver reads every
 // integer setting and field: leading white space, an optional sign, then as
 // many digits as stand there. A text without them reads as 0. Never fails.
-#ifndef VORNLINK_SETTINGS_NUMBERS_H_
-#define VORNLINK_SETTINGS_NUMBERS_H_
+#ifndef VORNLINK_BASE_NUMBERS_H_
+#define VORNLINK_BASE_NUMBERS_H_
 
 #include <cstdint>
 #include <string_view>
@@ -18,4 +18,4 @@ double LeadingDouble(std::string_view text);
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_SETTINGS_NUMBERS_H_
+#endif  // VORNLINK_BASE_NUMBERS_H_

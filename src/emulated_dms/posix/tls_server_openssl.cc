@@ -7,7 +7,7 @@
 
 #include <utility>
 
-#include "ui/tls_server.h"
+#include "emulated_dms/tls_server.h"
 
 namespace vornlink {
 namespace {

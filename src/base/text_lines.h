@@ -1,6 +1,6 @@
 // Splitting file contents into lines the way a text-mode reader sees them.
-#ifndef VORNLINK_SETTINGS_TEXT_LINES_H_
-#define VORNLINK_SETTINGS_TEXT_LINES_H_
+#ifndef VORNLINK_BASE_TEXT_LINES_H_
+#define VORNLINK_BASE_TEXT_LINES_H_
 
 #include <string_view>
 #include <vector>
@@ -19,4 +19,4 @@ size_t LineIndent(std::string_view line);
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_SETTINGS_TEXT_LINES_H_
+#endif  // VORNLINK_BASE_TEXT_LINES_H_

@@ -1,8 +1,8 @@
 // HTTP framing for the emulated DMS's HTTP and HTTPS modes: one request per
 // connection, its body taken as the DMS query; the reply text goes back as
 // the body of a "200 OK" response, and the connection is closed.
-#ifndef VORNLINK_UI_DMS_HTTP_H_
-#define VORNLINK_UI_DMS_HTTP_H_
+#ifndef VORNLINK_EMULATED_DMS_DMS_HTTP_H_
+#define VORNLINK_EMULATED_DMS_DMS_HTTP_H_
 
 #include <string>
 
@@ -32,4 +32,4 @@ std::string DmsHttpResponse(const std::string& body);
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_UI_DMS_HTTP_H_
+#endif  // VORNLINK_EMULATED_DMS_DMS_HTTP_H_

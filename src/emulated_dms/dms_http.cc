@@ -1,8 +1,8 @@
-#include "ui/dms_http.h"
+#include "emulated_dms/dms_http.h"
 
 #include <cctype>
 
-#include "ui/dms_server.h"
+#include "emulated_dms/dms_server.h"
 
 namespace vornlink {
 namespace {

@@ -2,8 +2,8 @@
 // the job and one that does not, and forward-transaction replies for
 // success, retry later and failed. Lines end with CR LF and are indented
 // with blanks, as a DMS sends them.
-#ifndef VORNLINK_UI_DMS_REPLIES_H_
-#define VORNLINK_UI_DMS_REPLIES_H_
+#ifndef VORNLINK_EMULATED_DMS_DMS_REPLIES_H_
+#define VORNLINK_EMULATED_DMS_DMS_REPLIES_H_
 
 #include <string>
 
@@ -37,4 +37,4 @@ bool CannedReplyByName(const std::string& name, CannedReply* reply);
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_UI_DMS_REPLIES_H_
+#endif  // VORNLINK_EMULATED_DMS_DMS_REPLIES_H_

@@ -3,8 +3,8 @@
 // the INI file beside the module names another (the environment first).
 // Ports below 1024 need root on Linux, hence the choice. A value that is
 // not a port number from 1 to 65535 is ignored.
-#ifndef VORNLINK_UI_DMS_PORT_H_
-#define VORNLINK_UI_DMS_PORT_H_
+#ifndef VORNLINK_EMULATED_DMS_DMS_PORT_H_
+#define VORNLINK_EMULATED_DMS_DMS_PORT_H_
 
 #include <cstdint>
 #include <string>
@@ -19,4 +19,4 @@ uint16_t ParsePort(const std::string& text);
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_UI_DMS_PORT_H_
+#endif  // VORNLINK_EMULATED_DMS_DMS_PORT_H_

@@ -1,5 +1,5 @@
 // No TLS server on Windows: `vornlink dms` serves TCP and HTTP there.
-#include "ui/tls_server.h"
+#include "emulated_dms/tls_server.h"
 
 namespace vornlink {
 

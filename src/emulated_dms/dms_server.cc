@@ -1,4 +1,4 @@
-#include "ui/dms_server.h"
+#include "emulated_dms/dms_server.h"
 
 #include <algorithm>
 #include <utility>

@@ -9,8 +9,8 @@
 //
 // Threading: a DmsServer is used by one thread (the one that serves); the
 // stop signal may be set from any other. DmsReplyBox may be shared.
-#ifndef VORNLINK_UI_DMS_SERVER_H_
-#define VORNLINK_UI_DMS_SERVER_H_
+#ifndef VORNLINK_EMULATED_DMS_DMS_SERVER_H_
+#define VORNLINK_EMULATED_DMS_DMS_SERVER_H_
 
 #include <chrono>
 #include <cstdint>
@@ -121,4 +121,4 @@ class DmsReplyBox {
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_UI_DMS_SERVER_H_
+#endif  // VORNLINK_EMULATED_DMS_DMS_SERVER_H_

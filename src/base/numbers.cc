@@ -1,4 +1,4 @@
-#include "settings/numbers.h"
+#include "base/numbers.h"
 
 #include <algorithm>
 #include <charconv>

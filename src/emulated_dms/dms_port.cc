@@ -1,9 +1,9 @@
-#include "ui/dms_port.h"
+#include "emulated_dms/dms_port.h"
 
 #include <cstdlib>
 
+#include "emulated_dms/dms_server.h"
 #include "settings/module_files.h"
-#include "ui/dms_server.h"
 
 namespace vornlink {
 

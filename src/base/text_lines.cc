@@ -1,4 +1,4 @@
-#include "settings/text_lines.h"
+#include "base/text_lines.h"
 
 namespace vornlink {
 

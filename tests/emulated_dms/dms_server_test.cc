@@ -1,4 +1,4 @@
-#include "ui/dms_server.h"
+#include "emulated_dms/dms_server.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,10 @@
 #include <string>
 #include <thread>
 
+#include "emulated_dms/dms_port.h"
+#include "emulated_dms/dms_replies.h"
 #include "platform/net.h"
 #include "transport/tcp_transport.h"
-#include "ui/dms_replies.h"
 
 namespace vornlink {
 namespace {
@@ -119,6 +120,12 @@ TEST(DmsServerTest, SilentPeersEmptyConnectionsAndTheStop) {
 TEST(DmsServerTest, ShowsEachLineEndAfterAnAngleBracketAsCrLf) {
   EXPECT_EQ(DmsRequestForDisplay("<a>\n<b>x</b>\ntext\n>"), "<a>\r\n<b>x</b>\r\ntext\n>");
   EXPECT_EQ(DmsRequestForDisplay("<a>\r\n"), "<a>\r\n");
+}
+
+TEST(DmsPortTest, AcceptsOnlyPortNumbers) {
+  EXPECT_EQ(ParsePort("123") + ParsePort("65535"), 123 + 65535);
+  for (const char* bad : {"", "0", "65536", "99999999", "12a", " 80", "-1"})
+    EXPECT_EQ(ParsePort(bad), 0) << bad;
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 //
 // Threading: a context may wrap connections on several threads; each
 // wrapped connection is used by one thread at a time.
-#ifndef VORNLINK_UI_TLS_SERVER_H_
-#define VORNLINK_UI_TLS_SERVER_H_
+#ifndef VORNLINK_EMULATED_DMS_TLS_SERVER_H_
+#define VORNLINK_EMULATED_DMS_TLS_SERVER_H_
 
 #include <memory>
 #include <string>
@@ -32,4 +32,4 @@ class TlsServerContext {
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_UI_TLS_SERVER_H_
+#endif  // VORNLINK_EMULATED_DMS_TLS_SERVER_H_
