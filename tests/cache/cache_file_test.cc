@@ -1,6 +1,10 @@
 #include "cache/cache_file.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -265,6 +269,41 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
                   kFirstTrid, false, "open");
 #endif
 }
+
+#ifndef _WIN32
+// Another user's link in the cache's place, in a folder all may write: every
+// operation fails with its lines and nothing is read or written through it.
+// An administrator's own link is followed, and a rewrite keeps it.
+TEST_F(CacheFileTest, OnlyAnAdministratorsLinkIsFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "planting as another user needs root";
+  const std::string victim = dir_.File("victim");
+  testing::WriteBytes(victim, OnDisk(Line("1", kFirstTrid) + "\n"));
+  chmod(victim.c_str(), 0600);
+  std::filesystem::create_symlink(victim, path_);
+  ASSERT_EQ(lchown(path_.c_str(), 65534, 65534), 0);
+  chmod(dir_.path().c_str(), 0777);
+  const std::string prefix = "* KMRCacheTransaction: ";
+  const std::string reason =
+      prefix + "Cache file[" + path_ + "] t[" + std::string(kPlantedLinkRefused) + "]";
+  EXPECT_EQ(Add("2"), 0);
+  EXPECT_EQ(RemoveLine(kFirstTrid), CacheChange::kFailed);
+  EXPECT_EQ(log_->Take(),
+            (Lines{prefix + "Add transaction[2] to cache file with Trid[" + kFirstTrid +
+                       "] -> Could not open cache file -> FAILED",
+                   reason,
+                   prefix + "Delete Trid[" + kFirstTrid +
+                       "] from cache file -> Internal t[Could not open file] -> FAILED",
+                   reason}));
+  EXPECT_EQ(ReadBytes(victim), OnDisk(Line("1", kFirstTrid) + "\n"));
+
+  chmod(dir_.path().c_str(), 0755);
+  ASSERT_EQ(lchown(path_.c_str(), 0, 0), 0);
+  EXPECT_EQ(Add("2"), 1);
+  EXPECT_EQ(RemoveLine(kFirstTrid), CacheChange::kDone);
+  EXPECT_TRUE(std::filesystem::is_symlink(path_));
+  EXPECT_EQ(ReadBytes(victim), OnDisk(Line("2", kSecondTrid) + "\n"));
+}
+#endif
 
 }  // namespace
 }  // namespace vornlink

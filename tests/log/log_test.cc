@@ -1,7 +1,12 @@
 #include "log/log.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -119,6 +124,39 @@ TEST_F(LogTest, CutComesWithTheFirstAlwaysLineAfterTenEntries) {
   LogWriteLine('.', "reply[\r\n<a>\r\n<b/>]");
   EXPECT_EQ(Entries(), (Lines{"-.-reply[", "<a>", "<b/>]"}));
 }
+
+#ifndef _WIN32
+// Another user's link in the log's place: neither entries nor cuts reach
+// the file it leads to, and the first entry written afterwards says how
+// many were lost. An administrator's own link is followed and kept.
+TEST_F(LogTest, PlantedLinkGetsNothingAndTheLossIsToldLater) {
+  if (geteuid() != 0) GTEST_SKIP() << "planting as another user needs root";
+  const std::string shared = env_.dir().File("shared");
+  const std::string victim = env_.dir().File("victim");
+  const std::string planted = shared + "/Vornlink.log";
+  std::filesystem::create_directory(shared);
+  chmod(shared.c_str(), 0777);
+  testing::WriteBytes(victim, "root's own\nsecret\nlines\n");
+  chmod(victim.c_str(), 0600);
+  std::filesystem::create_symlink(victim, planted);
+  ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
+  LogInit(planted, 2, "");
+  for (int i = 0; i < 12; ++i) LogWriteLine('.', "entry " + std::to_string(i));
+  EXPECT_EQ(testing::ReadBytes(victim), "root's own\nsecret\nlines\n");
+
+  std::filesystem::remove(planted);
+  LogWriteLine('.', "back");
+  EXPECT_EQ(testing::DiskLines(planted),
+            (Lines{std::string(kStamp) + "-*-Log: 12 entries before this one were not written to "
+                                         "file[" + planted + "] -> " + kPlantedLinkRefused,
+                   std::string(kStamp) + "-.-back"}));
+
+  std::filesystem::create_symlink(victim, log_file_);
+  LogInit(log_file_, 2, "");
+  EXPECT_TRUE(std::filesystem::is_symlink(log_file_));
+  EXPECT_EQ(testing::DiskLines(victim), (Lines{"secret", "lines"}));
+}
+#endif
 
 }  // namespace
 }  // namespace vornlink
