@@ -147,8 +147,10 @@ TEST_F(LogTest, PlantedLinkGetsNothingAndTheLossIsToldLater) {
   std::filesystem::remove(planted);
   LogWriteLine('.', "back");
   EXPECT_EQ(testing::DiskLines(planted),
-            (Lines{std::string(kStamp) + "-*-Log: 12 entries before this one were not written to "
-                                         "file[" + planted + "] -> " + kPlantedLinkRefused,
+            (Lines{std::string(kStamp) +
+                       "-*-Log: 12 entries before this one were not written to "
+                       "file[" +
+                       planted + "] -> " + kPlantedLinkRefused,
                    std::string(kStamp) + "-.-back"}));
 
   std::filesystem::create_symlink(victim, log_file_);

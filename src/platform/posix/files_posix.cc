@@ -310,8 +310,7 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   int code = FollowTrustedLinks(path, &target);
   const bool existed = code == 0 && lstat(target.c_str(), &info) == 0;
   if (code == 0 && existed &&
-      (!S_ISREG(info.st_mode) ||
-       (info.st_nlink > 1 && !SecondNamesAllowedIn(FolderOf(target))))) {
+      (!S_ISREG(info.st_mode) || (info.st_nlink > 1 && !SecondNamesAllowedIn(FolderOf(target))))) {
     code = S_ISREG(info.st_mode) ? kPlantedLink : EINVAL;
   }
   if (code != 0) {

@@ -53,7 +53,9 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool SecondNamesAllowedIn(const std::string& folder) { return FolderKeepsOthersOut(folder, nullptr); }
+bool SecondNamesAllowedIn(const std::string& folder) {
+  return FolderKeepsOthersOut(folder, nullptr);
+}
 
 int FollowTrustedLinks(const std::string& path, std::string* file) {
   std::string at = path;
@@ -118,8 +120,8 @@ bool IsTrustedPath(const std::string& path, std::string* error) {
   std::string file;
   int code = FollowTrustedLinks(path, &file);
   struct stat info;
-  if (code == 0 && lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      info.st_nlink > 1 && !SecondNamesAllowedIn(FolderOf(file))) {
+  if (code == 0 && lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink > 1 &&
+      !SecondNamesAllowedIn(FolderOf(file))) {
     code = kPlantedLink;
   }
   if (code == kPlantedLink) SetError(error, kPlantedLinkRefused);

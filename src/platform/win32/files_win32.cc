@@ -72,9 +72,9 @@ bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 // with the reason in `error`.
 HANDLE OpenForReading(const std::string& path, ReadResult* not_open, std::string* error) {
   DWORD code = 0;
-  HANDLE file = OpenTrusted(path, GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                            &code);
+  HANDLE file =
+      OpenTrusted(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  OPEN_EXISTING, &code);
   if (file == INVALID_HANDLE_VALUE) {
     SetError(error, SystemText(code));
     *not_open = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing

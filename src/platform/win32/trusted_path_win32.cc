@@ -91,8 +91,8 @@ bool FolderKeepsOthersOut(const std::string& folder) {
   PACL dacl = nullptr;
   ScopedDescriptor descriptor;
   if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                            nullptr, &dacl, nullptr, descriptor.receive()) != ERROR_SUCCESS ||
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                            &dacl, nullptr, descriptor.receive()) != ERROR_SUCCESS ||
       !IsTrustedSid(owner) || dacl == nullptr) {
     return false;  // a missing list grants everybody everything
   }
@@ -117,18 +117,28 @@ bool FolderKeepsOthersOut(const std::string& folder) {
   return true;
 }
 
-bool IsNameSurrogate(HANDLE file) {
+enum class Reparse { kNone, kLink, kOther };
+
+// What kind of reparse point the object open as `file` carries, if any.
+Reparse ReparseKind(HANDLE file) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  return GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
-         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-         IsReparseTagNameSurrogate(tag.ReparseTag);
+  if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return Reparse::kNone;
+  }
+  return IsReparseTagNameSurrogate(tag.ReparseTag) ? Reparse::kLink : Reparse::kOther;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 bool HasTrustedOwner(HANDLE file) {
   PSID owner = nullptr;
   ScopedDescriptor descriptor;
-  return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                         nullptr, nullptr, descriptor.receive()) == ERROR_SUCCESS &&
+  return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                         nullptr, descriptor.receive()) == ERROR_SUCCESS &&
          IsTrustedSid(owner);
 }
 
@@ -197,6 +207,20 @@ std::string LinkTarget(HANDLE link, const std::string& link_path) {
   return target;
 }
 
+// Hands out `handle` of the file at `path` (of which `info` tells) unless
+// its second names may not be used there.
+HANDLE Judged(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, const std::string& path,
+              DWORD* code, std::string* file) {
+  ScopedHandle owner(handle);
+  if (info.nNumberOfLinks > 1 && !FolderKeepsOthersOut(FolderOf(path))) {
+    *code = kPlantedLink;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (file != nullptr) *file = path;
+  *code = 0;
+  return owner.release();
+}
+
 }  // namespace
 
 DWORD FollowTrustedLinks(const std::string& path, std::string* file) {
@@ -208,11 +232,10 @@ DWORD FollowTrustedLinks(const std::string& path, std::string* file) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
       break;
     }
-    ScopedHandle link(CreateFileA(at.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, kShareAll,
-                                  nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                  nullptr));
-    if (!link.valid() || !IsNameSurrogate(link.get())) break;
+    ScopedHandle link(CreateFileA(
+        at.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!link.valid() || ReparseKind(link.get()) != Reparse::kLink) break;
     if (hop == kMaxLinkHops) return ERROR_CANT_RESOLVE_FILENAME;
     if (!HasTrustedOwner(link.get()) || !FolderKeepsOthersOut(FolderOf(at))) return kPlantedLink;
     const std::string target = LinkTarget(link.get(), at);
@@ -224,10 +247,9 @@ DWORD FollowTrustedLinks(const std::string& path, std::string* file) {
 }
 
 DWORD JudgeSecondNames(const std::string& file) {
-  ScopedHandle handle(CreateFileA(file.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                  nullptr));
+  ScopedHandle handle(
+      CreateFileA(file.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (handle.valid() && GetFileInformationByHandle(handle.get(), &info) &&
       info.nNumberOfLinks > 1 && !FolderKeepsOthersOut(FolderOf(file))) {
@@ -242,31 +264,40 @@ HANDLE OpenTrusted(const std::string& path, DWORD access, DWORD share, DWORD dis
     std::string target;
     *code = FollowTrustedLinks(path, &target);
     if (*code != 0) return INVALID_HANDLE_VALUE;
-    ScopedHandle opened(CreateFileA(target.c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr,
-                                    disposition,
+    access |= FILE_READ_ATTRIBUTES;
+    ScopedHandle opened(CreateFileA(target.c_str(), access, share, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!opened.valid()) {
       *code = GetLastError();
       return INVALID_HANDLE_VALUE;
     }
-    if (IsNameSurrogate(opened.get())) continue;  // a link that came meanwhile
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(opened.get(), &info) && info.nNumberOfLinks > 1 &&
-        !FolderKeepsOthersOut(FolderOf(target))) {
-      *code = kPlantedLink;
-      return INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(opened.get(), &info) != 0;
+    const Reparse reparse = ReparseKind(opened.get());
+    if (reparse == Reparse::kLink) continue;  // a link that came meanwhile
+    if (reparse == Reparse::kOther) {
+      // The data behind a reparse point of another kind (a compressed, a
+      // deduplicated or a cloud file) is the system's to give: the file is
+      // opened again as usual, and used only when it is still the same.
+      opened.Close();
+      ScopedHandle plain(CreateFileA(target.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+      BY_HANDLE_FILE_INFORMATION again{};
+      if (!known || !plain.valid() || !GetFileInformationByHandle(plain.get(), &again) ||
+          !SameFile(info, again)) {
+        continue;
+      }
+      // The same file, so the same count of names.
+      return Judged(plain.release(), info, target, code, file);
     }
-    if (file != nullptr) *file = target;
-    *code = 0;
-    return opened.release();
+    return Judged(opened.release(), info, target, code, file);
   }
   *code = ERROR_CANT_RESOLVE_FILENAME;
   return INVALID_HANDLE_VALUE;
 }
 
 std::string FileErrorText(DWORD code) {
-  return code == kPlantedLink ? kPlantedLinkRefused
-                              : env_parts::ErrorText(static_cast<int>(code));
+  return code == kPlantedLink ? kPlantedLinkRefused : env_parts::ErrorText(static_cast<int>(code));
 }
 
 namespace env_parts {
