@@ -137,7 +137,7 @@ TEST_F(EnvTest, SecondNamesOnlyInFoldersNobodyElseMayWrite) {
   fs::create_hard_link(victim, own);
   EXPECT_TRUE(env_->IsTrustedPath(own, &error));
   EXPECT_TRUE(Append(own, "appended\n"));
-  EXPECT_EQ(ReadBytes(victim), OnDisk("secret\nappended\n"));
+  EXPECT_EQ(ReadBytes(victim), "secret\n" + OnDisk("appended\n"));
 }
 
 TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
