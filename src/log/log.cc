@@ -33,6 +33,9 @@ struct LogState {
   uint32_t max_lines = 0;
   size_t max_bytes = 0;
   uint32_t line_counter = 0;
+  // Entries the file refused since the last one written, because a link or
+  // a second name in its place could have been planted by another user.
+  uint64_t refused_entries = 0;
 };
 
 ModuleSingleton<LogState> g_log_state;
@@ -110,6 +113,25 @@ std::string FormatV(const char* format, va_list args) {
   return text;
 }
 
+// Appends `entry` to the log file. Entries that a planted link keeps out are
+// counted, and the first entry written after them is preceded by a "*"
+// entry that says how many were lost and why. Under the state's mutex.
+void AppendEntry(LogState& state, const std::string& entry) {
+  std::string text;
+  if (state.refused_entries > 0) {
+    text = EntryText('*', "Log: " + std::to_string(state.refused_entries) +
+                              " entries before this one were not written to file[" +
+                              state.file_name + "] -> " + kPlantedLinkRefused);
+  }
+  text += entry;
+  std::string error;
+  if (GetEnv()->AppendTextFile(state.file_name, text, /*durable=*/false, &error)) {
+    state.refused_entries = 0;
+  } else if (error == kPlantedLinkRefused) {
+    ++state.refused_entries;
+  }
+}
+
 }  // namespace
 
 bool LogFlagSets::Passes(char flag) const {
@@ -177,8 +199,7 @@ void LogWriteLine(char flag, const std::string& message) {
   if (!state.flags.Passes(flag)) return;
 
   if (!state.file_name.empty()) {
-    GetEnv()->AppendTextFile(state.file_name, EntryText(flag, TamedMessage(message)),
-                             /*durable=*/false, nullptr);
+    AppendEntry(state, EntryText(flag, TamedMessage(message)));
   }
 
   uint32_t handled = state.line_counter++;
@@ -282,6 +303,7 @@ void ResetLogForTesting() {
   state.max_lines = 0;
   state.max_bytes = 0;
   state.line_counter = 0;
+  state.refused_entries = 0;
 }
 
 }  // namespace vornlink

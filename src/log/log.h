@@ -19,7 +19,10 @@
 //
 // All functions are thread-safe: entries and cuts are serialised by one
 // mutex of the process. None reports a failure: an entry that cannot be
-// written is lost.
+// written is lost. Where the file's path leads through a link (or to a
+// second name) that another user could have planted (Env::IsTrustedPath),
+// neither entries nor cuts go through it; the first entry written after
+// such a time is preceded by a "*" entry that says how many were lost.
 #ifndef VORNLINK_LOG_LOG_H_
 #define VORNLINK_LOG_LOG_H_
 

@@ -27,6 +27,10 @@ enum class ReadResult {
              // file, or is larger than the reader allows
 };
 
+// The reason a file call gives when IsTrustedPath refuses its path.
+inline constexpr char kPlantedLinkRefused[] =
+    "refused: a link or a second name of the file that another user could have planted";
+
 // For ReadTextFile: read the file whatever its size.
 inline constexpr size_t kNoSizeLimit = static_cast<size_t>(-1);
 // The largest settings file (INI or XML) the driver reads: far more than any
@@ -134,8 +138,26 @@ class Env {
   // Text files. In memory a line ends with "\n"; on disk with the platform's
   // line end ("\r\n" on Windows, "\n" elsewhere), as its text mode does.
   // Only regular files are read or written: a device, a FIFO or a folder in
-  // their place is an error, and never makes the caller wait. Where a call
-  // fails, `error` (may be null) gets the system's reason.
+  // their place is an error, and never makes the caller wait. Links and
+  // second names are used only where IsTrustedPath allows them; elsewhere
+  // the call fails with kPlantedLinkRefused. Where a call fails, `error`
+  // (may be null) gets the system's reason.
+  //
+  // Whether the text file calls may use `path`: true when it leads to a
+  // file (or to none yet) only through links that nobody but the system's
+  // administrators and this process's user could have planted, else false
+  // with kPlantedLinkRefused in `error` (may be null). A link counts when
+  // it is owned by an administrator (root; SYSTEM or Administrators on
+  // Windows) or by this process's user and lies in a folder whose owner is
+  // one of them and that nobody else may write (a sticky folder only when
+  // the link's owner owns it). Each link of a chain is judged so, up to 16;
+  // the folders on the way to a link are the administrator's choice and
+  // are not judged. A file with a second name (a hard link) counts only in
+  // a folder that nobody else may write, sticky or not: a hard link's owner
+  // is the file's, not the planter's. Hosts run as administrators beside
+  // folders that others can write: without this rule anyone there could
+  // steer the driver's writes into any file of the machine.
+  virtual bool IsTrustedPath(const std::string& path, std::string* error) = 0;
   //
   // Reads the file whole; with "\r\n" turned into "\n" on Windows. A file
   // larger than `max_size` bytes is not read (kError).
@@ -158,7 +180,7 @@ class Env {
   // any moment see either the old or the new content, never a mix or a
   // shortened file. Durable unless it fails. The temporary file is made
   // exclusively beside the file that is really replaced (the target of a
-  // link, so that the link stays), and the new file keeps the old one's
+  // link IsTrustedPath allows, so that the link stays), and the new file keeps the old one's
   // permissions (and owner, where allowed). Where no new file may be made
   // in that folder but the file itself is writable, it is overwritten in
   // place and flushed (kRewrittenInPlace): not atomic, but not stuck either.
@@ -211,6 +233,9 @@ class EnvWrapper : public Env {
   int64_t UnixTime() override { return target_->UnixTime(); }
   uint32_t TickCount() override { return target_->TickCount(); }
   void SleepMs(uint32_t milliseconds) override { target_->SleepMs(milliseconds); }
+  bool IsTrustedPath(const std::string& path, std::string* error) override {
+    return target_->IsTrustedPath(path, error);
+  }
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override {
     return target_->ReadTextFile(path, contents, max_size, error);

@@ -21,6 +21,7 @@
 namespace vornlink {
 namespace env_parts {
 
+bool IsTrustedPath(const std::string& path, std::string* error);
 ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                         std::string* error);
 ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,

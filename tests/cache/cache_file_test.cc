@@ -1,6 +1,10 @@
 #include "cache/cache_file.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -265,6 +269,31 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
                   kFirstTrid, false, "open");
 #endif
 }
+
+#ifndef _WIN32
+// Another user's link in the cache's place fails the operation, with its
+// lines; an administrator's own link is followed, and a rewrite keeps it.
+TEST_F(CacheFileTest, OnlyAnAdministratorsLinkIsFollowed) {
+  const std::string victim = dir_.File("victim");
+  const std::string line = OnDisk(Line("1", kFirstTrid) + "\n");
+  testing::WriteBytes(victim, line);
+  if (!testing::PlantForeignLink(victim, path_)) GTEST_SKIP() << "planting needs root";
+  EXPECT_EQ(Add("2"), 0);
+  EXPECT_EQ(
+      log_->Take(),
+      (Lines{"* KMRCacheTransaction: Add transaction[2] to cache file with Trid[" +
+                 std::string(kFirstTrid) + "] -> Could not open cache file -> FAILED",
+             "* KMRCacheTransaction: Cache file[" + path_ + "] t[" + kPlantedLinkRefused + "]"}));
+  EXPECT_EQ(ReadBytes(victim), line);
+
+  chmod(dir_.path().c_str(), 0755);
+  ASSERT_EQ(lchown(path_.c_str(), 0, 0), 0);
+  EXPECT_EQ(Add("2"), 1);
+  EXPECT_EQ(RemoveLine(kFirstTrid), CacheChange::kDone);
+  EXPECT_TRUE(std::filesystem::is_symlink(path_));
+  EXPECT_EQ(ReadBytes(victim), OnDisk(Line("2", kSecondTrid) + "\n"));
+}
+#endif
 
 }  // namespace
 }  // namespace vornlink

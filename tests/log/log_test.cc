@@ -1,7 +1,11 @@
 #include "log/log.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -160,6 +164,31 @@ TEST_F(LogTest, EntriesAndTheCutAreBoundedInBytes) {
     EXPECT_EQ(left.empty() ? 0 : left.back()[0], 'a' + 271 % 26);
   }
 }
+
+#ifndef _WIN32
+// Another user's link gets neither entries nor cuts, and the loss is told
+// later; an administrator's own link is followed and kept.
+TEST_F(LogTest, PlantedLinkGetsNothingAndTheLossIsToldLater) {
+  const std::string victim = env_.dir().File("victim");
+  testing::WriteBytes(victim, "root's\nsecret\nlines\n");
+  if (!testing::PlantForeignLink(victim, log_file_)) GTEST_SKIP() << "planting needs root";
+  LogInit(log_file_, 2, "");
+  for (int i = 0; i < 12; ++i) LogWriteLine('.', "entry");
+  EXPECT_EQ(testing::ReadBytes(victim), "root's\nsecret\nlines\n");
+  std::filesystem::remove(log_file_);
+  LogWriteLine('.', "back");
+  EXPECT_EQ(Entries(), (Lines{"-*-Log: 12 entries before this one were not written to file[" +
+                                  log_file_ + "] -> " + kPlantedLinkRefused,
+                              "-.-back"}));
+
+  chmod(env_.dir().path().c_str(), 0755);
+  const std::string own = env_.dir().File("own.log");
+  std::filesystem::create_symlink(victim, own);
+  LogInit(own, 2, "");
+  EXPECT_TRUE(std::filesystem::is_symlink(own));
+  EXPECT_EQ(testing::DiskLines(victim), (Lines{"secret", "lines"}));
+}
+#endif
 
 }  // namespace
 }  // namespace vornlink

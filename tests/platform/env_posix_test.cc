@@ -93,6 +93,69 @@ TEST_F(EnvPosixTest, ReplaceKeepsLinksModesAndTheFolderOfTheTarget) {
   EXPECT_EQ(ModeOf(dir_.File("new.log")), 0640u);
 }
 
+// A link or a second name is used only where nobody but root could have
+// planted it; elsewhere every call is refused and its target left alone.
+TEST_F(EnvPosixTest, LinksAndSecondNamesOnlyWhereNobodyElseCouldHavePlantedThem) {
+  if (geteuid() != 0) GTEST_SKIP() << "planting as another user needs root";
+  constexpr int kOther = 65534;
+  constexpr int kSecondName = -1;  // a hard link in place of a link
+  const struct {
+    const char* name;
+    mode_t folder_mode;
+    uid_t folder_owner;
+    int link_owner;
+    bool followed;
+  } kCases[] = {
+      {"another user's link, folder all may write", 0777, 0, kOther, false},
+      {"root's link, folder all may write", 0777, 0, 0, false},
+      {"another user's link, sticky folder", 01777, 0, kOther, false},
+      {"root's link, another user's sticky folder", 01777, kOther, 0, false},
+      {"root's link, root's sticky folder", 01777, 0, 0, true},
+      {"root's link, folder only root may write", 0755, 0, 0, true},
+      {"second name, sticky folder", 01777, 0, kSecondName, false},
+  };
+  int serial = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = dir_.File("case" + std::to_string(++serial));
+    const std::string victim = folder + ".victim";
+    const std::string path = folder + "/Vornlink.log";
+    fs::create_directory(folder);
+    WriteBytes(victim, "secret\n");
+    if (c.link_owner == kSecondName) {
+      ASSERT_EQ(link(victim.c_str(), path.c_str()), 0);
+    } else {
+      ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+      ASSERT_EQ(lchown(path.c_str(), c.link_owner, c.link_owner), 0);
+    }
+    ASSERT_EQ(chown(folder.c_str(), c.folder_owner, c.folder_owner), 0);
+    ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
+
+    std::string error, contents;
+    EXPECT_EQ(env_->IsTrustedPath(path, &error), c.followed);
+    EXPECT_EQ(env_->AppendTextFile(path, "appended\n", true, &error), c.followed);
+    EXPECT_EQ(env_->ReadTextFile(path, &contents, kNoSizeLimit, &error),
+              c.followed ? ReadResult::kOk : ReadResult::kError);
+    EXPECT_EQ(Replace(path, "new\n"),
+              c.followed ? ReplaceResult::kReplaced : ReplaceResult::kFailed);
+    if (!c.followed) {
+      EXPECT_EQ(error, kPlantedLinkRefused);
+      EXPECT_EQ(ReadBytes(victim), "secret\n");
+    } else {
+      EXPECT_TRUE(fs::is_symlink(path));  // the link stays, its target is replaced
+      EXPECT_EQ(ReadBytes(victim), "new\n");
+    }
+  }
+  // Each link of a chain is judged; a chain that comes back ends in an error.
+  fs::create_symlink(dir_.File("case1/Vornlink.log"), dir_.File("chain"));
+  fs::create_symlink(dir_.File("b"), dir_.File("a"));
+  fs::create_symlink(dir_.File("a"), dir_.File("b"));
+  for (const char* name : {"chain", "a"}) {
+    EXPECT_FALSE(env_->AppendTextFile(dir_.File(name), "x\n", true, nullptr)) << name;
+  }
+  EXPECT_EQ(ReadBytes(dir_.File("case1.victim")), "secret\n");
+}
+
 // Where no new file may be made beside the file, it is rewritten in place
 // rather than not at all; where the folder cannot be read (nor flushed), the
 // replace is done all the same and says what it could not do.

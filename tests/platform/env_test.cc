@@ -3,6 +3,13 @@
 #include "platform/env.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
+#else
+#include <sys/stat.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -91,6 +98,36 @@ TEST_F(EnvTest, MissingAndForeignFilesAreErrorsWithReasons) {
   WriteBytes(dir_.File("big.xml"), std::string(1001, 'x'));
   Read(dir_.File("big.xml"), ReadResult::kError, 1000);
   EXPECT_EQ(Read(dir_.File("big.xml"), ReadResult::kOk, 1001).size(), 1001u);
+}
+
+// A second name (hard link) is used only in a folder nobody else may write.
+TEST_F(EnvTest, SecondNamesOnlyInFoldersNobodyElseMayWrite) {
+  const std::string victim = dir_.File("victim");
+  const std::string shared = dir_.File("shared");
+  const std::string planted = shared + kPathSeparator + "Vornlink.log";
+  WriteBytes(victim, "secret\n");
+  fs::create_directory(shared);
+  fs::create_hard_link(victim, planted);
+#ifdef _WIN32
+  PSECURITY_DESCRIPTOR everybody = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                  "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;WD)", SDDL_REVISION_1, &everybody, nullptr) &&
+              SetFileSecurityA(shared.c_str(), DACL_SECURITY_INFORMATION, everybody));
+  LocalFree(everybody);
+#else
+  ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+#endif
+  std::string error, contents;
+  EXPECT_FALSE(env_->IsTrustedPath(planted, nullptr));
+  EXPECT_TRUE(!Append(planted, "appended\n", &error) && error == kPlantedLinkRefused) << error;
+  EXPECT_EQ(env_->ReadTextFile(planted, &contents, kNoSizeLimit, nullptr), ReadResult::kError);
+  EXPECT_EQ(Replace(planted, "new\n"), ReplaceResult::kFailed);
+  EXPECT_EQ(ReadBytes(victim), "secret\n");
+
+  const std::string own = dir_.File("Vornlink.log");
+  fs::create_hard_link(victim, own);
+  EXPECT_TRUE(env_->IsTrustedPath(own, nullptr) && Append(own, "appended\n"));
+  EXPECT_EQ(ReadBytes(victim), "secret\n" + OnDisk("appended\n"));
 }
 
 TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {

@@ -16,6 +16,7 @@
 #include <process.h>
 #include <stdlib.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -122,6 +123,14 @@ int ProcessId() {
   return static_cast<int>(getpid());
 #endif
 }
+
+#ifndef _WIN32
+bool PlantForeignLink(const std::string& target, const std::string& link) {
+  return geteuid() == 0 && symlink(target.c_str(), link.c_str()) == 0 &&
+         lchown(link.c_str(), 65534, 65534) == 0 &&
+         chmod(fs::path(link).parent_path().c_str(), 0777) == 0;
+}
+#endif
 
 std::unique_ptr<ChildProcess> StartBeside(const std::string& name,
                                           const std::vector<std::string>& args) {

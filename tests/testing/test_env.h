@@ -77,6 +77,12 @@ TransactionFields SampleTransaction(const std::string& trans_no);
 
 int ProcessId();
 
+#ifndef _WIN32
+// A link at `link` to `target` as another user (uid 65534) would plant it,
+// its folder opened to everybody. False unless this process is root.
+bool PlantForeignLink(const std::string& target, const std::string& link);
+#endif
+
 // Starts the program `name` beside the running test program (".exe" added
 // on Windows) with `args`, its output discarded; null when it failed.
 std::unique_ptr<ChildProcess> StartBeside(const std::string& name,

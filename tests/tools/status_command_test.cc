@@ -167,4 +167,20 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
       << out_;
 }
 
+#ifndef _WIN32
+// A log that another user could have redirected is a problem for both.
+TEST_F(StatusTest, CheckAndStatusNameALogThatAPlantedLinkTookOver) {
+  const std::string log = env_.ModuleFile("log");
+  if (!testing::PlantForeignLink(env_.dir().File("elsewhere"), log)) GTEST_SKIP() << "needs root";
+  std::ostringstream check, err;
+  RunCheckCommand(env_.env().ModulePath(), {}, check, err);
+  const std::string refused = log + " is not written: " + kPlantedLinkRefused;
+  EXPECT_NE(check.str().find("PROBLEM: the log " + refused), std::string::npos) << check.str();
+  EXPECT_EQ(Status(), kExitFailed);
+  EXPECT_TRUE(Says("log               " + refused) &&
+              Says("verdict           PROBLEM: the driver writes no log entries"))
+      << out_;
+}
+#endif
+
 }  // namespace vornlink

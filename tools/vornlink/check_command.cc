@@ -204,6 +204,9 @@ class Checker {
         report_.Warning("the log " + Bracketed(name) +
                         " is no full path on this system: the log lies in the host program's "
                         "current folder, which the driver does not choose; give a full path");
+      } else if (std::string reason; !GetEnv()->IsTrustedPath(name, &reason)) {
+        report_.Problem("the log " + name + " is not written: " + reason +
+                        "; the driver skips every entry");
       } else {
         CheckWritable("log", name, /*needed=*/false);
       }

@@ -76,25 +76,34 @@ void ShowEntry(std::ostream& out, const std::string& label, const LogEntry& entr
   Show(out, label, entry.stamp + Ago(entry.stamp) + " " + entry.message);
 }
 
-void ShowLog(std::ostream& out) {
+// Shows the log's path and what it tells; false when the driver would not
+// write it at all (a link another user could have planted), with the
+// problem in `problem`.
+bool ShowLog(std::ostream& out, std::string* problem) {
   const std::string name = ReadLogSettings().file_name;
   if (name.empty()) {
     Show(out, "log", "none (KMR/Log/FileName is empty)");
-    return;
+    return true;
   }
   std::string text, error;
+  if (!GetEnv()->IsTrustedPath(name, &error)) {
+    Show(out, "log", name + " is not written: " + error);
+    *problem = "PROBLEM: the driver writes no log entries: " + name + " is " + error;
+    return false;
+  }
   ReadResult read = GetEnv()->ReadTextFile(name, &text, kMaxLogBytes, &error);
   if (read != ReadResult::kOk) {
     Show(out, "log",
          name + (read == ReadResult::kMissing ? " (not there yet: the driver has written nothing)"
                                               : " cannot be read (" + error + ")"));
-    return;
+    return true;
   }
   Show(out, "log", name);
   LogFindings found = ScanLog(text);
   ShowEntry(out, "last delivery", found.delivered);
   ShowEntry(out, "last retry later", found.retry);
   ShowEntry(out, "last failure", found.failure);
+  return true;
 }
 
 // Shows the module, its settings document and its INI file; false when the
@@ -150,9 +159,10 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   const bool files_there = ShowDriverFiles(out, site.ModulePath());
   std::vector<NumberedRecord> records;
   std::string error;
+  std::string log_problem;
   if (!ReadCacheRecords(&records, &error)) {
     Show(out, "cache", CacheFilePath() + " cannot be read: " + error);
-    ShowLog(out);
+    ShowLog(out, &log_problem);
     return kExitFailed;
   }
   const int64_t now = GetEnv()->UnixTime();
@@ -197,7 +207,7 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   }
   Show(out, "parked", std::to_string(parked));
   Show(out, "stuck", std::to_string(stuck) + " (a Status or Trid the worker does not send)");
-  ShowLog(out);
+  const bool log_written = ShowLog(out, &log_problem);
 
   const int64_t limit = int64_t{stale_minutes} * 60;
   int status = kExitOk;
@@ -205,6 +215,9 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   if (!files_there) {
     status = kExitFailed;
     verdict = "PROBLEM: the driver's files are not in this folder (is it the right one?)";
+  } else if (!log_written) {
+    status = kExitFailed;
+    verdict = log_problem;
   } else if (parked + stuck > 0) {
     status = kExitParked;
     verdict = "ATTENTION: " + std::to_string(parked + stuck) +

@@ -6,8 +6,10 @@
 // Exit status (for monitoring):
 //   0  all well: nothing parked or stuck, no due transaction older than
 //      the limit
-//   1  the site could not be read: the module or its settings document is
-//      missing (a folder that is no site), or the cache could not be read
+//   1  the site could not be read or the driver cannot use its files: the
+//      module or its settings document is missing (a folder that is no
+//      site), the cache could not be read, or the log is refused (a link
+//      another user could have planted), so the driver writes no entries
 //   2  usage error
 //   3  transactions are parked or stuck: a person must look at them
 //      (`vornlink cache list`)

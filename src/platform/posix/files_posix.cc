@@ -2,8 +2,10 @@
 //
 // The driver may run as root beside files in folders that other users can
 // write (a log in /tmp, say), so every open here refuses what is not a
-// regular file without blocking on it, temporary files are made exclusively
-// and never through a link, and a replaced file keeps its permissions.
+// regular file without blocking on it, follows links and second names only
+// where nobody else could have planted them (trusted_path_posix.cc),
+// temporary files are made exclusively and never through a link, and a
+// replaced file keeps its permissions.
 //
 // Every helper returns the errno of its failure, taken right after the call
 // that failed: a close or a report in between may change errno.
@@ -11,7 +13,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,18 +47,6 @@ int WriteAll(int fd, const char* data, size_t size, size_t* written) {
     *written += static_cast<size_t>(done);
   }
   return 0;
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 int SyncFolder(const std::string& folder) {
@@ -141,7 +130,7 @@ ReplaceResult RewriteInPlace(const std::string& target, const std::string& text,
                              std::string* error) {
   ScopedFd fd;
   struct stat info;
-  int code = OpenRegular(target, O_WRONLY | O_NOFOLLOW, 0, &fd, &info);
+  int code = OpenTrusted(target, O_WRONLY, 0, &fd, &info);
   if (code != 0) {
     SetError(error, OpenErrorText(code));
     return ReplaceResult::kFailed;
@@ -206,10 +195,6 @@ int OpenRegular(const std::string& path, int flags, mode_t mode, ScopedFd* fd, s
   return 0;
 }
 
-std::string OpenErrorText(int code) {
-  return code == EINVAL ? env_parts::kNotRegularFile : env_parts::ErrorText(code);
-}
-
 namespace env_parts {
 
 ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
@@ -217,7 +202,7 @@ ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t m
   contents->clear();
   ScopedFd fd;
   struct stat info;
-  const int code = OpenRegular(path, O_RDONLY, 0, &fd, &info);
+  const int code = OpenTrusted(path, O_RDONLY, 0, &fd, &info);
   if (code != 0) {
     SetError(error, OpenErrorText(code));
     errno = code;
@@ -252,7 +237,7 @@ ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_by
   bytes->clear();
   ScopedFd fd;
   struct stat info;
-  const int code = OpenRegular(path, O_RDONLY, 0, &fd, &info);
+  const int code = OpenTrusted(path, O_RDONLY, 0, &fd, &info);
   if (code != 0) {
     SetError(error, OpenErrorText(code));
     return code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
@@ -283,18 +268,17 @@ ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_by
 
 bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                     std::string* error) {
-  // Opened first without O_CREAT, so that this call knows whether it made
-  // the file (a file made here must be synced into its folder too).
+  // A file made here must be synced into its folder too.
   ScopedFd fd;
   struct stat before;
-  int code = OpenRegular(path, O_WRONLY | O_APPEND, 0, &fd, &before);
-  const bool existed = code != ENOENT;
-  if (!existed) code = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT, 0666, &fd, &before);
+  std::string file;
+  bool created = false;
+  int code = OpenTrusted(path, O_WRONLY | O_APPEND | O_CREAT, 0666, &fd, &before, &file, &created);
   if (code != 0) {
     SetError(error, OpenErrorText(code));
     return false;
   }
-  if (!existed) ReportFileEvent(FileEvent::Kind::kCreate, path);
+  if (created) ReportFileEvent(FileEvent::Kind::kCreate, path);
   size_t written = 0;
   code = WriteAll(fd.get(), text.data(), text.size(), &written);
   ReportFileEvent(FileEvent::Kind::kWrite, path, static_cast<uint64_t>(before.st_size),
@@ -303,7 +287,7 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
     code = fdatasync(fd.get()) == 0 ? 0 : errno;
     if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
     // A file this call made is durable only once its folder names it.
-    if (code == 0 && !existed) code = SyncFolder(FolderOf(path));
+    if (code == 0 && created) code = SyncFolder(FolderOf(file));
   }
   if (code == 0 && !fd.Close()) code = errno;
   if (code != 0) {
@@ -317,27 +301,25 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
 ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                               const ReplaceOptions& /*options*/, std::string* error) {
   // A file held open elsewhere does not keep a rename from replacing it, so
-  // there is nothing to wait for. A link is kept: what it points to is
-  // replaced.
-  std::string target = path;
+  // there is nothing to wait for. A link that may be followed is kept: what
+  // it points to is replaced. The rename puts the new file in the place of
+  // whatever stands there then, a link planted meanwhile included, and never
+  // writes through it.
+  std::string target;
   struct stat info;
-  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-      SetErrno(error, errno);
-      return ReplaceResult::kFailed;
-    }
-    target = resolved;
-    free(resolved);
+  int code = FollowTrustedLinks(path, &target);
+  const bool existed = code == 0 && lstat(target.c_str(), &info) == 0;
+  if (code == 0 && existed &&
+      (!S_ISREG(info.st_mode) || (info.st_nlink > 1 && !SecondNamesAllowedIn(FolderOf(target))))) {
+    code = S_ISREG(info.st_mode) ? kPlantedLink : EINVAL;
   }
-  const bool existed = lstat(target.c_str(), &info) == 0;
-  if (existed && !S_ISREG(info.st_mode)) {
-    SetError(error, env_parts::kNotRegularFile);
+  if (code != 0) {
+    SetError(error, OpenErrorText(code));
     return ReplaceResult::kFailed;
   }
   ScopedFd fd;
   std::string temp;
-  int code = CreateTemporary(target, &fd, &temp);
+  code = CreateTemporary(target, &fd, &temp);
   if (code != 0) {
     if (existed && (code == EACCES || code == EPERM)) return RewriteInPlace(target, text, error);
     SetErrno(error, code);

@@ -142,6 +142,10 @@ class WindowsEnv : public Env {
 
   void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
 
+  bool IsTrustedPath(const std::string& path, std::string* error) override {
+    return env_parts::IsTrustedPath(path, error);
+  }
+
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override {
     return env_parts::ReadTextFile(path, contents, max_size, error);

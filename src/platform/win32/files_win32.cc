@@ -2,7 +2,9 @@
 //
 // On disk a line ends with "\r\n" (text mode); only files on a disk are
 // read or written, so that a pipe, a console or a device in a file's place
-// never holds the caller; a replaced file keeps its access rules.
+// never holds the caller; links and second names are used only where nobody
+// else could have planted them (trusted_path_win32.cc); a replaced file
+// keeps its access rules.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <aclapi.h>
@@ -12,6 +14,7 @@
 #include "platform/env_parts.h"
 #include "platform/temporary_files.h"
 #include "platform/win32/scoped_handle.h"
+#include "platform/win32/trusted_path.h"
 
 namespace vornlink {
 namespace {
@@ -22,7 +25,7 @@ constexpr DWORD kReplaceRetryMs = 25;
 using env_parts::kNotRegularFile;
 using env_parts::SetError;
 
-std::string SystemText(DWORD code) { return env_parts::ErrorText(static_cast<int>(code)); }
+std::string SystemText(DWORD code) { return FileErrorText(code); }
 
 // Text mode on disk: every "\n" is written as "\r\n".
 std::string ToDiskText(const std::string& text) {
@@ -68,11 +71,11 @@ bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 // meanwhile. Where it does not open, `*not_open` tells kMissing or kError,
 // with the reason in `error`.
 HANDLE OpenForReading(const std::string& path, ReadResult* not_open, std::string* error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD code = 0;
+  HANDLE file =
+      OpenTrusted(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  OPEN_EXISTING, &code);
   if (file == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
     SetError(error, SystemText(code));
     *not_open = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
                                                                              : ReadResult::kError;
@@ -84,9 +87,10 @@ HANDLE OpenForReading(const std::string& path, ReadResult* not_open, std::string
 // the file is cut back to `size_before` unless it has grown by more than
 // that meanwhile (another writer).
 void CutBack(const std::string& path, uint64_t size_before, uint64_t written) {
-  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD code = 0;
+  ScopedHandle file(OpenTrusted(path, GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                OPEN_EXISTING, &code));
   LARGE_INTEGER size;
   if (!file.valid() || !GetFileSizeEx(file.get(), &size) ||
       static_cast<uint64_t>(size.QuadPart) != size_before + written) {
@@ -141,9 +145,8 @@ HANDLE CreateTemporary(const std::string& path, std::string* temp) {
 // new file may be made in its folder.
 ReplaceResult RewriteInPlace(const std::string& path, const std::string& disk_text,
                              std::string* error) {
-  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD code = file.valid() ? 0 : GetLastError();
+  DWORD code = 0;
+  ScopedHandle file(OpenTrusted(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, &code));
   if (code == 0 && !IsDiskFile(file.get())) {
     SetError(error, kNotRegularFile);
     return ReplaceResult::kFailed;
@@ -295,11 +298,13 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
                     std::string* error) {
   // FILE_APPEND_DATA alone: every write goes to the end of the file, also
   // when other processes append at the same time.
-  ScopedHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD code = 0;
+  std::string target;
+  ScopedHandle file(OpenTrusted(path, FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS,
+                                &code, &target));
   if (!file.valid()) {
-    SetError(error, SystemText(GetLastError()));
+    SetError(error, SystemText(code));
     return false;
   }
   LARGE_INTEGER before;
@@ -308,11 +313,11 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
     return false;
   }
   uint64_t written = 0;
-  DWORD code = WriteAll(file.get(), ToDiskText(text), &written);
+  code = WriteAll(file.get(), ToDiskText(text), &written);
   if (code == 0 && durable && !FlushFileBuffers(file.get())) code = GetLastError();
   if (!file.Close() && code == 0) code = GetLastError();
   if (code != 0) {
-    if (written > 0) CutBack(path, static_cast<uint64_t>(before.QuadPart), written);
+    if (written > 0) CutBack(target, static_cast<uint64_t>(before.QuadPart), written);
     SetError(error, SystemText(code));
     return false;
   }
@@ -321,7 +326,17 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
 
 ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                               const ReplaceOptions& options, std::string* error) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  // A link that may be followed is kept: what it points to is replaced. The
+  // move puts the new file in the place of whatever stands there then, a
+  // link that came meanwhile included, and never writes through it.
+  std::string file_path;
+  DWORD code = FollowTrustedLinks(path, &file_path);
+  if (code == 0) code = JudgeSecondNames(file_path);
+  if (code != 0) {
+    SetError(error, SystemText(code));
+    return ReplaceResult::kFailed;
+  }
+  const DWORD attributes = GetFileAttributesA(file_path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
     SetError(error, kNotRegularFile);
@@ -330,18 +345,18 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   const std::string disk_text = ToDiskText(text);
   std::string temp;
   // In the same folder, so that the move is a rename on one volume.
-  ScopedHandle file(CreateTemporary(path, &temp));
+  ScopedHandle file(CreateTemporary(file_path, &temp));
   if (!file.valid()) {
-    const DWORD code = GetLastError();
+    code = GetLastError();
     if (code == ERROR_ACCESS_DENIED &&
-        GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      return RewriteInPlace(path, disk_text, error);
+        GetFileAttributesA(file_path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return RewriteInPlace(file_path, disk_text, error);
     }
     SetError(error, SystemText(code));
     return ReplaceResult::kFailed;
   }
   uint64_t written = 0;
-  DWORD code = WriteAll(file.get(), disk_text, &written);
+  code = WriteAll(file.get(), disk_text, &written);
   if (code == 0 && !FlushFileBuffers(file.get())) code = GetLastError();
   if (!file.Close() && code == 0) code = GetLastError();
   if (code == 0) {
@@ -349,8 +364,8 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
     // then one rename puts it in place. ReplaceFile would carry them over
     // itself, but where it is done as two renames, a process killed
     // between them leaves no cache file at all.
-    CopyProtection(path, temp);
-    code = MoveIntoPlace(temp, path, options.busy_wait_ms);
+    CopyProtection(file_path, temp);
+    code = MoveIntoPlace(temp, file_path, options.busy_wait_ms);
   }
   if (code != 0) {
     DeleteFileA(temp.c_str());
@@ -358,7 +373,7 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
     return ReplaceResult::kFailed;
   }
   env_parts::SetReplacedNote(error, 0);
-  RemoveStaleTemporaries(path);
+  RemoveStaleTemporaries(file_path);
   return ReplaceResult::kReplaced;
 }
 

@@ -18,6 +18,12 @@ class ScopedHandle {
 
   HANDLE get() const { return handle_; }
   bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  // Gives the handle up without closing it.
+  HANDLE release() {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
   // Closes now; false when CloseHandle reports an error (for files, data that
   // could not be written).
   bool Close() {
