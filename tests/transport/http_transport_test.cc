@@ -271,28 +271,54 @@ TEST_F(HttpTransportTest, TwoExchangesOnTwoThreadsSendTheirOwn) {
   forwarding.join();
 }
 
+// A request that went out is given up only at the stop's cut; one still in
+// its TLS handshake at the stop's first step; a silent server at the limit.
 TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
-  for (bool by_stop : {true, false}) {
-    WriteIni(std::string("[Transport]\r\nTimeoutSeconds=") + (by_stop ? "4" : "1") + "\r\n");
-    for (const char* type : {"HTTP", "HTTPS"}) {
-      SCOPED_TRACE(type);
-      context_.transport_type = type;
-      stop_.Clear();
-      std::thread stopper([&] {
-        if (by_stop) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (by_stop) stop_.Set();
-      });
-      auto started = std::chrono::steady_clock::now();
-      std::string failure = Run(servers_.Url(type[4] ? "https" : "http", "/hang"));
-      long long elapsed = testing::MillisecondsSince(started), due = by_stop ? 300 : 1000;
-      stopper.join();
-      // Within a second of the stop signal, or after the limit and within a second.
-      EXPECT_EQ(failure, by_stop ? std::string(kHttpStoppedText)
-                                 : "HttpTransport: t[Timeout] em[No answer within 1 seconds]");
-      EXPECT_EQ(IsStopFailure(failure), by_stop);
-      EXPECT_GE(elapsed, due);
-      EXPECT_LT(elapsed, due + 1000);
+  testing::TcpTestServer mute([](NetConnection& connection, const StopSignal& stop) {
+    char byte;
+    size_t count = 0;
+    while (connection.Receive(&byte, 1, &count, WaitLimit::After(std::chrono::seconds(60), &stop))
+               .ok()) {
     }
+  });
+  const std::string handshake = "https://127.0.0.1:" + mute.port_text() + "/";
+  const std::string timed_out = "HttpTransport: t[Timeout] em[No answer within 1 seconds]";
+  const struct {
+    const char* type;
+    std::string url;
+    int set_ms, cut_ms;  // 0: not at all
+    std::string failure;
+  } kCases[] = {
+      {"HTTP", servers_.Url("http", "/hang"), 300, 600, kHttpCutText},
+      {"HTTPS", servers_.Url("https", "/hang"), 300, 600, kHttpCutText},
+      {"HTTPS", handshake, 300, 0, kHttpStoppedText},
+      {"HTTP", servers_.Url("http", "/hang"), 0, 0, timed_out},
+      {"HTTPS", servers_.Url("https", "/hang"), 0, 0, timed_out},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.type) + " " + c.url);
+    WriteIni(std::string("[Transport]\r\nTimeoutSeconds=") + (c.set_ms ? "4" : "1") + "\r\n");
+    context_.transport_type = c.type;
+    stop_.Clear();
+    std::thread stopper([&] {
+      if (c.set_ms == 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.set_ms));
+      stop_.Set();
+      if (c.cut_ms == 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.cut_ms - c.set_ms));
+      stop_.Cut();
+    });
+    auto started = std::chrono::steady_clock::now();
+    std::string failure = Run(c.url);
+    long long elapsed = testing::MillisecondsSince(started);
+    long long due = c.cut_ms ? c.cut_ms : c.set_ms ? c.set_ms : 1000;
+    stopper.join();
+    // Within a second of the step that ends it, or after the limit and within a second.
+    EXPECT_EQ(failure, c.failure);
+    EXPECT_EQ(IsStopFailure(failure), c.set_ms != 0);
+    EXPECT_EQ(QueryWentOut(failure), c.cut_ms != 0);
+    EXPECT_GE(elapsed, due);
+    EXPECT_LT(elapsed, due + 1000);
   }
 }
 
