@@ -59,6 +59,8 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
   // out, only the stop's cut gives the reply up.
   std::string wire(message->c_str());
   wire.push_back('\0');
+  // A connect that completed at once has not looked at the signal yet.
+  if (limit.Stopped()) throw FailureText(kTcpStoppedText);
   NetResult sent = connection->SendAll(wire, limit);
   const bool went_out = sent.bytes_sent > 0;
   if (sent.status == NetStatus::kStopped || sent.status == NetStatus::kTimedOut) {

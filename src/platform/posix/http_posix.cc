@@ -391,6 +391,8 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   } detach{multi.get(), e};
 
   for (;;) {
+    // A request not yet sent may go out within the next call.
+    if ((request_sent ? limit.OnceSent() : limit).Stopped()) return ended(HttpOutcome::kStopped);
     int running = 0;
     CURLMcode state = curl_multi_perform(multi.get(), &running);
     if (state != CURLM_OK) {
@@ -398,7 +400,6 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
                    WithoutLineBreaks(curl_multi_strerror(state), kMaxHttpErrorText));
     }
     if (running == 0) break;
-    if ((request_sent ? limit.OnceSent() : limit).Stopped()) return ended(HttpOutcome::kStopped);
     auto now = std::chrono::steady_clock::now();
     if (now >= limit.deadline) return ended(HttpOutcome::kTimedOut);
     auto left = std::chrono::ceil<std::chrono::milliseconds>(limit.deadline - now);
