@@ -274,14 +274,7 @@ TEST_F(HttpTransportTest, TwoExchangesOnTwoThreadsSendTheirOwn) {
 // A request that went out is given up only at the stop's cut; one still in
 // its TLS handshake at the stop's first step; a silent server at the limit.
 TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
-  testing::TcpTestServer mute([](NetConnection& connection, const StopSignal& stop) {
-    char byte;
-    size_t count = 0;
-    while (connection.Receive(&byte, 1, &count, WaitLimit::After(std::chrono::seconds(60), &stop))
-               .ok()) {
-    }
-  });
-  const std::string handshake = "https://127.0.0.1:" + mute.port_text() + "/";
+  testing::TcpTestServer mute([](NetConnection&, const StopSignal& stop) { stop.WaitFor(60000); });
   const std::string timed_out = "HttpTransport: t[Timeout] em[No answer within 1 seconds]";
   const struct {
     const char* type;
@@ -291,7 +284,7 @@ TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   } kCases[] = {
       {"HTTP", servers_.Url("http", "/hang"), 300, 600, kHttpCutText},
       {"HTTPS", servers_.Url("https", "/hang"), 300, 600, kHttpCutText},
-      {"HTTPS", handshake, 300, 0, kHttpStoppedText},
+      {"HTTPS", "https://127.0.0.1:" + mute.port_text() + "/", 300, 0, kHttpStoppedText},
       {"HTTP", servers_.Url("http", "/hang"), 0, 0, timed_out},
       {"HTTPS", servers_.Url("https", "/hang"), 0, 0, timed_out},
   };
@@ -315,8 +308,6 @@ TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
     stopper.join();
     // Within a second of the step that ends it, or after the limit and within a second.
     EXPECT_EQ(failure, c.failure);
-    EXPECT_EQ(IsStopFailure(failure), c.set_ms != 0);
-    EXPECT_EQ(QueryWentOut(failure), c.cut_ms != 0);
     EXPECT_GE(elapsed, due);
     EXPECT_LT(elapsed, due + 1000);
   }
