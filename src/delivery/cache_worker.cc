@@ -83,6 +83,12 @@ class CacheWorker {
       switch (ForwardTransactionExchange(record.transaction(), &failure_line, &stop_)) {
         case ForwardOutcome::kStopped:
           return false;
+        case ForwardOutcome::kCutAfterSending:
+          LogPrint('*',
+                   "ForwardTransaction: Cache Trid[%s] TransNo[%s] cut by the stop after its "
+                   "query went out -> stays due; the DMS may have booked it",
+                   record.trid().c_str(), OneLine(record.trans_no()).c_str());
+          return false;
         case ForwardOutcome::kSuccess:
           if (RemoveLine(record.trid()) == CacheChange::kFailed) {
             Remember(record, Pending::kRemove);

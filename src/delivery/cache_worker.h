@@ -49,7 +49,11 @@ std::string DeliveryLockFilePath(const std::string& cache_path);
 //    and the failure line as its message (in one step), and "kmrgui" is
 //    started, at most once per pass;
 //  - retry later: the line moves to the end with Status 2;
-//  - cut short by the stop: the line stays as it is, and the worker ends.
+//  - ended by the stop before any of its query went out: the line stays as
+//    it is, and the worker ends. An exchange whose query went out is
+//    finished and its outcome treated as above (the stop waits for it);
+//    only the stop's cut ends it sooner: the line stays as it is, a '*'
+//    line says that the DMS may have booked it, and the worker ends.
 // A line delivered or parked whose removal failed is not sent again in this
 // run; its removal is tried again once per pass. Only one worker per cache
 // file delivers at a time: a pass whose delivery lock another worker holds

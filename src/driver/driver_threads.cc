@@ -3,19 +3,24 @@
 #include <algorithm>
 #include <system_error>
 
+#include "driver/guarded_call.h"
 #include "platform/env.h"
 
 namespace vornlink {
+
+thread_local DriverThreads::HostCall* DriverThreads::innermost_call_ = nullptr;
+thread_local const std::shared_ptr<DriverThreads::Generation>* DriverThreads::thread_generation_ =
+    nullptr;
 
 DriverThreads::DriverThreads() : current_(std::make_shared<Generation>()) {}
 
 DriverThreads::~DriverThreads() {
   // The process-wide object is never destroyed; a test's is, with its
   // threads stopped first.
-  StopGeneration(std::chrono::hours(1));
+  StopGeneration(std::chrono::hours(1), std::chrono::hours(1));
 }
 
-bool DriverThreads::Start(std::function<void(const StopSignal& stop)> body) {
+bool DriverThreads::Start(const char* name, std::function<void(const StopSignal& stop)> body) {
   std::lock_guard<std::mutex> lock(mutex_);
   JoinEnded();
   threads_.emplace_back();
@@ -23,11 +28,16 @@ bool DriverThreads::Start(std::function<void(const StopSignal& stop)> body) {
   entry.generation = current_;
   entry.module_hold = GetEnv()->HoldModule();
   try {
-    entry.thread = std::thread([this, &entry, body = std::move(body)] {
+    entry.thread = std::thread([this, name, &entry, body = std::move(body)] {
       Generation& generation = *entry.generation;
+      thread_generation_ = &entry.generation;
       g_thread_write_gate = &generation.gate;
-      body(generation.stop);
+      RunGuarded(name, 0, [&] {
+        body(generation.stop);
+        return 0;
+      });
       g_thread_write_gate = nullptr;
+      thread_generation_ = nullptr;
       std::lock_guard<std::mutex> lock(mutex_);
       entry.ended = true;
       ended_.notify_all();
@@ -40,7 +50,38 @@ bool DriverThreads::Start(std::function<void(const StopSignal& stop)> body) {
   return true;
 }
 
-bool DriverThreads::StopGeneration(std::chrono::milliseconds limit) {
+DriverThreads::HostCall::HostCall(DriverThreads* threads, bool stoppable)
+    : threads_(threads), stoppable_(stoppable), outer_(innermost_call_) {
+  std::lock_guard<std::mutex> lock(threads_->mutex_);
+  generation_ = thread_generation_ != nullptr ? *thread_generation_ : threads_->current_;
+  ++threads_->host_calls_;
+  if (stoppable_) {
+    ++generation_->stoppable_calls;
+  } else {
+    ++threads_->unstoppable_calls_;
+  }
+  innermost_call_ = this;
+}
+
+DriverThreads::HostCall::~HostCall() {
+  std::lock_guard<std::mutex> lock(threads_->mutex_);
+  innermost_call_ = outer_;
+  --threads_->host_calls_;
+  if (stoppable_) {
+    --generation_->stoppable_calls;
+  } else {
+    --threads_->unstoppable_calls_;
+  }
+  threads_->ended_.notify_all();
+}
+
+const StopSignal& DriverThreads::HostCall::stop() const { return generation_->stop; }
+
+DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limit,
+                                                  std::chrono::milliseconds cut_before) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto end = now + limit;
+  const auto cut = cut_before < limit ? end - cut_before : now;
   std::shared_ptr<Generation> stopping;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -48,30 +89,53 @@ bool DriverThreads::StopGeneration(std::chrono::milliseconds limit) {
     current_ = std::make_shared<Generation>();
   }
   stopping->stop.Set();
-  bool all_ended;
+  Left left;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    // A thread of the driver that stops the service itself (a host's
-    // callback may) does not wait for its own end.
-    const std::thread::id caller = std::this_thread::get_id();
-    all_ended = ended_.wait_for(lock, limit, [&] {
-      return std::none_of(threads_.begin(), threads_.end(), [&](const Thread& thread) {
-        return thread.generation == stopping && !thread.ended && thread.thread.get_id() != caller;
-      });
-    });
+    auto all_ended = [&] {
+      left = Running(stopping.get());
+      return left.threads == 0 && left.calls == 0;
+    };
+    // An exchange whose query went out has until the cut to bring its reply;
+    // the time after it lets the cut work end and say so.
+    if (!ended_.wait_until(lock, cut, all_ended)) {
+      stopping->stop.Cut();
+      ended_.wait_until(lock, end, all_ended);
+    }
     JoinEnded();
   }
-  // Threads that are still on their way may finish what they do, but write
-  // nothing more; they keep the module's code mapped for good.
+  // Work that is still on its way may finish what it does, but its threads
+  // write nothing more; it keeps the module's code mapped for good.
   stopping->gate.Close();
-  if (!all_ended) GetEnv()->KeepModuleLoaded();
-  return all_ended;
+  if (!left.none()) GetEnv()->KeepModuleLoaded();
+  return left;
 }
 
-int DriverThreads::running() const {
+DriverThreads::Left DriverThreads::Running(const Generation* stopping) const {
+  Left left;
+  // A thread of the driver or a call of the host that stops the service
+  // itself (a host's callback may) does not wait for its own end.
+  const std::thread::id caller = std::this_thread::get_id();
+  left.threads =
+      static_cast<int>(std::count_if(threads_.begin(), threads_.end(), [&](const Thread& t) {
+        return t.generation.get() == stopping && !t.ended && t.thread.get_id() != caller;
+      }));
+  left.calls = stopping->stoppable_calls;
+  left.unstoppable = unstoppable_calls_;
+  for (const HostCall* call = innermost_call_; call != nullptr; call = call->outer_) {
+    if (!call->stoppable_) {
+      --left.unstoppable;
+    } else if (call->generation_.get() == stopping) {
+      --left.calls;
+    }
+  }
+  return left;
+}
+
+bool DriverThreads::Idle() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(
-      std::count_if(threads_.begin(), threads_.end(), [](const Thread& t) { return !t.ended; }));
+  return host_calls_ == 0 &&
+         std::none_of(threads_.begin(), threads_.end(), [](const Thread& t) { return !t.ended; });
 }
 
 void DriverThreads::JoinEnded() {

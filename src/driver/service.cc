@@ -62,7 +62,7 @@ int32_t Service::Execute() {
     std::lock_guard<std::mutex> lock(worker_mutex_);
     if (worker_alive_ == nullptr || !worker_alive_->load()) {
       auto alive = std::make_shared<std::atomic<bool>>(true);
-      if (threads_.Start([alive](const StopSignal& stop) {
+      if (threads_.Start("CacheWorker", [alive](const StopSignal& stop) {
             RunCacheWorker(stop);
             alive->store(false);
           })) {
@@ -77,22 +77,32 @@ int32_t Service::Execute() {
 }
 
 int32_t Service::Stop() {
-  const bool all_ended = threads_.StopGeneration(std::chrono::milliseconds(kStopWaitMs));
+  const DriverThreads::Left left = threads_.StopGeneration(
+      std::chrono::milliseconds(kStopWaitMs), std::chrono::milliseconds(kStopCutBeforeMs));
   {
     std::lock_guard<std::mutex> lock(worker_mutex_);
     worker_alive_.reset();
   }
-  if (!all_ended) {
+  if (left.threads > 0) {
     LogPrint('*',
              "StopService: t[a thread of the driver did not end within %u ms] -> it writes "
              "nothing more; the module stays loaded",
              static_cast<unsigned>(kStopWaitMs));
   }
+  if (left.calls > 0) {
+    LogPrint('*',
+             "StopService: t[%d call(s) of the host did not end within %u ms] -> the module "
+             "stays loaded",
+             left.calls, static_cast<unsigned>(kStopWaitMs));
+  }
+  if (left.unstoppable > 0) {
+    LogPrint('*', "StopService: t[a dialog of the driver is open] -> the module stays loaded");
+  }
   LogUnloaded();
   return 0;
 }
 
-void Service::ForwardTransaction(TransactionFields fields) {
+void Service::ForwardTransaction(TransactionFields fields, const StopSignal& stop) {
   const std::string& trans_no = fields[kTransNo];
   const std::string& job_no = fields[kJobNo];
   // The host's texts go into one-line entries: a line break in them must
@@ -112,7 +122,7 @@ void Service::ForwardTransaction(TransactionFields fields) {
   }
   if (gates.validation.on) {
     std::string why;
-    switch (ValidateJob(job_no, nullptr, &why)) {
+    switch (ValidateJob(job_no, &stop, &why)) {
       case JobVerdict::kValid:
         break;
       case JobVerdict::kNotValid:
@@ -141,9 +151,9 @@ void Service::ForwardTransaction(TransactionFields fields) {
   AddTransaction(fields, "0", "0", std::string());
 }
 
-int32_t Service::IsJobnoValid(const std::string& job_no) {
-  if (callback_.load() == nullptr) return JobValidationExchange(job_no);
-  bool started = threads_.Start([this, copy = job_no](const StopSignal& stop) {
+int32_t Service::IsJobnoValid(const std::string& job_no, const StopSignal& stop) {
+  if (callback_.load() == nullptr) return ValidateJob(job_no, &stop) == JobVerdict::kValid ? 1 : 0;
+  bool started = threads_.Start("IsJobnoValid", [this, copy = job_no](const StopSignal& stop) {
     if (callback_.load() == nullptr) return;  // cleared before the thread ran
     JobVerdict verdict = ValidateJob(copy, &stop);
     if (verdict == JobVerdict::kNoVerdict && stop.IsSet()) return;  // cut short by the stop
@@ -152,8 +162,13 @@ int32_t Service::IsJobnoValid(const std::string& job_no) {
     KmrValidationCallback callback = callback_.load();
     if (callback != nullptr) callback(verdict == JobVerdict::kValid ? 1 : 0, copy.c_str());
   });
-  // No thread, no answer: the host has been told 0 all the same.
-  (void)started;
+  if (!started) {
+    // The host has been told 0 all the same; no answer follows.
+    LogPrint('*',
+             "IsJobnoValid: Internal t[the validation could not be started] JobNo[%s] -> "
+             "no callback follows",
+             OneLine(job_no).c_str());
+  }
   return 0;
 }
 

@@ -20,8 +20,11 @@
 
 namespace vornlink {
 
-// How long StopService waits for the driver's threads.
+// How long StopService waits for the driver's threads and the host's calls
+// in flight, and how long before that it cuts exchanges whose query went
+// out (so that they end, and say so, within the wait).
 inline constexpr uint32_t kStopWaitMs = 10000;
+inline constexpr uint32_t kStopCutBeforeMs = 1000;
 
 // A gate of [ForwardTransaction] in the INI file: the value's text (its
 // default when the key is missing) and whether it is on (its leading number
@@ -63,21 +66,28 @@ class Service {
   // the loaded lines, starts the cache worker (unless one runs) and the
   // host's GUI program. Returns 1.
   int32_t Execute();
-  // Stop: signals every thread of the driver (the worker, validations in
-  // flight), waits for them up to kStopWaitMs, writes the unloaded line.
-  // Once it returns no thread of the driver writes to the cache file or the
-  // log; when all ended in time, the host may unload the module. Returns 0.
+  // Stop: signals the driver's work (the worker, validations on the
+  // driver's threads and on the host's): what has sent nothing yet ends at
+  // once, an exchange whose query went out may bring its reply until
+  // kStopCutBeforeMs before the end of the wait. Waits for that work up to
+  // kStopWaitMs and writes the unloaded line. Once it returns no thread of
+  // the driver writes to the cache file or the log; when everything ended in
+  // time, the host may unload the module. Returns 0.
   int32_t Stop();
 
-  // The gates and fluid lookups in front of the cache.
-  void ForwardTransaction(TransactionFields fields);
+  // The gates and fluid lookups in front of the cache; a validation ends by
+  // `stop`.
+  void ForwardTransaction(TransactionFields fields, const StopSignal& stop);
 
-  // Direct answer, or 0 and an answer through the callback later.
-  int32_t IsJobnoValid(const std::string& job_no);
+  // Direct answer (the exchange ends by `stop`), or 0 and an answer through
+  // the callback later.
+  int32_t IsJobnoValid(const std::string& job_no, const StopSignal& stop);
   void SetCallback(KmrValidationCallback callback) { callback_.store(callback); }
 
-  // Whether no thread of the driver runs.
-  bool Idle() const { return threads_.running() == 0; }
+  // The driver's threads and the host's calls in flight.
+  DriverThreads& threads() { return threads_; }
+  // Whether none of them runs.
+  bool Idle() const { return threads_.Idle(); }
 
   // "Plexa KMR v[<version>]". The text stays valid and unchanged until the
   // module is unloaded, whatever other threads call meanwhile.

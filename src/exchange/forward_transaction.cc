@@ -22,6 +22,7 @@ constexpr std::string_view kSuccessEnd = "--> SUCCESS";
 constexpr std::string_view kRetryEnd = "--> FWT_RETRY_LATER";
 constexpr std::string_view kFailedEnd = "--> FAILED --> FWT_NEEDS_ATTENTION";
 constexpr std::string_view kStoppedEnd = "--> STOPPED --> stays in the cache";
+constexpr std::string_view kCutEnd = "--> CUT BY THE STOP --> stays in the cache";
 
 std::string LineHead(const TransportContext& transport) {
   return std::string(kLinePrefix) + "WorkOrder[" + transport.work_order + "] LineCode[" +
@@ -74,9 +75,10 @@ ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
     return Classify(SendToDms(format, query, &run), &run);
   } catch (const FailureText& failure) {
     if (IsStopFailure(failure.text())) {
-      LogWriteLine('.',
-                   OneLine(LineHead(run.transport) + failure.text() + std::string(kStoppedEnd)));
-      return ForwardOutcome::kStopped;
+      const bool went_out = QueryWentOut(failure.text());
+      LogWriteLine('.', OneLine(LineHead(run.transport) + failure.text() +
+                                std::string(went_out ? kCutEnd : kStoppedEnd)));
+      return went_out ? ForwardOutcome::kCutAfterSending : ForwardOutcome::kStopped;
     }
     // Written as it is: a '%' from a reply is no conversion.
     *failure_line = LineHead(run.transport) + failure.text() + std::string(kFailedEnd);
@@ -94,7 +96,8 @@ bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcom
   } kEnds[] = {{'.', kSuccessEnd, ForwardOutcome::kSuccess},
                {'.', kRetryEnd, ForwardOutcome::kRetryLater},
                {'*', kFailedEnd, ForwardOutcome::kNeedsAttention},
-               {'.', kStoppedEnd, ForwardOutcome::kStopped}};
+               {'.', kStoppedEnd, ForwardOutcome::kStopped},
+               {'.', kCutEnd, ForwardOutcome::kCutAfterSending}};
   for (const auto& end : kEnds) {
     if (flag == end.flag && EndsWith(message, end.end)) {
       *outcome = end.outcome;

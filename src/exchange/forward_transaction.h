@@ -12,11 +12,14 @@
 namespace vornlink {
 
 enum class ForwardOutcome {
-  kSuccess = 0,         // the reply code is in the success list: remove the line
-  kNeedsAttention = 1,  // any failure, or a code in neither list: park the line
-  kRetryLater = 2,      // the reply code is in the retry list: keep it due
-  kStopped = 3,         // the stop signal ended the exchange before the DMS
-                        // answered: leave the line as it is
+  kSuccess = 0,          // the reply code is in the success list: remove the line
+  kNeedsAttention = 1,   // any failure, or a code in neither list: park the line
+  kRetryLater = 2,       // the reply code is in the retry list: keep it due
+  kStopped = 3,          // the stop signal ended the exchange before any of
+                         // its query went out: leave the line as it is
+  kCutAfterSending = 4,  // the query went out (in part or whole) and the
+                         // stop's cut came before the reply: the DMS may
+                         // have booked it; the line stays as it is
 };
 
 // Renders the query from the settings beside the module, sends it over the
@@ -25,8 +28,9 @@ enum class ForwardOutcome {
 // kNeedsAttention `*failure_line` gets the failure line ("FWT: WorkOrder[..]
 // LineCode[..] --> <failure text>--> FAILED --> FWT_NEEDS_ATTENTION");
 // otherwise it is left as it is. Every wait of the transport ends promptly
-// once `stop` (may be null) is set. Never throws; thread-safe: each call
-// keeps its values to itself.
+// once `stop` (may be null) is set, but for the wait for the reply to a
+// query that has gone out, which only its cut ends. Never throws;
+// thread-safe: each call keeps its values to itself.
 ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
                                           std::string* failure_line, const StopSignal* stop);
 

@@ -78,11 +78,17 @@ struct HttpResult {
   // kMaxHttpErrorText characters, every CR and LF removed. kTrustFileError: what is wrong with
   // the file.
   std::string error_text;
+  // Whether the request may have gone out, in part or whole: true from the
+  // moment the library is about to send it (after the name lookup, the
+  // connect and the TLS handshake), and whenever that cannot be told.
+  bool request_sent = false;
 };
 
 // Sends `request` and hands the response to `handler`. Every wait (name
 // lookup, connect, TLS, send, receive) ends at the limit's deadline or
-// promptly (well within a second) after its stop signal is set.
+// promptly (well within a second) after its stop signal ends it; with
+// StopAt::kSetUntilSent the first step of the stop does so only until the
+// request may have gone out (see HttpResult::request_sent).
 HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
                            HttpResponseHandler* handler);
 

@@ -2,8 +2,11 @@
 // and a listening socket for servers (the emulated DMS, test servers).
 //
 // Every call that waits takes a `WaitLimit`: it ends at the limit's deadline
-// (kTimedOut) or, within about 50 ms, once the limit's stop signal is set
-// (kStopped), whatever the peer does. Nothing blocks beyond that.
+// (kTimedOut) or, within about 50 ms, once the limit's stop signal ends it
+// (kStopped), whatever the peer does. Nothing blocks beyond that. Which step
+// of the stop signal ends a wait (base/stop_signal.h) is the limit's
+// `stop_at`: a client's request is given up at the first step only while
+// nothing of it has gone out.
 //
 // One implementation over BSD sockets (platform/posix) and one over Windows
 // Sockets (platform/win32); on Windows each object keeps the socket library
@@ -28,17 +31,30 @@
 
 namespace vornlink {
 
+// Which step of the stop signal ends a wait.
+enum class StopAt {
+  kSet,  // its first step (servers, and whatever may be given up without harm)
+  // A client's request: the first step until a byte of it goes out (SendAll
+  // switches), then only the cut. The peer may act on what it received,
+  // and its answer is what tells.
+  kSetUntilSent,
+  kCut,  // only the cut: a request that has (partly) gone out
+};
+
 // How long a wait may go on: until `deadline`, and not past the moment
-// `stop` is set (null: only the deadline counts).
+// `stop` ends it (null: only the deadline counts).
 struct WaitLimit {
   std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
   const StopSignal* stop = nullptr;
+  StopAt stop_at = StopAt::kSet;
 
   // A limit `duration` from now.
-  static WaitLimit After(std::chrono::milliseconds duration, const StopSignal* stop) {
+  static WaitLimit After(std::chrono::milliseconds duration, const StopSignal* stop,
+                         StopAt stop_at = StopAt::kSet) {
     WaitLimit limit;
     limit.deadline = std::chrono::steady_clock::now() + duration;
     limit.stop = stop;
+    limit.stop_at = stop_at;
     return limit;
   }
   // The same stop signal with the earlier of the two deadlines.
@@ -47,7 +63,16 @@ struct WaitLimit {
     if (earlier < limit.deadline) limit.deadline = earlier;
     return limit;
   }
-  bool Stopped() const { return stop != nullptr && stop->IsSet(); }
+  // The limit for the rest of a request once a byte of it has gone out.
+  WaitLimit OnceSent() const {
+    WaitLimit limit = *this;
+    if (limit.stop_at == StopAt::kSetUntilSent) limit.stop_at = StopAt::kCut;
+    return limit;
+  }
+  bool Stopped() const {
+    if (stop == nullptr) return false;
+    return stop_at == StopAt::kCut ? stop->IsCut() : stop->IsSet();
+  }
   bool Expired() const { return std::chrono::steady_clock::now() >= deadline; }
 };
 
@@ -69,6 +94,8 @@ struct NetResult {
   // it with every CR and LF removed (empty when the system has none).
   int code = 0;
   std::string text;
+  // SendAll: the bytes handed to the system, whatever the status.
+  size_t bytes_sent = 0;
 
   bool ok() const { return status == NetStatus::kOk; }
 };
@@ -85,7 +112,8 @@ class NetConnection {
   virtual ~NetConnection() = default;
 
   // Sends every byte of `data`, continuing partial sends. kOk once all are
-  // handed to the system.
+  // handed to the system. Once the first byte is, the rest is sent under
+  // `limit.OnceSent()`.
   virtual NetResult SendAll(std::string_view data, const WaitLimit& limit) = 0;
 
   // Waits for bytes and takes from 1 to `capacity` of them into `buffer`

@@ -131,7 +131,7 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
     throw FailureText("HttpTransport: t[Transport type " + type + "] --> unknown");
   }
   std::chrono::seconds time_limit = TransportTimeLimit();
-  WaitLimit limit = WaitLimit::After(time_limit, context.stop);
+  WaitLimit limit = TransportWaitLimit(time_limit, context);
 
   HttpRequest request;
   request.secure = type == "HTTPS";
@@ -161,7 +161,7 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
     case HttpOutcome::kTimedOut:
       throw FailureText(HttpTimeoutText(time_limit));
     case HttpOutcome::kStopped:
-      throw FailureText(kHttpStoppedText);
+      throw FailureText(result.request_sent ? kHttpCutText : kHttpStoppedText);
     case HttpOutcome::kTrustFileError:
       throw FailureText("HttpTransport: t[CAFile] em[" + result.error_text + "]");
     case HttpOutcome::kAborted:

@@ -35,7 +35,8 @@ inline constexpr char kHttpUserAgent[] = "KMR - Connection";
 //   "HttpTransport: t[CInternetException] em[%s]"  the library's error
 //   "HttpTransport: t[Reply too large] em[More than 16777216 bytes]"
 //   "HttpTransport: t[CAFile] em[%s]"  the trust file cannot be used
-//   the time-limit and stop texts of transport/transport_limits.h.
+//   the time-limit, stop and cut texts of transport/transport_limits.h
+//   (once the request may have gone out, only the stop's cut ends it).
 // Thread-safe: each call has its own session, connection and request.
 void HttpTransport(const std::string& url, std::string* message, const std::string& headers,
                    const TransportContext& context);

@@ -22,10 +22,13 @@ uint16_t PortFromText(const std::string& port_text) {
   return port;
 }
 
-// Raises the text for a wait that ended without success.
-[[noreturn]] void RaiseWaitEnd(const NetResult& result, std::chrono::seconds time_limit,
+// Raises the text for a wait that ended without success; `sent`: whether a
+// byte of the query had gone out.
+[[noreturn]] void RaiseWaitEnd(const NetResult& result, std::chrono::seconds time_limit, bool sent,
                                const char* error_text) {
-  if (result.status == NetStatus::kStopped) throw FailureText(kTcpStoppedText);
+  if (result.status == NetStatus::kStopped) {
+    throw FailureText(sent ? kTcpCutText : kTcpStoppedText);
+  }
   if (result.status == NetStatus::kTimedOut) throw FailureText(TcpTimeoutText(time_limit));
   throw FailureText(error_text);
 }
@@ -41,7 +44,7 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
                   const TransportContext& context) {
   uint16_t port = PortFromText(port_text);
   std::chrono::seconds time_limit = TransportTimeLimit();
-  WaitLimit limit = WaitLimit::After(time_limit, context.stop);
+  WaitLimit limit = TransportWaitLimit(time_limit, context);
 
   std::unique_ptr<NetConnection> connection;
   NetResult connected = ConnectTcp(host, port, limit, &connection);
@@ -49,16 +52,21 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
     throw FailureText("TcpTransport: c[" + std::to_string(connected.code) + "] t[" +
                       connected.text + "]");
   }
-  if (!connected.ok()) RaiseWaitEnd(connected, time_limit, "");
+  if (!connected.ok()) RaiseWaitEnd(connected, time_limit, false, "");
 
   // The query ends with one NUL byte on the wire. A send that fails shows
-  // in the receive; one cut short by the limit ends here.
+  // in the receive; one cut short by the limit ends here. Once a byte is
+  // out, only the stop's cut gives the reply up.
   std::string wire(message->c_str());
   wire.push_back('\0');
+  // A connect that completed at once has not looked at the signal yet.
+  if (limit.Stopped()) throw FailureText(kTcpStoppedText);
   NetResult sent = connection->SendAll(wire, limit);
+  const bool went_out = sent.bytes_sent > 0;
   if (sent.status == NetStatus::kStopped || sent.status == NetStatus::kTimedOut) {
-    RaiseWaitEnd(sent, time_limit, "");
+    RaiseWaitEnd(sent, time_limit, went_out, "");
   }
+  if (went_out) limit = limit.OnceSent();
   LogPrint('t', "                Send to DMS[\r\n%s]", message->c_str());
 
   char buffer[kTcpReplyCapacity];
@@ -76,11 +84,13 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
       if (has_nul || held == sizeof buffer) break;
       continue;
     }
-    if (received.status == NetStatus::kStopped) throw FailureText(kTcpStoppedText);
+    if (received.status == NetStatus::kStopped) {
+      throw FailureText(went_out ? kTcpCutText : kTcpStoppedText);
+    }
     if (held > 0) break;  // the pause after the last byte, the close, a reset
     if (received.status == NetStatus::kClosed)
       throw FailureText("TcpTransport: c[Received 0 bytes]");
-    RaiseWaitEnd(received, time_limit, "TcpTransport: c[SOCKET_ERROR]");
+    RaiseWaitEnd(received, time_limit, went_out, "TcpTransport: c[SOCKET_ERROR]");
   }
 
   const char* begin = buffer;

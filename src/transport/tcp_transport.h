@@ -35,8 +35,9 @@ uint16_t TcpPortOf(std::string_view port_text);
 //   "TcpTransport: c[%d] t[%s]"      connect failed (system code and text)
 //   "TcpTransport: c[SOCKET_ERROR]"  the receive failed
 //   "TcpTransport: c[Received 0 bytes]" the peer closed without answering
-//   the time-limit and stop texts of transport/transport_limits.h.
-// Each wait ends by the context's time limit and stop signal. The
+//   the time-limit, stop and cut texts of transport/transport_limits.h.
+// Each wait ends by the context's time limit and stop signal (once a byte of
+// the query is out, only by the stop's cut). The
 // connection is closed before the call returns or raises. Thread-safe.
 void TcpTransport(const std::string& host, const std::string& port_text, std::string* message,
                   const TransportContext& context);

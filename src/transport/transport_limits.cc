@@ -7,6 +7,9 @@ namespace vornlink {
 
 const char kTcpStoppedText[] = "TcpTransport: c[Stopped] t[The driver is stopping]";
 const char kHttpStoppedText[] = "HttpTransport: t[Stopped] em[The driver is stopping]";
+const char kTcpCutText[] = "TcpTransport: c[Stopped] t[The driver stopped before the DMS answered]";
+const char kHttpCutText[] =
+    "HttpTransport: t[Stopped] em[The driver stopped before the DMS answered]";
 
 std::chrono::seconds TransportTimeLimit() {
   int32_t seconds = LeadingInt(
@@ -16,8 +19,8 @@ std::chrono::seconds TransportTimeLimit() {
   return std::chrono::seconds(seconds);
 }
 
-WaitLimit TransportWaitLimit(const TransportContext& context) {
-  return WaitLimit::After(TransportTimeLimit(), context.stop);
+WaitLimit TransportWaitLimit(std::chrono::seconds time_limit, const TransportContext& context) {
+  return WaitLimit::After(time_limit, context.stop, StopAt::kSetUntilSent);
 }
 
 std::string TcpTimeoutText(std::chrono::seconds limit) {
@@ -31,7 +34,12 @@ std::string HttpTimeoutText(std::chrono::seconds limit) {
 }
 
 bool IsStopFailure(const std::string& failure_text) {
-  return failure_text == kTcpStoppedText || failure_text == kHttpStoppedText;
+  return failure_text == kTcpStoppedText || failure_text == kHttpStoppedText ||
+         QueryWentOut(failure_text);
+}
+
+bool QueryWentOut(const std::string& failure_text) {
+  return failure_text == kTcpCutText || failure_text == kHttpCutText;
 }
 
 }  // namespace vornlink

@@ -4,10 +4,13 @@
 // Every wait of both transports (name lookup, connect, send, receive) ends
 // after the time limit of the INI file beside the module (section
 // "Transport", key "TimeoutSeconds", read afresh on every call; default 120
-// seconds), and promptly once the exchange's stop signal is set. The two
-// endings raise different texts: a stop is recognised by
-// `IsStopFailure` (the exchange may leave the transaction as it was instead
-// of counting a failure); a time limit reads like any other failure of its
+// seconds), and promptly once the exchange's stop signal ends it: at its
+// first step while nothing of the query has gone out, else only at its cut
+// (base/stop_signal.h). The endings raise different texts: a stop is
+// recognised by `IsStopFailure` (the exchange may leave the transaction as
+// it was instead of counting a failure), and a stop that cut the wait for
+// the reply to a query that had (partly) gone out by `QueryWentOut` (the DMS
+// may have acted on it); a time limit reads like any other failure of its
 // transport. Thread-safe.
 #ifndef VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_
 #define VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_
@@ -28,19 +31,28 @@ inline constexpr int kMaxTimeoutSeconds = 86400;
 // or a negative number give the default.
 std::chrono::seconds TransportTimeLimit();
 
-// The wait limit of one transport call: the time limit from now, and the
-// context's stop signal.
-WaitLimit TransportWaitLimit(const TransportContext& context);
+// The wait limit of one transport call: `time_limit` from now, and the
+// context's stop signal, which gives the query up at its first step only
+// until a byte of it has gone out.
+WaitLimit TransportWaitLimit(std::chrono::seconds time_limit, const TransportContext& context);
 
 // The texts raised when a wait ends by the time limit or the stop signal.
 std::string TcpTimeoutText(std::chrono::seconds limit);
 std::string HttpTimeoutText(std::chrono::seconds limit);
+// Nothing of the query went out.
 extern const char kTcpStoppedText[];   // "TcpTransport: c[Stopped] t[The driver is stopping]"
 extern const char kHttpStoppedText[];  // "HttpTransport: t[Stopped] em[The driver is stopping]"
+// The query went out (in part or whole), and the stop's cut came before the
+// reply: "... t[The driver stopped before the DMS answered]", with c[Stopped]
+// (TCP) or em[...] (HTTP) as above.
+extern const char kTcpCutText[];
+extern const char kHttpCutText[];
 
-// Whether a failure text says that the transport ended because the stop
-// signal was set.
+// Whether a failure text says that the transport ended by the stop signal.
 bool IsStopFailure(const std::string& failure_text);
+// Whether it says that the stop cut the wait for the reply to a query that
+// had gone out.
+bool QueryWentOut(const std::string& failure_text);
 
 }  // namespace vornlink
 

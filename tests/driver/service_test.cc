@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <new>
+
+#include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
@@ -29,6 +33,21 @@ TEST(ServiceTest, ServiceNameShowsWhatTheVersionReadGave) {
   EXPECT_STREQ(Service::Instance().ServiceName(), "Plexa KMR v[Error]");
   // A text handed out earlier is still there, unchanged.
   EXPECT_STREQ(first, "Plexa KMR v[2.00RC1]");
+}
+
+// A thread whose body throws ends as any other, with the exports' '*' line.
+TEST(DriverThreadsTest, ThreadsThatThrowEndAsAnyOther) {
+  testing::ScopedFakeEnv env;
+  testing::LogRecorder log(env.dir().File("kmr.log"), "+");
+  DriverThreads threads;
+  ASSERT_TRUE(threads.Start("CacheWorker", [](const StopSignal&) { throw std::bad_alloc(); }));
+  ASSERT_TRUE(threads.Start("IsJobnoValid", [](const StopSignal&) { throw 7; }));
+  ASSERT_TRUE(testing::Eventually([&] { return threads.Idle(); }));
+  std::vector<std::string> lines = log.Take();
+  std::sort(lines.begin(), lines.end());  // the two threads' order is the system's
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"* CacheWorker: Internal t[std::bad_alloc] -> FAILED",
+                                      "* IsJobnoValid: Internal t[unknown failure] -> FAILED"}));
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
-// Whatever the DMS does, the worker goes on or StopService ends it within a
-// second, the line in flight stays as it was, and the host can unload the
-// module and load a new file of it.
+// Whatever the DMS does, the worker goes on or StopService ends it within its
+// bound: an exchange that has sent nothing yet at once, one whose query went
+// out when its reply comes (its outcome recorded) or at the stop's cut (its
+// line kept and a warning logged). The host's own calls in flight end with
+// it, and the host can unload the module and load a new file of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "hosted_driver.h"
 
@@ -28,9 +34,27 @@ bool Mapped(const std::string& module_path) {
 #endif
 }
 
-// What the DMS does with line 1, and what becomes of lines 1 and 2.
+// A loopback port whose connect never completes: the listener's queue is
+// full, and nobody takes from it.
+struct FullPort {
+  FullPort() {
+    ListenTcp("127.0.0.1", 0, 0, &listener);
+    for (int i = 0; listener && i < 64; ++i) {
+      queued.emplace_back();
+      WaitLimit limit = WaitLimit::After(std::chrono::milliseconds(300), nullptr);
+      if (!ConnectTcp("127.0.0.1", listener->port(), limit, &queued.back()).ok()) break;
+    }
+  }
+  std::unique_ptr<NetListener> listener;
+  std::vector<std::unique_ptr<NetConnection>> queued;
+};
+
+// What the DMS does with line 1, what becomes of lines 1 and 2, whether
+// the stop has to wait for a reply that never comes (and a host's thread is
+// inside a synchronous validation meanwhile).
 struct Case {
   std::string dms, state;
+  bool query_out;
 };
 
 class StopTest : public ::testing::TestWithParam<Case> {};
@@ -52,9 +76,11 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
       connection.SendAll(std::string("\x01\xff garbage <<>>\0", 17), limit);
     }
   });
+  FullPort full;
   testing::HostedDriver host;
   testing::DmsSetup setup;
-  setup.port = dms.port_text();
+  setup.port = c.dms == "ConnectHangs" ? std::to_string(full.listener->port()) : dms.port_text();
+  setup.items = {{"FL", "1"}};  // logs the query's length right before the connect
   host.WriteSettings(setup, "0");
   const std::string first = CacheLine("1", "0", "201406041110300001");
   testing::WriteBytes(
@@ -62,23 +88,40 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
       testing::OnDisk(first + "\n" + CacheLine("2", "0", "201406041110300002") + "\n"));
   ASSERT_TRUE(host.Load());
   ASSERT_EQ(host.api().execute_service(), 1);
-  ASSERT_TRUE(Eventually([&] { return dms.requests().size() >= 1; }));
-  if (c.dms != "NeverAnswers") {
+  std::atomic<int> valid{-1};
+  std::thread validating;
+  if (c.dms == "ConnectHangs") {
+    ASSERT_TRUE(Eventually([&] { return host.Logged("Query length is"); }));
+  } else if (c.query_out) {
+    ASSERT_TRUE(Eventually([&] { return dms.requests().size() >= 1; }));
+    // The DMS holds the worker's query; a host's thread asks too.
+    validating = std::thread([&] { valid = host.api().is_jobno_valid("123456.A"); });
+    ASSERT_TRUE(Eventually([&] { return host.Logged("<job><ro>123456</ro>"); }));  // sent
+  } else {
+    ASSERT_TRUE(Eventually([&] { return dms.requests().size() >= 1; }));
     ASSERT_TRUE(Eventually([&] { return host.CacheState() == c.state; })) << host.CacheState();
   }
 
   const auto asked = std::chrono::steady_clock::now();
   EXPECT_EQ(host.api().stop_service(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+  const auto took = std::chrono::steady_clock::now() - asked;
+  // At once, unless a reply that never comes is waited for up to the bound.
+  EXPECT_LT(took, std::chrono::seconds(c.query_out ? 10 : 1));
   EXPECT_EQ(host.CacheState(), c.state);
-  // The line in flight stays as it was.
-  if (c.dms == "NeverAnswers") {
+  if (c.state == "1:0 2:0 ") {
     EXPECT_EQ(host.CacheLines().front(), first);
   }
+  EXPECT_EQ(host.Logged("Trid[201406041110300001] TransNo[1] cut by the stop after its query went "
+                        "out -> stays due; the DMS may have booked it"),
+            c.query_out);
 
   // Nothing of the driver runs: the module goes, and a new file of it loads.
   host.Unload();
   EXPECT_FALSE(Mapped(host.module_path()));
+  if (validating.joinable()) {
+    validating.join();  // returned before the stop did, into code that is still there
+    EXPECT_EQ(valid, 0);
+  }
   std::filesystem::remove(host.module_path());
   std::filesystem::copy_file(VORNLINK_MODULE_FILE, host.module_path());
   ASSERT_TRUE(host.Load());
@@ -87,10 +130,48 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dms, StopTest,
-                         ::testing::Values(Case{"NeverAnswers", "1:0 2:0 "},
-                                           Case{"ClosesAtOnce", "1:1 "}, Case{"Trickles", "1:1 "},
-                                           Case{"Garbage", "1:1 "}),
+                         ::testing::Values(Case{"NeverAnswers", "1:0 2:0 ", true},
+                                           Case{"ConnectHangs", "1:0 2:0 ", false},
+                                           Case{"ClosesAtOnce", "1:1 ", false},
+                                           Case{"Trickles", "1:1 ", false},
+                                           Case{"Garbage", "1:1 ", false}),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.dms; });
+
+// A DMS that books and answers 2 s later: a stop while it works waits for the
+// answer and removes the line, so a new start does not send it again.
+TEST(StopWhileBookingTest, TheAnswerIsRecordedAndTheBookingNotSentAgain) {
+  testing::TcpTestServer dms([&](NetConnection& connection, const StopSignal& stop) {
+    const std::string request = dms.ReadRequest(connection);
+    if (request.find("<trans>7201</trans>") != std::string::npos) stop.WaitFor(2000);
+    connection.SendAll(testing::ForwardReply("success", "booked") + '\0',
+                       WaitLimit::After(std::chrono::seconds(10), &stop));
+  });
+  testing::HostedDriver host;
+  testing::DmsSetup setup;
+  setup.port = dms.port_text();
+  host.WriteSettings(setup, "0");
+  testing::WriteBytes(host.File("$$$"),
+                      testing::OnDisk(CacheLine("7201", "0", "201406041110300001") + "\n"));
+  ASSERT_TRUE(host.Load());
+  ASSERT_EQ(host.api().execute_service(), 1);
+  ASSERT_TRUE(Eventually([&] { return dms.requests().size() >= 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(host.api().stop_service(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
+  EXPECT_EQ(host.CacheState(), "");
+
+  // A new start delivers the next booking; the first is not sent again.
+  ASSERT_EQ(host.api().execute_service(), 1);
+  host.Forward("7202");
+  ASSERT_TRUE(Eventually([&] { return dms.requests().size() >= 2 && host.CacheState().empty(); }));
+  EXPECT_EQ(host.api().stop_service(), 0);
+  const std::vector<std::string> requests = dms.requests();
+  EXPECT_EQ(
+      std::count_if(requests.begin(), requests.end(),
+                    [](const std::string& r) { return r.find(">7201<") != std::string::npos; }),
+      1);
+}
 
 }  // namespace
 }  // namespace vornlink

@@ -132,14 +132,20 @@ TEST_F(TcpTransportTest, ReplyEndsAtItsNulWhileThePeerGoesOnSending) {
 
 TEST_F(TcpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   TcpTestServer silent([&](NetConnection& connection, const StopSignal& stop) {
-    // The first client is stopped once it waits for the reply.
-    if (!silent.ReadRequest(connection).empty() && silent.requests().size() == 1) stop_.Set();
+    // The first client has sent its query: the stop's first step leaves it
+    // waiting for the reply (its cut would not: see the driver's stop test).
+    if (!silent.ReadRequest(connection).empty() && silent.requests().size() == 1) {
+      stop_.Set();
+      std::this_thread::sleep_for(300ms);  // several of the client's looks at the signal
+      connection.SendAll(std::string("late\0", 5), WaitLimit::After(5s, &stop));
+      return;
+    }
     stop.WaitFor(60000);
   });
   std::string message = "q";
-  // Without the stop, the default time limit of 120 s would end it, with its own text.
-  EXPECT_EQ(Run("127.0.0.1", silent.port_text(), &message), kTcpStoppedText);
-  // A stop signal already set ends the call before it connects.
+  EXPECT_EQ(Run("127.0.0.1", silent.port_text(), &message), "");
+  EXPECT_EQ(message, "late");
+  // A stop signal already set ends the call before it connects: nothing went out.
   EXPECT_EQ(Run("127.0.0.1", silent.port_text(), &message), kTcpStoppedText);
   stop_.Clear();
 

@@ -129,6 +129,7 @@ const char* ForwardMeaning(ForwardOutcome outcome) {
     case ForwardOutcome::kNeedsAttention:
       return "FAILED: the worker would park the line for a person";
     case ForwardOutcome::kStopped:
+    case ForwardOutcome::kCutAfterSending:
       break;
   }
   return "STOPPED";

@@ -2,7 +2,9 @@
 // build sends (see platform/http_client.h). The transfer runs in a multi
 // handle whose poll waits at most kStopPollInterval, so that the stop signal
 // and the deadline are looked at between slices; name lookups run on
-// libcurl's resolver thread and are given up on the same way.
+// libcurl's resolver thread and are given up on the same way. libcurl calls
+// the pre-request callback once the connection (and its TLS) stands, right
+// before it sends a request on it: from then on the request counts as sent.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <openssl/err.h>
@@ -186,6 +188,12 @@ struct Receiver {
   }
 };
 
+// Marks the request as sent: libcurl is about to send it.
+int MarkRequestSent(void* sent, char*, char*, int, int) {
+  *static_cast<bool*>(sent) = true;
+  return CURL_PREREQFUNC_OK;
+}
+
 bool SameHeaderName(const std::string& line, const std::string& name) {
   size_t colon = line.find(':');
   if (colon == std::string::npos || colon != name.size()) return false;
@@ -363,6 +371,15 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &tls);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, Receiver::Write);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &receiver);
+  // Set on this thread inside curl_multi_perform, read between its calls.
+  bool request_sent = false;
+  curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, MarkRequestSent);
+  curl_easy_setopt(e, CURLOPT_PREREQDATA, &request_sent);
+  auto ended = [&request_sent](HttpOutcome outcome, std::string text = std::string()) {
+    HttpResult result = Outcome(outcome, std::move(text));
+    result.request_sent = request_sent;
+    return result;
+  };
 
   if (curl_multi_add_handle(multi.get(), e) != CURLM_OK) {
     return Outcome(HttpOutcome::kLibraryError, "Out of memory");
@@ -374,16 +391,17 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   } detach{multi.get(), e};
 
   for (;;) {
+    // A request not yet sent may go out within the next call.
+    if ((request_sent ? limit.OnceSent() : limit).Stopped()) return ended(HttpOutcome::kStopped);
     int running = 0;
     CURLMcode state = curl_multi_perform(multi.get(), &running);
     if (state != CURLM_OK) {
-      return Outcome(HttpOutcome::kLibraryError,
-                     WithoutLineBreaks(curl_multi_strerror(state), kMaxHttpErrorText));
+      return ended(HttpOutcome::kLibraryError,
+                   WithoutLineBreaks(curl_multi_strerror(state), kMaxHttpErrorText));
     }
     if (running == 0) break;
-    if (limit.Stopped()) return Outcome(HttpOutcome::kStopped);
     auto now = std::chrono::steady_clock::now();
-    if (now >= limit.deadline) return Outcome(HttpOutcome::kTimedOut);
+    if (now >= limit.deadline) return ended(HttpOutcome::kTimedOut);
     auto left = std::chrono::ceil<std::chrono::milliseconds>(limit.deadline - now);
     int slice =
         static_cast<int>(std::min<std::chrono::milliseconds>(left, kStopPollInterval).count());
@@ -395,15 +413,15 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
     if (message->msg == CURLMSG_DONE && message->easy_handle == e) code = message->data.result;
   }
-  if (receiver.aborted) return Outcome(HttpOutcome::kAborted);
-  if (code == CURLE_WRITE_ERROR && receiver.body_declined) return Outcome(HttpOutcome::kDone);
+  if (receiver.aborted) return ended(HttpOutcome::kAborted);
+  if (code == CURLE_WRITE_ERROR && receiver.body_declined) return ended(HttpOutcome::kDone);
   if (code != CURLE_OK) {
     std::string text = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
-    return Outcome(HttpOutcome::kLibraryError, WithoutLineBreaks(text, kMaxHttpErrorText));
+    return ended(HttpOutcome::kLibraryError, WithoutLineBreaks(text, kMaxHttpErrorText));
   }
   receiver.GiveStatus();  // a response without body bytes
-  if (receiver.aborted) return Outcome(HttpOutcome::kAborted);
-  return Outcome(HttpOutcome::kDone);
+  if (receiver.aborted) return ended(HttpOutcome::kAborted);
+  return ended(HttpOutcome::kDone);
 }
 
 }  // namespace vornlink

@@ -48,6 +48,10 @@ class PosixConnection : public NetConnection {
 
   NetResult SendAll(std::string_view data, const WaitLimit& limit) override {
     size_t sent = 0;
+    auto ended = [&sent](NetResult result) {
+      result.bytes_sent = sent;
+      return result;
+    };
     while (sent < data.size()) {
       ssize_t count = send(fd_.get(), data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
       if (count >= 0) {
@@ -55,11 +59,11 @@ class PosixConnection : public NetConnection {
         continue;
       }
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return NetErrorResult(errno);
-      NetResult ready = WaitReady(fd_.get(), POLLOUT, limit);
-      if (!ready.ok()) return ready;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return ended(NetErrorResult(errno));
+      NetResult ready = WaitReady(fd_.get(), POLLOUT, sent > 0 ? limit.OnceSent() : limit);
+      if (!ready.ok()) return ended(ready);
     }
-    return NetResult();
+    return ended(NetResult());
   }
 
   NetResult Receive(char* buffer, size_t capacity, size_t* received,

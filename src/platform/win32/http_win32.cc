@@ -8,10 +8,18 @@
 // and a caller whose limit has ended leaves it there shortly after the close
 // (it ends by the library's own time-out, and keeps the module loaded until
 // then).
+//
+// Whether the request may have gone out: the library connects and sends
+// inside one call (HttpSendRequest). From that call on the request counts as
+// sent, except while the library's status notes say that it is still looking
+// up the name or connecting (the TLS handshake follows the connect); its
+// note that it sends the request makes it sent for good. A library that
+// sends no notes leaves every request counted as sent from the call on.
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -46,6 +54,53 @@ std::string InternetErrorText(DWORD code) {
   // least tells support what happened.
   if (result.empty()) result = "Internet error " + std::to_string(code);
   return result;
+}
+
+// How far the request has come, as the caller and the watcher see it.
+class RequestProgress {
+ public:
+  // Right before HttpSendRequest.
+  void Calling() { Raise(kCalled); }
+  // The library's status notes, on the thread that calls it.
+  void Note(DWORD status) {
+    switch (status) {
+      case INTERNET_STATUS_RESOLVING_NAME:
+      case INTERNET_STATUS_NAME_RESOLVED:
+      case INTERNET_STATUS_CONNECTING_TO_SERVER:
+      case INTERNET_STATUS_CONNECTED_TO_SERVER: {
+        int called = kCalled;
+        state_.compare_exchange_strong(called, kConnecting);
+        break;
+      }
+      case INTERNET_STATUS_SENDING_REQUEST:
+        Raise(kSending);
+        break;
+      default:
+        break;
+    }
+  }
+  bool sent() const {
+    const int state = state_.load();
+    return state == kCalled || state == kSending;
+  }
+
+ private:
+  enum : int { kNotYet, kConnecting, kCalled, kSending };
+  void Raise(int to) {
+    int now = state_.load();
+    while (now < to && !state_.compare_exchange_weak(now, to)) {
+    }
+  }
+  std::atomic<int> state_{kNotYet};
+};
+
+void CALLBACK NoteStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  if (context != 0) reinterpret_cast<RequestProgress*>(context)->Note(status);
+}
+
+// The limit as it stands for a request that has come this far.
+WaitLimit LimitNow(const WaitLimit& limit, const RequestProgress& progress) {
+  return progress.sent() ? limit.OnceSent() : limit;
 }
 
 // The session, connection and request of one call. The watcher may close
@@ -93,7 +148,8 @@ class Handles {
 // Closes the handles when the limit ends the call; `why` tells which end.
 class Watcher {
  public:
-  Watcher(const WaitLimit& limit, Handles* handles) : limit_(limit), handles_(handles) {
+  Watcher(const WaitLimit& limit, const RequestProgress* progress, Handles* handles)
+      : limit_(limit), progress_(progress), handles_(handles) {
     thread_ = std::thread([this] { Run(); });
   }
   ~Watcher() {
@@ -117,7 +173,7 @@ class Watcher {
     for (;;) {
       if (finished_) return;
       HttpOutcome end = HttpOutcome::kDone;
-      if (limit_.Stopped()) {
+      if (LimitNow(limit_, *progress_).Stopped()) {
         end = HttpOutcome::kStopped;
       } else if (limit_.Expired()) {
         end = HttpOutcome::kTimedOut;
@@ -135,6 +191,7 @@ class Watcher {
   }
 
   WaitLimit limit_;
+  const RequestProgress* progress_;
   Handles* handles_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -170,7 +227,7 @@ void SetTimeouts(HINTERNET handle, const WaitLimit& limit) {
 }
 
 // The request on the thread that makes it.
-HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit,
+HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit, RequestProgress* progress,
                       HttpResponseHandler* handler) {
   char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = "";
   std::string path(request.url.size() + 1, '\0');
@@ -197,7 +254,9 @@ HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit,
   if (object.empty()) object = "/";
 
   Handles handles;
-  Watcher watcher(limit, &handles);
+  Watcher watcher(limit, progress, &handles);
+  // Status notes come only for handles made with a context.
+  const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(progress);
   auto failed = [&](DWORD code) {
     HttpOutcome why = watcher.why();
     if (why != HttpOutcome::kDone) return Outcome(why);
@@ -214,12 +273,13 @@ HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit,
                                               INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (handles.Get(&handles.session) == nullptr) return failed(GetLastError());
   SetTimeouts(handles.Get(&handles.session), limit);
+  InternetSetStatusCallbackA(handles.Get(&handles.session), NoteStatus);
 
   const char* user = request.user.empty() ? nullptr : request.user.c_str();
   const char* password = request.user.empty() ? nullptr : request.password.c_str();
   handles.Set(&handles.connection,
               InternetConnectA(handles.Get(&handles.session), host, parts.nPort, user, password,
-                               INTERNET_SERVICE_HTTP, 0, 0));
+                               INTERNET_SERVICE_HTTP, 0, context));
   if (handles.Get(&handles.connection) == nullptr) return failed(GetLastError());
 
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
@@ -231,7 +291,7 @@ HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit,
   }
   handles.Set(&handles.request,
               HttpOpenRequestA(handles.Get(&handles.connection), request.post ? "POST" : "GET",
-                               object.c_str(), "HTTP/1.1", nullptr, nullptr, flags, 0));
+                               object.c_str(), "HTTP/1.1", nullptr, nullptr, flags, context));
   if (handles.Get(&handles.request) == nullptr) return failed(GetLastError());
   SetTimeouts(handles.Get(&handles.request), limit);
 
@@ -241,6 +301,7 @@ HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit,
                            static_cast<DWORD>(line.size()),
                            HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   }
+  progress->Calling();
   if (!HttpSendRequestA(handles.Get(&handles.request), nullptr, 0,
                         const_cast<char*>(request.body.data()),
                         static_cast<DWORD>(request.body.size()))) {
@@ -279,6 +340,7 @@ constexpr auto kCloseGrace = std::chrono::milliseconds(300);
 // One request shared between the caller and the thread that makes it. The
 // response reaches the caller's handler only while the caller waits.
 struct SharedCall : HttpResponseHandler {
+  RequestProgress progress;
   std::mutex mutex;
   std::condition_variable done_changed;
   bool done = false;
@@ -305,7 +367,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   std::thread thread;
   try {
     thread = std::thread([call, request, limit] {
-      HttpResult result = RunRequest(request, limit, call.get());
+      HttpResult result = RunRequest(request, limit, &call->progress, call.get());
       std::lock_guard<std::mutex> lock(call->mutex);
       call->result = std::move(result);
       call->done = true;
@@ -319,7 +381,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   while (!call->done) {
     auto now = std::chrono::steady_clock::now();
     if (give_up == std::chrono::steady_clock::time_point::max() &&
-        (limit.Stopped() || limit.Expired())) {
+        (LimitNow(limit, call->progress).Stopped() || limit.Expired())) {
       give_up = now + kCloseGrace;
     }
     if (now >= give_up) break;
@@ -327,6 +389,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   }
   if (call->done) {
     HttpResult result = std::move(call->result);
+    result.request_sent = call->progress.sent();
     lock.unlock();
     thread.join();
     return result;
@@ -335,7 +398,10 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   lock.unlock();
   thread.detach();
   GetEnv()->KeepModuleLoaded();
-  return Outcome(limit.Stopped() ? HttpOutcome::kStopped : HttpOutcome::kTimedOut);
+  HttpResult result = Outcome(LimitNow(limit, call->progress).Stopped() ? HttpOutcome::kStopped
+                                                                        : HttpOutcome::kTimedOut);
+  result.request_sent = call->progress.sent();
+  return result;
 }
 
 }  // namespace vornlink

@@ -87,6 +87,10 @@ class WindowsConnection : public NetConnection {
 
   NetResult SendAll(std::string_view data, const WaitLimit& limit) override {
     size_t sent = 0;
+    auto ended = [&sent](NetResult result) {
+      result.bytes_sent = sent;
+      return result;
+    };
     while (sent < data.size()) {
       int chunk = static_cast<int>(std::min<size_t>(data.size() - sent, 1 << 20));
       int count = send(socket_.get(), data.data() + sent, chunk, 0);
@@ -95,11 +99,12 @@ class WindowsConnection : public NetConnection {
         continue;
       }
       int error = WSAGetLastError();
-      if (error != WSAEWOULDBLOCK) return NetErrorResult(error);
-      NetResult ready = WaitReady(socket_.get(), Readiness::kWrite, limit);
-      if (!ready.ok()) return ready;
+      if (error != WSAEWOULDBLOCK) return ended(NetErrorResult(error));
+      NetResult ready =
+          WaitReady(socket_.get(), Readiness::kWrite, sent > 0 ? limit.OnceSent() : limit);
+      if (!ready.ok()) return ended(ready);
     }
-    return NetResult();
+    return ended(NetResult());
   }
 
   NetResult Receive(char* buffer, size_t capacity, size_t* received,
