@@ -42,6 +42,11 @@ extern const char kHttpStoppedText[];  // "HttpTransport: t[Stopped] em[The driv
 // signal was set.
 bool IsStopFailure(const std::string& failure_text);
 
+// Whether a failure text says that the time limit ended the exchange. The
+// limit is one deadline for the whole exchange, so it may have run out after
+// the query reached the DMS.
+bool IsTimeLimitFailure(const std::string& failure_text);
+
 }  // namespace vornlink
 
 #endif  // VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_

@@ -1,5 +1,9 @@
 #include "vornlink/cache_view.h"
 
+#include <memory>
+
+#include "delivery/cache_worker.h"
+
 namespace vornlink {
 
 const char* StateName(LineState state) {
@@ -10,10 +14,20 @@ const char* StateName(LineState state) {
       return "retry later";
     case LineState::kParked:
       return "parked";
+    case LineState::kDelivered:
+      return "delivered";
     case LineState::kStuck:
       break;
   }
   return "stuck";
+}
+
+TryLockResult ProbeDeliveryLock(const std::string& cache_path, std::string* reason) {
+  std::unique_ptr<CrossProcessMutex> mutex =
+      GetEnv()->NewNamedMutex(DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
+  const TryLockResult result = mutex->TryLock(reason);
+  if (result == TryLockResult::kTaken) mutex->Unlock();
+  return result;
 }
 
 std::string StateCounts::Summary() const {
@@ -22,6 +36,10 @@ std::string StateCounts::Summary() const {
        {LineState::kDueNew, LineState::kDueRetry, LineState::kParked, LineState::kStuck}) {
     if (!text.empty()) text += ", ";
     text += std::to_string((*this)[state]) + " " + StateName(state);
+  }
+  // Rare (a disk that was full): named only when there are such lines.
+  if ((*this)[LineState::kDelivered] > 0) {
+    text += ", " + std::to_string((*this)[LineState::kDelivered]) + " " + kDeliveredNote;
   }
   return text;
 }
