@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cache/cache_record.h"
+#include "exchange/forward_transaction.h"
 #include "hosted_driver.h"
 #include "settings/text_lines.h"
 #include "testing/child_process.h"
@@ -84,6 +85,41 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
   EXPECT_EQ(SplitLines(testing::ReadBytes(env.ModuleFile("$$$"))).size(), 3u);
   EXPECT_EQ(Cache(module, {"drop", "201403070905020003", "--yes"}), 1) << out_;
   EXPECT_EQ(Cache(module, {"frobnicate"}), 2);
+}
+
+// A parked line whose time limit ran out may be booked at the DMS: its release asks for --yes.
+// A line marked delivered is never released; dropping it does what the worker would.
+TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
+  testing::ScopedFakeEnv env;
+  const std::string module = env.env().ModulePath();
+  testing::WriteBytes(
+      env.ModuleFile("$$$"),
+      testing::OnDisk(testing::CacheLine("1", "1", "201403070905020001") +
+                      "FWT: WorkOrder[123456] LineCode[A] --> TcpTransport: "
+                      "c[Timeout] t[No answer within 60 seconds] " +
+                      std::string(kMayHaveBookedNote) + "--> FAILED --> FWT_NEEDS_ATTENTION\n" +
+                      testing::CacheLine("2", "3", "201403070905020002") + "\n"));
+  const std::string before = testing::ReadBytes(env.ModuleFile("$$$"));
+  EXPECT_TRUE(Cache(module, {"retry", "201403070905020001"}) == 2 &&
+              Says("the DMS may have booked it; look there first, and release it with --yes"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"retry", "--all-parked"}) == 1 &&
+              Says("0 parked line(s) released, 1 not"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"retry", "201403070905020002", "--yes"}) == 1 &&
+              Says("is not released: the DMS booked it already"))
+      << out_;
+  EXPECT_EQ(testing::ReadBytes(env.ModuleFile("$$$")), before);
+  EXPECT_TRUE(Cache(module, {"list"}) == 0 && Says("201403070905020002 delivered   2") &&
+              Says("1 parked, 0 stuck, 1 delivered, removal pending"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"retry", "201403070905020001", "--yes"}) == 0 &&
+              Says("released Trid 201403070905020001"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"drop", "201403070905020002", "--yes"}) == 0 &&
+              Says("note: the DMS had booked it"))
+      << out_;
+  EXPECT_EQ(SplitLines(testing::ReadBytes(env.ModuleFile("$$$"))).size(), 1u);
 }
 
 // A host program delivers while this process releases every line the DMS refused: each

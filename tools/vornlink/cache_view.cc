@@ -1,6 +1,8 @@
 #include "vornlink/cache_view.h"
 
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "delivery/cache_worker.h"
 
@@ -23,6 +25,15 @@ const char* StateName(LineState state) {
 }
 
 TryLockResult ProbeDeliveryLock(const std::string& cache_path, std::string* reason) {
+#ifndef _WIN32
+  // A lock file this user made would keep a host of another user out: a
+  // missing one is left to the worker that makes it.
+  std::error_code ignored;
+  if (std::filesystem::symlink_status(DeliveryLockFilePath(cache_path), ignored).type() ==
+      std::filesystem::file_type::not_found) {
+    return TryLockResult::kTaken;
+  }
+#endif
   std::unique_ptr<CrossProcessMutex> mutex =
       GetEnv()->NewNamedMutex(DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
   const TryLockResult result = mutex->TryLock(reason);

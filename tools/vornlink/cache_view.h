@@ -24,7 +24,8 @@ inline constexpr char kDeliveredNote[] = "delivered, removal pending";
 // Tries the delivery lock of the cache at `cache_path` as a worker does,
 // with this user's rights, and gives it back at once: kTaken (no worker
 // delivers right now), kHeld (one does), or kUnavailable with the reason
-// (no worker can ever deliver).
+// (no worker can ever deliver). A lock file that is not there yet is not
+// made (kTaken).
 TryLockResult ProbeDeliveryLock(const std::string& cache_path, std::string* reason);
 
 // How many lines are in each state.
