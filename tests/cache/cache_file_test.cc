@@ -224,8 +224,6 @@ TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
   ASSERT_EQ(Add("3"), 1);
   std::string error;
   EXPECT_EQ(MarkLineInPlace(kFirstTrid, kDeliveredStatus, &error), CacheChange::kDone) << error;
-  EXPECT_EQ(MarkLineInPlace("201403070905029999", kDeliveredStatus, &error),
-            CacheChange::kNotFound);
   EXPECT_EQ(env_.writes, "AAA");
   const std::string contents = ReadBytes(path_);
   EXPECT_EQ(contents, OnDisk(Line("1", kFirstTrid, "3") + "\n" + Line("2", kSecondTrid) + "\n" +

@@ -107,9 +107,8 @@ TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
     silent.ReadRequest(connection);
     stop.WaitFor(60000);
   });
-  DmsSetup slow = setup_;
-  slow.port = silent.port_text();
-  Write(slow);
+  setup_.port = silent.port_text();
+  Write(setup_);
   testing::WriteBytes(env_.ModuleFile("ini"), "[Transport]\nTimeoutSeconds=1\n");
   const std::string timed_out = Forward().second;
   EXPECT_EQ(timed_out, head.substr(2) + "TcpTransport: c[Timeout] t[No answer within 1 seconds] " +

@@ -92,13 +92,10 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
 TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
   testing::ScopedFakeEnv env;
   const std::string module = env.env().ModulePath();
-  testing::WriteBytes(
-      env.ModuleFile("$$$"),
-      testing::OnDisk(testing::CacheLine("1", "1", "201403070905020001") +
-                      "FWT: WorkOrder[123456] LineCode[A] --> TcpTransport: "
-                      "c[Timeout] t[No answer within 60 seconds] " +
-                      std::string(kMayHaveBookedNote) + "--> FAILED --> FWT_NEEDS_ATTENTION\n" +
-                      testing::CacheLine("2", "3", "201403070905020002") + "\n"));
+  testing::WriteBytes(env.ModuleFile("$$$"),
+                      testing::OnDisk(testing::CacheLine("1", "1", "201403070905020001") +
+                                      "FWT: " + std::string(kMayHaveBookedNote) + "--> FAILED\n" +
+                                      testing::CacheLine("2", "3", "201403070905020002") + "\n"));
   const std::string before = testing::ReadBytes(env.ModuleFile("$$$"));
   EXPECT_TRUE(Cache(module, {"retry", "201403070905020001"}) == 2 &&
               Says("the DMS may have booked it; look there first, and release it with --yes"))
@@ -110,9 +107,6 @@ TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
               Says("is not released: the DMS booked it already"))
       << out_;
   EXPECT_EQ(testing::ReadBytes(env.ModuleFile("$$$")), before);
-  EXPECT_TRUE(Cache(module, {"list"}) == 0 && Says("201403070905020002 delivered   2") &&
-              Says("1 parked, 0 stuck, 1 delivered, removal pending"))
-      << out_;
   EXPECT_TRUE(Cache(module, {"retry", "201403070905020001", "--yes"}) == 0 &&
               Says("released Trid 201403070905020001"))
       << out_;
