@@ -346,46 +346,83 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
 
 namespace {
 
-// Reads the line that `pick` chooses (from the refreshed index; its
-// line_count() for none) into `record`. 1 when read, else 0; logs failures
+// Reads the line that `pick` chooses (from the refreshed index and a line
+// to start at; its line_count() for none) into `record`, and its index into
+// `*at`. A line that `fits` refuses as read (its Status changed in place,
+// unseen by the index) is passed over. 1 when read, else 0; logs failures
 // under the name of the `operation`.
-template <typename Pick>
-int ReadPickedLine(const char* operation, CacheRecord* record, Pick pick) {
+template <typename Pick, typename Fits>
+int ReadPickedLine(const char* operation, size_t from, CacheRecord* record, size_t* at, Pick pick,
+                   Fits fits) {
   const std::string path = CacheFilePath();
   CacheLock lock(path);
   CacheIndex& index = IndexOf(path);
   std::string error;
   std::string line;
   bool read = lock.held() && index.Refresh(path, &error);
-  if (read) {
-    const size_t at = pick(index);
-    if (at >= index.line_count()) return 0;
-    read = index.ReadLine(path, at, &line, &error);
+  while (read) {
+    *at = pick(index, from);
+    if (*at >= index.line_count()) return 0;
+    read = index.ReadLine(path, *at, &line, &error);
+    if (read && fits(line)) {
+      ParseCacheLine(line, record);
+      return 1;
+    }
+    from = *at + 1;
   }
-  if (!read) {
-    LogPrint('*', "KMRCacheTransaction: %s -- Internal: t[Could not open file]", operation);
-    LogReason(lock, path, error);
-    return 0;
-  }
-  ParseCacheLine(line, record);
-  return 1;
+  LogPrint('*', "KMRCacheTransaction: %s -- Internal: t[Could not open file]", operation);
+  LogReason(lock, path, error);
+  return 0;
+}
+
+size_t From(int from) { return from < 0 ? 0 : static_cast<size_t>(from); }
+
+// Whether a line read has the state the index gave it.
+bool IsDueLine(std::string_view line) {
+  std::string_view status;
+  std::string_view trid;
+  StatusAndTridOfLine(line, &status, &trid);
+  return IsDueStatus(status);
+}
+
+bool IsDeliveredLine(std::string_view line) {
+  std::string_view status;
+  std::string_view trid;
+  StatusAndTridOfLine(line, &status, &trid);
+  return StateOfLine(status, trid) == LineState::kDelivered;
 }
 
 }  // namespace
 
 int GetCacheIndex(int index, CacheRecord* record) {
-  return ReadPickedLine("GetCacheIndex", record, [index](const CacheIndex& known) {
-    return index < 0 ? known.line_count() : static_cast<size_t>(index);
-  });
+  size_t at = 0;
+  return ReadPickedLine(
+      "GetCacheIndex", 0, record, &at,
+      [index](const CacheIndex& known, size_t) {
+        return index < 0 ? known.line_count() : static_cast<size_t>(index);
+      },
+      [](std::string_view) { return true; });
 }
 
-int FindDueLine(int from, CacheRecord* record, int* index) {
-  size_t found = 0;
-  int read = ReadPickedLine("FindDueLine", record, [from, &found](const CacheIndex& known) {
-    found = known.NextDue(from < 0 ? 0 : static_cast<size_t>(from));
-    return found;
-  });
-  if (read == 1) *index = static_cast<int>(found);
+int FindDueLine(int from, CacheRecord* record, int* index, const TridNumbers* passed_over) {
+  size_t at = 0;
+  const int read = ReadPickedLine(
+      "FindDueLine", From(from), record, &at,
+      [passed_over](const CacheIndex& known, size_t start) {
+        return known.NextDue(start, passed_over);
+      },
+      IsDueLine);
+  if (read == 1) *index = static_cast<int>(at);
+  return read;
+}
+
+int FindDeliveredLine(int from, CacheRecord* record, int* index) {
+  size_t at = 0;
+  const int read = ReadPickedLine(
+      "FindDeliveredLine", From(from), record, &at,
+      [](const CacheIndex& known, size_t start) { return known.NextDelivered(start); },
+      IsDeliveredLine);
+  if (read == 1) *index = static_cast<int>(at);
   return read;
 }
 
@@ -397,7 +434,7 @@ CacheChange RemoveLine(const std::string& trid) {
   return change;
 }
 
-CacheChange MoveToEnd(const CacheRecord& record) {
+CacheChange MoveToEnd(const CacheRecord& record, std::string* new_trid) {
   std::string error;
   const CacheChange change = EditCacheLine(
       record.trid(),
@@ -405,9 +442,69 @@ CacheChange MoveToEnd(const CacheRecord& record) {
         *found = record;
         return LineEdit::kMoveToEnd;
       },
-      nullptr, &error);
+      new_trid, &error);
   if (change == CacheChange::kNotFound) LogNotFound(record.trid());
   return change;
+}
+
+namespace {
+
+// Where the Status of `line` starts, when it is one character.
+bool OneCharacterStatus(std::string_view line, size_t* at) {
+  size_t start = 0;
+  for (size_t comma = 0; comma < CacheRecord::kStatus; ++comma) {
+    const size_t found = line.find(',', start);
+    if (found == std::string_view::npos) return false;
+    start = found + 1;
+  }
+  if (start + 1 >= line.size() || line[start + 1] != ',') return false;
+  *at = start;
+  return true;
+}
+
+}  // namespace
+
+CacheChange MarkLineInPlace(const std::string& trid, char status, std::string* error) {
+  const std::string path = CacheFilePath();
+  WritePermit permit;
+  if (!permit.granted()) {
+    *error = "the service has stopped";
+    return CacheChange::kFailed;
+  }
+  CacheLock lock(path);
+  CacheIndex& index = IndexOf(path);
+  std::string line;
+  size_t at = 0;
+  bool read = lock.held() && index.Refresh(path, error);
+  if (read) {
+    at = index.FindTrid(TridNumber(trid));
+    if (at >= index.line_count()) return CacheChange::kNotFound;
+    read = index.ReadLine(path, at, &line, error);
+  }
+  size_t status_at = 0;
+  if (read && TridOfLine(line) != trid) {
+    *error = "the cache file changed while it was read";
+    read = false;
+  } else if (read && !OneCharacterStatus(line, &status_at)) {
+    *error = "its Status is not one character";
+    read = false;
+  }
+  if (read && !GetEnv()->OverwriteFileBytes(path, index.LineOffset(at) + status_at,
+                                            std::string(1, status), error)) {
+    read = false;
+  }
+  // The file's stamp changed: the next operation reads it again.
+  index.Forget();
+  if (!read) {
+    if (!lock.held()) *error = lock.error();
+    LogPrint('*', "KMRCacheTransaction: Mark Trid[%s] in cache file with Status[%c] -> FAILED",
+             trid.c_str(), status);
+    LogReason(lock, path, *error);
+    return CacheChange::kFailed;
+  }
+  LogPrint('c', "KMRCacheTransaction: Mark Trid[%s] in cache file with Status[%c] -> SUCCESS",
+           trid.c_str(), status);
+  return CacheChange::kDone;
 }
 
 // ---- Operator access ----

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "cache/cache_record.h"
+#include "cache/trid.h"
 #include "platform/env.h"
 
 namespace vornlink {
@@ -83,9 +84,16 @@ int GetCacheIndex(int index, CacheRecord* record);
 // Reads the first line at or after `from` (0-based) whose Status is 0 or 2
 // (read as a decimal integer; empty counts as 0) into `record` and its
 // index into `*index`: what reading line after line with GetCacheIndex and
-// passing over the others would come to, in one operation. Returns 1 when
-// there is such a line, else 0 and `record` is left as it was.
-int FindDueLine(int from, CacheRecord* record, int* index);
+// passing over the others would come to, in one operation. Lines whose Trid
+// (as TridNumber reads it) is in `passed_over` (may be null) are passed over
+// too. Returns 1 when there is such a line, else 0 and `record` is left as
+// it was.
+int FindDueLine(int from, CacheRecord* record, int* index,
+                const TridNumbers* passed_over = nullptr);
+
+// The same for the first line marked delivered (kDeliveredStatus) with a
+// well-formed Trid: a line whose removal is pending.
+int FindDeliveredLine(int from, CacheRecord* record, int* index);
 
 // What a change of a line found by its Trid came to.
 enum class CacheChange {
@@ -121,12 +129,20 @@ CacheChange RemoveLine(const std::string& trid);
 
 // Moves a record to the end in one step: drops the line whose Trid is
 // `record.trid()` and appends the record (with its status and message) with
-// a fresh Trid, in one replacement of the file, so that no crash can lose
-// it between the two (EditCacheLine with kMoveToEnd); logs when the line is
-// gone. There is no plain append of a record again: it would leave the old
-// line in place until its removal, and a crash between the two would send
-// the transaction twice.
-CacheChange MoveToEnd(const CacheRecord& record);
+// a fresh Trid (into `new_trid`, may be null), in one replacement of the
+// file, so that no crash can lose it between the two (EditCacheLine with
+// kMoveToEnd); logs when the line is gone. There is no plain append of a
+// record again: it would leave the old line in place until its removal, and
+// a crash between the two would send the transaction twice.
+CacheChange MoveToEnd(const CacheRecord& record, std::string* new_trid = nullptr);
+
+// For a line that could not be removed or moved (a full disk): overwrites
+// its Status, which must be one character, with `status` in place and
+// flushes it, so that the file keeps its size and no free space is needed
+// (see kDeliveredStatus). kNotFound when no line carries `trid`, kFailed
+// with the reason in `error` (and logged) when the line's Status is longer
+// or the file cannot be written.
+CacheChange MarkLineInPlace(const std::string& trid, char status, std::string* error);
 
 // ---- Operator access: what the host program's "cache" commands need ----
 

@@ -13,6 +13,9 @@ constexpr size_t kReadChunk = size_t{1} << 20;
 
 constexpr char kChangedUnderfoot[] = "the cache file changed while it was read";
 
+// What a line is to the worker.
+enum LineKind : uint8_t { kOtherLine, kDueLine, kDeliveredLine };
+
 // A line as on disk (its line feed included, when it has one) as a text-mode
 // reader sees it: without the line feed and the carriage return before it;
 // where the line end on disk is CR LF, the reader has made that pair a line
@@ -120,7 +123,7 @@ void CacheIndex::Clear() {
   last_line_.clear();
   offsets_.clear();
   trids_.clear();
-  due_.clear();
+  kinds_.clear();
   newest_second_ = -1;
   at_newest_.fill(0);
   plain_ = true;
@@ -130,11 +133,20 @@ bool CacheIndex::EndsWithLineFeed() const {
   return last_line_.empty() || last_line_.back() == '\n';
 }
 
-size_t CacheIndex::NextDue(size_t from) const {
-  for (size_t i = from; i < due_.size(); ++i) {
-    if (due_[i] != 0) return i;
+size_t CacheIndex::NextDue(size_t from, const TridNumbers* passed_over) const {
+  for (size_t i = from; i < kinds_.size(); ++i) {
+    if (kinds_[i] == kDueLine && (passed_over == nullptr || passed_over->count(trids_[i]) == 0)) {
+      return i;
+    }
   }
-  return due_.size();
+  return kinds_.size();
+}
+
+size_t CacheIndex::NextDelivered(size_t from) const {
+  for (size_t i = from; i < kinds_.size(); ++i) {
+    if (kinds_[i] == kDeliveredLine) return i;
+  }
+  return kinds_.size();
 }
 
 size_t CacheIndex::FindTrid(int64_t trid_number) const {
@@ -184,6 +196,10 @@ bool CacheIndex::ReadLine(const std::string& path, size_t index, std::string* li
     return false;
   }
   line->assign(TextOfDiskLine(raw));
+  std::string_view status;
+  std::string_view trid;
+  StatusAndTridOfLine(*line, &status, &trid);
+  kinds_[index] = KindOf(status, trid);
   return true;
 }
 
@@ -239,15 +255,20 @@ void CacheIndex::AddLine(uint64_t offset, std::string_view raw) {
   StatusAndTridOfLine(text, &status, &trid);
   offsets_.push_back(offset);
   trids_.push_back(TridNumber(trid));
-  due_.push_back(IsDueStatus(status) ? 1 : 0);
+  kinds_.push_back(KindOf(status, trid));
   NoteTrid(trids_.back(), +1);
+}
+
+uint8_t CacheIndex::KindOf(std::string_view status, std::string_view trid) {
+  if (IsDueStatus(status)) return kDueLine;
+  return StateOfLine(status, trid) == LineState::kDelivered ? kDeliveredLine : kOtherLine;
 }
 
 void CacheIndex::EraseLine(size_t index) {
   NoteTrid(trids_[index], -1);
   offsets_.erase(offsets_.begin() + static_cast<std::ptrdiff_t>(index));
   trids_.erase(trids_.begin() + static_cast<std::ptrdiff_t>(index));
-  due_.erase(due_.begin() + static_cast<std::ptrdiff_t>(index));
+  kinds_.erase(kinds_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 void CacheIndex::NoteTrid(int64_t trid, int step) {

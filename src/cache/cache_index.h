@@ -46,9 +46,15 @@ class CacheIndex {
   size_t line_count() const { return offsets_.size(); }
   // False when the file's last line has no line feed (a torn write).
   bool EndsWithLineFeed() const;
-  // The first line at or after `from` whose Status is 0 or 2; line_count()
-  // when there is none.
-  size_t NextDue(size_t from) const;
+  // The first line at or after `from` whose Status is 0 or 2 and whose Trid
+  // (as TridNumber reads it) is not in `passed_over` (may be null);
+  // line_count() when there is none.
+  size_t NextDue(size_t from, const TridNumbers* passed_over = nullptr) const;
+  // The first line at or after `from` marked delivered (kDeliveredStatus)
+  // with a well-formed Trid; line_count() when there is none.
+  size_t NextDelivered(size_t from) const;
+  // Where line `index` starts in the file, in bytes.
+  uint64_t LineOffset(size_t index) const { return offsets_[index]; }
   // The first line whose Trid field is the 18 digits of `trid_number`;
   // line_count() when there is none.
   size_t FindTrid(int64_t trid_number) const;
@@ -61,6 +67,8 @@ class CacheIndex {
   // after a Refresh, under the same lock. False when it could not be read as
   // known (the file changed without the lock): the knowledge is forgotten
   // then.
+  // The line's state is taken from what was read: a Status changed in place
+  // by another process within the clock's resolution is seen here.
   bool ReadLine(const std::string& path, size_t index, std::string* line, std::string* error);
 
   // Where line `index` stands in the file's text as a text-mode reader
@@ -81,6 +89,8 @@ class CacheIndex {
   // Adds the line (as on disk, line feed included when it has one) that
   // starts at `offset`.
   void AddLine(uint64_t offset, std::string_view raw);
+  // What the worker may do with a line of this Status and Trid (LineKind).
+  static uint8_t KindOf(std::string_view status, std::string_view trid);
   void EraseLine(size_t index);
   void NoteTrid(int64_t trid, int step);
   void Clear();
@@ -94,8 +104,8 @@ class CacheIndex {
   std::string last_line_;  // the last line as on disk, line end included
   std::vector<uint64_t> offsets_;
   std::vector<int64_t> trids_;  // TridNumber of each line's Trid field
-  std::vector<uint8_t> due_;
-  bool plain_ = true;  // every line as the driver writes them (see TextSpan)
+  std::vector<uint8_t> kinds_;  // LineKind of each line
+  bool plain_ = true;           // every line as the driver writes them (see TextSpan)
   // The newest second any line's Trid carries (an upper bound once such
   // lines are gone), and how many lines carry each value of it.
   int64_t newest_second_ = -1;

@@ -24,8 +24,10 @@ LineState StateOfStatus(std::string_view status) {
       return LineState::kDueNew;
     case 2:
       return LineState::kDueRetry;
-    case 1:
+    case kParkedStatus - '0':
       return LineState::kParked;
+    case kDeliveredStatus - '0':
+      return LineState::kDelivered;
     default:
       return LineState::kStuck;
   }

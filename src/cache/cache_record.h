@@ -3,7 +3,8 @@
 // A line holds 16 fields separated by single commas, no quoting:
 //   1-12 the transaction (TransNo, JobNo, Date, Time, UserId, Field04,
 //        Field05, FluidKey, fluid name, fluid part number, Quantity, Field08)
-//   13   Status: "0" new, "1" needs attention, "2" retry later
+//   13   Status: "0" new, "1" needs attention, "2" retry later, "3"
+//        delivered but not yet removed (see kDeliveredStatus)
 //   14   Trid, the line's identifier
 //   15   reserved ("0" or empty, never read)
 //   16   Message: everything after the fifteenth comma, commas included
@@ -36,17 +37,29 @@ struct CacheRecord {
   TransactionFields transaction() const;
 };
 
+// The Status the worker writes in place of a line's own when the DMS booked
+// the line but the file could not be rewritten without it (a full disk):
+// one character, overwritten in place, so that no free space is needed.
+// Any reader that only sends Status 0 and 2 leaves such a line alone.
+inline constexpr char kDeliveredStatus = '3';
+// The Status of a parked line, written in place the same way when a failed
+// line cannot be moved to the end with its failure line.
+inline constexpr char kParkedStatus = '1';
+
 // What the cache worker does with a line, by its Status (read as a decimal
 // integer: empty counts as 0) and its Trid. The operator's tool shows the
 // same states.
 enum class LineState {
-  kDueNew,    // Status 0: sent in the next pass
-  kDueRetry,  // Status 2: the DMS asked to try again; sent in every pass
-  kParked,    // Status 1: failed; waits for a person
-  kStuck,     // any other Status, or a Trid that is not well formed: never
-              // sent and never parked, so only a person can help it
+  kDueNew,     // Status 0: sent in the next pass
+  kDueRetry,   // Status 2: the DMS asked to try again; sent in every pass
+  kParked,     // Status 1: failed; waits for a person
+  kStuck,      // any other Status, or a Trid that is not well formed: never
+               // sent and never parked, so only a person can help it
+  kDelivered,  // Status 3: the DMS booked it, its removal is pending: never
+               // sent again; the worker removes it once the file can be
+               // rewritten
 };
-inline constexpr size_t kLineStateCount = 4;
+inline constexpr size_t kLineStateCount = 5;
 
 LineState StateOfLine(std::string_view status, std::string_view trid);
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace vornlink {
 
@@ -17,6 +18,8 @@ inline constexpr int kTridsPerSecond = 1000;
 
 // Which of the 1000 values of one second lines already carry.
 using TakenTrids = std::bitset<kTridsPerSecond>;
+// Trids as numbers (TridNumber).
+using TridNumbers = std::unordered_set<int64_t>;
 
 // The 14 date-time digits of `unix_time` in local time.
 std::string TridSecond(int64_t unix_time);

@@ -47,13 +47,13 @@ class CacheWorker {
     uint32_t wait_ms = retry_ms;
     while (!stop_.WaitFor(wait_ms)) {
       bool found_due = false;
-      if (delivery->TryLock()) {
-        ReportLockState(false, cache_path);
+      std::string reason;
+      const TryLockResult lock = delivery->TryLock(&reason);
+      ReportLockState(lock, reason, cache_path);
+      if (lock == TryLockResult::kTaken) {
         bool stopped = !Pass(&found_due);
         delivery->Unlock();
         if (stopped) return;
-      } else {
-        ReportLockState(true, cache_path);
       }
       // An idle worker does not spin, whatever the retry time.
       wait_ms = found_due ? retry_ms : std::max(retry_ms, kWorkerPauseMs);
@@ -63,16 +63,23 @@ class CacheWorker {
  private:
   enum class Pending { kRemove, kPark };
 
-  // One pass; false when the stop ended it.
+  // One pass; false when the stop ended it. It walks the file once, in
+  // order: a line that leaves its place (removed, or moved to the end) is
+  // followed by the one that took it, and the lines it moved to the end are
+  // passed over when the walk meets them again, while those added meanwhile
+  // are treated.
   bool Pass(bool* found_due) {
     RetryPendingChanges();
+    RemoveDeliveredLines();
     bool gui_started = false;
-    int index = 0;
+    TridNumbers moved;
+    int from = 0;
+    int at = 0;
     CacheRecord record;
     // Lines that are not due are passed over inside the cache operation:
     // a pass over many parked lines reads each of them once at most.
-    while (FindDueLine(index, &record, &index) == 1) {
-      ++index;
+    while (FindDueLine(from, &record, &at, &moved) == 1) {
+      from = at + 1;
       if (!IsWellFormedTrid(record.trid())) {
         ReportMalformed(record);
         continue;
@@ -80,6 +87,8 @@ class CacheWorker {
       if (pending_.count(record.trid()) != 0) continue;
       *found_due = true;
       std::string failure_line;
+      std::string new_trid;
+      CacheChange change = CacheChange::kFailed;
       switch (ForwardTransactionExchange(record.transaction(), &failure_line, &stop_)) {
         case ForwardOutcome::kStopped:
           return false;
@@ -90,27 +99,29 @@ class CacheWorker {
                    record.trid().c_str(), OneLine(record.trans_no()).c_str());
           return false;
         case ForwardOutcome::kSuccess:
-          if (RemoveLine(record.trid()) == CacheChange::kFailed) {
-            Remember(record, Pending::kRemove);
-          }
-          index = 0;
+          change = RemoveLine(record.trid());
+          if (change == CacheChange::kFailed) KeepFromSending(record, Pending::kRemove);
           break;
         case ForwardOutcome::kNeedsAttention:
-          record.fields[CacheRecord::kStatus] = "1";
+          record.fields[CacheRecord::kStatus] = std::string(1, kParkedStatus);
           record.fields[CacheRecord::kMessage] = MessageField(failure_line);
-          if (MoveToEnd(record) == CacheChange::kFailed) Remember(record, Pending::kPark);
+          change = MoveToEnd(record, &new_trid);
+          if (change == CacheChange::kFailed) KeepFromSending(record, Pending::kPark);
           if (!gui_started) {
             StartGuiProgram();
             gui_started = true;
           }
           break;
         case ForwardOutcome::kRetryLater:
-          // A line that cannot be moved stays due where it is.
+          // A line that cannot be moved stays due where it is, for the next
+          // pass.
           record.fields[CacheRecord::kStatus] = "2";
           record.fields[CacheRecord::kMessage].clear();
-          MoveToEnd(record);
+          change = MoveToEnd(record, &new_trid);
           break;
       }
+      if (change != CacheChange::kFailed) from = at;
+      if (!new_trid.empty()) moved.insert(TridNumber(new_trid));
       // Slept through the seam, so that tests see it on their clock; a stop
       // meanwhile is seen when it ends.
       GetEnv()->SleepMs(kWorkerPauseMs);
@@ -119,14 +130,26 @@ class CacheWorker {
     return true;
   }
 
-  // A delivered or parked line whose removal failed must not be sent again.
-  void Remember(const CacheRecord& record, Pending what) {
-    pending_[record.trid()] = {record, what};
+  // A line the DMS booked (kRemove) or refused (kPark) whose removal or move
+  // failed must never be sent again, also after a restart or a power cut:
+  // its Status is overwritten in place, which needs no free space. Where
+  // even that fails, it is kept from sending for this run only.
+  void KeepFromSending(const CacheRecord& record, Pending what) {
+    const bool remove = what == Pending::kRemove;
+    std::string error;
+    const bool marked = MarkLineInPlace(record.trid(), remove ? kDeliveredStatus : kParkedStatus,
+                                        &error) == CacheChange::kDone;
+    // A parked line gets its failure line once it can be moved.
+    if (!marked || !remove) pending_[record.trid()] = {record, what};
+    const std::string how =
+        marked ? std::string(remove ? "marked delivered" : "marked parked") + " in place (Status " +
+                     std::string(1, remove ? kDeliveredStatus : kParkedStatus) + ")"
+               : "the mark in place failed too (" + error + "): not sent again while the host runs";
     LogPrint('*',
              "ForwardTransaction: Cache Trid[%s] %s, but its line could not be %s -> not sent "
-             "again; tried again each pass",
-             record.trid().c_str(), what == Pending::kRemove ? "delivered" : "failed",
-             what == Pending::kRemove ? "removed" : "moved");
+             "again: %s; tried again each pass",
+             record.trid().c_str(), remove ? "delivered" : "failed", remove ? "removed" : "moved",
+             how.c_str());
   }
 
   void RetryPendingChanges() {
@@ -140,6 +163,20 @@ class CacheWorker {
     }
   }
 
+  // Lines marked delivered, by this run or an earlier one, go once the file
+  // can be rewritten.
+  void RemoveDeliveredLines() {
+    CacheRecord record;
+    int at = 0;
+    for (int from = 0; FindDeliveredLine(from, &record, &at) == 1;) {
+      const CacheChange change = RemoveLine(record.trid());
+      LogPrint('*', "ForwardTransaction: Cache Trid[%s] TransNo[%s] delivered: removal again -> %s",
+               record.trid().c_str(), OneLine(record.trans_no()).c_str(),
+               change == CacheChange::kFailed ? "FAILED" : "SUCCESS");
+      from = change == CacheChange::kFailed ? at + 1 : at;
+    }
+  }
+
   // Once per run for each such line: it is neither sent nor changed.
   void ReportMalformed(const CacheRecord& record) {
     const std::string key = record.trans_no() + "," + record.fields[kJobNo] + "," + record.trid();
@@ -150,12 +187,27 @@ class CacheWorker {
              OneLine(record.trans_no()).c_str(), OneLine(record.trid()).c_str());
   }
 
-  void ReportLockState(bool busy, const std::string& cache_path) {
-    if (busy == delivery_busy_) return;
-    delivery_busy_ = busy;
-    if (busy) {
+  // Says when the delivery lock's state changes: another worker holds it
+  // ('.'), or it cannot be had at all ('*', again whenever the reason
+  // changes), or this worker may deliver again after that.
+  void ReportLockState(TryLockResult lock, const std::string& reason,
+                       const std::string& cache_path) {
+    const std::string reported = lock == TryLockResult::kUnavailable ? reason : std::string();
+    if (lock == lock_state_ && reported == lock_reason_) return;
+    const TryLockResult before = lock_state_;
+    lock_state_ = lock;
+    lock_reason_ = reported;
+    if (lock == TryLockResult::kHeld) {
       LogPrint('.',
                "ForwardTransaction: Cache[%s] is delivered by another worker -> this one waits",
+               cache_path.c_str());
+    } else if (lock == TryLockResult::kUnavailable) {
+      LogPrint('*',
+               "ForwardTransaction: Cache[%s] delivery lock cannot be taken t[%s] -> nothing is "
+               "delivered until it can",
+               cache_path.c_str(), OneLine(reason).c_str());
+    } else if (before == TryLockResult::kUnavailable) {
+      LogPrint('.', "ForwardTransaction: Cache[%s] delivery lock taken -> delivering again",
                cache_path.c_str());
     }
   }
@@ -163,7 +215,8 @@ class CacheWorker {
   const StopSignal& stop_;
   std::map<std::string, std::pair<CacheRecord, Pending>> pending_;  // by Trid
   std::set<std::string> malformed_;
-  bool delivery_busy_ = false;
+  TryLockResult lock_state_ = TryLockResult::kTaken;
+  std::string lock_reason_;
 };
 
 }  // namespace

@@ -39,12 +39,11 @@ std::string DeliveryLockFilePath(const std::string& cache_path);
 
 // Runs until `stop` is set (ends at once, and logs why, when the module's
 // path and so the cache file is unknown): one retry time after the start
-// and then after every pass, a pass walks the cache file from its first
-// line and runs the forward-transaction exchange for each line whose Status
-// is 0 or 2 and whose Trid is well formed, one after the other with a pause
-// between:
-//  - success: the line is removed, and the pass starts again at the first
-//    line;
+// and then after every pass, a pass walks the cache file once, in file
+// order, and runs the forward-transaction exchange for each line whose
+// Status is 0 or 2 and whose Trid is well formed when the walk reaches it,
+// one after the other with a pause between:
+//  - success: the line is removed;
 //  - needs attention: the line moves to the end of the file with Status 1
 //    and the failure line as its message (in one step), and "kmrgui" is
 //    started, at most once per pass;
@@ -54,11 +53,16 @@ std::string DeliveryLockFilePath(const std::string& cache_path);
 //    finished and its outcome treated as above (the stop waits for it);
 //    only the stop's cut ends it sooner: the line stays as it is, a '*'
 //    line says that the DMS may have booked it, and the worker ends.
-// A line delivered or parked whose removal failed is not sent again in this
-// run; its removal is tried again once per pass. Only one worker per cache
-// file delivers at a time: a pass whose delivery lock another worker holds
-// is skipped. Every wait ends at once when `stop` is set, but for the pause
-// between two lines, which runs out first.
+// Each line is treated at most once a pass and none is passed over: lines
+// added during the pass are met in it, those the pass moved to the end are
+// left for the next. A line delivered or parked whose removal or move fails
+// (a full disk) gets the Status kDeliveredStatus or kParkedStatus in place,
+// so that it is not sent again after a restart either; each pass removes
+// the lines marked delivered once it can. Only one worker per cache file
+// delivers at a time: a pass whose delivery lock another worker holds, or
+// that cannot be had at all (logged with its reason), is skipped. Every wait
+// ends at once when `stop` is set, but for the pause between two lines,
+// which runs out first.
 void RunCacheWorker(const StopSignal& stop);
 
 }  // namespace vornlink

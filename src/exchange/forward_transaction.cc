@@ -81,10 +81,16 @@ ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
       return went_out ? ForwardOutcome::kCutAfterSending : ForwardOutcome::kStopped;
     }
     // Written as it is: a '%' from a reply is no conversion.
-    *failure_line = LineHead(run.transport) + failure.text() + std::string(kFailedEnd);
+    *failure_line = LineHead(run.transport) + failure.text();
+    if (IsTimeLimitFailure(failure.text())) *failure_line += " " + std::string(kMayHaveBookedNote);
+    *failure_line += kFailedEnd;
     LogWriteLine('*', OneLine(*failure_line));
     return ForwardOutcome::kNeedsAttention;
   }
+}
+
+bool FailureLineMayHaveBooked(std::string_view failure_line) {
+  return failure_line.find(kMayHaveBookedNote) != std::string_view::npos;
 }
 
 bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcome* outcome) {

@@ -26,13 +26,23 @@ enum class ForwardOutcome {
 // transport that the `Setup` item "TP" names, reads the reply by the result
 // settings and classifies its code ("FWT" lines in the log). On
 // kNeedsAttention `*failure_line` gets the failure line ("FWT: WorkOrder[..]
-// LineCode[..] --> <failure text>--> FAILED --> FWT_NEEDS_ATTENTION");
+// LineCode[..] --> <failure text>--> FAILED --> FWT_NEEDS_ATTENTION", with
+// kMayHaveBookedNote before the last arrows after a time limit);
 // otherwise it is left as it is. Every wait of the transport ends promptly
 // once `stop` (may be null) is set, but for the wait for the reply to a
 // query that has gone out, which only its cut ends. Never throws;
 // thread-safe: each call keeps its values to itself.
 ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
                                           std::string* failure_line, const StopSignal* stop);
+
+// What a failure line says after its failure text when a time limit ended
+// the exchange: the query may have reached the DMS, so releasing the parked
+// line may book it twice.
+inline constexpr std::string_view kMayHaveBookedNote =
+    "(the time limit ran out, perhaps after the DMS had the query: it may have booked it) ";
+
+// Whether a failure line (a parked line's message) carries that note.
+bool FailureLineMayHaveBooked(std::string_view failure_line);
 
 // The outcome that a log entry of this exchange states (flag and message
 // as ParseLogEntry reads them back): the line the exchange writes last. False

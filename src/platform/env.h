@@ -85,6 +85,14 @@ enum class FileVersionResult {
   kNoMemory,    // the version block could not be allocated
 };
 
+// What an attempt to take a mutex without waiting came to.
+enum class TryLockResult {
+  kTaken,        // it is held now
+  kHeld,         // somebody else holds it
+  kUnavailable,  // it cannot be had at all (the lock file is a folder, or
+                 // this user may not open it): waiting would not help
+};
+
 // A mutex shared by every process on the machine that asks for the same one.
 // A holder that dies releases it. Not recursive.
 class CrossProcessMutex {
@@ -94,8 +102,10 @@ class CrossProcessMutex {
   // when the mutex cannot be had at all; the caller must then not go on as
   // if it held it, and must not call Unlock.
   virtual bool Lock(std::string* error) = 0;
-  // Takes the mutex only if nobody holds it; true when it is now held.
-  virtual bool TryLock() = 0;
+  // Takes the mutex only if nobody holds it. kUnavailable comes with the
+  // reason in `error` (may be null).
+  virtual TryLockResult TryLock(std::string* error) = 0;
+  // Only after a Lock or TryLock that took the mutex.
   virtual void Unlock() = 0;
 };
 
@@ -191,6 +201,15 @@ class Env {
   virtual ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                         const ReplaceOptions& options, std::string* error) = 0;
 
+  // Overwrites the bytes of the existing regular file at `path` from
+  // `offset` on with `bytes` (as they stand: no line end is converted) and
+  // flushes them to the disk before it returns true: a change of fixed
+  // length that needs no free space where the file system overwrites in
+  // place. Never through a link, never past the file's end, never creates
+  // the file. False with the system's reason in `error` (may be null).
+  virtual bool OverwriteFileBytes(const std::string& path, uint64_t offset,
+                                  const std::string& bytes, std::string* error) = 0;
+
   // Starts `program`, found by name as the platform's shell finds it, with
   // one argument; does not wait for it. Failure is silent.
   virtual void StartProgram(const std::string& program, const std::string& argument) = 0;
@@ -251,6 +270,10 @@ class EnvWrapper : public Env {
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                 const ReplaceOptions& options, std::string* error) override {
     return target_->ReplaceTextFile(path, text, options, error);
+  }
+  bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
+                          std::string* error) override {
+    return target_->OverwriteFileBytes(path, offset, bytes, error);
   }
   void StartProgram(const std::string& program, const std::string& argument) override {
     target_->StartProgram(program, argument);

@@ -30,6 +30,8 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
                     std::string* error);
 ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                               const ReplaceOptions& options, std::string* error);
+bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
+                        std::string* error);
 
 std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
                                                  const std::string& lock_file);

@@ -1,5 +1,7 @@
 #include "transport/transport_limits.h"
 
+#include <string_view>
+
 #include "base/numbers.h"
 #include "settings/module_files.h"
 
@@ -10,6 +12,14 @@ const char kHttpStoppedText[] = "HttpTransport: t[Stopped] em[The driver is stop
 const char kTcpCutText[] = "TcpTransport: c[Stopped] t[The driver stopped before the DMS answered]";
 const char kHttpCutText[] =
     "HttpTransport: t[Stopped] em[The driver stopped before the DMS answered]";
+
+namespace {
+
+// How the texts of a time limit begin.
+constexpr std::string_view kTcpTimeoutHead = "TcpTransport: c[Timeout]";
+constexpr std::string_view kHttpTimeoutHead = "HttpTransport: t[Timeout]";
+
+}  // namespace
 
 std::chrono::seconds TransportTimeLimit() {
   int32_t seconds = LeadingInt(
@@ -24,12 +34,12 @@ WaitLimit TransportWaitLimit(std::chrono::seconds time_limit, const TransportCon
 }
 
 std::string TcpTimeoutText(std::chrono::seconds limit) {
-  return "TcpTransport: c[Timeout] t[No answer within " + std::to_string(limit.count()) +
+  return std::string(kTcpTimeoutHead) + " t[No answer within " + std::to_string(limit.count()) +
          " seconds]";
 }
 
 std::string HttpTimeoutText(std::chrono::seconds limit) {
-  return "HttpTransport: t[Timeout] em[No answer within " + std::to_string(limit.count()) +
+  return std::string(kHttpTimeoutHead) + " em[No answer within " + std::to_string(limit.count()) +
          " seconds]";
 }
 
@@ -40,6 +50,12 @@ bool IsStopFailure(const std::string& failure_text) {
 
 bool QueryWentOut(const std::string& failure_text) {
   return failure_text == kTcpCutText || failure_text == kHttpCutText;
+}
+
+bool IsTimeLimitFailure(const std::string& failure_text) {
+  const std::string_view text = failure_text;
+  return text.substr(0, kTcpTimeoutHead.size()) == kTcpTimeoutHead ||
+         text.substr(0, kHttpTimeoutHead.size()) == kHttpTimeoutHead;
 }
 
 }  // namespace vornlink

@@ -54,6 +54,11 @@ bool IsStopFailure(const std::string& failure_text);
 // had gone out.
 bool QueryWentOut(const std::string& failure_text);
 
+// Whether a failure text says that the time limit ended the exchange. The
+// limit is one deadline for the whole exchange, so it may have run out after
+// the query reached the DMS.
+bool IsTimeLimitFailure(const std::string& failure_text);
+
 }  // namespace vornlink
 
 #endif  // VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_

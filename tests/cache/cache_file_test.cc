@@ -219,6 +219,38 @@ TEST_F(CacheFileTest, AddAndMoveToEndWriteLinesWithFreshTrids) {
                                  Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
 }
 
+// A mark in place keeps the file's size and needs no new file; the line is
+// then delivered, not due, also for a process that knew it as due and
+// cannot tell the change by the file's stamp (the same size and time).
+TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
+  ASSERT_EQ(Add("1"), 1);
+  ASSERT_EQ(Add("2"), 1);
+  ASSERT_EQ(Add("3"), 1);
+  std::string error;
+  EXPECT_EQ(MarkLineInPlace(kFirstTrid, kDeliveredStatus, &error), CacheChange::kDone) << error;
+  EXPECT_EQ(env_.writes, "AAA");
+  const std::string contents = ReadBytes(path_);
+  EXPECT_EQ(contents, OnDisk(Line("1", kFirstTrid, "3") + "\n" + Line("2", kSecondTrid) + "\n" +
+                             Line("3", kThirdTrid) + "\n"));
+  CacheRecord record;
+  int at = -1;
+  EXPECT_TRUE(FindDeliveredLine(0, &record, &at) == 1 && at == 0 && record.trans_no() == "1");
+  EXPECT_TRUE(FindDueLine(0, &record, &at) == 1 && at == 1 && record.trans_no() == "2");
+
+  // Another process marks line 2 within the clock's resolution.
+  const auto stamp = std::filesystem::last_write_time(path_);
+  std::string changed = contents;
+  changed[contents.find(",0," + std::string(kSecondTrid)) + 1] = kDeliveredStatus;
+  testing::WriteBytes(path_, changed);
+  std::filesystem::last_write_time(path_, stamp);
+  EXPECT_TRUE(FindDueLine(0, &record, &at) == 1 && at == 2 && record.trans_no() == "3") << at;
+
+  // Only a Status of one character is overwritten.
+  testing::WriteBytes(path_, OnDisk(Line("4", kFirstTrid, "02") + "\n"));
+  EXPECT_EQ(MarkLineInPlace(kFirstTrid, kDeliveredStatus, &error), CacheChange::kFailed);
+  EXPECT_EQ(error, "its Status is not one character");
+}
+
 // Every failed operation says so and why, and changes nothing: a cache file
 // that cannot be read, a full disk and (POSIX) a lock that cannot be had.
 TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {

@@ -1,8 +1,9 @@
 // Power cuts at every step of the cache's file calls, dropping what was not
 // durable. A fresh process finds each transaction whose add returned once,
-// unless its removal returned (gone) or was under way (at most once); an add
-// under way at most once; every line but a torn last one whole with a Trid
-// of its own; the next add on a line of its own. VORNLINK_POWER_CUTS: cuts
+// unless its removal or its mark as delivered returned (gone, or no longer
+// due) or was under way (at most once); an add under way at most once;
+// every line but a torn last one whole with a Trid of its own; the next add
+// on a line of its own. VORNLINK_POWER_CUTS: cuts
 // (default 500; the long run thousands), VORNLINK_POWER_CUT_SEED: the seed.
 #include <gtest/gtest.h>
 
@@ -160,7 +161,7 @@ std::unique_ptr<testing::TempDir> ScratchFolder() {
 
 // One operation of the run and the steps it took: [first, end).
 struct Operation {
-  enum Kind { kAdd, kRemove, kMove } kind;
+  enum Kind { kAdd, kRemove, kMove, kMark } kind;
   std::string trans_no;
   size_t first = 0, end = 0;
 };
@@ -176,7 +177,7 @@ std::map<std::string, std::pair<int, int>> AllowedAfter(const std::vector<Operat
     if (op.kind == Operation::kAdd) {
       least = done ? 1 : 0;
       most = done || under_way ? 1 : 0;
-    } else if (op.kind == Operation::kRemove) {
+    } else if (op.kind == Operation::kRemove || op.kind == Operation::kMark) {
       if (done) least = most = 0;
       if (under_way) least = 0;
     }  // a move: one line before, during and after
@@ -198,7 +199,7 @@ class PowerLossTest : public ::testing::Test {
     for (int i = 0; i < 40; ++i) {
       Operation op;
       op.first = env_->event_count();
-      const int roll = std::uniform_int_distribution<int>(0, 9)(random_);
+      const int roll = std::uniform_int_distribution<int>(0, 10)(random_);
       if (lines == 0 || roll < 5) {
         op.kind = Operation::kAdd;
         op.trans_no = std::to_string(++trans_no_);
@@ -209,10 +210,20 @@ class PowerLossTest : public ::testing::Test {
         ASSERT_EQ(GetCacheIndex(std::uniform_int_distribution<int>(0, lines - 1)(random_), &record),
                   1);
         op.trans_no = record.trans_no();
-        op.kind = roll < 8 ? Operation::kRemove : Operation::kMove;
+        // As the worker does: a line marked delivered is only ever removed.
+        const bool marked = record.status() == std::string(1, kDeliveredStatus);
+        op.kind = roll < 8 || marked ? Operation::kRemove
+                  : roll == 10       ? Operation::kMark
+                                     : Operation::kMove;
+        std::string error;
         record.fields[CacheRecord::kStatus] = roll == 8 ? "2" : "1";
-        ASSERT_EQ(roll < 8 ? RemoveLine(record.trid()) : MoveToEnd(record), CacheChange::kDone);
-        lines -= roll < 8 ? 1 : 0;
+        ASSERT_EQ(op.kind == Operation::kRemove ? RemoveLine(record.trid())
+                  : op.kind == Operation::kMark
+                      ? MarkLineInPlace(record.trid(), kDeliveredStatus, &error)
+                      : MoveToEnd(record),
+                  CacheChange::kDone)
+            << error;
+        lines -= op.kind == Operation::kRemove ? 1 : 0;
       }
       op.end = env_->event_count();
       operations_.push_back(op);
@@ -246,7 +257,8 @@ class PowerLossTest : public ::testing::Test {
       CacheRecord record, read;
       ParseCacheLine(lines[i], &record);
       EXPECT_TRUE(trids.insert(record.trid()).second) << "Trid twice: " << record.trid();
-      ++found[record.trans_no()];
+      // A line marked delivered is never sent again: it counts as gone.
+      if (record.status() != std::string(1, kDeliveredStatus)) ++found[record.trans_no()];
       EXPECT_EQ(GetCacheIndex(static_cast<int>(i), &read), 1);
       EXPECT_EQ(read.fields, record.fields);
     }

@@ -1,11 +1,15 @@
-// The worker's passes in this process, against a DMS on loopback that books
-// transaction 1 and refuses every other one for good; the Env records the
-// worker's pauses and program starts as it asks for them.
+// The worker's passes in this process, against a DMS on loopback that
+// answers each TransNo with the code a test gives it ("refused" by default);
+// the Env records the worker's pauses and program starts as it asks for them.
 #include "delivery/cache_worker.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -23,8 +27,19 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+// Counts the tries of a mutex.
+struct CountedMutex : CrossProcessMutex {
+  CountedMutex(std::unique_ptr<CrossProcessMutex> mutex, std::atomic<int>* tries)
+      : mutex(std::move(mutex)), tries(tries) {}
+  bool Lock(std::string* error) override { return mutex->Lock(error); }
+  TryLockResult TryLock(std::string* error) override { return ++*tries, mutex->TryLock(error); }
+  void Unlock() override { mutex->Unlock(); }
+  std::unique_ptr<CrossProcessMutex> mutex;
+  std::atomic<int>* tries;
+};
+
 // Fails the rewrites of the cache file while `unwritable` (a full disk, a
-// sharing violation).
+// sharing violation), and counts the tries of the delivery lock.
 class UnwritableCacheEnv : public testing::FakeEnv {
  public:
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
@@ -35,9 +50,14 @@ class UnwritableCacheEnv : public testing::FakeEnv {
     }
     return FakeEnv::ReplaceTextFile(path, text, options, error);
   }
+  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
+                                                   const std::string& lock_file) override {
+    return std::make_unique<CountedMutex>(FakeEnv::NewNamedMutex(name, lock_file), &lock_tries);
+  }
 
   std::string cache_path;
   std::atomic<bool> unwritable{false};
+  std::atomic<int> lock_tries{0};
 };
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -56,13 +76,38 @@ class CacheWorkerTest : public ::testing::Test {
     testing::WriteBytes(dir_.File("Vornlink.xml"), testing::SettingsDocument(setup));
     testing::WriteBytes(dir_.File("Vornlink.ini"), "[CacheThread]\nRetryTime=0\n");
   }
+  void TearDown() override { Stop(); }
 
-  void Add(const std::string& trans_no, const std::string& status) {
+  void Add(const std::string& trans_no, const std::string& status = "0") {
     TransactionFields transaction = testing::SampleTransaction(trans_no);
     transaction[1] = "123456.A";
     ASSERT_EQ(AddTransaction(transaction, status, "0", ""), 1);
   }
-  // The log entries since the last call, one a line.
+  void Start() {
+    worker_ = std::thread([this] { RunCacheWorker(stop_); });
+  }
+  void Stop() {
+    stop_.Set();
+    if (worker_.joinable()) worker_.join();
+    stop_.Clear();
+  }
+  // The TransNos sent, in order; "TransNo:Status" of each line on disk.
+  Lines Sent() {
+    Lines sent;
+    for (const std::string& request : dms_.requests()) {
+      sent.push_back(testing::Between(request, "<trans>", "</trans>"));
+    }
+    return sent;
+  }
+  Lines Disk() {
+    Lines lines;
+    for (const std::string& line : testing::DiskLines(env_.cache_path)) {
+      CacheRecord record;
+      ParseCacheLine(line, &record);
+      lines.push_back(record.trans_no() + ":" + record.status());
+    }
+    return lines;
+  }
   std::string Logged() {
     for (const std::string& line : log_.Take()) logged_ += line + "\n";
     return logged_;
@@ -71,64 +116,88 @@ class CacheWorkerTest : public ::testing::Test {
   testing::TempDir dir_;
   UnwritableCacheEnv env_;
   testing::ScopedEnvOverride use_env_{&env_};
-  testing::ScriptedDms dms_{[](const std::string& request) {
-    return testing::ForwardReply(
-        request.find("<trans>1</trans>") != std::string::npos ? "success" : "refused",
-        "tab\tin\x1bthe text");
+  std::map<std::string, std::string> codes_ = {{"1", "success"}};  // set before Start
+  testing::ScriptedDms dms_{[this](const std::string& request) {
+    const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
+    if (trans_no == "5003") Add("5007");  // added while the pass runs
+    const auto code = codes_.find(trans_no);
+    return testing::ForwardReply(code == codes_.end() ? "refused" : code->second,
+                                 "tab\tin\x1bthe text");
   }};
   testing::LogRecorder log_{dir_.File("kmr.log"), "+c"};
   std::string logged_;
   StopSignal stop_;
+  std::thread worker_;
 };
 
-// One pass books 1 and parks 2 and 3 (the lines not due between them are
-// passed over): a pause of 50 ms on the Env's clock after each of the three,
-// and one start of the GUI for the pass.
-TEST_F(CacheWorkerTest, APassPausesAfterEachLineAndStartsTheGuiOnce) {
-  const std::pair<const char*, const char*> lines[] = {
-      {"1", "0"}, {"a", "1"}, {"2", "0"}, {"b", "1"}, {"3", "0"}};
-  for (const auto& [trans_no, status] : lines) Add(trans_no, status);
-  std::thread worker([&] { RunCacheWorker(stop_); });
-  EXPECT_TRUE(testing::Eventually([&] {
-    const Lines disk = testing::DiskLines(env_.cache_path);
-    return disk.size() == 4 && disk[2].rfind("2,", 0) == 0 && disk[3].rfind("3,", 0) == 0;
-  }));
-  stop_.Set();
-  worker.join();
-  EXPECT_EQ(dms_.requests().size(), 3u);
-  EXPECT_EQ(env_.slept(), (std::vector<uint32_t>{50, 50, 50}));
+// One pass treats every due line once, in file order, whatever the outcomes
+// (each moves or removes the line): none is passed over, the lines it moved
+// to the end are left for the next pass, a line added meanwhile is met. A
+// pause of 50 ms on the Env's clock follows each line, and the GUI starts
+// once for the pass.
+TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
+  codes_ = {{"5001", "locked"},
+            {"5003", "success"},
+            {"5004", "locked"},
+            {"5005", "success"},
+            {"5006", "locked"}};
+  const char* const kLines[][2] = {{"5001", "0"}, {"a", "1"}, {"5002", "0"}, {"5003", "2"},
+                                   {"5004", "0"}, {"b", "1"}, {"5005", "0"}, {"5006", "0"}};
+  for (const auto& line : kLines) Add(line[0], line[1]);
+  Start();
+  ASSERT_TRUE(testing::Eventually([&] { return Sent().size() >= 10; })) << Sent().size();
+  Stop();
+  const Lines sent = Sent();
+  EXPECT_EQ(
+      Lines(sent.begin(), sent.begin() + 10),
+      (Lines{"5001", "5002", "5003", "5004", "5005", "5006", "5007", "5001", "5004", "5006"}));
+  // A pause after each line sent (none after one the stop cut short).
+  const std::vector<uint32_t> slept = env_.slept();
+  EXPECT_TRUE(slept.size() + 1 >= sent.size() && slept.size() <= sent.size()) << slept.size();
+  EXPECT_EQ(slept, std::vector<uint32_t>(slept.size(), 50));
   EXPECT_EQ(env_.started(), Lines{"kmrgui Vornlink"});
+  // The lines to retry go on moving to the end, with Status 2.
+  Lines disk = Disk();
+  ASSERT_EQ(disk.size(), 7u);
+  std::sort(disk.begin() + 4, disk.end());
+  EXPECT_EQ(disk, (Lines{"a:1", "b:1", "5002:1", "5007:1", "5001:2", "5004:2", "5006:2"}));
+  CacheRecord parked;
+  ASSERT_EQ(GetCacheIndex(2, &parked), 1);
+  // The failure line, without the control bytes of the reply (a tab, an escape).
+  EXPECT_NE(parked.message().find("tab in the text"), std::string::npos) << parked.message();
 }
 
-// A line delivered or parked whose change the full disk refuses is not sent
-// again; each pass tries the change once more, until the file can be written.
-TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNotSentAgain) {
+// A line delivered or parked whose removal or move a full disk refuses is
+// marked in place: neither this worker nor one started later (as after a
+// restart) sends it again, and the delivered one goes once there is room.
+TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   env_.unwritable = true;
-  Add("1", "0");
-  Add("2", "0");
-  std::thread worker([&] { RunCacheWorker(stop_); });
-  // Several passes, each trying both changes again.
+  Add("1");
+  Add("2");
+  Start();
   EXPECT_TRUE(testing::Eventually([&] {
     return Count(Logged(), "removal again -> FAILED") >= 3 &&
            Count(Logged(), "move again -> FAILED") >= 3;
   }));
-  EXPECT_EQ(dms_.requests().size(), 2u);
-  EXPECT_EQ(Count(Logged(), "delivered, but its line could not be removed -> not sent again"), 1u);
-  EXPECT_EQ(Count(Logged(), "failed, but its line could not be moved -> not sent again"), 1u);
-
+  EXPECT_EQ(Disk(), (Lines{"1:3", "2:1"}));
+  EXPECT_EQ(Count(Logged(),
+                  "delivered, but its line could not be removed -> not sent again: "
+                  "marked delivered in place (Status 3)"),
+            1u);
+  EXPECT_EQ(Count(Logged(),
+                  "failed, but its line could not be moved -> not sent again: marked "
+                  "parked in place (Status 1)"),
+            1u);
+  Stop();
+  ReleaseCacheMutexes();
+  const size_t failed = Count(Logged(), "removal again -> FAILED");
+  Start();
+  EXPECT_TRUE(testing::Eventually(
+      [&] { return Count(Logged(), "removal again -> FAILED") >= failed + 3; }));
   env_.unwritable = false;
-  EXPECT_TRUE(testing::Eventually([&] {
-    const Lines disk = testing::DiskLines(env_.cache_path);
-    return disk.size() == 1 && disk[0].rfind("2,", 0) == 0;
-  }));
-  stop_.Set();
-  worker.join();
-  EXPECT_EQ(dms_.requests().size(), 2u);
-  CacheRecord parked;
-  ASSERT_EQ(GetCacheIndex(0, &parked), 1);
-  EXPECT_EQ(parked.status(), "1");
-  // The failure line, without the control bytes of the reply (a tab, an escape).
-  EXPECT_NE(parked.message().find("tab in the text"), std::string::npos) << parked.message();
+  EXPECT_TRUE(testing::Eventually([&] { return Disk() == Lines{"2:1"}; })) << Logged();
+  Stop();
+  EXPECT_EQ(Sent(), (Lines{"1", "2"}));
 }
 
 // Without the module's path there is no cache file: the worker says so once
@@ -136,10 +205,8 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNotSentAgain) {
 TEST_F(CacheWorkerTest, WithoutTheModulePathItSaysWhyOnceAndEnds) {
   env_.set_module_path("");
   std::atomic<bool> ended{false};
-  std::thread worker([&] { RunCacheWorker(stop_), ended = true; });
+  worker_ = std::thread([&] { RunCacheWorker(stop_), ended = true; });
   EXPECT_TRUE(testing::Eventually([&] { return ended.load(); }));
-  stop_.Set();
-  worker.join();
   EXPECT_EQ(Count(Logged(),
                   "Cache file unknown: the module's path is unknown -> nothing is "
                   "delivered"),
@@ -158,6 +225,31 @@ TEST_F(CacheWorkerTest, RetryTimeReaderHoldsWithinADayAndLogsNothing) {
   }
   EXPECT_EQ(Logged(), "");
 }
+
+#ifndef _WIN32
+// A delivery lock that cannot be had (a folder, then a link in its place) is
+// no other worker: its reason is logged once, and again when it changes, and
+// delivery starts once the lock can be had.
+TEST_F(CacheWorkerTest, ADeliveryLockThatCannotBeHadIsReportedWithItsReason) {
+  const std::string lock = DeliveryLockFilePath(env_.cache_path);
+  std::filesystem::create_directory(lock);
+  Add("1");
+  Start();
+  EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= 3; }));
+  std::filesystem::remove(lock);
+  std::filesystem::create_symlink(dir_.File("elsewhere"), lock);
+  const int tries = env_.lock_tries;
+  EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= tries + 3; }));
+  EXPECT_EQ(Sent(), Lines{});
+  std::filesystem::remove(lock);
+  EXPECT_TRUE(testing::Eventually([&] { return Disk().empty(); }));
+  const std::string cannot = "] delivery lock cannot be taken t[" + lock + ": ";
+  EXPECT_EQ(Count(Logged(), cannot), 2u) << Logged();
+  EXPECT_EQ(Count(Logged(), cannot + "Is a directory] -> nothing is delivered until it can"), 1u);
+  EXPECT_EQ(Count(Logged(), "delivery lock taken -> delivering again"), 1u);
+  EXPECT_EQ(Count(Logged(), "is delivered by another worker"), 0u);
+}
+#endif
 
 }  // namespace
 }  // namespace vornlink

@@ -1,9 +1,13 @@
 // Hosts killed at random moments while they forward and deliver: after a
 // last start drains the cache, every transaction whose forward returned has
 // reached the DMS, at most one twice per kill (between answer and removal).
-// VORNLINK_CRASH_KILLS: kills (default 200; 25 on Windows, each a Wine
-// process), anywhere in a host's life as measured here, so that they hit
-// every step on a slow machine (Wine, a sanitizer) as on a fast one.
+// Where a small disk of its own can be mounted (Linux, as root), the hosts
+// run on it, and every other ten kills it is full: lines the DMS booked are
+// then marked delivered in place instead of removed, and none of them is
+// sent again after its mark. VORNLINK_CRASH_KILLS: kills (default 200; 25
+// on Windows, each a Wine process), anywhere in a host's life as measured
+// here, so that they hit every step on a slow machine (Wine, a sanitizer)
+// as on a fast one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,8 +20,15 @@
 #include <string>
 #include <thread>
 
+#include "cache/cache_record.h"
 #include "hosted_driver.h"
 #include "testing/child_process.h"
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
 
 namespace vornlink {
 namespace {
@@ -31,6 +42,36 @@ constexpr int kDefaultKills = 200;
 #endif
 constexpr int kForwardsPerHost = 3;
 
+// A file system of its own (a tmpfs; Linux, as root) that a ballast file
+// fills to the last byte when asked: a real full disk.
+class SmallDisk {
+ public:
+#ifdef __linux__
+  SmallDisk() : mounted_(mount("tmpfs", path().c_str(), "tmpfs", 0, "size=64m") == 0) {}
+  ~SmallDisk() {
+    if (mounted_) umount2(path().c_str(), MNT_DETACH);
+  }
+  void SetFull(bool full) {
+    unlink(folder_.File("ballast").c_str());
+    const int fd = full ? open(folder_.File("ballast").c_str(), O_WRONLY | O_CREAT, 0600) : -1;
+    static const char kZeros[4096] = {};
+    for (size_t piece = sizeof kZeros; fd >= 0 && piece > 0; piece /= 8) {
+      while (write(fd, kZeros, piece) == static_cast<ssize_t>(piece)) {
+      }
+    }
+    if (fd >= 0) close(fd);
+  }
+#else
+  void SetFull(bool) {}
+#endif
+  bool mounted() const { return mounted_; }
+  const std::string& path() const { return folder_.path(); }
+
+ private:
+  testing::TempDir folder_;
+  bool mounted_ = false;
+};
+
 TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
   std::mutex mutex;
   std::map<std::string, int> received;  // TransNo -> times
@@ -41,18 +82,23 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
     ++received[trans_no];
     return testing::ForwardReply("success", "ok");
   });
-  testing::HostedDriver host;
+  SmallDisk disk;
+  testing::HostedDriver host(disk.mounted() ? disk.path() : std::string());
   testing::DmsSetup setup;
   setup.port = dms.port_text();
   host.WriteSettings(setup, "0");
+  // The log, the session and each host's output lie where there is room.
+  testing::TempDir outside;
+  setup.log_file = outside.File("drv.log");
+  testing::WriteBytes(host.File("xml"), testing::SettingsDocument(setup));
 
   // A host's session: start, forward, let the worker deliver a while. Each
   // host has an output file of its own: a killed host's may still be open
   // for a moment after its end (Wine).
-  const std::string session_file = host.dir().File("session.txt");
+  const std::string session_file = outside.File("session.txt");
   std::string output;
   auto start_host = [&](int number, int sleep_ms) {
-    output = host.dir().File("out" + std::to_string(number) + ".txt");
+    output = outside.File("out" + std::to_string(number) + ".txt");
     std::string session = "start\n";
     for (int i = 0; i < kForwardsPerHost; ++i) {
       session += "forward " + std::to_string(number * 100 + i) +
@@ -72,8 +118,11 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
 
   std::mt19937 random(std::random_device{}());
   std::set<std::string> acknowledged;
+  // Each line seen marked delivered, and how often the DMS had it then.
+  std::map<std::string, int> marked;
   const int kills = testing::EnvNumber("VORNLINK_CRASH_KILLS", kDefaultKills);
   for (int kill = 0; kill < kills; ++kill) {
+    if (disk.mounted() && kill % 10 == 0) disk.SetFull(kill % 20 != 0);
     auto child = start_host(kill, 60000);
     ASSERT_NE(child, nullptr);
     std::this_thread::sleep_for(
@@ -87,7 +136,16 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
          at = said.find("handed 1 transaction", at + 1)) {
       acknowledged.insert(std::to_string(kill * 100 + handed++));
     }
+    for (const std::string& line : host.CacheLines()) {
+      CacheRecord record;
+      ParseCacheLine(line, &record);
+      std::lock_guard<std::mutex> lock(mutex);
+      if (record.status() == std::string(1, kDeliveredStatus)) {
+        marked.emplace(record.trans_no(), received[record.trans_no()]);
+      }
+    }
   }
+  disk.SetFull(false);
 
   // Whatever the kills cut short, the file reads back whole.
   for (const std::string& line : host.CacheLines()) {
@@ -100,16 +158,33 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
       << host.CacheState();
   host.api().stop_service();
 
+  // The host's call cannot tell it that an append failed (a full disk): the
+  // log does, and such a transaction never was in the cache.
+  const std::string log = testing::ReadBytes(setup.log_file);
+  size_t unwritten = 0;
+  for (size_t at = log.find("-> Could not open cache file -> FAILED"); at != std::string::npos;
+       at = log.find("-> Could not open cache file -> FAILED", at + 1)) {
+    const size_t line = log.rfind('\n', at) + 1;
+    unwritten +=
+        acknowledged.erase(testing::Between(log.substr(line, at - line), "Add transaction[", "]"));
+  }
   std::lock_guard<std::mutex> lock(mutex);
-  int lost = 0, doubled = 0;
+  int lost = 0, doubled = 0, sent_after_mark = 0;
   for (const std::string& trans_no : acknowledged) lost += received.count(trans_no) == 0 ? 1 : 0;
   for (const auto& [trans_no, times] : received) doubled += times - 1;
+  for (const auto& [trans_no, times] : marked) sent_after_mark += received[trans_no] - times;
   std::printf(
       "kills %d (within %d ms of a host's start), transactions acknowledged %zu, "
-      "delivered %zu, lost %d, doubled %d\n",
-      kills, life_ms, acknowledged.size(), received.size(), lost, doubled);
+      "delivered %zu, lost %d, doubled %d; %s: not cached for the full disk (logged) %zu, "
+      "marked delivered %zu, sent after their mark %d\n",
+      kills, life_ms, acknowledged.size() + unwritten, received.size(), lost, doubled,
+      disk.mounted() ? "a full disk every other ten kills" : "no full disk (not root on Linux)",
+      unwritten, marked.size(), sent_after_mark);
   EXPECT_EQ(lost, 0);
   EXPECT_LE(doubled, kills);
+  EXPECT_EQ(sent_after_mark, 0);
+  // Full phases make marks; without them, each later host sends those lines again.
+  if (disk.mounted() && kills >= 20) EXPECT_GT(marked.size(), 0u);
   EXPECT_GT(acknowledged.size(), 0u);
 }
 

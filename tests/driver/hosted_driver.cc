@@ -33,7 +33,7 @@ std::string CacheLine(const std::string& trans_no, const std::string& status,
          ",0,";
 }
 
-HostedDriver::HostedDriver() {
+HostedDriver::HostedDriver(const std::string& base_folder) : dir_(base_folder) {
   std::filesystem::copy_file(VORNLINK_MODULE_FILE, module_path());
   static const bool path_set = [] {
     const std::string self = DefaultEnv()->ModulePath();

@@ -20,7 +20,9 @@ std::string CacheLine(const std::string& trans_no, const std::string& status,
 
 class HostedDriver {
  public:
-  HostedDriver();
+  // In a fresh folder inside `base_folder` (the system's temporary folder
+  // when empty).
+  explicit HostedDriver(const std::string& base_folder = std::string());
   ~HostedDriver() { Unload(); }  // stops the service
 
   bool Load();  // false, with a test failure, when the module does not load

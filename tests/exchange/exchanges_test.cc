@@ -102,6 +102,19 @@ TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
     EXPECT_TRUE(ForwardOutcomeOfLogEntry(c.line[0], c.line.substr(2), &told) && told == outcome);
     EXPECT_EQ(failure, outcome == ForwardOutcome::kNeedsAttention ? c.line.substr(2) : "untouched");
   }
+  // A time limit may run out once the DMS has the query: the line says it may be booked.
+  testing::TcpTestServer silent([&](NetConnection& connection, const StopSignal& stop) {
+    silent.ReadRequest(connection);
+    stop.WaitFor(60000);
+  });
+  setup_.port = silent.port_text();
+  Write(setup_);
+  testing::WriteBytes(env_.ModuleFile("ini"), "[Transport]\nTimeoutSeconds=1\n");
+  const std::string timed_out = Forward().second;
+  EXPECT_EQ(timed_out, head.substr(2) + "TcpTransport: c[Timeout] t[No answer within 1 seconds] " +
+                           std::string(kMayHaveBookedNote) + failed);
+  EXPECT_TRUE(FailureLineMayHaveBooked(timed_out) &&
+              !FailureLineMayHaveBooked(head + "Reply: c[failure] t[x] " + failed));
   // The DMS gets the query without the template's indent, one NUL byte, no CR.
   const Lines requests = dms_.requests();
   ASSERT_EQ(requests.size(), 5u);

@@ -130,6 +130,22 @@ TEST_F(EnvTest, SecondNamesOnlyInFoldersNobodyElseMayWrite) {
   EXPECT_EQ(ReadBytes(victim), "secret\n" + OnDisk("appended\n"));
 }
 
+// An overwrite changes bytes within an existing regular file only: never
+// past its end, never a file it would have to make, never through a link.
+TEST_F(EnvTest, OverwriteStaysWithinTheFileItself) {
+  const std::string path = dir_.File("cache.txt");
+  WriteBytes(path, "0,abc\r\n");
+  EXPECT_TRUE(env_->OverwriteFileBytes(path, 2, "XY", nullptr));
+  EXPECT_FALSE(env_->OverwriteFileBytes(path, 6, "ZZZ", nullptr));
+  EXPECT_FALSE(env_->OverwriteFileBytes(dir_.File("none.txt"), 0, "x", nullptr));
+#ifndef _WIN32
+  fs::create_symlink(path, dir_.File("link.txt"));
+  EXPECT_FALSE(env_->OverwriteFileBytes(dir_.File("link.txt"), 0, "x", nullptr));
+#endif
+  EXPECT_EQ(ReadBytes(path), "0,XYc\r\n");
+  EXPECT_FALSE(FileExists(dir_.File("none.txt")));
+}
+
 TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
   ASSERT_EQ(testing::StartBeside("test_helper", {"pid", dir_.path()})->Wait(), 0);
   const std::string ended = ReadBytes(dir_.File("pid"));

@@ -12,6 +12,7 @@
 #include "base/text_lines.h"
 #include "cache/cache_record.h"
 #include "emulated_dms/dms_server.h"
+#include "exchange/forward_transaction.h"
 #include "hosted_driver.h"
 #include "testing/child_process.h"
 #include "testing/test_env.h"
@@ -98,6 +99,35 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
               Says(",stuck,-1,5,WO1234-02,140307,090502,17,'@SUM(A1),5,K9,\"'=HYPERLINK("
                    "\"\"http://x\"\";\"\"y\"\")\",'+1-2,-4.5,2.25,'=cmd\n"))
       << out_;
+}
+
+// A parked line whose time limit ran out may be booked at the DMS: its release asks for --yes.
+// A line marked delivered is never released; dropping it does what the worker would.
+TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
+  testing::ScopedFakeEnv env;
+  const std::string module = env.env().ModulePath();
+  testing::WriteBytes(env.ModuleFile("$$$"),
+                      testing::OnDisk(testing::CacheLine("1", "1", "201403070905020001") +
+                                      "FWT: " + std::string(kMayHaveBookedNote) + "--> FAILED\n" +
+                                      testing::CacheLine("2", "3", "201403070905020002") + "\n"));
+  const std::string before = testing::ReadBytes(env.ModuleFile("$$$"));
+  EXPECT_TRUE(Cache(module, {"retry", "201403070905020001"}) == 2 &&
+              Says("the DMS may have booked it; look there first, and release it with --yes"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"retry", "--all-parked"}) == 1 &&
+              Says("0 parked line(s) released, 1 not"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"retry", "201403070905020002", "--yes"}) == 1 &&
+              Says("is not released: the DMS booked it already"))
+      << out_;
+  EXPECT_EQ(testing::ReadBytes(env.ModuleFile("$$$")), before);
+  EXPECT_TRUE(Cache(module, {"retry", "201403070905020001", "--yes"}) == 0 &&
+              Says("released Trid 201403070905020001"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"drop", "201403070905020002", "--yes"}) == 0 &&
+              Says("note: the DMS had booked it"))
+      << out_;
+  EXPECT_EQ(SplitLines(testing::ReadBytes(env.ModuleFile("$$$"))).size(), 1u);
 }
 
 // A host program delivers while this process releases every line the DMS refused: each

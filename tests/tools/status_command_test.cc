@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "base/text_lines.h"
@@ -94,6 +95,19 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
   EXPECT_TRUE(Status() == kExitParked && Says("stuck             1")) << out_;
   EXPECT_EQ(Status({"--stale"}), 2);
   EXPECT_EQ(Status({"--stale", "x"}), 2);
+#ifndef _WIN32
+  // A delivery lock that cannot be had stops all delivery: before all else.
+  std::filesystem::create_directory(env_.ModuleFile("$$$.delivery.lock"));
+  EXPECT_TRUE(Status() == kExitNoDelivery &&
+              Says("delivery lock     cannot be taken: " + env_.ModuleFile("$$$.delivery.lock") +
+                   ": Is a directory") &&
+              Says("NOT DELIVERING"))
+      << out_;
+  std::ostringstream check, err;
+  EXPECT_EQ(RunCheckCommand(env_.env().ModulePath(), {}, check, err), 1);
+  EXPECT_NE(check.str().find("the delivery lock cannot be taken ("), std::string::npos)
+      << check.str();
+#endif
 }
 
 // Ages count from the dispense, or from the Trid when that is older or the dispense names no
@@ -138,31 +152,33 @@ TEST_F(StatusTest, AReplyIsNeverTakenForAnEntry) {
       << out_;
 }
 
-}  // namespace
 // A line the worker takes up but never sends (a malformed Trid) and a Status it never
-// takes up are stuck; an empty Status is new. The three commands agree line by line.
+// takes up are stuck; an empty Status is new; Status 3 was delivered. The three
+// commands agree line by line.
 TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
   testing::WriteBytes(
       env_.ModuleFile("$$$"),
       testing::OnDisk(FormatCacheLine(testing::SampleTransaction("1"), "0", "2023111422", "0", "") +
                       "\n" + Line("2", "7", 6) + Line("3", "1", 5) + Line("4", "0", 4) +
-                      Line("5", "2", 3) + Line("6", "", 2)));
-  const std::string counts = "2 due, 1 retry later, 1 parked, 2 stuck";
+                      Line("5", "2", 3) + Line("6", "", 2) + Line("7", "3", 1)));
+  const std::string counts =
+      "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending";
   std::ostringstream check, list, err;
   RunCheckCommand(env_.env().ModulePath(), {}, check, err);
-  EXPECT_NE(check.str().find("(6 lines: " + counts + ")"), std::string::npos) << check.str();
+  EXPECT_NE(check.str().find("(7 lines: " + counts + ")"), std::string::npos) << check.str();
 
   ASSERT_EQ(RunCacheCommand(env_.env().ModulePath(), {"list"}, list, err), 0) << err.str();
   EXPECT_NE(list.str().find(": " + counts + "\n"), std::string::npos) << list.str();
   const std::string listed = list.str();  // the rows below are views into it
   const std::vector<std::string_view> rows = SplitLines(listed);
-  const char* const kStates[] = {"stuck", "stuck", "parked", "due", "retry later", "due"};
-  ASSERT_EQ(rows.size(), 8u) << list.str();
-  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
+  const char* const kStates[] = {"stuck",       "stuck", "parked",   "due",
+                                 "retry later", "due",   "delivered"};
+  ASSERT_EQ(rows.size(), 9u) << list.str();
+  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
 
   EXPECT_EQ(Status(), kExitParked) << out_;
   EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry", "parked            1\n",
-                                    "stuck             2 "}),
+                                    "stuck             2 ", "delivered         1 (booked"}),
             "")
       << out_;
 }
@@ -183,4 +199,5 @@ TEST_F(StatusTest, CheckAndStatusNameALogThatAPlantedLinkTookOver) {
 }
 #endif
 
+}  // namespace
 }  // namespace vornlink

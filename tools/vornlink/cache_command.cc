@@ -4,6 +4,7 @@
 
 #include "cache/cache_file.h"
 #include "driver/service.h"
+#include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
 #include "vornlink/cache_view.h"
@@ -13,6 +14,10 @@
 
 namespace vornlink {
 namespace {
+
+constexpr const char kUsage[] =
+    "vornlink cache: list, show TRID, retry TRID|--all-parked [--yes], drop TRID --yes or "
+    "export\n";
 
 constexpr const char* kFieldNames[kTransactionFieldCount] = {
     "TransNo", "JobNo",    "Date",      "Time",        "UserId",   "Field04",
@@ -98,10 +103,15 @@ int Show(const std::string& trid, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// What a release came to.
+enum class Released { kYes, kNo, kNeedsConfirmation };
+
 // Moves the line of `trid` to the end as a due line, if it still is one
-// that the worker does not send. Returns whether it did.
-bool Release(const std::string& trid, std::ostream& out, std::ostream& err) {
+// that the worker does not send and never reached the DMS; one that may
+// have (its exchange ran out of time) only when `confirmed`.
+Released Release(const std::string& trid, bool confirmed, std::ostream& out, std::ostream& err) {
   std::string new_trid, error, refused;
+  bool may_have_booked = false;
   CacheRecord released;
   CacheChange change = EditCacheLine(
       trid,
@@ -109,6 +119,14 @@ bool Release(const std::string& trid, std::ostream& out, std::ostream& err) {
         const LineState state = StateOf(*record);
         if (state == LineState::kDueNew || state == LineState::kDueRetry) {
           refused = std::string("it is ") + StateName(state) + " already";
+          return LineEdit::kKeep;
+        }
+        if (state == LineState::kDelivered) {
+          refused = "the DMS booked it already; the worker removes the line";
+          return LineEdit::kKeep;
+        }
+        if (FailureLineMayHaveBooked(record->message()) && !confirmed) {
+          may_have_booked = true;
           return LineEdit::kKeep;
         }
         record->fields[CacheRecord::kStatus] = "0";
@@ -120,37 +138,50 @@ bool Release(const std::string& trid, std::ostream& out, std::ostream& err) {
   switch (change) {
     case CacheChange::kNotFound:
       err << "vornlink cache: no line carries the Trid " << trid << "\n";
-      return false;
+      return Released::kNo;
     case CacheChange::kFailed:
       err << "vornlink cache: cannot change the cache " << CacheFilePath() << ": " << error << "\n";
-      return false;
+      return Released::kNo;
     case CacheChange::kDone:
       break;
   }
+  if (may_have_booked) {
+    err << "vornlink cache: Trid " << trid
+        << " is not released: the time limit ended its exchange, perhaps after the DMS had the "
+           "query, so the DMS may have booked it; look there first, and release it with --yes "
+           "only if it did not\n";
+    return Released::kNeedsConfirmation;
+  }
   if (!refused.empty()) {
     err << "vornlink cache: Trid " << trid << " is not released: " << refused << "\n";
-    return false;
+    return Released::kNo;
   }
   out << "released Trid " << trid << " (TransNo " << released.trans_no() << ", JobNo "
       << released.fields[kJobNo] << "): due again as Trid " << new_trid << "\n";
   LogOperatorChange('.', "vornlink cache: Trid[" + trid + "] TransNo[" + released.trans_no() +
                              "] released by an operator -> due again as Trid[" + new_trid + "]");
-  return true;
+  return Released::kYes;
 }
 
 int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() != 1) {
-    err << "vornlink cache: retry takes a Trid or --all-parked\n";
+  const bool confirmed = args.size() == 2 && args[1] == "--yes";
+  if (args.empty() || args.size() > 2 || (args.size() == 2 && !confirmed)) {
+    err << "vornlink cache: retry takes a Trid or --all-parked, and --yes for a transaction the "
+           "DMS may have booked\n";
     return kExitUsage;
   }
-  if (args[0] != "--all-parked") return Release(args[0], out, err) ? kExitOk : kExitFailed;
+  if (args[0] != "--all-parked") {
+    const Released result = Release(args[0], confirmed, out, err);
+    if (result == Released::kNeedsConfirmation) return kExitUsage;
+    return result == Released::kYes ? kExitOk : kExitFailed;
+  }
   std::vector<NumberedRecord> records;
   if (!ReadAll(&records, err)) return kExitFailed;
   int released = 0;
   int failed = 0;
   for (const NumberedRecord& line : records) {
     if (StateOf(line.record) != LineState::kParked) continue;
-    if (Release(line.record.trid(), out, err)) {
+    if (Release(line.record.trid(), confirmed, out, err) == Released::kYes) {
       ++released;
     } else {
       ++failed;
@@ -197,6 +228,8 @@ int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
   if (state == LineState::kDueNew || state == LineState::kDueRetry) {
     out << "note: it was " << StateName(state)
         << ": a worker may have been sending it at this moment\n";
+  } else if (state == LineState::kDelivered) {
+    out << "note: the DMS had booked it; the worker would have removed the line\n";
   }
   LogOperatorChange('.', "vornlink cache: Trid[" + args[0] + "] dropped by an operator: " + line);
   return kExitOk;
@@ -255,7 +288,7 @@ int Export(std::ostream& out, std::ostream& err) {
 int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err) {
   if (args.empty()) {
-    err << "vornlink cache: list, show TRID, retry TRID|--all-parked, drop TRID --yes or export\n";
+    err << kUsage;
     return kExitUsage;
   }
   ModuleSite site(module_path);
@@ -266,7 +299,7 @@ int RunCacheCommand(const std::string& module_path, const std::vector<std::strin
   if (what == "retry") return Retry(rest, out, err);
   if (what == "drop") return Drop(rest, out, err);
   if (what == "export" && rest.empty()) return Export(out, err);
-  err << "vornlink cache: list, show TRID, retry TRID|--all-parked, drop TRID --yes or export\n";
+  err << kUsage;
   return kExitUsage;
 }
 

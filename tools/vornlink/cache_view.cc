@@ -1,5 +1,11 @@
 #include "vornlink/cache_view.h"
 
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "delivery/cache_worker.h"
+
 namespace vornlink {
 
 const char* StateName(LineState state) {
@@ -10,10 +16,29 @@ const char* StateName(LineState state) {
       return "retry later";
     case LineState::kParked:
       return "parked";
+    case LineState::kDelivered:
+      return "delivered";
     case LineState::kStuck:
       break;
   }
   return "stuck";
+}
+
+TryLockResult ProbeDeliveryLock(const std::string& cache_path, std::string* reason) {
+#ifndef _WIN32
+  // A lock file this user made would keep a host of another user out: a
+  // missing one is left to the worker that makes it.
+  std::error_code ignored;
+  if (std::filesystem::symlink_status(DeliveryLockFilePath(cache_path), ignored).type() ==
+      std::filesystem::file_type::not_found) {
+    return TryLockResult::kTaken;
+  }
+#endif
+  std::unique_ptr<CrossProcessMutex> mutex =
+      GetEnv()->NewNamedMutex(DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
+  const TryLockResult result = mutex->TryLock(reason);
+  if (result == TryLockResult::kTaken) mutex->Unlock();
+  return result;
 }
 
 std::string StateCounts::Summary() const {
@@ -22,6 +47,10 @@ std::string StateCounts::Summary() const {
        {LineState::kDueNew, LineState::kDueRetry, LineState::kParked, LineState::kStuck}) {
     if (!text.empty()) text += ", ";
     text += std::to_string((*this)[state]) + " " + StateName(state);
+  }
+  // Rare (a disk that was full): named only when there are such lines.
+  if ((*this)[LineState::kDelivered] > 0) {
+    text += ", " + std::to_string((*this)[LineState::kDelivered]) + " " + kDeliveredNote;
   }
   return text;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cache/cache_record.h"
+#include "platform/env.h"
 
 namespace vornlink {
 
@@ -14,15 +15,26 @@ inline LineState StateOf(const CacheRecord& record) {
   return StateOfLine(record.status(), record.trid());
 }
 
-// "due", "retry later", "parked", "stuck".
+// "due", "retry later", "parked", "stuck", "delivered".
 const char* StateName(LineState state);
+
+// What a line marked delivered waits for.
+inline constexpr char kDeliveredNote[] = "delivered, removal pending";
+
+// Tries the delivery lock of the cache at `cache_path` as a worker does,
+// with this user's rights, and gives it back at once: kTaken (no worker
+// delivers right now), kHeld (one does), or kUnavailable with the reason
+// (no worker can ever deliver). A lock file that is not there yet is not
+// made (kTaken).
+TryLockResult ProbeDeliveryLock(const std::string& cache_path, std::string* reason);
 
 // How many lines are in each state.
 class StateCounts {
  public:
   void Add(LineState state) { ++counts_[static_cast<size_t>(state)]; }
   int operator[](LineState state) const { return counts_[static_cast<size_t>(state)]; }
-  // "2 due, 1 retry later, 1 parked, 2 stuck".
+  // "2 due, 1 retry later, 1 parked, 2 stuck", and ", 1 delivered, removal
+  // pending" where there are such lines.
   std::string Summary() const;
 
  private:

@@ -321,7 +321,7 @@ class Checker {
     const std::string text = ReadIniString("Transport", "TimeoutSeconds", "");
     const int64_t seconds = TransportTimeLimit().count();
     report_.Value("TimeoutSeconds", Bracketed(text) + " " + std::to_string(seconds) +
-                                        " seconds per wait" +
+                                        " seconds for a whole exchange" +
                                         (text.empty() ? " (the default)" : ""));
     if (!text.empty() && LeadingInt(text) <= 0) {
       report_.Warning("[Transport] TimeoutSeconds " + Bracketed(text) +
@@ -406,13 +406,18 @@ class Checker {
     const std::string delivery = DeliveryLockFilePath(path);
     report_.Value("delivery lock", delivery);
 #endif
-    std::unique_ptr<CrossProcessMutex> mutex =
-        GetEnv()->NewNamedMutex(DeliveryLockName(path), DeliveryLockFilePath(path));
-    if (mutex->TryLock()) {
-      mutex->Unlock();
-      report_.Value("", "free: no worker is delivering from this cache right now");
-    } else {
-      report_.Value("", "held: a worker is delivering from this cache right now");
+    std::string lock_reason;
+    switch (ProbeDeliveryLock(path, &lock_reason)) {
+      case TryLockResult::kTaken:
+        report_.Value("", "free: no worker is delivering from this cache right now");
+        break;
+      case TryLockResult::kHeld:
+        report_.Value("", "held: a worker is delivering from this cache right now");
+        break;
+      case TryLockResult::kUnavailable:
+        report_.Problem("the delivery lock cannot be taken (" + lock_reason +
+                        "): no worker can deliver from this cache");
+        break;
     }
     const RetrySetting retry = ReadRetrySetting();
     report_.Value("RetryTime", Bracketed(retry.text) + " " + std::to_string(retry.seconds) +

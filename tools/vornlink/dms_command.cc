@@ -6,21 +6,13 @@
 #include <optional>
 #include <sstream>
 
-<<<<<<< HEAD
-#include "transport/http_headers.h"
-#include "ui/dms_http.h"
-#include "ui/dms_port.h"
-#include "ui/dms_replies.h"
-#include "ui/dms_server.h"
-#include "ui/tls_server.h"
-#include "vornlink/output_filter.h"
-=======
 #include "emulated_dms/dms_http.h"
 #include "emulated_dms/dms_port.h"
 #include "emulated_dms/dms_replies.h"
 #include "emulated_dms/dms_server.h"
 #include "emulated_dms/tls_server.h"
->>>>>>> layout
+#include "transport/http_headers.h"
+#include "vornlink/output_filter.h"
 
 namespace vornlink {
 namespace {

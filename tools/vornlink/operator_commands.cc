@@ -38,9 +38,10 @@ void PrintOperatorUsage(std::ostream& out) {
          "  cache list               the cache's lines: Trid, state, job, quantity, age,\n"
          "                           failure line\n"
          "  cache show TRID          every field of one line\n"
-         "  cache retry TRID|--all-parked\n"
+         "  cache retry TRID|--all-parked [--yes]\n"
          "                           make parked lines due again (each moves to the end\n"
-         "                           with a new Trid)\n"
+         "                           with a new Trid); --yes also for those the DMS may\n"
+         "                           have booked (their time limit ran out)\n"
          "  cache drop TRID --yes    remove one line for good (it is printed and logged)\n"
          "  cache export             every line as CSV on standard output (a cell that\n"
          "                           would run as a formula gets a leading ')\n"
@@ -49,7 +50,7 @@ void PrintOperatorUsage(std::ostream& out) {
          "                           1 the driver's files missing or the cache\n"
          "                           unreadable, 3 parked or stuck lines, 4 a due line\n"
          "                           waiting longer than MIN minutes (15) since its\n"
-         "                           dispense\n"
+         "                           dispense, 5 the delivery lock cannot be taken\n"
          "  dms [OPTIONS]            the emulated DMS (vornlink dms --help); needs no\n"
          "                           module\n";
 }

@@ -207,6 +207,15 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   }
   Show(out, "parked", std::to_string(parked));
   Show(out, "stuck", std::to_string(stuck) + " (a Status or Trid the worker does not send)");
+  if (counts[LineState::kDelivered] > 0) {
+    Show(out, "delivered",
+         std::to_string(counts[LineState::kDelivered]) +
+             " (booked, never sent again; removed once the cache file can be rewritten)");
+  }
+  std::string lock_reason;
+  const bool lock_unavailable =
+      ProbeDeliveryLock(CacheFilePath(), &lock_reason) == TryLockResult::kUnavailable;
+  if (lock_unavailable) Show(out, "delivery lock", "cannot be taken: " + lock_reason);
   const bool log_written = ShowLog(out, &log_problem);
 
   const int64_t limit = int64_t{stale_minutes} * 60;
@@ -218,6 +227,9 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   } else if (!log_written) {
     status = kExitFailed;
     verdict = log_problem;
+  } else if (lock_unavailable) {
+    status = kExitNoDelivery;
+    verdict = "NOT DELIVERING: the delivery lock cannot be taken, so no worker sends anything";
   } else if (parked + stuck > 0) {
     status = kExitParked;
     verdict = "ATTENTION: " + std::to_string(parked + stuck) +

@@ -18,6 +18,9 @@
 //      dated in the future: the host's worker is not delivering (the host
 //      is down, or its driver does not get on), or the DMS keeps asking to
 //      retry.
+//   5  the delivery lock cannot be taken (it is a folder, or this user may
+//      not open it): no worker can deliver at all; before 3 and 4. Judged
+//      with the rights of the user who runs the command.
 #ifndef VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
 #define VORNLINK_TOOLS_VORNLINK_STATUS_COMMAND_H_
 
@@ -29,6 +32,7 @@ namespace vornlink {
 
 inline constexpr int kExitParked = 3;
 inline constexpr int kExitStale = 4;
+inline constexpr int kExitNoDelivery = 5;
 // A due transaction older than this is stale, unless --stale says otherwise.
 inline constexpr int kDefaultStaleMinutes = 15;
 

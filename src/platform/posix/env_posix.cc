@@ -134,6 +134,11 @@ class PosixEnv : public Env {
     return env_parts::ReplaceTextFile(path, text, options, error);
   }
 
+  bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
+                          std::string* error) override {
+    return env_parts::OverwriteFileBytes(path, offset, bytes, error);
+  }
+
   void StartProgram(const std::string& program, const std::string& argument) override {
     // A short-lived shell starts the program in the background and leaves at
     // once; the program then belongs to init, so it never becomes our zombie

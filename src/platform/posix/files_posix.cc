@@ -126,6 +126,27 @@ int FillTemporary(int fd, const std::string& temp, const std::string& text,
   return 0;
 }
 
+// Writes `data` at `offset` of `path`, open as `fd`, and reports what
+// reached it.
+int WriteAllAt(int fd, const std::string& path, const std::string& data, uint64_t offset) {
+  int code = 0;
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t wrote =
+        pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      code = wrote < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  if (done > 0) {
+    ReportFileEvent(FileEvent::Kind::kWrite, path, offset, std::string_view(data.data(), done));
+  }
+  return code;
+}
+
 ReplaceResult RewriteInPlace(const std::string& target, const std::string& text,
                              std::string* error) {
   ScopedFd fd;
@@ -135,18 +156,7 @@ ReplaceResult RewriteInPlace(const std::string& target, const std::string& text,
     SetError(error, OpenErrorText(code));
     return ReplaceResult::kFailed;
   }
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t wrote =
-        pwrite(fd.get(), text.data() + done, text.size() - done, static_cast<off_t>(done));
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      code = wrote < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<size_t>(wrote);
-  }
-  if (done > 0) ReportFileEvent(FileEvent::Kind::kWrite, target, 0, text.substr(0, done));
+  code = WriteAllAt(fd.get(), target, text, 0);
   if (code == 0 && ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) code = errno;
   if (code != 0) {
     SetErrno(error, code);
@@ -340,6 +350,33 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   SetReplacedNote(error, SyncFolder(folder));
   RemoveStaleTemporaries(folder, target);
   return ReplaceResult::kReplaced;
+}
+
+bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
+                        std::string* error) {
+  ScopedFd fd;
+  struct stat info;
+  int code = OpenRegular(path, O_WRONLY | O_NOFOLLOW, 0, &fd, &info);
+  if (code != 0) {
+    SetError(error, OpenErrorText(code));
+    return false;
+  }
+  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  if (offset > size || bytes.size() > size - offset) {
+    SetError(error, "the bytes to overwrite lie past the end of the file");
+    return false;
+  }
+  code = WriteAllAt(fd.get(), path, bytes, offset);
+  if (code == 0) {
+    code = fdatasync(fd.get()) == 0 ? 0 : errno;
+    if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
+  }
+  if (code == 0 && !fd.Close()) code = errno;
+  if (code != 0) {
+    SetErrno(error, code);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace env_parts

@@ -45,12 +45,20 @@ class FileLockMutex : public CrossProcessMutex {
     return false;
   }
 
-  bool TryLock() override {
-    if (!threads_.try_lock()) return false;
-    // A lock file replaced meanwhile is left for the next try.
-    if (OpenOwnLockFile() == 0 && LockWhole(F_OFD_SETLK) == 0 && StillTheLockFile()) return true;
+  TryLockResult TryLock(std::string* error) override {
+    if (!threads_.try_lock()) return TryLockResult::kHeld;
+    int code = OpenOwnLockFile();
+    std::string reason = code == 0 ? std::string() : OpenErrorText(code);
+    if (code == 0) {
+      code = LockWhole(F_OFD_SETLK);
+      if (code == 0 && StillTheLockFile()) return TryLockResult::kTaken;
+      // Held elsewhere; a lock file replaced meanwhile is left for the next try.
+      if (code != EAGAIN && code != EACCES && code != 0) reason = env_parts::ErrorText(code);
+    }
     threads_.unlock();
-    return false;
+    if (reason.empty()) return TryLockResult::kHeld;
+    if (error != nullptr) *error = path_ + ": " + reason;
+    return TryLockResult::kUnavailable;
   }
 
   void Unlock() override {

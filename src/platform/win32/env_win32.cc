@@ -166,6 +166,11 @@ class WindowsEnv : public Env {
     return env_parts::ReplaceTextFile(path, text, options, error);
   }
 
+  bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
+                          std::string* error) override {
+    return env_parts::OverwriteFileBytes(path, offset, bytes, error);
+  }
+
   void StartProgram(const std::string& program, const std::string& argument) override {
     // The shell finds the program (program folder, PATH, App Paths) and does
     // not wait for it.

@@ -377,5 +377,40 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   return ReplaceResult::kReplaced;
 }
 
+bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
+                        std::string* error) {
+  // A link is opened as itself, and refused below.
+  ScopedHandle file(CreateFileA(
+      path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) {
+    SetError(error, SystemText(GetLastError()));
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!IsDiskFile(file.get()) || !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    SetError(error, kNotRegularFile);
+    return false;
+  }
+  const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (offset > size || bytes.size() > size - offset) {
+    SetError(error, "the bytes to overwrite lie past the end of the file");
+    return false;
+  }
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  DWORD code = SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ? 0 : GetLastError();
+  uint64_t written = 0;
+  if (code == 0) code = WriteAll(file.get(), bytes, &written);
+  if (code == 0 && !FlushFileBuffers(file.get())) code = GetLastError();
+  if (!file.Close() && code == 0) code = GetLastError();
+  if (code != 0) {
+    SetError(error, SystemText(code));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace env_parts
 }  // namespace vornlink

@@ -28,11 +28,18 @@ class WindowsNamedMutex : public CrossProcessMutex {
     return false;
   }
 
-  bool TryLock() override {
-    if (!threads_.try_lock()) return false;
-    if (handle_.valid() && Wait(0)) return true;
+  TryLockResult TryLock(std::string* error) override {
+    if (!threads_.try_lock()) return TryLockResult::kHeld;
+    DWORD code = create_error_;
+    if (handle_.valid()) {
+      const DWORD result = WaitForSingleObject(handle_.get(), 0);
+      if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return TryLockResult::kTaken;
+      code = result == WAIT_TIMEOUT ? 0 : GetLastError();
+    }
     threads_.unlock();
-    return false;
+    if (code == 0) return TryLockResult::kHeld;
+    if (error != nullptr) *error = name_ + ": " + env_parts::ErrorText(static_cast<int>(code));
+    return TryLockResult::kUnavailable;
   }
 
   void Unlock() override {
