@@ -38,6 +38,9 @@ std::string DeliveryLockFilePath(const std::string& cache_path);
 //    started, at most once per pass;
 //  - retry later: the line moves to the end with Status 2;
 //  - cut short by the stop: the line stays as it is, and the worker ends.
+// Before each pass, also one whose delivery lock another worker holds, it
+// writes the transactions of this process that wait in memory for the
+// cache (unwritten_queue.h).
 // A line delivered or parked whose removal failed is not sent again in this
 // run; its removal is tried again once per pass. Only one worker per cache
 // file delivers at a time: a pass whose delivery lock another worker holds

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cache/cache_file.h"
+#include "cache/unwritten_queue.h"
 #include "driver/service.h"
 #include "driver/vornlink.h"
 #include "log/log.h"
@@ -43,6 +44,7 @@ Result Guarded(const char* name, Result fallback, Body body) noexcept {
 struct UnloadHook {
   ~UnloadHook() {
     if (!Service::Instance().Idle()) return;
+    vornlink::ReleaseUnwrittenTransactions();
     vornlink::ReleaseCacheMutexes();
     Service::ReleaseInstance();
     vornlink::ReleaseLogState();

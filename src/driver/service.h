@@ -64,12 +64,16 @@ class Service {
   // host's GUI program. Returns 1.
   int32_t Execute();
   // Stop: signals every thread of the driver (the worker, validations in
-  // flight), waits for them up to kStopWaitMs, writes the unloaded line.
+  // flight), waits for them up to kStopWaitMs, tries once more to write the
+  // transactions that wait in memory for the cache and logs those that still
+  // wait (unwritten_queue.h), writes the unloaded line.
   // Once it returns no thread of the driver writes to the cache file or the
   // log; when all ended in time, the host may unload the module. Returns 0.
   int32_t Stop();
 
-  // The gates and fluid lookups in front of the cache.
+  // The gates and fluid lookups in front of the cache; a transaction the
+  // cache cannot take now waits in memory, behind any that wait already.
+  // Each host call first writes what waits.
   void ForwardTransaction(TransactionFields fields);
 
   // Direct answer, or 0 and an answer through the callback later.

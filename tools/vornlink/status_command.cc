@@ -16,6 +16,7 @@
 #include "vornlink/commands.h"
 #include "vornlink/module_site.h"
 #include "vornlink/text_output.h"
+#include "vornlink/unwritten_tally.h"
 
 namespace vornlink {
 namespace {
@@ -32,6 +33,7 @@ struct LogFindings {
   LogEntry delivered;
   LogEntry retry;
   LogEntry failure;
+  UnwrittenTally unwritten;
 };
 
 LogFindings ScanLog(const std::string& text) {
@@ -40,6 +42,7 @@ LogFindings ScanLog(const std::string& text) {
     LogEntryView view;
     if (!ParseLogEntry(line, &view)) continue;
     const LogEntry entry{std::string(view.stamp), std::string(view.message)};
+    found.unwritten.Note(view);
     if (view.flag == '*') found.failure = entry;
     ForwardOutcome outcome;
     if (!ForwardOutcomeOfLogEntry(view.flag, view.message, &outcome)) continue;
@@ -76,11 +79,23 @@ void ShowEntry(std::ostream& out, const std::string& label, const LogEntry& entr
   Show(out, label, entry.stamp + Ago(entry.stamp) + " " + entry.message);
 }
 
-void ShowLog(std::ostream& out) {
+// The transactions the log says could not be written to the cache; how many.
+size_t ShowUnwritten(std::ostream& out, const UnwrittenTally& tally) {
+  const std::vector<UnwrittenTally::Open> open = tally.Unresolved();
+  Show(out, "unwritten",
+       std::to_string(open.size()) +
+           " (the driver could not write them to the cache; in its memory while its process "
+           "runs)");
+  for (const UnwrittenTally::Open& one : open) Show(out, "", one.since + " " + one.transaction);
+  return open.size();
+}
+
+// Shows what the log tells; how many transactions it says are unwritten.
+size_t ShowLog(std::ostream& out) {
   const std::string name = ReadLogSettings().file_name;
   if (name.empty()) {
     Show(out, "log", "none (KMR/Log/FileName is empty)");
-    return;
+    return 0;
   }
   std::string text, error;
   ReadResult read = GetEnv()->ReadTextFile(name, &text, kMaxLogBytes, &error);
@@ -88,13 +103,14 @@ void ShowLog(std::ostream& out) {
     Show(out, "log",
          name + (read == ReadResult::kMissing ? " (not there yet: the driver has written nothing)"
                                               : " cannot be read (" + error + ")"));
-    return;
+    return 0;
   }
   Show(out, "log", name);
   LogFindings found = ScanLog(text);
   ShowEntry(out, "last delivery", found.delivered);
   ShowEntry(out, "last retry later", found.retry);
   ShowEntry(out, "last failure", found.failure);
+  return ShowUnwritten(out, found.unwritten);
 }
 
 // Shows the module, its settings document and its INI file; false when the
@@ -197,7 +213,7 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   }
   Show(out, "parked", std::to_string(parked));
   Show(out, "stuck", std::to_string(stuck) + " (a Status or Trid the worker does not send)");
-  ShowLog(out);
+  const size_t unwritten = ShowLog(out);
 
   const int64_t limit = int64_t{stale_minutes} * 60;
   int status = kExitOk;
@@ -205,6 +221,12 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   if (!files_there) {
     status = kExitFailed;
     verdict = "PROBLEM: the driver's files are not in this folder (is it the right one?)";
+  } else if (unwritten > 0) {
+    status = kExitParked;
+    verdict = "ATTENTION: " + std::to_string(unwritten) +
+              " transaction(s) could not be written to the cache: make room or mend the cache "
+              "file; the host's driver writes them then, or enter them again (vornlink cache "
+              "add) once its process has ended";
   } else if (parked + stuck > 0) {
     status = kExitParked;
     verdict = "ATTENTION: " + std::to_string(parked + stuck) +

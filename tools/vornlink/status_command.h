@@ -9,8 +9,9 @@
 //   1  the site could not be read: the module or its settings document is
 //      missing (a folder that is no site), or the cache could not be read
 //   2  usage error
-//   3  transactions are parked or stuck: a person must look at them
-//      (`vornlink cache list`)
+//   3  transactions are parked or stuck, or the log tells of transactions
+//      the driver could not write to the cache and has not written since
+//      (unwritten_tally.h): a person must look at them
 //   4  nothing parked, but a due transaction has waited longer than the
 //      limit since its dispense (AgeOfLine, cache/cache_record.h), or is
 //      dated in the future: the host's worker is not delivering (the host
