@@ -1,5 +1,7 @@
 #include "cache/unwritten_queue.h"
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -21,7 +23,7 @@ struct Waiting {
 class UnwrittenQueue {
  public:
   void Add(const TransactionFields& transaction) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::timed_mutex> lock(mutex_);
     std::string reason;
     std::string trid;
     // Behind those that wait, untried; else straight into the cache.
@@ -31,13 +33,23 @@ class UnwrittenQueue {
   }
 
   void Write() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::timed_mutex> lock(mutex_);
     std::string reason;
     WriteLocked(&reason);
   }
 
-  void Restate(const char* moment, const char* outcome) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  // Waits at most `wait` for a thread that writes them meanwhile: the stop
+  // has a bound, and at the unload a thread may have been ended inside.
+  void Restate(const char* moment, const char* outcome, std::chrono::milliseconds wait) {
+    std::unique_lock<std::timed_mutex> lock(mutex_, wait);
+    if (!lock.owns_lock()) {
+      if (count_.load() == 0) return;
+      LogPrint('*',
+               "KMRCacheTransaction: Transactions that wait in memory not named at %s: another "
+               "thread is writing them",
+               moment);
+      return;
+    }
     std::string reason;
     if (WriteLocked(&reason)) return;
     for (const Waiting& waiting : waiting_) {
@@ -47,30 +59,25 @@ class UnwrittenQueue {
     LogWriteLine('*', "KMRCacheTransaction: " + reason);
   }
 
-  size_t Count() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return waiting_.size();
-  }
-
  private:
   // Writes the waiting transactions in order; false, with the reason of the
   // write that failed, when some still wait.
   bool WriteLocked(std::string* reason) {
-    if (waiting_.empty()) return true;
-    // One permit for each write and its line: a stop in between must not
-    // leave a transaction written but not said so.
-    WritePermit permit;
-    if (!permit.granted()) {
-      *reason = "the service has stopped";
-      return false;
-    }
     while (!waiting_.empty()) {
+      // One permit for each write and its line: a stop in between must not
+      // leave a transaction written but not said so, nor wait for them all.
+      WritePermit permit;
+      if (!permit.granted()) {
+        *reason = "the service has stopped";
+        return false;
+      }
       const Waiting& first = waiting_.front();
       std::string trid;
       if (AddTransactionQuietly(first.fields, &trid, reason) != 1) return false;
       LogWriteLine('.', UnwrittenEntry(UnwrittenEvent::kWritten, first.text, trid));
       bytes_ -= Size(first);
       waiting_.pop_front();
+      count_.store(waiting_.size());
     }
     return true;
   }
@@ -85,15 +92,17 @@ class UnwrittenQueue {
       LogWriteLine('*', UnwrittenEntry(UnwrittenEvent::kKept, waiting.text, std::string()));
       bytes_ += Size(waiting);
       waiting_.push_back(std::move(waiting));
+      count_.store(waiting_.size());
     }
     LogWriteLine('*', "KMRCacheTransaction: " + reason);
   }
 
   static size_t Size(const Waiting& waiting) { return 2 * waiting.text.size(); }
 
-  std::mutex mutex_;
-  std::deque<Waiting> waiting_;  // guarded by mutex_
-  size_t bytes_ = 0;             // guarded by mutex_: what waiting_ holds, about
+  std::timed_mutex mutex_;
+  std::deque<Waiting> waiting_;   // guarded by mutex_
+  size_t bytes_ = 0;              // guarded by mutex_: what waiting_ holds, about
+  std::atomic<size_t> count_{0};  // waiting_.size(), also for readers without the mutex
 };
 
 ModuleSingleton<UnwrittenQueue> g_unwritten;
@@ -107,13 +116,13 @@ void AddTransactionInOrder(const TransactionFields& transaction) {
 void WriteUnwrittenTransactions() { g_unwritten.Get().Write(); }
 
 void RestateUnwrittenTransactions(const char* moment) {
-  g_unwritten.Get().Restate(moment, "kept in memory while the process runs");
+  g_unwritten.Get().Restate(moment, "kept in memory while the process runs",
+                            std::chrono::seconds(1));
 }
 
-size_t UnwrittenTransactionCount() { return g_unwritten.Get().Count(); }
-
 void ReleaseUnwrittenTransactions() {
-  g_unwritten.Get().Restate("the unload", "lost with the module: enter it again by hand");
+  g_unwritten.Get().Restate("the unload", "lost with the module: enter it again by hand",
+                            std::chrono::milliseconds(0));
   g_unwritten.Release();
 }
 

@@ -38,14 +38,13 @@ void WriteUnwrittenTransactions();
 
 // WriteUnwrittenTransactions, then logs every transaction still waiting,
 // whole, as at `moment` ("the stop"), with what becomes of it. They keep
-// waiting.
+// waiting. Waits at most a second for another thread that writes them (it
+// logs so then), so that the stop keeps its bound.
 void RestateUnwrittenTransactions(const char* moment);
 
-// How many wait.
-size_t UnwrittenTransactionCount();
-
 // When the module is unloaded: tries once more, logs what is lost with the
-// module, and frees the memory. Only when no other thread can use it.
+// module, and frees the memory. Only when no thread of the driver runs; a
+// host thread ended inside a call (the process ends) is not waited for.
 void ReleaseUnwrittenTransactions();
 
 }  // namespace vornlink

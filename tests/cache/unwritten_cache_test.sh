@@ -20,6 +20,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap '' PIPE  # a session that ended fails the checks, not this script
 failed=0
 check() {  # check DESCRIPTION COMMAND...
   "${@:2}" && return 0
@@ -29,8 +30,8 @@ check() {  # check DESCRIPTION COMMAND...
 }
 cache=""
 log_has() { [ "$(grep -cF -- "$1" "$work/drv.log")" -ge "$2" ]; }  # log_has TEXT COUNT
-# wait_for COMMAND...: up to two minutes; under Wine the session answers slowly.
-wait_for() { for _ in $(seq 1200); do "$@" && return 0; sleep 0.1; done; return 1; }
+# wait_for COMMAND...: up to a minute (the first one two: Wine may make its prefix).
+wait_for() { for _ in $(seq "${tenths:-600}"); do "$@" && return 0; sleep 0.1; done; return 1; }
 status_is() { (cd "$site" && timeout 120 $runner "$program" -m "$name" status) >"$work/out" 2>&1; [ $? -eq "$1" ]; }
 send() { printf '%s\n' "$@" >&3; }
 handed() { [ "$(grep -c '^handed 1 transaction' "$work/session.out")" -ge "$1" ]; }
@@ -52,7 +53,7 @@ start_site() {
   sed -i "s#<FileName>.*</FileName>#<FileName>$log</FileName>#; s#<MaxLines>.*</MaxLines>#<MaxLines>-1</MaxLines>#; s#dms.example.com#127.0.0.1#; s#<Value>9123</Value>#<Value>$port</Value>#" "$site/Vornlink.xml"
   sed -i "s/^RetryTime=10/RetryTime=$2/" "$site/Vornlink.ini"
   rm -f "$work/in" "$work/drv.log" && mkfifo "$work/in"
-  (cd "$site" && exec timeout 600 $runner "$program" -m "$name" session <"$work/in") >"$work/session.out" 2>&1 &
+  (cd "$site" && exec timeout 900 $runner "$program" -m "$name" session <"$work/in") >"$work/session.out" 2>&1 &
   session_pid=$!
   exec 3>"$work/in"
   send start
@@ -74,7 +75,7 @@ else
   start_site "$work/disk" 1
   cat /dev/zero >"$work/disk/fill" 2>/dev/null
   for i in $(seq "$count"); do forward "$i"; done
-  check "full: every call returns" wait_for handed "$count"
+  tenths=1200 check "full: every call returns" wait_for handed "$count"
   check "full: nothing in the cache" [ ! -s "$cache" ]
   check "full: each named whole in the log" kept 1
   check "full: all $count kept" log_has "] could not be written to the cache -> FAILED -> kept in memory" "$count"
@@ -96,28 +97,30 @@ fi
 mkdir "$work/ro"
 start_site "$work/ro" 86400
 n=100
-obstacle() {  # obstacle DESCRIPTION PLACE REMOVE: one transaction kept while PLACE holds, then written
-  n=$((n + 1))
+# obstacle DESCRIPTION PLACE REMOVE LATER: transaction n+1 is kept while PLACE holds; LATER, a host
+# call after REMOVE (a validation, or the next transaction, which must not overtake it), writes it.
+obstacle() {
   eval "$2" || { echo "FAILED: $1: cannot place the obstacle"; failed=$((failed + 1)); return; }
+  local kept_n=$((n += 1))
   forward "$n"
-  check "$1: the call returns" wait_for handed $((n - 100 + 1))
+  check "$1: the call returns" wait_for handed $((n - 99))
   check "$1: named whole, kept" kept "$n"
   [ "$1" = "read-only cache file" ] && check "$1: status reports it" status_is 3
   eval "$3"
-  send "validate 118739.A"  # any later host call writes it
-  check "$1: written after all" wait_for written "$n"
+  if [ "$4" = forward ]; then forward $((n += 1)); else send "validate 118739.A"; fi
+  check "$1: written after all" wait_for written "$kept_n"
 }
 forward 100  # the cache file exists from here on
 wait_for handed 1
 if [ "$(id -u)" = 0 ]; then
-  obstacle "read-only cache file" "mount --bind '$cache' '$cache' && mount -o remount,ro,bind '$cache'" "umount '$cache'"
+  obstacle "read-only cache file" "mount --bind '$cache' '$cache' && mount -o remount,ro,bind '$cache'" "umount '$cache'" forward
 else
-  obstacle "read-only cache file" "chmod 444 '$cache'" "chmod 644 '$cache'"
+  obstacle "read-only cache file" "chmod 444 '$cache'" "chmod 644 '$cache'" forward
 fi
-obstacle "a folder in its place" "mv '$cache' '$work/saved' && mkdir '$cache'" "rmdir '$cache' && mv '$work/saved' '$cache'"
-obstacle "a FIFO in its place" "mv '$cache' '$work/saved' && mkfifo '$cache'" "rm '$cache' && mv '$work/saved' '$cache'"
+obstacle "a folder in its place" "mv '$cache' '$work/saved' && mkdir '$cache'" "rmdir '$cache' && mv '$work/saved' '$cache'" validate
+obstacle "a FIFO in its place" "mv '$cache' '$work/saved' && mkfifo '$cache'" "rm '$cache' && mv '$work/saved' '$cache'" forward
 # Windows locks the cache with a named mutex, not a file.
-[ -z "$runner" ] && obstacle "a FIFO as its lock file" "rm -f '$cache.lock' && mkfifo '$cache.lock'" "rm '$cache.lock'"
+[ -z "$runner" ] && obstacle "a FIFO as its lock file" "rm -f '$cache.lock' && mkfifo '$cache.lock'" "rm '$cache.lock'" validate
 end_session
 want="100 $(seq -s ' ' 101 "$n") "
 check "in the cache in order, each once" [ "$(trans_nos)" = "$want" ]

@@ -84,8 +84,7 @@ size_t ShowUnwritten(std::ostream& out, const UnwrittenTally& tally) {
   const std::vector<UnwrittenTally::Open> open = tally.Unresolved();
   Show(out, "unwritten",
        std::to_string(open.size()) +
-           " (the driver could not write them to the cache; in its memory while its process "
-           "runs)");
+           " (transactions the driver could not write to the cache and has not written since)");
   for (const UnwrittenTally::Open& one : open) Show(out, "", one.since + " " + one.transaction);
   return open.size();
 }
