@@ -174,6 +174,8 @@ wine_runs() {
   check "$1: end to end through vornlink.exe" end_to_end "$1"
   check "$1: operator commands through vornlink.exe" bash tests/tools/operator_cli_test.sh \
     "$bin/vornlink.exe" "$bin/Vornlink.dll" examples "$wine_run"
+  check "$1: transactions the cache cannot take" bash tests/cache/unwritten_cache_test.sh \
+    "$bin/vornlink.exe" "$bin/Vornlink.dll" examples "$wine_run"
   check "$1: dialogs under Wine and Xvfb" bash scripts/test-dialogs.sh "$1"
   unset WINEPATH
   echo "=== $1 under Wine: $(($(date +%s) - begun)) s"

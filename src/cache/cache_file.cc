@@ -309,22 +309,43 @@ CacheLock::~CacheLock() {
   if (held_) mutex_->Unlock();
 }
 
-int AddTransaction(const TransactionFields& transaction, const std::string& status,
-                   const std::string& reserved, const std::string& message) {
+namespace {
+
+// Logs a failed add, or hands its reason (as the log words it) to a caller
+// that reports it itself.
+void AddFailed(const std::string& trans_no, const std::string& trid, const std::string& reason,
+               std::string* failure) {
+  if (failure != nullptr) {
+    *failure = reason;
+    return;
+  }
+  LogAddFailed(trans_no, trid);
+  LogPrint('*', "KMRCacheTransaction: %s", reason.c_str());
+}
+
+std::string FileReason(const std::string& path, const std::string& error) {
+  return "Cache file[" + path + "] t[" + error + "]";
+}
+
+int AddLine(const TransactionFields& transaction, const std::string& status,
+            const std::string& reserved, const std::string& message, std::string* added_trid,
+            std::string* failure) {
   const std::string path = CacheFilePath();
   WritePermit permit;
-  if (!permit.granted()) return 0;
+  if (!permit.granted()) {
+    if (failure != nullptr) *failure = "the service has stopped";
+    return 0;
+  }
   CacheLock lock(path);
   if (!lock.held()) {
-    LogAddFailed(transaction[0], MakeTrid());
-    LogReason(lock, path, std::string());
+    AddFailed(transaction[0], MakeTrid(), "Could not take the cache lock t[" + lock.error() + "]",
+              failure);
     return 0;
   }
   CacheIndex& index = IndexOf(path);
   std::string error;
   if (!index.Refresh(path, &error)) {
-    LogAddFailed(transaction[0], MakeTrid());
-    LogFileError(path, error);
+    AddFailed(transaction[0], MakeTrid(), FileReason(path, error), failure);
     return 0;
   }
   const std::string trid = NewTrid(index);
@@ -335,13 +356,25 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
   text.push_back('\n');
   if (!GetEnv()->AppendTextFile(path, text, /*durable=*/true, &error)) {
     index.Forget();
-    LogAddFailed(transaction[0], trid);
-    LogFileError(path, error);
+    AddFailed(transaction[0], trid, FileReason(path, error), failure);
     return 0;
   }
   // The next operation's Refresh takes the new line in.
   LogAdded(transaction[0], trid);
+  if (added_trid != nullptr) *added_trid = trid;
   return 1;
+}
+
+}  // namespace
+
+int AddTransaction(const TransactionFields& transaction, const std::string& status,
+                   const std::string& reserved, const std::string& message) {
+  return AddLine(transaction, status, reserved, message, nullptr, nullptr);
+}
+
+int AddTransactionQuietly(const TransactionFields& transaction, std::string* trid,
+                          std::string* failure) {
+  return AddLine(transaction, "0", "0", std::string(), trid, failure);
 }
 
 namespace {

@@ -77,6 +77,13 @@ class CacheLock {
 int AddTransaction(const TransactionFields& transaction, const std::string& status,
                    const std::string& reserved, const std::string& message);
 
+// AddTransaction of a new line (Status "0", reserved "0", no message) for a
+// caller that reports a failure itself: nothing is logged when the line
+// could not be written, and `failure` gets the reason as the log would word
+// it. `trid` gets the written line's Trid.
+int AddTransactionQuietly(const TransactionFields& transaction, std::string* trid,
+                          std::string* failure);
+
 // Reads the line at `index` (0-based) into `record`. Returns 1 when there is
 // such a line, else 0 and `record` is left as it was.
 int GetCacheIndex(int index, CacheRecord* record);

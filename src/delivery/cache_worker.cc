@@ -8,6 +8,7 @@
 #include "base/numbers.h"
 #include "cache/cache_file.h"
 #include "cache/trid.h"
+#include "cache/unwritten_queue.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
@@ -46,6 +47,8 @@ class CacheWorker {
         GetEnv()->NewNamedMutex(DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
     uint32_t wait_ms = retry_ms;
     while (!stop_.WaitFor(wait_ms)) {
+      // This process's own, also while another worker delivers the file.
+      WriteUnwrittenTransactions();
       bool found_due = false;
       std::string reason;
       const TryLockResult lock = delivery->TryLock(&reason);

@@ -53,6 +53,9 @@ std::string DeliveryLockFilePath(const std::string& cache_path);
 //    finished and its outcome treated as above (the stop waits for it);
 //    only the stop's cut ends it sooner: the line stays as it is, a '*'
 //    line says that the DMS may have booked it, and the worker ends.
+// Before each pass, also one whose delivery lock another worker holds, it
+// writes the transactions of this process that wait in memory for the
+// cache (unwritten_queue.h).
 // Each line is treated at most once a pass and none is passed over: lines
 // added during the pass are met in it, those the pass moved to the end are
 // left for the next. A line delivered or parked whose removal or move fails

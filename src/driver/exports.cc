@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cache/cache_file.h"
+#include "cache/unwritten_queue.h"
 #include "driver/guarded_call.h"
 #include "driver/service.h"
 #include "driver/vornlink.h"
@@ -41,6 +42,7 @@ Result Guarded(const char* name, Result fallback, Body body,
 struct UnloadHook {
   ~UnloadHook() {
     if (!Service::Instance().Idle()) return;
+    vornlink::ReleaseUnwrittenTransactions();
     vornlink::ReleaseCacheMutexes();
     Service::ReleaseInstance();
     vornlink::ReleaseLogState();

@@ -5,6 +5,8 @@
 #include "base/module_singleton.h"
 #include "base/numbers.h"
 #include "cache/cache_file.h"
+#include "cache/unwritten_entries.h"
+#include "cache/unwritten_queue.h"
 #include "delivery/cache_worker.h"
 #include "exchange/job_validation.h"
 #include "log/log.h"
@@ -20,6 +22,13 @@ Gate ReadGate(const char* key, const char* default_value) {
   gate.text = ReadIniString("ForwardTransaction", key, default_value);
   gate.on = LeadingInt(gate.text) != 0;
   return gate;
+}
+
+// A booking refused on purpose, named whole as the cache would have held it,
+// so that a person can enter it again.
+std::string RefusedTransaction(TransactionFields fields) {
+  LookUpFluid(&fields);
+  return " -> not cached: " + NamedTransaction(fields);
 }
 
 ModuleSingleton<Service> g_service;
@@ -57,6 +66,7 @@ int32_t Service::Execute() {
   const LogSettings log = ReadLogSettings();
   LogInit(log.file_name, log.max_lines, log.flags);
   LogLoaded();
+  WriteUnwrittenTransactions();
 
   {
     std::lock_guard<std::mutex> lock(worker_mutex_);
@@ -98,11 +108,13 @@ int32_t Service::Stop() {
   if (left.unstoppable > 0) {
     LogPrint('*', "StopService: t[a dialog of the driver is open] -> the module stays loaded");
   }
+  RestateUnwrittenTransactions("the stop");
   LogUnloaded();
   return 0;
 }
 
 void Service::ForwardTransaction(TransactionFields fields, const StopSignal& stop) {
+  WriteUnwrittenTransactions();
   const std::string& trans_no = fields[kTransNo];
   const std::string& job_no = fields[kJobNo];
   // The host's texts go into one-line entries: a line break in them must
@@ -126,16 +138,16 @@ void Service::ForwardTransaction(TransactionFields fields, const StopSignal& sto
       case JobVerdict::kValid:
         break;
       case JobVerdict::kNotValid:
-        LogPrint('i',
-                 "ForwardTransaction TransNo[%s] JobNo[%s] t[Error while double checking jobno]",
-                 logged_trans_no.c_str(), logged_job_no.c_str());
+        LogWriteLine('i', "ForwardTransaction TransNo[" + logged_trans_no + "] JobNo[" +
+                              logged_job_no + "] t[Error while double checking jobno]" +
+                              RefusedTransaction(fields));
         return;
       case JobVerdict::kNotSplit:
         // No DMS knows a job number of another shape, and the worker would
         // fail the same split: refused as a job the DMS does not know.
         LogWriteLine('*', "ForwardTransaction TransNo[" + logged_trans_no + "] JobNo[" +
                               logged_job_no + "] t[Error while double checking jobno] " +
-                              OneLine(why) + " -> not cached");
+                              OneLine(why) + RefusedTransaction(fields));
         return;
       case JobVerdict::kNoVerdict:
         // Without an answer of the DMS a booking is not thrown away: it
@@ -148,10 +160,11 @@ void Service::ForwardTransaction(TransactionFields fields, const StopSignal& sto
     }
   }
   LookUpFluid(&fields);
-  AddTransaction(fields, "0", "0", std::string());
+  AddTransactionInOrder(fields);
 }
 
 int32_t Service::IsJobnoValid(const std::string& job_no, const StopSignal& stop) {
+  WriteUnwrittenTransactions();
   if (callback_.load() == nullptr) return ValidateJob(job_no, &stop) == JobVerdict::kValid ? 1 : 0;
   bool started = threads_.Start("IsJobnoValid", [this, copy = job_no](const StopSignal& stop) {
     if (callback_.load() == nullptr) return;  // cleared before the thread ran

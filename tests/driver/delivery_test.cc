@@ -178,12 +178,14 @@ TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
   EXPECT_EQ(host_.CacheState(), "1:0 3:0 ");
   EXPECT_EQ(testing::Missing(host_.Log(),
                              {"-i-ForwardTransaction TransNo[2] JobNo[123456.A] t[Error while "
-                              "double checking jobno]",
+                              "double checking jobno] -> not cached: Transaction[2,123456.A,"
+                              "240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0]",
                               "-*-ForwardTransaction TransNo[3] JobNo[123456.A] t[Job number "
                               "could not be checked with the DMS] -> cached",
                               "-*-ForwardTransaction TransNo[4] JobNo[12.A] t[Error while double "
                               "checking jobno] Internal: WorkOrder[12] c[WrongLength] t[Should be "
-                              "6 char wide] -> not cached"}),
+                              "6 char wide] -> not cached: Transaction[4,12.A,240607,081503,17,"
+                              "F04,12,3,Oil,OIL-1,1.5,0]"}),
             "");
 
   // Cleared while the DMS is asked: no call, also not later.

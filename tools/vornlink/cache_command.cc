@@ -1,8 +1,10 @@
 #include "vornlink/cache_command.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "cache/cache_file.h"
+#include "cache/unwritten_entries.h"
 #include "driver/service.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
@@ -16,8 +18,8 @@ namespace vornlink {
 namespace {
 
 constexpr const char kUsage[] =
-    "vornlink cache: list, show TRID, retry TRID|--all-parked [--yes], drop TRID --yes or "
-    "export\n";
+    "vornlink cache: list, show TRID, retry TRID|--all-parked [--yes], drop TRID --yes, add "
+    "F1,...,F12 --yes or export\n";
 
 constexpr const char* kFieldNames[kTransactionFieldCount] = {
     "TransNo", "JobNo",    "Date",      "Time",        "UserId",   "Field04",
@@ -235,6 +237,34 @@ int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
   return kExitOk;
 }
 
+// Enters again a transaction the driver could not write to the cache, as
+// its log names it: the twelve fields between "Transaction[" and "]".
+int Add(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string> fields = SplitCsv(args.empty() ? std::string() : args[0]);
+  if (args.size() > 2 || fields.size() != kTransactionFieldCount) {
+    err << "vornlink cache: add takes the twelve fields F1,...,F12 as one word, and --yes\n";
+    return kExitUsage;
+  }
+  if (args.size() != 2 || args[1] != "--yes") {
+    err << "vornlink cache: nothing added. A host whose driver still runs writes the "
+           "transactions it holds in memory itself: add one only when the log says it was lost "
+           "(or its host's process ended otherwise), with --yes\n";
+    return kExitUsage;
+  }
+  TransactionFields transaction;
+  std::copy(fields.begin(), fields.end(), transaction.begin());
+  std::string trid, failure;
+  if (AddTransactionQuietly(transaction, &trid, &failure) != 1) {
+    err << "vornlink cache: cannot add to the cache: " << failure << "\n";
+    return kExitFailed;
+  }
+  out << "added TransNo " << transaction[kTransNo] << " as Trid " << trid << ": due\n";
+  LogOperatorChange('.',
+                    UnwrittenEntry(UnwrittenEvent::kWritten, TransactionText(transaction), trid) +
+                        ", entered by an operator");
+  return kExitOk;
+}
+
 // Whether `text` is a plain decimal number ("-4.5", "+3", ".5").
 bool IsPlainNumber(std::string_view text) {
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
@@ -298,6 +328,7 @@ int RunCacheCommand(const std::string& module_path, const std::vector<std::strin
   if (what == "show" && rest.size() == 1) return Show(rest[0], out, err);
   if (what == "retry") return Retry(rest, out, err);
   if (what == "drop") return Drop(rest, out, err);
+  if (what == "add") return Add(rest, out, err);
   if (what == "export" && rest.empty()) return Export(out, err);
   err << kUsage;
   return kExitUsage;

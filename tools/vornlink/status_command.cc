@@ -16,6 +16,7 @@
 #include "vornlink/commands.h"
 #include "vornlink/module_site.h"
 #include "vornlink/text_output.h"
+#include "vornlink/unwritten_tally.h"
 
 namespace vornlink {
 namespace {
@@ -32,6 +33,7 @@ struct LogFindings {
   LogEntry delivered;
   LogEntry retry;
   LogEntry failure;
+  UnwrittenTally unwritten;
 };
 
 LogFindings ScanLog(const std::string& text) {
@@ -40,6 +42,7 @@ LogFindings ScanLog(const std::string& text) {
     LogEntryView view;
     if (!ParseLogEntry(line, &view)) continue;
     const LogEntry entry{std::string(view.stamp), std::string(view.message)};
+    found.unwritten.Note(view);
     if (view.flag == '*') found.failure = entry;
     ForwardOutcome outcome;
     if (!ForwardOutcomeOfLogEntry(view.flag, view.message, &outcome)) continue;
@@ -76,10 +79,22 @@ void ShowEntry(std::ostream& out, const std::string& label, const LogEntry& entr
   Show(out, label, entry.stamp + Ago(entry.stamp) + " " + entry.message);
 }
 
-// Shows the log's path and what it tells; false when the driver would not
+// The transactions the log says could not be written to the cache; how many.
+size_t ShowUnwritten(std::ostream& out, const UnwrittenTally& tally) {
+  const std::vector<UnwrittenTally::Open> open = tally.Unresolved();
+  Show(out, "unwritten",
+       std::to_string(open.size()) +
+           " (transactions the driver could not write to the cache and has not written since)");
+  for (const UnwrittenTally::Open& one : open) Show(out, "", one.since + " " + one.transaction);
+  return open.size();
+}
+
+// Shows the log's path and what it tells, with the number of transactions
+// it says are unwritten in `unwritten`; false when the driver would not
 // write it at all (a link another user could have planted), with the
 // problem in `problem`.
-bool ShowLog(std::ostream& out, std::string* problem) {
+bool ShowLog(std::ostream& out, std::string* problem, size_t* unwritten) {
+  *unwritten = 0;
   const std::string name = ReadLogSettings().file_name;
   if (name.empty()) {
     Show(out, "log", "none (KMR/Log/FileName is empty)");
@@ -103,6 +118,7 @@ bool ShowLog(std::ostream& out, std::string* problem) {
   ShowEntry(out, "last delivery", found.delivered);
   ShowEntry(out, "last retry later", found.retry);
   ShowEntry(out, "last failure", found.failure);
+  *unwritten = ShowUnwritten(out, found.unwritten);
   return true;
 }
 
@@ -162,7 +178,8 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   std::string log_problem;
   if (!ReadCacheRecords(&records, &error)) {
     Show(out, "cache", CacheFilePath() + " cannot be read: " + error);
-    ShowLog(out, &log_problem);
+    size_t unwritten = 0;
+    ShowLog(out, &log_problem, &unwritten);
     return kExitFailed;
   }
   const int64_t now = GetEnv()->UnixTime();
@@ -216,7 +233,8 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   const bool lock_unavailable =
       ProbeDeliveryLock(CacheFilePath(), &lock_reason) == TryLockResult::kUnavailable;
   if (lock_unavailable) Show(out, "delivery lock", "cannot be taken: " + lock_reason);
-  const bool log_written = ShowLog(out, &log_problem);
+  size_t unwritten = 0;
+  const bool log_written = ShowLog(out, &log_problem, &unwritten);
 
   const int64_t limit = int64_t{stale_minutes} * 60;
   int status = kExitOk;
@@ -230,6 +248,12 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   } else if (lock_unavailable) {
     status = kExitNoDelivery;
     verdict = "NOT DELIVERING: the delivery lock cannot be taken, so no worker sends anything";
+  } else if (unwritten > 0) {
+    status = kExitParked;
+    verdict = "ATTENTION: " + std::to_string(unwritten) +
+              " transaction(s) could not be written to the cache: make room or mend the cache "
+              "file; the host's driver writes them then, or enter them again (vornlink cache "
+              "add) once its process has ended";
   } else if (parked + stuck > 0) {
     status = kExitParked;
     verdict = "ATTENTION: " + std::to_string(parked + stuck) +

@@ -11,8 +11,9 @@
 //      site), the cache could not be read, or the log is refused (a link
 //      another user could have planted), so the driver writes no entries
 //   2  usage error
-//   3  transactions are parked or stuck: a person must look at them
-//      (`vornlink cache list`)
+//   3  transactions are parked or stuck, or the log tells of transactions
+//      the driver could not write to the cache and has not written since
+//      (unwritten_tally.h): a person must look at them
 //   4  nothing parked, but a due transaction has waited longer than the
 //      limit since its dispense (AgeOfLine, cache/cache_record.h), or is
 //      dated in the future: the host's worker is not delivering (the host

@@ -1,0 +1,52 @@
+// The transactions that could not be written to the cache file (a full
+// disk, a read-only file, something else in its place), kept in memory in
+// the order the host handed them over until the cache takes them.
+//
+// A transaction the host hands over goes behind those that wait, so none
+// overtakes another into the cache; each gets its own fresh Trid when it
+// finally goes in. Every entry about one of them names it whole
+// (unwritten_entries.h): the line that it could not be written (with the
+// reason in the next line), the line that it was written after all, and at
+// the stop and the unload the line that it still waits. Retries that fail
+// again write nothing, so that a full disk does not fill the log.
+//
+// Process-wide, made on first use; all functions are thread-safe (one
+// mutex, held while the cache is written, keeps the order). A thread of the
+// driver whose write gate has closed (write_gate.h) writes nothing and
+// leaves every transaction waiting.
+#ifndef VORNLINK_CACHE_UNWRITTEN_QUEUE_H_
+#define VORNLINK_CACHE_UNWRITTEN_QUEUE_H_
+
+#include <cstddef>
+
+#include "base/transaction_fields.h"
+
+namespace vornlink {
+
+// What memory keeps at most: weeks of a site's bookings. A transaction
+// beyond it is logged whole as not kept, never dropped without a word.
+inline constexpr size_t kMaxUnwrittenTransactions = 10000;
+inline constexpr size_t kMaxUnwrittenBytes = size_t{16} << 20;
+
+// Writes what waits, then `transaction` as a new line of the cache; keeps
+// it in memory (and says so) when it could not be written now.
+void AddTransactionInOrder(const TransactionFields& transaction);
+
+// Writes what waits, in order, until the cache refuses one; quiet when
+// nothing waits or the cache still refuses.
+void WriteUnwrittenTransactions();
+
+// WriteUnwrittenTransactions, then logs every transaction still waiting,
+// whole, as at `moment` ("the stop"), with what becomes of it. They keep
+// waiting. Waits at most a second for another thread that writes them (it
+// logs so then), so that the stop keeps its bound.
+void RestateUnwrittenTransactions(const char* moment);
+
+// When the module is unloaded: tries once more, logs what is lost with the
+// module, and frees the memory. Only when no thread of the driver runs; a
+// host thread ended inside a call (the process ends) is not waited for.
+void ReleaseUnwrittenTransactions();
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_CACHE_UNWRITTEN_QUEUE_H_

@@ -1,0 +1,40 @@
+#include "vornlink/unwritten_tally.h"
+
+#include "cache/unwritten_entries.h"
+
+namespace vornlink {
+
+void UnwrittenTally::Note(const LogEntryView& entry) {
+  UnwrittenEvent event;
+  std::string text;
+  if (!ParseUnwrittenEntry(entry.message, &event, &text)) return;
+  std::vector<Failure>& failures = open_[text];
+  const Failure failure{noted_++, std::string(entry.stamp)};
+  switch (event) {
+    case UnwrittenEvent::kKept:
+    case UnwrittenEvent::kNotKept:
+      failures.push_back(failure);
+      break;
+    case UnwrittenEvent::kWritten:
+      if (!failures.empty()) failures.erase(failures.begin());
+      break;
+    case UnwrittenEvent::kRestated:
+      // Names one that failed before; its first entry may have been cut
+      // from the log since.
+      if (failures.empty()) failures.push_back(failure);
+      break;
+  }
+  if (failures.empty()) open_.erase(text);
+}
+
+std::vector<UnwrittenTally::Open> UnwrittenTally::Unresolved() const {
+  std::map<size_t, Open> in_order;
+  for (const auto& [text, failures] : open_) {
+    for (const Failure& failure : failures) in_order[failure.order] = {failure.stamp, text};
+  }
+  std::vector<Open> open;
+  for (auto& [order, one] : in_order) open.push_back(std::move(one));
+  return open;
+}
+
+}  // namespace vornlink
