@@ -1,6 +1,7 @@
 // Hosts killed at random moments while they forward and deliver: after a
 // last start drains the cache, every transaction whose forward returned has
-// reached the DMS, at most one twice per kill (between answer and removal).
+// reached the DMS, at most one twice per kill (between answer and removal),
+// and the DMS, which drops repeats of a booking key, has booked each once.
 // VORNLINK_CRASH_KILLS: kills (default 200; 25 on Windows, each a Wine
 // process), anywhere in a host's life as measured here, so that they hit
 // every step on a slow machine (Wine, a sanitizer) as on a fast one.
@@ -18,6 +19,7 @@
 
 #include "hosted_driver.h"
 #include "testing/child_process.h"
+#include "ui/dms_repeats.h"
 
 namespace vornlink {
 namespace {
@@ -31,19 +33,26 @@ constexpr int kDefaultKills = 200;
 #endif
 constexpr int kForwardsPerHost = 3;
 
-TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
+TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
   std::mutex mutex;
-  std::map<std::string, int> received;  // TransNo -> times
+  std::map<std::string, int> received, booked;  // TransNo -> times
+  DmsRepeatMemory repeats;
   testing::ScriptedDms dms([&](const std::string& request) {
     const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
     if (trans_no.empty()) return std::string();  // a host killed while it sent
     std::lock_guard<std::mutex> lock(mutex);
     ++received[trans_no];
-    return testing::ForwardReply("success", "ok");
+    const std::string key = DmsRequestKey(request, "<key>");
+    if (const DmsRepeatMemory::FirstAnswer* first = repeats.DropRepeat(key)) return *first->reply;
+    ++booked[trans_no];
+    const std::string reply = testing::ForwardReply("success", "ok");
+    repeats.Remember(key, 0, "success", reply);
+    return reply;
   });
   testing::HostedDriver host;
   testing::DmsSetup setup;
   setup.port = dms.port_text();
+  setup.forward_query = "<insert><key>%@TK</key><trans>%@01</trans></insert>";
   host.WriteSettings(setup, "0");
 
   // A host's session: start, forward, let the worker deliver a while. Each
@@ -101,15 +110,19 @@ TEST(CrashTest, KilledHostsLoseNothingAndDoubleAtMostOnePerKill) {
   host.api().stop_service();
 
   std::lock_guard<std::mutex> lock(mutex);
-  int lost = 0, doubled = 0;
-  for (const std::string& trans_no : acknowledged) lost += received.count(trans_no) == 0 ? 1 : 0;
+  int lost = 0, doubled = 0, booked_twice = 0;
+  for (const std::string& trans_no : acknowledged) lost += booked.count(trans_no) == 0 ? 1 : 0;
   for (const auto& [trans_no, times] : received) doubled += times - 1;
+  for (const auto& [trans_no, times] : booked) booked_twice += times - 1;
   std::printf(
       "kills %d (within %d ms of a host's start), transactions acknowledged %zu, "
-      "delivered %zu, lost %d, doubled %d\n",
-      kills, life_ms, acknowledged.size(), received.size(), lost, doubled);
+      "delivered %zu, lost %d, sent twice %d, repeats dropped %d, booked twice %d\n",
+      kills, life_ms, acknowledged.size(), received.size(), lost, doubled, repeats.dropped(),
+      booked_twice);
   EXPECT_EQ(lost, 0);
   EXPECT_LE(doubled, kills);
+  EXPECT_EQ(repeats.dropped(), doubled);
+  EXPECT_EQ(booked_twice, 0);
   EXPECT_GT(acknowledged.size(), 0u);
 }
 
