@@ -30,18 +30,13 @@ const DmsRepeatMemory::FirstAnswer* DmsRepeatMemory::DropRepeat(const std::strin
 }
 
 void DmsRepeatMemory::Remember(const std::string& key, int request, std::string reply_name,
-                               const std::string& reply) {
+                               const std::string* reply) {
   if (key.empty() || capacity_ == 0 || answers_.count(key) != 0) return;
   if (order_.size() >= capacity_) {
-    auto oldest = answers_.find(order_.front());
-    auto text = replies_.find(*oldest->second.reply);
-    if (--text->second == 0) replies_.erase(text);
-    answers_.erase(oldest);
+    answers_.erase(order_.front());
     order_.pop_front();
   }
-  auto text = replies_.emplace(reply, 0).first;
-  ++text->second;
-  answers_.emplace(key, FirstAnswer{request, std::move(reply_name), &text->first});
+  answers_.emplace(key, FirstAnswer{request, std::move(reply_name), reply});
   order_.push_back(key);
 }
 

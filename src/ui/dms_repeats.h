@@ -16,7 +16,6 @@
 #define VORNLINK_UI_DMS_REPEATS_H_
 
 #include <deque>
-#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,7 +36,7 @@ class DmsRepeatMemory {
   struct FirstAnswer {
     int request = 0;  // its number, as the server counts them
     std::string reply_name;
-    const std::string* reply = nullptr;  // owned by the memory
+    const std::string* reply = nullptr;  // as given to Remember
   };
 
   explicit DmsRepeatMemory(size_t capacity = kDmsRepeatMemorySize) : capacity_(capacity) {}
@@ -51,9 +50,11 @@ class DmsRepeatMemory {
 
   // Remembers the answer to the first request with `key` (not for an empty
   // key). Call it when the answer is chosen, before it is sent: a DMS books
-  // before it answers, whether or not the answer arrives.
+  // before it answers, whether or not the answer arrives. `reply` is not
+  // copied (a DMS has a few replies and many keys): the caller keeps it
+  // for as long as the memory lives.
   void Remember(const std::string& key, int request, std::string reply_name,
-                const std::string& reply);
+                const std::string* reply);
 
   int dropped() const { return dropped_; }
 
@@ -61,8 +62,6 @@ class DmsRepeatMemory {
   size_t capacity_;
   std::unordered_map<std::string, FirstAnswer> answers_;
   std::deque<std::string> order_;  // the keys of `answers_`, oldest first
-  // Each reply text once, with the number of keys answered with it.
-  std::map<std::string, size_t> replies_;
   int dropped_ = 0;
 };
 

@@ -37,6 +37,7 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
   std::mutex mutex;
   std::map<std::string, int> received, booked;  // TransNo -> times
   DmsRepeatMemory repeats;
+  const std::string reply = testing::ForwardReply("success", "ok");
   testing::ScriptedDms dms([&](const std::string& request) {
     const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
     if (trans_no.empty()) return std::string();  // a host killed while it sent
@@ -45,8 +46,7 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
     const std::string key = DmsRequestKey(request, "<key>");
     if (const DmsRepeatMemory::FirstAnswer* first = repeats.DropRepeat(key)) return *first->reply;
     ++booked[trans_no];
-    const std::string reply = testing::ForwardReply("success", "ok");
-    repeats.Remember(key, 0, "success", reply);
+    repeats.Remember(key, 0, "success", &reply);
     return reply;
   });
   testing::HostedDriver host;

@@ -165,44 +165,32 @@ TEST_F(DeliveryTest, LinesAddedDuringAPassAreMetInIt) {
   api_.stop_service();
 }
 
-// The booking key (%@TK) stays with its transaction through a retry, the
-// move to the end (a new Trid) and a new load of the module, and is that of
-// the fields of its cache line; another transaction has another.
+// The booking key (%@TK) is that of the transaction's cache line through
+// retries, moves to the end (each a new Trid) and a new load of the module;
+// another transaction has another.
 TEST_F(DeliveryTest, TheBookingKeyStaysWithItsTransaction) {
   setup_.forward_query = "<insert><key>%@TK</key><trans>%@01</trans></insert>";
   WriteSettings("0");
   codes_ = {{"41", "locked"}};
   host_.Forward("41");
-  CacheRecord first;
-  ParseCacheLine(host_.CacheLines().at(0), &first);
+  CacheRecord line;
+  ParseCacheLine(host_.CacheLines().at(0), &line);
   host_.Forward("42");
-  ASSERT_EQ(api_.execute_service(), 1);
-  ASSERT_TRUE(Eventually([&] {
-    const Lines sent = Sent();
-    return std::count(sent.begin(), sent.end(), "41") >= 2;
-  }));
-  host_.Unload();
-  const Lines lines = host_.CacheLines();
-  ASSERT_FALSE(lines.empty());
-  CacheRecord moved;  // the last line, once moved to the end
-  ParseCacheLine(lines.back(), &moved);
-  EXPECT_EQ(moved.trans_no(), "41");
-  EXPECT_NE(moved.trid(), first.trid());
-  {
-    std::lock_guard<std::mutex> lock(codes_mutex_);
-    codes_.clear();
+  for (long sent_41 : {2, 4}) {
+    ASSERT_EQ(api_.execute_service(), 1);
+    ASSERT_TRUE(Eventually([&] {
+      const Lines sent = Sent();
+      return std::count(sent.begin(), sent.end(), "41") >= sent_41;
+    }));
+    host_.Unload();
+    ASSERT_TRUE(host_.Load());
   }
-  ASSERT_TRUE(host_.Load());
-  ASSERT_EQ(api_.execute_service(), 1);
-  ASSERT_TRUE(Eventually([&] { return host_.CacheLines().empty(); })) << host_.CacheState();
-  api_.stop_service();
   std::map<std::string, std::set<std::string>> keys;  // TransNo -> keys sent
   for (const std::string& request : dms_.requests()) {
     keys[TransNoOf(request)].insert(testing::Between(request, "<key>", "</key>"));
   }
-  EXPECT_EQ(keys["41"], std::set<std::string>{BookingKey(first.transaction())});
-  EXPECT_EQ(keys["42"].size(), 1u);
-  EXPECT_EQ(keys["42"].count(BookingKey(first.transaction())), 0u);
+  EXPECT_EQ(keys["41"], std::set<std::string>{BookingKey(line.transaction())});
+  EXPECT_TRUE(keys["42"].size() == 1 && keys["42"] != keys["41"]);
 }
 
 std::mutex g_answers_mutex;

@@ -8,7 +8,6 @@
 
 #include "platform/net.h"
 #include "transport/tcp_transport.h"
-#include "ui/dms_repeats.h"
 #include "ui/dms_replies.h"
 
 namespace vornlink {
@@ -115,33 +114,6 @@ TEST(DmsServerTest, SilentPeersEmptyConnectionsAndTheStop) {
   EXPECT_EQ(box.count(), 1);
   NetResult result;
   EXPECT_NE(DmsServer::Listen("127.0.0.1", port, &result), nullptr) << result.text;
-}
-
-// The key stands after its marker and blanks, up to a character no key
-// holds; a repeat gets the first answer; beyond its size the memory forgets
-// the oldest key, and the answers of the others stay.
-TEST(DmsServerTest, RepeatsAreToldByTheKeyAfterTheMarker) {
-  EXPECT_EQ(DmsRequestKey("A: 1\r\nIdempotency-Key: \t0a-b_c.9\r\n", "Idempotency-Key:"),
-            "0a-b_c.9");
-  EXPECT_EQ(DmsRequestKey("<id>k1</id><id>k2</id>", "<id>"), "k1");
-  EXPECT_EQ(DmsRequestKey("<id></id><other>k</other>", "<id>"), "");
-  EXPECT_EQ(DmsRequestKey("<other>k</other>", "<id>"), "");
-  EXPECT_EQ(DmsRequestKey("<id>" + std::string(200, 'k'), "<id>").size(), kMaxDmsKeySize);
-  DmsRepeatMemory memory(2);
-  memory.Remember("k1", 1, "fwt-success", "booked");
-  memory.Remember("k1", 2, "fwt-failed", "refused");
-  memory.Remember("", 3, "fwt-failed", "refused");
-  EXPECT_EQ(memory.DropRepeat(""), nullptr);
-  const DmsRepeatMemory::FirstAnswer* first = memory.DropRepeat("k1");
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->request, 1);
-  EXPECT_EQ(*first->reply, "booked");
-  memory.Remember("k2", 4, "fwt-success", "booked");
-  memory.Remember("k3", 5, "fwt-failed", "refused");
-  EXPECT_EQ(memory.DropRepeat("k1"), nullptr);
-  ASSERT_NE(memory.DropRepeat("k2"), nullptr);
-  EXPECT_EQ(*memory.DropRepeat("k2")->reply, "booked");
-  EXPECT_EQ(memory.dropped(), 3);
 }
 
 TEST(DmsServerTest, ShowsEachLineEndAfterAnAngleBracketAsCrLf) {

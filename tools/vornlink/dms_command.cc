@@ -198,7 +198,7 @@ Choice ChooseAnswer(const DmsOptions& options, const std::string& request, std::
     return choice;
   }
   choice.reply = &ChooseReply(options, request, &choice.reply_name);
-  repeats->Remember(choice.key, number, choice.reply_name, *choice.reply);
+  repeats->Remember(choice.key, number, choice.reply_name, choice.reply);
   return choice;
 }
 
