@@ -57,9 +57,9 @@ check "http: no credential and no ESC byte in the log" \
 check "http: the key is taken from its header" grep -q "(26 bytes), key 0af3$" "$work/requests.log"
 
 check "tcp: repeats of a key are answered as the first and dropped" \
-  serve --drop-repeats "<key>" --reply-when "<key>k2" fwt-failed --count 3 -- '
+  serve --drop-repeats "<key>" --reply-when "k2" fwt-failed --count 3 -- '
 replies = []
-for query in (b"<key>k1</key>\0", b"<key>k2</key>\0", b"<key>k1</key>\0"):
+for query in (b"<key>k1</key>\0", b"<key>k2</key>\0", b"<key>k1</key><note>k2</note>\0"):
     s, data = socket.create_connection(("127.0.0.1", port)), b""
     s.sendall(query)
     while chunk := s.recv(65536):
