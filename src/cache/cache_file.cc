@@ -103,18 +103,11 @@ bool ReplaceCache(const std::string& path, const std::string& text, std::string*
   return false;
 }
 
-bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
-
-// Field text safe to write into a line: no comma (that would shift every
-// later field) and no line break (that would split the line).
+// Field text safe to write into a line (FieldAsWritten); `changed` is set
+// when it differs from `value`.
 std::string Sanitised(const std::string& value, bool keep_commas, bool* changed) {
-  std::string clean = value;
-  for (char& c : clean) {
-    if (IsLineBreak(c) || (!keep_commas && c == ',')) {
-      c = ' ';
-      *changed = true;
-    }
-  }
+  std::string clean = FieldAsWritten(value, keep_commas);
+  if (clean != value) *changed = true;
   return clean;
 }
 

@@ -110,6 +110,14 @@ std::vector<std::string_view> LinesContaining(std::string_view text, std::string
   return lines;
 }
 
+std::string FieldAsWritten(std::string_view value, bool keep_commas) {
+  std::string clean(value);
+  for (char& c : clean) {
+    if (c == '\r' || c == '\n' || (!keep_commas && c == ',')) c = ' ';
+  }
+  return clean;
+}
+
 std::string FormatCacheLine(const TransactionFields& transaction, std::string_view status,
                             std::string_view trid, std::string_view reserved,
                             std::string_view message) {

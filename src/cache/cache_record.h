@@ -105,6 +105,11 @@ void StatusAndTridOfLine(std::string_view line, std::string_view* status, std::s
 // is searched far faster than its lines are split into fields.
 std::vector<std::string_view> LinesContaining(std::string_view text, std::string_view needle);
 
+// `value` as a line holds it: a line break (it would split the line) and,
+// unless `keep_commas` (for the message, the line's last field), a comma
+// (it would shift every later field) become blanks.
+std::string FieldAsWritten(std::string_view value, bool keep_commas);
+
 // Joins the fields into one line (without line end).
 std::string FormatCacheLine(const TransactionFields& transaction, std::string_view status,
                             std::string_view trid, std::string_view reserved,

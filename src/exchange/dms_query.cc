@@ -1,6 +1,7 @@
 #include "exchange/dms_query.h"
 
 #include "base/failure_text.h"
+#include "exchange/booking_key.h"
 #include "exchange/log_lines.h"
 #include "transport/http_headers.h"
 #include "transport/http_transport.h"
@@ -35,6 +36,7 @@ std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQ
   std::string header = format.Format(Own(*run, 'H'));
   std::string message = QueryAsSent(query, run->kind, transport.transport_type);
   if (SendsExtraHeaders(header)) {
+    header = HeaderWithBookingKey(format, run->kind, std::move(header));
     transport.dynamic_length = format.Format(Own(*run, 'L'));
     LogBracketed('h', "FWT Use dynamic length", transport.dynamic_length);
     // The length that "DynLength" announces is that of what is sent.
@@ -65,6 +67,19 @@ std::string QueryAsSent(const std::string& formatted_query, ExchangeKind kind,
   std::string sent = formatted_query.substr(std::min(kQueryHead, formatted_query.size()));
   if (kind == ExchangeKind::kJobValidation && type == "TCP") sent.push_back('\r');
   return sent;
+}
+
+std::string HeaderWithBookingKey(const ExtFormat& format, ExchangeKind kind, std::string header) {
+  const std::string expression = std::string("%@") + kBookingKeyOrdinal;
+  const ExtFormat::Entry* key = format.Find(kBookingKeyOrdinal);
+  if (kind != ExchangeKind::kForwardTransaction || key == nullptr || key->type != 's') {
+    return header;
+  }
+  for (size_t at = header.find(expression); at != std::string::npos;
+       at = header.find(expression, at + key->text.size())) {
+    header.replace(at, expression.size(), key->text);
+  }
+  return header;
 }
 
 std::string MaskedPassword(const std::string& password) {

@@ -37,6 +37,14 @@ std::string MaskedPassword(const std::string& password);
 // user part masked; any other item as it is.
 std::string MaskedSetupValue(std::string_view name, const std::string& value);
 
+// The header item `header` of the forward transaction with every "%@TK" in
+// it replaced by the booking key that `format` holds (booking_key.h): the
+// one expression a header item may hold, so that the key can travel in a
+// header of its own ("Idempotency-Key: %@TK"). Any other text stays as it
+// is, so a header without it goes out as before; so does every header of
+// the job validation, which has no key.
+std::string HeaderWithBookingKey(const ExtFormat& format, ExchangeKind kind, std::string header);
+
 // Sends `query` (as formatted, before its head is cut) over the transport
 // that "%@TP" names and returns the DMS's reply. Reads the connection
 // ordinals of that transport from `format` (F... for the forward

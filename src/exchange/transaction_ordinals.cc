@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/numbers.h"
+#include "exchange/booking_key.h"
 #include "settings/read_setting.h"
 
 namespace vornlink {
@@ -56,6 +57,7 @@ void RegisterTransactionOrdinals(const TransactionFields& fields, const std::str
   format->AddString("23", fields[kFluidPartNo]);
   AddQuantityForms('8', fields[kField08], format);
   AddQuantityForms('9', fields[kQuantity], format);
+  format->AddString(kBookingKeyOrdinal, BookingKey(fields));
   format->AddDateTime(fields[kDate], fields[kTime], 0);
 }
 

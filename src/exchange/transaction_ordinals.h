@@ -24,6 +24,7 @@ namespace vornlink {
 //           that times 10, 100 and 1000
 //   "k8" s  the same number with two decimals and a decimal comma ("1,50")
 //   "09", "D9", "C9", "K9", "k9"  the same five forms of Quantity (field 11)
+//   "TK" s  the booking key of the twelve fields (booking_key.h)
 // and then the date and time ordinals of Date (field 3) and Time (field 4)
 // without rounding (ExtFormat::AddDateTime), whose failure it throws.
 //

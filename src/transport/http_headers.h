@@ -37,8 +37,8 @@ std::vector<std::string> HeaderLines(std::string_view block);
 
 // `block` with the value of every header that carries a credential
 // (Authorization, Proxy-Authorization, Cookie, and any name holding "auth",
-// "token", "key", "secret", "passw", "cookie", "session" or "credential")
-// replaced by kMaskedSecret; an Authorization value keeps its scheme word
+// "token", "key", "secret", "passw", "cookie", "session" or "credential",
+// but not "idempotency") replaced by kMaskedSecret; an Authorization value keeps its scheme word
 // ("Basic ********"). Line ends and everything else stay as they are.
 std::string MaskHeaderSecrets(std::string_view block);
 

@@ -8,10 +8,13 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cache/cache_record.h"
+#include "exchange/booking_key.h"
 #include "hosted_driver.h"
 
 namespace vornlink {
@@ -124,6 +127,34 @@ TEST_F(DeliveryTest, WorkerTreatsEachLineByItsOutcome) {
                               "-*-ForwardTransaction: Cache line of transaction[5] has no valid "
                               "Trid[2014060411103] -> not sent"}),
             "");
+}
+
+// The booking key (%@TK) is that of the transaction's cache line through
+// retries, moves to the end (each a new Trid) and a new load of the module;
+// another transaction has another.
+TEST_F(DeliveryTest, TheBookingKeyStaysWithItsTransaction) {
+  setup_.forward_query = "<insert><key>%@TK</key><trans>%@01</trans></insert>";
+  WriteSettings("0");
+  codes_ = {{"41", "locked"}};
+  host_.Forward("41");
+  CacheRecord line;
+  ParseCacheLine(host_.CacheLines().at(0), &line);
+  host_.Forward("42");
+  for (long sent_41 : {2, 4}) {
+    ASSERT_EQ(api_.execute_service(), 1);
+    ASSERT_TRUE(Eventually([&] {
+      const Lines sent = Sent();
+      return std::count(sent.begin(), sent.end(), "41") >= sent_41;
+    }));
+    host_.Unload();
+    ASSERT_TRUE(host_.Load());
+  }
+  std::map<std::string, std::set<std::string>> keys;  // TransNo -> keys sent
+  for (const std::string& request : dms_.requests()) {
+    keys[TransNoOf(request)].insert(testing::Between(request, "<key>", "</key>"));
+  }
+  EXPECT_EQ(keys["41"], std::set<std::string>{BookingKey(line.transaction())});
+  EXPECT_TRUE(keys["42"].size() == 1 && keys["42"] != keys["41"]);
 }
 
 std::mutex g_answers_mutex;

@@ -40,10 +40,11 @@ check "tcp: the log names the reply" grep -q "answered request 2 with job-valid"
 
 printf '<reply>from a file</reply>' >"$work/reply.xml"
 check "http: serves a request" serve --http --reply-file "$work/reply.xml" --count 1 \
-  --log "$work/requests.log" -- '
+  --log "$work/requests.log" --drop-repeats "Idempotency-Key:" -- '
 c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
 c.request("POST", "/dms/parts", body=b"<insert>query</insert>\x1b[2J",
-          headers={"Authorization": "Basic c2VjcmV0", "X-Api-Key": "k-secret"})
+          headers={"Authorization": "Basic c2VjcmV0", "X-Api-Key": "k-secret",
+                   "Idempotency-Key": "0af3"})
 r = c.getresponse()
 print(r.status, r.read().decode())'
 check "http: 200 with the file as body" grep -qx "200 <reply>from a file</reply>" "$work/client"
@@ -53,10 +54,26 @@ check "http: credentials are masked in the log" \
   grep -q "^Authorization: Basic \*\*\*\*\*\*\*\*.$" "$work/requests.log"
 check "http: no credential and no ESC byte in the log" \
   eval '! grep -qE "c2VjcmV0|k-secret|$(printf "\033")" "$work/requests.log"'
+check "http: the key is taken from its header" grep -q "(26 bytes), key 0af3$" "$work/requests.log"
+
+check "tcp: repeats of a key are answered as the first and dropped" \
+  serve --drop-repeats "<key>" --reply-when "k2" fwt-failed --count 3 -- '
+replies = []
+for query in (b"<key>k1</key>\0", b"<key>k2</key>\0", b"<key>k1</key><note>k2</note>\0"):
+    s, data = socket.create_connection(("127.0.0.1", port)), b""
+    s.sendall(query)
+    while chunk := s.recv(65536):
+        data += chunk
+    replies.append(data)
+print(replies[0] == replies[2] != replies[1])'
+check "tcp: the repeat got the first answer" grep -qx "True" "$work/client"
+check "tcp: the repeat is logged with its key" grep -q "^--- answered request 3 with fwt-success (.*), key k1: a repeat of request 1, dropped$" "$work/out"
+check "tcp: the repeats are counted" grep -qx "vornlink dms: answered 3 request(s), dropped 1 repeat(s)" "$work/out"
 
 usage_error() { "$vornlink" dms "$@" >/dev/null 2>&1; [ $? -eq 2 ]; }
 check "an unknown reply is a usage error" usage_error --reply nope
 check "https without a certificate is a usage error" usage_error --https
+check "--drop-repeats without a text is a usage error" usage_error --drop-repeats ""
 
 echo "dms_command_test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

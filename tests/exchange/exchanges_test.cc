@@ -6,6 +6,7 @@
 
 #include "dms_fixture.h"
 #include "emulated_dms/dms_replies.h"
+#include "exchange/booking_key.h"
 #include "exchange/forward_transaction.h"
 #include "exchange/job_validation.h"
 #include "testing/test_env.h"
@@ -201,13 +202,15 @@ TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
 
 // The HTTP test server echoes the query, so the template is the reply; the
 // length announced is that of the query as sent, without the template's indent.
+// The forward exchange's header carries the booking key where it says %@TK;
+// the validation has none and sends the text as it stands.
 TEST_F(ExchangesTest, BothExchangesOverHttp) {
   const testing::HttpTestServers& servers = testing::TestServers();
   ASSERT_TRUE(servers.ok) << servers.error;
   const std::string tag = testing::UniqueTag();
   setup_.transport = "HTTP";
   setup_.url = servers.Url("http", "/echo?" + tag);
-  setup_.header = "X-Query-Length: DynLength";
+  setup_.header = "X-Query-Length: DynLength\nIdempotency-Key: %@TK";
   setup_.forward_query = ForwardReply("success", "trans %@01");
   setup_.validation_query = ValidationReply("%@01", "%@11", "0");
   Write(setup_);
@@ -225,6 +228,10 @@ TEST_F(ExchangesTest, BothExchangesOverHttp) {
     const std::string length = std::to_string((record.find('"', body) - body) / 2);
     EXPECT_NE(record.find("[\"X-Query-Length\", \"" + length + "\"]"), std::string::npos) << record;
   }
+  EXPECT_NE(records[0].find("[\"Idempotency-Key\", \"" + BookingKey(kTransaction) + "\"]"),
+            std::string::npos)
+      << records[0];
+  EXPECT_NE(records[1].find("[\"Idempotency-Key\", \"%@TK\"]"), std::string::npos) << records[1];
 }
 
 }  // namespace

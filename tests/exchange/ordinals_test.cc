@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "exchange/booking_key.h"
 #include "exchange/setup_ordinals.h"
+#include "exchange/sha256.h"
 #include "exchange/transaction_ordinals.h"
 #include "testing/test_env.h"
 
@@ -109,6 +112,43 @@ TEST(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
                              std::pair{"1/7", "1/7"}, std::pair{"1", "FIRST"}}) {
     fields[4] = user;
     EXPECT_EQ(Format(fields, "%@03"), shown) << user;
+  }
+}
+
+// The published examples of the standard; 55 bytes fill the last block
+// exactly, 56 need a second.
+TEST(BookingKeyTest, Sha256GivesThePublishedDigests) {
+  EXPECT_EQ(HexDigits(Sha256("")),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(HexDigits(Sha256("abc")),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(HexDigits(Sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(HexDigits(Sha256(std::string(1000000, 'a'))),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  EXPECT_EQ(HexDigits(Sha256(std::string(55, 'a')), 4), "9f4390f8");
+}
+
+// A change in any one field, or text moved from one field into the next,
+// gives another key.
+TEST(BookingKeyTest, EachFieldCountsAndFieldsStayApart) {
+  const TransactionFields booking = {"4711", "118739.A", "240607", "081503", "7",   "BAY1",
+                                     "1",    "3",        "Oil",    "OIL-1",  "4.5", "0"};
+  const std::string key = BookingKey(booking);
+  EXPECT_TRUE(key.size() == kBookingKeyDigits &&
+              key.find_first_not_of("0123456789abcdef") == std::string::npos)
+      << key;
+  std::set<std::string> keys = {key};
+  for (size_t field = 0; field < kTransactionFieldCount; ++field) {
+    TransactionFields changed = booking;
+    changed[field] += "1";
+    EXPECT_TRUE(keys.insert(BookingKey(changed)).second) << "field " << field + 1;
+    if (field + 1 < kTransactionFieldCount) {
+      changed = booking;
+      changed[field + 1].insert(changed[field + 1].begin(), changed[field].back());
+      changed[field].pop_back();
+      EXPECT_TRUE(keys.insert(BookingKey(changed)).second) << "fields " << field + 1;
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "exchange/booking_key.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
@@ -118,6 +119,16 @@ TEST_F(CheckTest, SamplesGivenOnTheCommandLine) {
             "");
   EXPECT_EQ(Check({"--transaction", "1,2,3"}), 2);
   EXPECT_EQ(Check({"--frobnicate"}), 2);
+  // The booking key as sent, of the fields as the cache line holds them.
+  EXPECT_TRUE(Says("not sent: the DMS cannot tell")) << out_;
+  Replace(&xml_, "<partDesc>%@21</partDesc>", "<partDesc>%@21 %@TK</partDesc>");
+  Replace(&ini_, "1=5W30 Engine Oil", "1=Engine Oil, 5W30");
+  EXPECT_EQ(Check({"--transaction", "9,654321.C,240607,081503,7,F04,12,1,x,y,2.5,0"}), 0);
+  const std::string key = BookingKey({"9", "654321.C", "240607", "081503", "7", "F04", "12", "1",
+                                      "Engine Oil  5W30", "OIL-5W30-BULK", "2.5", "0"});
+  EXPECT_EQ(testing::Missing(out_, {"<partDesc>Engine Oil  5W30 " + key + "</partDesc>",
+                                    "sent: the DMS can drop a booking sent again"}),
+            "");
 }
 
 #ifndef _WIN32

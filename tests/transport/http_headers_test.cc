@@ -67,6 +67,7 @@ TEST(HttpHeadersTest, Base64LinesAndMasks) {
       {"Cookie: session=1; user=2", "Cookie: ********"}, {"X-Api-Key: k", "X-Api-Key: ********"},
       {"X-Auth-Token: t", "X-Auth-Token: ********"}, {"Content-Length: 12", "Content-Length: 12"},
       {"SOAPAction: \"insert\"", "SOAPAction: \"insert\""}, {"Authorization:", "Authorization:"},
+      {"Idempotency-Key: 0a1b", "Idempotency-Key: 0a1b"},
       // Line ends and the order of lines stay.
       {"A: 1\r\nCookie: c\nB: 2\r\n\r\n", "A: 1\r\nCookie: ********\nB: 2\r\n\r\n"}};
   // clang-format on

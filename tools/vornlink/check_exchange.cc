@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "base/failure_text.h"
+#include "exchange/booking_key.h"
 #include "exchange/dms_query.h"
 #include "exchange/ext_format.h"
 #include "exchange/job_number.h"
@@ -202,6 +203,7 @@ class ExchangeCheck {
                        (carriage_return ? ", the last a carriage return" : "") +
                        (split ? "" : " (the job number's parts left as %@07 and %@17)"));
     report_->Block(sent);
+    if (forward) BookingKeyUse(format, sent);
     ReplyRules(kind, job);
   }
 
@@ -281,7 +283,12 @@ class ExchangeCheck {
             Bracketed(context.dynamic_length) + (FillsDynamicLength(context.dynamic_length)
                                                      ? " DynLength becomes the query's length"
                                                      : " DynLength stays as it is"));
-        const std::string block = BuildHttpHeaders(header, sent, context);
+        const std::string block = BuildHttpHeaders(
+            HeaderWithBookingKey(
+                format, forward ? ExchangeKind::kForwardTransaction : ExchangeKind::kJobValidation,
+                header),
+            sent, context);
+        if (forward) sent_headers_ = block;
         report_->Value("extra headers (" + item('H') + ")", "as sent, secrets masked:");
         for (const std::string& line : HeaderLines(MaskHeaderSecrets(block))) {
           report_->Block(line);
@@ -289,6 +296,20 @@ class ExchangeCheck {
       }
     }
     if (Fetch(forward, format, item('S'), &value)) Peel(item('S'), value);
+  }
+
+  // Whether the DMS is handed the booking key, in the query or a header.
+  void BookingKeyUse(const ExtFormat& format, const std::string& sent) {
+    const ExtFormat::Entry* key = format.Find(kBookingKeyOrdinal);
+    if (key == nullptr) return;
+    const bool sent_key =
+        !key->text.empty() && (sent.find(key->text) != std::string::npos ||
+                               sent_headers_.find(key->text) != std::string::npos);
+    report_->Value("booking key (%@TK)",
+                   Bracketed(key->text) +
+                       (sent_key ? " sent: the DMS can drop a booking sent again"
+                                 : " not sent: the DMS cannot tell a booking sent again after "
+                                   "a restart from a new one"));
   }
 
   void Peel(const std::string& item, const std::string& value) {
@@ -369,6 +390,7 @@ class ExchangeCheck {
   const ExchangeSample& sample_;
   const bool validation_gate_;
   bool uses_https_ = false;
+  std::string sent_headers_;  // the forward exchange's extra headers as sent
 };
 
 }  // namespace

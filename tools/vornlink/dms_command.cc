@@ -8,6 +8,7 @@
 
 #include "emulated_dms/dms_http.h"
 #include "emulated_dms/dms_port.h"
+#include "emulated_dms/dms_repeats.h"
 #include "emulated_dms/dms_replies.h"
 #include "emulated_dms/dms_server.h"
 #include "emulated_dms/tls_server.h"
@@ -39,6 +40,8 @@ struct DmsOptions {
     std::string reply;
   };
   std::vector<Rule> rules;
+  // Not empty: repeats of a booking key found after this text are dropped.
+  std::string repeat_marker;
   int count = 0;
   int time_limit_ms = static_cast<int>(kDmsConnectionTimeLimit.count());
 };
@@ -118,6 +121,12 @@ bool ParseOptions(const std::vector<std::string>& args, DmsOptions* options, std
       }
       options->reply_name = text;
       reply_set = true;
+    } else if (option == "--drop-repeats") {
+      if (!value(&options->repeat_marker)) return false;
+      if (options->repeat_marker.empty()) {
+        err << "vornlink dms: --drop-repeats takes the text that stands before the key\n";
+        return false;
+      }
     } else if (option == "--http") {
       options->mode = Mode::kHttp;
     } else if (option == "--https") {
@@ -168,10 +177,51 @@ const std::string& ChooseReply(const DmsOptions& options, const std::string& req
   return options.reply;
 }
 
+// The answer to one request and how it was chosen.
+struct Choice {
+  std::string reply_name;
+  const std::string* reply = nullptr;
+  std::string key;    // with --drop-repeats: the request's key, if it has one
+  int repeat_of = 0;  // a dropped repeat: the request first answered so
+};
+
+// A repeat of a key answered before gets that answer again; anything else
+// gets its reply by the rules, and its key is remembered as request `number`.
+Choice ChooseAnswer(const DmsOptions& options, const std::string& request, std::string key,
+                    int number, DmsRepeatMemory* repeats) {
+  Choice choice;
+  choice.key = std::move(key);
+  if (const DmsRepeatMemory::FirstAnswer* first = repeats->DropRepeat(choice.key)) {
+    choice.reply_name = first->reply_name;
+    choice.reply = first->reply;
+    choice.repeat_of = first->request;
+    return choice;
+  }
+  choice.reply = &ChooseReply(options, request, &choice.reply_name);
+  repeats->Remember(choice.key, number, choice.reply_name, choice.reply);
+  return choice;
+}
+
+// "--- answered request N with NAME (SIZE)" and, with --drop-repeats, the
+// key and whether the request was a repeat.
+void LogAnswer(const DmsOptions& options, int number, const Choice& choice, const std::string& size,
+               std::ostream& log) {
+  log << "--- answered request " << number << " with " << choice.reply_name << " (" << size << ")";
+  if (!options.repeat_marker.empty()) {
+    if (choice.key.empty()) {
+      log << ", no key after " << options.repeat_marker;
+    } else {
+      log << ", key " << choice.key;
+    }
+    if (choice.repeat_of != 0) log << ": a repeat of request " << choice.repeat_of << ", dropped";
+  }
+  log << "\n";
+}
+
 // Serves one connection in HTTP or HTTPS mode; false when no request was
 // answered. Writes what happened to `log`.
 bool ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
-               const DmsOptions& options, int number, std::ostream& log) {
+               const DmsOptions& options, int number, DmsRepeatMemory* repeats, std::ostream& log) {
   WaitLimit limit = WaitLimit::After(std::chrono::milliseconds(options.time_limit_ms), nullptr);
   std::string peer = connection->PeerText();
   if (tls != nullptr) {
@@ -193,22 +243,23 @@ bool ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
       << request.body.size() << " bytes)\n"
       << (options.show_secrets ? request.headers : MaskHeaderSecrets(request.headers)) << "\n"
       << request.body << (request.body.empty() || request.body.back() == '\n' ? "" : "\n");
-  std::string reply_name;
-  const std::string& reply = ChooseReply(options, request.body, &reply_name);
-  NetResult sent = connection->SendAll(DmsHttpResponse(reply), limit);
+  // A header first, then the body.
+  std::string key = DmsRequestKey(request.headers, options.repeat_marker);
+  if (key.empty()) key = DmsRequestKey(request.body, options.repeat_marker);
+  const Choice choice = ChooseAnswer(options, request.body, std::move(key), number, repeats);
+  NetResult sent = connection->SendAll(DmsHttpResponse(*choice.reply), limit);
   connection->ShutdownSend();
   if (!sent.ok()) {
     log << "--- reply to request " << number << " failed c[" << sent.code << "] t[" << sent.text
         << "]\n";
     return false;
   }
-  log << "--- answered request " << number << " with " << reply_name << " (" << reply.size()
-      << " bytes)\n";
+  LogAnswer(options, number, choice, std::to_string(choice.reply->size()) + " bytes", log);
   return true;
 }
 
-void LogTcpReport(const DmsConnectionReport& report, int number, const std::string& reply_name,
-                  std::ostream& log) {
+void LogTcpReport(const DmsOptions& options, const DmsConnectionReport& report, int number,
+                  const Choice& choice, std::ostream& log) {
   using Outcome = DmsConnectionReport::Outcome;
   if (report.outcome != Outcome::kAnswered) {
     log << "--- connection from " << report.peer << ": ";
@@ -226,9 +277,8 @@ void LogTcpReport(const DmsConnectionReport& report, int number, const std::stri
   }
   log << "--- request " << number << " from " << report.peer << " (" << report.request.size()
       << " bytes)\n"
-      << report.request << (report.request.empty() || report.request.back() == '\n' ? "" : "\n")
-      << "--- answered request " << number << " with " << reply_name << " (" << report.reply.size()
-      << " bytes + NUL)\n";
+      << report.request << (report.request.empty() || report.request.back() == '\n' ? "" : "\n");
+  LogAnswer(options, number, choice, std::to_string(report.reply.size()) + " bytes + NUL", log);
 }
 
 }  // namespace
@@ -249,6 +299,11 @@ void PrintDmsUsage(std::ostream& out) {
          "                      NAME instead (may be given several times; the first\n"
          "                      that matches wins): one DMS for both exchanges, as in\n"
          "                      --reply fwt-success --reply-when RONumber job-valid\n"
+         "  --drop-repeats TEXT book each key once: the key is what follows TEXT in the\n"
+         "                      request (in HTTP, in its headers, then its body), e.g.\n"
+         "                      'Idempotency-Key:' or '<MessageID>'; a request whose key\n"
+         "                      was answered before is a repeat: logged, counted, and\n"
+         "                      answered as the first was\n"
          "  --http              speak HTTP: the request body is the query, the reply\n"
          "                      goes back as a 200 response (default: the TCP\n"
          "                      transport's convention, text + NUL each way)\n"
@@ -301,20 +356,29 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
     return 1;
   }
   out << "vornlink dms: listening on " << options.address << ":" << server->port() << " ("
-      << ModeName(options.mode) << "), reply " << options.reply_name << std::endl;
+      << ModeName(options.mode) << "), reply " << options.reply_name;
+  if (!options.repeat_marker.empty()) {
+    out << ", dropping repeats of the key after " << options.repeat_marker;
+  }
+  out << std::endl;
 
   const std::chrono::milliseconds time_limit(options.time_limit_ms);
   int answered = 0;
   int number = 0;
+  DmsRepeatMemory repeats;
   StopSignal never;
   while (options.count == 0 || answered < options.count) {
     if (options.mode == Mode::kTcp) {
       DmsConnectionReport report;
       WaitLimit forever;
-      std::string reply_name = options.reply_name;
+      Choice choice;
       bool served = server->ServeOne(
           forever,
-          [&](const std::string& request) { return ChooseReply(options, request, &reply_name); },
+          [&](const std::string& request) {
+            choice = ChooseAnswer(options, request, DmsRequestKey(request, options.repeat_marker),
+                                  number + 1, &repeats);
+            return *choice.reply;
+          },
           &report, time_limit);
       if (!served) {
         log << "--- accept failed c[" << report.net.code << "] t[" << report.net.text << "]\n";
@@ -322,7 +386,7 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
         continue;
       }
       if (report.outcome == DmsConnectionReport::Outcome::kAnswered) ++answered;
-      LogTcpReport(report, ++number, reply_name, log);
+      LogTcpReport(options, report, ++number, choice, log);
     } else {
       std::unique_ptr<NetConnection> connection;
       NetResult accepted = server->Accept(WaitLimit(), &connection);
@@ -331,14 +395,16 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
         never.WaitFor(100);
         continue;
       }
-      if (ServeHttp(std::move(connection), tls.get(), options, number + 1, log)) {
+      if (ServeHttp(std::move(connection), tls.get(), options, number + 1, &repeats, log)) {
         ++answered;
         ++number;
       }
     }
     log.flush();
   }
-  out << "vornlink dms: answered " << answered << " request(s)" << std::endl;
+  out << "vornlink dms: answered " << answered << " request(s)";
+  if (!options.repeat_marker.empty()) out << ", dropped " << repeats.dropped() << " repeat(s)";
+  out << std::endl;
   return 0;
 }
 

@@ -13,7 +13,8 @@ namespace vornlink {
 
 struct ExchangeSample {
   // As the cache worker hands it to the exchange: the fluid name and part
-  // number already resolved through the INI file, as the host's call does.
+  // number already resolved through the INI file, as the host's call does,
+  // and the fields as the cache line holds them.
   TransactionFields transaction;
   std::string job_no;
   bool transaction_given = false;
@@ -30,7 +31,8 @@ bool ParseSampleOptions(const std::vector<std::string>& args, ExchangeSample* sa
 // the built-in transaction (TransNo 4711, the job number, now as date and
 // time, user 7, fluid 1, quantity 4.5) and a job number whose work order is
 // as wide as "KMR/System/WoSplit" asks (118739.A for 6); then resolves the
-// fluid name and part number as ForwardTransaction2 does.
+// fluid name and part number as ForwardTransaction2 does, and cleans the
+// fields as the cache line holds them (a comma or line break a blank).
 void CompleteSample(ExchangeSample* sample);
 
 // The transaction as one CSV line.
