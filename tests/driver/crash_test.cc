@@ -173,7 +173,7 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
   // log names it; a host killed before the cache took it again loses it with
   // its process, as the log tells. Only those are not counted as lost.
   std::set<std::string> held;  // TransNo
-  for (const std::string& line : SplitLines(testing::ReadBytes(setup.log_file))) {
+  for (const std::string& line : testing::DiskLines(setup.log_file)) {
     const size_t lead = line.find(kUnwrittenEntryLead);
     UnwrittenEvent event;
     std::string transaction;
