@@ -13,6 +13,7 @@
 #ifndef VORNLINK_BASE_WRITE_GATE_H_
 #define VORNLINK_BASE_WRITE_GATE_H_
 
+#include <mutex>
 #include <shared_mutex>
 
 namespace vornlink {

@@ -1,0 +1,47 @@
+// What the cache file's operations share among the files of this folder
+// (cache_file.cc, cache_line_edits.cc); no other folder includes it. Every
+// function here is for use under the file's CacheLock unless it says not.
+#ifndef VORNLINK_CACHE_CACHE_FILE_INTERNAL_H_
+#define VORNLINK_CACHE_CACHE_FILE_INTERNAL_H_
+
+#include <string>
+
+#include "base/transaction_fields.h"
+#include "cache/cache_file.h"
+#include "cache/cache_index.h"
+
+namespace vornlink {
+
+// What is known of the lines of the cache file at `path`.
+CacheIndex& IndexOf(const std::string& path);
+
+// The log lines of the operations.
+void LogAdded(const std::string& trans_no, const std::string& trid);
+void LogDeleteFailed(const std::string& trid, const char* reason);
+void LogFileError(const std::string& path, const std::string& error);
+// The second line of a failed operation: why the lock or the file failed.
+void LogReason(const CacheLock& lock, const std::string& path, const std::string& error);
+
+// Replaces the cache file by `text`; logs when it had to be overwritten in
+// place. False with the reason in `error` when it failed. The caller tells
+// the file's index what became of it.
+bool ReplaceCache(const std::string& path, const std::string& text, std::string* error);
+
+// The cache file's content; false with the reason in `error` when it cannot
+// be read. A missing file is an empty cache.
+bool ReadCache(const std::string& path, std::string* contents, std::string* error);
+
+// A Trid that no line of the cache carries: by what `index` knows, or by
+// `text` (the file read whole; may be null) where the index does not know
+// its lines.
+std::string NewTrid(const CacheIndex& index, const std::string* text);
+
+// The line to write for a record, each field made safe (FieldAsWritten);
+// logs what had to be replaced.
+std::string CleanLine(const TransactionFields& transaction, const std::string& status,
+                      const std::string& trid, const std::string& reserved,
+                      const std::string& message);
+
+}  // namespace vornlink
+
+#endif  // VORNLINK_CACHE_CACHE_FILE_INTERNAL_H_

@@ -1,0 +1,224 @@
+// The edits of one line of the cache file found by its Trid: the rewrite
+// of the file without it (or with it moved to the end), and the mark of its
+// Status in place.
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+#include "base/text_lines.h"
+#include "base/write_gate.h"
+#include "cache/cache_file.h"
+#include "cache/cache_file_internal.h"
+#include "cache/cache_index.h"
+#include "cache/trid.h"
+#include "log/log.h"
+
+namespace vornlink {
+namespace {
+
+// The file without the line at `skip` (every line ends with "\n"), with
+// room for `spare` more bytes.
+std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t skip, size_t spare) {
+  size_t size = spare;
+  for (std::string_view line : lines) size += line.size() + 1;
+  std::string text;
+  text.reserve(size);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i == skip) continue;
+    text.append(lines[i]);
+    text.push_back('\n');
+  }
+  return text;
+}
+
+// A line of the cache file that a removal or a move found by its Trid, in
+// the file read whole.
+struct FoundLine {
+  std::string contents;  // the file as a text-mode reader sees it
+  size_t start = 0;      // where the line stands in `contents`
+  size_t length = 0;     // its length, with its line feed when it has one
+  size_t index = 0;      // its line number, when `known`
+  // Whether the index knows these very lines, all plain, so that it can
+  // take in the change without reading the file again.
+  bool known = false;
+};
+
+enum class Lookup { kFound, kNotFound, kFailed };
+
+// The first line of `contents` whose Trid field is `trid`: its start and
+// length with its line feed. An empty Trid matches nothing: it would pick a
+// short line that somebody else must see.
+bool LocateTrid(std::string_view contents, const std::string& trid, size_t* start, size_t* length) {
+  if (trid.empty()) return false;
+  for (std::string_view line : LinesContaining(contents, trid)) {
+    if (TridOfLine(line) != trid) continue;
+    *start = static_cast<size_t>(line.data() - contents.data());
+    const size_t feed = contents.find('\n', *start);
+    *length = (feed == std::string_view::npos ? contents.size() : feed + 1) - *start;
+    return true;
+  }
+  return false;
+}
+
+// Finds the first line whose Trid is `trid` in the file read whole, as its
+// rewrite needs it. Where the index knows the file's lines as they are, the
+// line it names is taken once the text read shows it there; otherwise the
+// text is searched, and the index forgotten. Under the cache lock.
+Lookup FindForRewrite(const std::string& path, CacheIndex& index, const std::string& trid,
+                      FoundLine* found, std::string* error) {
+  if (!index.Refresh(path, error)) return Lookup::kFailed;
+  if (!ReadCache(path, &found->contents, error)) {
+    index.Forget();
+    return Lookup::kFailed;
+  }
+  const std::string_view text = found->contents;
+  found->index = index.FindTrid(TridNumber(trid));
+  size_t start = 0;
+  size_t length = 0;
+  size_t text_size = 0;
+  found->known = !trid.empty() && index.TextSpan(found->index, &start, &length, &text_size) &&
+                 text_size == text.size() && length > 0 && start + length <= text.size() &&
+                 TridOfLine(text.substr(start, length - 1)) == trid;
+  if (found->known) {
+    found->start = start;
+    found->length = length;
+    return Lookup::kFound;
+  }
+  index.Forget();
+  return LocateTrid(text, trid, &found->start, &found->length) ? Lookup::kFound : Lookup::kNotFound;
+}
+
+// The file's text without the found line, each line ended by a line feed,
+// with room for `spare` more bytes. Takes the found contents.
+std::string TextWithout(FoundLine* found, size_t spare) {
+  if (found->known) {
+    // Every line is plain: the text as read is the text to write.
+    std::string text = std::move(found->contents);
+    text.erase(found->start, found->length);
+    return text;
+  }
+  std::vector<std::string_view> lines = SplitLines(found->contents);
+  // The line that starts where the found one does.
+  auto same = std::lower_bound(
+      lines.begin(), lines.end(), found->contents.data() + found->start,
+      [](std::string_view candidate, const char* data) { return candidate.data() < data; });
+  return JoinLinesExcept(lines, static_cast<size_t>(same - lines.begin()), spare);
+}
+
+// Where the Status of `line` starts, when it is one character.
+bool OneCharacterStatus(std::string_view line, size_t* at) {
+  size_t start = 0;
+  for (size_t comma = 0; comma < CacheRecord::kStatus; ++comma) {
+    const size_t found = line.find(',', start);
+    if (found == std::string_view::npos) return false;
+    start = found + 1;
+  }
+  if (start + 1 >= line.size() || line[start + 1] != ',') return false;
+  *at = start;
+  return true;
+}
+
+}  // namespace
+
+CacheChange MarkLineInPlace(const std::string& trid, char status, std::string* error) {
+  const std::string path = CacheFilePath();
+  WritePermit permit;
+  if (!permit.granted()) {
+    *error = "the service has stopped";
+    return CacheChange::kFailed;
+  }
+  CacheLock lock(path);
+  CacheIndex& index = IndexOf(path);
+  std::string line;
+  size_t at = 0;
+  bool read = lock.held() && index.Refresh(path, error);
+  if (read) {
+    at = index.FindTrid(TridNumber(trid));
+    if (at >= index.line_count()) return CacheChange::kNotFound;
+    read = index.ReadLine(path, at, &line, error);
+  }
+  size_t status_at = 0;
+  if (read && TridOfLine(line) != trid) {
+    *error = "the cache file changed while it was read";
+    read = false;
+  } else if (read && !OneCharacterStatus(line, &status_at)) {
+    *error = "its Status is not one character";
+    read = false;
+  }
+  if (read && !GetEnv()->OverwriteFileBytes(path, index.LineOffset(at) + status_at,
+                                            std::string(1, status), error)) {
+    read = false;
+  }
+  // The file's stamp changed: the next operation reads it again.
+  index.Forget();
+  if (!read) {
+    if (!lock.held()) *error = lock.error();
+    LogPrint('*', "KMRCacheTransaction: Mark Trid[%s] in cache file with Status[%c] -> FAILED",
+             trid.c_str(), status);
+    LogReason(lock, path, *error);
+    return CacheChange::kFailed;
+  }
+  LogPrint('c', "KMRCacheTransaction: Mark Trid[%s] in cache file with Status[%c] -> SUCCESS",
+           trid.c_str(), status);
+  return CacheChange::kDone;
+}
+
+// The one rewrite of a line found by its Trid, for the driver (RemoveLine,
+// MoveToEnd) and the operator alike.
+CacheChange EditCacheLine(const std::string& trid,
+                          const std::function<LineEdit(CacheRecord*)>& decide,
+                          std::string* new_trid, std::string* error) {
+  const std::string path = CacheFilePath();
+  WritePermit permit;
+  if (!permit.granted()) {
+    *error = "the service has stopped";
+    return CacheChange::kFailed;
+  }
+  CacheLock lock(path);
+  CacheIndex& index = IndexOf(path);
+  FoundLine found;
+  Lookup lookup = lock.held() ? FindForRewrite(path, index, trid, &found, error) : Lookup::kFailed;
+  if (lookup == Lookup::kFailed) {
+    if (!lock.held()) *error = lock.error();
+    LogDeleteFailed(trid, "Could not open file");
+    LogReason(lock, path, *error);
+    return CacheChange::kFailed;
+  }
+  if (lookup == Lookup::kNotFound) return CacheChange::kNotFound;
+  CacheRecord record;
+  ParseCacheLine(std::string_view(found.contents).substr(found.start, found.length), &record);
+  // The line feed, and a carriage return before it, are no part of the
+  // message.
+  std::string& message = record.fields[CacheRecord::kMessage];
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  const LineEdit edit = decide(&record);
+  if (edit == LineEdit::kKeep) return CacheChange::kDone;
+  std::string fresh_trid;
+  std::string line;  // the moved line, without its line end
+  if (edit == LineEdit::kMoveToEnd) {
+    // The new Trid must differ from every line's, the dropped one's included.
+    fresh_trid = NewTrid(index, found.known ? nullptr : &found.contents);
+    line = CleanLine(record.transaction(), record.status(), fresh_trid, std::string(),
+                     record.message());
+  }
+  std::string text = TextWithout(&found, line.size() + 1);
+  if (!line.empty()) {
+    text.append(line);
+    text.push_back('\n');
+  }
+  if (!ReplaceCache(path, text, error)) {
+    index.Forget();
+    LogDeleteFailed(trid, "Could not write file");
+    LogFileError(path, *error);
+    return CacheChange::kFailed;
+  }
+  if (found.known) index.NoteRemoved(path, found.index, line.empty() ? nullptr : &line);
+  LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
+  if (edit == LineEdit::kMoveToEnd) {
+    LogAdded(record.trans_no(), fresh_trid);
+    if (new_trid != nullptr) *new_trid = fresh_trid;
+  }
+  return CacheChange::kDone;
+}
+
+}  // namespace vornlink
