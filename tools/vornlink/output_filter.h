@@ -32,6 +32,11 @@ size_t AppendFiltered(std::string_view text, bool complete, std::string* shown);
 // `text` filtered whole.
 std::string Filtered(std::string_view text);
 
+// The character that the well-formed UTF-8 sequence at the start of `text`
+// (its first byte 0x80 or above) stands for, and the sequence's length;
+// false when `text` begins with no such sequence (the byte stands alone).
+bool DecodeUtf8(std::string_view text, char32_t* code_point, size_t* length);
+
 // A stream buffer that filters what it is given and hands it on to
 // `target` (not owned) at each line end, flush and at its end.
 // Thread-safe: a stream's flush may come from another thread (std::cin
