@@ -138,10 +138,10 @@ TEST_F(CacheCommandTest, LinesByNumberOrTransNoAndOnlyAsListed) {
   testing::ScopedFakeEnv env;
   const std::string module = env.env().ModulePath();
   const std::string no_trid = testing::CacheLine("7", "0", "") + "\n";
-  testing::WriteBytes(env.ModuleFile("$$$"),
-                      testing::OnDisk(testing::CacheLine("7", "1", "201403070905020001") + "\n" +
-                                      no_trid + testing::CacheLine("8", "2", "201403070905020003") +
-                                      "\n" + no_trid));
+  testing::WriteBytes(
+      env.ModuleFile("$$$"),
+      testing::OnDisk(testing::CacheLine("7", "1", "201403070905020001") + "\n" + no_trid +
+                      testing::CacheLine("8", "2", "201403070905020003") + "\n" + no_trid));
   EXPECT_TRUE(Cache(module, {"retry", "7"}) == 1 && Says("7 names 3 lines") &&
               Says("line 2: Trid (none), TransNo 7"))
       << out_;
@@ -156,8 +156,8 @@ TEST_F(CacheCommandTest, LinesByNumberOrTransNoAndOnlyAsListed) {
   auto drop = [](CacheRecord*) { return LineEdit::kRemove; };
   EXPECT_EQ(EditCacheLineAt(3, listed[2].record, drop, nullptr, &error), CacheChange::kDone);
   EXPECT_EQ(EditCacheLineAt(1, listed[0].record, drop, nullptr, &error), CacheChange::kNotFound);
-  EXPECT_TRUE(Cache(module, {"drop", "--all-stuck", "--yes"}) == 0 &&
-              Says("dropped line 1;") && Says("2 stuck line(s) dropped"))
+  EXPECT_TRUE(Cache(module, {"drop", "--all-stuck", "--yes"}) == 0 && Says("dropped line 1;") &&
+              Says("2 stuck line(s) dropped"))
       << out_;
   EXPECT_EQ(testing::ReadBytes(env.ModuleFile("$$$")), "");
 }

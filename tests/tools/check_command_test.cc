@@ -59,13 +59,13 @@ TEST_F(CheckTest, TheSamplesAdaptedToASitePassWithoutAWord) {
     }
     EXPECT_EQ(Check(), 0) << out_;
     EXPECT_TRUE(Says("0 problems, 0 warnings: the driver can work with these settings")) << out_;
-    EXPECT_FALSE(Says("change-me")) << "passwords are masked";
+    EXPECT_FALSE(Says("s3cret-pw")) << "passwords are masked";
   }
-  EXPECT_EQ(testing::Missing(
-                out_, {"<fillQty>4.50</fillQty>", "<RONumber>118739</RONumber>",
-                       "Authorization: Basic ********", "password (FP)          [********]",
-                       "DMS user (%@03)        [SVC-ADVISOR-07] for host user [7]"}),
-            "");
+  EXPECT_EQ(
+      testing::Missing(out_, {"<fillQty>4.50</fillQty>", "<RONumber>118739</RONumber>",
+                              "Authorization: Basic ********", "password (FP)          [********]",
+                              "DMS user (%@03)        [SVC-ADVISOR-07] for host user [7]"}),
+      "");
 }
 
 // The samples' placeholders left in place (not in a comment), a sample the gates drop, and
@@ -83,10 +83,11 @@ TEST_F(CheckTest, WhatASiteForgotToAdaptIsWarnedOf) {
   EXPECT_FALSE(Says("C:\\Fluid")) << out_;
   Replace(&xml_, "<Value>HTTPS</Value>", "<Value>HTTP</Value>");
   EXPECT_EQ(Check(), 0);
-  EXPECT_EQ(testing::Missing(out_, {"the job validation sends <JN> and <JP> as Basic "
-                                    "authorization over plain HTTP",
-                                    "the forward transaction offers <FN> and <FP> over plain HTTP"}),
-            "");
+  EXPECT_EQ(
+      testing::Missing(out_, {"the job validation sends <JN> and <JP> as Basic "
+                              "authorization over plain HTTP",
+                              "the forward transaction offers <FN> and <FP> over plain HTTP"}),
+      "");
 }
 
 struct Breakage {

@@ -167,8 +167,7 @@ bool Changed(CacheChange change, const CacheTarget& target, const std::string& e
 // Moves the target line to the end as a due line, if it still is one that
 // the worker does not send and never reached the DMS; one that may have
 // (its exchange ran out of time) only when `confirmed`.
-Released Release(const CacheTarget& target, bool confirmed, std::ostream& out,
-                 std::ostream& err) {
+Released Release(const CacheTarget& target, bool confirmed, std::ostream& out, std::ostream& err) {
   std::string new_trid, error, refused;
   bool may_have_booked = false;
   CacheRecord released;
@@ -276,8 +275,8 @@ bool DropLine(const CacheTarget& target, std::ostream& out, std::ostream& err) {
   } else if (state == LineState::kDelivered) {
     out << "note: the DMS had booked it; the worker would have removed the line\n";
   }
-  LogOperatorChange('.',
-                    "vornlink cache: " + TargetLogName(target) + " dropped by an operator: " + line);
+  LogOperatorChange(
+      '.', "vornlink cache: " + TargetLogName(target) + " dropped by an operator: " + line);
   return true;
 }
 

@@ -74,8 +74,8 @@ std::string TargetLogName(const CacheTarget& target) {
 }
 
 CacheChange EditTarget(const CacheTarget& target,
-                       const std::function<LineEdit(CacheRecord*)>& decide,
-                       std::string* new_trid, std::string* error) {
+                       const std::function<LineEdit(CacheRecord*)>& decide, std::string* new_trid,
+                       std::string* error) {
   if (target.by_trid) return EditCacheLine(target.line.record.trid(), decide, new_trid, error);
   return EditCacheLineAt(target.line.line, target.line.record, decide, new_trid, error);
 }

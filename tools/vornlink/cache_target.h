@@ -48,8 +48,8 @@ std::string TargetLogName(const CacheTarget& target);
 
 // The cache's EditCacheLine (by Trid) or EditCacheLineAt for the target.
 CacheChange EditTarget(const CacheTarget& target,
-                       const std::function<LineEdit(CacheRecord*)>& decide,
-                       std::string* new_trid, std::string* error);
+                       const std::function<LineEdit(CacheRecord*)>& decide, std::string* new_trid,
+                       std::string* error);
 
 }  // namespace vornlink
 

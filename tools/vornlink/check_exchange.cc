@@ -307,12 +307,12 @@ class ExchangeCheck {
   void UserMapping(const std::string& user_id, const ExtFormat& format) {
     const ExtFormat::Entry* user = format.Find("03");
     if (user == nullptr) return;
-    report_->Value("DMS user (%@03)",
-                   Bracketed(user->text) +
-                       (user->text == user_id
-                            ? " the host's user number itself: KMR/UserID holds no E" + user_id
-                            : " for host user " + Bracketed(user_id) + " (KMR/UserID/E" +
-                                  user_id + ")"));
+    report_->Value(
+        "DMS user (%@03)",
+        Bracketed(user->text) +
+            (user->text == user_id
+                 ? " the host's user number itself: KMR/UserID holds no E" + user_id
+                 : " for host user " + Bracketed(user_id) + " (KMR/UserID/E" + user_id + ")"));
   }
 
   // Credentials that plain HTTP carries readable to anyone on the way.

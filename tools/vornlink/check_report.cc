@@ -65,8 +65,7 @@ void CheckReport::FinishJson(int exit_code) {
       json.Key("file");
       finding.place.line == 0 ? json.Null() : json.String(finding.place.file);
       json.Key("line");
-      finding.place.line == 0 ? json.Null()
-                              : json.Number(static_cast<int64_t>(finding.place.line));
+      finding.place.line == 0 ? json.Null() : json.Number(static_cast<int64_t>(finding.place.line));
       json.EndObject();
     }
     json.EndArray();

@@ -20,10 +20,9 @@ void ShowEvent(std::ostream& out, const std::string& label, const LoggedEvent& e
     Show(out, label, "none in the log");
     return;
   }
-  const std::string ago =
-      event.unix_time == 0
-          ? std::string()
-          : " (" + FormatAge(GetEnv()->UnixTime() - event.unix_time) + " ago)";
+  const std::string ago = event.unix_time == 0
+                              ? std::string()
+                              : " (" + FormatAge(GetEnv()->UnixTime() - event.unix_time) + " ago)";
   Show(out, label, event.stamp + ago + " " + event.message);
 }
 
@@ -75,8 +74,7 @@ void ShowCache(std::ostream& out, const StatusFacts& facts) {
   Show(out, "cache", facts.cache_path);
   Show(out, "due",
        std::to_string(counts[LineState::kDueNew]) + " new, " +
-           std::to_string(counts[LineState::kDueRetry]) +
-           " to retry (the DMS asked to try again)");
+           std::to_string(counts[LineState::kDueRetry]) + " to retry (the DMS asked to try again)");
   if (const auto& oldest = facts.oldest_due) {
     Show(out, "oldest due",
          "waits " + FormatAge(oldest->seconds) + " since its dispense: Trid " + oldest->trid +

@@ -44,7 +44,8 @@ void NoteLoadedVersion(std::string_view message, std::string* version) {
   if (message.find(" is loaded at [") == std::string_view::npos) return;
   const size_t start = message.find("] v[");
   const size_t end = start == std::string_view::npos ? start : message.find(']', start + 4);
-  if (end != std::string_view::npos) *version = std::string(message.substr(start + 4, end - start - 4));
+  if (end != std::string_view::npos)
+    *version = std::string(message.substr(start + 4, end - start - 4));
 }
 
 // Reads what the log tells, unless the driver would not write it at all.
@@ -131,8 +132,8 @@ void Judge(StatusFacts* facts) {
     facts->verdict = "PROBLEM: the cache cannot be read: " + facts->cache_error;
   } else if (facts->log_state == LogState::kRefused) {
     facts->exit_code = kExitFailed;
-    facts->verdict = "PROBLEM: the driver writes no log entries: " + facts->log_path + " is " +
-                     facts->log_error;
+    facts->verdict =
+        "PROBLEM: the driver writes no log entries: " + facts->log_path + " is " + facts->log_error;
   } else if (facts->delivery_lock == TryLockResult::kUnavailable) {
     facts->exit_code = kExitNoDelivery;
     facts->verdict =
