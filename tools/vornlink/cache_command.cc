@@ -142,6 +142,21 @@ int Show(const CacheSelector& selector, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// Reads "LINE [--yes]" or "`all_flag` [--yes]" (`all` says which); false
+// for anything else.
+bool ParseLineOrAll(const std::vector<std::string>& args, const char* all_flag,
+                    CacheSelector* selector, bool* all, bool* confirmed) {
+  std::vector<std::string> rest;
+  *all = !args.empty() && args[0] == all_flag;
+  if (*all) {
+    rest.assign(args.begin() + 1, args.end());
+  } else if (!TakeSelector(args, selector, &rest)) {
+    return false;
+  }
+  *confirmed = rest.size() == 1 && rest[0] == "--yes";
+  return rest.empty() || *confirmed;
+}
+
 // What a release came to.
 enum class Released { kYes, kNo, kNeedsConfirmation };
 
@@ -216,12 +231,9 @@ Released Release(const CacheTarget& target, bool confirmed, std::ostream& out, s
 
 int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CacheSelector selector;
-  std::vector<std::string> rest;
-  const bool all = !args.empty() && args[0] == "--all-parked";
-  if (all) rest.assign(args.begin() + 1, args.end());
-  const bool confirmed = rest.size() == 1 && rest[0] == "--yes";
-  if ((!all && !TakeSelector(args, &selector, &rest)) || rest.size() > 1 ||
-      (rest.size() == 1 && rest[0] != "--yes")) {
+  bool all = false;
+  bool confirmed = false;
+  if (!ParseLineOrAll(args, "--all-parked", &selector, &all, &confirmed)) {
     err << "vornlink cache: retry takes a line (a Trid, --line N, --trans-no T) or "
            "--all-parked, and --yes for a transaction the DMS may have booked\n";
     return kExitUsage;
@@ -229,7 +241,7 @@ int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   if (!all) {
     CacheTarget target;
     if (!Resolve(selector, &target, err)) return kExitFailed;
-    const Released result = Release(target, rest.size() == 1, out, err);
+    const Released result = Release(target, confirmed, out, err);
     if (result == Released::kNeedsConfirmation) return kExitUsage;
     return result == Released::kYes ? kExitOk : kExitFailed;
   }
@@ -313,16 +325,13 @@ int DropStuck(bool confirmed, std::ostream& out, std::ostream& err) {
 
 int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CacheSelector selector;
-  std::vector<std::string> rest;
-  const bool all = !args.empty() && args[0] == "--all-stuck";
-  if (all) rest.assign(args.begin() + 1, args.end());
-  if ((!all && !TakeSelector(args, &selector, &rest)) || rest.size() > 1 ||
-      (rest.size() == 1 && rest[0] != "--yes")) {
+  bool all = false;
+  bool confirmed = false;
+  if (!ParseLineOrAll(args, "--all-stuck", &selector, &all, &confirmed)) {
     err << "vornlink cache: drop takes a line (a Trid, --line N, --trans-no T) or --all-stuck, "
            "and --yes\n";
     return kExitUsage;
   }
-  const bool confirmed = rest.size() == 1;
   if (all) return DropStuck(confirmed, out, err);
   if (!confirmed) {
     Show(selector, out, err);

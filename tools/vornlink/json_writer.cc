@@ -17,12 +17,7 @@ void AppendEscape(char32_t unit, std::string* json) {
 
 std::string JsonString(std::string_view text) {
   std::string json = "\"";
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    char32_t code = c;
-    size_t length = 1;
-    if (c >= 0x80 && !DecodeUtf8(text.substr(i), &code, &length)) code = c;
-    i += length;
+  ForEachCharacter(text, [&json](char32_t code, std::string_view, bool) {
     if (code == '"' || code == '\\') {
       json.push_back('\\');
       json.push_back(static_cast<char>(code));
@@ -36,7 +31,7 @@ std::string JsonString(std::string_view text) {
     } else {
       AppendEscape(code, &json);
     }
-  }
+  });
   json.push_back('"');
   return json;
 }

@@ -8,23 +8,18 @@ namespace vornlink {
 
 std::string MetricLabelValue(std::string_view value) {
   std::string text = "\"";
-  for (size_t i = 0; i < value.size();) {
-    const unsigned char c = static_cast<unsigned char>(value[i]);
-    char32_t code = c;
-    size_t length = 1;
-    if (c >= 0x80 && !DecodeUtf8(value.substr(i), &code, &length)) code = 0;  // no character
+  ForEachCharacter(value, [&text](char32_t code, std::string_view bytes, bool well_formed) {
     if (code == '\\' || code == '"') {
       text.push_back('\\');
       text.push_back(static_cast<char>(code));
     } else if (code == '\n') {
       text.append("\\n");
-    } else if (code < 0x20 || (code >= 0x7F && code < 0xA0)) {
+    } else if (!well_formed || code < 0x20 || (code >= 0x7F && code < 0xA0)) {
       text.push_back('?');
     } else {
-      text.append(value.substr(i, length));
+      text.append(bytes);
     }
-    i += length;
-  }
+  });
   return text + "\"";
 }
 
