@@ -130,6 +130,16 @@ CacheChange EditCacheLine(const std::string& trid,
                           const std::function<LineEdit(CacheRecord*)>& decide,
                           std::string* new_trid, std::string* error);
 
+// EditCacheLine for the line that ReadCacheRecords read as `expected` at
+// `line` (1-based): for a line without a Trid, or one of several with the
+// same Trid. The line is taken only while it still reads so; when lines
+// before it went meanwhile, the first line that reads so (an equal line is
+// the same transaction in the same state). kNotFound when none does any
+// more: a line edited or moved meanwhile is never mistaken for another.
+CacheChange EditCacheLineAt(size_t line, const CacheRecord& expected,
+                            const std::function<LineEdit(CacheRecord*)>& decide,
+                            std::string* new_trid, std::string* error);
+
 // Removes the first line whose Trid equals `trid` (EditCacheLine with
 // kRemove); logs when there is none.
 CacheChange RemoveLine(const std::string& trid);

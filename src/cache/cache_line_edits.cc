@@ -2,6 +2,7 @@
 // of the file without it (or with it moved to the end), and the mark of its
 // Status in place.
 #include <algorithm>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -163,9 +164,44 @@ CacheChange MarkLineInPlace(const std::string& trid, char status, std::string* e
   return CacheChange::kDone;
 }
 
-// The one rewrite of a line found by its Trid, for the driver (RemoveLine,
-// MoveToEnd) and the operator alike.
-CacheChange EditCacheLine(const std::string& trid,
+namespace {
+
+// Finds the line to rewrite in the file read whole: FindForRewrite, or
+// FindRecordForRewrite.
+using LineFinder = std::function<Lookup(const std::string& path, CacheIndex& index,
+                                        FoundLine* found, std::string* error)>;
+
+// The line at `line` (1-based) of the file read whole, when it still reads
+// as `expected`; else the first line that does: lines before it went
+// meanwhile, and two equal lines are one transaction in one state, so
+// either may go. Forgets the index, which does not learn of the rewrite.
+// Under the cache lock.
+Lookup FindRecordForRewrite(const std::string& path, CacheIndex& index, size_t line,
+                            const CacheRecord& expected, FoundLine* found, std::string* error) {
+  index.Forget();
+  if (!ReadCache(path, &found->contents, error)) return Lookup::kFailed;
+  const std::vector<std::string_view> lines = SplitLines(found->contents);
+  auto reads_as_expected = [&](size_t at) {
+    CacheRecord record;
+    ParseCacheLine(lines[at], &record);
+    return record.fields == expected.fields;
+  };
+  size_t at = line - 1;
+  if (line == 0 || at >= lines.size() || !reads_as_expected(at)) {
+    at = 0;
+    while (at < lines.size() && !reads_as_expected(at)) ++at;
+    if (at == lines.size()) return Lookup::kNotFound;
+  }
+  found->start = static_cast<size_t>(lines[at].data() - found->contents.data());
+  const size_t feed = found->contents.find('\n', found->start);
+  found->length = (feed == std::string::npos ? found->contents.size() : feed + 1) - found->start;
+  found->known = false;
+  return Lookup::kFound;
+}
+
+// The one rewrite of a line, for the driver (RemoveLine, MoveToEnd) and the
+// operator alike; `trid` names the line in the log.
+CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
                           const std::function<LineEdit(CacheRecord*)>& decide,
                           std::string* new_trid, std::string* error) {
   const std::string path = CacheFilePath();
@@ -177,7 +213,7 @@ CacheChange EditCacheLine(const std::string& trid,
   CacheLock lock(path);
   CacheIndex& index = IndexOf(path);
   FoundLine found;
-  Lookup lookup = lock.held() ? FindForRewrite(path, index, trid, &found, error) : Lookup::kFailed;
+  Lookup lookup = lock.held() ? find(path, index, &found, error) : Lookup::kFailed;
   if (lookup == Lookup::kFailed) {
     if (!lock.held()) *error = lock.error();
     LogDeleteFailed(trid, "Could not open file");
@@ -219,6 +255,31 @@ CacheChange EditCacheLine(const std::string& trid,
     if (new_trid != nullptr) *new_trid = fresh_trid;
   }
   return CacheChange::kDone;
+}
+
+}  // namespace
+
+CacheChange EditCacheLine(const std::string& trid,
+                          const std::function<LineEdit(CacheRecord*)>& decide,
+                          std::string* new_trid, std::string* error) {
+  return EditFoundLine(
+      trid,
+      [&trid](const std::string& path, CacheIndex& index, FoundLine* found, std::string* error) {
+        return FindForRewrite(path, index, trid, found, error);
+      },
+      decide, new_trid, error);
+}
+
+CacheChange EditCacheLineAt(size_t line, const CacheRecord& expected,
+                            const std::function<LineEdit(CacheRecord*)>& decide,
+                            std::string* new_trid, std::string* error) {
+  return EditFoundLine(
+      expected.trid(),
+      [line, &expected](const std::string& path, CacheIndex& index, FoundLine* found,
+                        std::string* error) {
+        return FindRecordForRewrite(path, index, line, expected, found, error);
+      },
+      decide, new_trid, error);
 }
 
 }  // namespace vornlink

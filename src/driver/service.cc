@@ -40,6 +40,10 @@ ForwardGates ReadForwardGates() {
           ReadGate("Validation", "0")};
 }
 
+bool DropsAsZero(const ForwardGates& gates, const std::string& quantity) {
+  return !gates.allow_zero.on && LeadingDouble(quantity) == 0.0;
+}
+
 void LookUpFluid(TransactionFields* fields) {
   const std::string& fluid_key = (*fields)[kFluidKey];
   (*fields)[kFluidName] = ReadIniString("FluidName", fluid_key, (*fields)[kFluidName]);
@@ -127,7 +131,7 @@ void Service::ForwardTransaction(TransactionFields fields, const StopSignal& sto
              logged_trans_no.c_str(), logged_job_no.c_str());
     return;
   }
-  if (!gates.allow_zero.on && LeadingDouble(fields[kQuantity]) == 0.0) {
+  if (DropsAsZero(gates, fields[kQuantity])) {
     LogPrint('i', "ForwardTransaction TransNo[%s] JobNo[%s] t[Removing NULL Transaction]",
              logged_trans_no.c_str(), logged_job_no.c_str());
     return;

@@ -39,6 +39,9 @@ struct ForwardGates {
   Gate validation;  // "Validation", default off: on checks each job number first
 };
 ForwardGates ReadForwardGates();
+// Whether the gates drop a dispense of `quantity` as empty: AllowZeroTransaction
+// is off and the quantity's leading number is 0.
+bool DropsAsZero(const ForwardGates& gates, const std::string& quantity);
 
 // The fluid's name and part number from [FluidName] and [FluidPartNo] of
 // the INI file, where they list the fluid's key; else the host's.

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/text_lines.h"
+#include "cache/cache_file.h"
 #include "cache/cache_record.h"
 #include "emulated_dms/dms_server.h"
 #include "exchange/forward_transaction.h"
@@ -128,6 +129,37 @@ TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
               Says("note: the DMS had booked it"))
       << out_;
   EXPECT_EQ(SplitLines(testing::ReadBytes(env.ModuleFile("$$$"))).size(), 1u);
+}
+
+// A line without a Trid is named by its number, a TransNo names the one line that has it, and a
+// name that fits several lines lists them. A line number names its line only while it reads as
+// listed: a line removed before it meanwhile does not make another one go.
+TEST_F(CacheCommandTest, LinesByNumberOrTransNoAndOnlyAsListed) {
+  testing::ScopedFakeEnv env;
+  const std::string module = env.env().ModulePath();
+  const std::string no_trid = testing::CacheLine("7", "0", "") + "\n";
+  testing::WriteBytes(
+      env.ModuleFile("$$$"),
+      testing::OnDisk(testing::CacheLine("7", "1", "201403070905020001") + "\n" + no_trid +
+                      testing::CacheLine("8", "2", "201403070905020003") + "\n" + no_trid));
+  EXPECT_TRUE(Cache(module, {"retry", "7"}) == 1 && Says("7 names 3 lines") &&
+              Says("line 2: Trid (none), TransNo 7"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"show", "--trans-no", "8"}) == 0 && Says("state        retry later"))
+      << out_;
+  EXPECT_TRUE(Cache(module, {"drop", "--all-stuck"}) == 2 && Says("stuck: line 4: 7,")) << out_;
+
+  std::vector<NumberedRecord> listed;
+  std::string error;
+  ASSERT_TRUE(ReadCacheRecords(&listed, &error)) << error;
+  ASSERT_EQ(RemoveLine("201403070905020001"), CacheChange::kDone);  // a worker, meanwhile
+  auto drop = [](CacheRecord*) { return LineEdit::kRemove; };
+  EXPECT_EQ(EditCacheLineAt(3, listed[2].record, drop, nullptr, &error), CacheChange::kDone);
+  EXPECT_EQ(EditCacheLineAt(1, listed[0].record, drop, nullptr, &error), CacheChange::kNotFound);
+  EXPECT_TRUE(Cache(module, {"drop", "--all-stuck", "--yes"}) == 0 && Says("dropped line 1;") &&
+              Says("2 stuck line(s) dropped"))
+      << out_;
+  EXPECT_EQ(testing::ReadBytes(env.ModuleFile("$$$")), "");
 }
 
 // A host program delivers while this process releases every line the DMS refused: each

@@ -51,14 +51,43 @@ class CheckTest : public ::testing::Test {
 TEST_F(CheckTest, TheSamplesAdaptedToASitePassWithoutAWord) {
   for (const char* sample : {"tcp", "soap-https"}) {
     UseSample(sample);
+    for (size_t at; (at = xml_.find("dms.example.com")) != std::string::npos;) {
+      xml_.replace(at, 15, "dms.garage.lan");
+    }
+    for (size_t at; (at = xml_.find(">change-me<")) != std::string::npos;) {
+      xml_.replace(at, 11, ">s3cret-pw<");
+    }
     EXPECT_EQ(Check(), 0) << out_;
     EXPECT_TRUE(Says("0 problems, 0 warnings: the driver can work with these settings")) << out_;
-    EXPECT_FALSE(Says("change-me")) << "passwords are masked";
+    EXPECT_FALSE(Says("s3cret-pw")) << "passwords are masked";
   }
-  EXPECT_EQ(testing::Missing(
-                out_, {"<fillQty>4.50</fillQty>", "<RONumber>118739</RONumber>",
-                       "Authorization: Basic ********", "password (FP)          [********]"}),
+  EXPECT_EQ(
+      testing::Missing(out_, {"<fillQty>4.50</fillQty>", "<RONumber>118739</RONumber>",
+                              "Authorization: Basic ********", "password (FP)          [********]",
+                              "DMS user (%@03)        [SVC-ADVISOR-07] for host user [7]"}),
+      "");
+}
+
+// The samples' placeholders left in place (not in a comment), a sample the gates drop, and
+// passwords over plain HTTP.
+TEST_F(CheckTest, WhatASiteForgotToAdaptIsWarnedOf) {
+  UseSample("soap-https");
+  xml_ = "<!-- the host lies in C:\\Fluid -->\n" + xml_;
+  EXPECT_EQ(Check({"--transaction", "1,118739.A,240607,081503,9,F04,12,3,Oil,OIL-1,0.0,0"}), 0);
+  EXPECT_EQ(testing::Missing(out_, {"warning: Vornlink.xml line 120: the sample's DMS address "
+                                    "dms.example.com is still in place",
+                                    "Vornlink.xml line 129: the sample's placeholder password",
+                                    "DMS user (%@03)        [9] the host's user number itself",
+                                    "quantity [0.0] reads as 0: the driver drops it"}),
             "");
+  EXPECT_FALSE(Says("C:\\Fluid")) << out_;
+  Replace(&xml_, "<Value>HTTPS</Value>", "<Value>HTTP</Value>");
+  EXPECT_EQ(Check(), 0);
+  EXPECT_EQ(
+      testing::Missing(out_, {"the job validation sends <JN> and <JP> as Basic "
+                              "authorization over plain HTTP",
+                              "the forward transaction offers <FN> and <FP> over plain HTTP"}),
+      "");
 }
 
 struct Breakage {

@@ -9,6 +9,7 @@ program=$(realpath "$1")
 module=$(realpath "$2")
 examples=$(realpath "$3")
 runner=${4:+$(realpath "$4")}
+here=$(dirname "$(realpath "$0")")
 site=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-operator.XXXXXX")
 dms_pid=""
 trap '[ -n "$dms_pid" ] && kill "$dms_pid" 2>/dev/null; rm -rf "$site"' EXIT
@@ -25,12 +26,19 @@ check() {  # check DESCRIPTION COMMAND...
   fi
 }
 says() { grep -qF -- "$1" "$site/out"; }
+# json EXPRESSION: the output is one JSON document d (Python's json reads it) for which EXPRESSION
+# (Python) holds.
+json() {
+  python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8"))
+sys.exit(not eval(sys.argv[2]))' "$site/out" "$1"
+}
 no_escape_byte() { ! grep -q "$(printf '\033')" "$site/out"; }
 # vornlink ARGS...: the program in the site's folder, the module by name; output in $site/out.
 vornlink() {
   (cd "$site" && timeout 120 $runner "$program" -m "$(basename "$module")" "$@") >"$site/out" 2>&1
 }
 ok_says() { vornlink "${@:2}" && says "$1"; }  # ok_says TEXT ARGS...
+exits() { vornlink "${@:2}"; [ $? -eq "$1" ]; }   # exits STATUS ARGS...
 session() { printf '%s\n' start "$@" stop >"$site/session.txt" && vornlink session session.txt; }
 
 # dms COUNT ARGS...: the emulated DMS in the background until it has answered COUNT requests.
@@ -61,6 +69,7 @@ site() {
   log=$(sed 's/[\\&#]/\\&/g' <<<"$log")  # a Windows path's backslashes kept by sed
   sed -i "s#<FileName>.*</FileName>#<FileName>$log</FileName>#; s#dms.example.com:8443#127.0.0.1:$port#; s#dms.example.com#127.0.0.1#; s#<Value>9123</Value>#<Value>$port</Value>#" \
     "$site/Vornlink.xml"
+  sed -i 's/>change-me</>s3cret-pw</' "$site/Vornlink.xml"
   sed -i 's/^RetryTime=10/RetryTime=1/' "$site/Vornlink.ini"
 }
 
@@ -98,6 +107,30 @@ printf '2026-01-01 00:00:00-*-FWT: t[\033]0;owned\007] --> FAILED\n' >>"$site/Vo
 check "tcp: status prints no control byte" \
   eval 'vornlink status; says "t[\x1B]0;owned\x07] --> FAILED" && no_escape_byte'
 
+# For scripts and monitoring: a stuck line without a Trid, with control bytes and bytes that are
+# no UTF-8 in its fluid name, comes out whole in JSON; the metrics keep the format's rules.
+printf '4720,118739.D,261206,091510,7,BAY3,1,1,Oil \033[31m\351\377,OIL,1,0,0,,0,\n' \
+  >>"$site/Vornlink.\$\$\$"
+check "json: status exits 3" exits 3 status --json
+check "json: status's document" json '(d["cache"]["lines"]["stuck"] == 1 and d["exit_code"] == 3
+  and d["log"]["last_delivery"]["entry"].endswith("SUCCESS"))'
+check "json: cache list" vornlink cache list --json
+check "json: cache list keeps every byte" \
+  json 'd["lines"][0]["fluid_name"] == "Oil \x1b[31m\xe9\xff" and d["lines"][0]["trid"] == ""'
+check "metrics: status exits 3" exits 3 status --prometheus
+check "metrics: the text format's rules" python3 "$here/metrics_text_check.py" "$site/out"
+# (Windows writes CR LF, which its exporter takes.)
+check "metrics: the stuck line" eval 'tr -d "\r" <"$site/out" |
+  grep -qE "^vornlink_cache_lines[{]module=\".*\",state=\"stuck\"[}] 1$"'
+sed -i 's/^TimeoutSeconds=60/TimeoutSeconds=60 ; a minute/' "$site/Vornlink.ini"
+ini_line=$(grep -n '^TimeoutSeconds' "$site/Vornlink.ini" | cut -d: -f1)
+check "json: check" vornlink check --json
+check "json: check names a warning's file and line" \
+  json "d['warnings'][0]['line'] == $ini_line and d['warnings'][0]['file'].endswith('Vornlink.ini')"
+check "cache drop takes the line number of a line without a Trid" \
+  ok_says "dropped line 1; the line was:" cache drop 1 --yes
+check "status is all well after the drop" vornlink status
+
 # --------------------------------------------------------------- SOAP
 site soap-https
 if [ -z "$runner" ] && openssl req -x509 -newkey rsa:2048 -nodes -keyout "$site/key.pem" \
@@ -106,16 +139,17 @@ if [ -z "$runner" ] && openssl req -x509 -newkey rsa:2048 -nodes -keyout "$site/
   mode=(--https --cert "$site/dms-ca.pem" --key "$site/key.pem")
   sed -i "s#^;CAFile=.*#CAFile=$site/dms-ca.pem#" "$site/Vornlink.ini"
   check "soap: check lists the trusted authority" ok_says "authority              CN=127.0.0.1" check
+  check "soap: without a word" says "0 problems, 0 warnings"
 else
   # The Windows build trusts the machine's store, which a test does not change: plain HTTP.
   mode=(--http)
   sed -i 's#<Value>HTTPS</Value>#<Value>HTTP</Value>#; s#https://127#http://127#' "$site/Vornlink.xml"
-  check "soap: check passes" vornlink check
+  check "soap: check passes, warning of the passwords over plain HTTP" \
+    ok_says "0 problems, 2 warnings" check
 fi
-check "soap: without a word" says "0 problems, 0 warnings"
 if [ -z "$runner" ]; then  # Windows shows a dialog
   check "soap: properties masks the passwords" \
-    eval 'vornlink properties && grep -qE "password +[*]{8} +FP" "$site/out" && ! says change-me'
+    eval 'vornlink properties && grep -qE "password +[*]{8} +FP" "$site/out" && ! says s3cret-pw'
 fi
 check "soap: the emulated DMS starts (${mode[0]})" dms 2 "${mode[@]}" --reply fwt-success \
   --reply-when RONumber job-valid

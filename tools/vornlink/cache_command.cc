@@ -9,8 +9,10 @@
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
+#include "vornlink/cache_target.h"
 #include "vornlink/cache_view.h"
 #include "vornlink/commands.h"
+#include "vornlink/json_writer.h"
 #include "vornlink/module_site.h"
 #include "vornlink/text_output.h"
 
@@ -18,12 +20,17 @@ namespace vornlink {
 namespace {
 
 constexpr const char kUsage[] =
-    "vornlink cache: list, show TRID, retry TRID|--all-parked [--yes], drop TRID --yes, add "
-    "F1,...,F12 --yes or export\n";
+    "vornlink cache: list [--json], show LINE, retry LINE|--all-parked [--yes], drop "
+    "LINE|--all-stuck --yes, add F1,...,F12 --yes or export; LINE is a Trid, a line number of "
+    "cache list or a TransNo that no other line has (--line N and --trans-no T say which)\n";
 
 constexpr const char* kFieldNames[kTransactionFieldCount] = {
     "TransNo", "JobNo",    "Date",      "Time",        "UserId",   "Field04",
     "Field05", "FluidKey", "FluidName", "FluidPartNo", "Quantity", "Field08"};
+// The same in the JSON of cache list.
+constexpr const char* kJsonFieldNames[kTransactionFieldCount] = {
+    "trans_no", "job_no",    "date",       "time",          "user_id",  "field04",
+    "field05",  "fluid_key", "fluid_name", "fluid_part_no", "quantity", "field08"};
 
 // How long a line has waited (see AgeOfLine).
 std::string AgeOf(const CacheRecord& record) {
@@ -58,9 +65,44 @@ void LogOperatorChange(char flag, const std::string& text) {
   LogInit(std::string(), 0, std::string());
 }
 
-int List(std::ostream& out, std::ostream& err) {
+int ListJson(const std::vector<NumberedRecord>& records, std::ostream& out) {
+  JsonWriter json(out);
+  json.BeginObject().Key("cache").String(CacheFilePath()).Key("lines").BeginArray();
+  StateCounts counts;
+  const int64_t now = GetEnv()->UnixTime();
+  for (const NumberedRecord& line : records) {
+    const CacheRecord& r = line.record;
+    const LineState state = StateOf(r);
+    counts.Add(state);
+    json.BeginObject().Key("line").Number(static_cast<int64_t>(line.line));
+    json.Key("trid").String(r.trid()).Key("state").String(StateKey(state));
+    json.Key("status").String(r.status());
+    for (size_t i = 0; i < kTransactionFieldCount; ++i) {
+      json.Key(kJsonFieldNames[i]).String(r.fields[i]);
+    }
+    json.Key("message").String(r.message());
+    const LineAge age = AgeOfLine(r, now);
+    json.Key("age_seconds");
+    age.kind == LineAge::Kind::kKnown ? json.Number(age.seconds) : json.Null();
+    json.Key("ahead_seconds");
+    age.kind == LineAge::Kind::kFuture ? json.Number(age.seconds) : json.Null();
+    json.EndObject();
+  }
+  json.EndArray().Key("counts");
+  StateCountsJson(json, counts);
+  json.EndObject();
+  return kExitOk;
+}
+
+int List(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const bool as_json = args.size() == 1 && args[0] == "--json";
+  if (!args.empty() && !as_json) {
+    err << "vornlink cache: list takes only --json\n";
+    return kExitUsage;
+  }
   std::vector<NumberedRecord> records;
   if (!ReadAll(&records, err)) return kExitFailed;
+  if (as_json) return ListJson(records, out);
   out << Padded("line", 5) << " " << Padded("Trid", 18) << " " << Padded("state", 11) << " "
       << Padded("TransNo", 8) << " " << Padded("JobNo", 12) << " " << Padded("Quantity", 8) << " "
       << Padded("age", 11) << " message\n";
@@ -78,23 +120,18 @@ int List(std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
-const NumberedRecord* Find(const std::vector<NumberedRecord>& records, const std::string& trid) {
-  for (const NumberedRecord& line : records) {
-    if (line.record.trid() == trid) return &line;
-  }
-  return nullptr;
+// Reads the cache and finds the line `selector` names; false (reported)
+// when it cannot.
+bool Resolve(const CacheSelector& selector, CacheTarget* target, std::ostream& err) {
+  std::vector<NumberedRecord> records;
+  return ReadAll(&records, err) && ResolveTarget(records, selector, target, err);
 }
 
-int Show(const std::string& trid, std::ostream& out, std::ostream& err) {
-  std::vector<NumberedRecord> records;
-  if (!ReadAll(&records, err)) return kExitFailed;
-  const NumberedRecord* line = Find(records, trid);
-  if (line == nullptr) {
-    err << "vornlink cache: no line carries the Trid " << trid << "\n";
-    return kExitFailed;
-  }
-  const CacheRecord& r = line->record;
-  out << Padded("line", 12) << " " << line->line << "\n"
+int Show(const CacheSelector& selector, std::ostream& out, std::ostream& err) {
+  CacheTarget target;
+  if (!Resolve(selector, &target, err)) return kExitFailed;
+  const CacheRecord& r = target.line.record;
+  out << Padded("line", 12) << " " << target.line.line << "\n"
       << Padded("Trid", 12) << " " << r.trid() << " (waits " << AgeOf(r) << ")\n"
       << Padded("state", 12) << " " << StateName(StateOf(r)) << " (Status [" << r.status()
       << "])\n";
@@ -105,18 +142,52 @@ int Show(const std::string& trid, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// Reads "LINE [--yes]" or "`all_flag` [--yes]" (`all` says which); false
+// for anything else.
+bool ParseLineOrAll(const std::vector<std::string>& args, const char* all_flag,
+                    CacheSelector* selector, bool* all, bool* confirmed) {
+  std::vector<std::string> rest;
+  *all = !args.empty() && args[0] == all_flag;
+  if (*all) {
+    rest.assign(args.begin() + 1, args.end());
+  } else if (!TakeSelector(args, selector, &rest)) {
+    return false;
+  }
+  *confirmed = rest.size() == 1 && rest[0] == "--yes";
+  return rest.empty() || *confirmed;
+}
+
 // What a release came to.
 enum class Released { kYes, kNo, kNeedsConfirmation };
 
-// Moves the line of `trid` to the end as a due line, if it still is one
-// that the worker does not send and never reached the DMS; one that may
-// have (its exchange ran out of time) only when `confirmed`.
-Released Release(const std::string& trid, bool confirmed, std::ostream& out, std::ostream& err) {
+// Reports a change that found no line or failed; true when it was done.
+bool Changed(CacheChange change, const CacheTarget& target, const std::string& error,
+             std::ostream& err) {
+  switch (change) {
+    case CacheChange::kNotFound:
+      err << "vornlink cache: " << TargetName(target)
+          << (target.by_trid ? " is not in the cache any more\n"
+                             : " is not in the cache as it was read any more (it changed or "
+                               "went meanwhile): see cache list\n");
+      return false;
+    case CacheChange::kFailed:
+      err << "vornlink cache: cannot change the cache " << CacheFilePath() << ": " << error << "\n";
+      return false;
+    case CacheChange::kDone:
+      break;
+  }
+  return true;
+}
+
+// Moves the target line to the end as a due line, if it still is one that
+// the worker does not send and never reached the DMS; one that may have
+// (its exchange ran out of time) only when `confirmed`.
+Released Release(const CacheTarget& target, bool confirmed, std::ostream& out, std::ostream& err) {
   std::string new_trid, error, refused;
   bool may_have_booked = false;
   CacheRecord released;
-  CacheChange change = EditCacheLine(
-      trid,
+  CacheChange change = EditTarget(
+      target,
       [&](CacheRecord* record) {
         const LineState state = StateOf(*record);
         if (state == LineState::kDueNew || state == LineState::kDueRetry) {
@@ -137,43 +208,40 @@ Released Release(const std::string& trid, bool confirmed, std::ostream& out, std
         return LineEdit::kMoveToEnd;
       },
       &new_trid, &error);
-  switch (change) {
-    case CacheChange::kNotFound:
-      err << "vornlink cache: no line carries the Trid " << trid << "\n";
-      return Released::kNo;
-    case CacheChange::kFailed:
-      err << "vornlink cache: cannot change the cache " << CacheFilePath() << ": " << error << "\n";
-      return Released::kNo;
-    case CacheChange::kDone:
-      break;
-  }
+  if (!Changed(change, target, error, err)) return Released::kNo;
+  const std::string name = TargetName(target);
   if (may_have_booked) {
-    err << "vornlink cache: Trid " << trid
+    err << "vornlink cache: " << name
         << " is not released: the time limit ended its exchange, perhaps after the DMS had the "
            "query, so the DMS may have booked it; look there first, and release it with --yes "
            "only if it did not\n";
     return Released::kNeedsConfirmation;
   }
   if (!refused.empty()) {
-    err << "vornlink cache: Trid " << trid << " is not released: " << refused << "\n";
+    err << "vornlink cache: " << name << " is not released: " << refused << "\n";
     return Released::kNo;
   }
-  out << "released Trid " << trid << " (TransNo " << released.trans_no() << ", JobNo "
+  out << "released " << name << " (TransNo " << released.trans_no() << ", JobNo "
       << released.fields[kJobNo] << "): due again as Trid " << new_trid << "\n";
-  LogOperatorChange('.', "vornlink cache: Trid[" + trid + "] TransNo[" + released.trans_no() +
+  LogOperatorChange('.', "vornlink cache: " + TargetLogName(target) + " TransNo[" +
+                             released.trans_no() +
                              "] released by an operator -> due again as Trid[" + new_trid + "]");
   return Released::kYes;
 }
 
 int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const bool confirmed = args.size() == 2 && args[1] == "--yes";
-  if (args.empty() || args.size() > 2 || (args.size() == 2 && !confirmed)) {
-    err << "vornlink cache: retry takes a Trid or --all-parked, and --yes for a transaction the "
-           "DMS may have booked\n";
+  CacheSelector selector;
+  bool all = false;
+  bool confirmed = false;
+  if (!ParseLineOrAll(args, "--all-parked", &selector, &all, &confirmed)) {
+    err << "vornlink cache: retry takes a line (a Trid, --line N, --trans-no T) or "
+           "--all-parked, and --yes for a transaction the DMS may have booked\n";
     return kExitUsage;
   }
-  if (args[0] != "--all-parked") {
-    const Released result = Release(args[0], confirmed, out, err);
+  if (!all) {
+    CacheTarget target;
+    if (!Resolve(selector, &target, err)) return kExitFailed;
+    const Released result = Release(target, confirmed, out, err);
     if (result == Released::kNeedsConfirmation) return kExitUsage;
     return result == Released::kYes ? kExitOk : kExitFailed;
   }
@@ -183,7 +251,7 @@ int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   int failed = 0;
   for (const NumberedRecord& line : records) {
     if (StateOf(line.record) != LineState::kParked) continue;
-    if (Release(line.record.trid(), confirmed, out, err) == Released::kYes) {
+    if (Release({line, /*by_trid=*/true}, confirmed, out, err) == Released::kYes) {
       ++released;
     } else {
       ++failed;
@@ -195,22 +263,14 @@ int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   return failed == 0 ? kExitOk : kExitFailed;
 }
 
-int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const bool confirmed = args.size() == 2 && args[1] == "--yes";
-  if (args.empty() || args.size() > 2 || (args.size() == 2 && !confirmed)) {
-    err << "vornlink cache: drop takes a Trid and --yes\n";
-    return kExitUsage;
-  }
-  if (!confirmed) {
-    Show(args[0], out, err);
-    err << "vornlink cache: nothing dropped; to drop this transaction for good, add --yes\n";
-    return kExitUsage;
-  }
+// Removes the target line for good, printing and logging it; false
+// (reported) when it could not.
+bool DropLine(const CacheTarget& target, std::ostream& out, std::ostream& err) {
   std::string error;
   std::string line;
   LineState state = LineState::kParked;
-  CacheChange change = EditCacheLine(
-      args[0],
+  const CacheChange change = EditTarget(
+      target,
       [&](CacheRecord* record) {
         line = FormatCacheLine(record->transaction(), record->status(), record->trid(),
                                std::string(), record->message());
@@ -218,23 +278,69 @@ int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         return LineEdit::kRemove;
       },
       nullptr, &error);
-  if (change == CacheChange::kNotFound) {
-    err << "vornlink cache: no line carries the Trid " << args[0] << "\n";
-    return kExitFailed;
-  }
-  if (change == CacheChange::kFailed) {
-    err << "vornlink cache: cannot change the cache " << CacheFilePath() << ": " << error << "\n";
-    return kExitFailed;
-  }
-  out << "dropped Trid " << args[0] << "; the line was:\n" << line << "\n";
+  if (!Changed(change, target, error, err)) return false;
+  const std::string name = TargetName(target);
+  out << "dropped " << name << "; the line was:\n" << line << "\n";
   if (state == LineState::kDueNew || state == LineState::kDueRetry) {
     out << "note: it was " << StateName(state)
         << ": a worker may have been sending it at this moment\n";
   } else if (state == LineState::kDelivered) {
     out << "note: the DMS had booked it; the worker would have removed the line\n";
   }
-  LogOperatorChange('.', "vornlink cache: Trid[" + args[0] + "] dropped by an operator: " + line);
-  return kExitOk;
+  LogOperatorChange(
+      '.', "vornlink cache: " + TargetLogName(target) + " dropped by an operator: " + line);
+  return true;
+}
+
+// Drops every stuck line (a Status or Trid the worker does not send).
+int DropStuck(bool confirmed, std::ostream& out, std::ostream& err) {
+  std::vector<NumberedRecord> records;
+  if (!ReadAll(&records, err)) return kExitFailed;
+  int dropped = 0;
+  int failed = 0;
+  for (const NumberedRecord& line : records) {
+    if (StateOf(line.record) != LineState::kStuck) continue;
+    if (!confirmed) {
+      out << "stuck: line " << line.line << ": "
+          << FormatCacheLine(line.record.transaction(), line.record.status(), line.record.trid(),
+                             std::string(), line.record.message())
+          << "\n";
+      ++failed;
+    } else if (DropLine({line, /*by_trid=*/false}, out, err)) {
+      ++dropped;
+    } else {
+      ++failed;
+    }
+  }
+  if (!confirmed) {
+    err << "vornlink cache: nothing dropped; to drop these " << failed
+        << " stuck line(s) for good, add --yes\n";
+    return kExitUsage;
+  }
+  out << dropped << " stuck line(s) dropped";
+  if (failed > 0) out << ", " << failed << " not (see above)";
+  out << "\n";
+  return failed == 0 ? kExitOk : kExitFailed;
+}
+
+int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  CacheSelector selector;
+  bool all = false;
+  bool confirmed = false;
+  if (!ParseLineOrAll(args, "--all-stuck", &selector, &all, &confirmed)) {
+    err << "vornlink cache: drop takes a line (a Trid, --line N, --trans-no T) or --all-stuck, "
+           "and --yes\n";
+    return kExitUsage;
+  }
+  if (all) return DropStuck(confirmed, out, err);
+  if (!confirmed) {
+    Show(selector, out, err);
+    err << "vornlink cache: nothing dropped; to drop this transaction for good, add --yes\n";
+    return kExitUsage;
+  }
+  CacheTarget target;
+  if (!Resolve(selector, &target, err)) return kExitFailed;
+  return DropLine(target, out, err) ? kExitOk : kExitFailed;
 }
 
 // Enters again a transaction the driver could not write to the cache, as
@@ -324,8 +430,12 @@ int RunCacheCommand(const std::string& module_path, const std::vector<std::strin
   ModuleSite site(module_path);
   const std::string& what = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (what == "list" && rest.empty()) return List(out, err);
-  if (what == "show" && rest.size() == 1) return Show(rest[0], out, err);
+  CacheSelector selector;
+  std::vector<std::string> after;
+  if (what == "list") return List(rest, out, err);
+  if (what == "show" && TakeSelector(rest, &selector, &after) && after.empty()) {
+    return Show(selector, out, err);
+  }
   if (what == "retry") return Retry(rest, out, err);
   if (what == "drop") return Drop(rest, out, err);
   if (what == "add") return Add(rest, out, err);

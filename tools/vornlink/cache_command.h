@@ -17,10 +17,12 @@
 
 namespace vornlink {
 
-// `args` are the words after "cache": list | show TRID | retry TRID |
-// retry --all-parked | drop TRID --yes | export. Returns 0 when done, 1
-// when the cache could not be read or changed or the Trid was not found,
-// 2 for a usage error.
+// `args` are the words after "cache": list [--json] | show LINE | retry
+// LINE | retry --all-parked | drop LINE --yes | drop --all-stuck --yes |
+// add F1,...,F12 --yes | export, where LINE names a line as
+// cache_target.h says. Returns 0 when done, 1 when the cache could not be
+// read or changed, or no line (or more than one) is named so, 2 for a
+// usage error or a change that waits for --yes.
 int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err);
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "delivery/cache_worker.h"
+#include "vornlink/json_writer.h"
 
 namespace vornlink {
 
@@ -18,6 +19,22 @@ const char* StateName(LineState state) {
       return "parked";
     case LineState::kDelivered:
       return "delivered";
+    case LineState::kStuck:
+      break;
+  }
+  return "stuck";
+}
+
+const char* StateKey(LineState state) {
+  switch (state) {
+    case LineState::kDueNew:
+      return "due";
+    case LineState::kDueRetry:
+      return "retry_later";
+    case LineState::kParked:
+      return "parked";
+    case LineState::kDelivered:
+      return "delivered_pending";
     case LineState::kStuck:
       break;
   }
@@ -53,6 +70,12 @@ std::string StateCounts::Summary() const {
     text += ", " + std::to_string((*this)[LineState::kDelivered]) + " " + kDeliveredNote;
   }
   return text;
+}
+
+void StateCountsJson(JsonWriter& json, const StateCounts& counts) {
+  json.BeginObject();
+  for (LineState state : kAllLineStates) json.Key(StateKey(state)).Number(counts[state]);
+  json.EndObject();
 }
 
 }  // namespace vornlink

@@ -11,12 +11,23 @@
 
 namespace vornlink {
 
+class JsonWriter;
+
+// Every state, in the order the tools show them.
+inline constexpr LineState kAllLineStates[] = {LineState::kDueNew, LineState::kDueRetry,
+                                               LineState::kParked, LineState::kStuck,
+                                               LineState::kDelivered};
+
 inline LineState StateOf(const CacheRecord& record) {
   return StateOfLine(record.status(), record.trid());
 }
 
 // "due", "retry later", "parked", "stuck", "delivered".
 const char* StateName(LineState state);
+
+// The state's name in the machine forms (JSON, metrics): "due",
+// "retry_later", "parked", "stuck", "delivered_pending".
+const char* StateKey(LineState state);
 
 // What a line marked delivered waits for.
 inline constexpr char kDeliveredNote[] = "delivered, removal pending";
@@ -40,6 +51,9 @@ class StateCounts {
  private:
   std::array<int, kLineStateCount> counts_{};
 };
+
+// The counts as one JSON object, by StateKey.
+void StateCountsJson(JsonWriter& json, const StateCounts& counts);
 
 }  // namespace vornlink
 

@@ -27,15 +27,11 @@
 #include "vornlink/exchange_sample.h"
 #include "vornlink/module_site.h"
 #include "vornlink/pem_certificates.h"
+#include "vornlink/sample_placeholders.h"
 #include "vornlink/settings_lint.h"
 
 namespace vornlink {
 namespace {
-
-std::string FileName(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool IsAbsolute(const std::string& path) {
 #ifdef _WIN32
@@ -74,7 +70,8 @@ bool MayMakeFilesBeside(const std::string& path, std::string* error) {
 
 class Checker {
  public:
-  Checker(std::ostream& out, const ExchangeSample& sample) : report_(out), sample_(sample) {}
+  Checker(std::ostream& out, const std::string& module, bool json, const ExchangeSample& sample)
+      : report_(out, module, json), sample_(sample) {}
 
   int Run(const std::string& module_path) {
     Files(module_path);
@@ -106,8 +103,7 @@ class Checker {
       case ReadResult::kOk:
         report_.Value("INI file", ini + " (" + std::to_string(contents.size()) + " bytes)");
         for (const LintFinding& finding : LintIniFile(contents)) {
-          report_.Warning(FileName(ini) + " line " + std::to_string(finding.line) + ": " +
-                          finding.text);
+          report_.Warning(finding.text, {ini, finding.line});
         }
         break;
       case ReadResult::kMissing:
@@ -142,13 +138,14 @@ class Checker {
 
   void SettingsDocument(const std::string& xml) {
     for (const LintFinding& finding : LintSettingsDocument(document_)) {
-      const std::string text =
-          FileName(xml) + " line " + std::to_string(finding.line) + ": " + finding.text;
       if (finding.problem) {
-        report_.Problem(text);
+        report_.Problem(finding.text, {xml, finding.line});
       } else {
-        report_.Warning(text);
+        report_.Warning(finding.text, {xml, finding.line});
       }
+    }
+    for (const LintFinding& finding : FindSamplePlaceholders(document_)) {
+      report_.Warning(finding.text, {xml, finding.line});
     }
     PropertyList rows = ReadPropertyRows(xml);
     if (rows.problem.empty()) {
@@ -178,6 +175,15 @@ class Checker {
         "AllowZeroTransaction",
         Bracketed(gates.allow_zero.text) + (gates.allow_zero.on ? " a quantity of 0 is forwarded"
                                                                 : " a quantity of 0 is dropped"));
+    const std::string& quantity = sample_.transaction[kQuantity];
+    if (DropsAsZero(gates, quantity)) {
+      report_.Value("sample quantity", Bracketed(quantity) + " dropped as 0, never cached");
+      report_.Warning("the sample transaction's quantity " + Bracketed(quantity) +
+                      " reads as 0: the driver drops it (AllowZeroTransaction " +
+                      Bracketed(gates.allow_zero.text) + "), so the DMS never sees it");
+    } else {
+      report_.Value("sample quantity", Bracketed(quantity) + " forwarded");
+    }
     validation_gate_ = gates.validation.on;
     report_.Value("Validation",
                   Bracketed(gates.validation.text) +
@@ -445,14 +451,15 @@ int RunCheckCommand(const std::string& module_path, const std::vector<std::strin
   ExchangeSample sample;
   std::vector<std::string> rest;
   if (!ParseSampleOptions(args, &sample, &rest, err)) return kExitUsage;
-  if (!rest.empty()) {
-    err << "vornlink check: unknown argument " << rest[0] << "; see vornlink --help\n";
+  const bool json = !rest.empty() && rest[0] == "--json";
+  if (rest.size() > (json ? 1 : 0)) {
+    err << "vornlink check: unknown argument " << rest.back() << "; see vornlink --help\n";
     return kExitUsage;
   }
   ModuleSite site(module_path);
   CompleteSample(&sample);
-  out << "vornlink check: the driver's view of " << site.ModulePath() << "\n";
-  return Checker(out, sample).Run(site.ModulePath());
+  if (!json) out << "vornlink check: the driver's view of " << site.ModulePath() << "\n";
+  return Checker(out, site.ModulePath(), json, sample).Run(site.ModulePath());
 }
 
 }  // namespace vornlink

@@ -179,6 +179,7 @@ class ExchangeCheck {
         report_->Warning("the sample transaction's date or time is no YYMMDD and HHMMSS: " +
                          failure.text());
       }
+      UserMapping(t[kUserId], format);
     } else {
       format.AddString("01", job.work_order);
       format.AddString("11", job.line_code);
@@ -295,7 +296,39 @@ class ExchangeCheck {
         }
       }
     }
+    if (type == "HTTP") {
+      PlainCredentials(forward, item('N'), item('P'), context,
+                       have_header && SendsExtraHeaders(header));
+    }
     if (Fetch(forward, format, item('S'), &value)) Peel(item('S'), value);
+  }
+
+  // The DMS user that the sample's host user number becomes (%@03).
+  void UserMapping(const std::string& user_id, const ExtFormat& format) {
+    const ExtFormat::Entry* user = format.Find("03");
+    if (user == nullptr) return;
+    report_->Value(
+        "DMS user (%@03)",
+        Bracketed(user->text) +
+            (user->text == user_id
+                 ? " the host's user number itself: KMR/UserID holds no E" + user_id
+                 : " for host user " + Bracketed(user_id) + " (KMR/UserID/E" + user_id + ")"));
+  }
+
+  // Credentials that plain HTTP carries readable to anyone on the way.
+  void PlainCredentials(bool forward, const std::string& user, const std::string& password,
+                        const TransportContext& context, bool basic_header) {
+    const std::string items = "<" + user + "> and <" + password + ">";
+    if (!forward && basic_header) {
+      report_->Warning("the job validation sends " + items +
+                       " as Basic authorization over plain HTTP: anyone on the way can read the "
+                       "password; use HTTPS");
+    } else if (!context.user_name.empty()) {
+      report_->Warning(std::string(forward ? "the forward transaction" : "the job validation") +
+                       " offers " + items +
+                       " over plain HTTP when the DMS asks for them: if it asks for Basic "
+                       "authorization, anyone on the way can read the password; use HTTPS");
+    }
   }
 
   // Whether the DMS is handed the booking key, in the query or a header.

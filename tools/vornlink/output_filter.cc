@@ -90,6 +90,17 @@ size_t AppendFiltered(std::string_view text, bool complete, std::string* shown) 
   return i;
 }
 
+bool DecodeUtf8(std::string_view text, char32_t* code_point, size_t* length) {
+  const size_t n = Utf8Length(text);
+  if (n == 0 || n == kCutOff) return false;
+  // The lead byte's payload: 5, 4 or 3 bits for sequences of 2, 3 or 4.
+  char32_t code = static_cast<unsigned char>(text[0]) & (0x7Fu >> n);
+  for (size_t i = 1; i < n; ++i) code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3Fu);
+  *code_point = code;
+  *length = n;
+  return true;
+}
+
 std::string Filtered(std::string_view text) {
   std::string shown;
   AppendFiltered(text, /*complete=*/true, &shown);

@@ -32,6 +32,27 @@ size_t AppendFiltered(std::string_view text, bool complete, std::string* shown);
 // `text` filtered whole.
 std::string Filtered(std::string_view text);
 
+// The character that the well-formed UTF-8 sequence at the start of `text`
+// (its first byte 0x80 or above) stands for, and the sequence's length;
+// false when `text` begins with no such sequence (the byte stands alone).
+bool DecodeUtf8(std::string_view text, char32_t* code_point, size_t* length);
+
+// Calls `visit(code_point, bytes, well_formed)` for each character of
+// `text` in turn: a well-formed UTF-8 sequence gives its code point; any
+// other byte stands alone as the character of its own number, with
+// `well_formed` false.
+template <typename Visit>
+void ForEachCharacter(std::string_view text, Visit visit) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    char32_t code = c;
+    size_t length = 1;
+    const bool well_formed = c < 0x80 || DecodeUtf8(text.substr(i), &code, &length);
+    visit(code, text.substr(i, length), well_formed);
+    i += length;
+  }
+}
+
 // A stream buffer that filters what it is given and hands it on to
 // `target` (not owned) at each line end, flush and at its end.
 // Thread-safe: a stream's flush may come from another thread (std::cin

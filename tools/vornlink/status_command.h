@@ -1,9 +1,11 @@
 // `vornlink status`: the health of a site in a few lines, for a person or a
 // monitoring script: how many transactions are due, waiting to be retried
 // and parked, how long the oldest due one has waited, and the last
-// delivery and the last failure the driver's log tells of.
+// delivery and the last failure the driver's log tells of; as text for a
+// person, or with --json or --prometheus for scripts and monitoring agents
+// (status_facts.h).
 //
-// Exit status (for monitoring):
+// Exit status (for monitoring; the same in every form):
 //   0  all well: nothing parked or stuck, no due transaction older than
 //      the limit
 //   1  the site could not be read or the driver cannot use its files: the
@@ -37,7 +39,8 @@ inline constexpr int kExitNoDelivery = 5;
 // A due transaction older than this is stale, unless --stale says otherwise.
 inline constexpr int kDefaultStaleMinutes = 15;
 
-// `args` are the words after "status": --stale MINUTES.
+// `args` are the words after "status": --stale MINUTES, and --json or
+// --prometheus.
 int RunStatusCommand(const std::string& module_path, const std::vector<std::string>& args,
                      std::ostream& out, std::ostream& err);
 
