@@ -10,16 +10,13 @@
 #include "log/log.h"
 #include "platform/env.h"
 #include "vornlink/cache_view.h"
+#include "vornlink/command_help.h"
 #include "vornlink/commands.h"
 #include "vornlink/module_site.h"
 #include "vornlink/text_output.h"
 
 namespace vornlink {
 namespace {
-
-constexpr const char kUsage[] =
-    "vornlink cache: list, show TRID, retry TRID|--all-parked [--yes], drop TRID --yes, add "
-    "F1,...,F12 --yes or export\n";
 
 constexpr const char* kFieldNames[kTransactionFieldCount] = {
     "TransNo", "JobNo",    "Date",      "Time",        "UserId",   "Field04",
@@ -313,14 +310,16 @@ int Export(std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+int UsageError(std::ostream& err) {
+  PrintSynopsis(*FindCommandHelp("cache"), err);
+  return kExitUsage;
+}
+
 }  // namespace
 
 int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err) {
-  if (args.empty()) {
-    err << kUsage;
-    return kExitUsage;
-  }
+  if (args.empty()) return UsageError(err);
   ModuleSite site(module_path);
   const std::string& what = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -330,8 +329,7 @@ int RunCacheCommand(const std::string& module_path, const std::vector<std::strin
   if (what == "drop") return Drop(rest, out, err);
   if (what == "add") return Add(rest, out, err);
   if (what == "export" && rest.empty()) return Export(out, err);
-  err << kUsage;
-  return kExitUsage;
+  return UsageError(err);
 }
 
 }  // namespace vornlink

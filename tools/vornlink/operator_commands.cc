@@ -23,40 +23,4 @@ int RunOperatorCommand(const std::string& module_path, const std::vector<std::st
   return RunStatusCommand(module_path, args, out, err);
 }
 
-void PrintOperatorUsage(std::ostream& out) {
-  out << "\n"
-         "operator commands (they run the driver's own code for the module's folder and\n"
-         "do not load the module; safe while a host runs):\n"
-         "  check [--transaction F1,...,F12] [--job JOBNO]\n"
-         "                           check the INI file and the settings document beside\n"
-         "                           the module without sending anything; exit 1 when the\n"
-         "                           driver would fail with them\n"
-         "  try [--transaction F1,...,F12] [--job JOBNO] [--only forward|validate]\n"
-         "      [--verbose]          one real job validation and one real forward\n"
-         "                           transaction with the DMS (a real booking!), shown\n"
-         "                           step by step; the cache and the log stay untouched\n"
-         "  cache list               the cache's lines: Trid, state, job, quantity, age,\n"
-         "                           failure line\n"
-         "  cache show TRID          every field of one line\n"
-         "  cache retry TRID|--all-parked [--yes]\n"
-         "                           make parked lines due again (each moves to the end\n"
-         "                           with a new Trid); --yes also for those the DMS may\n"
-         "                           have booked (their time limit ran out)\n"
-         "  cache drop TRID --yes    remove one line for good (it is printed and logged)\n"
-         "  cache add F1,...,F12 --yes\n"
-         "                           enter again a transaction the log says the driver\n"
-         "                           could not write to the cache and lost\n"
-         "  cache export             every line as CSV on standard output (a cell that\n"
-         "                           would run as a formula gets a leading ')\n"
-         "  status [--stale MIN]     counts, the oldest due transaction, the last\n"
-         "                           delivery and failure in the log; exit 0 all well,\n"
-         "                           1 the driver's files missing or the cache\n"
-         "                           unreadable, 3 parked or stuck lines or transactions\n"
-         "                           the driver could not write to the cache, 4 a due line\n"
-         "                           waiting longer than MIN minutes (15) since its\n"
-         "                           dispense, 5 the delivery lock cannot be taken\n"
-         "  dms [OPTIONS]            the emulated DMS (vornlink dms --help); needs no\n"
-         "                           module\n";
-}
-
 }  // namespace vornlink
