@@ -85,11 +85,9 @@ DmsConnectionReport ServeDmsConnection(NetConnection& connection, const DmsAnswe
 }
 
 std::unique_ptr<DmsServer> DmsServer::Listen(const std::string& address, uint16_t port,
-                                             NetResult* result) {
+                                             NetResult* result, int backlog) {
   std::unique_ptr<NetListener> listener;
-  // Room in the listening queue for a burst as large as the threads can
-  // take, and more, so that a peer's connect is not dropped and retried.
-  *result = ListenTcp(address, port, 4 * kDmsConnectionThreads, &listener);
+  *result = ListenTcp(address, port, backlog, &listener);
   if (!result->ok()) return nullptr;
   return std::unique_ptr<DmsServer>(new DmsServer(std::move(listener)));
 }

@@ -37,6 +37,11 @@ inline constexpr std::chrono::milliseconds kDmsConnectionTimeLimit{5000};
 // How many connections a server works on at once; further ones wait in the
 // listening queue until one of them ends.
 inline constexpr int kDmsConnectionThreads = 8;
+// The listening queue of the dialog's server; a server that expects bursts
+// of connections (`vornlink dms`) makes room for more, so that a peer's
+// connect is not dropped and retried a second later.
+inline constexpr int kDmsDialogBacklog = 5;
+inline constexpr int kDmsBurstBacklog = 4 * kDmsConnectionThreads;
 
 // The request text: the bytes up to the first NUL, all of them when there
 // is none.
@@ -76,10 +81,11 @@ DmsConnectionReport ServeDmsConnection(NetConnection& connection, const DmsAnswe
 
 class DmsServer {
  public:
-  // Listens on `port` of `address` ("0.0.0.0" for every local address).
-  // Null with `result` telling why when it cannot.
+  // Listens on `port` of `address` ("0.0.0.0" for every local address),
+  // with room for `backlog` connections in the listening queue. Null with
+  // `result` telling why when it cannot.
   static std::unique_ptr<DmsServer> Listen(const std::string& address, uint16_t port,
-                                           NetResult* result);
+                                           NetResult* result, int backlog = kDmsDialogBacklog);
 
   uint16_t port() const { return listener_->port(); }
 

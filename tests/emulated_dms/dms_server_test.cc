@@ -26,7 +26,7 @@ std::vector<DmsConnectionReport> Served(DmsReplyBox& box,
                                         const std::function<void(uint16_t port)>& client,
                                         std::chrono::milliseconds time_limit = 10s) {
   NetResult result;
-  std::unique_ptr<DmsServer> server = DmsServer::Listen("127.0.0.1", 0, &result);
+  std::unique_ptr<DmsServer> server = DmsServer::Listen("127.0.0.1", 0, &result, kDmsBurstBacklog);
   EXPECT_NE(server, nullptr) << result.code << " " << result.text;
   if (server == nullptr) return {};
   std::vector<DmsConnectionReport> reports;

@@ -396,7 +396,8 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
   std::ostream& log = options.log_file.empty() ? out : log_file;
 
   NetResult listened;
-  std::unique_ptr<DmsServer> server = DmsServer::Listen(options.address, options.port, &listened);
+  std::unique_ptr<DmsServer> server =
+      DmsServer::Listen(options.address, options.port, &listened, kDmsBurstBacklog);
   if (server == nullptr) {
     err << "vornlink dms: cannot listen on " << options.address << ":" << options.port << ": c["
         << listened.code << "] t[" << listened.text << "]\n";
