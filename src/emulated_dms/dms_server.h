@@ -103,9 +103,8 @@ class DmsServer {
 
   // Serves connections in the TCP framing (ServeDmsConnection) until `stop`
   // is set; each connection is reported to `on_report` before it is
-  // closed.
-  // Closing the server (destroying it) closes the listening socket, so that
-  // the port can be used again.
+  // closed. Closing the server (destroying it) closes the listening socket,
+  // so that the port can be used again.
   void Run(const StopSignal& stop, const DmsAnswer& answer,
            const std::function<void(const DmsConnectionReport&)>& on_report,
            std::chrono::milliseconds time_limit = kDmsConnectionTimeLimit);
