@@ -8,7 +8,8 @@
 #            unpacks Vornlink.dll.debug into the same folder beside the DLL:
 #            a developer's file, most of the size, that no site needs.
 #   Linux:   Vornlink-<version>-linux.tar.gz: Vornlink.so and vornlink
-#            (stripped), the same samples and text.
+#            (stripped), the same samples and text, and vornlink's manual
+#            page (vornlink.1) and bash completion (vornlink.bash).
 #
 # Everything lies flat in the package's folder, as it lies beside the host.
 # Build the packages with the target "package" (cpack) of a build folder.
@@ -48,6 +49,11 @@ else()
   install(TARGETS Vornlink LIBRARY DESTINATION . COMPONENT site)
 endif()
 install(TARGETS vornlink RUNTIME DESTINATION . COMPONENT site)
+if(NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/man/vornlink.1
+                ${PROJECT_SOURCE_DIR}/tools/completion/vornlink.bash
+          DESTINATION . COMPONENT site)
+endif()
 install(FILES ${VORNLINK_PACKAGE_TEXT}/README-operator.txt DESTINATION . COMPONENT site)
 install(DIRECTORY ${VORNLINK_PACKAGE_TEXT}/examples/ DESTINATION examples COMPONENT site)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/properties-dialog.png

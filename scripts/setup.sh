@@ -13,7 +13,7 @@ linux_packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest
 all_packages=("${linux_packages[@]}" clang libclang-rt-14-dev
               g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
               binutils-mingw-w64-x86-64 wine wine64
-              xvfb imagemagick xfonts-base)
+              xvfb imagemagick xfonts-base groff-base)
 
 case "$what" in
   demo) wanted=("${linux_packages[@]}") ;;

@@ -61,6 +61,26 @@ demo_exits_0() {
   [ "$status" -eq 0 ] && grep -q "^== The log " "$work/demo.out" || { tail -n 30 "$work/demo.out"; return 1; }
 }
 
+# man_page_sound DIR: vornlink.1 renders without a warning and names every command of the usage.
+man_page_sound() {
+  local command missing=0 warnings commands
+  warnings=$(groff -z -man -ww "$1/vornlink.1" 2>&1) || return 1
+  [ -z "$warnings" ] || { echo "$warnings"; return 1; }
+  commands=$(groff -man -Tascii -P-cbou -rLL=300n -rHY=0 "$1/vornlink.1" | sed -n '/^COMMANDS/,/^EXIT/p')
+  for command in $("$1/vornlink" --help | sed -n 's/^  \([a-z][a-z0-9-]*\).*/\1/p' | sort -u); do
+    grep -qw -- "$command" <<<"$commands" || { echo "  vornlink.1 lacks $command"; missing=1; }
+  done
+  return $missing
+}
+# completes DIR: vornlink.bash sources in bash and completes the commands and a command's options.
+completes() {
+  [ "$(PATH="$1:$PATH" bash -c 'source "$1"
+    for line in "vornlink st" "vornlink status --st"; do
+      read -ra COMP_WORDS <<<"$line"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vornlink
+      echo "${COMPREPLY[*]}"
+    done' _ "$1/vornlink.bash")" = $'start status stop\n--stale' ]
+}
+
 common_files=(README-operator.txt examples/tcp/Vornlink.xml examples/tcp/Vornlink.ini
   examples/soap-https/Vornlink.xml examples/soap-https/Vornlink.ini examples/transactions.csv
   docs/properties-dialog.png docs/server-dialog.png)
@@ -71,7 +91,7 @@ tarball="build/linux/packages/Vornlink-$version-linux.tar.gz"
 if [ -f "$tarball" ]; then
   tar tzf "$tarball" >"$work/linux.list"
   check "linux: it holds the module, the program, the samples and the text" \
-    holds "$work/linux.list" Vornlink.so vornlink "${common_files[@]}"
+    holds "$work/linux.list" Vornlink.so vornlink vornlink.1 vornlink.bash "${common_files[@]}"
   mkdir "$work/linux" && tar xzf "$tarball" -C "$work/linux"
   linux_dir="$work/linux/Vornlink-$version-linux"
   check "linux: the module is stripped" lacks_section objdump "$linux_dir/Vornlink.so" .debug_info
@@ -80,6 +100,9 @@ if [ -f "$tarball" ]; then
   check "linux: the text is the README's operator section" \
     grep -qx "## Operating a site" "$linux_dir/README-operator.txt"
   check "linux: the text names its pictures in plain text" plain_text "$linux_dir/README-operator.txt"
+  check "linux: the manual page renders without warnings and names every command" \
+    man_page_sound "$linux_dir"
+  check "linux: the bash completion completes commands and options" completes "$linux_dir"
   check "linux: the demo runs from the unpacked folder" \
     bash tests/tools/operator_cli_test.sh "$linux_dir/vornlink" "$linux_dir/Vornlink.so" \
     "$linux_dir/examples"

@@ -30,49 +30,63 @@ const CannedReplyEntry& Entry(CannedReply reply) {
 // amounts, technicians) are made up; the fields the exchanges look at are
 // RONumber, LineCode, ErrorCode and ErrorMessage, and in the forward
 // replies code, message, returnCode and errorText.
-constexpr const char kJobRecords[] =
-    "<ServiceSales xmlns=\"urn:example:dms:service-sales\">\r\n"
-    "  <ServiceSalesDetailsOpen>\r\n"
-    "    <HostItemID>118739*A</HostItemID>\r\n"
-    "    <RONumber>118739</RONumber>\r\n"
-    "    <LineCode>A</LineCode>\r\n"
-    "    <OpCode>01OIL</OpCode>\r\n"
-    "    <OpCodeDescription>ENGINE OIL AND FILTER CHANGE</OpCodeDescription>\r\n"
-    "    <LaborType>C</LaborType>\r\n"
-    "    <PartsSale>42.50</PartsSale>\r\n"
-    "    <TechNo>121</TechNo>\r\n"
-    "    <ErrorLevel>0</ErrorLevel>\r\n"
-    "    <ErrorMessage></ErrorMessage>\r\n"
-    "  </ServiceSalesDetailsOpen>\r\n"
-    "  <ServiceSalesDetailsOpen>\r\n"
-    "    <HostItemID>118739*B</HostItemID>\r\n"
-    "    <RONumber>118739</RONumber>\r\n"
-    "    <LineCode>B</LineCode>\r\n"
-    "    <OpCode>05ATF</OpCode>\r\n"
-    "    <OpCodeDescription>TRANSMISSION FLUID SERVICE</OpCodeDescription>\r\n"
-    "    <LaborType>C</LaborType>\r\n"
-    "    <PartsSale>86.10</PartsSale>\r\n"
-    "    <TechNo>121</TechNo>\r\n"
-    "    <ErrorLevel>0</ErrorLevel>\r\n"
-    "    <ErrorMessage></ErrorMessage>\r\n"
-    "  </ServiceSalesDetailsOpen>\r\n"
-    "  <ServiceSalesDetailsOpen>\r\n"
-    "    <HostItemID>118739*C</HostItemID>\r\n"
-    "    <RONumber>118739</RONumber>\r\n"
-    "    <LineCode>C</LineCode>\r\n"
-    "    <OpCode>09COOL</OpCode>\r\n"
-    "    <OpCodeDescription>COOLANT FLUSH</OpCodeDescription>\r\n"
-    "    <LaborType>W</LaborType>\r\n"
-    "    <PartsSale>0.00</PartsSale>\r\n"
-    "    <TechNo>134</TechNo>\r\n"
-    "    <ErrorLevel>0</ErrorLevel>\r\n"
-    "    <ErrorMessage></ErrorMessage>\r\n"
-    "  </ServiceSalesDetailsOpen>\r\n";
+struct JobLine {
+  const char* line_code;
+  const char* op_code;
+  const char* description;
+  const char* labor_type;
+  const char* parts_sale;
+  const char* tech_no;
+};
 
-// The same three open lines either way: only the ErrorCode tells the driver
-// whether the job was found (0) or not (2).
-std::string JobReply(const char* error_code) {
-  return std::string(kJobRecords) + "  <ErrorCode>" + error_code +
+constexpr JobLine kJobLines[] = {
+    {"A", "01OIL", "ENGINE OIL AND FILTER CHANGE", "C", "42.50", "121"},
+    {"B", "05ATF", "TRANSMISSION FLUID SERVICE", "C", "86.10", "121"},
+    {"C", "09COOL", "COOLANT FLUSH", "W", "0.00", "134"},
+};
+constexpr const char kSampleWorkOrder[] = "118739";
+constexpr size_t kMaxAskedValueSize = 32;
+
+// The text of the first element `name` in `request` when it is a plausible
+// work order or line code (printable, no markup, not too long); else
+// empty.
+std::string AskedValue(std::string_view request, const std::string& name) {
+  const std::string open = "<" + name + ">";
+  const size_t start = request.find(open);
+  if (start == std::string_view::npos) return std::string();
+  const std::string_view rest = request.substr(start + open.size());
+  const std::string_view value = rest.substr(0, rest.find('<'));
+  if (value.empty() || value.size() > kMaxAskedValueSize || value.size() == rest.size()) {
+    return std::string();
+  }
+  for (char c : value) {
+    if (c <= ' ' || c > '~' || c == '>' || c == '&') return std::string();
+  }
+  return std::string(value);
+}
+
+// Three open lines of one work order, either way: only the ErrorCode tells
+// the driver whether the job was found (0) or not (2).
+std::string JobReply(const char* error_code, std::string_view request) {
+  std::string work_order = AskedValue(request, "RONumber");
+  if (work_order.empty()) work_order = kSampleWorkOrder;
+  const std::string asked_line = AskedValue(request, "LineCode");
+  bool asked_line_listed = asked_line.empty();
+  for (const JobLine& line : kJobLines) asked_line_listed |= asked_line == line.line_code;
+  std::string reply = "<ServiceSales xmlns=\"urn:example:dms:service-sales\">\r\n";
+  for (const JobLine& line : kJobLines) {
+    const std::string code =
+        !asked_line_listed && &line == &kJobLines[0] ? asked_line : line.line_code;
+    reply += std::string("  <ServiceSalesDetailsOpen>\r\n") + "    <HostItemID>" + work_order +
+             "*" + code + "</HostItemID>\r\n" + "    <RONumber>" + work_order + "</RONumber>\r\n" +
+             "    <LineCode>" + code + "</LineCode>\r\n" + "    <OpCode>" + line.op_code +
+             "</OpCode>\r\n" + "    <OpCodeDescription>" + line.description +
+             "</OpCodeDescription>\r\n" + "    <LaborType>" + line.labor_type + "</LaborType>\r\n" +
+             "    <PartsSale>" + line.parts_sale + "</PartsSale>\r\n" + "    <TechNo>" +
+             line.tech_no + "</TechNo>\r\n" + "    <ErrorLevel>0</ErrorLevel>\r\n" +
+             "    <ErrorMessage></ErrorMessage>\r\n" + "  </ServiceSalesDetailsOpen>\r\n";
+  }
+  return reply + "  <ErrorCode>" + error_code +
          "</ErrorCode>\r\n"
          "  <ErrorMessage></ErrorMessage>\r\n"
          "</ServiceSales>\r\n";
@@ -120,10 +134,10 @@ std::string ForwardReply(const char* code, const char* message, const char* retu
 
 }  // namespace
 
-std::string CannedReplyText(CannedReply reply) {
+std::string CannedReplyText(CannedReply reply, std::string_view request) {
   switch (reply) {
     case CannedReply::kJobNotValid:
-      return JobReply("2");
+      return JobReply("2", request);
     case CannedReply::kFwtSuccess:
       return ForwardReply("success", "0:Order \"?\" is updated", "0", "OK");
     case CannedReply::kFwtRetry:
@@ -134,7 +148,15 @@ std::string CannedReplyText(CannedReply reply) {
     case CannedReply::kJobValid:
       break;
   }
-  return JobReply("0");
+  return JobReply("0", request);
+}
+
+std::string ReplyForRequest(const std::string& reply, std::string_view request) {
+  static const std::string kValid = CannedReplyText(CannedReply::kJobValid);
+  static const std::string kNotValid = CannedReplyText(CannedReply::kJobNotValid);
+  if (reply == kValid) return CannedReplyText(CannedReply::kJobValid, request);
+  if (reply == kNotValid) return CannedReplyText(CannedReply::kJobNotValid, request);
+  return reply;
 }
 
 const char* CannedReplyName(CannedReply reply) { return Entry(reply).name; }

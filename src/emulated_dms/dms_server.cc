@@ -1,7 +1,10 @@
 #include "emulated_dms/dms_server.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace vornlink {
 
@@ -82,50 +85,91 @@ DmsConnectionReport ServeDmsConnection(NetConnection& connection, const DmsAnswe
 }
 
 std::unique_ptr<DmsServer> DmsServer::Listen(const std::string& address, uint16_t port,
-                                             NetResult* result) {
+                                             NetResult* result, int backlog) {
   std::unique_ptr<NetListener> listener;
-  *result = ListenTcp(address, port, 5, &listener);
+  *result = ListenTcp(address, port, backlog, &listener);
   if (!result->ok()) return nullptr;
   return std::unique_ptr<DmsServer>(new DmsServer(std::move(listener)));
 }
 
-bool DmsServer::ServeOne(const WaitLimit& accept_limit, const DmsAnswer& answer,
-                         DmsConnectionReport* report, std::chrono::milliseconds time_limit) {
-  std::unique_ptr<NetConnection> connection;
-  NetResult accepted = listener_->Accept(accept_limit, &connection);
-  if (!accepted.ok()) {
-    *report = DmsConnectionReport();
-    report->net = accepted;
-    report->outcome = accepted.status == NetStatus::kError ? DmsConnectionReport::Outcome::kFailed
-                      : accepted.status == NetStatus::kStopped
-                          ? DmsConnectionReport::Outcome::kStopped
-                          : DmsConnectionReport::Outcome::kTimedOut;
-    return false;
+void DmsServer::Serve(const StopSignal& stop,
+                      const std::function<void(std::unique_ptr<NetConnection>)>& handle,
+                      const std::function<void(const NetResult&)>& accept_failed, int threads) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::unique_ptr<NetConnection> handed;  // accepted, not yet taken by a thread
+  int idle = 0;
+  bool ending = false;
+  std::vector<std::thread> connection_threads;
+  for (int i = 0; i < std::max(threads, 1); ++i) {
+    connection_threads.emplace_back([&] {
+      std::unique_lock<std::mutex> lock(mutex);
+      for (;;) {
+        ++idle;
+        changed.notify_all();
+        changed.wait(lock, [&] { return ending || handed != nullptr; });
+        --idle;
+        // A connection handed out is served even when the stop has come:
+        // the stop ends its waits at once.
+        if (handed == nullptr) return;
+        std::unique_ptr<NetConnection> connection = std::move(handed);
+        changed.notify_all();  // the next one may be accepted
+        lock.unlock();
+        handle(std::move(connection));
+        lock.lock();
+      }
+    });
   }
-  *report = ServeDmsConnection(*connection, answer, accept_limit.stop, time_limit);
-  return true;
-}
-
-void DmsServer::Run(const StopSignal& stop, const DmsAnswer& answer,
-                    const std::function<void(const DmsConnectionReport&)>& on_report,
-                    int max_requests, std::chrono::milliseconds time_limit) {
-  int answered = 0;
-  while (!stop.IsSet() && (max_requests <= 0 || answered < max_requests)) {
-    DmsConnectionReport report;
+  while (!stop.IsSet()) {
+    {
+      // Only a connection a thread can take at once is accepted: the others
+      // wait in the listening queue, not held open by nobody.
+      std::unique_lock<std::mutex> lock(mutex);
+      while ((idle == 0 || handed != nullptr) && !stop.IsSet()) {
+        changed.wait_for(lock, kStopPollInterval);
+      }
+    }
     WaitLimit limit;
     limit.stop = &stop;
-    if (!ServeOne(limit, answer, &report, time_limit)) {
-      if (report.outcome == DmsConnectionReport::Outcome::kFailed) {
-        // A failed accept (a connection reset before it was taken, say) is
-        // reported; a short pause keeps a persistent fault from spinning.
-        if (on_report) on_report(report);
+    std::unique_ptr<NetConnection> connection;
+    NetResult accepted = listener_->Accept(limit, &connection);
+    if (!accepted.ok()) {
+      // A failed accept (a connection reset before it was taken, say) is
+      // reported; the pause keeps a persistent fault from spinning.
+      if (accepted.status == NetStatus::kError) {
+        if (accept_failed) accept_failed(accepted);
         stop.WaitFor(100);
       }
       continue;
     }
-    if (report.outcome == DmsConnectionReport::Outcome::kAnswered) ++answered;
-    if (on_report) on_report(report);
+    std::lock_guard<std::mutex> lock(mutex);
+    handed = std::move(connection);
+    changed.notify_all();
   }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ending = true;
+  }
+  changed.notify_all();
+  for (std::thread& thread : connection_threads) thread.join();
+}
+
+void DmsServer::Run(const StopSignal& stop, const DmsAnswer& answer,
+                    const std::function<void(const DmsConnectionReport&)>& on_report,
+                    std::chrono::milliseconds time_limit) {
+  Serve(
+      stop,
+      [&](std::unique_ptr<NetConnection> connection) {
+        // Reported before the connection closes: a peer that waits for the
+        // close finds its connection reported, in the order of its requests.
+        if (on_report) on_report(ServeDmsConnection(*connection, answer, &stop, time_limit));
+      },
+      [&](const NetResult& failed) {
+        DmsConnectionReport report;
+        report.outcome = DmsConnectionReport::Outcome::kFailed;
+        report.net = failed;
+        if (on_report) on_report(report);
+      });
 }
 
 std::string DmsReplyBox::Answer(const std::string& request) {

@@ -3,12 +3,15 @@
 // reply text followed by one NUL byte. The dialogs, the console form and
 // `vornlink dms` are built on it; they decide the reply and show what came.
 //
-// Each connection gets a time limit for its request and for its answer, so
-// that a peer that connects and sends nothing holds the server up for a few
-// seconds at most; stopping the server ends the wait at once.
+// A server works on a few connections at once, each on a thread of its own,
+// and each connection gets a time limit for its request and for its answer:
+// a peer that connects and sends nothing holds up no one else, and a crowd
+// of them holds up the others for a time limit at most. Stopping the server
+// ends every wait at once.
 //
-// Threading: a DmsServer is used by one thread (the one that serves); the
-// stop signal may be set from any other. DmsReplyBox may be shared.
+// Threading: a DmsServer is run by one thread; the stop signal may be set
+// from any other. Its handlers are called on the connection threads,
+// several at once. DmsReplyBox may be shared.
 #ifndef VORNLINK_EMULATED_DMS_DMS_SERVER_H_
 #define VORNLINK_EMULATED_DMS_DMS_SERVER_H_
 
@@ -31,6 +34,14 @@ inline constexpr uint16_t kDmsDefaultPort = 123;
 inline constexpr size_t kMaxDmsRequestBytes = 1024 * 1024;
 // How long a connection may take to deliver its request, and its answer.
 inline constexpr std::chrono::milliseconds kDmsConnectionTimeLimit{5000};
+// How many connections a server works on at once; further ones wait in the
+// listening queue until one of them ends.
+inline constexpr int kDmsConnectionThreads = 8;
+// The listening queue of the dialog's server; a server that expects bursts
+// of connections (`vornlink dms`) makes room for more, so that a peer's
+// connect is not dropped and retried a second later.
+inline constexpr int kDmsDialogBacklog = 5;
+inline constexpr int kDmsBurstBacklog = 4 * kDmsConnectionThreads;
 
 // The request text: the bytes up to the first NUL, all of them when there
 // is none.
@@ -56,7 +67,7 @@ struct DmsConnectionReport {
   NetResult net;
 };
 
-// Answers one request; called on the serving thread. Returns the reply
+// Answers one request; called on a connection thread. Returns the reply
 // text (the server adds the NUL).
 using DmsAnswer = std::function<std::string(const std::string& request)>;
 
@@ -70,31 +81,32 @@ DmsConnectionReport ServeDmsConnection(NetConnection& connection, const DmsAnswe
 
 class DmsServer {
  public:
-  // Listens on `port` of `address` ("0.0.0.0" for every local address).
-  // Null with `result` telling why when it cannot.
+  // Listens on `port` of `address` ("0.0.0.0" for every local address),
+  // with room for `backlog` connections in the listening queue. Null with
+  // `result` telling why when it cannot.
   static std::unique_ptr<DmsServer> Listen(const std::string& address, uint16_t port,
-                                           NetResult* result);
+                                           NetResult* result, int backlog = kDmsDialogBacklog);
 
   uint16_t port() const { return listener_->port(); }
 
-  // Waits for the next connection, for callers that speak another framing
-  // over it (HTTP).
-  NetResult Accept(const WaitLimit& limit, std::unique_ptr<NetConnection>* connection) {
-    return listener_->Accept(limit, connection);
-  }
+  // Accepts connections until `stop` is set and hands each to `handle` on
+  // one of `threads` connection threads, which owns it until `handle`
+  // returns. A connection is accepted only when a thread is free to take
+  // it. A failed accept goes to `accept_failed` (may be empty), and a short
+  // pause follows so that a lasting fault does not spin. Returns once
+  // `stop` is set and every connection handed out has ended: `handle` must
+  // end its waits at the stop.
+  void Serve(const StopSignal& stop,
+             const std::function<void(std::unique_ptr<NetConnection>)>& handle,
+             const std::function<void(const NetResult&)>& accept_failed,
+             int threads = kDmsConnectionThreads);
 
-  // Waits up to `accept_limit` for one connection and serves it. False when
-  // no connection came (timed out, stopped, or accepting failed: `net` in
-  // the report). The connection is closed before this returns.
-  bool ServeOne(const WaitLimit& accept_limit, const DmsAnswer& answer, DmsConnectionReport* report,
-                std::chrono::milliseconds time_limit = kDmsConnectionTimeLimit);
-
-  // Serves connections one after the other until `stop` is set or
-  // `max_requests` requests (0: no limit) have been answered; each
-  // connection is reported to `on_report`. Closing the server (destroying
-  // it) closes the listening socket, so that the port can be used again.
+  // Serves connections in the TCP framing (ServeDmsConnection) until `stop`
+  // is set; each connection is reported to `on_report` before it is
+  // closed. Closing the server (destroying it) closes the listening socket,
+  // so that the port can be used again.
   void Run(const StopSignal& stop, const DmsAnswer& answer,
-           const std::function<void(const DmsConnectionReport&)>& on_report, int max_requests = 0,
+           const std::function<void(const DmsConnectionReport&)>& on_report,
            std::chrono::milliseconds time_limit = kDmsConnectionTimeLimit);
 
  private:

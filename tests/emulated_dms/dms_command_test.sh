@@ -7,11 +7,11 @@ vornlink=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-dms.XXXXXX")
 server=""
 trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
-passed=0 failed=0
+passed=0 failed=0 signal=""
 check() { if "${@:2}"; then passed=$((passed + 1)); else echo "FAILED: $1"; failed=$((failed + 1)); fi; }
 
-# serve ARGS... -- CLIENT-PYTHON: the server until --count is reached, and the
-# client against it (argv: port; its output in $work/client).
+# serve ARGS... -- CLIENT-PYTHON: the server until --count is reached (or, with $signal set, that
+# signal after the client), and the client against it (argv: port; its output in $work/client).
 serve() {
   local args=() port
   while [ "$1" != "--" ]; do args+=("$1"); shift; done
@@ -21,6 +21,7 @@ serve() {
   for _ in $(seq 100); do grep -q "listening on" "$work/out" && break; sleep 0.05; done
   python3 -c "import http.client, socket, sys; port = int(sys.argv[1])
 $2" "$port" >"$work/client" 2>&1
+  [ -n "$signal" ] && kill -"$signal" "$server"
   wait "$server"
   local status=$?
   server=""
@@ -69,6 +70,25 @@ print(replies[0] == replies[2] != replies[1])'
 check "tcp: the repeat got the first answer" grep -qx "True" "$work/client"
 check "tcp: the repeat is logged with its key" grep -q "^--- answered request 3 with fwt-success (.*), key k1: a repeat of request 1, dropped$" "$work/out"
 check "tcp: the repeats are counted" grep -qx "vornlink dms: answered 3 request(s), dropped 1 repeat(s)" "$work/out"
+
+signal=TERM
+check "tcp: a request is answered while idle clients hold connections" serve --time-limit 60000 --reply-when RONumber job-valid --reply fwt-failed -- '
+def ask(s, query):
+    s.settimeout(30)
+    s.sendall(query)
+    data = b""
+    while chunk := s.recv(65536):
+        data += chunk
+    return data
+idle = [socket.create_connection(("127.0.0.1", port)) for _ in range(5)]
+job = ask(socket.create_connection(("127.0.0.1", port)), b"<RONumber>200100</RONumber><LineCode>D</LineCode>\0")
+print(b"<RONumber>200100</RONumber>" in job, b"<LineCode>D</LineCode>" in job, ask(idle[0], b"late\0")[-1])'
+check "tcp: the job reply follows the job asked; the idle client was still served" \
+  grep -qx "True True 0" "$work/client"
+check "tcp: the start line names the rule" grep -q "; job-valid when the request holds \"RONumber\"" "$work/out"
+check "tcp: SIGTERM reports what was answered" [ "$(grep -cxe "vornlink dms: stopped by SIGTERM" \
+  -e "vornlink dms: answered 2 request(s)" "$work/out")" = 2 ]
+signal=""
 
 usage_error() { "$vornlink" dms "$@" >/dev/null 2>&1; [ $? -eq 2 ]; }
 check "an unknown reply is a usage error" usage_error --reply nope

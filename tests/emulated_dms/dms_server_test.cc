@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -23,15 +26,20 @@ std::vector<DmsConnectionReport> Served(DmsReplyBox& box,
                                         const std::function<void(uint16_t port)>& client,
                                         std::chrono::milliseconds time_limit = 10s) {
   NetResult result;
-  std::unique_ptr<DmsServer> server = DmsServer::Listen("127.0.0.1", 0, &result);
+  std::unique_ptr<DmsServer> server = DmsServer::Listen("127.0.0.1", 0, &result, kDmsBurstBacklog);
   EXPECT_NE(server, nullptr) << result.code << " " << result.text;
   if (server == nullptr) return {};
   std::vector<DmsConnectionReport> reports;
+  std::mutex reporting;
   StopSignal stop;
   std::thread serving([&] {
     server->Run(
         stop, [&](const std::string& request) { return box.Answer(request); },
-        [&](const DmsConnectionReport& report) { reports.push_back(report); }, 0, time_limit);
+        [&](const DmsConnectionReport& report) {
+          std::lock_guard<std::mutex> lock(reporting);
+          reports.push_back(report);
+        },
+        time_limit);
   });
   client(server->port());
   auto stopped = std::chrono::steady_clock::now();
@@ -80,6 +88,9 @@ TEST(DmsServerTest, TakesTheRequestUpToItsNulAndAnswersWithTheReplyExactly) {
     EXPECT_EQ(RawExchange(port, {big, std::string("end\0", 4)}), std::string("\0", 1));
   });
   ASSERT_EQ(reports.size(), 4u);
+  // The connection threads report in any order; the requests sort as sent.
+  std::sort(reports.begin(), reports.end(),
+            [](const auto& a, const auto& b) { return a.request < b.request; });
   EXPECT_EQ(reports[0].outcome, Outcome::kAnswered);
   EXPECT_EQ(reports[0].request, query);
   EXPECT_EQ(reports[0].reply, reply);
@@ -89,32 +100,51 @@ TEST(DmsServerTest, TakesTheRequestUpToItsNulAndAnswersWithTheReplyExactly) {
   EXPECT_EQ(box.count(), 4);
 }
 
-// A silent peer holds the server only for the time limit; stopping ends a
-// pending connection and frees the port for a second opening, as of the dialog.
-TEST(DmsServerTest, SilentPeersEmptyConnectionsAndTheStop) {
+// Idle peers hold up no one: with all but one connection thread held, a
+// request is answered, and so is an idle peer that speaks at last; one that
+// closes without a request gets nothing. The stop ends those still idle and
+// frees the port for a second opening, as of the dialog; a silent peer is
+// closed at the time limit.
+TEST(DmsServerTest, IdlePeersHoldUpNoOneAndEndAtTheStopOrTheTimeLimit) {
   DmsReplyBox box;
   box.SetReply("served");
-  std::unique_ptr<NetConnection> silent, pending;
+  std::vector<std::unique_ptr<NetConnection>> idle(kDmsConnectionThreads - 1);
   uint16_t port = 0;
-  auto reports = Served(
-      box,
-      [&](uint16_t served_port) {
-        port = served_port;
-        WaitLimit limit = WaitLimit::After(5s, nullptr);
-        ASSERT_TRUE(ConnectTcp("127.0.0.1", port, limit, &silent).ok());
-        EXPECT_EQ(RawExchange(port, {std::string("next\0", 5)}), std::string("served\0", 7));
-        EXPECT_EQ(RawExchange(port, {}, true), "");  // closes without a request
-        ASSERT_TRUE(ConnectTcp("127.0.0.1", port, limit, &pending).ok());
-        std::this_thread::sleep_for(100ms);
-      },
-      300ms);
-  ASSERT_GE(reports.size(), 3u);
-  EXPECT_EQ(reports[0].outcome, Outcome::kTimedOut);
-  EXPECT_EQ(reports[1].outcome, Outcome::kAnswered);
-  EXPECT_EQ(reports[2].outcome, Outcome::kNoRequest);
-  EXPECT_EQ(box.count(), 1);
+  auto reports = Served(box, [&](uint16_t served_port) {
+    port = served_port;
+    WaitLimit limit = WaitLimit::After(5s, nullptr);
+    for (auto& connection : idle)
+      ASSERT_TRUE(ConnectTcp("127.0.0.1", port, limit, &connection).ok());
+    EXPECT_EQ(RawExchange(port, {std::string("next\0", 5)}), std::string("served\0", 7));
+    EXPECT_EQ(RawExchange(port, {}, true), "");  // closes without a request
+    ASSERT_TRUE(idle[0]->SendAll(std::string("late\0", 5), limit).ok());
+    char answer[16];
+    size_t received = 0;
+    ASSERT_TRUE(idle[0]->Receive(answer, sizeof answer, &received, limit).ok());
+    EXPECT_EQ(std::string(answer, received), std::string("served\0", 7));
+  });
+  std::map<Outcome, size_t> outcomes;
+  for (const DmsConnectionReport& report : reports) ++outcomes[report.outcome];
+  EXPECT_EQ(outcomes, (std::map<Outcome, size_t>{{Outcome::kAnswered, 2},
+                                                 {Outcome::kNoRequest, 1},
+                                                 {Outcome::kStopped, idle.size() - 1}}));
+  EXPECT_EQ(box.count(), 2);
   NetResult result;
   EXPECT_NE(DmsServer::Listen("127.0.0.1", port, &result), nullptr) << result.text;
+
+  std::unique_ptr<NetConnection> silent;
+  reports = Served(
+      box,
+      [&](uint16_t served_port) {
+        WaitLimit limit = WaitLimit::After(10s, nullptr);
+        ASSERT_TRUE(ConnectTcp("127.0.0.1", served_port, limit, &silent).ok());
+        char byte;
+        size_t received = 0;
+        EXPECT_EQ(silent->Receive(&byte, 1, &received, limit).status, NetStatus::kClosed);
+      },
+      300ms);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].outcome, Outcome::kTimedOut);
 }
 
 TEST(DmsServerTest, ShowsEachLineEndAfterAnAngleBracketAsCrLf) {

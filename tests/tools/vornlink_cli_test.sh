@@ -22,6 +22,11 @@ check "an unknown option is a usage error, named" "2 1" \
 check "name: a module without a folder is the current folder's" $'Plexa KMR v[1.00]\n0' \
   "$(cd "$site" && "$program" -m Vornlink.so name 2>&1; echo $?)"
 check "api-version" "102" "$(run api-version)"
+check "--version: the program's and the module's" "vornlink 1.00 Plexa KMR v[1.00]" \
+  "$(run --version | sed -n 's/ (.*)$//; s/^module .*: //; p' | tr '\n' ' ' | sed 's/ $//')"
+check "COMMAND --help is the command's own help, as help COMMAND gives it" "0 usage: vornlink cache list [--json]" \
+  "$(run help cache >"$site/help"; run cache --help | cmp - "$site/help" && head -n 1 "$site/help" |
+    sed 's/^/0 /')"
 
 printf '# a comment\n%s\n%s\n%s\n' 1,118739.A,261206,091502,7,BAY3,1,1,Oil,OIL,4.5,0 \
   2,118739.B,261206,092011,7,BAY3,1,2,ATF,2.5,0 3,too,few,fields >"$site/in.csv"
@@ -34,6 +39,9 @@ check "good lines are forwarded" \
 check "the short form repeats the fluid name; both cached" \
   "2,118739.B,261206,092011,7,BAY3,1,2,ATF,ATF,2.5,0,0 2" \
   "$(sed -n 2p "$site/Vornlink.\$\$\$" | cut -d, -f1-13) $(wc -l <"$site/Vornlink.\$\$\$")"
+"$program" --module="$site/Vornlink.so" -q forward-csv "$site/in.csv" >"$site/out" 2>"$site/err"
+check "--option=value, and -q keeps only the exit status and complaints" "1 0 2" \
+  "$? $(wc -l <"$site/out") $(wc -l <"$site/err")"
 
 printf '<KMR>\n<Log>\n<FileName>%s/drv.log</FileName>\n</Log>\n</KMR>\n' "$site" >"$site/Vornlink.xml"
 check "session with a validation through the callback" \

@@ -11,6 +11,7 @@
 #include "platform/env.h"
 #include "vornlink/cache_target.h"
 #include "vornlink/cache_view.h"
+#include "vornlink/command_help.h"
 #include "vornlink/commands.h"
 #include "vornlink/json_writer.h"
 #include "vornlink/module_site.h"
@@ -18,11 +19,6 @@
 
 namespace vornlink {
 namespace {
-
-constexpr const char kUsage[] =
-    "vornlink cache: list [--json], show LINE, retry LINE|--all-parked [--yes], drop "
-    "LINE|--all-stuck --yes, add F1,...,F12 --yes or export; LINE is a Trid, a line number of "
-    "cache list or a TransNo that no other line has (--line N and --trans-no T say which)\n";
 
 constexpr const char* kFieldNames[kTransactionFieldCount] = {
     "TransNo", "JobNo",    "Date",      "Time",        "UserId",   "Field04",
@@ -419,14 +415,16 @@ int Export(std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+int UsageError(std::ostream& err) {
+  PrintSynopsis(*FindCommandHelp("cache"), err);
+  return kExitUsage;
+}
+
 }  // namespace
 
 int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err) {
-  if (args.empty()) {
-    err << kUsage;
-    return kExitUsage;
-  }
+  if (args.empty()) return UsageError(err);
   ModuleSite site(module_path);
   const std::string& what = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -440,8 +438,7 @@ int RunCacheCommand(const std::string& module_path, const std::vector<std::strin
   if (what == "drop") return Drop(rest, out, err);
   if (what == "add") return Add(rest, out, err);
   if (what == "export" && rest.empty()) return Export(out, err);
-  err << kUsage;
-  return kExitUsage;
+  return UsageError(err);
 }
 
 }  // namespace vornlink

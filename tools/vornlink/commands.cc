@@ -10,6 +10,8 @@
 
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
+#include "vornlink/command_help.h"
+#include "vornlink/command_line.h"
 #include "vornlink/operator_commands.h"
 
 namespace vornlink {
@@ -146,14 +148,22 @@ int Session(const Driver& driver, std::istream& in, std::ostream& out, std::ostr
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> words = SplitWords(line);
+    const std::vector<std::string> words = SplitWords(line);
     if (words.empty() || words[0][0] == '#') continue;
-    if (words[0] == "session") {
+    const CommandLine command = ReadCommandLine(words);
+    DiscardingStream discarded;
+    std::ostream& command_out = command.quiet ? discarded : out;
+    int result;
+    if (command.help) {
+      result = ShowHelp(command.words.empty() ? "" : command.words[0], command_out, err);
+    } else if (command.words.empty()) {
+      continue;  // -q alone
+    } else if (command.words[0] == "session") {
       err << "vornlink: a session cannot hold another session\n";
-      status = kExitFailed;
-      continue;
+      result = kExitFailed;
+    } else {
+      result = RunCommand(driver, command.words, command_out, err);
     }
-    int result = RunCommand(driver, words, out, err);
     if (result != kExitOk) status = result;
     // Each command's answer is out before the next one runs: a script that
     // watches the session (or a host that dies) sees what was done.
@@ -202,35 +212,6 @@ std::vector<std::string> SplitCsv(const std::string& line) {
     if (comma == std::string::npos) return fields;
     start = comma + 1;
   }
-}
-
-void PrintUsage(std::ostream& out) {
-  out << "usage: vornlink [--module PATH] COMMAND [ARGUMENTS]\n"
-         "\n"
-         "Loads the driver module as a host does and drives it. The module is PATH,\n"
-         "else $VORNLINK_MODULE, else the module beside this program.\n"
-         "\n"
-         "commands:\n"
-         "  start                    start the service (ExecuteService)\n"
-         "  stop                     stop the service (StopService)\n"
-         "  forward F1 ... F12       forward one transaction (ForwardTransaction2):\n"
-         "                           TransNo JobNo Date Time UserId Field04 Field05\n"
-         "                           FluidKey FluidName FluidPartNo Quantity Field08\n"
-         "  forward11 F1 ... F11     the short form (ForwardTransaction)\n"
-         "  forward-csv FILE         one transaction per line of FILE, 12 (or 11)\n"
-         "                           comma-separated fields; '#' starts a comment line\n"
-         "  validate JOBNO           ask whether a job number is valid; prints 1 or 0\n"
-         "  validate-async JOBNO [MS]  the same through a callback, waiting up to MS\n"
-         "                           milliseconds (30000) for it\n"
-         "  name                     print the service name (GetServiceName)\n"
-         "  api-version              print the API version (GetAPIVersion)\n"
-         "  properties               show the settings list dialog\n"
-         "  server                   show the emulated DMS server dialog\n"
-         "  session [FILE]           run one command per line of FILE (or standard\n"
-         "                           input) against the same loaded module\n"
-         "  sleep MS                 wait MS milliseconds (in a session: let the\n"
-         "                           service work)\n";
-  PrintOperatorUsage(out);
 }
 
 int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,

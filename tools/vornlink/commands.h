@@ -25,13 +25,11 @@ struct Driver {
   mutable bool service_started = false;
 };
 
-// Runs one command (`words[0]`) with its arguments. Output goes to `out`,
-// complaints to `err`.
+// Runs one command (`words[0]`) with its arguments, read by the program's
+// conventions already (command_line.h). Output goes to `out`, complaints
+// to `err`.
 int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
                std::ostream& err);
-
-// The usage text.
-void PrintUsage(std::ostream& out);
 
 // Splits a command line into words at blanks; double quotes group a word
 // (and may stand for an empty one).

@@ -1,10 +1,13 @@
 #include "vornlink/dms_command.h"
 
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "emulated_dms/dms_http.h"
 #include "emulated_dms/dms_port.h"
@@ -179,34 +182,82 @@ const std::string& ChooseReply(const DmsOptions& options, const std::string& req
 
 // The answer to one request and how it was chosen.
 struct Choice {
+  int number = 0;  // the request's number, counted from 1 as requests come
   std::string reply_name;
-  const std::string* reply = nullptr;
+  std::string reply;  // as it goes out (a job reply names the job asked)
   std::string key;    // with --drop-repeats: the request's key, if it has one
   int repeat_of = 0;  // a dropped repeat: the request first answered so
 };
 
-// A repeat of a key answered before gets that answer again; anything else
-// gets its reply by the rules, and its key is remembered as request `number`.
-Choice ChooseAnswer(const DmsOptions& options, const std::string& request, std::string key,
-                    int number, DmsRepeatMemory* repeats) {
-  Choice choice;
-  choice.key = std::move(key);
-  if (const DmsRepeatMemory::FirstAnswer* first = repeats->DropRepeat(choice.key)) {
-    choice.reply_name = first->reply_name;
-    choice.reply = first->reply;
-    choice.repeat_of = first->request;
+// What the connection threads share: the requests' numbers, the keys
+// answered, the count of answered requests and the log, each entry of which
+// is written whole.
+class DmsTally {
+ public:
+  DmsTally(const DmsOptions& options, std::ostream& log, StopSignal& stop)
+      : options_(options), log_(log), stop_(stop) {}
+
+  // Numbers a complete request and chooses its answer: a repeat of a key
+  // answered before gets that answer again; anything else gets its reply
+  // by the rules, and its key is remembered.
+  Choice Choose(const std::string& request, std::string key) {
+    Choice choice;
+    choice.key = std::move(key);
+    const std::string* reply = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      choice.number = ++requests_;
+      if (const DmsRepeatMemory::FirstAnswer* first = repeats_.DropRepeat(choice.key)) {
+        choice.reply_name = first->reply_name;
+        choice.repeat_of = first->request;
+        reply = first->reply;
+      } else {
+        reply = &ChooseReply(options_, request, &choice.reply_name);
+        repeats_.Remember(choice.key, choice.number, choice.reply_name, reply);
+      }
+    }
+    choice.reply = ReplyForRequest(*reply, request);
     return choice;
   }
-  choice.reply = &ChooseReply(options, request, &choice.reply_name);
-  repeats->Remember(choice.key, number, choice.reply_name, choice.reply);
-  return choice;
-}
+
+  // Counts a request whose answer went out; the --count-th one stops the
+  // server.
+  void Answered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (++answered_ == options_.count) stop_.Set();
+  }
+
+  void Log(const std::string& entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_ << entry;
+    log_.flush();
+  }
+
+  int answered() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answered_;
+  }
+  int dropped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return repeats_.dropped();
+  }
+
+ private:
+  const DmsOptions& options_;
+  std::ostream& log_;
+  StopSignal& stop_;
+  mutable std::mutex mutex_;
+  int requests_ = 0;
+  int answered_ = 0;
+  DmsRepeatMemory repeats_;
+};
 
 // "--- answered request N with NAME (SIZE)" and, with --drop-repeats, the
 // key and whether the request was a repeat.
-void LogAnswer(const DmsOptions& options, int number, const Choice& choice, const std::string& size,
+void LogAnswer(const DmsOptions& options, const Choice& choice, const std::string& size,
                std::ostream& log) {
-  log << "--- answered request " << number << " with " << choice.reply_name << " (" << size << ")";
+  log << "--- answered request " << choice.number << " with " << choice.reply_name << " (" << size
+      << ")";
   if (!options.repeat_marker.empty()) {
     if (choice.key.empty()) {
       log << ", no key after " << options.repeat_marker;
@@ -218,18 +269,18 @@ void LogAnswer(const DmsOptions& options, int number, const Choice& choice, cons
   log << "\n";
 }
 
-// Serves one connection in HTTP or HTTPS mode; false when no request was
-// answered. Writes what happened to `log`.
-bool ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
-               const DmsOptions& options, int number, DmsRepeatMemory* repeats, std::ostream& log) {
-  WaitLimit limit = WaitLimit::After(std::chrono::milliseconds(options.time_limit_ms), nullptr);
+// Serves one connection in HTTP or HTTPS mode; the log entry goes to `log`.
+void ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
+               const DmsOptions& options, const StopSignal& stop, DmsTally& tally,
+               std::ostream& log) {
+  WaitLimit limit = WaitLimit::After(std::chrono::milliseconds(options.time_limit_ms), &stop);
   std::string peer = connection->PeerText();
   if (tls != nullptr) {
     std::unique_ptr<NetConnection> secure;
     NetResult shaken = tls->Accept(std::move(connection), limit, &secure);
     if (!shaken.ok()) {
       log << "--- connection from " << peer << ": TLS handshake failed t[" << shaken.text << "]\n";
-      return false;
+      return;
     }
     connection = std::move(secure);
   }
@@ -237,93 +288,89 @@ bool ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
   std::string error;
   if (!ReadDmsHttpRequest(*connection, limit, &request, &error)) {
     log << "--- connection from " << peer << ": " << error << "\n";
-    return false;
+    return;
   }
-  log << "--- request " << number << " from " << peer << ": " << request.request_line << " ("
-      << request.body.size() << " bytes)\n"
-      << (options.show_secrets ? request.headers : MaskHeaderSecrets(request.headers)) << "\n"
-      << request.body << (request.body.empty() || request.body.back() == '\n' ? "" : "\n");
   // A header first, then the body.
   std::string key = DmsRequestKey(request.headers, options.repeat_marker);
   if (key.empty()) key = DmsRequestKey(request.body, options.repeat_marker);
-  const Choice choice = ChooseAnswer(options, request.body, std::move(key), number, repeats);
-  NetResult sent = connection->SendAll(DmsHttpResponse(*choice.reply), limit);
+  const Choice choice = tally.Choose(request.body, std::move(key));
+  log << "--- request " << choice.number << " from " << peer << ": " << request.request_line << " ("
+      << request.body.size() << " bytes)\n"
+      << (options.show_secrets ? request.headers : MaskHeaderSecrets(request.headers)) << "\n"
+      << request.body << (request.body.empty() || request.body.back() == '\n' ? "" : "\n");
+  NetResult sent = connection->SendAll(DmsHttpResponse(choice.reply), limit);
   connection->ShutdownSend();
   if (!sent.ok()) {
-    log << "--- reply to request " << number << " failed c[" << sent.code << "] t[" << sent.text
-        << "]\n";
-    return false;
-  }
-  LogAnswer(options, number, choice, std::to_string(choice.reply->size()) + " bytes", log);
-  return true;
-}
-
-void LogTcpReport(const DmsOptions& options, const DmsConnectionReport& report, int number,
-                  const Choice& choice, std::ostream& log) {
-  using Outcome = DmsConnectionReport::Outcome;
-  if (report.outcome != Outcome::kAnswered) {
-    log << "--- connection from " << report.peer << ": ";
-    switch (report.outcome) {
-      case Outcome::kNoRequest:
-        log << "closed without a request\n";
-        break;
-      case Outcome::kTimedOut:
-        log << "no request within the time limit\n";
-        break;
-      default:
-        log << "failed c[" << report.net.code << "] t[" << report.net.text << "]\n";
-    }
+    log << "--- reply to request " << choice.number << " failed c[" << sent.code << "] t["
+        << sent.text << "]\n";
     return;
   }
-  log << "--- request " << number << " from " << report.peer << " (" << report.request.size()
-      << " bytes)\n"
-      << report.request << (report.request.empty() || report.request.back() == '\n' ? "" : "\n");
-  LogAnswer(options, number, choice, std::to_string(report.reply.size()) + " bytes + NUL", log);
+  tally.Answered();
+  LogAnswer(options, choice, std::to_string(choice.reply.size()) + " bytes", log);
+}
+
+// Serves one connection in the TCP framing; the log entry goes to `log`.
+void ServeTcp(NetConnection& connection, const DmsOptions& options, const StopSignal& stop,
+              DmsTally& tally, std::ostream& log) {
+  using Outcome = DmsConnectionReport::Outcome;
+  Choice choice;
+  const DmsConnectionReport report = ServeDmsConnection(
+      connection,
+      [&](const std::string& request) {
+        choice = tally.Choose(request, DmsRequestKey(request, options.repeat_marker));
+        return choice.reply;
+      },
+      &stop, std::chrono::milliseconds(options.time_limit_ms));
+  if (choice.number != 0) {
+    log << "--- request " << choice.number << " from " << report.peer << " ("
+        << report.request.size() << " bytes)\n"
+        << report.request << (report.request.empty() || report.request.back() == '\n' ? "" : "\n");
+  }
+  switch (report.outcome) {
+    case Outcome::kAnswered:
+      tally.Answered();
+      LogAnswer(options, choice, std::to_string(report.reply.size()) + " bytes + NUL", log);
+      return;
+    case Outcome::kNoRequest:
+      log << "--- connection from " << report.peer << ": closed without a request\n";
+      return;
+    case Outcome::kTimedOut:
+      log << "--- connection from " << report.peer << ": no "
+          << (choice.number != 0 ? "reply sent" : "request") << " within the time limit\n";
+      return;
+    case Outcome::kStopped:
+      log << "--- connection from " << report.peer << ": ended by the stop\n";
+      return;
+    case Outcome::kFailed:
+      log << "--- connection from " << report.peer << ": failed c[" << report.net.code << "] t["
+          << report.net.text << "]\n";
+      return;
+  }
+}
+
+// The signal that asked the server to stop (0: none yet). The handler only
+// sets it; the main thread looks at it, and reports.
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+void OnStopSignal(int signal) { g_stop_signal = signal; }
+
+// The start line: where, how, and which reply for which request.
+void PrintStartLine(const DmsOptions& options, uint16_t port, std::ostream& out) {
+  out << "vornlink dms: listening on " << options.address << ":" << port << " ("
+      << ModeName(options.mode) << "), reply " << options.reply_name;
+  for (const DmsOptions::Rule& rule : options.rules) {
+    out << "; " << rule.reply_name << " when the request holds \"" << rule.text << "\"";
+  }
+  if (!options.repeat_marker.empty()) {
+    out << "; dropping repeats of the key after " << options.repeat_marker;
+  }
+  out << "; up to " << kDmsConnectionThreads << " connections at once, " << options.time_limit_ms
+      << " ms each" << std::endl;
 }
 
 }  // namespace
 
-void PrintDmsUsage(std::ostream& out) {
-  out << "usage: vornlink dms [OPTIONS]\n"
-         "\n"
-         "Plays the DMS: answers every request with one reply, until interrupted or\n"
-         "--count requests are answered. Needs no driver module.\n"
-         "\n"
-         "  --port N            port to listen on (9123; 0: any free port, printed)\n"
-         "  --address A         local address (0.0.0.0: every one)\n"
-         "  --reply NAME        canned reply: job-valid, job-notvalid, fwt-success\n"
-         "                      (the default), fwt-retry, fwt-failed\n"
-         "  --reply-file FILE   reply with the bytes of FILE instead\n"
-         "  --reply-when TEXT NAME\n"
-         "                      answer a request that holds TEXT with the canned reply\n"
-         "                      NAME instead (may be given several times; the first\n"
-         "                      that matches wins): one DMS for both exchanges, as in\n"
-         "                      --reply fwt-success --reply-when RONumber job-valid\n"
-         "  --drop-repeats TEXT book each key once: the key is what follows TEXT in the\n"
-         "                      request (in HTTP, in its headers, then its body), e.g.\n"
-         "                      'Idempotency-Key:' or '<MessageID>'; a request whose key\n"
-         "                      was answered before is a repeat: logged, counted, and\n"
-         "                      answered as the first was\n"
-         "  --http              speak HTTP: the request body is the query, the reply\n"
-         "                      goes back as a 200 response (default: the TCP\n"
-         "                      transport's convention, text + NUL each way)\n"
-         "  --https --cert FILE --key FILE\n"
-         "                      HTTP inside TLS with that PEM certificate and key\n"
-         "                      (Linux build only)\n"
-         "  --log FILE          log requests to FILE instead of standard output\n"
-         "  --show-secrets      log the values of credential headers (Authorization,\n"
-         "                      cookies, keys, tokens) as they came; masked otherwise\n"
-         "  --count N           stop after N answered requests\n"
-         "  --time-limit MS     per connection, for its request and reply (5000)\n";
-}
-
 int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      PrintDmsUsage(out);
-      return 0;
-    }
-  }
   DmsOptions options;
   if (!ParseOptions(args, &options, err)) return 2;
 
@@ -349,61 +396,50 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
   std::ostream& log = options.log_file.empty() ? out : log_file;
 
   NetResult listened;
-  std::unique_ptr<DmsServer> server = DmsServer::Listen(options.address, options.port, &listened);
+  std::unique_ptr<DmsServer> server =
+      DmsServer::Listen(options.address, options.port, &listened, kDmsBurstBacklog);
   if (server == nullptr) {
     err << "vornlink dms: cannot listen on " << options.address << ":" << options.port << ": c["
         << listened.code << "] t[" << listened.text << "]\n";
     return 1;
   }
-  out << "vornlink dms: listening on " << options.address << ":" << server->port() << " ("
-      << ModeName(options.mode) << "), reply " << options.reply_name;
-  if (!options.repeat_marker.empty()) {
-    out << ", dropping repeats of the key after " << options.repeat_marker;
-  }
-  out << std::endl;
+  PrintStartLine(options, server->port(), out);
 
-  const std::chrono::milliseconds time_limit(options.time_limit_ms);
-  int answered = 0;
-  int number = 0;
-  DmsRepeatMemory repeats;
-  StopSignal never;
-  while (options.count == 0 || answered < options.count) {
-    if (options.mode == Mode::kTcp) {
-      DmsConnectionReport report;
-      WaitLimit forever;
-      Choice choice;
-      bool served = server->ServeOne(
-          forever,
-          [&](const std::string& request) {
-            choice = ChooseAnswer(options, request, DmsRequestKey(request, options.repeat_marker),
-                                  number + 1, &repeats);
-            return *choice.reply;
-          },
-          &report, time_limit);
-      if (!served) {
-        log << "--- accept failed c[" << report.net.code << "] t[" << report.net.text << "]\n";
-        never.WaitFor(100);
-        continue;
-      }
-      if (report.outcome == DmsConnectionReport::Outcome::kAnswered) ++answered;
-      LogTcpReport(options, report, ++number, choice, log);
-    } else {
-      std::unique_ptr<NetConnection> connection;
-      NetResult accepted = server->Accept(WaitLimit(), &connection);
-      if (!accepted.ok()) {
-        log << "--- accept failed c[" << accepted.code << "] t[" << accepted.text << "]\n";
-        never.WaitFor(100);
-        continue;
-      }
-      if (ServeHttp(std::move(connection), tls.get(), options, number + 1, &repeats, log)) {
-        ++answered;
-        ++number;
-      }
+  StopSignal stop;
+  DmsTally tally(options, log, stop);
+  g_stop_signal = 0;
+  auto previous_interrupt = std::signal(SIGINT, OnStopSignal);
+  auto previous_terminate = std::signal(SIGTERM, OnStopSignal);
+  std::thread watching([&] {
+    while (!stop.WaitFor(static_cast<uint32_t>(kStopPollInterval.count()))) {
+      if (g_stop_signal != 0) stop.Set();
     }
-    log.flush();
+  });
+  server->Serve(
+      stop,
+      [&](std::unique_ptr<NetConnection> connection) {
+        std::ostringstream entry;
+        if (options.mode == Mode::kTcp) {
+          ServeTcp(*connection, options, stop, tally, entry);
+        } else {
+          ServeHttp(std::move(connection), tls.get(), options, stop, tally, entry);
+        }
+        tally.Log(entry.str());
+      },
+      [&](const NetResult& failed) {
+        tally.Log("--- accept failed c[" + std::to_string(failed.code) + "] t[" + failed.text +
+                  "]\n");
+      });
+  watching.join();
+  std::signal(SIGINT, previous_interrupt);
+  std::signal(SIGTERM, previous_terminate);
+
+  const int signal = g_stop_signal;
+  if (signal != 0) {
+    out << "vornlink dms: stopped by " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
   }
-  out << "vornlink dms: answered " << answered << " request(s)";
-  if (!options.repeat_marker.empty()) out << ", dropped " << repeats.dropped() << " repeat(s)";
+  out << "vornlink dms: answered " << tally.answered() << " request(s)";
+  if (!options.repeat_marker.empty()) out << ", dropped " << tally.dropped() << " repeat(s)";
   out << std::endl;
   return 0;
 }

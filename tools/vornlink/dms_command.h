@@ -9,14 +9,14 @@
 
 namespace vornlink {
 
-// Runs the emulated DMS with `args` (the words after "dms"); see
-// PrintDmsUsage. Each request and its outcome is logged to `out` (or the
-// --log file); complaints go to `err`. Returns the program's exit code:
-// 0 after --count requests or a clean stop, 1 when it cannot serve, 2 for a
-// usage error.
+// Runs the emulated DMS with `args` (the words after "dms"; its help is in
+// command_help.cc) until --count requests are answered or SIGINT or SIGTERM
+// comes, serving several connections at once. Each request and its outcome
+// is logged to `out` (or the --log file), an entry whole at a time;
+// complaints go to `err`. Returns the program's exit code: 0 after --count
+// requests or a stop by a signal, 1 when it cannot serve, 2 for a usage
+// error. Installs its own SIGINT and SIGTERM handlers while it runs.
 int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-
-void PrintDmsUsage(std::ostream& out);
 
 }  // namespace vornlink
 

@@ -19,9 +19,6 @@ bool IsOperatorCommand(const std::string& command);
 int RunOperatorCommand(const std::string& module_path, const std::vector<std::string>& words,
                        std::ostream& out, std::ostream& err);
 
-// Their part of the usage text.
-void PrintOperatorUsage(std::ostream& out);
-
 }  // namespace vornlink
 
 #endif  // VORNLINK_TOOLS_VORNLINK_OPERATOR_COMMANDS_H_
