@@ -10,6 +10,7 @@
 
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
+#include "vornlink/deliver_command.h"
 #include "vornlink/operator_commands.h"
 
 namespace vornlink {
@@ -230,6 +231,7 @@ void PrintUsage(std::ostream& out) {
          "                           input) against the same loaded module\n"
          "  sleep MS                 wait MS milliseconds (in a session: let the\n"
          "                           service work)\n";
+  PrintDeliverUsage(out);
   PrintOperatorUsage(out);
 }
 
@@ -282,6 +284,8 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
     out << "Properties " << api.properties() << "\n";
   } else if (command == "server") {
     api.server();
+  } else if (command == "deliver") {
+    return RunDeliverCommand(driver, {words.begin() + 1, words.end()}, out, err);
   } else if (IsOperatorCommand(command)) {
     return RunOperatorCommand(driver.module_path, words, out, err);
   } else if (command == "session") {
