@@ -368,7 +368,7 @@ void PrintDeliverUsage(std::ostream& out) {
          "                           most 10 s for the stop), print each outcome, stop;\n"
          "                           without options also after a pass in which the DMS\n"
          "                           only asked to retry later. Exit 0 all delivered,\n"
-         "                           1 the cache unreadable, 3 lines parked, 4 lines still\n"
+         "                           1 no module or cache, 3 lines parked, 4 lines still\n"
          "                           due, 5 the delivery lock cannot be taken, 6 a host\n"
          "                           delivers this cache (not started, or stopped)\n";
 }

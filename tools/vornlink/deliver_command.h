@@ -10,7 +10,7 @@
 //
 // Exit status:
 //   0  every line that was due was delivered
-//   1  the cache could not be read
+//   1  the module could not be loaded (main.cc), or the cache could not be read
 //   2  usage error
 //   3  lines were parked in this run: a person must look at them
 //   4  lines are still due: the DMS asked to retry later, the passes or the

@@ -434,16 +434,17 @@ NetFailure KindOfHttpError(std::string_view error_text) {
 HttpHeadersAsSent HeadersAsSent(const HttpRequest& request) {
   HttpHeadersAsSent sent;
   sent.given = request.headers;
-  // The request flags' lines (see SendHttpRequest) and the library's own.
   sent.added = {"Host", "User-Agent: " + request.user_agent};
   const bool length_given =
       std::any_of(sent.given.begin(), sent.given.end(), [](const std::string& line) {
-        return line.size() > 15 && _strnicmp(line.c_str(), "Content-Length:", 15) == 0;
+        return line.size() >= 15 && _strnicmp(line.c_str(), "Content-Length:", 15) == 0;
       });
   if (!length_given) sent.added.push_back("Content-Length: " + std::to_string(request.body.size()));
-  sent.added.push_back("Cache-Control: no-cache");
-  if (request.secure) sent.added.push_back("Pragma: no-cache");
-  sent.added.push_back("Connection: Keep-Alive");
+  // What the request's flags ask for: each Windows version's library words
+  // it its own way (Wine's leaves it out).
+  sent.added.push_back(std::string(request.secure ? "Cache-Control and Pragma: no-cache"
+                                                  : "Cache-Control: no-cache") +
+                       " and Connection: Keep-Alive, if this Windows version adds them");
   if (!request.user.empty()) {
     sent.added.push_back("Authorization, when the DMS asks for the user name and password");
   }
