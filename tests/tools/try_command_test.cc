@@ -45,18 +45,19 @@ class TryTest : public ::testing::Test {
 TEST_F(TryTest, BothExchangesShownStepByStepAndNothingOfTheSiteWritten) {
   EXPECT_EQ(Try({"--transaction", "4711,654321.B,240607,081503,7,F04,12,3,Oil,OIL-1,2.5,0"}), 0)
       << out_;
-  EXPECT_EQ(testing::Missing(
-                out_, {"== Job validation of 654321.B",  // the job number of the transaction
-                       "waiting          for the DMS, at most", "time             ",
-                       "connection       TCP 127.0.0.1 port " + dms_.port_text(),
-                       "    | <job><ro>654321</ro><line>B</line></job>", "outcome          VALID",
-                       "    | <insert><trans>4711</trans><ro>654321</ro><line>B</line><qty>2.50",
-                       "<ns2:insertResponse xmlns:ns2=\"urn:parts\">",
-                       "code and text    c[success] t[booked]",
-                       "outcome          SUCCESS: the worker would remove the line",
-                       "driver's line    FWT: WorkOrder[654321] LineCode[B] --> Reply: "
-                       "c[success] t[booked] --> SUCCESS"}),
-            "")
+  EXPECT_EQ(
+      testing::Missing(
+          out_,
+          {"== Job validation of 654321.B",  // the job number of the transaction
+           "waiting          for the DMS at 127.0.0.1 port " + dms_.port_text() + ", at most 120 s",
+           "time             ", "connection       TCP 127.0.0.1 port " + dms_.port_text(),
+           "    | <job><ro>654321</ro><line>B</line></job>", "outcome          VALID",
+           "    | <insert><trans>4711</trans><ro>654321</ro><line>B</line><qty>2.50",
+           "<ns2:insertResponse xmlns:ns2=\"urn:parts\">", "code and text    c[success] t[booked]",
+           "outcome          SUCCESS: the worker would remove the line",
+           "driver's line    FWT: WorkOrder[654321] LineCode[B] --> Reply: "
+           "c[success] t[booked] --> SUCCESS"}),
+      "")
       << out_;
   EXPECT_EQ(dms_.requests().size(), 2u);
   EXPECT_FALSE(testing::FileExists(env_.ModuleFile("$$$")));

@@ -65,15 +65,19 @@ void Show(std::ostream& out, const std::string& label, const std::string& value)
   out << "  " << Padded(label, 16) << " " << value << "\n";
 }
 
-// The TCP transport's host and port from the Setup items ("" for another
-// transport, or when they are missing: the exchange's verdict says so).
-std::string TcpTarget() {
+// Where the exchange with `prefix` goes by the Setup items: the TCP host
+// and port, or the URL (its password masked); "" when they do not say.
+std::string DmsAddress(const std::string& prefix) {
   ExtFormat format;
   LoadSetupOrdinals(&format);
   try {
-    if (format.Format("%@TP") == "TCP")
-      return format.Format("%@SR") + " port " + format.Format("%@PO");
+    const std::string type = format.Format("%@TP");
+    if (type == "TCP") return format.Format("%@SR") + " port " + format.Format("%@PO");
+    if (type == "HTTP" || type == "HTTPS") {
+      return MaskUrlPassword(format.Format(prefix == "IJV" ? "%@JU" : "%@FU"));
+    }
   } catch (const FailureText&) {
+    // The exchange's own verdict says what is missing.
   }
   return std::string();
 }
@@ -94,7 +98,7 @@ ExchangeView ViewOf(const std::vector<CapturedEntry>& entries, const std::string
     FindValue(entries, 'h', prefix + " URL", &view.where);
     view.item = prefix == "IJV" ? "JU" : "FU";
   } else {
-    view.where = TcpTarget();
+    view.where = DmsAddress(prefix);
     if (!view.where.empty()) view.type = "TCP";
     view.item = "SR and PO";
   }
@@ -222,18 +226,16 @@ std::string Remedy(const ExchangeView& view, int64_t time_limit) {
 // also each phase as the driver's lines announce it.
 class WaitReport {
  public:
-  WaitReport(ModuleSite* site, std::ostream& out, bool terminal)
+  WaitReport(ModuleSite* site, std::ostream& out, bool terminal, const std::string& prefix)
       : site_(site),
         out_(out),
         started_(std::chrono::steady_clock::now()),
         limit_(TransportTimeLimit().count()) {
+    const std::string where = DmsAddress(prefix);
     Show(out_, "waiting",
-         "for the DMS, at most " + std::to_string(limit_) + " s ([Transport] TimeoutSeconds)");
-    if (terminal) {
-      const std::string tcp = TcpTarget();
-      if (!tcp.empty()) Show(out_, "now", "connecting to " + tcp);
-      site_->ListenToLog([this](const CapturedEntry& entry) { Announce(entry); });
-    }
+         "for the DMS" + (where.empty() ? "" : " at " + where) + ", at most " +
+             std::to_string(limit_) + " s ([Transport] TimeoutSeconds)");
+    if (terminal) site_->ListenToLog([this](const CapturedEntry& entry) { Announce(entry); });
     out_.flush();
   }
   ~WaitReport() { site_->ListenToLog(nullptr); }
@@ -246,17 +248,15 @@ class WaitReport {
   int64_t limit() const { return limit_; }
 
  private:
+  // The HTTP transport logs the query before the library connects, the TCP
+  // transport once it has sent it.
   void Announce(const CapturedEntry& entry) {
-    std::vector<CapturedEntry> one = {entry};
+    const std::vector<CapturedEntry> one = {entry};
     std::string value;
-    if (FindValue(one, 'h', "Transport type", &value)) type_ = value;
-    if (entry.flag == 'h' && entry.message.find(" URL ") != std::string::npos) {
-      FindValue(one, 'h', entry.message.substr(0, 3) + " URL", &url_);
-    }
     if (FindValue(one, 'h', "Send to DMS", &value)) {
       Show(out_, "now",
-           "connecting to " + url_ + (type_ == "HTTPS" ? " (TLS)" : "") + ", sending " +
-               std::to_string(value.size()) + " bytes and waiting for the reply");
+           "connecting, sending " + std::to_string(value.size()) +
+               " bytes and waiting for the reply");
     } else if (FindValue(one, 't', "Send to DMS", &value)) {
       const int64_t left = limit_ - static_cast<int64_t>(Seconds());
       Show(out_, "now",
@@ -270,8 +270,6 @@ class WaitReport {
   std::ostream& out_;
   const std::chrono::steady_clock::time_point started_;
   const int64_t limit_;
-  std::string type_;
-  std::string url_;
 };
 
 std::string SecondsText(double seconds) {
@@ -305,7 +303,7 @@ void TryExchange(ModuleSite* site, std::ostream& out, bool terminal, const std::
   double seconds = 0;
   int64_t limit = 0;
   {
-    WaitReport wait(site, out, terminal);
+    WaitReport wait(site, out, terminal, prefix);
     meaning = exchange();
     seconds = wait.Seconds();
     limit = wait.limit();
