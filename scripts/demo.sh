@@ -3,8 +3,8 @@
 # module and the host program, then plays a workshop on one machine:
 #   - an emulated DMS on loopback (vornlink dms) with its canned replies;
 #   - a host (vornlink) that starts the service, validates a job number both
-#     ways, forwards dispense transactions and lets the cache worker deliver
-#     them: delivered, retried later, parked for a person;
+#     ways and forwards dispense transactions; `vornlink deliver` lets the
+#     cache worker deliver them: delivered, retried later, parked for a person;
 #   - at the end the cache file and the log the driver wrote.
 # VORNLINK_DEMO_BUILD names a build folder whose module and program to take instead of building
 # build/demo (the test command's own Linux build).
@@ -57,6 +57,12 @@ host() {  # host COMMANDS...: one host session with these commands
   printf '%s\n' "$@" | "$site/vornlink" -m "$site/Vornlink.so" session | sed 's/^/   host> /'
 }
 
+# deliver: the service started until the worker has treated what is due, each outcome shown; its
+# exit status (3 parked, 4 still due) is part of the show.
+deliver() {
+  "$site/vornlink" -m "$site/Vornlink.so" deliver | sed 's/^/   deliver> /' || true
+}
+
 echo
 echo "== A site in $site: the module with its settings beside it"
 ls -1 "$site"
@@ -69,24 +75,25 @@ dms job-notvalid
 host start "validate 118739.A" stop
 
 echo
-echo "== 2. Two dispenses; the DMS books them (the worker delivers within a second)"
+echo "== 2. Three dispenses (one of 0 litres, which the driver drops); the DMS books them"
 dms fwt-success
 host start \
   "forward 4711 118739.A 261206 091502 7 BAY3 1 3 Oil OIL-5W30 4.5 0" \
   "forward 4712 118739.B 261206 091733 7 BAY3 1 4 Oil OIL-0W20 0 0" \
-  "forward 4713 118739.B 261206 091810 7 BAY3 1 4 Oil OIL-0W20 2.75 0" \
-  "sleep 2500" stop
+  "forward 4713 118739.B 261206 091810 7 BAY3 1 4 Oil OIL-0W20 2.75 0" stop
+deliver
 
 echo
 echo "== 3. The DMS says the order is locked: the transaction stays due (Status 2)"
 dms fwt-retry
-host start "forward 4714 118739.C 261206 101500 7 BAY2 1 3 ATF ATF-6 1.25 0" "sleep 2500" stop
+host start "forward 4714 118739.C 261206 101500 7 BAY2 1 3 ATF ATF-6 1.25 0" stop
+deliver
 cat "$site/Vornlink.\$\$\$"
 
 echo
 echo "== 4. The DMS refuses it: the transaction is parked for a person (Status 1)"
 dms fwt-failed
-host start "sleep 2500" stop
+deliver
 
 stop_dms
 echo

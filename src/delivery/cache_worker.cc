@@ -17,6 +17,14 @@
 namespace vornlink {
 namespace {
 
+// The entries that tell of the delivery lock: the head, then these words.
+constexpr std::string_view kLockHeldWords = "is delivered by another worker -> this one waits";
+constexpr std::string_view kLockUnavailableWords = "delivery lock cannot be taken t[";
+
+std::string LockEntryHead(const std::string& cache_path) {
+  return "ForwardTransaction: Cache[" + cache_path + "] ";
+}
+
 // A failure line fit for the last field of a cache line: every control
 // byte (a line feed from a multi-line setting would split the line) is a
 // blank.
@@ -201,14 +209,10 @@ class CacheWorker {
     lock_state_ = lock;
     lock_reason_ = reported;
     if (lock == TryLockResult::kHeld) {
-      LogPrint('.',
-               "ForwardTransaction: Cache[%s] is delivered by another worker -> this one waits",
-               cache_path.c_str());
+      LogWriteLine('.', LockEntryHead(cache_path) + std::string(kLockHeldWords));
     } else if (lock == TryLockResult::kUnavailable) {
-      LogPrint('*',
-               "ForwardTransaction: Cache[%s] delivery lock cannot be taken t[%s] -> nothing is "
-               "delivered until it can",
-               cache_path.c_str(), OneLine(reason).c_str());
+      LogWriteLine('*', LockEntryHead(cache_path) + std::string(kLockUnavailableWords) +
+                            OneLine(reason) + "] -> nothing is delivered until it can");
     } else if (before == TryLockResult::kUnavailable) {
       LogPrint('.', "ForwardTransaction: Cache[%s] delivery lock taken -> delivering again",
                cache_path.c_str());
@@ -258,6 +262,22 @@ std::string DeliveryLockName(const std::string& cache_path) {
 
 std::string DeliveryLockFilePath(const std::string& cache_path) {
   return cache_path.empty() ? std::string() : cache_path + ".delivery.lock";
+}
+
+bool DeliveryLockOfLogEntry(char flag, std::string_view message, const std::string& cache_path,
+                            TryLockResult* lock) {
+  const std::string head = LockEntryHead(cache_path);
+  if (message.substr(0, head.size()) != head) return false;
+  const std::string_view words = message.substr(head.size());
+  if (flag == '.' && words == kLockHeldWords) {
+    *lock = TryLockResult::kHeld;
+  } else if (flag == '*' &&
+             words.substr(0, kLockUnavailableWords.size()) == kLockUnavailableWords) {
+    *lock = TryLockResult::kUnavailable;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void RunCacheWorker(const StopSignal& stop) { CacheWorker(stop).Run(); }

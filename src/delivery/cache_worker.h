@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base/stop_signal.h"
+#include "platform/env.h"
 
 namespace vornlink {
 
@@ -36,6 +38,13 @@ void StartGuiProgram();
 // worker per cache file deliver at a time, also across processes.
 std::string DeliveryLockName(const std::string& cache_path);
 std::string DeliveryLockFilePath(const std::string& cache_path);
+
+// What a worker's log entry (flag and message as ParseLogEntry reads them
+// back) says of the delivery lock of the cache at `cache_path`: kHeld, it
+// found another worker delivering that cache; kUnavailable, the lock cannot
+// be had at all. False for every other entry.
+bool DeliveryLockOfLogEntry(char flag, std::string_view message, const std::string& cache_path,
+                            TryLockResult* lock);
 
 // Runs until `stop` is set (ends at once, and logs why, when the module's
 // path and so the cache file is unknown): one retry time after the start

@@ -93,24 +93,51 @@ bool FailureLineMayHaveBooked(std::string_view failure_line) {
   return failure_line.find(kMayHaveBookedNote) != std::string_view::npos;
 }
 
+namespace {
+
+const struct OutcomeEnd {
+  char flag;
+  std::string_view end;
+  ForwardOutcome outcome;
+} kOutcomeEnds[] = {{'.', kSuccessEnd, ForwardOutcome::kSuccess},
+                    {'.', kRetryEnd, ForwardOutcome::kRetryLater},
+                    {'*', kFailedEnd, ForwardOutcome::kNeedsAttention},
+                    {'.', kStoppedEnd, ForwardOutcome::kStopped},
+                    {'.', kCutEnd, ForwardOutcome::kCutAfterSending}};
+
+}  // namespace
+
 bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcome* outcome) {
   if (message.substr(0, kLinePrefix.size()) != kLinePrefix) return false;
-  const struct {
-    char flag;
-    std::string_view end;
-    ForwardOutcome outcome;
-  } kEnds[] = {{'.', kSuccessEnd, ForwardOutcome::kSuccess},
-               {'.', kRetryEnd, ForwardOutcome::kRetryLater},
-               {'*', kFailedEnd, ForwardOutcome::kNeedsAttention},
-               {'.', kStoppedEnd, ForwardOutcome::kStopped},
-               {'.', kCutEnd, ForwardOutcome::kCutAfterSending}};
-  for (const auto& end : kEnds) {
+  for (const OutcomeEnd& end : kOutcomeEnds) {
     if (flag == end.flag && EndsWith(message, end.end)) {
       *outcome = end.outcome;
       return true;
     }
   }
   return false;
+}
+
+std::string_view ForwardVerdictOfLogEntry(std::string_view message) {
+  constexpr std::string_view kHeadStart = "WorkOrder[";
+  constexpr std::string_view kHeadEnd = "] --> ";
+  if (message.substr(0, kLinePrefix.size()) != kLinePrefix ||
+      message.substr(kLinePrefix.size(), kHeadStart.size()) != kHeadStart) {
+    return message;
+  }
+  const size_t line_code = message.find("] LineCode[", kLinePrefix.size());
+  const size_t head_end = line_code == std::string_view::npos ? std::string_view::npos
+                                                              : message.find(kHeadEnd, line_code);
+  if (head_end == std::string_view::npos) return message;
+  std::string_view verdict = message.substr(head_end + kHeadEnd.size());
+  for (const OutcomeEnd& end : kOutcomeEnds) {
+    if (EndsWith(verdict, end.end)) {
+      verdict.remove_suffix(end.end.size());
+      break;
+    }
+  }
+  while (!verdict.empty() && verdict.back() == ' ') verdict.remove_suffix(1);
+  return verdict;
 }
 
 }  // namespace vornlink

@@ -49,6 +49,13 @@ bool FailureLineMayHaveBooked(std::string_view failure_line);
 // for every other entry.
 bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcome* outcome);
 
+// What the DMS said, or what went wrong, in such an outcome entry (or in a
+// parked line's failure line): the part between the head with the work
+// order and line code and the outcome's closing words, such as
+// "Reply: c[0] t[OK]" or "TcpTransport: c[111] t[Connection refused]".
+// `message` as it is when it has no such head.
+std::string_view ForwardVerdictOfLogEntry(std::string_view message);
+
 }  // namespace vornlink
 
 #endif  // VORNLINK_EXCHANGE_FORWARD_TRANSACTION_H_

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/net.h"
@@ -91,6 +92,21 @@ struct HttpResult {
 // request may have gone out (see HttpResult::request_sent).
 HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
                            HttpResponseHandler* handler);
+
+// The kind of a kLibraryError, from its `error_text` as SendHttpRequest
+// words it (kOther for what it cannot tell, such as a failed read).
+NetFailure KindOfHttpError(std::string_view error_text);
+
+// The header lines `request` goes out with, for a person who reads it: the
+// caller's lines that the library sends as they are, in order, and apart
+// from them what the library writes itself ("Host", "User-Agent: ...",
+// "Content-Length", ...; a value it works out is not given). The order on
+// the wire may differ.
+struct HttpHeadersAsSent {
+  std::vector<std::string> given;
+  std::vector<std::string> added;
+};
+HttpHeadersAsSent HeadersAsSent(const HttpRequest& request);
 
 }  // namespace vornlink
 

@@ -12,11 +12,14 @@
 namespace vornlink {
 namespace {
 
+// In front of each line of the header block in the log.
+constexpr std::string_view kLoggedHeaderIndent = "   ";
+
 std::string WithBlanksAfterLineFeeds(const std::string& block) {
   std::string shown;
   for (char c : block) {
     shown.push_back(c);
-    if (c == '\n') shown += "   ";
+    if (c == '\n') shown += kLoggedHeaderIndent;
   }
   return shown;
 }
@@ -122,6 +125,20 @@ const char* HttpStatusText(int status) {
   }
 }
 
+std::string HeaderBlockOfLogValue(std::string_view logged) {
+  std::string block;
+  bool line_start = true;
+  for (size_t at = 0; at < logged.size(); ++at) {
+    if (line_start && logged.substr(at, kLoggedHeaderIndent.size()) == kLoggedHeaderIndent) {
+      at += kLoggedHeaderIndent.size();
+      if (at == logged.size()) break;
+    }
+    block.push_back(logged[at]);
+    line_start = logged[at] == '\n';
+  }
+  return block;
+}
+
 std::string TrustFileSetting() { return ReadIniString("HTTPS", "CAFile", ""); }
 
 void HttpTransport(const std::string& url, std::string* message, const std::string& headers,
@@ -143,7 +160,7 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
   request.password = context.password;
   request.ca_file = TrustFileSetting();
   if (SendsExtraHeaders(headers)) {
-    LogPrint('h', "Additional header     [\r\n   %s]",
+    LogPrint('h', "Additional header     [\r\n%s%s]", std::string(kLoggedHeaderIndent).c_str(),
              WithBlanksAfterLineFeeds(MaskHeaderSecrets(headers)).c_str());
     request.headers = HeaderLines(headers);
   }

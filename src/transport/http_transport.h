@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "transport/transport_context.h"
 
@@ -40,6 +41,12 @@ inline constexpr char kHttpUserAgent[] = "KMR - Connection";
 // Thread-safe: each call has its own session, connection and request.
 void HttpTransport(const std::string& url, std::string* message, const std::string& headers,
                    const TransportContext& context);
+
+// The header block HttpTransport sent, read back from the value of its log
+// entry "Additional header" (the text between the brackets, without the
+// line break after the '['): the blanks that the entry puts in front of
+// each line taken away. Secrets stay masked.
+std::string HeaderBlockOfLogValue(std::string_view logged);
 
 // The PEM file of authorities that HTTPS trusts besides the system's: the
 // INI file's section "HTTPS", key "CAFile"; empty: none.

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 #include "platform/net.h"
 #include "transport/transport_context.h"
@@ -58,6 +59,12 @@ bool QueryWentOut(const std::string& failure_text);
 // limit is one deadline for the whole exchange, so it may have run out after
 // the query reached the DMS.
 bool IsTimeLimitFailure(const std::string& failure_text);
+
+// What a person should look at for a failure text that a transport raised,
+// also within a longer line that holds it (an exchange's failure line):
+// the time limit, the TCP transport's system error, the HTTP library's
+// error or the trust file. kOther for every other text.
+NetFailure TransportFailureKind(std::string_view text);
 
 }  // namespace vornlink
 

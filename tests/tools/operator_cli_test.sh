@@ -38,7 +38,13 @@ vornlink() {
   (cd "$site" && timeout 120 $runner "$program" -m "$(basename "$module")" "$@") >"$site/out" 2>&1
 }
 ok_says() { vornlink "${@:2}" && says "$1"; }  # ok_says TEXT ARGS...
-exits() { vornlink "${@:2}"; [ $? -eq "$1" ]; }   # exits STATUS ARGS...
+exits() { vornlink "${@:3}"; [ $? -eq "$1" ] && says "$2"; }  # exits STATUS TEXT ARGS...
+# locked ARGS...: vornlink ARGS while another process holds the delivery lock (a file lock on Linux).
+locked() {
+  (cd "$site" && python3 -c 'import fcntl, subprocess, sys
+lock = open(sys.argv[1], "r+"); fcntl.lockf(lock, fcntl.LOCK_EX); sys.exit(subprocess.call(sys.argv[2:]))' \
+    'Vornlink.$$$.delivery.lock' "$program" -m "$(basename "$module")" "$@") >"$site/out" 2>&1
+}
 session() { printf '%s\n' start "$@" stop >"$site/session.txt" && vornlink session session.txt; }
 
 # dms COUNT ARGS...: the emulated DMS in the background until it has answered COUNT requests.
@@ -80,25 +86,38 @@ check "tcp: the emulated DMS starts" dms 2 --reply fwt-success --reply-when RONu
 check "tcp: try succeeds and shows the request" ok_says "<orderNumber>118739</orderNumber>" try
 check "tcp: the DMS answered both" dms_done
 
-# A host forwards two transactions; the worker delivers them.
-check "tcp: the DMS starts for the host" dms 2 --reply fwt-success
-check "tcp: a host session" session 'forward 4711 118739.A 261206 091502 7 BAY3 1 1 Oil OIL 4.5 0' \
-  'forward 4712 118739.B 261206 091503 7 BAY3 1 2 ATF ATF 1.5 0' 'sleep 3500'
+# A host forwards two transactions; `deliver` sends them, as the host's worker would.
+check "tcp: a host forwards two" session 'forward 4711 118739.A 261206 091502 7 BAY3 1 1 Oil OIL 4.5 0' \
+  'forward 4712 118739.B 261206 091503 7 BAY3 1 2 ATF ATF 1.5 0'
+check "tcp: the DMS starts" dms 2 --reply fwt-success
+check "tcp: deliver sends both, shows each outcome, exits 0" \
+  exits 0 "TransNo 4712 job 118739.B: Reply: c[0] t[OK]" deliver
+check "tcp: deliver sums up" says "2 delivered, 0 retry later, 0 parked"
 check "tcp: both delivered" dms_done
 check "tcp: status is all well and names the last delivery" \
   ok_says "LineCode[B] --> Reply: c[0] t[OK] --> SUCCESS" status
 
-# A refused transaction is parked; released, it is delivered.
+# Asked to retry, a transaction stays due after one pass; refused, it is parked; released, it is
+# delivered.
+check "tcp: a host forwards one" session 'forward 4713 118739.C 261206 091504 7 BAY3 1 3 Coolant CLT 2 0'
+check "tcp: the DMS starts, asking to retry" dms 1 --reply fwt-retry
+check "tcp: deliver ends after a pass of retries, exits 4" \
+  exits 4 "the DMS asked to retry every line of the last pass later" deliver
+check "tcp: deliver lists the line still due" says "TransNo 4713 job 118739.C"
+check "tcp: asked once" dms_done
 check "tcp: the DMS starts, refusing" dms 1 --reply fwt-failed
-check "tcp: a host session" session 'forward 4713 118739.C 261206 091504 7 BAY3 1 3 Coolant CLT 2 0' \
-  'sleep 2500'
+check "tcp: deliver parks it, exits 3" exits 3 'parked       Trid' deliver
 check "tcp: the refusal came" dms_done
-check "tcp: status exits 3 for a parked transaction" eval 'vornlink status; [ $? -eq 3 ]'
+check "tcp: status exits 3 for a parked transaction" exits 3 ATTENTION status
 check "tcp: cache list shows the failure line" \
   ok_says "c[5] t[User ID \"?\" is not valid] --> FAILED" cache list
 check "tcp: cache retry --all-parked releases it" vornlink cache retry --all-parked
+if [ -z "$runner" ]; then
+  check "tcp: deliver leaves the cache to a worker that holds its lock, exits 6" \
+    eval 'locked deliver; [ $? -eq 6 ] && says "NOT STARTED: another worker delivers this cache"'
+fi
 check "tcp: the DMS starts, booking" dms 1 --reply fwt-success
-check "tcp: a host session" session 'sleep 2500'
+check "tcp: deliver sends the released one" exits 0 "1 delivered" deliver
 check "tcp: the released transaction was delivered" dms_done
 check "tcp: status is all well again" vornlink status
 check "tcp: the cache is empty" test ! -s "$site/Vornlink.\$\$\$"
@@ -111,13 +130,13 @@ check "tcp: status prints no control byte" \
 # no UTF-8 in its fluid name, comes out whole in JSON; the metrics keep the format's rules.
 printf '4720,118739.D,261206,091510,7,BAY3,1,1,Oil \033[31m\351\377,OIL,1,0,0,,0,\n' \
   >>"$site/Vornlink.\$\$\$"
-check "json: status exits 3" exits 3 status --json
+check "json: status exits 3" exits 3 "" status --json
 check "json: status's document" json '(d["cache"]["lines"]["stuck"] == 1 and d["exit_code"] == 3
   and d["log"]["last_delivery"]["entry"].endswith("SUCCESS"))'
 check "json: cache list" vornlink cache list --json
 check "json: cache list keeps every byte" \
   json 'd["lines"][0]["fluid_name"] == "Oil \x1b[31m\xe9\xff" and d["lines"][0]["trid"] == ""'
-check "metrics: status exits 3" exits 3 status --prometheus
+check "metrics: status exits 3" exits 3 "" status --prometheus
 check "metrics: the text format's rules" python3 "$here/metrics_text_check.py" "$site/out"
 # (Windows writes CR LF, which its exporter takes.)
 check "metrics: the stuck line" eval 'tr -d "\r" <"$site/out" |

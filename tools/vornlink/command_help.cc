@@ -55,6 +55,19 @@ constexpr CommandHelp kCommandHelp[] = {
      "wait MS milliseconds (in a session: let the\n"
      "service work)",
      "", nullptr},
+    {"deliver", CommandGroup::kHost, "deliver [--passes N] [--for SECONDS]",
+     "start the service, let its worker deliver the\n"
+     "cache, print each outcome, stop",
+     "Ends when no line is due; without options also after a pass in which\n"
+     "the DMS only asked to retry later.\n"
+     "\n"
+     "  --passes N    after N passes of the worker\n"
+     "  --for SECONDS after SECONDS (and at most 10 s more for the stop, which\n"
+     "                finishes an exchange under way)\n",
+     "0 everything due was delivered (or nothing was due), 1 the module or\n"
+     "the cache cannot be used, 2 usage error, 3 lines were parked, 4 lines\n"
+     "are still due, 5 the delivery lock cannot be taken, 6 a host's worker\n"
+     "delivers this cache (not started, or stopped)"},
     {"check", CommandGroup::kOperator,
      "check [--transaction F1,...,F12] [--job JOBNO] [--json]",
      "check the INI file and the settings document\n"

@@ -12,6 +12,7 @@
 #include "settings/read_setting.h"
 #include "vornlink/command_help.h"
 #include "vornlink/command_line.h"
+#include "vornlink/deliver_command.h"
 #include "vornlink/operator_commands.h"
 
 namespace vornlink {
@@ -263,6 +264,8 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
     out << "Properties " << api.properties() << "\n";
   } else if (command == "server") {
     api.server();
+  } else if (command == "deliver") {
+    return RunDeliverCommand(driver, {words.begin() + 1, words.end()}, out, err);
   } else if (IsOperatorCommand(command)) {
     return RunOperatorCommand(driver.module_path, words, out, err);
   } else if (command == "session") {

@@ -60,9 +60,14 @@ bool ModuleSite::AppendTextFile(const std::string& path, const std::string& text
   ParseLogEntry(text, &view);
   CapturedEntry entry{view.flag, std::string(view.message)};
   if (!entry.message.empty() && entry.message.back() == '\n') entry.message.pop_back();
+  if (listener_) listener_(entry);
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.push_back(std::move(entry));
   return true;
+}
+
+void ModuleSite::ListenToLog(std::function<void(const CapturedEntry&)> listener) {
+  listener_ = std::move(listener);
 }
 
 }  // namespace vornlink

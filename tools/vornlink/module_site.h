@@ -5,6 +5,7 @@
 #ifndef VORNLINK_TOOLS_VORNLINK_MODULE_SITE_H_
 #define VORNLINK_TOOLS_VORNLINK_MODULE_SITE_H_
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ class ModuleSite : public EnvWrapper {
   void CaptureLog(const std::string& flags);
   // The entries since the last call. Thread-safe.
   std::vector<CapturedEntry> TakeLog();
+  // Calls `listener` (empty: none) with each entry as it is captured, on
+  // the thread that logs it. Set while the driver's code logs nothing.
+  void ListenToLog(std::function<void(const CapturedEntry&)> listener);
 
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override;
@@ -50,6 +54,7 @@ class ModuleSite : public EnvWrapper {
   bool capturing_ = false;
   std::mutex mutex_;
   std::vector<CapturedEntry> entries_;  // guarded by mutex_
+  std::function<void(const CapturedEntry&)> listener_;
 };
 
 // `path` made absolute and without "." and ".." steps.

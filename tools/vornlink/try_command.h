@@ -1,8 +1,11 @@
 // `vornlink try`: one real exchange of each kind with the DMS, through the
 // driver's own code and the settings beside a module: a job validation of
 // a sample job number, then a forward transaction of a sample transaction.
-// Prints the connection, the request as sent, the reply, the code and text
-// read from it and the outcome. The cache file and the site's log are not
+// Prints how long it waits at most (on a terminal also each phase as it
+// comes), the connection, the request as sent (over HTTP the header lines
+// as they go out and those the library adds), the reply, the code and text
+// read from it, the exchange's time, the outcome and, for a connection that
+// failed, what to look at. The cache file and the site's log are not
 // touched; the DMS does get the sample transaction as a real booking.
 #ifndef VORNLINK_TOOLS_VORNLINK_TRY_COMMAND_H_
 #define VORNLINK_TOOLS_VORNLINK_TRY_COMMAND_H_

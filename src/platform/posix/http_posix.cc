@@ -424,4 +424,49 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   return ended(HttpOutcome::kDone);
 }
 
+NetFailure KindOfHttpError(std::string_view error_text) {
+  // libcurl's messages (its error buffer, else its text for the code), in
+  // the order that tells them apart: a failed connect names its reason.
+  static const struct {
+    std::string_view words;
+    NetFailure kind;
+  } kKinds[] = {
+      {"resolve host", NetFailure::kNameLookup},
+      {"resolve proxy", NetFailure::kNameLookup},
+      {"Connection refused", NetFailure::kRefused},
+      {"No route to host", NetFailure::kUnreachable},
+      {"Network is unreachable", NetFailure::kUnreachable},
+      {"Connection timed out", NetFailure::kUnreachable},
+      {"Couldn't connect to server", NetFailure::kRefused},
+      {"Failed to connect to", NetFailure::kRefused},
+      {"certificate", NetFailure::kCertificate},
+      {"SSL", NetFailure::kTls},
+      {"TLS", NetFailure::kTls},
+  };
+  for (const auto& kind : kKinds) {
+    if (error_text.find(kind.words) != std::string_view::npos) return kind.kind;
+  }
+  return NetFailure::kOther;
+}
+
+HttpHeadersAsSent HeadersAsSent(const HttpRequest& request) {
+  HttpHeadersAsSent sent;
+  // libcurl counts the body itself (a given Content-Length line is left out).
+  sent.added = {"Host", "User-Agent: " + request.user_agent,
+                "Content-Length: " + std::to_string(request.body.size())};
+  HttpRequest without_headers;
+  without_headers.secure = request.secure;
+  const std::vector<std::string> own = RequestHeaders(without_headers);
+  for (const std::string& line : RequestHeaders(request)) {
+    // "Name:" takes one of libcurl's own lines away: it is not sent.
+    if (line.empty() || line.back() == ':') continue;
+    (std::find(own.begin(), own.end(), line) != own.end() ? sent.added : sent.given)
+        .push_back(line);
+  }
+  if (!request.user.empty()) {
+    sent.added.push_back("Authorization, when the DMS asks for the user name and password");
+  }
+  return sent;
+}
+
 }  // namespace vornlink

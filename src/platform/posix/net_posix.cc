@@ -231,4 +231,26 @@ NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
   return NetResult();
 }
 
+NetFailure KindOfNetError(int code) {
+  switch (code) {
+    case ECONNREFUSED:
+      return NetFailure::kRefused;
+    case EAI_NONAME:
+    case EAI_AGAIN:
+    case EAI_FAIL:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+      return NetFailure::kNameLookup;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+    case ETIMEDOUT:
+      return NetFailure::kUnreachable;
+    default:
+      return NetFailure::kOther;
+  }
+}
+
 }  // namespace vornlink

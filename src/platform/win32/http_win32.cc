@@ -404,4 +404,51 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   return result;
 }
 
+NetFailure KindOfHttpError(std::string_view error_text) {
+  // The text is the library's message for its code: the message of each
+  // code tells which it was, in any language.
+  static const struct {
+    DWORD code;
+    NetFailure kind;
+  } kKinds[] = {
+      {ERROR_INTERNET_NAME_NOT_RESOLVED, NetFailure::kNameLookup},
+      {ERROR_INTERNET_CANNOT_CONNECT, NetFailure::kRefused},
+      {ERROR_INTERNET_TIMEOUT, NetFailure::kUnreachable},
+      {ERROR_INTERNET_INVALID_CA, NetFailure::kCertificate},
+      {ERROR_INTERNET_SEC_CERT_ERRORS, NetFailure::kCertificate},
+      {ERROR_INTERNET_SEC_CERT_NO_REV, NetFailure::kCertificate},
+      {ERROR_INTERNET_SEC_CERT_REV_FAILED, NetFailure::kCertificate},
+      {ERROR_INTERNET_SEC_INVALID_CERT, NetFailure::kCertificate},
+      {ERROR_INTERNET_SEC_CERT_REVOKED, NetFailure::kCertificate},
+      {ERROR_INTERNET_SEC_CERT_CN_INVALID, NetFailure::kCertificate},
+      {ERROR_INTERNET_SEC_CERT_DATE_INVALID, NetFailure::kCertificate},
+      {ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED, NetFailure::kTls},
+      {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, NetFailure::kTls},
+  };
+  for (const auto& kind : kKinds) {
+    if (error_text == InternetErrorText(kind.code)) return kind.kind;
+  }
+  return NetFailure::kOther;
+}
+
+HttpHeadersAsSent HeadersAsSent(const HttpRequest& request) {
+  HttpHeadersAsSent sent;
+  sent.given = request.headers;
+  sent.added = {"Host", "User-Agent: " + request.user_agent};
+  const bool length_given =
+      std::any_of(sent.given.begin(), sent.given.end(), [](const std::string& line) {
+        return line.size() >= 15 && _strnicmp(line.c_str(), "Content-Length:", 15) == 0;
+      });
+  if (!length_given) sent.added.push_back("Content-Length: " + std::to_string(request.body.size()));
+  // What the request's flags ask for: each Windows version's library words
+  // it its own way (Wine's leaves it out).
+  sent.added.push_back(std::string(request.secure ? "Cache-Control and Pragma: no-cache"
+                                                  : "Cache-Control: no-cache") +
+                       " and Connection: Keep-Alive, if this Windows version adds them");
+  if (!request.user.empty()) {
+    sent.added.push_back("Authorization, when the DMS asks for the user name and password");
+  }
+  return sent;
+}
+
 }  // namespace vornlink

@@ -271,4 +271,24 @@ NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
   return NetResult();
 }
 
+NetFailure KindOfNetError(int code) {
+  switch (code) {
+    case WSAECONNREFUSED:
+      return NetFailure::kRefused;
+    case WSAEINVAL:  // a name that did not resolve (see ResolveHost)
+    case WSAHOST_NOT_FOUND:
+    case WSATRY_AGAIN:
+    case WSANO_DATA:
+      return NetFailure::kNameLookup;
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+    case WSAENETDOWN:
+    case WSAEHOSTDOWN:
+    case WSAETIMEDOUT:
+      return NetFailure::kUnreachable;
+    default:
+      return NetFailure::kOther;
+  }
+}
+
 }  // namespace vornlink
