@@ -34,7 +34,7 @@ run forward-csv "$site/in.csv" >"$site/out" 2>"$site/err"
 check "a bad CSV line fails the run and is named" "1 2" \
   "$? $(grep -cE 'in.csv:4: 4 fields|rejected 1 line\(s\)' "$site/err")"
 check "good lines are forwarded" \
-  "handed 2 transactions to the driver; no log is set (KMR/Log/FileName in $site/Vornlink.xml), so the gates' verdicts are not written" \
+  "handed 2 transactions to the driver, 2 went into its cache; no log is set (KMR/Log/FileName in $site/Vornlink.xml), so the gates' verdicts are not written" \
   "$(cat "$site/out")"
 check "the short form repeats the fluid name; both cached" \
   "2,118739.B,261206,092011,7,BAY3,1,2,ATF,ATF,2.5,0,0 2" \
@@ -49,10 +49,10 @@ check "session with a validation through the callback" \
   "$(printf 'start\nvalidate-async 118739.A 10000\nvalidate 118739.A\nstop\n' | run session 2>&1 |
     tr '\n' ' '; echo "status ${PIPESTATUS[1]}")"
 check "forward without the service says the log waits for it" \
-  "handed 1 transaction to the driver; the driver writes the gates' verdicts to its log $site/drv.log only while the service runs: start it first (vornlink session)" \
+  "handed 1 transaction to the driver, 0 went into its cache (1 not: dropped or refused by the gates, or waiting for room); the driver writes the gates' verdicts to its log $site/drv.log only while the service runs: start it first (vornlink session)" \
   "$(run forward 4 1.A 261206 091502 7 B 1 1 Oil OIL 0 0)"
 check "forward with the service says where the verdicts are" \
-  "handed 1 transaction to the driver; the gates' verdicts are in the log $site/drv.log" \
+  "handed 1 transaction to the driver, 0 went into its cache (1 not: dropped or refused by the gates, or waiting for room); the gates' verdicts are in the log $site/drv.log" \
   "$(printf 'start\nforward 5 1.A 261206 091502 7 B 1 1 Oil OIL 0 0\nstop\n' | run session | grep handed)"
 
 [ "$failures" -eq 0 ] && echo "all checks passed"

@@ -8,11 +8,13 @@
 #include <mutex>
 #include <thread>
 
+#include "cache/cache_file.h"
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
 #include "vornlink/command_help.h"
 #include "vornlink/command_line.h"
 #include "vornlink/deliver_command.h"
+#include "vornlink/module_site.h"
 #include "vornlink/operator_commands.h"
 
 namespace vornlink {
@@ -74,9 +76,29 @@ std::string WhereVerdictsAre(const Driver& driver) {
   return "the gates' verdicts are in the log " + log;
 }
 
-void ReportHandedOver(const Driver& driver, int count, std::ostream& out) {
-  out << "handed " << count << (count == 1 ? " transaction" : " transactions") << " to the driver; "
-      << WhereVerdictsAre(driver) << "\n";
+// The lines of the module's cache file; -1 when it cannot be read.
+long CacheLineCount(const Driver& driver) {
+  ModuleSite site(driver.module_path);
+  std::vector<NumberedRecord> records;
+  std::string error;
+  return ReadCacheRecords(&records, &error) ? static_cast<long>(records.size()) : -1;
+}
+
+// Says how many of `count` transactions the cache took (it held
+// `lines_before` lines before them), so that one the gates dropped or
+// refused does not go unnoticed, and where their verdicts are.
+void ReportHandedOver(const Driver& driver, int count, long lines_before, std::ostream& out) {
+  out << "handed " << count << (count == 1 ? " transaction" : " transactions") << " to the driver";
+  const long lines_after = CacheLineCount(driver);
+  if (lines_before >= 0 && lines_after >= lines_before) {
+    const long taken = lines_after - lines_before;
+    out << ", " << taken << " went into its cache";
+    // A transaction the cache cannot take yet waits in the driver's memory.
+    if (taken < count) {
+      out << " (" << count - taken << " not: dropped or refused by the gates, or waiting for room)";
+    }
+  }
+  out << "; " << WhereVerdictsAre(driver) << "\n";
 }
 
 // Whether `text` is a whole decimal number of milliseconds.
@@ -99,6 +121,7 @@ int ForwardCsv(const Driver& driver, const std::string& file, std::ostream& out,
     return kExitFailed;
   }
   const DriverApi& api = driver.api;
+  const long lines_before = CacheLineCount(driver);
   std::string line;
   int line_number = 0;
   int forwarded = 0;
@@ -118,7 +141,7 @@ int ForwardCsv(const Driver& driver, const std::string& file, std::ostream& out,
     ++forwarded;
   }
   if (rejected > 0) err << "vornlink: rejected " << rejected << " line(s) of " << file << "\n";
-  ReportHandedOver(driver, forwarded, out);
+  ReportHandedOver(driver, forwarded, lines_before, out);
   return rejected == 0 ? kExitOk : kExitFailed;
 }
 
@@ -228,8 +251,9 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
     if (!NeedArgs(words, command == "forward" ? kForward2Fields : kForwardFields, err)) {
       return kExitUsage;
     }
+    const long lines_before = CacheLineCount(driver);
     Forward(api, std::vector<std::string>(words.begin() + 1, words.end()));
-    ReportHandedOver(driver, 1, out);
+    ReportHandedOver(driver, 1, lines_before, out);
   } else if (command == "forward-csv") {
     if (!NeedArgs(words, 1, err)) return kExitUsage;
     return ForwardCsv(driver, words[1], out, err);
