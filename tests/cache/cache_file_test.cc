@@ -304,7 +304,8 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
 
 #ifndef _WIN32
 // Another user's link in the cache's place fails the operation, with its
-// lines; an administrator's own link is followed, and a rewrite keeps it.
+// lines; an administrator's own link is followed, and a rewrite or a mark in
+// place keeps it.
 TEST_F(CacheFileTest, OnlyAnAdministratorsLinkIsFollowed) {
   const std::string victim = dir_.File("victim");
   const std::string line = OnDisk(Line("1", kFirstTrid) + "\n");
@@ -322,8 +323,10 @@ TEST_F(CacheFileTest, OnlyAnAdministratorsLinkIsFollowed) {
   ASSERT_EQ(lchown(path_.c_str(), 0, 0), 0);
   EXPECT_EQ(Add("2"), 1);
   EXPECT_EQ(RemoveLine(kFirstTrid), CacheChange::kDone);
+  std::string error;
+  EXPECT_EQ(MarkLineInPlace(kSecondTrid, kDeliveredStatus, &error), CacheChange::kDone) << error;
   EXPECT_TRUE(std::filesystem::is_symlink(path_));
-  EXPECT_EQ(ReadBytes(victim), OnDisk(Line("2", kSecondTrid) + "\n"));
+  EXPECT_EQ(ReadBytes(victim), OnDisk(Line("2", kSecondTrid, "3") + "\n"));
 }
 #endif
 

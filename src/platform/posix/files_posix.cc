@@ -356,7 +356,8 @@ bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::str
                         std::string* error) {
   ScopedFd fd;
   struct stat info;
-  int code = OpenRegular(path, O_WRONLY | O_NOFOLLOW, 0, &fd, &info);
+  // Without O_CREAT: a missing file stays missing.
+  int code = OpenTrusted(path, O_WRONLY, 0, &fd, &info);
   if (code != 0) {
     SetError(error, OpenErrorText(code));
     return false;
