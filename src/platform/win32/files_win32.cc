@@ -315,7 +315,9 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
   uint64_t written = 0;
   code = WriteAll(file.get(), ToDiskText(text), &written);
   if (code == 0 && durable && !FlushFileBuffers(file.get())) code = GetLastError();
-  if (!file.Close() && code == 0) code = GetLastError();
+  // Flushed bytes stay whatever the close says: calling that a failure would
+  // have the caller write them a second time.
+  if (!file.Close() && code == 0 && !durable) code = GetLastError();
   if (code != 0) {
     if (written > 0) CutBack(target, static_cast<uint64_t>(before.QuadPart), written);
     SetError(error, SystemText(code));
@@ -404,7 +406,7 @@ bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::str
   uint64_t written = 0;
   if (code == 0) code = WriteAll(file.get(), bytes, &written);
   if (code == 0 && !FlushFileBuffers(file.get())) code = GetLastError();
-  if (!file.Close() && code == 0) code = GetLastError();
+  // Flushed: a failing close (the handle's destructor) takes nothing back.
   if (code != 0) {
     SetError(error, SystemText(code));
     return false;
