@@ -49,7 +49,7 @@ class CacheWorker {
     uint32_t wait_ms = retry_ms;
     while (!stop_.WaitFor(wait_ms)) {
       // This process's own, also while another worker delivers the file.
-      WriteUnwrittenTransactions();
+      WriteAllUnwrittenTransactions(stop_);
       bool found_due = false;
       std::string reason;
       const TryLockResult lock = delivery->TryLock(&reason);

@@ -51,7 +51,11 @@ bool DriverThreads::Start(const char* name, std::function<void(const StopSignal&
 }
 
 DriverThreads::HostCall::HostCall(DriverThreads* threads, bool stoppable)
-    : threads_(threads), stoppable_(stoppable), outer_(innermost_call_) {
+    : threads_(threads),
+      stoppable_(stoppable),
+      outer_(innermost_call_),
+      thread_gate_(g_thread_write_gate) {
+  g_thread_write_gate = nullptr;
   std::lock_guard<std::mutex> lock(threads_->mutex_);
   generation_ = thread_generation_ != nullptr ? *thread_generation_ : threads_->current_;
   ++threads_->host_calls_;
@@ -64,6 +68,7 @@ DriverThreads::HostCall::HostCall(DriverThreads* threads, bool stoppable)
 }
 
 DriverThreads::HostCall::~HostCall() {
+  g_thread_write_gate = thread_gate_;
   std::lock_guard<std::mutex> lock(threads_->mutex_);
   innermost_call_ = outer_;
   --threads_->host_calls_;
@@ -105,8 +110,9 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
     JoinEnded();
   }
   // Work that is still on its way may finish what it does, but its threads
-  // write nothing more; it keeps the module's code mapped for good.
-  stopping->gate.Close();
+  // write nothing more (but for a write already under way at the limit);
+  // it keeps the module's code mapped for good.
+  left.writing = !stopping->gate.Close(end);
   if (!left.none()) GetEnv()->KeepModuleLoaded();
   return left;
 }

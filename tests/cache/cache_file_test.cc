@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/unwritten_queue.h"
 #include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
@@ -49,6 +51,8 @@ class CacheEnv : public testing::FakeEnv {
     if (!Write(path, 'R', error)) return ReplaceResult::kFailed;
     return FakeEnv::ReplaceTextFile(path, text, options, error);
   }
+  // With a step, every look at the tick count finds it that much later.
+  uint32_t TickCount() override { return FakeEnv::TickCount() + (ticks += tick_step); }
   bool Fails(const std::string& path, std::string* error) {
     if (fail_read && path == cache_path) *error = "Input/output error";
     return fail_read && path == cache_path;
@@ -64,6 +68,8 @@ class CacheEnv : public testing::FakeEnv {
   std::string writes;
   bool fail_read = false;
   bool fail_write = false;
+  std::atomic<uint32_t> tick_step{0};
+  std::atomic<uint32_t> ticks{0};
 };
 
 // The fixed clock's second with the tick count's milliseconds, and after.
@@ -300,6 +306,31 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
   expect_failures(prefix + "Could not take the cache lock t[" + lock_file + ": Is a directory]",
                   kFirstTrid, false, "open");
 #endif
+}
+
+// What the cache refused waits in memory and goes in order. A host's call
+// writes it only within its budget (the first always) and keeps a new one
+// behind what still waits; the worker writes all. What waits at an unload
+// that cannot wait for anything is named.
+TEST_F(CacheFileTest, WaitingTransactionsGoInOrderAHostsCallWithinItsBudget) {
+  env_.fail_write = true;
+  AddTransactionInOrder(testing::SampleTransaction("1"));
+  AddTransactionInOrder(testing::SampleTransaction("2"));
+  env_.fail_write = false;
+  env_.tick_step = kHostWriteBudgetMs;
+  AddTransactionInOrder(testing::SampleTransaction("3"));
+  EXPECT_EQ(testing::DiskLines(path_).size(), 1u);
+  log_->Take();
+  NameUnwrittenTransactionsAtUnload();
+  const Lines named = log_->Take();
+  ASSERT_EQ(named.size(), 2u);
+  EXPECT_NE(named[1].find("Transaction[3,"), std::string::npos) << named[1];
+  EXPECT_NE(named[1].find("at the unload -> FAILED -> lost with the module"), std::string::npos);
+  StopSignal stop;
+  WriteAllUnwrittenTransactions(stop);
+  Lines trans_nos;
+  for (const std::string& line : testing::DiskLines(path_)) trans_nos.push_back(line.substr(0, 1));
+  EXPECT_EQ(trans_nos, (Lines{"1", "2", "3"}));
 }
 
 #ifndef _WIN32

@@ -104,9 +104,13 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
 
   const auto asked = std::chrono::steady_clock::now();
   EXPECT_EQ(host.api().stop_service(), 0);
-  const auto took = std::chrono::steady_clock::now() - asked;
-  // At once, unless a reply that never comes is waited for up to the bound.
-  EXPECT_LT(took, std::chrono::seconds(c.query_out ? 10 : 1));
+  // A guard against a hang only, three times the stop's own bound: how the
+  // work ended shows in the log. Everything within the bound (the stop says
+  // so otherwise); an exchange that had sent nothing by the stop's first
+  // step, not by its cut; one whose query went out by the cut.
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(30));
+  EXPECT_FALSE(host.Logged("did not end within"));
+  EXPECT_EQ(host.Logged("--> STOPPED --> stays in the cache"), c.dms == "ConnectHangs");
   EXPECT_EQ(host.CacheState(), c.state);
   if (c.state == "1:0 2:0 ") {
     EXPECT_EQ(host.CacheLines().front(), first);
@@ -156,9 +160,8 @@ TEST(StopWhileBookingTest, TheAnswerIsRecordedAndTheBookingNotSentAgain) {
   ASSERT_EQ(host.api().execute_service(), 1);
   ASSERT_TRUE(Eventually([&] { return dms.requests().size() >= 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const auto asked = std::chrono::steady_clock::now();
   EXPECT_EQ(host.api().stop_service(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
+  EXPECT_FALSE(host.Logged("did not end within"));
   EXPECT_EQ(host.CacheState(), "");
 
   // A new start delivers the next booking; the first is not sent again.
