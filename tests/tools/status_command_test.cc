@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <sstream>
+#include <string>
+#include <system_error>
 
 #include "base/text_lines.h"
 #include "cache/cache_record.h"
@@ -109,6 +112,36 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
       << check.str();
 #endif
 }
+
+#ifndef _WIN32
+// A lock file that only this user may not open (the host's user's 0644 file)
+// says nothing about delivery: a warning, not NOT DELIVERING.
+TEST_F(StatusTest, ADeliveryLockThisUserMayNotOpenIsOnlyAWarning) {
+  struct Denied : CrossProcessMutex {
+    bool Lock(std::string*) override { return false; }
+    TryLockResult TryLock(std::string* error) override {
+      *error = "lock: " + GetEnv()->ErrorText(static_cast<int>(std::errc::permission_denied));
+      return TryLockResult::kUnavailable;
+    }
+    void Unlock() override {}
+  };
+  struct DeniedEnv : EnvWrapper {
+    using EnvWrapper::EnvWrapper;
+    std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
+                                                     const std::string& file) override {
+      if (file.find(".delivery.lock") == std::string::npos) {
+        return EnvWrapper::NewNamedMutex(name, file);
+      }
+      return std::make_unique<Denied>();
+    }
+  } denied(&env_.env());
+  testing::ScopedEnvOverride use_denied(&denied);
+  testing::WriteBytes(env_.ModuleFile("$$$.delivery.lock"), "");
+  EXPECT_TRUE(Status() == 0 &&
+              Says("delivery lock     cannot be judged by this user (run as the host's user)"))
+      << out_;
+}
+#endif
 
 // Ages count from the dispense, or from the Trid when that is older or the dispense names no
 // moment; a line dated ahead means the clock was set back, and is stale at once. Cache list

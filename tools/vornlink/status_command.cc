@@ -230,9 +230,10 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
              " (booked, never sent again; removed once the cache file can be rewritten)");
   }
   std::string lock_reason;
-  const bool lock_unavailable =
-      ProbeDeliveryLock(CacheFilePath(), &lock_reason) == TryLockResult::kUnavailable;
+  const LockProbe lock = ProbeDeliveryLock(CacheFilePath(), &lock_reason);
+  const bool lock_unavailable = lock == LockProbe::kUnavailable;
   if (lock_unavailable) Show(out, "delivery lock", "cannot be taken: " + lock_reason);
+  if (lock == LockProbe::kNotJudged) Show(out, "delivery lock", lock_reason);
   size_t unwritten = 0;
   const bool log_written = ShowLog(out, &log_problem, &unwritten);
 
