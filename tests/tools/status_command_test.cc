@@ -12,6 +12,7 @@
 #include "base/text_lines.h"
 #include "cache/cache_record.h"
 #include "cache/trid.h"
+#include "cache/unwritten_entries.h"
 #include "log/log.h"
 #include "testing/test_env.h"
 #include "vornlink/cache_command.h"
@@ -111,6 +112,25 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
   EXPECT_NE(check.str().find("the delivery lock cannot be taken ("), std::string::npos)
       << check.str();
 #endif
+}
+
+// A transaction the log names as unwritten but a cache line holds (its process ended before the
+// closing entry) is not counted, and `cache add` does not add it a second time.
+TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
+  const std::string line = Line("1", "0", 5);
+  testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(line));
+  CacheRecord record;
+  ParseCacheLine(line.substr(0, line.size() - 1), &record);
+  const std::string text = TransactionText(record.transaction());
+  testing::WriteBytes(env_.ModuleFile("log"),
+                      testing::OnDisk("2023-11-14 22:00:00-*-" +
+                                      UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n"));
+  EXPECT_TRUE(Status() == kExitOk && Says("unwritten         0")) << out_;
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCacheCommand(env_.env().ModulePath(), {"add", text, "--yes"}, out, err), kExitOk);
+  EXPECT_NE(out.str().find("is in the cache already as Trid " + record.trid()), std::string::npos)
+      << out.str() << err.str();
+  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
 }
 
 #ifndef _WIN32
