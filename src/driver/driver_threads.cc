@@ -95,6 +95,7 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
   }
   stopping->stop.Set();
   Left left;
+  bool cut_needed = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     auto all_ended = [&] {
@@ -103,7 +104,8 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
     };
     // An exchange whose query went out has until the cut to bring its reply;
     // the time after it lets the cut work end and say so.
-    if (!ended_.wait_until(lock, cut, all_ended)) {
+    cut_needed = !ended_.wait_until(lock, cut, all_ended);
+    if (cut_needed) {
       stopping->stop.Cut();
       ended_.wait_until(lock, end, all_ended);
     }
@@ -112,6 +114,7 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
   // Work that is still on its way may finish what it does, but its threads
   // write nothing more (but for a write already under way at the limit);
   // it keeps the module's code mapped for good.
+  left.cut = cut_needed;
   left.writing = !stopping->gate.Close(end);
   if (!left.none()) GetEnv()->KeepModuleLoaded();
   return left;

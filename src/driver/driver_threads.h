@@ -84,6 +84,7 @@ class DriverThreads {
     int threads = 0;       // threads of the stopped generation
     int calls = 0;         // stoppable calls of the stopped generation
     int unstoppable = 0;   // calls that no stop ends, of any generation
+    bool cut = false;      // the stop had to be cut: work still ran by then
     bool writing = false;  // a write of those threads was under way at the limit
     bool none() const { return threads == 0 && calls == 0 && unstoppable == 0 && !writing; }
   };

@@ -95,6 +95,10 @@ int32_t Service::Stop() {
     std::lock_guard<std::mutex> lock(worker_mutex_);
     worker_alive_.reset();
   }
+  if (left.cut) {
+    LogPrint('.', "StopService: work still ran %u ms after the stop -> its waits were cut",
+             static_cast<unsigned>(kStopWaitMs - kStopCutBeforeMs));
+  }
   if (left.threads > 0) {
     LogPrint('*',
              "StopService: t[a thread of the driver did not end within %u ms] -> it writes "
