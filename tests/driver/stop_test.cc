@@ -102,13 +102,9 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
     ASSERT_TRUE(Eventually([&] { return host.CacheState() == c.state; })) << host.CacheState();
   }
 
-  const auto asked = std::chrono::steady_clock::now();
   EXPECT_EQ(host.api().stop_service(), 0);
-  // A guard against a hang only, three times the stop's own bound: how the
-  // work ended shows in the log. Everything within the bound (the stop says
-  // so otherwise); an exchange that had sent nothing by the stop's first
-  // step, not by its cut; one whose query went out by the cut.
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(30));
+  // Within the bound (else the stop says so); by its first step unless a
+  // query had gone out, which only its cut ends.
   EXPECT_FALSE(host.Logged("did not end within"));
   EXPECT_EQ(host.Logged("ms after the stop -> its waits were cut"), c.query_out);
   EXPECT_EQ(host.Logged("--> STOPPED --> stays in the cache"), c.dms == "ConnectHangs");

@@ -134,8 +134,7 @@ TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
 }
 
 #ifndef _WIN32
-// A lock file that only this user may not open (the host's user's 0644 file)
-// says nothing about delivery: a warning, not NOT DELIVERING.
+// A delivery lock only this user may not open (the host's user's 0644 file) is a warning.
 TEST_F(StatusTest, ADeliveryLockThisUserMayNotOpenIsOnlyAWarning) {
   struct Denied : CrossProcessMutex {
     bool Lock(std::string*) override { return false; }
@@ -149,10 +148,8 @@ TEST_F(StatusTest, ADeliveryLockThisUserMayNotOpenIsOnlyAWarning) {
     using EnvWrapper::EnvWrapper;
     std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
                                                      const std::string& file) override {
-      if (file.find(".delivery.lock") == std::string::npos) {
-        return EnvWrapper::NewNamedMutex(name, file);
-      }
-      return std::make_unique<Denied>();
+      const bool delivery = file.find(".delivery.lock") != std::string::npos;
+      return delivery ? std::make_unique<Denied>() : EnvWrapper::NewNamedMutex(name, file);
     }
   } denied(&env_.env());
   testing::ScopedEnvOverride use_denied(&denied);
