@@ -7,13 +7,15 @@
 // have moved on (replaced the files, or unloaded the module). Each such
 // thread runs with the gate of its service generation as its thread's gate;
 // every write of the log and the cache happens under a `WritePermit`, which
-// is refused once the gate is closed. Closing waits for permits in use, so
-// after `Close` returns no write of those threads is under way or to come.
-// Threads of the host have no gate and are never refused.
+// is refused once the gate is closed. Closing waits (up to a deadline) for
+// permits in use, so after `Close` returns true no write of those threads is
+// under way or to come. Threads of the host have no gate and are never
+// refused, and neither are the host's calls on a thread of the driver.
 #ifndef VORNLINK_BASE_WRITE_GATE_H_
 #define VORNLINK_BASE_WRITE_GATE_H_
 
-#include <mutex>
+#include <atomic>
+#include <chrono>
 #include <shared_mutex>
 
 namespace vornlink {
@@ -24,20 +26,25 @@ class WriteGate {
   WriteGate(const WriteGate&) = delete;
   WriteGate& operator=(const WriteGate&) = delete;
 
-  // Refuses every later permit of this gate's threads; returns once the
-  // permits in use have ended.
-  void Close() {
-    std::unique_lock<std::shared_mutex> lock(mutex_);
-    closed_ = true;
+  // Refuses every later permit of this gate's threads, and waits up to
+  // `deadline` for the permits in use to end. False when one is still in
+  // use then (a write that waits for another process's cache lock, which
+  // has no time limit): that one write may still finish later.
+  bool Close(std::chrono::steady_clock::time_point deadline) {
+    closed_.store(true);
+    if (!mutex_.try_lock_until(deadline)) return false;
+    mutex_.unlock();
+    return true;
   }
 
  private:
   friend class WritePermit;
-  std::shared_mutex mutex_;
-  bool closed_ = false;  // guarded by mutex_
+  std::shared_timed_mutex mutex_;
+  std::atomic<bool> closed_{false};
 };
 
-// The gate of the calling thread, or null for threads of the host. The
+// The gate of the calling thread, or null for threads of the host and for
+// calls of the host on a thread of the driver (a host's callback). The
 // caller keeps the gate alive while it is set.
 inline thread_local WriteGate* g_thread_write_gate = nullptr;
 
@@ -52,7 +59,7 @@ class WritePermit {
       granted_ = outer_granted_;
     } else {
       gate_->mutex_.lock_shared();
-      granted_ = outer_granted_ = !gate_->closed_;
+      granted_ = outer_granted_ = !gate_->closed_.load();
     }
     ++depth_;
   }

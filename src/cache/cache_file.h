@@ -124,11 +124,11 @@ enum class LineEdit {
 // the line. `decide` runs with the mutex held: it must be quick and must
 // not touch the cache. `new_trid` (may be null) gets the fresh Trid of a
 // kMoveToEnd. Returns kNotFound when no line carries `trid`, kFailed (with
-// the reason in `error`, and logged) when the mutex, the file or the
-// rewrite failed, else kDone (also for kKeep).
+// the reason in `error`, and logged unless `log_failure` is false) when the
+// mutex, the file or the rewrite failed, else kDone (also for kKeep).
 CacheChange EditCacheLine(const std::string& trid,
                           const std::function<LineEdit(CacheRecord*)>& decide,
-                          std::string* new_trid, std::string* error);
+                          std::string* new_trid, std::string* error, bool log_failure = true);
 
 // EditCacheLine for the line that ReadCacheRecords read as `expected` at
 // `line` (1-based): for a line without a Trid, or one of several with the
@@ -160,6 +160,13 @@ CacheChange MoveToEnd(const CacheRecord& record, std::string* new_trid = nullptr
 // with the reason in `error` (and logged) when the line's Status is longer
 // or the file cannot be written.
 CacheChange MarkLineInPlace(const std::string& trid, char status, std::string* error);
+
+// Removes every line marked delivered (as FindDeliveredLine finds them) in
+// one replacement of the file; `removed` gets those lines, also when the
+// replacement failed. kNotFound when there is none; kFailed with the reason
+// in `error` when the mutex, the file or the replacement failed: not logged,
+// the caller says it (once, not at every try).
+CacheChange RemoveDeliveredLines(std::vector<CacheRecord>* removed, std::string* error);
 
 // ---- Operator access: what the host program's "cache" commands need ----
 

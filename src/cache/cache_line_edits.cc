@@ -1,6 +1,6 @@
 // The edits of one line of the cache file found by its Trid: the rewrite
 // of the file without it (or with it moved to the end), and the mark of its
-// Status in place.
+// Status in place; and the removal of every line marked delivered.
 #include <algorithm>
 #include <functional>
 #include <string_view>
@@ -203,7 +203,7 @@ Lookup FindRecordForRewrite(const std::string& path, CacheIndex& index, size_t l
 // operator alike; `trid` names the line in the log.
 CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
                           const std::function<LineEdit(CacheRecord*)>& decide,
-                          std::string* new_trid, std::string* error) {
+                          std::string* new_trid, std::string* error, bool log_failure) {
   const std::string path = CacheFilePath();
   WritePermit permit;
   if (!permit.granted()) {
@@ -216,8 +216,10 @@ CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
   Lookup lookup = lock.held() ? find(path, index, &found, error) : Lookup::kFailed;
   if (lookup == Lookup::kFailed) {
     if (!lock.held()) *error = lock.error();
-    LogDeleteFailed(trid, "Could not open file");
-    LogReason(lock, path, *error);
+    if (log_failure) {
+      LogDeleteFailed(trid, "Could not open file");
+      LogReason(lock, path, *error);
+    }
     return CacheChange::kFailed;
   }
   if (lookup == Lookup::kNotFound) return CacheChange::kNotFound;
@@ -244,8 +246,10 @@ CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
   }
   if (!ReplaceCache(path, text, error)) {
     index.Forget();
-    LogDeleteFailed(trid, "Could not write file");
-    LogFileError(path, *error);
+    if (log_failure) {
+      LogDeleteFailed(trid, "Could not write file");
+      LogFileError(path, *error);
+    }
     return CacheChange::kFailed;
   }
   if (found.known) index.NoteRemoved(path, found.index, line.empty() ? nullptr : &line);
@@ -261,13 +265,13 @@ CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
 
 CacheChange EditCacheLine(const std::string& trid,
                           const std::function<LineEdit(CacheRecord*)>& decide,
-                          std::string* new_trid, std::string* error) {
+                          std::string* new_trid, std::string* error, bool log_failure) {
   return EditFoundLine(
       trid,
       [&trid](const std::string& path, CacheIndex& index, FoundLine* found, std::string* error) {
         return FindForRewrite(path, index, trid, found, error);
       },
-      decide, new_trid, error);
+      decide, new_trid, error, log_failure);
 }
 
 CacheChange EditCacheLineAt(size_t line, const CacheRecord& expected,
@@ -279,7 +283,49 @@ CacheChange EditCacheLineAt(size_t line, const CacheRecord& expected,
                         std::string* error) {
         return FindRecordForRewrite(path, index, line, expected, found, error);
       },
-      decide, new_trid, error);
+      decide, new_trid, error, /*log_failure=*/true);
+}
+
+CacheChange RemoveDeliveredLines(std::vector<CacheRecord>* removed, std::string* error) {
+  removed->clear();
+  const std::string path = CacheFilePath();
+  WritePermit permit;
+  if (!permit.granted()) {
+    *error = "the service has stopped";
+    return CacheChange::kFailed;
+  }
+  CacheLock lock(path);
+  if (!lock.held()) {
+    *error = lock.error();
+    return CacheChange::kFailed;
+  }
+  CacheIndex& index = IndexOf(path);
+  if (!index.Refresh(path, error)) return CacheChange::kFailed;
+  if (index.NextDelivered(0) >= index.line_count()) return CacheChange::kNotFound;
+  // Every line is judged as read, and the rewrite changes the whole file.
+  index.Forget();
+  std::string contents;
+  if (!ReadCache(path, &contents, error)) return CacheChange::kFailed;
+  std::string text;
+  text.reserve(contents.size());
+  for (std::string_view line : SplitLines(contents)) {
+    std::string_view status;
+    std::string_view trid;
+    StatusAndTridOfLine(line, &status, &trid);
+    if (StateOfLine(status, trid) == LineState::kDelivered) {
+      ParseCacheLine(line, &removed->emplace_back());
+      continue;
+    }
+    text.append(line);
+    text.push_back('\n');
+  }
+  if (removed->empty()) return CacheChange::kNotFound;
+  if (!ReplaceCache(path, text, error)) return CacheChange::kFailed;
+  for (const CacheRecord& record : *removed) {
+    LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",
+             record.trid().c_str());
+  }
+  return CacheChange::kDone;
 }
 
 }  // namespace vornlink

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "base/numbers.h"
 #include "cache/cache_file.h"
@@ -56,7 +57,7 @@ class CacheWorker {
     uint32_t wait_ms = retry_ms;
     while (!stop_.WaitFor(wait_ms)) {
       // This process's own, also while another worker delivers the file.
-      WriteUnwrittenTransactions();
+      WriteAllUnwrittenTransactions(stop_);
       bool found_due = false;
       std::string reason;
       const TryLockResult lock = delivery->TryLock(&reason);
@@ -166,25 +167,67 @@ class CacheWorker {
   void RetryPendingChanges() {
     for (auto it = pending_.begin(); it != pending_.end();) {
       const auto& [record, what] = it->second;
-      CacheChange change = what == Pending::kRemove ? RemoveLine(record.trid()) : MoveToEnd(record);
-      LogPrint('*', "ForwardTransaction: Cache Trid[%s] %s again -> %s", record.trid().c_str(),
-               what == Pending::kRemove ? "removal" : "move",
-               change == CacheChange::kFailed ? "FAILED" : "SUCCESS");
-      it = change == CacheChange::kFailed ? std::next(it) : pending_.erase(it);
+      const bool remove = what == Pending::kRemove;
+      std::string error;
+      // Its failures are said here, once per reason, not at every pass.
+      const CacheChange change = EditCacheLine(
+          record.trid(),
+          [&record, remove](CacheRecord* found) {
+            if (remove) return LineEdit::kRemove;
+            *found = record;
+            return LineEdit::kMoveToEnd;
+          },
+          nullptr, &error, false);
+      const bool failed = change == CacheChange::kFailed;
+      ReportRetry(LineName(record) + (remove ? " removal again" : " move again"), failed, error,
+                  &pending_said_[record.trid()]);
+      if (failed) {
+        ++it;
+      } else {
+        pending_said_.erase(record.trid());
+        it = pending_.erase(it);
+      }
     }
   }
 
   // Lines marked delivered, by this run or an earlier one, go once the file
-  // can be rewritten.
+  // can be rewritten: all of them in one rewrite.
   void RemoveDeliveredLines() {
-    CacheRecord record;
-    int at = 0;
-    for (int from = 0; FindDeliveredLine(from, &record, &at) == 1;) {
-      const CacheChange change = RemoveLine(record.trid());
-      LogPrint('*', "ForwardTransaction: Cache Trid[%s] TransNo[%s] delivered: removal again -> %s",
-               record.trid().c_str(), OneLine(record.trans_no()).c_str(),
-               change == CacheChange::kFailed ? "FAILED" : "SUCCESS");
-      from = change == CacheChange::kFailed ? at + 1 : at;
+    std::vector<CacheRecord> lines;
+    std::string error;
+    const bool failed = vornlink::RemoveDeliveredLines(&lines, &error) == CacheChange::kFailed;
+    std::map<std::string, std::string> said;
+    auto report = [&](const std::string& trid, const std::string& what) {
+      std::string& now = said[trid];
+      const auto before = delivered_said_.find(trid);
+      if (before != delivered_said_.end()) now = before->second;
+      ReportRetry(what + " delivered: removal again", failed, error, &now);
+    };
+    // Not even read: one line for them all.
+    if (failed && lines.empty()) report("", "lines marked");
+    for (const CacheRecord& record : lines) report(record.trid(), LineName(record));
+    delivered_said_ = failed ? std::move(said) : std::map<std::string, std::string>();
+  }
+
+  static std::string LineName(const CacheRecord& record) {
+    return "Trid[" + record.trid() + "] TransNo[" + OneLine(record.trans_no()) + "]";
+  }
+
+  // Says how a change that failed before came out this time: a success
+  // always, a failure only when its reason is not `*said`, the one said last
+  // (empty: none), which it keeps up to date.
+  static void ReportRetry(const std::string& what, bool failed, const std::string& error,
+                          std::string* said) {
+    const std::string reason = "t[" + OneLine(error) + "]";
+    if (failed && *said == reason) return;
+    *said = failed ? reason : std::string();
+    if (failed) {
+      LogPrint('*',
+               "ForwardTransaction: Cache %s -> FAILED %s; tried again each pass, said again when "
+               "the reason changes",
+               what.c_str(), reason.c_str());
+    } else {
+      LogPrint('*', "ForwardTransaction: Cache %s -> SUCCESS", what.c_str());
     }
   }
 
@@ -222,6 +265,9 @@ class CacheWorker {
   const StopSignal& stop_;
   std::map<std::string, std::pair<CacheRecord, Pending>> pending_;  // by Trid
   std::set<std::string> malformed_;
+  // The reason last said for each line whose change keeps failing, by Trid.
+  std::map<std::string, std::string> pending_said_;
+  std::map<std::string, std::string> delivered_said_;
   TryLockResult lock_state_ = TryLockResult::kTaken;
   std::string lock_reason_;
 };

@@ -70,7 +70,9 @@ bool DeliveryLockOfLogEntry(char flag, std::string_view message, const std::stri
 // left for the next. A line delivered or parked whose removal or move fails
 // (a full disk) gets the Status kDeliveredStatus or kParkedStatus in place,
 // so that it is not sent again after a restart either; each pass removes
-// the lines marked delivered once it can. Only one worker per cache file
+// the lines marked delivered, all in one rewrite, once it can, and tries
+// the other failed changes again. Such a change that keeps failing is
+// logged once for each line and reason, not at every pass. Only one worker per cache file
 // delivers at a time: a pass whose delivery lock another worker holds, or
 // that cannot be had at all (logged with its reason), is skipped. Every wait
 // ends at once when `stop` is set, but for the pause between two lines,

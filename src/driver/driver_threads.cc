@@ -51,7 +51,11 @@ bool DriverThreads::Start(const char* name, std::function<void(const StopSignal&
 }
 
 DriverThreads::HostCall::HostCall(DriverThreads* threads, bool stoppable)
-    : threads_(threads), stoppable_(stoppable), outer_(innermost_call_) {
+    : threads_(threads),
+      stoppable_(stoppable),
+      outer_(innermost_call_),
+      thread_gate_(g_thread_write_gate) {
+  g_thread_write_gate = nullptr;
   std::lock_guard<std::mutex> lock(threads_->mutex_);
   generation_ = thread_generation_ != nullptr ? *thread_generation_ : threads_->current_;
   ++threads_->host_calls_;
@@ -64,6 +68,7 @@ DriverThreads::HostCall::HostCall(DriverThreads* threads, bool stoppable)
 }
 
 DriverThreads::HostCall::~HostCall() {
+  g_thread_write_gate = thread_gate_;
   std::lock_guard<std::mutex> lock(threads_->mutex_);
   innermost_call_ = outer_;
   --threads_->host_calls_;
@@ -90,6 +95,7 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
   }
   stopping->stop.Set();
   Left left;
+  bool cut_needed = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     auto all_ended = [&] {
@@ -98,15 +104,18 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
     };
     // An exchange whose query went out has until the cut to bring its reply;
     // the time after it lets the cut work end and say so.
-    if (!ended_.wait_until(lock, cut, all_ended)) {
+    cut_needed = !ended_.wait_until(lock, cut, all_ended);
+    if (cut_needed) {
       stopping->stop.Cut();
       ended_.wait_until(lock, end, all_ended);
     }
     JoinEnded();
   }
   // Work that is still on its way may finish what it does, but its threads
-  // write nothing more; it keeps the module's code mapped for good.
-  stopping->gate.Close();
+  // write nothing more (but for a write already under way at the limit);
+  // it keeps the module's code mapped for good.
+  left.cut = cut_needed;
+  left.writing = !stopping->gate.Close(end);
   if (!left.none()) GetEnv()->KeepModuleLoaded();
   return left;
 }

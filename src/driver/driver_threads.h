@@ -72,21 +72,28 @@ class DriverThreads {
     std::shared_ptr<Generation> generation_;
     bool stoppable_;
     HostCall* outer_;  // the call of this thread that this one runs within
+    // The thread's write gate, put back at the end: a host's call writes as
+    // the host's, also on a thread of the driver (a host's callback) whose
+    // gate a stop has closed, which may be this very call's stop.
+    WriteGate* thread_gate_;
   };
 
   // What was still running when `StopGeneration` returned. A thread or call
   // that makes the stop itself does not wait for its own end.
   struct Left {
-    int threads = 0;      // threads of the stopped generation
-    int calls = 0;        // stoppable calls of the stopped generation
-    int unstoppable = 0;  // calls that no stop ends, of any generation
-    bool none() const { return threads == 0 && calls == 0 && unstoppable == 0; }
+    int threads = 0;       // threads of the stopped generation
+    int calls = 0;         // stoppable calls of the stopped generation
+    int unstoppable = 0;   // calls that no stop ends, of any generation
+    bool cut = false;      // the stop had to be cut: work still ran by then
+    bool writing = false;  // a write of those threads was under way at the limit
+    bool none() const { return threads == 0 && calls == 0 && unstoppable == 0 && !writing; }
   };
 
   // Sets the current generation's stop signal, cuts it `cut_before` ahead of
   // `limit` (at once when that is not less than `limit`), waits up to
-  // `limit` for its threads and stoppable calls, closes its write gate and
-  // begins a new generation. Anything left keeps the module mapped for good.
+  // `limit` for its threads and stoppable calls, closes its write gate
+  // (waiting for a write under way only within `limit` too) and begins a
+  // new generation. Anything left keeps the module mapped for good.
   Left StopGeneration(std::chrono::milliseconds limit, std::chrono::milliseconds cut_before);
 
   // Whether no thread of any generation and no call of the host runs.

@@ -38,10 +38,16 @@ Result Guarded(const char* name, Result fallback, Body body,
 // Runs when the host unloads the module (or the process ends): frees what
 // the module holds (the lock files and mutexes of the cache, the log's and
 // the service's state), unless a thread of the driver or a call of the host
-// might still use it; such work keeps the module mapped anyway.
+// might still use it; such work keeps the module mapped anyway. Either way
+// the transactions that wait in memory for the cache are named as lost.
 struct UnloadHook {
   ~UnloadHook() {
-    if (!Service::Instance().Idle()) return;
+    if (!Service::Instance().Idle()) {
+      // A host's thread may have ended inside a call, holding whatever it
+      // held: nothing is waited for.
+      vornlink::NameUnwrittenTransactionsAtUnload();
+      return;
+    }
     vornlink::ReleaseUnwrittenTransactions();
     vornlink::ReleaseCacheMutexes();
     Service::ReleaseInstance();

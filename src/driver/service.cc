@@ -10,6 +10,7 @@
 #include "delivery/cache_worker.h"
 #include "exchange/job_validation.h"
 #include "log/log.h"
+#include "platform/env.h"
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
 #include "settings/version_text.h"
@@ -91,11 +92,16 @@ int32_t Service::Execute() {
 }
 
 int32_t Service::Stop() {
+  const uint32_t started = GetEnv()->TickCount();
   const DriverThreads::Left left = threads_.StopGeneration(
       std::chrono::milliseconds(kStopWaitMs), std::chrono::milliseconds(kStopCutBeforeMs));
   {
     std::lock_guard<std::mutex> lock(worker_mutex_);
     worker_alive_.reset();
+  }
+  if (left.cut) {
+    LogPrint('.', "StopService: work still ran %u ms after the stop -> its waits were cut",
+             static_cast<unsigned>(kStopWaitMs - kStopCutBeforeMs));
   }
   if (left.threads > 0) {
     LogPrint('*',
@@ -112,7 +118,14 @@ int32_t Service::Stop() {
   if (left.unstoppable > 0) {
     LogPrint('*', "StopService: t[a dialog of the driver is open] -> the module stays loaded");
   }
-  RestateUnwrittenTransactions("the stop");
+  if (left.writing) {
+    LogPrint('*',
+             "StopService: t[a write of a thread of the driver was still under way (it may wait "
+             "for another process's cache lock)] -> it may still finish");
+  }
+  // Within the stop's bound: what the wait for the work left of it.
+  const uint32_t spent = GetEnv()->TickCount() - started;
+  RestateUnwrittenTransactions("the stop", spent < kStopWaitMs ? kStopWaitMs - spent : 0);
   LogUnloaded();
   return 0;
 }

@@ -73,11 +73,11 @@ class Service {
   // driver's threads and on the host's): what has sent nothing yet ends at
   // once, an exchange whose query went out may bring its reply until
   // kStopCutBeforeMs before the end of the wait. Waits for that work up to
-  // kStopWaitMs, tries once more to write the transactions that wait in
-  // memory for the cache and logs those that still wait (unwritten_queue.h),
-  // and writes the unloaded line. Once it returns no thread of the driver
-  // writes to the cache file or the log; when everything ended in time, the
-  // host may unload the module. Returns 0.
+  // kStopWaitMs; in what is left of that time, tries once more to write the
+  // transactions that wait in memory for the cache and logs those that
+  // still wait (unwritten_queue.h); writes the unloaded line. Once it returns no thread of the
+  // driver writes to the cache file or the log; when everything ended in time, the host may unload
+  // the module. Returns 0.
   int32_t Stop();
 
   // The gates and fluid lookups in front of the cache; a validation ends by

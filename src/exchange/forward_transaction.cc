@@ -82,7 +82,7 @@ ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
     }
     // Written as it is: a '%' from a reply is no conversion.
     *failure_line = LineHead(run.transport) + failure.text();
-    if (IsTimeLimitFailure(failure.text())) *failure_line += " " + std::string(kMayHaveBookedNote);
+    if (TimeLimitAfterSending(failure)) *failure_line += " " + std::string(kMayHaveBookedNote);
     *failure_line += kFailedEnd;
     LogWriteLine('*', OneLine(*failure_line));
     return ForwardOutcome::kNeedsAttention;

@@ -27,7 +27,8 @@ enum class ForwardOutcome {
 // settings and classifies its code ("FWT" lines in the log). On
 // kNeedsAttention `*failure_line` gets the failure line ("FWT: WorkOrder[..]
 // LineCode[..] --> <failure text>--> FAILED --> FWT_NEEDS_ATTENTION", with
-// kMayHaveBookedNote before the last arrows after a time limit);
+// kMayHaveBookedNote before the last arrows after a time limit that ran out
+// once the query had gone out);
 // otherwise it is left as it is. Every wait of the transport ends promptly
 // once `stop` (may be null) is set, but for the wait for the reply to a
 // query that has gone out, which only its cut ends. Never throws;
@@ -36,8 +37,8 @@ ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
                                           std::string* failure_line, const StopSignal* stop);
 
 // What a failure line says after its failure text when a time limit ended
-// the exchange: the query may have reached the DMS, so releasing the parked
-// line may book it twice.
+// the exchange after the query went out: it may have reached the DMS, so
+// releasing the parked line may book it twice.
 inline constexpr std::string_view kMayHaveBookedNote =
     "(the time limit ran out, perhaps after the DMS had the query: it may have booked it) ";
 

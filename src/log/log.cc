@@ -191,11 +191,10 @@ bool IsFlagEnabled(char flag) {
   return state.flags.Passes(flag);
 }
 
-void LogWriteLine(char flag, const std::string& message) {
-  LogState& state = State();
-  WritePermit permit;
-  if (!permit.granted()) return;
-  std::lock_guard<std::mutex> lock(state.mutex);
+namespace {
+
+// LogWriteLine, with the log's mutex held.
+void WriteLineLocked(LogState& state, char flag, const std::string& message) {
   if (!state.flags.Passes(flag)) return;
 
   if (!state.file_name.empty()) {
@@ -207,6 +206,24 @@ void LogWriteLine(char flag, const std::string& message) {
     state.line_counter = 0;
     LogTrim(state.file_name, state.max_lines, state.max_bytes);
   }
+}
+
+}  // namespace
+
+void LogWriteLine(char flag, const std::string& message) {
+  LogState& state = State();
+  WritePermit permit;
+  if (!permit.granted()) return;
+  std::lock_guard<std::mutex> lock(state.mutex);
+  WriteLineLocked(state, flag, message);
+}
+
+void LogWriteLineIfFree(char flag, const std::string& message) {
+  LogState& state = State();
+  WritePermit permit;
+  if (!permit.granted()) return;
+  std::unique_lock<std::mutex> lock(state.mutex, std::try_to_lock);
+  if (lock.owns_lock()) WriteLineLocked(state, flag, message);
 }
 
 void LogPrint(char flag, const char* format, ...) {

@@ -88,6 +88,9 @@ void LogPrint(char flag, const char* format, ...) VORNLINK_PRINTF(2, 3);
 
 // Writes one entry with `message` unchanged (a "%" is not a conversion).
 void LogWriteLine(char flag, const std::string& message);
+// The same, but writes nothing rather than wait while another thread holds
+// the log (for the unload, when that thread may have ended inside it).
+void LogWriteLineIfFree(char flag, const std::string& message);
 
 // Whether entries of `flag` pass the mask ("*", "." and the zero character
 // always do).

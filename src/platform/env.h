@@ -205,8 +205,9 @@ class Env {
   // `offset` on with `bytes` (as they stand: no line end is converted) and
   // flushes them to the disk before it returns true: a change of fixed
   // length that needs no free space where the file system overwrites in
-  // place. Never through a link, never past the file's end, never creates
-  // the file. False with the system's reason in `error` (may be null).
+  // place. Through links only where IsTrustedPath allows them, never past
+  // the file's end, never creates the file. False with the system's reason
+  // in `error` (may be null).
   virtual bool OverwriteFileBytes(const std::string& path, uint64_t offset,
                                   const std::string& bytes, std::string* error) = 0;
 

@@ -176,7 +176,7 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
     case HttpOutcome::kLibraryError:
       throw FailureText("HttpTransport: t[CInternetException] em[" + result.error_text + "]");
     case HttpOutcome::kTimedOut:
-      throw FailureText(HttpTimeoutText(time_limit));
+      throw TimeLimitFailure(HttpTimeoutText(time_limit), result.request_sent);
     case HttpOutcome::kStopped:
       throw FailureText(result.request_sent ? kHttpCutText : kHttpStoppedText);
     case HttpOutcome::kTrustFileError:

@@ -29,7 +29,8 @@ uint16_t PortFromText(const std::string& port_text) {
   if (result.status == NetStatus::kStopped) {
     throw FailureText(sent ? kTcpCutText : kTcpStoppedText);
   }
-  if (result.status == NetStatus::kTimedOut) throw FailureText(TcpTimeoutText(time_limit));
+  if (result.status == NetStatus::kTimedOut)
+    throw TimeLimitFailure(TcpTimeoutText(time_limit), sent);
   throw FailureText(error_text);
 }
 

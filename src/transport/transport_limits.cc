@@ -53,10 +53,9 @@ bool QueryWentOut(const std::string& failure_text) {
   return failure_text == kTcpCutText || failure_text == kHttpCutText;
 }
 
-bool IsTimeLimitFailure(const std::string& failure_text) {
-  const std::string_view text = failure_text;
-  return text.substr(0, kTcpTimeoutHead.size()) == kTcpTimeoutHead ||
-         text.substr(0, kHttpTimeoutHead.size()) == kHttpTimeoutHead;
+bool TimeLimitAfterSending(const FailureText& failure) {
+  const auto* timed_out = dynamic_cast<const TimeLimitFailure*>(&failure);
+  return timed_out != nullptr && timed_out->query_went_out();
 }
 
 NetFailure TransportFailureKind(std::string_view text) {

@@ -11,14 +11,17 @@
 // it was instead of counting a failure), and a stop that cut the wait for
 // the reply to a query that had (partly) gone out by `QueryWentOut` (the DMS
 // may have acted on it); a time limit reads like any other failure of its
-// transport. Thread-safe.
+// transport, raised as a TimeLimitFailure that tells whether the query had
+// gone out. Thread-safe.
 #ifndef VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_
 #define VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_
 
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "base/failure_text.h"
 #include "platform/net.h"
 #include "transport/transport_context.h"
 
@@ -55,10 +58,24 @@ bool IsStopFailure(const std::string& failure_text);
 // had gone out.
 bool QueryWentOut(const std::string& failure_text);
 
-// Whether a failure text says that the time limit ended the exchange. The
-// limit is one deadline for the whole exchange, so it may have run out after
-// the query reached the DMS.
-bool IsTimeLimitFailure(const std::string& failure_text);
+// The failure a transport raises when the time limit ends a wait: the text
+// above, and whether any of the query had gone out by then. The limit is one
+// deadline for the whole exchange, so it may run out after the query reached
+// the DMS; while it runs out in the name lookup, the connect or the TLS
+// handshake, nothing was sent.
+class TimeLimitFailure : public FailureText {
+ public:
+  TimeLimitFailure(std::string text, bool query_went_out)
+      : FailureText(std::move(text)), query_went_out_(query_went_out) {}
+  bool query_went_out() const { return query_went_out_; }
+
+ private:
+  bool query_went_out_;
+};
+
+// Whether `failure` is a time limit that ran out after the query (or part of
+// it) went out: the DMS may have acted on it.
+bool TimeLimitAfterSending(const FailureText& failure);
 
 // What a person should look at for a failure text that a transport raised,
 // also within a longer line that holds it (an exchange's failure line):

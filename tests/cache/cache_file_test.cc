@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/unwritten_queue.h"
 #include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
@@ -49,6 +51,8 @@ class CacheEnv : public testing::FakeEnv {
     if (!Write(path, 'R', error)) return ReplaceResult::kFailed;
     return FakeEnv::ReplaceTextFile(path, text, options, error);
   }
+  // With a step, every look at the tick count finds it that much later.
+  uint32_t TickCount() override { return FakeEnv::TickCount() + (ticks += tick_step); }
   bool Fails(const std::string& path, std::string* error) {
     if (fail_read && path == cache_path) *error = "Input/output error";
     return fail_read && path == cache_path;
@@ -64,6 +68,8 @@ class CacheEnv : public testing::FakeEnv {
   std::string writes;
   bool fail_read = false;
   bool fail_write = false;
+  std::atomic<uint32_t> tick_step{0};
+  std::atomic<uint32_t> ticks{0};
 };
 
 // The fixed clock's second with the tick count's milliseconds, and after.
@@ -302,9 +308,32 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
 #endif
 }
 
+// What the cache refused waits in memory and goes in order. A host's call
+// writes it only within its budget (the first always) and keeps a new one
+// behind what still waits; the worker writes all. What waits at an unload
+// that cannot wait for anything is named.
+TEST_F(CacheFileTest, WaitingTransactionsGoInOrderAHostsCallWithinItsBudget) {
+  env_.fail_write = true;
+  AddTransactionInOrder(testing::SampleTransaction("1"));
+  AddTransactionInOrder(testing::SampleTransaction("2"));
+  env_.fail_write = false;
+  env_.tick_step = kHostWriteBudgetMs;
+  AddTransactionInOrder(testing::SampleTransaction("3"));
+  EXPECT_EQ(testing::DiskLines(path_).size(), 1u);
+  NameUnwrittenTransactionsAtUnload();
+  const std::string named = log_->Take().back();
+  const size_t npos = std::string::npos;
+  EXPECT_TRUE(named.find("[3,") != npos && named.find("at the unload -> FAILED -> lost") != npos)
+      << named;
+  StopSignal stop;
+  WriteAllUnwrittenTransactions(stop);
+  EXPECT_EQ(Read(0).trans_no() + Read(1).trans_no() + Read(2).trans_no(), "123");
+}
+
 #ifndef _WIN32
 // Another user's link in the cache's place fails the operation, with its
-// lines; an administrator's own link is followed, and a rewrite keeps it.
+// lines; an administrator's own link is followed, and a rewrite or a mark in
+// place keeps it.
 TEST_F(CacheFileTest, OnlyAnAdministratorsLinkIsFollowed) {
   const std::string victim = dir_.File("victim");
   const std::string line = OnDisk(Line("1", kFirstTrid) + "\n");
@@ -322,8 +351,10 @@ TEST_F(CacheFileTest, OnlyAnAdministratorsLinkIsFollowed) {
   ASSERT_EQ(lchown(path_.c_str(), 0, 0), 0);
   EXPECT_EQ(Add("2"), 1);
   EXPECT_EQ(RemoveLine(kFirstTrid), CacheChange::kDone);
+  std::string error;
+  EXPECT_EQ(MarkLineInPlace(kSecondTrid, kDeliveredStatus, &error), CacheChange::kDone) << error;
   EXPECT_TRUE(std::filesystem::is_symlink(path_));
-  EXPECT_EQ(ReadBytes(victim), OnDisk(Line("2", kSecondTrid) + "\n"));
+  EXPECT_EQ(ReadBytes(victim), OnDisk(Line("2", kSecondTrid, "3") + "\n"));
 }
 #endif
 

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 
+#include "base/write_gate.h"
+#include "log/log.h"
 #include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
@@ -48,6 +51,35 @@ TEST(DriverThreadsTest, ThreadsThatThrowEndAsAnyOther) {
   EXPECT_EQ(lines,
             (std::vector<std::string>{"* CacheWorker: Internal t[std::bad_alloc] -> FAILED",
                                       "* IsJobnoValid: Internal t[unknown failure] -> FAILED"}));
+}
+
+// A stop waits for a write under way (one that waits for another process's
+// cache lock) only within its bound; a host's call on a driver's thread (a
+// callback) writes as the host's, also the stop it makes itself.
+TEST(DriverThreadsTest, AStopBoundsItsWaitForWritesAndHostCallsStillWrite) {
+  testing::ScopedFakeEnv env;
+  testing::LogRecorder log(env.dir().File("kmr.log"), "+");
+  DriverThreads threads;
+  StopSignal writing, release;
+  ASSERT_TRUE(threads.Start("CacheWorker", [&](const StopSignal&) {
+    WritePermit permit;
+    writing.Set();
+    release.WaitFor(60000);
+  }));
+  writing.WaitFor(60000);
+  const DriverThreads::Left left = threads.StopGeneration(std::chrono::milliseconds(50), {});
+  EXPECT_TRUE(left.threads == 1 && left.writing);
+  release.Set();
+  ASSERT_TRUE(threads.Start("IsJobnoValid", [&](const StopSignal&) {
+    {
+      DriverThreads::HostCall callback(&threads, true);
+      threads.StopGeneration(std::chrono::seconds(5), std::chrono::seconds(5));
+      LogPrint('*', "the host's stop");
+    }
+    LogPrint('*', "the driver's thread after the stop");
+  }));
+  ASSERT_TRUE(testing::Eventually([&] { return threads.Idle(); }));
+  EXPECT_EQ(log.Take(), std::vector<std::string>{"* the host's stop"});
 }
 
 }  // namespace

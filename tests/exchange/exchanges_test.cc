@@ -116,6 +116,13 @@ TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
                            std::string(kMayHaveBookedNote) + failed);
   EXPECT_TRUE(FailureLineMayHaveBooked(timed_out) &&
               !FailureLineMayHaveBooked(head + "Reply: c[failure] t[x] " + failed));
+  // One that runs out in the TLS handshake sent nothing: no note.
+  testing::TcpTestServer mute([](NetConnection&, const StopSignal& stop) { stop.WaitFor(60000); });
+  setup_.transport = "HTTPS";
+  setup_.url = "https://127.0.0.1:" + mute.port_text() + "/";
+  Write(setup_);
+  EXPECT_EQ(Forward().second,
+            head.substr(2) + "HttpTransport: t[Timeout] em[No answer within 1 seconds]" + failed);
   // The DMS gets the query without the template's indent, one NUL byte, no CR.
   const Lines requests = dms_.requests();
   ASSERT_EQ(requests.size(), 5u);

@@ -131,19 +131,28 @@ TEST_F(EnvTest, SecondNamesOnlyInFoldersNobodyElseMayWrite) {
 }
 
 // An overwrite changes bytes within an existing regular file only: never
-// past its end, never a file it would have to make, never through a link.
+// past its end, never a file it would have to make, through a link only
+// where nobody else could have planted it.
 TEST_F(EnvTest, OverwriteStaysWithinTheFileItself) {
   const std::string path = dir_.File("cache.txt");
   WriteBytes(path, "0,abc\r\n");
   EXPECT_TRUE(env_->OverwriteFileBytes(path, 2, "XY", nullptr));
   EXPECT_FALSE(env_->OverwriteFileBytes(path, 6, "ZZZ", nullptr));
   EXPECT_FALSE(env_->OverwriteFileBytes(dir_.File("none.txt"), 0, "x", nullptr));
-#ifndef _WIN32
-  fs::create_symlink(path, dir_.File("link.txt"));
-  EXPECT_FALSE(env_->OverwriteFileBytes(dir_.File("link.txt"), 0, "x", nullptr));
-#endif
   EXPECT_EQ(ReadBytes(path), "0,XYc\r\n");
   EXPECT_FALSE(FileExists(dir_.File("none.txt")));
+#ifndef _WIN32
+  fs::create_symlink(path, dir_.File("link.txt"));
+  EXPECT_TRUE(env_->OverwriteFileBytes(dir_.File("link.txt"), 0, "1", nullptr));
+  const std::string shared = dir_.File("shared");
+  fs::create_directory(shared);
+  ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+  fs::create_symlink(path, shared + "/link.txt");
+  std::string error;
+  EXPECT_TRUE(!env_->OverwriteFileBytes(shared + "/link.txt", 0, "x", &error) &&
+              error == kPlantedLinkRefused);
+  EXPECT_EQ(ReadBytes(path), "1,XYc\r\n");
+#endif
 }
 
 TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {

@@ -4,11 +4,15 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <sstream>
+#include <string>
+#include <system_error>
 
 #include "base/text_lines.h"
 #include "cache/cache_record.h"
 #include "cache/trid.h"
+#include "cache/unwritten_entries.h"
 #include "log/log.h"
 #include "testing/test_env.h"
 #include "vornlink/cache_command.h"
@@ -109,6 +113,52 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
       << check.str();
 #endif
 }
+
+// A transaction the log names as unwritten but a cache line holds (its process ended before the
+// closing entry) is not counted, and `cache add` does not add it a second time.
+TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
+  const std::string line = Line("1", "0", 5);
+  testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(line));
+  CacheRecord record;
+  ParseCacheLine(line.substr(0, line.size() - 1), &record);
+  const std::string text = TransactionText(record.transaction());
+  testing::WriteBytes(env_.ModuleFile("log"),
+                      testing::OnDisk("2023-11-14 22:00:00-*-" +
+                                      UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n"));
+  EXPECT_TRUE(Status() == kExitOk && Says("unwritten         0")) << out_;
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCacheCommand(env_.env().ModulePath(), {"add", text, "--yes"}, out, err), kExitOk);
+  EXPECT_NE(out.str().find("is in the cache already as Trid " + record.trid()), std::string::npos)
+      << out.str() << err.str();
+  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
+}
+
+#ifndef _WIN32
+// A delivery lock only this user may not open (the host's user's 0644 file) is a warning.
+TEST_F(StatusTest, ADeliveryLockThisUserMayNotOpenIsOnlyAWarning) {
+  struct Denied : CrossProcessMutex {
+    bool Lock(std::string*) override { return false; }
+    TryLockResult TryLock(std::string* error) override {
+      *error = "lock: " + GetEnv()->ErrorText(static_cast<int>(std::errc::permission_denied));
+      return TryLockResult::kUnavailable;
+    }
+    void Unlock() override {}
+  };
+  struct DeniedEnv : EnvWrapper {
+    using EnvWrapper::EnvWrapper;
+    std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
+                                                     const std::string& file) override {
+      const bool delivery = file.find(".delivery.lock") != std::string::npos;
+      return delivery ? std::make_unique<Denied>() : EnvWrapper::NewNamedMutex(name, file);
+    }
+  } denied(&env_.env());
+  testing::ScopedEnvOverride use_denied(&denied);
+  testing::WriteBytes(env_.ModuleFile("$$$.delivery.lock"), "");
+  EXPECT_TRUE(Status() == 0 &&
+              Says("delivery lock     cannot be judged by this user (run as the host's user)"))
+      << out_;
+}
+#endif
 
 // Ages count from the dispense, or from the Trid when that is older or the dispense names no
 // moment; a line dated ahead means the clock was set back, and is stale at once. Cache list

@@ -1,6 +1,7 @@
 #include "vornlink/cache_command.h"
 
 #include <algorithm>
+#include <map>
 #include <ostream>
 
 #include "cache/cache_file.h"
@@ -16,6 +17,7 @@
 #include "vornlink/json_writer.h"
 #include "vornlink/module_site.h"
 #include "vornlink/text_output.h"
+#include "vornlink/unwritten_tally.h"
 
 namespace vornlink {
 namespace {
@@ -355,6 +357,14 @@ int Add(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   TransactionFields transaction;
   std::copy(fields.begin(), fields.end(), transaction.begin());
+  // Written after all, though the log may not say so: never twice.
+  const std::multimap<std::string, std::string> cached = CachedTransactions();
+  const auto there = cached.find(TransactionText(transaction));
+  if (there != cached.end()) {
+    out << "TransNo " << transaction[kTransNo] << " is in the cache already as Trid "
+        << there->second << ": nothing added\n";
+    return kExitOk;
+  }
   std::string trid, failure;
   if (AddTransactionQuietly(transaction, &trid, &failure) != 1) {
     err << "vornlink cache: cannot add to the cache: " << failure << "\n";

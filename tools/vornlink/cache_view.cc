@@ -41,21 +41,38 @@ const char* StateKey(LineState state) {
   return "stuck";
 }
 
-TryLockResult ProbeDeliveryLock(const std::string& cache_path, std::string* reason) {
+LockProbe ProbeDeliveryLock(const std::string& cache_path, std::string* reason) {
 #ifndef _WIN32
   // A lock file this user made would keep a host of another user out: a
   // missing one is left to the worker that makes it.
   std::error_code ignored;
   if (std::filesystem::symlink_status(DeliveryLockFilePath(cache_path), ignored).type() ==
       std::filesystem::file_type::not_found) {
-    return TryLockResult::kTaken;
+    return LockProbe::kFree;
   }
 #endif
   std::unique_ptr<CrossProcessMutex> mutex =
       GetEnv()->NewNamedMutex(DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
-  const TryLockResult result = mutex->TryLock(reason);
-  if (result == TryLockResult::kTaken) mutex->Unlock();
-  return result;
+  switch (mutex->TryLock(reason)) {
+    case TryLockResult::kTaken:
+      mutex->Unlock();
+      return LockProbe::kFree;
+    case TryLockResult::kHeld:
+      return LockProbe::kHeld;
+    case TryLockResult::kUnavailable:
+      break;
+  }
+#ifndef _WIN32
+  // The host's user's lock file (0644, say) refuses this user only.
+  const std::string denied =
+      ": " + GetEnv()->ErrorText(static_cast<int>(std::errc::permission_denied));
+  if (reason->size() >= denied.size() &&
+      reason->compare(reason->size() - denied.size(), denied.size(), denied) == 0) {
+    *reason = "cannot be judged by this user (run as the host's user): " + *reason;
+    return LockProbe::kNotJudged;
+  }
+#endif
+  return LockProbe::kUnavailable;
 }
 
 std::string StateCounts::Summary() const {

@@ -32,12 +32,19 @@ const char* StateKey(LineState state);
 // What a line marked delivered waits for.
 inline constexpr char kDeliveredNote[] = "delivered, removal pending";
 
+// What a probe of the delivery lock found.
+enum class LockProbe {
+  kFree,         // no worker delivers right now
+  kHeld,         // a worker delivers
+  kUnavailable,  // no worker can ever deliver (the reason says why)
+  kNotJudged,    // this user may not open the lock file, which the host's
+                 // user may well: a warning (the reason says so)
+};
+
 // Tries the delivery lock of the cache at `cache_path` as a worker does,
-// with this user's rights, and gives it back at once: kTaken (no worker
-// delivers right now), kHeld (one does), or kUnavailable with the reason
-// (no worker can ever deliver). A lock file that is not there yet is not
-// made (kTaken).
-TryLockResult ProbeDeliveryLock(const std::string& cache_path, std::string* reason);
+// with this user's rights, and gives it back at once. A lock file that is
+// not there yet is not made (kFree).
+LockProbe ProbeDeliveryLock(const std::string& cache_path, std::string* reason);
 
 // How many lines are in each state.
 class StateCounts {

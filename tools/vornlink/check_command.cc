@@ -414,13 +414,16 @@ class Checker {
 #endif
     std::string lock_reason;
     switch (ProbeDeliveryLock(path, &lock_reason)) {
-      case TryLockResult::kTaken:
+      case LockProbe::kFree:
         report_.Value("", "free: no worker is delivering from this cache right now");
         break;
-      case TryLockResult::kHeld:
+      case LockProbe::kHeld:
         report_.Value("", "held: a worker is delivering from this cache right now");
         break;
-      case TryLockResult::kUnavailable:
+      case LockProbe::kNotJudged:
+        report_.Warning("the delivery lock " + lock_reason);
+        break;
+      case LockProbe::kUnavailable:
         report_.Problem("the delivery lock cannot be taken (" + lock_reason +
                         "): no worker can deliver from this cache");
         break;

@@ -301,14 +301,16 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
     return kExitOk;
   }
   std::string reason;
-  const TryLockResult lock = ProbeDeliveryLock(CacheFilePath(), &reason);
-  if (lock != TryLockResult::kTaken) {
+  // A lock file this user may not open keeps the worker started here out
+  // as well: to this command it is no different from one that cannot be had.
+  const LockProbe lock = ProbeDeliveryLock(CacheFilePath(), &reason);
+  if (lock != LockProbe::kFree) {
     Show(out, "verdict",
-         lock == TryLockResult::kHeld
+         lock == LockProbe::kHeld
              ? "NOT STARTED: another worker delivers this cache right now (a host runs the driver "
                "for it): let it, or stop the host first"
              : "NOT STARTED: the delivery lock cannot be taken: " + reason);
-    return lock == TryLockResult::kHeld ? kExitOtherWorker : kExitNoDelivery;
+    return lock == LockProbe::kHeld ? kExitOtherWorker : kExitNoDelivery;
   }
   const std::string log = LogToFollow(out);
   const RetrySetting retry = ReadRetrySetting();

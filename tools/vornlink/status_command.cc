@@ -94,8 +94,10 @@ void ShowCache(std::ostream& out, const StatusFacts& facts) {
          std::to_string(counts[LineState::kDelivered]) +
              " (booked, never sent again; removed once the cache file can be rewritten)");
   }
-  if (facts.delivery_lock == TryLockResult::kUnavailable) {
+  if (facts.delivery_lock == LockProbe::kUnavailable) {
     Show(out, "delivery lock", "cannot be taken: " + facts.delivery_lock_reason);
+  } else if (facts.delivery_lock == LockProbe::kNotJudged) {
+    Show(out, "delivery lock", facts.delivery_lock_reason);
   }
 }
 

@@ -134,7 +134,7 @@ void Judge(StatusFacts* facts) {
     facts->exit_code = kExitFailed;
     facts->verdict =
         "PROBLEM: the driver writes no log entries: " + facts->log_path + " is " + facts->log_error;
-  } else if (facts->delivery_lock == TryLockResult::kUnavailable) {
+  } else if (facts->delivery_lock == LockProbe::kUnavailable) {
     facts->exit_code = kExitNoDelivery;
     facts->verdict =
         "NOT DELIVERING: the delivery lock cannot be taken, so no worker sends anything";

@@ -65,7 +65,7 @@ struct StatusFacts {
   std::optional<DueLine> oldest_due;   // the due line that has waited longest
   std::optional<DueLine> dated_ahead;  // the due line dated farthest in the future
 
-  TryLockResult delivery_lock = TryLockResult::kTaken;  // kHeld: a worker delivers now
+  LockProbe delivery_lock = LockProbe::kFree;  // kHeld: a worker delivers now
   std::string delivery_lock_reason;                     // why it is unavailable
 
   std::string log_path;

@@ -22,13 +22,15 @@ const char* ReadKey(ReadResult read) {
   return "unreadable";
 }
 
-const char* LockKey(TryLockResult lock) {
+const char* LockKey(LockProbe lock) {
   switch (lock) {
-    case TryLockResult::kTaken:
+    case LockProbe::kFree:
       return "free";
-    case TryLockResult::kHeld:
+    case LockProbe::kHeld:
       return "held";
-    case TryLockResult::kUnavailable:
+    case LockProbe::kNotJudged:
+      return "not_judged";
+    case LockProbe::kUnavailable:
       break;
   }
   return "unavailable";
@@ -141,10 +143,10 @@ void PrintStatusPrometheus(const StatusFacts& facts, std::ostream& out) {
   }
   metrics.Family("vornlink_delivery_lock_held", "gauge",
                  "1 when a worker holds the delivery lock, so delivers right now.");
-  metrics.Sample(facts.delivery_lock == TryLockResult::kHeld ? 1 : 0);
+  metrics.Sample(facts.delivery_lock == LockProbe::kHeld ? 1 : 0);
   metrics.Family("vornlink_delivery_lock_unavailable", "gauge",
                  "1 when the delivery lock cannot be taken at all, so no worker can deliver.");
-  metrics.Sample(facts.delivery_lock == TryLockResult::kUnavailable ? 1 : 0);
+  metrics.Sample(facts.delivery_lock == LockProbe::kUnavailable ? 1 : 0);
   if (facts.log_state == LogState::kRead) {
     metrics.Family("vornlink_unwritten_transactions", "gauge",
                    "Transactions the log says the driver could not write to the cache and has "

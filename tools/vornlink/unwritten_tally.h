@@ -2,7 +2,10 @@
 // cache (cache/unwritten_entries.h): each such entry opens one, and a
 // later entry that it was written after all closes it. Those still open are
 // in danger: in the memory of a host's process at best, in the log only
-// once that process has ended.
+// once that process has ended. A process that ended between the write and
+// its entry, or an operator's entry into a log this tool does not write,
+// leaves the log short of the closing entry: the cache's own lines count
+// too.
 #ifndef VORNLINK_TOOLS_VORNLINK_UNWRITTEN_TALLY_H_
 #define VORNLINK_TOOLS_VORNLINK_UNWRITTEN_TALLY_H_
 
@@ -23,7 +26,8 @@ class UnwrittenTally {
     std::string since;        // the time stamp of its first failure
     std::string transaction;  // the twelve fields, as the log names them
   };
-  // The open ones, oldest first.
+  // The open ones, oldest first, but for those a line of the cache holds
+  // (see CachedTrid): written after all, though the log does not say so.
   std::vector<Open> Unresolved() const;
 
  private:
@@ -36,6 +40,11 @@ class UnwrittenTally {
   std::map<std::string, std::vector<Failure>> open_;
   size_t noted_ = 0;
 };
+
+// The transactions of the cache's lines, whatever their state, as
+// TransactionText gives them, each with its line's Trid; none when the
+// cache cannot be read.
+std::multimap<std::string, std::string> CachedTransactions();
 
 }  // namespace vornlink
 

@@ -299,7 +299,9 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
     // A file this call made is durable only once its folder names it.
     if (code == 0 && created) code = SyncFolder(FolderOf(file));
   }
-  if (code == 0 && !fd.Close()) code = errno;
+  // Synced bytes stay whatever the close says: calling that a failure would
+  // have the caller write them a second time.
+  if (code == 0 && !fd.Close() && !durable) code = errno;
   if (code != 0) {
     if (fd.valid()) TakeBack(fd.get(), path, before.st_size, written, durable);
     SetErrno(error, code);
@@ -356,7 +358,8 @@ bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::str
                         std::string* error) {
   ScopedFd fd;
   struct stat info;
-  int code = OpenRegular(path, O_WRONLY | O_NOFOLLOW, 0, &fd, &info);
+  // Without O_CREAT: a missing file stays missing.
+  int code = OpenTrusted(path, O_WRONLY, 0, &fd, &info);
   if (code != 0) {
     SetError(error, OpenErrorText(code));
     return false;
@@ -371,7 +374,7 @@ bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::str
     code = fdatasync(fd.get()) == 0 ? 0 : errno;
     if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
   }
-  if (code == 0 && !fd.Close()) code = errno;
+  // Synced: a failing close (the descriptor's destructor) takes nothing back.
   if (code != 0) {
     SetErrno(error, code);
     return false;

@@ -315,7 +315,9 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
   uint64_t written = 0;
   code = WriteAll(file.get(), ToDiskText(text), &written);
   if (code == 0 && durable && !FlushFileBuffers(file.get())) code = GetLastError();
-  if (!file.Close() && code == 0) code = GetLastError();
+  // Flushed bytes stay whatever the close says: calling that a failure would
+  // have the caller write them a second time.
+  if (!file.Close() && code == 0 && !durable) code = GetLastError();
   if (code != 0) {
     if (written > 0) CutBack(target, static_cast<uint64_t>(before.QuadPart), written);
     SetError(error, SystemText(code));
@@ -379,17 +381,17 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
 
 bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
                         std::string* error) {
-  // A link is opened as itself, and refused below.
-  ScopedHandle file(CreateFileA(
-      path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  DWORD code = 0;
+  ScopedHandle file(OpenTrusted(path, GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                OPEN_EXISTING, &code));
   if (!file.valid()) {
-    SetError(error, SystemText(GetLastError()));
+    SetError(error, SystemText(code));
     return false;
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (!IsDiskFile(file.get()) || !GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     SetError(error, kNotRegularFile);
     return false;
   }
@@ -400,11 +402,11 @@ bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::str
   }
   LARGE_INTEGER at;
   at.QuadPart = static_cast<LONGLONG>(offset);
-  DWORD code = SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ? 0 : GetLastError();
+  code = SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ? 0 : GetLastError();
   uint64_t written = 0;
   if (code == 0) code = WriteAll(file.get(), bytes, &written);
   if (code == 0 && !FlushFileBuffers(file.get())) code = GetLastError();
-  if (!file.Close() && code == 0) code = GetLastError();
+  // Flushed: a failing close (the handle's destructor) takes nothing back.
   if (code != 0) {
     SetError(error, SystemText(code));
     return false;
