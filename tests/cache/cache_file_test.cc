@@ -23,49 +23,6 @@ using Lines = std::vector<std::string>;
 using testing::OnDisk;
 using testing::ReadBytes;
 
-// Records the cache file's writes in `writes` ("A" a durable append, "a"
-// another append, "R" a replacement) and fails the reads or writes of the
-// cache file that a test asks to fail.
-class CacheEnv : public testing::FakeEnv {
- public:
-  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
-                          std::string* error) override {
-    return Fails(path, error) ? ReadResult::kError
-                              : FakeEnv::ReadTextFile(path, contents, max_size, error);
-  }
-  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
-                           std::string* bytes, FileStamp* stamp, std::string* error) override {
-    return Fails(path, error)
-               ? ReadResult::kError
-               : FakeEnv::ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
-  }
-  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
-                      std::string* error) override {
-    return Write(path, durable ? 'A' : 'a', error) &&
-           FakeEnv::AppendTextFile(path, text, durable, error);
-  }
-  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
-                                const ReplaceOptions& options, std::string* error) override {
-    if (!Write(path, 'R', error)) return ReplaceResult::kFailed;
-    return FakeEnv::ReplaceTextFile(path, text, options, error);
-  }
-  bool Fails(const std::string& path, std::string* error) {
-    if (fail_read && path == cache_path) *error = "Input/output error";
-    return fail_read && path == cache_path;
-  }
-  bool Write(const std::string& path, char kind, std::string* error) {
-    if (path != cache_path) return true;
-    writes.push_back(kind);
-    if (fail_write) *error = "No space left on device";
-    return !fail_write;
-  }
-
-  std::string cache_path;
-  std::string writes;
-  bool fail_read = false;
-  bool fail_write = false;
-};
-
 // The fixed clock's second with the tick count's milliseconds, and after.
 constexpr char kFirstTrid[] = "201403070905020789";
 constexpr char kSecondTrid[] = "201403070905020790";
@@ -89,7 +46,7 @@ class CacheFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     env_.set_module_path(dir_.File("Vornlink.dll"));
-    env_.cache_path = path_;
+    env_.watched = path_;
     env_.set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));
     env_.set_tick_count(123456789);
     log_ = std::make_unique<testing::LogRecorder>(dir_.File("cache.log"), "+c");
@@ -106,7 +63,7 @@ class CacheFileTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  CacheEnv env_;
+  testing::FakeEnv env_;
   testing::ScopedEnvOverride use_env_{&env_};
   const std::string path_ = dir_.File("Vornlink.$$$");
   std::unique_ptr<testing::LogRecorder> log_;
@@ -191,7 +148,7 @@ TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
   testing::WriteBytes(path_, "x,1\r\n" + OnDisk(lines.at('b') + "\n" + lines.at('c') + "\n"));
   EXPECT_EQ(RemoveLine("201403070905020002"), CacheChange::kDone);
   EXPECT_EQ(ReadBytes(path_), OnDisk("x,1\n" + lines.at('c') + "\n"));
-  EXPECT_EQ(env_.writes, "RRR");
+  EXPECT_EQ(env_.writes(), "RRR");
 }
 
 // Durable appends with fresh Trids; a move to the end in one replacement,
@@ -213,7 +170,7 @@ TEST_F(CacheFileTest, AddAndMoveToEndWriteLinesWithFreshTrids) {
   record.fields[CacheRecord::kTrid].clear();
   EXPECT_EQ(MoveToEnd(record), CacheChange::kNotFound);
   EXPECT_EQ(ReadBytes(path_), contents);
-  EXPECT_EQ(env_.writes, "AAR");
+  EXPECT_EQ(env_.writes(), "AAR");
   EXPECT_EQ(log_->Take(), (Lines{Added("1", kFirstTrid), Added("2", kSecondTrid),
                                  Deleted(kFirstTrid, "SUCCESS"), Added("1", kThirdTrid),
                                  Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
@@ -228,7 +185,7 @@ TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
   ASSERT_EQ(Add("3"), 1);
   std::string error;
   EXPECT_EQ(MarkLineInPlace(kFirstTrid, kDeliveredStatus, &error), CacheChange::kDone) << error;
-  EXPECT_EQ(env_.writes, "AAA");
+  EXPECT_EQ(env_.writes(), "AAA");
   const std::string contents = ReadBytes(path_);
   EXPECT_EQ(contents, OnDisk(Line("1", kFirstTrid, "3") + "\n" + Line("2", kSecondTrid) + "\n" +
                              Line("3", kThirdTrid) + "\n"));
@@ -285,14 +242,14 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
     expected.insert(expected.end(), {failed_delete, reason, failed_delete, reason});
     EXPECT_EQ(log_->Take(), expected);
   };
-  env_.fail_read = true;
+  env_.fail_reads = true;
   expect_failures(prefix + "Cache file[" + path_ + "] t[Input/output error]", kFirstTrid, false,
                   "open");
-  env_.fail_read = false;
-  env_.fail_write = true;
+  env_.fail_reads = false;
+  env_.fail_appends = env_.fail_replaces = true;
   expect_failures(prefix + "Cache file[" + path_ + "] t[No space left on device]", kSecondTrid,
                   true, "write");
-  env_.fail_write = false;
+  env_.fail_appends = env_.fail_replaces = false;
 #ifndef _WIN32
   const std::string lock_file = path_ + ".lock";
   std::remove(lock_file.c_str());

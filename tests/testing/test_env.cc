@@ -169,6 +169,57 @@ void FakeEnv::StartProgram(const std::string& program, const std::string& argume
   started_.push_back(program + " " + argument);
 }
 
+namespace {
+
+// Sets `*error` (when there is one) to `text`; false.
+bool Failed(std::string* error, const char* text) {
+  if (error != nullptr) *error = text;
+  return false;
+}
+
+}  // namespace
+
+ReadResult FakeEnv::ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                                 std::string* error) {
+  if (path == watched && fail_reads) return Failed(error, "Input/output error"), ReadResult::kError;
+  const ReadResult result = target()->ReadTextFile(path, contents, max_size, error);
+  if (path == watched) bytes_read += contents->size();
+  return result;
+}
+
+ReadResult FakeEnv::ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                                  std::string* bytes, FileStamp* stamp, std::string* error) {
+  if (path == watched && fail_reads) return Failed(error, "Input/output error"), ReadResult::kError;
+  const ReadResult result = target()->ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
+  if (path == watched) bytes_read += bytes->size();
+  return result;
+}
+
+bool FakeEnv::AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                             std::string* error) {
+  if (path == watched) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_ += durable ? 'A' : 'a';
+    if (fail_appends) return Failed(error, "No space left on device");
+  }
+  return target()->AppendTextFile(path, text, durable, error);
+}
+
+ReplaceResult FakeEnv::ReplaceTextFile(const std::string& path, const std::string& text,
+                                       const ReplaceOptions& options, std::string* error) {
+  if (path == watched) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_ += 'R';
+    if (fail_replaces) return Failed(error, "No space left on device"), ReplaceResult::kFailed;
+  }
+  return target()->ReplaceTextFile(path, text, options, error);
+}
+
+std::string FakeEnv::writes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writes_;
+}
+
 std::vector<uint32_t> FakeEnv::slept() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return slept_;

@@ -104,7 +104,8 @@ class ScopedEnvOverride {
 
 // The real platform, but for what a test fixes: the module path, the clock
 // and tick count (when set). Programs are not started but recorded, and so
-// are the sleeps, as they are asked for.
+// are the sleeps, as they are asked for. The calls on the file `watched`
+// (a cache file) are recorded and fail while a test asks them to.
 class FakeEnv : public EnvWrapper {
  public:
   FakeEnv() : EnvWrapper(DefaultEnv()) {}
@@ -121,6 +122,21 @@ class FakeEnv : public EnvWrapper {
   }
   void SleepMs(uint32_t milliseconds) override;
   void StartProgram(const std::string& program, const std::string& argument) override;
+  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                          std::string* error) override;
+  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                           std::string* bytes, FileStamp* stamp, std::string* error) override;
+  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                      std::string* error) override;
+  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
+                                const ReplaceOptions& options, std::string* error) override;
+
+  std::string watched;
+  // Reads fail as an I/O error, appends and replaces as a full disk.
+  std::atomic<bool> fail_reads{false}, fail_appends{false}, fail_replaces{false};
+  std::atomic<size_t> bytes_read{0};
+  // Its writes: "A" a durable append, "a" another, "R" a replace.
+  std::string writes() const;
 
   uint32_t sleeps() const { return sleeps_; }
   // Each sleep's milliseconds, and each program start as "<program> <argument>",
@@ -136,9 +152,10 @@ class FakeEnv : public EnvWrapper {
   std::atomic<uint32_t> tick_count_{0};
   std::atomic<uint32_t> sleeps_{0};
   mutable std::mutex mutex_;
-  uint32_t slept_ms_ = 0;  // guarded by mutex_, as the two below
+  uint32_t slept_ms_ = 0;  // guarded by mutex_, as the three below
   std::vector<uint32_t> slept_;
   std::vector<std::string> started_;
+  std::string writes_;
 };
 
 // Installs a FakeEnv for the life of the object, with the module in a
