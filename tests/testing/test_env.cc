@@ -91,6 +91,12 @@ bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
   return true;
 }
 
+long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
 int EnvNumber(const char* name, int default_value) {
   const char* text = std::getenv(name);
   return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : default_value;
@@ -151,7 +157,6 @@ ScopedEnvOverride::~ScopedEnvOverride() {
 }
 
 void FakeEnv::SleepMs(uint32_t milliseconds) {
-  ++sleeps_;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     slept_.push_back(milliseconds);

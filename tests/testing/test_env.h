@@ -68,6 +68,8 @@ std::string Between(const std::string& text, const std::string& open, const std:
 // The texts of `parts` that `text` does not hold, one a line ("" for none).
 std::string Missing(const std::string& text, const std::vector<std::string>& parts);
 
+long long MillisecondsSince(std::chrono::steady_clock::time_point start);
+
 // Waits up to `limit` for `done`; false when it never came.
 bool Eventually(const std::function<bool()>& done,
                 std::chrono::seconds limit = std::chrono::seconds(30));
@@ -138,7 +140,6 @@ class FakeEnv : public EnvWrapper {
   // Its writes: "A" a durable append, "a" another, "R" a replace.
   std::string writes() const;
 
-  uint32_t sleeps() const { return sleeps_; }
   // Each sleep's milliseconds, and each program start as "<program> <argument>",
   // in order.
   std::vector<uint32_t> slept() const;
@@ -150,7 +151,6 @@ class FakeEnv : public EnvWrapper {
   std::atomic<bool> fixed_ticks_{false};
   std::atomic<int64_t> unix_time_{0};
   std::atomic<uint32_t> tick_count_{0};
-  std::atomic<uint32_t> sleeps_{0};
   mutable std::mutex mutex_;
   uint32_t slept_ms_ = 0;  // guarded by mutex_, as the three below
   std::vector<uint32_t> slept_;
