@@ -120,9 +120,7 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
   const auto started = std::chrono::steady_clock::now();
   auto measured = start_host(9999, 200);
   ASSERT_TRUE(measured != nullptr && measured->Wait() == 0);
-  const int life_ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - started)
-                                           .count());
+  const int life_ms = static_cast<int>(testing::MillisecondsSince(started));
 
   std::mt19937 random(std::random_device{}());
   std::set<std::string> acknowledged;
@@ -174,15 +172,10 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
     const size_t lead = line.find(kUnwrittenEntryLead);
     UnwrittenEvent event;
     std::string transaction;
-    if (lead == std::string::npos ||
-        !ParseUnwrittenEntry(std::string_view(line).substr(lead), &event, &transaction)) {
-      continue;
-    }
-    const std::string trans_no = transaction.substr(0, transaction.find(','));
-    if (event == UnwrittenEvent::kWritten) {
-      held.erase(trans_no);
-    } else {
-      held.insert(trans_no);
+    if (lead != std::string::npos &&
+        ParseUnwrittenEntry(std::string_view(line).substr(lead), &event, &transaction)) {
+      const std::string trans_no = transaction.substr(0, transaction.find(','));
+      event == UnwrittenEvent::kWritten ? (void)held.erase(trans_no) : (void)held.insert(trans_no);
     }
   }
   size_t unwritten = 0;

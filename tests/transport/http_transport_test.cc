@@ -67,19 +67,13 @@ class HttpTransportTest : public ::testing::Test {
   }
 
   // The failure text, or "" on success.
-  static std::string RunWith(const std::string& url, std::string* message,
-                             const std::string& headers, const TransportContext& context) {
-    try {
-      HttpTransport(url, message, headers, context);
-      return "";
-    } catch (const FailureText& failure) {
-      return failure.text();
-    }
-  }
   std::string Run(const std::string& url, const std::string& headers = "0",
                   const std::string& message = "q") {
     message_ = message;
-    return RunWith(url, &message_, headers, context_);
+    return testing::TextOrFailure([&] {
+      HttpTransport(url, &message_, headers, context_);
+      return std::string();
+    });
   }
   // Runs with a fresh tag in the path; the requests the server recorded.
   Lines Recorded(const std::string& server, const std::string& path,

@@ -22,12 +22,10 @@ class TcpTransportTest : public ::testing::Test {
  protected:
   // The failure text, or "" on success.
   std::string Run(const std::string& host, const std::string& port, std::string* message) {
-    try {
+    return testing::TextOrFailure([&] {
       TcpTransport(host, port, message, context_);
-      return "";
-    } catch (const FailureText& failure) {
-      return failure.text();
-    }
+      return std::string();
+    });
   }
 
   testing::ScopedFakeEnv env_;
