@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Windows builds (win64, and win32: the shipping i686 DLL), checked and tested on Linux: the
-# DLLs' exports, imports and version resource; under Wine the tests, a session through
-# vornlink.exe, the operator commands and the dialogs, for the i686 build in 32-bit Wine (through
-# scripts/i386-emulation where the kernel runs no 32-bit code). Ends with a summary line,
-# non-zero on any failure.
+# DLLs' exports, imports and version resource; under Wine the tests, the operator commands
+# (host sessions among them) through vornlink.exe and the dialogs, for the i686 build in 32-bit
+# Wine (through scripts/i386-emulation where the kernel runs no 32-bit code). Ends with a
+# summary line, non-zero on any failure.
 # Environment: VORNLINK_JOBS (build jobs, default 2), VORNLINK_WINE_DIR (the Wine prefixes, one
 # per architecture; see scripts/wine-run).
 set -uo pipefail
@@ -69,8 +69,6 @@ check() {  # check DESCRIPTION COMMAND...: runs the command, counts the result a
 # The project's version, from the one place it is set.
 read -r v_major v_minor v_patch v_tweak <<<"$(sed -nE \
   's/^project\(Vornlink VERSION ([0-9]+)\.([0-9]+)\.([0-9]+)\.([0-9]+).*/\1 \2 \3 \4/p' CMakeLists.txt)"
-version_text="${v_major}.${v_minor}${v_patch}"
-[ "${v_tweak:-0}" != 0 ] && version_text+="RC${v_tweak}"
 
 # -k 0: a target that fails to build keeps no other from being built and tested.
 build_preset() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$jobs" -- -k 0; }
@@ -127,43 +125,6 @@ run_ctest() {
 # windows_path PATH: PATH as Wine's programs see it (drive Z: is the root).
 windows_path() { local path; path=$(realpath -m "$1"); echo "Z:${path//\//\\}"; }
 
-# end_to_end PRESET: a host program drives the DLL through one session.
-end_to_end() {
-  local preset=$1 dir="$work/e2e-$1" out status=0 ok=0
-  mkdir "$dir" && cp "build/$1/bin/Vornlink.dll" "build/$1/bin/vornlink.exe" "$dir/" || return 1
-  local cache="$dir/Vornlink.\$\$\$" log="$dir/Vornlink.log" log_path
-  log_path=$(windows_path "$log")
-  printf '<KMR>\r\n  <Log>\r\n    <FileName>%s</FileName>\r\n    <MaxLines>1000</MaxLines>\r\n    <Flags>+ci</Flags>\r\n  </Log>\r\n</KMR>\r\n' \
-    "$log_path" >"$dir/Vornlink.xml"
-  printf '[ForwardTransaction]\r\nEnable=1\r\nAllowZeroTransaction=0\r\n[FluidName]\r\n3=ATF Dexron\r\n[FluidPartNo]\r\n3=ATF-PN-3\r\n' \
-    >"$dir/Vornlink.ini"
-  printf '%s\n' start 'forward 4711 123456.A 140604 111030 7 F04 12 3 "Default Oil" DEF-1 1.5 0' \
-    'forward 4712 123456.A 140604 111031 7 F04 12 3 "Default Oil" DEF-1 0 0' name stop >"$dir/session.txt"
-  out=$(cd "$dir" && VORNLINK_KMRGUI_RECORD="$dir/kmrgui.txt" \
-    "$wine_run" vornlink.exe -m Vornlink.dll session session.txt 2>&1) || status=$?
-  echo "$out" | sed 's/^/  | /'
-  expect() { "$@" || { echo "  end to end ($preset): failed: $*"; ok=1; }; }
-  all_crlf() { [ "$(grep -c $'\r$' "$1")" = "$(grep -c '' "$1")" ]; }
-  expect [ "$status" -eq 0 ]
-  for line in "ExecuteService 1" "Plexa KMR v[$version_text]" "StopService 0"; do
-    expect grep -qF "$line" <<<"$out"
-  done
-  # One line (the zero quantity is held back) with the INI's fluid name, in CR LF text.
-  expect [ "$(grep -c '' "$cache" 2>/dev/null)" = 1 ]
-  expect grep -q '^4711,123456\.A,140604,111030,7,F04,12,3,ATF Dexron,ATF-PN-3,1\.5,0,0,[0-9]\{18\},0,'$'\r''$' "$cache"
-  expect grep -q -- "-\.-.*Vornlink\.dll is loaded at \[0x[0-9A-F]\{8\}\] v\[$version_text\]" "$log"
-  expect grep -q -- "-\.-OS: NT Platform os\[" "$log"
-  expect grep -q -- "-\.-.*Vornlink\.dll is unloaded" "$log"
-  expect grep -q -- "-i-ForwardTransaction TransNo\[4712\].*Removing NULL Transaction" "$log"
-  expect all_crlf "$log"
-  # The start showed the host's GUI program (the stand-in on WINEPATH) the module's name; the
-  # shell does not wait for it.
-  for _ in $(seq 300); do [ -s "$dir/kmrgui.txt" ] && break; sleep 0.1; done
-  expect [ "$(cat "$dir/kmrgui.txt" 2>/dev/null)" = Vornlink ]
-  [ "$ok" -eq 0 ] || cat -A "$cache" "$log" 2>/dev/null | sed 's/^/  | /'
-  return $ok
-}
-
 # wine_runs PRESET: the tests and the programs of one build under Wine. A start of the service
 # shows the host's GUI program: the stand-in, found on Wine's PATH, which ends at once.
 wine_runs() {
@@ -171,7 +132,6 @@ wine_runs() {
   export WINEPATH
   WINEPATH=$(windows_path "$bin/stub")
   check "$1: ctest under Wine" run_ctest "$1"
-  check "$1: end to end through vornlink.exe" end_to_end "$1"
   check "$1: operator commands through vornlink.exe" bash tests/tools/operator_cli_test.sh \
     "$bin/vornlink.exe" "$bin/Vornlink.dll" examples "$wine_run"
   check "$1: transactions the cache cannot take" bash tests/cache/unwritten_cache_test.sh \

@@ -1,16 +1,11 @@
 #include "cache/cache_file.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,53 +19,6 @@ namespace {
 using Lines = std::vector<std::string>;
 using testing::OnDisk;
 using testing::ReadBytes;
-
-// Records the cache file's writes in `writes` ("A" a durable append, "a"
-// another append, "R" a replacement) and fails the reads or writes of the
-// cache file that a test asks to fail.
-class CacheEnv : public testing::FakeEnv {
- public:
-  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
-                          std::string* error) override {
-    return Fails(path, error) ? ReadResult::kError
-                              : FakeEnv::ReadTextFile(path, contents, max_size, error);
-  }
-  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
-                           std::string* bytes, FileStamp* stamp, std::string* error) override {
-    return Fails(path, error)
-               ? ReadResult::kError
-               : FakeEnv::ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
-  }
-  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
-                      std::string* error) override {
-    return Write(path, durable ? 'A' : 'a', error) &&
-           FakeEnv::AppendTextFile(path, text, durable, error);
-  }
-  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
-                                const ReplaceOptions& options, std::string* error) override {
-    if (!Write(path, 'R', error)) return ReplaceResult::kFailed;
-    return FakeEnv::ReplaceTextFile(path, text, options, error);
-  }
-  // With a step, every look at the tick count finds it that much later.
-  uint32_t TickCount() override { return FakeEnv::TickCount() + (ticks += tick_step); }
-  bool Fails(const std::string& path, std::string* error) {
-    if (fail_read && path == cache_path) *error = "Input/output error";
-    return fail_read && path == cache_path;
-  }
-  bool Write(const std::string& path, char kind, std::string* error) {
-    if (path != cache_path) return true;
-    writes.push_back(kind);
-    if (fail_write) *error = "No space left on device";
-    return !fail_write;
-  }
-
-  std::string cache_path;
-  std::string writes;
-  bool fail_read = false;
-  bool fail_write = false;
-  std::atomic<uint32_t> tick_step{0};
-  std::atomic<uint32_t> ticks{0};
-};
 
 // The fixed clock's second with the tick count's milliseconds, and after.
 constexpr char kFirstTrid[] = "201403070905020789";
@@ -95,12 +43,10 @@ class CacheFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     env_.set_module_path(dir_.File("Vornlink.dll"));
-    env_.cache_path = path_;
+    env_.watched = path_;
     env_.set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));
     env_.set_tick_count(123456789);
-    log_ = std::make_unique<testing::LogRecorder>(dir_.File("cache.log"), "+c");
   }
-  void TearDown() override { log_.reset(); }
 
   int Add(const std::string& trans_no) {
     return AddTransaction(testing::SampleTransaction(trans_no), "0", "0", "");
@@ -112,10 +58,10 @@ class CacheFileTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  CacheEnv env_;
+  testing::FakeEnv env_;
   testing::ScopedEnvOverride use_env_{&env_};
   const std::string path_ = dir_.File("Vornlink.$$$");
-  std::unique_ptr<testing::LogRecorder> log_;
+  testing::LogRecorder log_{dir_.File("cache.log"), "+c"};
 };
 
 TEST_F(CacheFileTest, CommasAndLineBreaksInTheTransactionBecomeBlanks) {
@@ -131,10 +77,10 @@ TEST_F(CacheFileTest, CommasAndLineBreaksInTheTransactionBecomeBlanks) {
   EXPECT_EQ(Read(0).message(), "FWT: c[7], t[x, y]");
   const std::string prefix = "* KMRCacheTransaction: Add transaction[T 1] ";
   const std::string replaced = " holds a comma or line break -> replaced by a blank";
-  EXPECT_EQ(log_->Take(), (Lines{prefix + "field[1]" + replaced, prefix + "field[2]" + replaced,
-                                 prefix + "field[5]" + replaced, prefix + "field[12]" + replaced,
-                                 prefix + "message holds a line break -> replaced by a blank",
-                                 Added("T 1", kFirstTrid)}));
+  EXPECT_EQ(log_.Take(), (Lines{prefix + "field[1]" + replaced, prefix + "field[2]" + replaced,
+                                prefix + "field[5]" + replaced, prefix + "field[12]" + replaced,
+                                prefix + "message holds a line break -> replaced by a blank",
+                                Added("T 1", kFirstTrid)}));
 }
 
 TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
@@ -191,13 +137,13 @@ TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
     EXPECT_EQ(RemoveLine(c.trid),
               c.outcome == "SUCCESS" ? CacheChange::kDone : CacheChange::kNotFound);
     EXPECT_EQ(ReadBytes(path_), file(c.left));
-    EXPECT_EQ(log_->Take(), Lines{Deleted(c.trid, c.outcome)});
+    EXPECT_EQ(log_.Take(), Lines{Deleted(c.trid, c.outcome)});
   }
   // A line end the cache does not write itself: the file is cut line by line.
   testing::WriteBytes(path_, "x,1\r\n" + OnDisk(lines.at('b') + "\n" + lines.at('c') + "\n"));
   EXPECT_EQ(RemoveLine("201403070905020002"), CacheChange::kDone);
   EXPECT_EQ(ReadBytes(path_), OnDisk("x,1\n" + lines.at('c') + "\n"));
-  EXPECT_EQ(env_.writes, "RRR");
+  EXPECT_EQ(env_.writes(), "RRR");
 }
 
 // Durable appends with fresh Trids; a move to the end in one replacement,
@@ -219,10 +165,10 @@ TEST_F(CacheFileTest, AddAndMoveToEndWriteLinesWithFreshTrids) {
   record.fields[CacheRecord::kTrid].clear();
   EXPECT_EQ(MoveToEnd(record), CacheChange::kNotFound);
   EXPECT_EQ(ReadBytes(path_), contents);
-  EXPECT_EQ(env_.writes, "AAR");
-  EXPECT_EQ(log_->Take(), (Lines{Added("1", kFirstTrid), Added("2", kSecondTrid),
-                                 Deleted(kFirstTrid, "SUCCESS"), Added("1", kThirdTrid),
-                                 Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
+  EXPECT_EQ(env_.writes(), "AAR");
+  EXPECT_EQ(log_.Take(), (Lines{Added("1", kFirstTrid), Added("2", kSecondTrid),
+                                Deleted(kFirstTrid, "SUCCESS"), Added("1", kThirdTrid),
+                                Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
 }
 
 // A mark in place keeps the file's size and needs no new file; the line is
@@ -234,7 +180,7 @@ TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
   ASSERT_EQ(Add("3"), 1);
   std::string error;
   EXPECT_EQ(MarkLineInPlace(kFirstTrid, kDeliveredStatus, &error), CacheChange::kDone) << error;
-  EXPECT_EQ(env_.writes, "AAA");
+  EXPECT_EQ(env_.writes(), "AAA");
   const std::string contents = ReadBytes(path_);
   EXPECT_EQ(contents, OnDisk(Line("1", kFirstTrid, "3") + "\n" + Line("2", kSecondTrid) + "\n" +
                              Line("3", kThirdTrid) + "\n"));
@@ -258,7 +204,8 @@ TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
 }
 
 // Every failed operation says so and why, and changes nothing: a cache file
-// that cannot be read, a full disk and (POSIX) a lock that cannot be had.
+// that cannot be read, a full disk, and (POSIX) a lock that cannot be had
+// and a link another user planted.
 TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
   ASSERT_EQ(Add("1"), 1);
   const std::string contents = ReadBytes(path_);
@@ -267,7 +214,7 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
   auto expect_failures = [&](const std::string& reason, const char* add_trid, bool reads,
                              const char* step) {
     SCOPED_TRACE(reason);
-    log_->Take();
+    log_.Take();
     EXPECT_EQ(Add("2"), 0);
     EXPECT_EQ(GetCacheIndex(0, &record), reads ? 1 : 0);
     int due = 0;
@@ -289,22 +236,30 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
       }
     }
     expected.insert(expected.end(), {failed_delete, reason, failed_delete, reason});
-    EXPECT_EQ(log_->Take(), expected);
+    EXPECT_EQ(log_.Take(), expected);
   };
-  env_.fail_read = true;
+  env_.fail_reads = true;
   expect_failures(prefix + "Cache file[" + path_ + "] t[Input/output error]", kFirstTrid, false,
                   "open");
-  env_.fail_read = false;
-  env_.fail_write = true;
+  env_.fail_reads = false;
+  env_.fail_appends = env_.fail_replaces = true;
   expect_failures(prefix + "Cache file[" + path_ + "] t[No space left on device]", kSecondTrid,
                   true, "write");
-  env_.fail_write = false;
+  env_.fail_appends = env_.fail_replaces = false;
 #ifndef _WIN32
   const std::string lock_file = path_ + ".lock";
   std::remove(lock_file.c_str());
   std::filesystem::create_directory(lock_file);  // no file to lock
   expect_failures(prefix + "Could not take the cache lock t[" + lock_file + ": Is a directory]",
                   kFirstTrid, false, "open");
+  // Another user's link in the cache's place (an administrator's own is
+  // followed: EnvPosixTest).
+  std::filesystem::remove(lock_file);
+  std::filesystem::rename(path_, dir_.File("victim"));
+  if (testing::PlantForeignLink(dir_.File("victim"), path_)) {
+    expect_failures(prefix + "Cache file[" + path_ + "] t[" + kPlantedLinkRefused + "]", kFirstTrid,
+                    false, "open");
+  }
 #endif
 }
 
@@ -313,15 +268,15 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
 // behind what still waits; the worker writes all. What waits at an unload
 // that cannot wait for anything is named.
 TEST_F(CacheFileTest, WaitingTransactionsGoInOrderAHostsCallWithinItsBudget) {
-  env_.fail_write = true;
+  env_.fail_appends = env_.fail_replaces = true;
   AddTransactionInOrder(testing::SampleTransaction("1"));
   AddTransactionInOrder(testing::SampleTransaction("2"));
-  env_.fail_write = false;
+  env_.fail_appends = env_.fail_replaces = false;
   env_.tick_step = kHostWriteBudgetMs;
   AddTransactionInOrder(testing::SampleTransaction("3"));
   EXPECT_EQ(testing::DiskLines(path_).size(), 1u);
   NameUnwrittenTransactionsAtUnload();
-  const std::string named = log_->Take().back();
+  const std::string named = log_.Take().back();
   const size_t npos = std::string::npos;
   EXPECT_TRUE(named.find("[3,") != npos && named.find("at the unload -> FAILED -> lost") != npos)
       << named;
@@ -329,34 +284,6 @@ TEST_F(CacheFileTest, WaitingTransactionsGoInOrderAHostsCallWithinItsBudget) {
   WriteAllUnwrittenTransactions(stop);
   EXPECT_EQ(Read(0).trans_no() + Read(1).trans_no() + Read(2).trans_no(), "123");
 }
-
-#ifndef _WIN32
-// Another user's link in the cache's place fails the operation, with its
-// lines; an administrator's own link is followed, and a rewrite or a mark in
-// place keeps it.
-TEST_F(CacheFileTest, OnlyAnAdministratorsLinkIsFollowed) {
-  const std::string victim = dir_.File("victim");
-  const std::string line = OnDisk(Line("1", kFirstTrid) + "\n");
-  testing::WriteBytes(victim, line);
-  if (!testing::PlantForeignLink(victim, path_)) GTEST_SKIP() << "planting needs root";
-  EXPECT_EQ(Add("2"), 0);
-  EXPECT_EQ(
-      log_->Take(),
-      (Lines{"* KMRCacheTransaction: Add transaction[2] to cache file with Trid[" +
-                 std::string(kFirstTrid) + "] -> Could not open cache file -> FAILED",
-             "* KMRCacheTransaction: Cache file[" + path_ + "] t[" + kPlantedLinkRefused + "]"}));
-  EXPECT_EQ(ReadBytes(victim), line);
-
-  chmod(dir_.path().c_str(), 0755);
-  ASSERT_EQ(lchown(path_.c_str(), 0, 0), 0);
-  EXPECT_EQ(Add("2"), 1);
-  EXPECT_EQ(RemoveLine(kFirstTrid), CacheChange::kDone);
-  std::string error;
-  EXPECT_EQ(MarkLineInPlace(kSecondTrid, kDeliveredStatus, &error), CacheChange::kDone) << error;
-  EXPECT_TRUE(std::filesystem::is_symlink(path_));
-  EXPECT_EQ(ReadBytes(victim), OnDisk(Line("2", kSecondTrid, "3") + "\n"));
-}
-#endif
 
 }  // namespace
 }  // namespace vornlink

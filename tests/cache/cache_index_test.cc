@@ -25,25 +25,6 @@ using testing::OnDisk;
 using testing::ReadBytes;
 using testing::SampleTransaction;
 
-// The real platform with a fixed clock; counts the bytes read.
-class CountingEnv : public testing::FakeEnv {
- public:
-  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
-                          std::string* error) override {
-    ReadResult result = FakeEnv::ReadTextFile(path, contents, max_size, error);
-    bytes_read += contents->size();
-    return result;
-  }
-  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
-                           std::string* bytes, FileStamp* stamp, std::string* error) override {
-    ReadResult result = FakeEnv::ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
-    bytes_read += bytes->size();
-    return result;
-  }
-
-  std::atomic<size_t> bytes_read{0};
-};
-
 // Steps of the random walk (each file call is slow under Wine).
 #ifdef _WIN32
 constexpr int kSteps = 40;
@@ -73,7 +54,7 @@ class CacheIndexTest : public ::testing::Test {
     env_.set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));
     env_.set_tick_count(123456789);
     ReleaseCacheMutexes();
-    path_ = CacheFilePath();
+    path_ = env_.watched = CacheFilePath();
   }
   void TearDown() override { ReleaseCacheMutexes(); }
 
@@ -124,7 +105,7 @@ class CacheIndexTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  CountingEnv env_;
+  testing::FakeEnv env_;
   testing::ScopedEnvOverride use_env_{&env_};
   std::string path_;
 };

@@ -35,13 +35,8 @@ namespace {
 // less.
 class PowerLossEnv : public testing::FakeEnv, public FileEventSink {
  public:
-  // The files in `folder` now count as durable.
+  // `folder` is empty.
   explicit PowerLossEnv(std::string folder) : folder_(std::move(folder)) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
-      if (entry.is_regular_file()) {
-        initial_[entry.path().filename().string()] = testing::ReadBytes(entry.path().string());
-      }
-    }
     SetFileEventSinkForTesting(this);
   }
   ~PowerLossEnv() override { SetFileEventSinkForTesting(nullptr); }
@@ -75,12 +70,7 @@ class PowerLossEnv : public testing::FakeEnv, public FileEventSink {
       int node;
     };
     std::vector<Node> nodes;
-    std::map<std::string, int> names;
-    for (const auto& [name, content] : initial_) {
-      names[name] = static_cast<int>(nodes.size());
-      nodes.push_back({content, content});
-    }
-    std::map<std::string, int> durable_names = names;
+    std::map<std::string, int> names, durable_names;
     std::vector<NameChange> unsynced;
     std::lock_guard<std::mutex> lock(mutex_);
     for (size_t i = 0; i < events; ++i) {
@@ -148,7 +138,6 @@ class PowerLossEnv : public testing::FakeEnv, public FileEventSink {
 
  private:
   const std::string folder_;
-  std::map<std::string, std::string> initial_;
   std::mutex mutex_;
   std::vector<FileEvent> events_;  // guarded by mutex_
 };

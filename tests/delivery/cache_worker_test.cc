@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,26 +39,19 @@ struct CountedMutex : CrossProcessMutex {
   std::atomic<int>* tries;
 };
 
-// Fails the rewrites of the cache file while `unwritable` (a full disk, a
-// sharing violation), and counts the tries of the delivery lock.
-class UnwritableCacheEnv : public testing::FakeEnv {
+// Counts the tries of the delivery lock and the rewrites of the cache file.
+class LockCountingEnv : public testing::FakeEnv {
  public:
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                 const ReplaceOptions& options, std::string* error) override {
-    if (path == cache_path && unwritable.load()) {
-      *error = "No space left on device";
-      return ReplaceResult::kFailed;
-    }
-    if (path == cache_path) ++replaced;
-    return FakeEnv::ReplaceTextFile(path, text, options, error);
+    const ReplaceResult result = FakeEnv::ReplaceTextFile(path, text, options, error);
+    if (path == watched && result != ReplaceResult::kFailed) ++replaced;
+    return result;
   }
   std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
                                                    const std::string& lock_file) override {
     return std::make_unique<CountedMutex>(FakeEnv::NewNamedMutex(name, lock_file), &lock_tries);
   }
-
-  std::string cache_path;
-  std::atomic<bool> unwritable{false};
   std::atomic<int> lock_tries{0};
   std::atomic<int> replaced{0};
 };
@@ -72,7 +66,7 @@ class CacheWorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     env_.set_module_path(dir_.File("Vornlink.dll"));
-    env_.cache_path = dir_.File("Vornlink.$$$");
+    env_.watched = dir_.File("Vornlink.$$$");
     testing::DmsSetup setup;
     setup.port = dms_.port_text();
     testing::WriteBytes(dir_.File("Vornlink.xml"), testing::SettingsDocument(setup));
@@ -103,7 +97,7 @@ class CacheWorkerTest : public ::testing::Test {
   }
   Lines Disk() {
     Lines lines;
-    for (const std::string& line : testing::DiskLines(env_.cache_path)) {
+    for (const std::string& line : testing::DiskLines(env_.watched)) {
       CacheRecord record;
       ParseCacheLine(line, &record);
       lines.push_back(record.trans_no() + ":" + record.status());
@@ -116,7 +110,7 @@ class CacheWorkerTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  UnwritableCacheEnv env_;
+  LockCountingEnv env_;
   testing::ScopedEnvOverride use_env_{&env_};
   std::map<std::string, std::string> codes_ = {{"1", "success"}};  // set before Start
   testing::ScriptedDms dms_{[this](const std::string& request) {
@@ -134,9 +128,10 @@ class CacheWorkerTest : public ::testing::Test {
 
 // One pass treats every due line once, in file order, whatever the outcomes
 // (each moves or removes the line): none is passed over, the lines it moved
-// to the end are left for the next pass, a line added meanwhile is met. A
-// pause of 50 ms on the Env's clock follows each line, and the GUI starts
-// once for the pass.
+// to the end are left for the next pass, a line added meanwhile is met. Due
+// is Status 0 or 2, or one that is no number; a line without a proper Trid
+// is not sent. A pause of 50 ms on the Env's clock follows each line, and
+// the GUI starts once for the pass.
 TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
   codes_ = {{"5001", "locked"},
             {"5003", "success"},
@@ -146,13 +141,17 @@ TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
   const char* const kLines[][2] = {{"5001", "0"}, {"a", "1"}, {"5002", "0"}, {"5003", "2"},
                                    {"5004", "0"}, {"b", "1"}, {"5005", "0"}, {"5006", "0"}};
   for (const auto& line : kLines) Add(line[0], line[1]);
+  const std::string fields = ",123456.A,140307,090502,17,F4,5,K9,ATF,P-100,1.5,2.25,";
+  std::ofstream(env_.watched, std::ios::binary | std::ios::app) << testing::OnDisk(
+      "5008" + fields + "x,201403070905020999,0,\n5009" + fields + "0,2014030709050,0,\n");
+  testing::WriteBytes(dir_.File("Vornlink.ini"), "[CacheThread]\nRetryTime=-5\n");
   Start();
-  ASSERT_TRUE(testing::Eventually([&] { return Sent().size() >= 10; })) << Sent().size();
+  ASSERT_TRUE(testing::Eventually([&] { return Sent().size() >= 11; })) << Sent().size();
   Stop();
   const Lines sent = Sent();
-  EXPECT_EQ(
-      Lines(sent.begin(), sent.begin() + 10),
-      (Lines{"5001", "5002", "5003", "5004", "5005", "5006", "5007", "5001", "5004", "5006"}));
+  EXPECT_EQ(Lines(sent.begin(), sent.begin() + 11),
+            (Lines{"5001", "5002", "5003", "5004", "5005", "5006", "5008", "5007", "5001", "5004",
+                   "5006"}));
   // A pause after each line sent (none after one the stop cut short).
   const std::vector<uint32_t> slept = env_.slept();
   EXPECT_TRUE(slept.size() + 1 >= sent.size() && slept.size() <= sent.size()) << slept.size();
@@ -160,13 +159,20 @@ TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
   EXPECT_EQ(env_.started(), Lines{"kmrgui Vornlink"});
   // The lines to retry go on moving to the end, with Status 2.
   Lines disk = Disk();
-  ASSERT_EQ(disk.size(), 7u);
-  std::sort(disk.begin() + 4, disk.end());
-  EXPECT_EQ(disk, (Lines{"a:1", "b:1", "5002:1", "5007:1", "5001:2", "5004:2", "5006:2"}));
+  ASSERT_EQ(disk.size(), 9u);
+  std::sort(disk.begin() + 6, disk.end());
+  EXPECT_EQ(disk, (Lines{"a:1", "b:1", "5009:0", "5002:1", "5008:1", "5007:1", "5001:2", "5004:2",
+                         "5006:2"}));
   CacheRecord parked;
-  ASSERT_EQ(GetCacheIndex(2, &parked), 1);
+  ASSERT_EQ(GetCacheIndex(3, &parked), 1);
   // The failure line, without the control bytes of the reply (a tab, an escape).
-  EXPECT_NE(parked.message().find("tab in the text"), std::string::npos) << parked.message();
+  EXPECT_EQ(parked.message(),
+            "FWT: WorkOrder[123456] LineCode[A] --> Reply: c[refused] t[tab in the text] --> "
+            "FAILED --> FWT_NEEDS_ATTENTION");
+  EXPECT_EQ(testing::Missing(Logged(), {"Cache RetryTime [-5] out of range -> 0 seconds",
+                                        "Cache line of transaction[5009] has no valid "
+                                        "Trid[2014030709050] -> not sent"}),
+            "");
 }
 
 // A line delivered or parked whose removal or move a full disk refuses is
@@ -174,7 +180,7 @@ TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
 // restart) sends it again, each says so once and not at every pass, and the
 // delivered ones go in one rewrite once there is room.
 TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
-  env_.unwritable = true;
+  env_.fail_replaces = true;
   codes_["3"] = "success";
   for (const char* trans_no : {"1", "2", "3"}) Add(trans_no);
   Start();
@@ -198,7 +204,7 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   Start();
   EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= tries + 3; }));
   EXPECT_EQ(Count(Logged(), removal), 4u);
-  env_.unwritable = false;
+  env_.fail_replaces = false;
   EXPECT_TRUE(testing::Eventually([&] { return Disk() == Lines{"2:1"}; })) << Logged();
   Stop();
   EXPECT_EQ(Sent(), (Lines{"1", "2", "3"}));
@@ -236,7 +242,7 @@ TEST_F(CacheWorkerTest, RetryTimeReaderHoldsWithinADayAndLogsNothing) {
 // no other worker: its reason is logged once, and again when it changes, and
 // delivery starts once the lock can be had.
 TEST_F(CacheWorkerTest, ADeliveryLockThatCannotBeHadIsReportedWithItsReason) {
-  const std::string lock = DeliveryLockFilePath(env_.cache_path);
+  const std::string lock = DeliveryLockFilePath(env_.watched);
   std::filesystem::create_directory(lock);
   Add("1");
   Start();

@@ -1,11 +1,13 @@
 // Delivery end to end through the real exports, to a scripted DMS on
-// loopback: the cache worker's passes, and job validation both ways.
+// loopback: the booking key, job validation both ways, exchanges on several
+// threads. (The worker's passes: CacheWorkerTest.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -20,7 +22,6 @@
 namespace vornlink {
 namespace {
 
-using testing::CacheLine;
 using testing::Eventually;
 using testing::Lines;
 
@@ -40,26 +41,6 @@ class DeliveryTest : public ::testing::Test {
     host_.WriteSettings(setup_, retry_time, more_ini);
   }
 
-  // What "kmrgui" was started with, once at least `least` starts are in and
-  // no other came for half a second: each start writes its line from a
-  // process of its own, some time after the driver's call.
-  std::string SettledGuiStarts(size_t least) {
-    EXPECT_TRUE(Eventually([&] {
-      const std::string starts = host_.GuiStarts();
-      return static_cast<size_t>(std::count(starts.begin(), starts.end(), '\n')) >= least;
-    })) << host_.GuiStarts();
-    std::string starts = host_.GuiStarts();
-    auto quiet_since = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - quiet_since < std::chrono::milliseconds(500)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (host_.GuiStarts() != starts) {
-        starts = host_.GuiStarts();
-        quiet_since = std::chrono::steady_clock::now();
-      }
-    }
-    return starts;
-  }
-
   // The TransNos the DMS was sent, in order.
   Lines Sent() {
     Lines sent;
@@ -69,9 +50,6 @@ class DeliveryTest : public ::testing::Test {
     return sent;
   }
 
-  // Each TransNo's reply code; success where none is set.
-  std::mutex codes_mutex_;
-  std::map<std::string, std::string> codes_;
   std::function<void()> before_answer_ = [] {};
   std::string validation_code_ = "0";
   testing::ScriptedDms dms_{[this](const std::string& request) {
@@ -79,9 +57,7 @@ class DeliveryTest : public ::testing::Test {
     if (TransNoOf(request).empty()) {
       return testing::ValidationReply("123456", "A", validation_code_);
     }
-    std::lock_guard<std::mutex> lock(codes_mutex_);
-    auto code = codes_.find(TransNoOf(request));
-    return testing::ForwardReply(code == codes_.end() ? "success" : code->second, "dms text");
+    return testing::ForwardReply(TransNoOf(request) == "41" ? "locked" : "success", "dms text");
   }};
   testing::DmsSetup setup_ = [this] {
     testing::DmsSetup setup;
@@ -92,54 +68,18 @@ class DeliveryTest : public ::testing::Test {
   const DriverApi& api_ = host_.api();
 };
 
-// A pass treats due lines (Status 0, 2; one not a number counts as 0) by
-// their outcome, each once, leaves the others alone, and starts the GUI
-// once for the parked ones.
-TEST_F(DeliveryTest, WorkerTreatsEachLineByItsOutcome) {
-  codes_ = {{"6", "failure"}, {"8", "failure"}};
-  testing::WriteBytes(
-      host_.File("$$$"),
-      testing::OnDisk(CacheLine("1", "0", "201406041110300001") + "\n" +
-                      CacheLine("2", "1", "201406041110300002") + "\n" +
-                      CacheLine("3", "2", "201406041110300003") + "\n" + "a line of somebody\n" +
-                      CacheLine("5", "0", "2014060411103") + "\n" +
-                      CacheLine("6", "0", "201406041110300006") + "\n" +
-                      CacheLine("7", "x", "201406041110300007") + "\n" +
-                      CacheLine("8", "0", "201406041110300008") + "\n"));
-  WriteSettings("-5");  // held at 0: passes follow at once
-  // A stop without a running service must not end the next start's worker.
-  ASSERT_EQ(api_.stop_service(), 0);
-  ASSERT_EQ(api_.execute_service(), 1);
-  ASSERT_TRUE(Eventually([&] {
-    return host_.CacheState() == "2:1 a line of somebody: 5:0 6:1 8:1 ";
-  })) << host_.CacheState();
-  api_.stop_service();  // no start of the GUI after this
-  EXPECT_EQ(Sent(), (Lines{"1", "3", "6", "7", "8"}));
-  const std::string parked = host_.CacheLines()[3];
-  EXPECT_EQ(parked.substr(parked.rfind(",FWT:") + 1),
-            "FWT: WorkOrder[123456] LineCode[A] --> Reply: c[failure] t[dms text] --> FAILED --> "
-            "FWT_NEEDS_ATTENTION");
-  // Once at the start, once for the pass that parked two lines.
-  EXPECT_EQ(SettledGuiStarts(2), "Vornlink\nVornlink\n");
-  EXPECT_EQ(testing::Missing(host_.Log(),
-                             {"-*-ForwardTransaction: Cache RetryTime [-5] out of range -> 0 "
-                              "seconds",
-                              "-*-ForwardTransaction: Cache line of transaction[5] has no valid "
-                              "Trid[2014060411103] -> not sent"}),
-            "");
-}
-
 // The booking key (%@TK) is that of the transaction's cache line through
 // retries, moves to the end (each a new Trid) and a new load of the module;
 // another transaction has another.
 TEST_F(DeliveryTest, TheBookingKeyStaysWithItsTransaction) {
   setup_.forward_query = "<insert><key>%@TK</key><trans>%@01</trans></insert>";
   WriteSettings("0");
-  codes_ = {{"41", "locked"}};
   host_.Forward("41");
   CacheRecord line;
   ParseCacheLine(host_.CacheLines().at(0), &line);
   host_.Forward("42");
+  // A stop without a running service must not end the next start's worker.
+  ASSERT_EQ(api_.stop_service(), 0);
   for (long sent_41 : {2, 4}) {
     ASSERT_EQ(api_.execute_service(), 1);
     ASSERT_TRUE(Eventually([&] {
@@ -223,16 +163,16 @@ TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
   setup_.port = dms_.port_text();
   WriteSettings("600", gate);
   std::atomic<bool> asked{false};
-  std::atomic<bool> cleared{false};
-  before_answer_ = [&] {
+  std::promise<void> cleared;
+  before_answer_ = [&, until = cleared.get_future().share()] {
     asked = true;
-    Eventually([&] { return cleared.load(); });
+    until.wait_for(std::chrono::seconds(30));
   };
   const size_t logged = host_.Log().size();
   EXPECT_EQ(api_.is_jobno_valid("123456.A"), 0);
   ASSERT_TRUE(Eventually([&] { return asked.load(); }));
   api_.set_callback(nullptr);
-  cleared = true;
+  cleared.set_value();
   // The exchange ends with its answer, not cut short by the stop.
   ASSERT_TRUE(
       Eventually([&] { return host_.Log().find("--> VALID", logged) != std::string::npos; }));

@@ -18,10 +18,8 @@
 namespace vornlink {
 namespace {
 
-std::atomic<int> g_callbacks{0};
-void VORNLINK_CDECL CountAnswer(int32_t, const char* job_no) {
-  if (std::string(job_no) == "123456.A") ++g_callbacks;
-}
+// Reads what it is given, for the sanitizers to see.
+void VORNLINK_CDECL TakeAnswer(int32_t, const char* job_no) { (void)std::string(job_no); }
 
 TEST(ExportsStressTest, EightThreadsEachKindThenMixed) {
   testing::HostedDriver host;
@@ -47,7 +45,7 @@ TEST(ExportsStressTest, EightThreadsEachKindThenMixed) {
       api.forward_transaction("0", "123456.A", "140604", "111030", "7", "F04", "12", "4", "Oil",
                               "0", "0");
     } else if (kind == 4 || kind == 5) {
-      if (kind == 5) api.set_callback(i % 2 == 0 ? &CountAnswer : nullptr);
+      if (kind == 5) api.set_callback(i % 2 == 0 ? &TakeAnswer : nullptr);
       api.is_jobno_valid("123456.A");
     } else if (i % 25 == 0) {
       api.execute_service();

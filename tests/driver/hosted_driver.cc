@@ -15,17 +15,6 @@
 
 namespace vornlink {
 namespace testing {
-namespace {
-
-void SetVariable(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
-}  // namespace
 
 std::string CacheLine(const std::string& trans_no, const std::string& status,
                       const std::string& trid) {
@@ -35,27 +24,21 @@ std::string CacheLine(const std::string& trans_no, const std::string& status,
 
 HostedDriver::HostedDriver(const std::string& base_folder) : dir_(base_folder) {
   std::filesystem::copy_file(VORNLINK_MODULE_FILE, module_path());
-  static const bool path_set = [] {
+  static const bool path_set = [] {  // the stand-in first on the PATH
     const std::string self = DefaultEnv()->ModulePath();
+    const std::string path = self.substr(0, self.find_last_of("/\\") + 1) + "stub" +
+                             (kPathSeparator == '/' ? ":" : ";") + std::getenv("PATH");
 #ifdef _WIN32
-    const char* separator = ";";
+    return _putenv_s("PATH", path.c_str()) == 0;
 #else
-    const char* separator = ":";
+    return setenv("PATH", path.c_str(), 1) == 0;
 #endif
-    SetVariable("PATH", self.substr(0, self.find_last_of("/\\") + 1) + "stub" + separator +
-                            std::getenv("PATH"));
-    return true;
   }();
   (void)path_set;
-  SetVariable("VORNLINK_KMRGUI_RECORD", dir_.File("kmrgui.txt"));
 }
 
 std::string HostedDriver::module_path() const {
-#ifdef _WIN32
-  return dir_.File("Vornlink.dll");
-#else
-  return dir_.File("Vornlink.so");
-#endif
+  return dir_.File(kPathSeparator == '/' ? "Vornlink.so" : "Vornlink.dll");
 }
 
 bool HostedDriver::Load() {

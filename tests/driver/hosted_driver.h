@@ -43,8 +43,6 @@ class HostedDriver {
   std::string CacheState() const;
   std::string Log() const { return ReadBytes(dir_.File("drv.log")); }
   bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
-  // What "kmrgui" was started with, one line each.
-  std::string GuiStarts() const { return ReadBytes(dir_.File("kmrgui.txt")); }
 
  private:
   TempDir dir_;

@@ -1,8 +1,9 @@
-// Whatever the DMS does, the worker goes on or StopService ends it within its
-// bound: an exchange that has sent nothing yet at once, one whose query went
-// out when its reply comes (its outcome recorded) or at the stop's cut (its
-// line kept and a warning logged). The host's own calls in flight end with
-// it, and the host can unload the module and load a new file of it.
+// Whatever the DMS does, the worker goes on or StopService ends it: an
+// exchange whose query went out when its reply comes (its outcome recorded)
+// or at the stop's cut (its line kept and a warning logged). The host's own
+// calls in flight end with it, and the host can unload the module and load a
+// new file of it. (That the stop's first step ends at once what may be given
+// up: DriverThreadsTest.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -50,7 +51,7 @@ struct FullPort {
 };
 
 // What the DMS does with line 1, what becomes of lines 1 and 2, whether
-// the stop has to wait for a reply that never comes (and a host's thread is
+// the stop comes while the DMS holds the query (and a host's thread is
 // inside a synchronous validation meanwhile).
 struct Case {
   std::string dms, state;
@@ -138,8 +139,9 @@ INSTANTIATE_TEST_SUITE_P(Dms, StopTest,
                                            Case{"Garbage", "1:1 ", false}),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.dms; });
 
-// A DMS that books and answers 2 s later: a stop while it works waits for the
-// answer and removes the line, so a new start does not send it again.
+// A DMS that books and answers 2 s after it has the query: a stop meanwhile
+// waits for the answer and removes the line, so a new start does not send it
+// again.
 TEST(StopWhileBookingTest, TheAnswerIsRecordedAndTheBookingNotSentAgain) {
   testing::TcpTestServer dms([&](NetConnection& connection, const StopSignal& stop) {
     const std::string request = dms.ReadRequest(connection);

@@ -20,9 +20,8 @@ std::string ForwardReply(const std::string& code, const std::string& message) {
 std::string ValidationReply(const std::string& ro_number, const std::string& line_code,
                             const std::string& error_code) {
   return "<ServiceSales xmlns=\"urn:sales\"><ServiceSalesDetailsOpen><RONumber>" + ro_number +
-         "</RONumber><LineCode>" + line_code +
-         "</LineCode></ServiceSalesDetailsOpen><ErrorCode>" + error_code +
-         "</ErrorCode><ErrorMessage></ErrorMessage></ServiceSales>";
+         "</RONumber><LineCode>" + line_code + "</LineCode></ServiceSalesDetailsOpen><ErrorCode>" +
+         error_code + "</ErrorCode><ErrorMessage></ErrorMessage></ServiceSales>";
 }
 
 std::string SettingsDocument(const DmsSetup& setup) {
@@ -33,12 +32,14 @@ std::string SettingsDocument(const DmsSetup& setup) {
            "  </Log>\n";
   }
   xml += "  <System>\n    <WoSplit>" + setup.wo_split + "</WoSplit>\n  </System>\n";
-  xml += "  <ForwardTransactionQuery>\n  " + setup.forward_query + "\n  </ForwardTransactionQuery>\n";
+  xml +=
+      "  <ForwardTransactionQuery>\n  " + setup.forward_query + "\n  </ForwardTransactionQuery>\n";
   xml += "  <IsJobValidQuery>\n  " + setup.validation_query + "\n  </IsJobValidQuery>\n";
   xml += "  <ForwardTransactionResult>\n    <Result>" + setup.forward_code_spec +
          "</Result>\n    <Description>:insertResponse/message</Description>\n"
-         "    <SuccessResult>" + setup.success_codes + "</SuccessResult>\n    <RetryResult>" +
-         setup.retry_codes + "</RetryResult>\n  </ForwardTransactionResult>\n";
+         "    <SuccessResult>" +
+         setup.success_codes + "</SuccessResult>\n    <RetryResult>" + setup.retry_codes +
+         "</RetryResult>\n  </ForwardTransactionResult>\n";
   xml +=
       "  <IsJobValidResult>\n    <Result>ServiceSales/ErrorCode</Result>\n"
       "    <Description>ServiceSales/ErrorMessage</Description>\n"
@@ -62,19 +63,19 @@ ScriptedDms::ScriptedDms(Answer answer) : answer_(std::move(answer)) {
   // The server's thread may take a connection before the constructor has
   // the server in hand.
   std::lock_guard<std::mutex> lock(mutex_);
-  server_ = std::make_unique<TcpTestServer>([this](NetConnection& connection,
-                                                   const StopSignal& stop) {
-    TcpTestServer* server;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      server = server_.get();
-    }
-    std::string request = server->ReadRequest(connection);
-    if (!request.empty() && request.back() == '\0') request.pop_back();
-    std::string reply = answer_(request);
-    reply.push_back('\0');
-    connection.SendAll(reply, WaitLimit::After(std::chrono::seconds(10), &stop));
-  });
+  server_ =
+      std::make_unique<TcpTestServer>([this](NetConnection& connection, const StopSignal& stop) {
+        TcpTestServer* server;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          server = server_.get();
+        }
+        std::string request = server->ReadRequest(connection);
+        if (!request.empty() && request.back() == '\0') request.pop_back();
+        std::string reply = answer_(request);
+        reply.push_back('\0');
+        connection.SendAll(reply, WaitLimit::After(std::chrono::seconds(10), &stop));
+      });
 }
 
 }  // namespace testing

@@ -80,9 +80,6 @@ TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
        head + "HttpTransport: t[Transport type tcp] --> unknown" + failed,
        [](DmsSetup* s) { s->transport = "tcp"; }},
       {"", ForwardOutcome::kNeedsAttention,
-       head + "TcpTransport: c[Invalid port] t[Port \"x\" is not within 1 to 65535]" + failed,
-       [](DmsSetup* s) { s->port = "x"; }},
-      {"", ForwardOutcome::kNeedsAttention,
        "* FWT: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] c[WrongLength] t[Should be 6 "
        "char wide]" +
            failed,

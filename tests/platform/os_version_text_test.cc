@@ -1,4 +1,5 @@
-// The operating-system line of the log, for every row of the name table.
+// The operating-system line of the log: a name of each table, the unknown
+// versions, and the registry's numbers where Windows hides its own.
 #include "platform/win32/os_version_text.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@ using Platform = OsVersionRecord::Platform;
 constexpr Platform kNt = Platform::kNt;
 constexpr Platform k9x = Platform::kWin9x;
 
-TEST(OsVersionTextTest, NamesEveryRowOfTheTable) {
+TEST(OsVersionTextTest, NamesTheVersionOrSaysItIsUnknown) {
   const struct {
     Platform platform;
     uint32_t major, minor, build;
@@ -18,13 +19,8 @@ TEST(OsVersionTextTest, NamesEveryRowOfTheTable) {
     const char *registry_version, *registry_build;  // null: the registry was not read
     const char* text;
   } kCases[] = {
-      {kNt, 6, 2, 9200, "", nullptr, nullptr, "NT Platform os[WIN8] ver[6.02.9200] sp[]"},
       {kNt, 6, 1, 9200, "", nullptr, nullptr, "NT Platform os[WIN7] ver[6.01.9200] sp[]"},
-      {kNt, 6, 0, 9200, "", nullptr, nullptr, "NT Platform os[WINVISTA] ver[6.00.9200] sp[]"},
-      {kNt, 5, 2, 9200, "", nullptr, nullptr, "NT Platform os[WINXP64] ver[5.02.9200] sp[]"},
       {kNt, 5, 1, 2600, "SP3", nullptr, nullptr, "NT Platform os[WINXP] ver[5.01.2600] sp[SP3]"},
-      {kNt, 5, 0, 9200, "", nullptr, nullptr, "NT Platform os[WIN2000] ver[5.00.9200] sp[]"},
-      {kNt, 4, 0, 9200, "", nullptr, nullptr, "NT Platform os[WINNT4] ver[4.00.9200] sp[]"},
       {kNt, 3, 51, 9200, "", nullptr, nullptr, "NT Platform os[UNKNOWN] ver[3.51.9200] sp[]"},
       // Windows 8.1 and 10 tell an undeclared program 6.2; the registry says
       // 6.3, with every digit of a five-digit build.
@@ -41,9 +37,6 @@ TEST(OsVersionTextTest, NamesEveryRowOfTheTable) {
        "WIN9x Platform os[WINME] ver[4.90.3000] sp[]"},
       {k9x, 4, 10, 0x040A08AEu, " A ", nullptr, nullptr,
        "WIN9x Platform os[WIN98SE] ver[4.10.2222] sp[ A ]"},
-      {k9x, 4, 10, 0x040A07CEu, "", nullptr, nullptr,
-       "WIN9x Platform os[WIN98FE] ver[4.10.1998] sp[]"},
-      {k9x, 4, 0, 0x040003B6u, "", nullptr, nullptr, "WIN9x Platform os[WIN95] ver[4.00.950] sp[]"},
       {k9x, 3, 0, 0x03000000u, "", nullptr, nullptr, "WIN9x Platform os[UNKNOWN] ver[3.00.0] sp[]"},
       {Platform::kOther, 6, 1, 7601, "", nullptr, nullptr, "OS Unknown"},
   };

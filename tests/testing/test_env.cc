@@ -91,6 +91,12 @@ bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
   return true;
 }
 
+long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
 int EnvNumber(const char* name, int default_value) {
   const char* text = std::getenv(name);
   return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : default_value;
@@ -151,7 +157,6 @@ ScopedEnvOverride::~ScopedEnvOverride() {
 }
 
 void FakeEnv::SleepMs(uint32_t milliseconds) {
-  ++sleeps_;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     slept_.push_back(milliseconds);
@@ -167,6 +172,57 @@ void FakeEnv::SleepMs(uint32_t milliseconds) {
 void FakeEnv::StartProgram(const std::string& program, const std::string& argument) {
   std::lock_guard<std::mutex> lock(mutex_);
   started_.push_back(program + " " + argument);
+}
+
+namespace {
+
+// Sets `*error` (when there is one) to `text`; false.
+bool Failed(std::string* error, const char* text) {
+  if (error != nullptr) *error = text;
+  return false;
+}
+
+}  // namespace
+
+ReadResult FakeEnv::ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                                 std::string* error) {
+  if (path == watched && fail_reads) return Failed(error, "Input/output error"), ReadResult::kError;
+  const ReadResult result = target()->ReadTextFile(path, contents, max_size, error);
+  if (path == watched) bytes_read += contents->size();
+  return result;
+}
+
+ReadResult FakeEnv::ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                                  std::string* bytes, FileStamp* stamp, std::string* error) {
+  if (path == watched && fail_reads) return Failed(error, "Input/output error"), ReadResult::kError;
+  const ReadResult result = target()->ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
+  if (path == watched) bytes_read += bytes->size();
+  return result;
+}
+
+bool FakeEnv::AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                             std::string* error) {
+  if (path == watched) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_ += durable ? 'A' : 'a';
+    if (fail_appends) return Failed(error, "No space left on device");
+  }
+  return target()->AppendTextFile(path, text, durable, error);
+}
+
+ReplaceResult FakeEnv::ReplaceTextFile(const std::string& path, const std::string& text,
+                                       const ReplaceOptions& options, std::string* error) {
+  if (path == watched) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_ += 'R';
+    if (fail_replaces) return Failed(error, "No space left on device"), ReplaceResult::kFailed;
+  }
+  return target()->ReplaceTextFile(path, text, options, error);
+}
+
+std::string FakeEnv::writes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writes_;
 }
 
 std::vector<uint32_t> FakeEnv::slept() const {

@@ -68,6 +68,8 @@ std::string Between(const std::string& text, const std::string& open, const std:
 // The texts of `parts` that `text` does not hold, one a line ("" for none).
 std::string Missing(const std::string& text, const std::vector<std::string>& parts);
 
+long long MillisecondsSince(std::chrono::steady_clock::time_point start);
+
 // Waits up to `limit` for `done`; false when it never came.
 bool Eventually(const std::function<bool()>& done,
                 std::chrono::seconds limit = std::chrono::seconds(30));
@@ -104,7 +106,8 @@ class ScopedEnvOverride {
 
 // The real platform, but for what a test fixes: the module path, the clock
 // and tick count (when set). Programs are not started but recorded, and so
-// are the sleeps, as they are asked for.
+// are the sleeps, as they are asked for. The calls on the file `watched`
+// (a cache file) are recorded and fail while a test asks them to.
 class FakeEnv : public EnvWrapper {
  public:
   FakeEnv() : EnvWrapper(DefaultEnv()) {}
@@ -117,12 +120,28 @@ class FakeEnv : public EnvWrapper {
   std::string ModulePath() override { return module_path_; }
   int64_t UnixTime() override { return fixed_clock_ ? unix_time_.load() : target()->UnixTime(); }
   uint32_t TickCount() override {
-    return fixed_ticks_ ? tick_count_.load() : target()->TickCount();
+    return fixed_ticks_ ? tick_count_ += tick_step : target()->TickCount();
   }
   void SleepMs(uint32_t milliseconds) override;
   void StartProgram(const std::string& program, const std::string& argument) override;
+  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                          std::string* error) override;
+  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                           std::string* bytes, FileStamp* stamp, std::string* error) override;
+  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                      std::string* error) override;
+  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
+                                const ReplaceOptions& options, std::string* error) override;
 
-  uint32_t sleeps() const { return sleeps_; }
+  std::string watched;
+  // With a fixed tick count, every look at it finds it this much later.
+  std::atomic<uint32_t> tick_step{0};
+  // Reads fail as an I/O error, appends and replaces as a full disk.
+  std::atomic<bool> fail_reads{false}, fail_appends{false}, fail_replaces{false};
+  std::atomic<size_t> bytes_read{0};
+  // Its writes: "A" a durable append, "a" another, "R" a replace.
+  std::string writes() const;
+
   // Each sleep's milliseconds, and each program start as "<program> <argument>",
   // in order.
   std::vector<uint32_t> slept() const;
@@ -134,11 +153,11 @@ class FakeEnv : public EnvWrapper {
   std::atomic<bool> fixed_ticks_{false};
   std::atomic<int64_t> unix_time_{0};
   std::atomic<uint32_t> tick_count_{0};
-  std::atomic<uint32_t> sleeps_{0};
   mutable std::mutex mutex_;
-  uint32_t slept_ms_ = 0;  // guarded by mutex_, as the two below
+  uint32_t slept_ms_ = 0;  // guarded by mutex_, as the three below
   std::vector<uint32_t> slept_;
   std::vector<std::string> started_;
+  std::string writes_;
 };
 
 // Installs a FakeEnv for the life of the object, with the module in a

@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""HTTP and HTTPS servers on 127.0.0.1 for the transport tests.
+"""HTTP and HTTPS servers on 127.0.0.1 for the transport tests: http_test_server.py start|stop DIR
 
-  http_test_server.py start|stop DIR
-
-start makes a test authority and certificates in DIR, starts the servers
-(http, https, expired, wronghost, unknown: see make_certificates) and returns
-once DIR/servers.txt names their ports, ca, ca_der and the record file, where
-each request is appended as JSON. The paths are those of Handler.serve. The
-servers end after 30 min.
+start makes a test authority and certificates in DIR, starts the servers (http, https, expired,
+wronghost, unknown: see make_certificates; paths: Handler.serve) and returns once DIR/servers.txt
+names their ports, ca, ca_der and the record file (a JSON line per request). They end after 30 min.
 """
 
 import json, os, signal, socket, ssl, subprocess, sys, threading, time

@@ -44,11 +44,6 @@ std::string TcpTestServer::ReadRequest(NetConnection& connection) {
   return request;
 }
 
-long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
-}
-
 namespace {
 
 // A Linux path as the Windows build opens it under Wine.

