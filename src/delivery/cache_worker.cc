@@ -166,8 +166,8 @@ class CacheWorker {
 
   void RetryPendingChanges() {
     for (auto it = pending_.begin(); it != pending_.end();) {
-      const auto& [record, what] = it->second;
-      const bool remove = what == Pending::kRemove;
+      const CacheRecord& record = it->second.first;
+      const bool remove = it->second.second == Pending::kRemove;
       std::string error;
       // Its failures are said here, once per reason, not at every pass.
       const CacheChange change = EditCacheLine(

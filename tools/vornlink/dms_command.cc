@@ -1,5 +1,6 @@
 #include "vornlink/dms_command.h"
 
+#include <atomic>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -349,8 +350,10 @@ void ServeTcp(NetConnection& connection, const DmsOptions& options, const StopSi
 }
 
 // The signal that asked the server to stop (0: none yet). The handler only
-// sets it; the main thread looks at it, and reports.
-volatile std::sig_atomic_t g_stop_signal = 0;
+// sets it; a watching thread and the main thread look at it: an atomic that
+// needs no lock serves both the handler and the threads.
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may set it");
 
 void OnStopSignal(int signal) { g_stop_signal = signal; }
 
