@@ -17,6 +17,13 @@
 namespace vornlink {
 namespace {
 
+// Whether the stop refused `permit`; then says so in `error`.
+bool StopRefuses(const WritePermit& permit, std::string* error) {
+  if (permit.granted()) return false;
+  *error = "the service has stopped";
+  return true;
+}
+
 // The file without the line at `skip` (every line ends with "\n"), with
 // room for `spare` more bytes.
 std::string JoinLinesExcept(const std::vector<std::string_view>& lines, size_t skip, size_t spare) {
@@ -124,10 +131,7 @@ bool OneCharacterStatus(std::string_view line, size_t* at) {
 CacheChange MarkLineInPlace(const std::string& trid, char status, std::string* error) {
   const std::string path = CacheFilePath();
   WritePermit permit;
-  if (!permit.granted()) {
-    *error = "the service has stopped";
-    return CacheChange::kFailed;
-  }
+  if (StopRefuses(permit, error)) return CacheChange::kFailed;
   CacheLock lock(path);
   CacheIndex& index = IndexOf(path);
   std::string line;
@@ -206,10 +210,7 @@ CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
                           std::string* new_trid, std::string* error, bool log_failure) {
   const std::string path = CacheFilePath();
   WritePermit permit;
-  if (!permit.granted()) {
-    *error = "the service has stopped";
-    return CacheChange::kFailed;
-  }
+  if (StopRefuses(permit, error)) return CacheChange::kFailed;
   CacheLock lock(path);
   CacheIndex& index = IndexOf(path);
   FoundLine found;
@@ -290,10 +291,7 @@ CacheChange RemoveDeliveredLines(std::vector<CacheRecord>* removed, std::string*
   removed->clear();
   const std::string path = CacheFilePath();
   WritePermit permit;
-  if (!permit.granted()) {
-    *error = "the service has stopped";
-    return CacheChange::kFailed;
-  }
+  if (StopRefuses(permit, error)) return CacheChange::kFailed;
   CacheLock lock(path);
   if (!lock.held()) {
     *error = lock.error();
