@@ -59,31 +59,6 @@ class StatusTest : public ::testing::Test {
   std::string out_;
 };
 
-TEST_F(StatusTest, CountsTheOldestDueAndTheLastOutcomesInTheLog) {
-  testing::WriteBytes(
-      env_.ModuleFile("$$$"),
-      testing::OnDisk(Line("1", "0", 125) + Line("2", "2", 3 * 3600) +
-                      Line("3", "1", 60, "FWT: --> FAILED, really") + Line("4", "0", 5)));
-  testing::WriteBytes(
-      env_.ModuleFile("log"),
-      testing::OnDisk("2023-11-14 22:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[ok] --> SUCCESS\n"
-                      "2023-11-14 22:01:00-*-FWT: WorkOrder[2] --> FAILED --> FWT_NEEDS_ATTENTION\n"
-                      "2023-11-14 22:02:00-.-FWT: WorkOrder[3] --> Reply: t[fine] --> SUCCESS\n"
-                      "2023-11-14 22:03:00-.-FWT: WorkOrder[4] --> FWT_RETRY_LATER\n"
-                      "2023-11-14 22:04:00-r-             Reply from DMS[\n"
-                      "a continuation line --> SUCCESS\n"));
-  EXPECT_EQ(Status(), kExitParked) << out_;
-  EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry",
-                                    "oldest due        waits 3 h 00 min since its dispense: Trid ",
-                                    ", TransNo 2\n", "parked            1\n", "stuck             0",
-                                    "last delivery     2023-11-14 22:02:00", "t[fine] --> SUCCESS",
-                                    "last retry later  2023-11-14 22:03:00",
-                                    "last failure      2023-11-14 22:01:00",
-                                    "verdict           ATTENTION: 1 transaction(s) wait"}),
-            "")
-      << out_;
-}
-
 TEST_F(StatusTest, ExitCodesForMonitoring) {
   // A folder without the driver's files is no site: never all well.
   std::remove(env_.env().ModulePath().c_str());
@@ -202,15 +177,24 @@ TEST_F(StatusTest, AReplyIsNeverTakenForAnEntry) {
       << out_;
 }
 
-// A line the worker takes up but never sends (a malformed Trid) and a Status it never
-// takes up are stuck; an empty Status is new; Status 3 was delivered. The three
-// commands agree line by line.
+// A line the worker takes up but never sends (a malformed Trid) and a Status it never takes up
+// are stuck; an empty Status is new; Status 3 was delivered. The three commands agree line by
+// line; status names the oldest due line and the last outcome of each kind in the log.
 TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
   testing::WriteBytes(
       env_.ModuleFile("$$$"),
       testing::OnDisk(FormatCacheLine(testing::SampleTransaction("1"), "0", "2023111422", "0", "") +
-                      "\n" + Line("2", "7", 6) + Line("3", "1", 5) + Line("4", "0", 4) +
-                      Line("5", "2", 3) + Line("6", "", 2) + Line("7", "3", 1)));
+                      "\n" + Line("2", "7", 6) + Line("3", "1", 5, "FWT: --> FAILED, really") +
+                      Line("4", "0", 125) + Line("5", "2", 3 * 3600) + Line("6", "", 2) +
+                      Line("7", "3", 1)));
+  testing::WriteBytes(
+      env_.ModuleFile("log"),
+      testing::OnDisk("2023-11-14 22:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[ok] --> SUCCESS\n"
+                      "2023-11-14 22:01:00-*-FWT: WorkOrder[2] --> FAILED --> FWT_NEEDS_ATTENTION\n"
+                      "2023-11-14 22:02:00-.-FWT: WorkOrder[3] --> Reply: t[fine] --> SUCCESS\n"
+                      "2023-11-14 22:03:00-.-FWT: WorkOrder[4] --> FWT_RETRY_LATER\n"
+                      "2023-11-14 22:04:00-r-             Reply from DMS[\n"
+                      "a continuation line --> SUCCESS\n"));
   const std::string counts =
       "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending";
   std::ostringstream check, list, err;
@@ -228,7 +212,12 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
 
   EXPECT_EQ(Status(), kExitParked) << out_;
   EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry", "parked            1\n",
-                                    "stuck             2 ", "delivered         1 (booked"}),
+                                    "stuck             2 ", "delivered         1 (booked",
+                                    "oldest due        waits 3 h 00 min since its dispense: Trid ",
+                                    ", TransNo 5\n", "last delivery     2023-11-14 22:02:00",
+                                    "t[fine] --> SUCCESS", "last retry later  2023-11-14 22:03:00",
+                                    "last failure      2023-11-14 22:01:00",
+                                    "verdict           ATTENTION: 3 transaction(s) wait"}),
             "")
       << out_;
 }
