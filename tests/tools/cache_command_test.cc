@@ -6,12 +6,12 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "cache/cache_record.h"
+#include "command_test.h"
 #include "emulated_dms/dms_server.h"
 #include "exchange/forward_transaction.h"
 #include "hosted_driver.h"
@@ -21,17 +21,11 @@
 namespace vornlink {
 namespace {
 
-class CacheCommandTest : public ::testing::Test {
+class CacheCommandTest : public testing::CommandTest {
  protected:
   int Cache(const std::string& module_path, const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    int status = RunCacheCommand(module_path, args, out, err);
-    out_ = out.str() + err.str();
-    return status;
+    return Run(RunCacheCommand, module_path, args);
   }
-  bool Says(const std::string& text) const { return out_.find(text) != std::string::npos; }
-
-  std::string out_;
 };
 
 TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -13,6 +12,7 @@
 #include "cache/cache_record.h"
 #include "cache/trid.h"
 #include "cache/unwritten_entries.h"
+#include "command_test.h"
 #include "log/log.h"
 #include "testing/test_env.h"
 #include "vornlink/cache_command.h"
@@ -23,7 +23,7 @@
 namespace vornlink {
 namespace {
 
-class StatusTest : public ::testing::Test {
+class StatusTest : public testing::CommandTest {
  protected:
   StatusTest() {
     env_.env().set_unix_time(now_);
@@ -46,17 +46,11 @@ class StatusTest : public ::testing::Test {
   }
 
   int Status(const std::vector<std::string>& args = {}) {
-    std::ostringstream out, err;
-    int status = RunStatusCommand(env_.env().ModulePath(), args, out, err);
-    out_ = out.str() + err.str();
-    return status;
+    return Run(RunStatusCommand, env_.env().ModulePath(), args);
   }
-
-  bool Says(const std::string& text) const { return out_.find(text) != std::string::npos; }
 
   testing::ScopedFakeEnv env_;
   const int64_t now_ = 1700000000;
-  std::string out_;
 };
 
 TEST_F(StatusTest, ExitCodesForMonitoring) {
@@ -82,10 +76,9 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
                    ": Is a directory") &&
               Says("NOT DELIVERING"))
       << out_;
-  std::ostringstream check, err;
-  EXPECT_EQ(RunCheckCommand(env_.env().ModulePath(), {}, check, err), 1);
-  EXPECT_NE(check.str().find("the delivery lock cannot be taken ("), std::string::npos)
-      << check.str();
+  EXPECT_TRUE(Run(RunCheckCommand, env_.env().ModulePath(), {}) == 1 &&
+              Says("the delivery lock cannot be taken ("))
+      << out_;
 #endif
 }
 
@@ -101,10 +94,9 @@ TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
                       testing::OnDisk("2023-11-14 22:00:00-*-" +
                                       UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n"));
   EXPECT_TRUE(Status() == kExitOk && Says("unwritten         0")) << out_;
-  std::ostringstream out, err;
-  EXPECT_EQ(RunCacheCommand(env_.env().ModulePath(), {"add", text, "--yes"}, out, err), kExitOk);
-  EXPECT_NE(out.str().find("is in the cache already as Trid " + record.trid()), std::string::npos)
-      << out.str() << err.str();
+  EXPECT_TRUE(Run(RunCacheCommand, env_.env().ModulePath(), {"add", text, "--yes"}) == kExitOk &&
+              Says("is in the cache already as Trid " + record.trid()))
+      << out_;
   EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
 }
 
@@ -158,9 +150,8 @@ TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
     testing::WriteBytes(env_.ModuleFile("$$$"),
                         testing::OnDisk(Line("1", "2", c.trid_age, "", c.dispense)));
     EXPECT_TRUE(Status() == c.exit && Says(c.shown)) << out_;
-    std::ostringstream list, err;
-    RunCacheCommand(env_.env().ModulePath(), {"list"}, list, err);
-    EXPECT_NE(list.str().find(" " + Padded(c.age, 11) + " "), std::string::npos) << list.str();
+    Run(RunCacheCommand, env_.env().ModulePath(), {"list"});
+    EXPECT_TRUE(Says(" " + Padded(c.age, 11) + " ")) << out_;
   }
 }
 
@@ -197,17 +188,16 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
                       "a continuation line --> SUCCESS\n"));
   const std::string counts =
       "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending";
-  std::ostringstream check, list, err;
-  RunCheckCommand(env_.env().ModulePath(), {}, check, err);
-  EXPECT_NE(check.str().find("(7 lines: " + counts + ")"), std::string::npos) << check.str();
+  Run(RunCheckCommand, env_.env().ModulePath(), {});
+  EXPECT_TRUE(Says("(7 lines: " + counts + ")")) << out_;
 
-  ASSERT_EQ(RunCacheCommand(env_.env().ModulePath(), {"list"}, list, err), 0) << err.str();
-  EXPECT_NE(list.str().find(": " + counts + "\n"), std::string::npos) << list.str();
-  const std::string listed = list.str();  // the rows below are views into it
+  ASSERT_EQ(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0) << out_;
+  EXPECT_TRUE(Says(": " + counts + "\n")) << out_;
+  const std::string listed = out_;  // the rows below are views into it
   const std::vector<std::string_view> rows = SplitLines(listed);
   const char* const kStates[] = {"stuck",       "stuck", "parked",   "due",
                                  "retry later", "due",   "delivered"};
-  ASSERT_EQ(rows.size(), 9u) << list.str();
+  ASSERT_EQ(rows.size(), 9u) << listed;
   for (size_t i = 0; i < 7; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
 
   EXPECT_EQ(Status(), kExitParked) << out_;
@@ -227,10 +217,9 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
 TEST_F(StatusTest, CheckAndStatusNameALogThatAPlantedLinkTookOver) {
   const std::string log = env_.ModuleFile("log");
   if (!testing::PlantForeignLink(env_.dir().File("elsewhere"), log)) GTEST_SKIP() << "needs root";
-  std::ostringstream check, err;
-  RunCheckCommand(env_.env().ModulePath(), {}, check, err);
+  Run(RunCheckCommand, env_.env().ModulePath(), {});
   const std::string refused = log + " is not written: " + kPlantedLinkRefused;
-  EXPECT_NE(check.str().find("PROBLEM: the log " + refused), std::string::npos) << check.str();
+  EXPECT_TRUE(Says("PROBLEM: the log " + refused)) << out_;
   EXPECT_EQ(Status(), kExitFailed);
   EXPECT_TRUE(Says("log               " + refused) &&
               Says("verdict           PROBLEM: the driver writes no log entries"))
