@@ -20,6 +20,13 @@ serve() {
   server=$!
   for _ in $(seq 100); do grep -q "listening on" "$work/out" && break; sleep 0.05; done
   python3 -c "import http.client, socket, sys; port = int(sys.argv[1])
+def ask(query, s=None):  # everything the server sends back to query, on s or a new connection
+    s, data = s or socket.create_connection(('127.0.0.1', port)), b''
+    s.settimeout(30)
+    s.sendall(query)
+    while chunk := s.recv(65536):
+        data += chunk
+    return data
 $2" "$port" >"$work/client" 2>&1
   [ -n "$signal" ] && kill -"$signal" "$server"
   wait "$server"
@@ -29,11 +36,8 @@ $2" "$port" >"$work/client" 2>&1
 }
 
 check "tcp: serves two requests and ends" serve --reply Job-Valid --count 2 -- '
-for query in (b"<Query>\n<RONumber>118739</RONumber>\n</Query>\r\0", b"second\0"):
-    s, data = socket.create_connection(("127.0.0.1", port)), b""
-    s.sendall(query)
-    while chunk := s.recv(65536):
-        data += chunk
+ask(b"<Query>\n<RONumber>118739</RONumber>\n</Query>\r\0")
+data = ask(b"second\0")
 print(data.count(b"\0"), data.endswith(b"</ServiceSales>\r\n\0"), b"<ErrorCode>0</ErrorCode>" in data)'
 check "tcp: the reply text and exactly one NUL" grep -qx "1 True True" "$work/client"
 check "tcp: the request is logged without its NUL" grep -qx "<RONumber>118739</RONumber>" "$work/out"
@@ -49,51 +53,35 @@ c.request("POST", "/dms/parts", body=b"<insert>query</insert>\x1b[2J",
 r = c.getresponse()
 print(r.status, r.read().decode())'
 check "http: 200 with the file as body" grep -qx "200 <reply>from a file</reply>" "$work/client"
-check "http: the body is logged to the file, its ESC shown as an escape" \
-  grep -qxF '<insert>query</insert>\x1B[2J' "$work/requests.log"
-check "http: credentials are masked in the log" \
-  grep -q "^Authorization: Basic \*\*\*\*\*\*\*\*.$" "$work/requests.log"
-check "http: no credential and no ESC byte in the log" \
-  eval '! grep -qE "c2VjcmV0|k-secret|$(printf "\033")" "$work/requests.log"'
-check "http: the key is taken from its header" grep -q "(26 bytes), key 0af3$" "$work/requests.log"
+check "http: the log file holds the body (ESC as an escape) and the key, credentials masked" eval '
+  grep -qxF "<insert>query</insert>\x1B[2J" "$work/requests.log" &&
+  grep -q "^Authorization: Basic \*\*\*\*\*\*\*\*.$" "$work/requests.log" &&
+  grep -q "(26 bytes), key 0af3$" "$work/requests.log" &&
+  ! grep -qE "c2VjcmV0|k-secret|$(printf "\033")" "$work/requests.log"'
 
 check "tcp: repeats of a key are answered as the first and dropped" \
   serve --drop-repeats "<key>" --reply-when "k2" fwt-failed --count 3 -- '
-replies = []
-for query in (b"<key>k1</key>\0", b"<key>k2</key>\0", b"<key>k1</key><note>k2</note>\0"):
-    s, data = socket.create_connection(("127.0.0.1", port)), b""
-    s.sendall(query)
-    while chunk := s.recv(65536):
-        data += chunk
-    replies.append(data)
+replies = [ask(q) for q in (b"<key>k1</key>\0", b"<key>k2</key>\0", b"<key>k1</key><note>k2</note>\0")]
 print(replies[0] == replies[2] != replies[1])'
-check "tcp: the repeat got the first answer" grep -qx "True" "$work/client"
-check "tcp: the repeat is logged with its key" grep -q "^--- answered request 3 with fwt-success (.*), key k1: a repeat of request 1, dropped$" "$work/out"
-check "tcp: the repeats are counted" grep -qx "vornlink dms: answered 3 request(s), dropped 1 repeat(s)" "$work/out"
+check "tcp: the repeat got the first answer, logged with its key and counted" eval '
+  grep -qx True "$work/client" && grep -qx "vornlink dms: answered 3 request(s), dropped 1 repeat(s)" "$work/out" &&
+  grep -q "^--- answered request 3 with fwt-success (.*), key k1: a repeat of request 1, dropped$" "$work/out"'
 
 signal=TERM
 check "tcp: a request is answered while idle clients hold connections" serve --time-limit 60000 --reply-when RONumber job-valid --reply fwt-failed -- '
-def ask(s, query):
-    s.settimeout(30)
-    s.sendall(query)
-    data = b""
-    while chunk := s.recv(65536):
-        data += chunk
-    return data
 idle = [socket.create_connection(("127.0.0.1", port)) for _ in range(5)]
-job = ask(socket.create_connection(("127.0.0.1", port)), b"<RONumber>200100</RONumber><LineCode>D</LineCode>\0")
-print(b"<RONumber>200100</RONumber>" in job, b"<LineCode>D</LineCode>" in job, ask(idle[0], b"late\0")[-1])'
+job = ask(b"<RONumber>200100</RONumber><LineCode>D</LineCode>\0")
+print(b"<RONumber>200100</RONumber>" in job, b"<LineCode>D</LineCode>" in job, ask(b"late\0", idle[0])[-1])'
 check "tcp: the job reply follows the job asked; the idle client was still served" \
   grep -qx "True True 0" "$work/client"
-check "tcp: the start line names the rule" grep -q "; job-valid when the request holds \"RONumber\"" "$work/out"
-check "tcp: SIGTERM reports what was answered" [ "$(grep -cxe "vornlink dms: stopped by SIGTERM" \
-  -e "vornlink dms: answered 2 request(s)" "$work/out")" = 2 ]
+check "tcp: the start line names the rule; SIGTERM reports what was answered" eval '
+  grep -q "; job-valid when the request holds \"RONumber\"" "$work/out" && [ "$(grep -cxe \
+  "vornlink dms: stopped by SIGTERM" -e "vornlink dms: answered 2 request(s)" "$work/out")" = 2 ]'
 signal=""
 
 usage_error() { "$vornlink" dms "$@" >/dev/null 2>&1; [ $? -eq 2 ]; }
-check "an unknown reply is a usage error" usage_error --reply nope
-check "https without a certificate is a usage error" usage_error --https
-check "--drop-repeats without a text is a usage error" usage_error --drop-repeats ""
+check "an unknown reply, https without a certificate, --drop-repeats without a text: usage errors" \
+  eval 'usage_error --reply nope && usage_error --https && usage_error --drop-repeats ""'
 
 echo "dms_command_test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -6,12 +6,12 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "cache/cache_record.h"
+#include "command_test.h"
 #include "emulated_dms/dms_server.h"
 #include "exchange/forward_transaction.h"
 #include "hosted_driver.h"
@@ -21,24 +21,23 @@
 namespace vornlink {
 namespace {
 
-class CacheCommandTest : public ::testing::Test {
+// A module of its own in a fresh folder, unless a test names another.
+class CacheCommandTest : public testing::CommandTest {
  protected:
+  int Cache(const std::vector<std::string>& args) { return Cache(module_, args); }
   int Cache(const std::string& module_path, const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    int status = RunCacheCommand(module_path, args, out, err);
-    out_ = out.str() + err.str();
-    return status;
+    return Run(RunCacheCommand, module_path, args);
   }
-  bool Says(const std::string& text) const { return out_.find(text) != std::string::npos; }
+  // The cache file's lines.
+  size_t CacheLineCount() { return SplitLines(testing::ReadBytes(env_.ModuleFile("$$$"))).size(); }
 
-  std::string out_;
+  testing::ScopedFakeEnv env_;
+  const std::string module_ = env_.env().ModulePath();
 };
 
 TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
-  testing::ScopedFakeEnv env;
-  const std::string module = env.env().ModulePath();
   testing::WriteBytes(
-      env.ModuleFile("$$$"),
+      env_.ModuleFile("$$$"),
       testing::OnDisk(testing::CacheLine("1", "0", "201403070905020001") + "\n" +
                       testing::CacheLine("2", "1", "201403070905020002") +
                       "FWT: WorkOrder[123456] LineCode[A] --> Reply: c[5] t[no, \"never\"] "
@@ -46,28 +45,27 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
                       testing::CacheLine("3", "2", "201403070905020003") + "\n" +
                       testing::CacheLine("4", "9", "201403070905020004") + "\n"));
   EXPECT_TRUE(
-      Cache(module, {"list"}) == 0 &&
+      Cache({"list"}) == 0 &&
       Says("2     201403070905020002 parked      2        123456.A     1.5") &&
-      Says("4 line(s) in " + env.ModuleFile("$$$") + ": 1 due, 1 retry later, 1 parked, 1 stuck"))
+      Says("4 line(s) in " + env_.ModuleFile("$$$") + ": 1 due, 1 retry later, 1 parked, 1 stuck"))
       << out_;
-  EXPECT_TRUE(Cache(module, {"show", "201403070905020002"}) == 0 &&
+  EXPECT_TRUE(Cache({"show", "201403070905020002"}) == 0 &&
               Says("state        parked (Status [1])") &&
               Says("Message      FWT: WorkOrder[123456]"))
       << out_;
-  EXPECT_TRUE(Cache(module, {"export"}) == 0 &&
+  EXPECT_TRUE(Cache({"export"}) == 0 &&
               Says("2,201403070905020002,parked,1,2,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,"
                    "1.5,0,\"FWT: WorkOrder[123456] LineCode[A] --> Reply: c[5] t[no, "
                    "\"\"never\"\"]"))
       << out_;
 
   // Only lines the worker does not send are released: to the end, due, new Trid, no message.
-  EXPECT_TRUE(Cache(module, {"retry", "201403070905020001"}) == 1 &&
+  EXPECT_TRUE(Cache({"retry", "201403070905020001"}) == 1 &&
               Says("is not released: it is due already"))
       << out_;
-  EXPECT_EQ(Cache(module, {"retry", "201403070905020099"}), 1) << out_;
-  EXPECT_TRUE(Cache(module, {"retry", "--all-parked"}) == 0 && Says("1 parked line(s) released"))
-      << out_;
-  const std::string contents = testing::ReadBytes(env.ModuleFile("$$$"));
+  EXPECT_EQ(Cache({"retry", "201403070905020099"}), 1) << out_;
+  EXPECT_TRUE(Cache({"retry", "--all-parked"}) == 0 && Says("1 parked line(s) released")) << out_;
+  const std::string contents = testing::ReadBytes(env_.ModuleFile("$$$"));
   std::vector<std::string_view> lines = SplitLines(contents);
   ASSERT_EQ(lines.size(), 4u);
   CacheRecord released;
@@ -75,17 +73,16 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
   EXPECT_TRUE(released.trans_no() == "2" && released.status() == "0" &&
               released.message().empty() && released.trid() != "201403070905020002")
       << lines[3];
-  EXPECT_EQ(Cache(module, {"retry", "201403070905020004"}), 0) << "an odd Status too: " << out_;
+  EXPECT_EQ(Cache({"retry", "201403070905020004"}), 0) << "an odd Status too: " << out_;
 
   // Dropping asks for --yes, and prints the line it drops.
-  EXPECT_TRUE(Cache(module, {"drop", "201403070905020003"}) == 2 && Says("nothing dropped"))
-      << out_;
-  EXPECT_TRUE(Cache(module, {"drop", "201403070905020003", "--yes"}) == 0 &&
+  EXPECT_TRUE(Cache({"drop", "201403070905020003"}) == 2 && Says("nothing dropped")) << out_;
+  EXPECT_TRUE(Cache({"drop", "201403070905020003", "--yes"}) == 0 &&
               Says("3,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0,2,201403070905020003,,"))
       << out_;
-  EXPECT_EQ(SplitLines(testing::ReadBytes(env.ModuleFile("$$$"))).size(), 3u);
-  EXPECT_EQ(Cache(module, {"drop", "201403070905020003", "--yes"}), 1) << out_;
-  EXPECT_EQ(Cache(module, {"frobnicate"}), 2);
+  EXPECT_EQ(CacheLineCount(), 3u);
+  EXPECT_EQ(Cache({"drop", "201403070905020003", "--yes"}), 1) << out_;
+  EXPECT_EQ(Cache({"frobnicate"}), 2);
 
   // A cell a spreadsheet would run as a formula goes out as text; plain numbers stay numbers.
   TransactionFields fields = testing::SampleTransaction("5");
@@ -94,9 +91,9 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
   fields[kFluidPartNo] = "+1-2";
   fields[kQuantity] = "-4.5";
   testing::WriteBytes(
-      env.ModuleFile("$$$"),
+      env_.ModuleFile("$$$"),
       testing::OnDisk(FormatCacheLine(fields, "-1", "201403070905020005", "0", "=cmd") + "\n"));
-  EXPECT_TRUE(Cache(module, {"export"}) == 0 &&
+  EXPECT_TRUE(Cache({"export"}) == 0 &&
               Says(",stuck,-1,5,WO1234-02,140307,090502,17,'@SUM(A1),5,K9,\"'=HYPERLINK("
                    "\"\"http://x\"\";\"\"y\"\")\",'+1-2,-4.5,2.25,'=cmd\n"))
       << out_;
@@ -105,49 +102,43 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
 // A parked line whose time limit ran out may be booked at the DMS: its release asks for --yes.
 // A line marked delivered is never released; dropping it does what the worker would.
 TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
-  testing::ScopedFakeEnv env;
-  const std::string module = env.env().ModulePath();
-  testing::WriteBytes(env.ModuleFile("$$$"),
+  testing::WriteBytes(env_.ModuleFile("$$$"),
                       testing::OnDisk(testing::CacheLine("1", "1", "201403070905020001") +
                                       "FWT: " + std::string(kMayHaveBookedNote) + "--> FAILED\n" +
                                       testing::CacheLine("2", "3", "201403070905020002") + "\n"));
-  const std::string before = testing::ReadBytes(env.ModuleFile("$$$"));
-  EXPECT_TRUE(Cache(module, {"retry", "201403070905020001"}) == 2 &&
+  const std::string before = testing::ReadBytes(env_.ModuleFile("$$$"));
+  EXPECT_TRUE(Cache({"retry", "201403070905020001"}) == 2 &&
               Says("the DMS may have booked it; look there first, and release it with --yes"))
       << out_;
-  EXPECT_TRUE(Cache(module, {"retry", "--all-parked"}) == 1 &&
-              Says("0 parked line(s) released, 1 not"))
+  EXPECT_TRUE(Cache({"retry", "--all-parked"}) == 1 && Says("0 parked line(s) released, 1 not"))
       << out_;
-  EXPECT_TRUE(Cache(module, {"retry", "201403070905020002", "--yes"}) == 1 &&
+  EXPECT_TRUE(Cache({"retry", "201403070905020002", "--yes"}) == 1 &&
               Says("is not released: the DMS booked it already"))
       << out_;
-  EXPECT_EQ(testing::ReadBytes(env.ModuleFile("$$$")), before);
-  EXPECT_TRUE(Cache(module, {"retry", "201403070905020001", "--yes"}) == 0 &&
+  EXPECT_EQ(testing::ReadBytes(env_.ModuleFile("$$$")), before);
+  EXPECT_TRUE(Cache({"retry", "201403070905020001", "--yes"}) == 0 &&
               Says("released Trid 201403070905020001"))
       << out_;
-  EXPECT_TRUE(Cache(module, {"drop", "201403070905020002", "--yes"}) == 0 &&
+  EXPECT_TRUE(Cache({"drop", "201403070905020002", "--yes"}) == 0 &&
               Says("note: the DMS had booked it"))
       << out_;
-  EXPECT_EQ(SplitLines(testing::ReadBytes(env.ModuleFile("$$$"))).size(), 1u);
+  EXPECT_EQ(CacheLineCount(), 1u);
 }
 
 // A line without a Trid is named by its number, a TransNo names the one line that has it, and a
 // name that fits several lines lists them. A line number names its line only while it reads as
 // listed: a line removed before it meanwhile does not make another one go.
 TEST_F(CacheCommandTest, LinesByNumberOrTransNoAndOnlyAsListed) {
-  testing::ScopedFakeEnv env;
-  const std::string module = env.env().ModulePath();
   const std::string no_trid = testing::CacheLine("7", "0", "") + "\n";
   testing::WriteBytes(
-      env.ModuleFile("$$$"),
+      env_.ModuleFile("$$$"),
       testing::OnDisk(testing::CacheLine("7", "1", "201403070905020001") + "\n" + no_trid +
                       testing::CacheLine("8", "2", "201403070905020003") + "\n" + no_trid));
-  EXPECT_TRUE(Cache(module, {"retry", "7"}) == 1 && Says("7 names 3 lines") &&
+  EXPECT_TRUE(Cache({"retry", "7"}) == 1 && Says("7 names 3 lines") &&
               Says("line 2: Trid (none), TransNo 7"))
       << out_;
-  EXPECT_TRUE(Cache(module, {"show", "--trans-no", "8"}) == 0 && Says("state        retry later"))
-      << out_;
-  EXPECT_TRUE(Cache(module, {"drop", "--all-stuck"}) == 2 && Says("stuck: line 4: 7,")) << out_;
+  EXPECT_TRUE(Cache({"show", "--trans-no", "8"}) == 0 && Says("state        retry later")) << out_;
+  EXPECT_TRUE(Cache({"drop", "--all-stuck"}) == 2 && Says("stuck: line 4: 7,")) << out_;
 
   std::vector<NumberedRecord> listed;
   std::string error;
@@ -156,10 +147,10 @@ TEST_F(CacheCommandTest, LinesByNumberOrTransNoAndOnlyAsListed) {
   auto drop = [](CacheRecord*) { return LineEdit::kRemove; };
   EXPECT_EQ(EditCacheLineAt(3, listed[2].record, drop, nullptr, &error), CacheChange::kDone);
   EXPECT_EQ(EditCacheLineAt(1, listed[0].record, drop, nullptr, &error), CacheChange::kNotFound);
-  EXPECT_TRUE(Cache(module, {"drop", "--all-stuck", "--yes"}) == 0 && Says("dropped line 1;") &&
+  EXPECT_TRUE(Cache({"drop", "--all-stuck", "--yes"}) == 0 && Says("dropped line 1;") &&
               Says("2 stuck line(s) dropped"))
       << out_;
-  EXPECT_EQ(testing::ReadBytes(env.ModuleFile("$$$")), "");
+  EXPECT_EQ(testing::ReadBytes(env_.ModuleFile("$$$")), "");
 }
 
 // A host program delivers while this process releases every line the DMS refused: each

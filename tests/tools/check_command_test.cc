@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
+#include "command_test.h"
 #include "exchange/booking_key.h"
 #include "testing/test_env.h"
 
@@ -21,7 +21,7 @@ void Replace(std::string* text, const std::string& from, const std::string& to) 
 
 // A site: the module file and one of the samples beside it, its log in the
 // site's folder.
-class CheckTest : public ::testing::Test {
+class CheckTest : public testing::CommandTest {
  protected:
   void UseSample(const std::string& sample) {
     xml_ = testing::ReadBytes(VORNLINK_EXAMPLES_DIR "/" + sample + "/Vornlink.xml");
@@ -34,18 +34,12 @@ class CheckTest : public ::testing::Test {
   int Check(const std::vector<std::string>& args = {}) {
     testing::WriteBytes(env_.ModuleFile("xml"), xml_);
     testing::WriteBytes(env_.ModuleFile("ini"), ini_);
-    std::ostringstream out, err;
-    int status = RunCheckCommand(env_.env().ModulePath(), args, out, err);
-    out_ = out.str() + err.str();
-    return status;
+    return Run(RunCheckCommand, env_.env().ModulePath(), args);
   }
-
-  bool Says(const std::string& text) const { return out_.find(text) != std::string::npos; }
 
   testing::ScopedFakeEnv env_;
   std::string xml_;
   std::string ini_;
-  std::string out_;
 };
 
 TEST_F(CheckTest, TheSamplesAdaptedToASitePassWithoutAWord) {

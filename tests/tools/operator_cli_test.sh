@@ -32,7 +32,6 @@ json() {
   python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8"))
 sys.exit(not eval(sys.argv[2]))' "$site/out" "$1"
 }
-no_escape_byte() { ! grep -q "$(printf '\033')" "$site/out"; }
 # vornlink ARGS...: the program in the site's folder, the module by name; output in $site/out.
 vornlink() {
   (cd "$site" && timeout 120 $runner "$program" -m "$(basename "$module")" "$@") >"$site/out" 2>&1
@@ -91,8 +90,7 @@ check "tcp: a host forwards two" session 'forward 4711 118739.A 261206 091502 7 
   'forward 4712 118739.B 261206 091503 7 BAY3 1 2 ATF ATF 1.5 0'
 check "tcp: the DMS starts" dms 2 --reply fwt-success
 check "tcp: deliver sends both, shows each outcome, exits 0" \
-  exits 0 "TransNo 4712 job 118739.B: Reply: c[0] t[OK]" deliver
-check "tcp: deliver sums up" says "2 delivered, 0 retry later, 0 parked"
+  eval 'exits 0 "TransNo 4712 job 118739.B: Reply: c[0] t[OK]" deliver && says "2 delivered, 0 retry later, 0 parked"'
 check "tcp: both delivered" dms_done
 check "tcp: status is all well and names the last delivery" \
   ok_says "LineCode[B] --> Reply: c[0] t[OK] --> SUCCESS" status
@@ -101,14 +99,12 @@ check "tcp: status is all well and names the last delivery" \
 # delivered.
 check "tcp: a host forwards one" session 'forward 4713 118739.C 261206 091504 7 BAY3 1 3 Coolant CLT 2 0'
 check "tcp: the DMS starts, asking to retry" dms 1 --reply fwt-retry
-check "tcp: deliver ends after a pass of retries, exits 4" \
-  exits 4 "the DMS asked to retry every line of the last pass later" deliver
-check "tcp: deliver lists the line still due" says "TransNo 4713 job 118739.C"
+check "tcp: deliver ends after a pass of retries, exits 4" eval 'exits 4 \
+  "the DMS asked to retry every line of the last pass later" deliver && says "TransNo 4713 job 118739.C"'
 check "tcp: asked once" dms_done
 check "tcp: the DMS starts, refusing" dms 1 --reply fwt-failed
 check "tcp: deliver parks it, exits 3" exits 3 'parked       Trid' deliver
 check "tcp: the refusal came" dms_done
-check "tcp: status exits 3 for a parked transaction" exits 3 ATTENTION status
 check "tcp: cache list shows the failure line" \
   ok_says "c[5] t[User ID \"?\" is not valid] --> FAILED" cache list
 check "tcp: cache retry --all-parked releases it" vornlink cache retry --all-parked
@@ -123,8 +119,8 @@ check "tcp: status is all well again" vornlink status
 check "tcp: the cache is empty" test ! -s "$site/Vornlink.\$\$\$"
 # A log line with control bytes (as an older driver wrote them): shown as escapes, never raw.
 printf '2026-01-01 00:00:00-*-FWT: t[\033]0;owned\007] --> FAILED\n' >>"$site/Vornlink.log"
-check "tcp: status prints no control byte" \
-  eval 'vornlink status; says "t[\x1B]0;owned\x07] --> FAILED" && no_escape_byte'
+check "tcp: status prints no control byte" eval 'vornlink status;
+  says "t[\x1B]0;owned\x07] --> FAILED" && ! grep -q "$(printf "\033")" "$site/out"'
 
 # For scripts and monitoring: a stuck line without a Trid, with control bytes and bytes that are
 # no UTF-8 in its fluid name, comes out whole in JSON; the metrics keep the format's rules.
@@ -157,8 +153,8 @@ if [ -z "$runner" ] && openssl req -x509 -newkey rsa:2048 -nodes -keyout "$site/
     >/dev/null 2>&1; then
   mode=(--https --cert "$site/dms-ca.pem" --key "$site/key.pem")
   sed -i "s#^;CAFile=.*#CAFile=$site/dms-ca.pem#" "$site/Vornlink.ini"
-  check "soap: check lists the trusted authority" ok_says "authority              CN=127.0.0.1" check
-  check "soap: without a word" says "0 problems, 0 warnings"
+  check "soap: check lists the trusted authority, without a word" \
+    eval 'ok_says "authority              CN=127.0.0.1" check && says "0 problems, 0 warnings"'
 else
   # The Windows build trusts the machine's store, which a test does not change: plain HTTP.
   mode=(--http)

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -13,6 +12,7 @@
 #include "cache/cache_record.h"
 #include "cache/trid.h"
 #include "cache/unwritten_entries.h"
+#include "command_test.h"
 #include "log/log.h"
 #include "testing/test_env.h"
 #include "vornlink/cache_command.h"
@@ -23,7 +23,7 @@
 namespace vornlink {
 namespace {
 
-class StatusTest : public ::testing::Test {
+class StatusTest : public testing::CommandTest {
  protected:
   StatusTest() {
     env_.env().set_unix_time(now_);
@@ -46,43 +46,12 @@ class StatusTest : public ::testing::Test {
   }
 
   int Status(const std::vector<std::string>& args = {}) {
-    std::ostringstream out, err;
-    int status = RunStatusCommand(env_.env().ModulePath(), args, out, err);
-    out_ = out.str() + err.str();
-    return status;
+    return Run(RunStatusCommand, env_.env().ModulePath(), args);
   }
-
-  bool Says(const std::string& text) const { return out_.find(text) != std::string::npos; }
 
   testing::ScopedFakeEnv env_;
   const int64_t now_ = 1700000000;
-  std::string out_;
 };
-
-TEST_F(StatusTest, CountsTheOldestDueAndTheLastOutcomesInTheLog) {
-  testing::WriteBytes(
-      env_.ModuleFile("$$$"),
-      testing::OnDisk(Line("1", "0", 125) + Line("2", "2", 3 * 3600) +
-                      Line("3", "1", 60, "FWT: --> FAILED, really") + Line("4", "0", 5)));
-  testing::WriteBytes(
-      env_.ModuleFile("log"),
-      testing::OnDisk("2023-11-14 22:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[ok] --> SUCCESS\n"
-                      "2023-11-14 22:01:00-*-FWT: WorkOrder[2] --> FAILED --> FWT_NEEDS_ATTENTION\n"
-                      "2023-11-14 22:02:00-.-FWT: WorkOrder[3] --> Reply: t[fine] --> SUCCESS\n"
-                      "2023-11-14 22:03:00-.-FWT: WorkOrder[4] --> FWT_RETRY_LATER\n"
-                      "2023-11-14 22:04:00-r-             Reply from DMS[\n"
-                      "a continuation line --> SUCCESS\n"));
-  EXPECT_EQ(Status(), kExitParked) << out_;
-  EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry",
-                                    "oldest due        waits 3 h 00 min since its dispense: Trid ",
-                                    ", TransNo 2\n", "parked            1\n", "stuck             0",
-                                    "last delivery     2023-11-14 22:02:00", "t[fine] --> SUCCESS",
-                                    "last retry later  2023-11-14 22:03:00",
-                                    "last failure      2023-11-14 22:01:00",
-                                    "verdict           ATTENTION: 1 transaction(s) wait"}),
-            "")
-      << out_;
-}
 
 TEST_F(StatusTest, ExitCodesForMonitoring) {
   // A folder without the driver's files is no site: never all well.
@@ -107,10 +76,9 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
                    ": Is a directory") &&
               Says("NOT DELIVERING"))
       << out_;
-  std::ostringstream check, err;
-  EXPECT_EQ(RunCheckCommand(env_.env().ModulePath(), {}, check, err), 1);
-  EXPECT_NE(check.str().find("the delivery lock cannot be taken ("), std::string::npos)
-      << check.str();
+  EXPECT_TRUE(Run(RunCheckCommand, env_.env().ModulePath(), {}) == 1 &&
+              Says("the delivery lock cannot be taken ("))
+      << out_;
 #endif
 }
 
@@ -126,10 +94,9 @@ TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
                       testing::OnDisk("2023-11-14 22:00:00-*-" +
                                       UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n"));
   EXPECT_TRUE(Status() == kExitOk && Says("unwritten         0")) << out_;
-  std::ostringstream out, err;
-  EXPECT_EQ(RunCacheCommand(env_.env().ModulePath(), {"add", text, "--yes"}, out, err), kExitOk);
-  EXPECT_NE(out.str().find("is in the cache already as Trid " + record.trid()), std::string::npos)
-      << out.str() << err.str();
+  EXPECT_TRUE(Run(RunCacheCommand, env_.env().ModulePath(), {"add", text, "--yes"}) == kExitOk &&
+              Says("is in the cache already as Trid " + record.trid()))
+      << out_;
   EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
 }
 
@@ -183,9 +150,8 @@ TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
     testing::WriteBytes(env_.ModuleFile("$$$"),
                         testing::OnDisk(Line("1", "2", c.trid_age, "", c.dispense)));
     EXPECT_TRUE(Status() == c.exit && Says(c.shown)) << out_;
-    std::ostringstream list, err;
-    RunCacheCommand(env_.env().ModulePath(), {"list"}, list, err);
-    EXPECT_NE(list.str().find(" " + Padded(c.age, 11) + " "), std::string::npos) << list.str();
+    Run(RunCacheCommand, env_.env().ModulePath(), {"list"});
+    EXPECT_TRUE(Says(" " + Padded(c.age, 11) + " ")) << out_;
   }
 }
 
@@ -202,33 +168,46 @@ TEST_F(StatusTest, AReplyIsNeverTakenForAnEntry) {
       << out_;
 }
 
-// A line the worker takes up but never sends (a malformed Trid) and a Status it never
-// takes up are stuck; an empty Status is new; Status 3 was delivered. The three
-// commands agree line by line.
+// A line the worker takes up but never sends (a malformed Trid) and a Status it never takes up
+// are stuck; an empty Status is new; Status 3 was delivered. The three commands agree line by
+// line; status names the oldest due line and the last outcome of each kind in the log.
 TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
   testing::WriteBytes(
       env_.ModuleFile("$$$"),
       testing::OnDisk(FormatCacheLine(testing::SampleTransaction("1"), "0", "2023111422", "0", "") +
-                      "\n" + Line("2", "7", 6) + Line("3", "1", 5) + Line("4", "0", 4) +
-                      Line("5", "2", 3) + Line("6", "", 2) + Line("7", "3", 1)));
+                      "\n" + Line("2", "7", 6) + Line("3", "1", 5, "FWT: --> FAILED, really") +
+                      Line("4", "0", 125) + Line("5", "2", 3 * 3600) + Line("6", "", 2) +
+                      Line("7", "3", 1)));
+  testing::WriteBytes(
+      env_.ModuleFile("log"),
+      testing::OnDisk("2023-11-14 22:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[ok] --> SUCCESS\n"
+                      "2023-11-14 22:01:00-*-FWT: WorkOrder[2] --> FAILED --> FWT_NEEDS_ATTENTION\n"
+                      "2023-11-14 22:02:00-.-FWT: WorkOrder[3] --> Reply: t[fine] --> SUCCESS\n"
+                      "2023-11-14 22:03:00-.-FWT: WorkOrder[4] --> FWT_RETRY_LATER\n"
+                      "2023-11-14 22:04:00-r-             Reply from DMS[\n"
+                      "a continuation line --> SUCCESS\n"));
   const std::string counts =
       "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending";
-  std::ostringstream check, list, err;
-  RunCheckCommand(env_.env().ModulePath(), {}, check, err);
-  EXPECT_NE(check.str().find("(7 lines: " + counts + ")"), std::string::npos) << check.str();
+  Run(RunCheckCommand, env_.env().ModulePath(), {});
+  EXPECT_TRUE(Says("(7 lines: " + counts + ")")) << out_;
 
-  ASSERT_EQ(RunCacheCommand(env_.env().ModulePath(), {"list"}, list, err), 0) << err.str();
-  EXPECT_NE(list.str().find(": " + counts + "\n"), std::string::npos) << list.str();
-  const std::string listed = list.str();  // the rows below are views into it
+  ASSERT_EQ(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0) << out_;
+  EXPECT_TRUE(Says(": " + counts + "\n")) << out_;
+  const std::string listed = out_;  // the rows below are views into it
   const std::vector<std::string_view> rows = SplitLines(listed);
   const char* const kStates[] = {"stuck",       "stuck", "parked",   "due",
                                  "retry later", "due",   "delivered"};
-  ASSERT_EQ(rows.size(), 9u) << list.str();
+  ASSERT_EQ(rows.size(), 9u) << listed;
   for (size_t i = 0; i < 7; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
 
   EXPECT_EQ(Status(), kExitParked) << out_;
   EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry", "parked            1\n",
-                                    "stuck             2 ", "delivered         1 (booked"}),
+                                    "stuck             2 ", "delivered         1 (booked",
+                                    "oldest due        waits 3 h 00 min since its dispense: Trid ",
+                                    ", TransNo 5\n", "last delivery     2023-11-14 22:02:00",
+                                    "t[fine] --> SUCCESS", "last retry later  2023-11-14 22:03:00",
+                                    "last failure      2023-11-14 22:01:00",
+                                    "verdict           ATTENTION: 3 transaction(s) wait"}),
             "")
       << out_;
 }
@@ -238,10 +217,9 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
 TEST_F(StatusTest, CheckAndStatusNameALogThatAPlantedLinkTookOver) {
   const std::string log = env_.ModuleFile("log");
   if (!testing::PlantForeignLink(env_.dir().File("elsewhere"), log)) GTEST_SKIP() << "needs root";
-  std::ostringstream check, err;
-  RunCheckCommand(env_.env().ModulePath(), {}, check, err);
+  Run(RunCheckCommand, env_.env().ModulePath(), {});
   const std::string refused = log + " is not written: " + kPlantedLinkRefused;
-  EXPECT_NE(check.str().find("PROBLEM: the log " + refused), std::string::npos) << check.str();
+  EXPECT_TRUE(Says("PROBLEM: the log " + refused)) << out_;
   EXPECT_EQ(Status(), kExitFailed);
   EXPECT_TRUE(Says("log               " + refused) &&
               Says("verdict           PROBLEM: the driver writes no log entries"))

@@ -3,15 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
+#include "command_test.h"
 #include "dms_fixture.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
 namespace {
 
-class TryTest : public ::testing::Test {
+class TryTest : public testing::CommandTest {
  protected:
   TryTest()
       : dms_([this](const std::string& request) {
@@ -28,18 +27,12 @@ class TryTest : public ::testing::Test {
   }
 
   int Try(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    int status = RunTryCommand(env_.env().ModulePath(), args, out, err);
-    out_ = out.str() + err.str();
-    return status;
+    return Run(RunTryCommand, env_.env().ModulePath(), args);
   }
-
-  bool Says(const std::string& text) const { return out_.find(text) != std::string::npos; }
 
   testing::ScopedFakeEnv env_;
   std::string forward_code_ = "success";
   testing::ScriptedDms dms_;
-  std::string out_;
 };
 
 TEST_F(TryTest, BothExchangesShownStepByStepAndNothingOfTheSiteWritten) {
