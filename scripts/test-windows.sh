@@ -176,9 +176,14 @@ fi
 
 # Nothing the stage started under Wine runs on after it.
 end_wine
-sleep 1
-check "no Wine process of the stage is left" test -z "$(wine_processes)" ||
-  wine_processes | xargs -r kill -9
+# Processes told to end take a moment to go, longer under the emulator; one that is still there
+# after ten seconds is named and killed.
+for _ in $(seq 50); do [ -z "$(wine_processes)" ] && break; sleep 0.2; done
+left=$(wine_processes)
+if ! check "no Wine process of the stage is left" test -z "$left"; then
+  for pid in $left; do echo "left: $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"; done
+  kill -9 $left 2>/dev/null
+fi
 
 echo
 [ -n "$skipped_i686" ] && echo "$skipped_i686"
