@@ -162,12 +162,13 @@ skipped_i686=""
 if ! check "win32: built for Wine" [ -f build/win32/bin/vornlink.exe ]; then :
 else
   how=$("$emulation" status)
-  if [ $? -eq 2 ]; then
+  needs=$?  # 0 native, 1 through the emulator, 2 not at all
+  if [ $needs -eq 2 ]; then
     skipped_i686="SKIPPED: the i686 DLL was built and checked but not run: $how"
   elif ! "$emulation" begin $$; then
     skipped_i686="SKIPPED: the i686 DLL was built and checked but not run: $how, but the emulator could not be registered (see above)"
   else
-    [ "$("$emulation" status >/dev/null 2>&1; echo $?)" -eq 1 ] && emulated=win32
+    [ $needs -eq 1 ] && emulated=win32
     echo "=== win32: $how"
     wine_runs win32
   fi
