@@ -98,8 +98,10 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
   bool cut_needed = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
+    int calls_found = -1;
     auto all_ended = [&] {
       left = Running(stopping.get());
+      if (calls_found < 0) calls_found = left.calls;
       return left.threads == 0 && left.calls == 0;
     };
     // An exchange whose query went out has until the cut to bring its reply;
@@ -110,6 +112,7 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
       ended_.wait_until(lock, end, all_ended);
     }
     JoinEnded();
+    left.calls_ended = std::max(0, calls_found - left.calls);
   }
   // Work that is still on its way may finish what it does, but its threads
   // write nothing more (but for a write already under way at the limit);

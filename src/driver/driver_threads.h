@@ -21,7 +21,10 @@
 // module; threads and calls that outlive the limit, and calls that no stop
 // can end (a dialog), keep the module mapped for good. A host's call is
 // counted from its start to its end; a call's own last instructions after
-// that are not. Thread-safe.
+// that are not, so a stop that found a call of another thread running keeps
+// the module mapped for good as well: the host may unload as soon as the
+// stop returns, while that thread still returns through the module's code.
+// Thread-safe.
 #ifndef VORNLINK_DRIVER_DRIVER_THREADS_H_
 #define VORNLINK_DRIVER_DRIVER_THREADS_H_
 
@@ -86,7 +89,13 @@ class DriverThreads {
     int unstoppable = 0;   // calls that no stop ends, of any generation
     bool cut = false;      // the stop had to be cut: work still ran by then
     bool writing = false;  // a write of those threads was under way at the limit
-    bool none() const { return threads == 0 && calls == 0 && unstoppable == 0 && !writing; }
+    // Stoppable calls of other threads that the stop found running and that
+    // ended within the limit: their threads may still be on their way out
+    // through the module's code, which nothing can wait for.
+    int calls_ended = 0;
+    bool none() const {
+      return threads == 0 && calls == 0 && unstoppable == 0 && !writing && calls_ended == 0;
+    }
   };
 
   // Sets the current generation's stop signal, cuts it `cut_before` ahead of

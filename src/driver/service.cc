@@ -115,6 +115,12 @@ int32_t Service::Stop() {
              "stays loaded",
              left.calls, static_cast<unsigned>(kStopWaitMs));
   }
+  if (left.calls_ended > 0) {
+    LogPrint('.',
+             "StopService: %d call(s) of the host ended with the stop -> the module stays loaded, "
+             "as their threads may still be returning through it",
+             left.calls_ended);
+  }
   if (left.unstoppable > 0) {
     LogPrint('*', "StopService: t[a dialog of the driver is open] -> the module stays loaded");
   }

@@ -118,14 +118,18 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
             c.query_out);
 
   // Nothing of the driver runs: the module goes, and a new file of it loads.
+  // But a stop that ended a call on the host's own thread keeps it mapped:
+  // that thread may still be returning through its code.
+  EXPECT_EQ(host.Logged("1 call(s) of the host ended with the stop"), c.query_out);
   host.Unload();
-  EXPECT_FALSE(Mapped(host.module_path()));
+  EXPECT_EQ(Mapped(host.module_path()), c.query_out);
   if (validating.joinable()) {
-    validating.join();  // returned before the stop did, into code that is still there
+    validating.join();
     EXPECT_EQ(valid, 0);
+  } else {
+    std::filesystem::remove(host.module_path());
+    std::filesystem::copy_file(VORNLINK_MODULE_FILE, host.module_path());
   }
-  std::filesystem::remove(host.module_path());
-  std::filesystem::copy_file(VORNLINK_MODULE_FILE, host.module_path());
   ASSERT_TRUE(host.Load());
   EXPECT_EQ(host.api().get_api_version(), 102);
   EXPECT_EQ(host.CacheState(), c.state);
