@@ -1,5 +1,4 @@
-// `vornlink check` on the samples adapted to a site, and on broken variants of
-// them.
+// `vornlink check` on the samples adapted to a site, and on broken variants of them.
 #include "vornlink/check_command.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@ void Replace(std::string* text, const std::string& from, const std::string& to) 
   text->replace(at, from.size(), to);
 }
 
-// A site: the module file and one of the samples beside it, its log in the
-// site's folder.
+// A site: the module file and one of the samples beside it, its log in the site's folder.
 class CheckTest : public testing::CommandTest {
  protected:
   void UseSample(const std::string& sample) {
@@ -62,8 +60,7 @@ TEST_F(CheckTest, TheSamplesAdaptedToASitePassWithoutAWord) {
       "");
 }
 
-// The samples' placeholders left in place (not in a comment), a sample the gates drop, and
-// passwords over plain HTTP.
+// Placeholders left in place (not in a comment), a sample the gates drop, passwords over HTTP.
 TEST_F(CheckTest, WhatASiteForgotToAdaptIsWarnedOf) {
   UseSample("soap-https");
   xml_ = "<!-- the host lies in C:\\Fluid -->\n" + xml_;
@@ -159,18 +156,8 @@ TEST_F(CheckTest, TheTrustFileIsReadAndItsAuthoritiesListed) {
   UseSample("soap-https");
   const std::string pem = env_.dir().File("dms-ca.pem");
   // A test authority (Ed25519), valid until 2126.
-  const std::string authority =
-      "-----BEGIN CERTIFICATE-----\n"
-      "MIIBjTCCAT+gAwIBAgIUJh9JNpHLDOPfJWZKEC7N+6rLDnEwBQYDK2VwMDsxFzAV\n"
-      "BgNVBAoMDlZvcm5saW5rIFRlc3RzMSAwHgYDVQQDDBdWb3JubGluayBUZXN0IEF1\n"
-      "dGhvcml0eTAgFw0yNjEyMDcwMzUwMTZaGA8yMTI2MTExMzAzNTAxNlowOzEXMBUG\n"
-      "A1UECgwOVm9ybmxpbmsgVGVzdHMxIDAeBgNVBAMMF1Zvcm5saW5rIFRlc3QgQXV0\n"
-      "aG9yaXR5MCowBQYDK2VwAyEAZeSFzie2D7tUSysRUWshVIZM8PX/wNQl5CBv1TpJ\n"
-      "9P+jUzBRMB0GA1UdDgQWBBQgiSeWK66y1gjZ9CUVsaB/aa4eFjAfBgNVHSMEGDAW\n"
-      "gBQgiSeWK66y1gjZ9CUVsaB/aa4eFjAPBgNVHRMBAf8EBTADAQH/MAUGAytlcANB\n"
-      "ALOr69iDBhtrYDFaui9TQIx7+KrwX3cye3X94ibuaQ0TBQ+O363KnTOqqwUDTIvk\n"
-      "BunIjaqMkd2t73kab13XNAE=\n"
-      "-----END CERTIFICATE-----\n";
+  const std::string authority = testing::ReadBytes(VORNLINK_TEST_AUTHORITY_FILE);
+  ASSERT_FALSE(authority.empty());
   // Text around the certificates, and one that cannot be read beside a good one.
   testing::WriteBytes(pem,
                       "junk\n" + authority +
