@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The operator commands end to end, as a site uses them: each sample adapted
 # beside the module, `check`, `try` against `vornlink dms`, a host delivering,
-# `status` and `cache` releasing a parked transaction.
+# `status` and `cache` releasing a parked transaction. First (Linux), the program
+# against a module without settings: exit codes, CSV input, a session, a callback.
 # usage: operator_cli_test.sh VORNLINK MODULE EXAMPLES [RUNNER], RUNNER: scripts/wine-run for
 # vornlink.exe and Vornlink.dll. The SOAP sample goes over HTTPS on Linux, plain HTTP under Wine.
 set -u
@@ -26,6 +27,7 @@ check() {  # check DESCRIPTION COMMAND...
   fi
 }
 says() { grep -qF -- "$1" "$site/out"; }
+same() { check "$1: expected [$2], got [$3]" test "$2" = "$3"; }  # same DESCRIPTION EXPECTED ACTUAL
 # json EXPRESSION: the output is one JSON document d (Python's json reads it) for which EXPRESSION
 # (Python) holds.
 json() {
@@ -77,6 +79,52 @@ site() {
   sed -i 's/>change-me</>s3cret-pw</' "$site/Vornlink.xml"
   sed -i 's/^RetryTime=10/RetryTime=1/' "$site/Vornlink.ini"
 }
+
+# --------------------------------------------------------- the program itself
+if [ -z "$runner" ]; then
+  cp "$module" "$site/"
+  run() { "$program" -m "$site/$(basename "$module")" "$@"; }
+  "$program" >/dev/null 2>&1; same "no command is a usage error" 2 $?
+  "$program" -m "$site/missing.so" name >/dev/null 2>&1; same "a missing module fails" 1 $?
+  "$program" --frobnicate name >"$site/out" 2>&1
+  same "an unknown option is a usage error, named" "2 1" \
+    "$? $(grep -c "unknown option --frobnicate; see vornlink --help" "$site/out")"
+  same "name: a module without a folder is the current folder's" $'Plexa KMR v[1.00]\n0' \
+    "$(cd "$site" && "$program" -m "$(basename "$module")" name 2>&1; echo $?)"
+  same "api-version" "102" "$(run api-version)"
+  same "--version: the program's and the module's" "vornlink 1.00 Plexa KMR v[1.00]" \
+    "$(run --version | sed -n 's/ (.*)$//; s/^module .*: //; p' | tr '\n' ' ' | sed 's/ $//')"
+  same "COMMAND --help is the command's own help, as help COMMAND gives it" "0 usage: vornlink cache list [--json]" \
+    "$(run help cache >"$site/help"; run cache --help | cmp - "$site/help" && head -n 1 "$site/help" |
+      sed 's/^/0 /')"
+
+  printf '# a comment\n%s\n%s\n%s\n' 1,118739.A,261206,091502,7,BAY3,1,1,Oil,OIL,4.5,0 \
+    2,118739.B,261206,092011,7,BAY3,1,2,ATF,2.5,0 3,too,few,fields >"$site/in.csv"
+  run forward-csv "$site/in.csv" >"$site/out" 2>"$site/err"
+  same "a bad CSV line fails the run and is named" "1 2" \
+    "$? $(grep -cE 'in.csv:4: 4 fields|rejected 1 line\(s\)' "$site/err")"
+  same "good lines are forwarded" \
+    "handed 2 transactions to the driver, 2 went into its cache; no log is set (KMR/Log/FileName in $site/Vornlink.xml), so the gates' verdicts are not written" \
+    "$(cat "$site/out")"
+  same "the short form repeats the fluid name; both cached" \
+    "2,118739.B,261206,092011,7,BAY3,1,2,ATF,ATF,2.5,0,0 2" \
+    "$(sed -n 2p "$site/Vornlink.\$\$\$" | cut -d, -f1-13) $(wc -l <"$site/Vornlink.\$\$\$")"
+  "$program" --module="$site/$(basename "$module")" -q forward-csv "$site/in.csv" >"$site/out" 2>"$site/err"
+  same "--option=value, and -q keeps only the exit status and complaints" "1 0 2" \
+    "$? $(wc -l <"$site/out") $(wc -l <"$site/err")"
+
+  printf '<KMR>\n<Log>\n<FileName>%s/drv.log</FileName>\n</Log>\n</KMR>\n' "$site" >"$site/Vornlink.xml"
+  same "session with a validation through the callback" \
+    "ExecuteService 1 immediate 0 callback 0 118739.A 0 StopService 0 status 0" \
+    "$(printf 'start\nvalidate-async 118739.A 10000\nvalidate 118739.A\nstop\n' | run session 2>&1 |
+      tr '\n' ' '; echo "status ${PIPESTATUS[1]}")"
+  same "forward without the service says the log waits for it" \
+    "handed 1 transaction to the driver, 0 went into its cache (1 not: dropped or refused by the gates, or waiting for room); the driver writes the gates' verdicts to its log $site/drv.log only while the service runs: start it first (vornlink session)" \
+    "$(run forward 4 1.A 261206 091502 7 B 1 1 Oil OIL 0 0)"
+  same "forward with the service says where the verdicts are" \
+    "handed 1 transaction to the driver, 0 went into its cache (1 not: dropped or refused by the gates, or waiting for room); the gates' verdicts are in the log $site/drv.log" \
+    "$(printf 'start\nforward 5 1.A 261206 091502 7 B 1 1 Oil OIL 0 0\nstop\n' | run session | grep handed)"
+fi
 
 # ---------------------------------------------------------------- TCP
 site tcp
