@@ -2,8 +2,6 @@
 // lines than the file holds; what was not changed is not read again.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>

@@ -50,9 +50,7 @@ TEST(TridTest, TheClocksGiveTheTridOrTheNextFreeValue) {
     EXPECT_EQ(
         MakeUniqueTrid([&](std::string_view second) { return TakenTridsIn(test.cache, second); }),
         test.trid);
-    if (test.cache.empty()) {
-      EXPECT_EQ(MakeTrid(), test.trid);
-    }
+    if (test.cache.empty()) EXPECT_EQ(MakeTrid(), test.trid);
   }
   EXPECT_FALSE(env.env().slept().empty());
   // The search cuts lines as the reader does: each once, without CR LF.

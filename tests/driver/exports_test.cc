@@ -40,14 +40,12 @@ TEST_F(ExportsTest, GatesRefuseInOrder) {
     const char* line;
   } kCases[] = {
       {"Enable=0", "1.5", false,
-       "-*-ForwardTransaction TransNo[1] JobNo[123456.A] t[Forward Transaction "
-       "Not Enabled]"},
+       "-*-ForwardTransaction TransNo[1] JobNo[123456.A] t[Forward Transaction Not Enabled]"},
       {"Enable=yes", "1.5", false, "-*-ForwardTransaction TransNo[2]"},
       {"Enable=0\nValidation=1", "0", false, "-*-ForwardTransaction TransNo[3]"},
       {"Enable=2", "1.5", true, nullptr},
       {"", "0", false,
-       "-i-ForwardTransaction TransNo[5] JobNo[123456.A] t[Removing NULL "
-       "Transaction]"},
+       "-i-ForwardTransaction TransNo[5] JobNo[123456.A] t[Removing NULL Transaction]"},
       {"", "0.000", false, "-i-ForwardTransaction TransNo[6]"},
       {"", "abc", false, "-i-ForwardTransaction TransNo[7]"},
       {"Validation=1", "", false, "-i-ForwardTransaction TransNo[8] JobNo[123456.A] t[Removing"},
@@ -63,9 +61,7 @@ TEST_F(ExportsTest, GatesRefuseInOrder) {
     size_t before = host_.CacheLines().size();
     Forward(std::to_string(++trans_no), c.quantity);
     EXPECT_EQ(host_.CacheLines().size(), before + (c.cached ? 1 : 0));
-    if (c.line != nullptr) {
-      EXPECT_TRUE(host_.Logged(c.line)) << host_.Log();
-    }
+    if (c.line != nullptr) EXPECT_TRUE(host_.Logged(c.line)) << host_.Log();
   }
   EXPECT_FALSE(host_.Logged("IJV:")) << host_.Log();
   // The start and the stop write the driver's lines.
@@ -102,8 +98,7 @@ TEST_F(ExportsTest, FluidLookupsAndHostTexts) {
   api_.forward_transaction2("5\n2026-01-01 00:00:00-.-forged", "1\r\n.A", "", "", "", "", "", "",
                             "", "", "1", "");
   EXPECT_TRUE(
-      host_.Logged("ForwardTransaction TransNo[5 2026-01-01 "
-                   "00:00:00-.-forged] JobNo[1  .A]"));
+      host_.Logged("ForwardTransaction TransNo[5 2026-01-01 00:00:00-.-forged] JobNo[1  .A]"));
   EXPECT_FALSE(host_.Logged("\n2026-01-01 00:00:00-.-forged"));
 }
 

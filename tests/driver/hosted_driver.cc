@@ -37,10 +37,6 @@ HostedDriver::HostedDriver(const std::string& base_folder) : dir_(base_folder) {
   (void)path_set;
 }
 
-std::string HostedDriver::module_path() const {
-  return dir_.File(kPathSeparator == '/' ? "Vornlink.so" : "Vornlink.dll");
-}
-
 bool HostedDriver::Load() {
   std::string error;
   module_ = LoadDriver(module_path(), &api_, &error);
@@ -78,9 +74,8 @@ std::vector<std::string> HostedDriver::CacheLines() const {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  std::vector<std::string> lines;
-  for (std::string_view line : SplitLines(contents)) lines.emplace_back(line);
-  return lines;
+  const std::vector<std::string_view> lines = SplitLines(contents);
+  return std::vector<std::string>(lines.begin(), lines.end());
 }
 
 std::string HostedDriver::CacheState() const {

@@ -35,7 +35,7 @@ class HostedDriver {
   std::string File(const std::string& extension) const {
     return dir_.File("Vornlink." + extension);
   }
-  std::string module_path() const;
+  std::string module_path() const { return File(kPathSeparator == '/' ? "so" : "dll"); }
   const TempDir& dir() const { return dir_; }
   const DriverApi& api() const { return api_; }
   std::vector<std::string> CacheLines() const;

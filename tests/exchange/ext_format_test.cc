@@ -14,8 +14,7 @@ namespace {
 
 constexpr char kIllegal[] = "f[ExtFormat] t[Illegal Format String]";
 constexpr char kBadOrdinal[] =
-    "f[ExtFormat] t[At least one %@ expresion does not follow by two correct alfanumeric "
-    "ordinals]";
+    "f[ExtFormat] t[At least one %@ expresion does not follow by two correct alfanumeric ordinals]";
 constexpr char kBadDateTime[] = "f[ExtFormat] t[DateAndTime has wrong format]";
 
 std::string Missing(const std::string& ordinal) {

@@ -36,11 +36,10 @@ def make_certificates(directory):
                 "-days", "30", "-subj", "/CN=" + subject,
                 "-addext", "basicConstraints=critical,CA:TRUE",
                 "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-        with open(os.path.join(directory, name + ".cnf"), "w") as config:
-            config.write(CA_CONFIG.format(name=name))
-        open(os.path.join(directory, name + ".index"), "w").close()
-        with open(os.path.join(directory, name + ".serial"), "w") as serial:
-            serial.write("%032x\n" % int.from_bytes(os.urandom(15), "big"))
+        for suffix, text in ((".cnf", CA_CONFIG.format(name=name)), (".index", ""),
+                             (".serial", "%032x\n" % int.from_bytes(os.urandom(15), "big"))):
+            with open(os.path.join(directory, name + suffix), "w") as file:
+                file.write(text)
 
     def leaf(ca, name, alt_names, dates):
         openssl(directory, "req", "-new", *EC_KEY, "-keyout", name + ".key", "-out", name + ".csr",

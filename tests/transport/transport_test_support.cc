@@ -58,8 +58,7 @@ HttpTestServers LoadServers() {
   HttpTestServers servers;
   std::string info_path = LocalPath(std::string(VORNLINK_TRANSPORT_SERVER_DIR) + "/servers.txt");
   std::ifstream info(info_path);
-  std::string line;
-  while (std::getline(info, line)) {
+  for (std::string line; std::getline(info, line);) {
     size_t equals = line.find('=');
     if (equals != std::string::npos)
       servers.values[line.substr(0, equals)] = line.substr(equals + 1);

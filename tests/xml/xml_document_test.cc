@@ -70,10 +70,9 @@ constexpr char kSettings[] =
 TEST(XmlDocumentTest, WalksNodesAndKeepsThePositionOnAFailedSelect) {
   // Attributes are not children; white space between elements is no node.
   auto doc = Loaded(kSettings);
-  EXPECT_EQ(
-      Walk(*doc, "rfsffffnpnnpnp", {"KMR/Setup"}),
-      "KMR Log Setup FU Value t:#text=http://127.0.0.1/dms -t:#text -t:#text Value Data -Data "
-      "FU TP Setup");
+  EXPECT_EQ(Walk(*doc, "rfsffffnpnnpnp", {"KMR/Setup"}),
+            "KMR Log Setup FU Value t:#text=http://127.0.0.1/dms -t:#text -t:#text Value Data "
+            "-Data FU TP Setup");
   ASSERT_TRUE(doc->SelectPath("KMR/Setup/TP"));
   EXPECT_EQ(doc->Text(), "TCP");
   for (const char* path : {"KMR/Missing", "Setup", "KMR//Setup", "KMR/Setup/", "", "/KMR"}) {
