@@ -98,10 +98,9 @@ DriverThreads::Left DriverThreads::StopGeneration(std::chrono::milliseconds limi
   bool cut_needed = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    int calls_found = -1;
+    const int calls_found = Running(stopping.get()).calls;
     auto all_ended = [&] {
       left = Running(stopping.get());
-      if (calls_found < 0) calls_found = left.calls;
       return left.threads == 0 && left.calls == 0;
     };
     // An exchange whose query went out has until the cut to bring its reply;

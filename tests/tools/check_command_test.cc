@@ -1,4 +1,5 @@
-// `vornlink check` on the samples adapted to a site, and on broken variants of them.
+// `vornlink check` on the samples adapted to a site, and on broken variants of
+// them.
 #include "vornlink/check_command.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,8 @@ void Replace(std::string* text, const std::string& from, const std::string& to) 
   text->replace(at, from.size(), to);
 }
 
-// A site: the module file and one of the samples beside it, its log in the site's folder.
+// A site: the module file and one of the samples beside it, its log in the
+// site's folder.
 class CheckTest : public testing::CommandTest {
  protected:
   void UseSample(const std::string& sample) {
@@ -60,7 +62,8 @@ TEST_F(CheckTest, TheSamplesAdaptedToASitePassWithoutAWord) {
       "");
 }
 
-// Placeholders left in place (not in a comment), a sample the gates drop, passwords over HTTP.
+// The samples' placeholders left in place (not in a comment), a sample the gates drop, and
+// passwords over plain HTTP.
 TEST_F(CheckTest, WhatASiteForgotToAdaptIsWarnedOf) {
   UseSample("soap-https");
   xml_ = "<!-- the host lies in C:\\Fluid -->\n" + xml_;
