@@ -59,24 +59,15 @@ std::string SettingsDocument(const DmsSetup& setup) {
   return xml + "</Setup>\n</KMR>\n";
 }
 
-ScriptedDms::ScriptedDms(Answer answer) : answer_(std::move(answer)) {
-  // The server's thread may take a connection before the constructor has
-  // the server in hand.
-  std::lock_guard<std::mutex> lock(mutex_);
-  server_ =
-      std::make_unique<TcpTestServer>([this](NetConnection& connection, const StopSignal& stop) {
-        TcpTestServer* server;
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          server = server_.get();
-        }
-        std::string request = server->ReadRequest(connection);
+ScriptedDms::ScriptedDms(Answer answer)
+    : answer_(std::move(answer)),
+      server_([this](NetConnection& connection, const StopSignal& stop) {
+        std::string request = server_.ReadRequest(connection);
         if (!request.empty() && request.back() == '\0') request.pop_back();
         std::string reply = answer_(request);
         reply.push_back('\0');
         connection.SendAll(reply, WaitLimit::After(std::chrono::seconds(10), &stop));
-      });
-}
+      }) {}
 
 }  // namespace testing
 }  // namespace vornlink

@@ -4,8 +4,6 @@
 #define VORNLINK_TESTS_EXCHANGE_DMS_FIXTURE_H_
 
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,8 +29,9 @@ struct DmsSetup {
   std::string header = "0";       // FH and JH
   std::string wo_split = "6";
   std::string log_file;  // the log, all flags on, when not empty
-  std::string forward_query = "<insert><trans>%@01</trans><ro>%@07</ro><line>%@17</line>"
-                              "<qty>%.2@09</qty><user>%@03</user></insert>";
+  std::string forward_query =
+      "<insert><trans>%@01</trans><ro>%@07</ro><line>%@17</line>"
+      "<qty>%.2@09</qty><user>%@03</user></insert>";
   std::string validation_query = "<job><ro>%@01</ro><line>%@11</line></job>";
   std::string forward_code_spec = ":insertResponse/code";
   std::string success_codes = "success,both";
@@ -50,14 +49,13 @@ class ScriptedDms {
   using Answer = std::function<std::string(const std::string& request)>;
   explicit ScriptedDms(Answer answer);
 
-  std::string port_text() const { return server_->port_text(); }
+  std::string port_text() const { return server_.port_text(); }
   // The requests as received, NUL byte included.
-  std::vector<std::string> requests() { return server_->requests(); }
+  std::vector<std::string> requests() { return server_.requests(); }
 
  private:
   Answer answer_;
-  std::mutex mutex_;
-  std::unique_ptr<TcpTestServer> server_;  // guarded by mutex_ while it is made
+  TcpTestServer server_;  // after answer_, which its thread uses
 };
 
 }  // namespace testing

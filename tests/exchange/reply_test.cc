@@ -175,7 +175,6 @@ TEST_F(ReplyTest, ListsSplitIntoAtMostFiveItemsAndMatchTheFirstEqualOne) {
   ListItems retry = SplitList("E1,,E2", CodeList::kRetryLater);  // "E1", ",E2"
   ListItems success = SplitList("a,b,a,c,d,e,f", CodeList::kSuccess);
   ListItems valid = SplitList("%s%n,2", CodeList::kValid);
-  ListItems empty = SplitList("", CodeList::kValid);
   EXPECT_EQ(MatchList("E2", retry, CodeList::kRetryLater), 0);
   EXPECT_EQ(MatchList("d", success, CodeList::kSuccess), 5);
   log_.Take();
@@ -183,7 +182,7 @@ TEST_F(ReplyTest, ListsSplitIntoAtMostFiveItemsAndMatchTheFirstEqualOne) {
   EXPECT_EQ(MatchList("a", success, CodeList::kSuccess), 1);
   // Codes are logged as they are; an empty code matches nothing.
   EXPECT_EQ(MatchList("%d", valid, CodeList::kValid), 0);
-  EXPECT_EQ(MatchList("", empty, CodeList::kValid), 0);
+  EXPECT_EQ(MatchList("", ListItems{}, CodeList::kValid), 0);
   EXPECT_EQ(log_.Take(), (Lines{
                              "r Compare  reply[,E2] with spec[E1] -> (RETRYLATER spec index[1])",
                              "r Compare  reply[,E2] with spec[,E2] -> (RETRYLATER spec index[2])",

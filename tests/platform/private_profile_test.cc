@@ -40,12 +40,9 @@ TEST(PrivateProfileTest, ReaderAndPlatformGiveTheRecordedAnswers) {
   for (std::string line; std::getline(list, line);) {
     if (line.empty() || line[0] == '#') continue;
     SCOPED_TRACE(line);
-    std::vector<std::string> q;  // file, section, key, default, answer
-    for (size_t from = 0; from != std::string::npos;) {
-      const size_t tab = line.find('\t', from);
-      q.push_back(Unescape(line.substr(from, tab == std::string::npos ? tab : tab - from)));
-      from = tab == std::string::npos ? tab : tab + 1;
-    }
+    std::vector<std::string> q;              // file, section, key, default, answer
+    std::istringstream fields(line + '\t');  // each field ends at a tab, the last one too
+    for (std::string field; std::getline(fields, field, '\t');) q.push_back(Unescape(field));
     ASSERT_EQ(q.size(), 5u);
     ++queries;
     const std::string path = CaseFile(q[0]);

@@ -7,7 +7,6 @@
 #include <string>
 #include <thread>
 
-#include "base/failure_text.h"
 #include "log/log.h"
 #include "testing/test_env.h"
 #include "transport/http_headers.h"

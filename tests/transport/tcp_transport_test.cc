@@ -6,7 +6,6 @@
 #include <string>
 #include <thread>
 
-#include "base/failure_text.h"
 #include "testing/test_env.h"
 #include "transport/transport_limits.h"
 #include "transport/transport_test_support.h"

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "base/stop_signal.h"
-#include "platform/env.h"
 #include "platform/net.h"
 #include "testing/log_recorder.h"
 
