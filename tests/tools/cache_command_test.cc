@@ -6,13 +6,12 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "cache/cache_record.h"
 #include "command_test.h"
-#include "emulated_dms/dms_server.h"
+#include "dms_fixture.h"
 #include "exchange/forward_transaction.h"
 #include "hosted_driver.h"
 #include "testing/child_process.h"
@@ -28,8 +27,6 @@ class CacheCommandTest : public testing::CommandTest {
   int Cache(const std::string& module_path, const std::vector<std::string>& args) {
     return Run(RunCacheCommand, module_path, args);
   }
-  // The cache file's lines.
-  size_t CacheLineCount() { return SplitLines(testing::ReadBytes(env_.ModuleFile("$$$"))).size(); }
 
   testing::ScopedFakeEnv env_;
   const std::string module_ = env_.env().ModulePath();
@@ -80,7 +77,7 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
   EXPECT_TRUE(Cache({"drop", "201403070905020003", "--yes"}) == 0 &&
               Says("3,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0,2,201403070905020003,,"))
       << out_;
-  EXPECT_EQ(CacheLineCount(), 3u);
+  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 3u);
   EXPECT_EQ(Cache({"drop", "201403070905020003", "--yes"}), 1) << out_;
   EXPECT_EQ(Cache({"frobnicate"}), 2);
 
@@ -122,7 +119,7 @@ TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
   EXPECT_TRUE(Cache({"drop", "201403070905020002", "--yes"}) == 0 &&
               Says("note: the DMS had booked it"))
       << out_;
-  EXPECT_EQ(CacheLineCount(), 1u);
+  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
 }
 
 // A line without a Trid is named by its number, a TransNo names the one line that has it, and a
@@ -160,27 +157,17 @@ TEST_F(CacheCommandTest, ReleasedWhileAHostDeliversNothingIsLostOrDoubled) {
   std::mutex mutex;
   std::set<std::string> refused;
   std::map<std::string, int> booked;  // TransNo -> times
-  // The emulated DMS refuses each transaction once, then books it.
-  NetResult listened;
-  std::unique_ptr<DmsServer> dms = DmsServer::Listen("127.0.0.1", 0, &listened);
-  ASSERT_NE(dms, nullptr) << listened.text;
-  StopSignal stop;
-  std::thread serving([&] {
-    dms->Run(
-        stop,
-        [&](const std::string& request) {
-          const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
-          std::lock_guard<std::mutex> lock(mutex);
-          if (refused.insert(trans_no).second) return testing::ForwardReply("rejected", "not now");
-          ++booked[trans_no];
-          return testing::ForwardReply("success", "booked");
-        },
-        [](const DmsConnectionReport&) {});
+  // The DMS refuses each transaction once, then books it.
+  testing::ScriptedDms dms([&](const std::string& request) {
+    const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
+    std::lock_guard<std::mutex> lock(mutex);
+    if (refused.insert(trans_no).second) return testing::ForwardReply("rejected", "not now");
+    ++booked[trans_no];
+    return testing::ForwardReply("success", "booked");
   });
-  std::shared_ptr<void> joiner(nullptr, [&](void*) { stop.Set(), serving.join(); });
   testing::HostedDriver host;
   testing::DmsSetup setup;
-  setup.port = std::to_string(dms->port());
+  setup.port = dms.port_text();
   host.WriteSettings(setup, "0");
 
   std::string session = "start\n";

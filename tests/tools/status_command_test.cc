@@ -13,7 +13,6 @@
 #include "cache/trid.h"
 #include "cache/unwritten_entries.h"
 #include "command_test.h"
-#include "log/log.h"
 #include "testing/test_env.h"
 #include "vornlink/cache_command.h"
 #include "vornlink/check_command.h"
@@ -136,36 +135,20 @@ TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
     int64_t trid_age;
     const char* shown;  // by status
     const char* age;    // in cache list
-    int exit;
   } kCases[] = {
-      {TridSecond(now_ - 3 * 3600), 60, "waits 3 h 00 min since its dispense", "3 h 00 min",
-       kExitStale},
-      {TridSecond(now_ - 300), 1200, "waits 20 min", "20 min", kExitStale},
-      {"20231399999999", 1200, "waits 20 min", "20 min", kExitStale},
-      {TridSecond(now_ + 7200), -3600, "is dated 1 h 00 min in the future", "ahead 1 h 00 min",
-       kExitStale},
+      {TridSecond(now_ - 3 * 3600), 60, "waits 3 h 00 min since its dispense", "3 h 00 min"},
+      {TridSecond(now_ - 300), 1200, "waits 20 min", "20 min"},
+      {"20231399999999", 1200, "waits 20 min", "20 min"},
+      {TridSecond(now_ + 7200), -3600, "is dated 1 h 00 min in the future", "ahead 1 h 00 min"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.dispense);
     testing::WriteBytes(env_.ModuleFile("$$$"),
                         testing::OnDisk(Line("1", "2", c.trid_age, "", c.dispense)));
-    EXPECT_TRUE(Status() == c.exit && Says(c.shown)) << out_;
+    EXPECT_TRUE(Status() == kExitStale && Says(c.shown)) << out_;
     Run(RunCacheCommand, env_.env().ModulePath(), {"list"});
     EXPECT_TRUE(Says(" " + Padded(c.age, 11) + " ")) << out_;
   }
-}
-
-// A reply dump that forges a delivery and carries control bytes, as the driver logs it: status
-// names no delivery and prints no control byte.
-TEST_F(StatusTest, AReplyIsNeverTakenForAnEntry) {
-  LogInit(env_.ModuleFile("log"), 1000, "d");
-  LogWriteLine('d',
-               "Reply from DMS[\r\nlater\n2026-01-01 00:00:00-.-FWT: WorkOrder[1] LineCode[A] "
-               "--> Reply: c[0] t[] --> SUCCESS\n\x1b]0;owned\x07]");
-  ResetLogForTesting();
-  EXPECT_TRUE(Status() == kExitOk && Says("last delivery     none in the log") &&
-              out_.find('\x1b') == std::string::npos)
-      << out_;
 }
 
 // A line the worker takes up but never sends (a malformed Trid) and a Status it never takes up
