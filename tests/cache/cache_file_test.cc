@@ -90,8 +90,9 @@ TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
 
   // An empty line counts, a CR LF line end reads as any other, a crash may
   // have torn the last line.
-  testing::WriteBytes(path_,
-                      OnDisk("a,b\n\n") + "n,,,,,,,,,,,,2," + kSecondTrid + ",0,msg\r\n2,WO,1403");
+  const std::string torn =
+      OnDisk("a,b\n\n") + "n,,,,,,,,,,,,2," + kSecondTrid + ",0,msg\r\n2,WO,1403";
+  testing::WriteBytes(path_, torn);
   EXPECT_EQ(GetCacheIndex(4, &record), 0);
   EXPECT_EQ(GetCacheIndex(-1, &record), 0);
   EXPECT_EQ(record.trans_no(), "kept");
@@ -104,10 +105,7 @@ TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
 
   // The torn line gets its line end first, so the new line stays whole.
   EXPECT_EQ(Add("3"), 1);
-  Lines lines = testing::DiskLines(path_);
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[3], "2,WO,1403");
-  EXPECT_EQ(lines[4], Line("3", kFirstTrid));
+  EXPECT_EQ(ReadBytes(path_), torn + OnDisk("\n" + Line("3", kFirstTrid) + "\n"));
 }
 
 TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
@@ -148,8 +146,7 @@ TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
 // Durable appends with fresh Trids; a move to the end in one replacement,
 // without the reserved value.
 TEST_F(CacheFileTest, AddAndMoveToEndWriteLinesWithFreshTrids) {
-  EXPECT_EQ(Add("1"), 1);
-  EXPECT_EQ(Add("2"), 1);
+  for (const char* trans_no : {"1", "2"}) EXPECT_EQ(Add(trans_no), 1);
   CacheRecord record = Read(0);
   record.fields[CacheRecord::kStatus] = "1";
   record.fields[CacheRecord::kMessage] = "FWT: c[7], t[no]";
@@ -174,9 +171,7 @@ TEST_F(CacheFileTest, AddAndMoveToEndWriteLinesWithFreshTrids) {
 // then delivered, not due, also for a process that knew it as due and
 // cannot tell the change by the file's stamp (the same size and time).
 TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
-  ASSERT_EQ(Add("1"), 1);
-  ASSERT_EQ(Add("2"), 1);
-  ASSERT_EQ(Add("3"), 1);
+  for (const char* trans_no : {"1", "2", "3"}) ASSERT_EQ(Add(trans_no), 1);
   std::string error;
   EXPECT_EQ(MarkLineInPlace(kFirstTrid, kDeliveredStatus, &error), CacheChange::kDone) << error;
   EXPECT_EQ(env_.writes(), "AAA");
@@ -276,9 +271,7 @@ TEST_F(CacheFileTest, WaitingTransactionsGoInOrderAHostsCallWithinItsBudget) {
   EXPECT_EQ(testing::DiskLines(path_).size(), 1u);
   NameUnwrittenTransactionsAtUnload();
   const std::string named = log_.Take().back();
-  const size_t npos = std::string::npos;
-  EXPECT_TRUE(named.find("[3,") != npos && named.find("at the unload -> FAILED -> lost") != npos)
-      << named;
+  EXPECT_EQ(testing::Missing(named, {"[3,", "at the unload -> FAILED -> lost"}), "") << named;
   StopSignal stop;
   WriteAllUnwrittenTransactions(stop);
   EXPECT_EQ(Read(0).trans_no() + Read(1).trans_no() + Read(2).trans_no(), "123");

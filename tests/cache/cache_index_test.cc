@@ -21,7 +21,6 @@ namespace {
 using testing::DiskLines;
 using testing::OnDisk;
 using testing::ReadBytes;
-using testing::SampleTransaction;
 
 // Steps of the random walk (each file call is slow under Wine).
 #ifdef _WIN32
@@ -57,7 +56,7 @@ class CacheIndexTest : public ::testing::Test {
   void TearDown() override { ReleaseCacheMutexes(); }
 
   int Add(const std::string& trans_no, const std::string& status = "0") {
-    return AddTransaction(SampleTransaction(trans_no), status, "0", "");
+    return AddTransaction(testing::SampleTransaction(trans_no), status, "0", "");
   }
 
   // Another program's hand on the file, between two operations.
@@ -76,6 +75,7 @@ class CacheIndexTest : public ::testing::Test {
     const std::vector<std::string> lines = DiskLines(path_);
     CacheRecord record;
     std::set<std::string> trids;
+    std::vector<int> due;  // found as the worker walks them
     for (size_t i = 0; i < lines.size(); ++i) {
       CacheRecord expected;
       ParseCacheLine(lines[i], &expected);
@@ -84,15 +84,10 @@ class CacheIndexTest : public ::testing::Test {
       if (expected.trid().size() == 18) {
         EXPECT_TRUE(trids.insert(expected.trid()).second) << expected.trid();
       }
-    }
-    EXPECT_EQ(GetCacheIndex(static_cast<int>(lines.size()), &record), 0);
-    // The due lines, found as the worker walks them.
-    std::vector<int> due;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      ParseCacheLine(lines[i], &record);
-      const int32_t status = LeadingInt(record.status());
+      const int32_t status = LeadingInt(expected.status());
       if (status == 0 || status == 2) due.push_back(static_cast<int>(i));
     }
+    EXPECT_EQ(GetCacheIndex(static_cast<int>(lines.size()), &record), 0);
     std::vector<int> walked;
     for (int from = 0, found = 0; FindDueLine(from, &record, &found) == 1; from = found + 1) {
       walked.push_back(found);

@@ -33,12 +33,9 @@ std::string TransNoOf(const std::string& request) {
 class DeliveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteSettings("0");
+    setup_.port = dms_.port_text();
+    host_.WriteSettings(setup_, "0");
     ASSERT_TRUE(host_.Load());
-  }
-
-  void WriteSettings(const std::string& retry_time, const std::string& more_ini = "") {
-    host_.WriteSettings(setup_, retry_time, more_ini);
   }
 
   // The TransNos the DMS was sent, in order.
@@ -59,11 +56,7 @@ class DeliveryTest : public ::testing::Test {
     }
     return testing::ForwardReply(TransNoOf(request) == "41" ? "locked" : "success", "dms text");
   }};
-  testing::DmsSetup setup_ = [this] {
-    testing::DmsSetup setup;
-    setup.port = dms_.port_text();
-    return setup;
-  }();
+  testing::DmsSetup setup_;
   testing::HostedDriver host_;
   const DriverApi& api_ = host_.api();
 };
@@ -73,7 +66,7 @@ class DeliveryTest : public ::testing::Test {
 // another transaction has another.
 TEST_F(DeliveryTest, TheBookingKeyStaysWithItsTransaction) {
   setup_.forward_query = "<insert><key>%@TK</key><trans>%@01</trans></insert>";
-  WriteSettings("0");
+  host_.WriteSettings(setup_, "0");
   host_.Forward("41");
   CacheRecord line;
   ParseCacheLine(host_.CacheLines().at(0), &line);
@@ -124,7 +117,7 @@ std::pair<int32_t, std::string> TakeAnswer() {
 // not judge; the callback is not called once the host cleared it.
 TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
   const std::string gate = "[ForwardTransaction]\nValidation=1\n";
-  WriteSettings("600", gate);
+  host_.WriteSettings(setup_, "600", gate);
   api_.set_callback(&RecordAnswer);  // forgotten by the start
   ASSERT_EQ(api_.execute_service(), 1);
   EXPECT_EQ(api_.is_jobno_valid("123456.A"), 1);
@@ -141,7 +134,7 @@ TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
   EXPECT_EQ(TakeAnswer(), std::make_pair(1, std::string("123456.A")));
 
   setup_.port = "1";  // nobody answers
-  WriteSettings("600", gate);
+  host_.WriteSettings(setup_, "600", gate);
   host_.Forward("3");
   host_.Forward("4", "12.A");  // that no DMS could know: refused, the DMS not asked
   EXPECT_EQ(api_.is_jobno_valid("654321.B"), 0);
@@ -161,7 +154,7 @@ TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
 
   // Cleared while the DMS is asked: no call, also not later.
   setup_.port = dms_.port_text();
-  WriteSettings("600", gate);
+  host_.WriteSettings(setup_, "600", gate);
   std::atomic<bool> asked{false};
   std::promise<void> cleared;
   before_answer_ = [&, until = cleared.get_future().share()] {
@@ -195,7 +188,7 @@ TEST_F(DeliveryTest, ExchangesOnSeveralThreadsKeepTheirOwnValues) {
   setup_.url = servers.Url("https", "/echo?" + tag);
   // Linux trusts the test authority by this setting, Windows by the store
   // of the test's own Wine prefix.
-  WriteSettings("0", "[HTTPS]\nCAFile=" + servers.File("ca") + "\n");
+  host_.WriteSettings(setup_, "0", "[HTTPS]\nCAFile=" + servers.File("ca") + "\n");
   for (int i = 0; i < 20; ++i) host_.Forward(std::to_string(i));
   ASSERT_EQ(api_.execute_service(), 1);
   std::vector<std::thread> threads;

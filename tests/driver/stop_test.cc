@@ -6,7 +6,6 @@
 // up: DriverThreadsTest.)
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -170,11 +169,7 @@ TEST(StopWhileBookingTest, TheAnswerIsRecordedAndTheBookingNotSentAgain) {
   host.Forward("7202");
   ASSERT_TRUE(Eventually([&] { return dms.requests().size() >= 2 && host.CacheState().empty(); }));
   EXPECT_EQ(host.api().stop_service(), 0);
-  const std::vector<std::string> requests = dms.requests();
-  EXPECT_EQ(
-      std::count_if(requests.begin(), requests.end(),
-                    [](const std::string& r) { return r.find(">7201<") != std::string::npos; }),
-      1);
+  EXPECT_EQ(dms.requests().size(), 2u);
 }
 
 }  // namespace
