@@ -69,14 +69,15 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok 
   rm -f "$log"
 fi
 
-# Where the kernel runs no 32-bit code, 32-bit Wine runs through qemu-i386
-# (scripts/i386-emulation), fetched into build/qemu-user; nothing is
-# installed, and the test scripts register it only while they run.
+# Where the kernel runs no 32-bit code (or VORNLINK_I386_EMULATION=force asks
+# for it), 32-bit Wine runs through qemu-i386 (scripts/i386-emulation),
+# fetched into build/qemu-user; nothing is installed, and the test scripts
+# register it only while they run.
 how=$(bash scripts/i386-emulation status) && native=1 || native=0
 if [ "$native" = 1 ]; then
   echo "setup: $how; no emulator needed"
 elif dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-  echo "setup: the kernel runs no 32-bit programs: 32-bit Wine needs the emulator"
+  echo "setup: $how"
   bash scripts/i386-emulation fetch ||
     echo "setup: without the emulator the i686 DLL will be built and checked, not run"
 else

@@ -3,7 +3,8 @@
 
 start makes a test authority and certificates in DIR, starts the servers (http, https, expired,
 wronghost, unknown: see make_certificates; paths: Handler.serve) and returns once DIR/servers.txt
-names their ports, ca, ca_der and the record file (a JSON line per request). They end after 30 min.
+names their ports, ca, ca_der and the record file (a JSON line per request). They run until stop,
+or until the program that started them (CTest) has gone; DIR/server.log says how they ended.
 """
 
 import json, os, signal, socket, ssl, subprocess, sys, threading, time
@@ -132,9 +133,39 @@ class Handler(BaseHTTPRequestHandler):
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    request_queue_size = 128  # a burst of connections is queued, not refused
 
 
-def run(directory):
+def log(text):
+    print(time.strftime("%H:%M:%S ") + text, flush=True)
+
+
+def sender(info):
+    try:
+        with open("/proc/%d/cmdline" % info.si_pid, "rb") as cmdline:
+            return "%d (%s)" % (info.si_pid, cmdline.read().replace(b"\0", b" ").decode().strip())
+    except OSError:
+        return "%d" % info.si_pid
+
+
+def serve_until_stopped(owner):
+    """Returns at a stop signal or once `owner` (the starter's parent) has gone; says which."""
+    signals = {signal.SIGTERM, signal.SIGINT, signal.SIGHUP}
+    while True:
+        info = signal.sigtimedwait(signals, 1.0)
+        if info is not None:
+            log("stopped by signal %d from process %s" % (info.si_signo, sender(info)))
+            return
+        try:
+            os.kill(owner, 0)
+        except ProcessLookupError:
+            log("stopped: process %d, which started the servers, has ended" % owner)
+            return
+
+
+def run(directory, owner):
+    # The stop signals wait for serve_until_stopped, in every thread.
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM, signal.SIGINT, signal.SIGHUP})
     lines, lock = [], threading.Lock()
     for name in ("http", "https", "expired", "wronghost", "unknown"):
         server = Server(("127.0.0.1", 0), Handler)
@@ -154,13 +185,19 @@ def run(directory):
     with open(os.path.join(directory, "servers.txt.new"), "w") as info:
         info.write("\n".join(lines) + "\n")
     os.replace(os.path.join(directory, "servers.txt.new"), os.path.join(directory, "servers.txt"))
-    time.sleep(30 * 60)
+    log("serving: " + " ".join(lines[:5]))
+    serve_until_stopped(owner)
 
 
 def stop(directory):
     try:
         with open(os.path.join(directory, "server.pid")) as pid_file:
-            os.kill(int(pid_file.read().strip()), signal.SIGTERM)
+            pid = int(pid_file.read().strip())
+        # Only the servers of DIR: the number may have passed to another process since.
+        with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+            words = cmdline.read().split(b"\0")
+        if os.fsencode(os.path.abspath(__file__)) in words and os.fsencode(directory) in words:
+            os.kill(pid, signal.SIGTERM)
     except (OSError, ValueError):
         pass
     for name in ("servers.txt", "server.pid"):
@@ -175,7 +212,8 @@ def start(directory):
         os.remove(os.path.join(directory, name))
     make_certificates(directory)
     log = open(os.path.join(directory, "server.log"), "w")
-    child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "run", directory],
+    child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "run", directory,
+                              str(os.getppid())],
                              stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
     with open(os.path.join(directory, "server.pid"), "w") as pid_file:
         pid_file.write(str(child.pid))
@@ -191,7 +229,9 @@ def start(directory):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop", "run"):
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in ("start", "stop", "run"):
         sys.exit(__doc__)
     directory = os.path.abspath(sys.argv[2])
-    sys.exit({"start": start, "stop": lambda d: stop(d) or 0, "run": run}[sys.argv[1]](directory))
+    if sys.argv[1] == "run":
+        sys.exit(run(directory, int(sys.argv[3])))
+    sys.exit({"start": start, "stop": lambda d: stop(d) or 0}[sys.argv[1]](directory))
