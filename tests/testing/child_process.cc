@@ -60,6 +60,25 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   return child;
 }
 
+void ChildProcess::HideGuiProgramFromChildren() {
+  char path[32768];
+  const DWORD size = GetEnvironmentVariableA("PATH", path, sizeof path);
+  if (size == 0 || size >= sizeof path) return;
+  std::string kept;
+  const std::string all(path, size);
+  for (size_t start = 0; start <= all.size();) {
+    size_t end = all.find(';', start);
+    if (end == std::string::npos) end = all.size();
+    const std::string folder = all.substr(start, end - start);
+    if (!folder.empty() &&
+        GetFileAttributesA((folder + "\\kmrgui.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
+      kept += (kept.empty() ? "" : ";") + folder;
+    }
+    start = end + 1;
+  }
+  SetEnvironmentVariableA("PATH", kept.c_str());
+}
+
 void ChildProcess::Kill() {
   if (job_ != 0) TerminateJobObject(reinterpret_cast<HANDLE>(job_), 137);
   TerminateProcess(reinterpret_cast<HANDLE>(handle_), 137);
@@ -94,6 +113,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   if (failed != 0) return nullptr;
   return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
 }
+
+void ChildProcess::HideGuiProgramFromChildren() {}
 
 void ChildProcess::Kill() {
   if (!ended_) kill(static_cast<pid_t>(handle_), SIGKILL);

@@ -266,8 +266,9 @@ TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
     auto ended_by = started + std::chrono::seconds(1);  // the time limit, unless stopped
     std::thread stopper([&] {
       if (!c.set) return;
-      if (c.cut)
+      if (c.cut) {
         EXPECT_TRUE(testing::Eventually([&] { return !servers_.RecordedWith(tag).empty(); }));
+      }
       stop_.Set();
       ended_by = std::chrono::steady_clock::now();
       if (!c.cut) return;
