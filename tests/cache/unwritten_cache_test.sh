@@ -101,7 +101,7 @@ else
   check "used up: each named whole in the log" kept 11
   check "used up: all kept" log_has "] could not be written to the cache -> FAILED -> kept in memory" 5
   check "used up: the cache's own line first" eval 'grep -B1 -F "Transaction[$count,118739.A," "$work/drv.log" |
-    head -n 1 | grep -qE "Add transaction\[$count\] to cache file with Trid\[[0-9]{18}\] -> Could not open cache file -> FAILED$"'
+    head -n 1 | tr -d "\r" | grep -qE "Add transaction\[$count\] to cache file with Trid\[[0-9]{18}\] -> Could not open cache file -> FAILED$"'
   check "used up: status reports them" status_is 3
   check "used up: status names each" grep -qF "$(fields "$count" | cut -d, -f1-2)" "$work/out"
   rm "$work/disk/fill"
