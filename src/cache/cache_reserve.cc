@@ -59,14 +59,14 @@ bool GiveUpReserveFor(const std::string& cache_path, size_t needed) {
   const uint64_t step =
       (needed + kCacheReserveStepBytes - 1) / kCacheReserveStepBytes * kCacheReserveStepBytes;
   const uint64_t left = held > step ? held - step : 0;
-  const std::string head = "KMRCacheTransaction: Cache file[" + cache_path + "] has no room -> ";
+  const std::string head = "KMRCacheTransaction: Cache file[" + cache_path +
+                           "] has no room -> Reserve[" + reserve + "] ";
   if (!env->SetAllocatedFileSize(reserve, left, &error)) {
-    LogWriteLine('*', head + ReserveEntry(reserve, "t[" + error + "] -> FAILED"));
+    LogWriteLine('*', head + "t[" + error + "] -> FAILED");
     return false;
   }
-  LogWriteLine(
-      '*', head + ReserveEntry(reserve, "gives up " + std::to_string(held - left) + " bytes -> " +
-                                            std::to_string(left) + " bytes left"));
+  LogWriteLine('*', head + "gives up " + std::to_string(held - left) + " bytes -> " +
+                        std::to_string(left) + " bytes left");
   return true;
 }
 
