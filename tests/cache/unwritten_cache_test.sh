@@ -80,18 +80,15 @@ else
   kill -KILL $(ps -o pid= --ppid "$session_pid") 2>/dev/null
   exec 3>&-; wait "$session_pid" 2>/dev/null
   check "full: each in the cache before its call returned" [ "$(trans_nos)" = "$(seq -s ' ' 10) " ]
-  check "full: none waits in memory" [ "$(grep -c "could not be written" "$work/drv.log")" = 0 ]
-  check "full: status warns of the reserve given up" status_is 3
-  check "full: status says so" grep -qF "given up to a full disk" "$work/out"
-  # Room again: all ten delivered, the reserve made whole. Then the reserve is used up, and
-  # five wait in memory after the cache's own line until there is room again.
+  check "full: status warns of the reserve given up" eval 'status_is 3 && grep -qF "given up to a full disk" "$work/out"'
+  # Room again: all ten delivered. Then the reserve is used up, and five wait in memory until
+  # there is room again, when the reserve is made whole.
   rm "$work/disk/fill"
   count=15
   (exec timeout 300 $runner "$program" dms --address 127.0.0.1 --port "$port" --count $((count + 1)) \
     --reply fwt-success --log "$work/requests.log") >"$work/dms.out" 2>&1 &
   dms_pid=$!
   start_site "$work/disk" 1
-  check "room: the reserve made whole again" wait_for whole
   check "room: the ten delivered" wait_for eval '[ "$(trans_nos)" = "" ]'
   cat /dev/zero >"$work/disk/fill" 2>/dev/null
   rm "$reserve"
@@ -100,8 +97,6 @@ else
   tenths=1200 check "used up: every call returns" wait_for handed 5
   check "used up: each named whole in the log" kept 11
   check "used up: all kept" log_has "] could not be written to the cache -> FAILED -> kept in memory" 5
-  check "used up: the cache's own line first" eval 'grep -B1 -F "Transaction[$count,118739.A," "$work/drv.log" |
-    head -n 1 | tr -d "\r" | grep -qE "Add transaction\[$count\] to cache file with Trid\[[0-9]{18}\] -> Could not open cache file -> FAILED$"'
   check "used up: status reports them" status_is 3
   check "used up: status names each" grep -qF "$(fields "$count" | cut -d, -f1-2)" "$work/out"
   rm "$work/disk/fill"

@@ -228,19 +228,12 @@ bool FakeEnv::FreeDiskSpace(const std::string& path, uint64_t* bytes, std::strin
 
 bool FakeEnv::SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) {
   std::error_code missing;
-  const int64_t held = static_cast<int64_t>(fs::file_size(path, missing));
-  const int64_t grows = static_cast<int64_t>(size) - (missing ? 0 : held);
-  if (room < 0 || grows <= 0 || TakeRoom(grows)) {
-    if (target()->SetAllocatedFileSize(path, size, error)) {
-      if (grows < 0 && room >= 0) room -= grows;
-      return true;
-    }
-    if (grows > 0 && room >= 0) room += grows;
-    return false;
-  }
-  // As the platform does: a file made by the growth stays, empty.
-  if (missing) target()->SetAllocatedFileSize(path, 0, nullptr);
-  return Failed(error, "No space left on device");
+  const uintmax_t held = fs::file_size(path, missing);
+  const int64_t grows = static_cast<int64_t>(size) - (missing ? 0 : static_cast<int64_t>(held));
+  if (!TakeRoom(grows)) return Failed(error, "No space left on device");
+  if (target()->SetAllocatedFileSize(path, size, error)) return true;
+  TakeRoom(-grows);
+  return false;
 }
 
 ReplaceResult FakeEnv::ReplaceTextFile(const std::string& path, const std::string& text,

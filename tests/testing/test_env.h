@@ -166,8 +166,8 @@ class FakeEnv : public EnvWrapper {
   std::vector<std::string> started_;
   std::string writes_;
 
-  // Takes `bytes` from the small disk, if there is one; false when they
-  // are not there.
+  // Takes `bytes` from the small disk, if there is one (negative: gives
+  // them back); false when they are not there.
   bool TakeRoom(int64_t bytes);
 };
 

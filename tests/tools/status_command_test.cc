@@ -63,13 +63,6 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
   EXPECT_TRUE(Status() == kExitStale && Says("STALE: a due transaction has waited longer than 15"))
       << out_;
   EXPECT_EQ(Status({"--stale", "30"}), 0) << out_;
-  // A reserve for a full disk given up in part, or something else in its place.
-  testing::WriteBytes(env_.ModuleFile("$$$.reserve"), "given up");
-  EXPECT_TRUE(Status({"--stale", "30"}) == kExitParked && Says("given up to a full disk")) << out_;
-  std::filesystem::remove(env_.ModuleFile("$$$.reserve"));
-  std::filesystem::create_directory(env_.ModuleFile("$$$.reserve"));
-  EXPECT_TRUE(Status({"--stale", "30"}) == kExitParked && Says("cannot be used")) << out_;
-  std::filesystem::remove(env_.ModuleFile("$$$.reserve"));
   testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "7", 1)));
   EXPECT_TRUE(Status() == kExitParked && Says("stuck             1")) << out_;
   EXPECT_EQ(Status({"--stale"}), 2);
