@@ -243,8 +243,9 @@ int AddLine(const TransactionFields& transaction, const std::string& status,
     if (failure != nullptr) *failure = "the service has stopped";
     return 0;
   }
-  std::string trid = MakeTrid();
+  std::string trid;  // the line's, once the file is known
   auto failed = [&](const std::string& reason) {
+    if (trid.empty()) trid = MakeTrid();
     if (added_trid != nullptr) *added_trid = trid;
     AddFailed(transaction[0], trid, reason, failure);
     return 0;
