@@ -73,13 +73,6 @@ std::string LoggedTransNo(const std::string& trans_no) {
   return Sanitised(trans_no, /*keep_commas=*/false, &ignored);
 }
 
-void LogAddFailed(const std::string& trans_no, const std::string& trid) {
-  LogPrint('*',
-           "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> Could not "
-           "open cache file -> FAILED",
-           LoggedTransNo(trans_no).c_str(), trid.c_str());
-}
-
 void LogNotFound(const std::string& trid) {
   LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> NOT FOUND\n",
            trid.c_str());
@@ -88,6 +81,13 @@ void LogNotFound(const std::string& trid) {
 }  // namespace
 
 CacheIndex& IndexOf(const std::string& path) { return StateOf(path).index; }
+
+void LogAddTransactionFailed(const std::string& trans_no, const std::string& trid) {
+  LogPrint('*',
+           "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> Could not "
+           "open cache file -> FAILED",
+           LoggedTransNo(trans_no).c_str(), trid.c_str());
+}
 
 void LogAdded(const std::string& trans_no, const std::string& trid) {
   LogPrint('c', "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> SUCCESS",
@@ -226,7 +226,7 @@ void AddFailed(const std::string& trans_no, const std::string& trid, const std::
     *failure = reason;
     return;
   }
-  LogAddFailed(trans_no, trid);
+  LogAddTransactionFailed(trans_no, trid);
   LogPrint('*', "KMRCacheTransaction: %s", reason.c_str());
 }
 
@@ -243,33 +243,35 @@ int AddLine(const TransactionFields& transaction, const std::string& status,
     if (failure != nullptr) *failure = "the service has stopped";
     return 0;
   }
-  CacheLock lock(path);
-  if (!lock.held()) {
-    AddFailed(transaction[0], MakeTrid(), "Could not take the cache lock t[" + lock.error() + "]",
-              failure);
+  std::string trid;  // the line's, once the file is known
+  auto failed = [&](const std::string& reason) {
+    if (trid.empty()) trid = MakeTrid();
+    if (added_trid != nullptr) *added_trid = trid;
+    AddFailed(transaction[0], trid, reason, failure);
     return 0;
-  }
+  };
+  CacheLock lock(path);
+  if (!lock.held()) return failed("Could not take the cache lock t[" + lock.error() + "]");
   CacheIndex& index = IndexOf(path);
   std::string error;
-  if (!index.Refresh(path, &error)) {
-    AddFailed(transaction[0], MakeTrid(), FileReason(path, error), failure);
-    return 0;
-  }
-  const std::string trid = NewTrid(index, nullptr);
-  std::string text;
-  // A line torn by a crash must not swallow the new one.
-  if (!index.EndsWithLineFeed()) text.push_back('\n');
-  text.append(CleanLine(transaction, status, trid, reserved, message));
-  text.push_back('\n');
-  if (!GetEnv()->AppendTextFile(path, text, /*durable=*/true, &error)) {
+  // A full disk gets one more try, with room the reserve gives up.
+  for (bool retried = false; index.Refresh(path, &error); retried = true) {
+    trid = NewTrid(index, nullptr);
+    std::string text;
+    // A line torn by a crash must not swallow the new one.
+    if (!index.EndsWithLineFeed()) text.push_back('\n');
+    text.append(CleanLine(transaction, status, trid, reserved, message));
+    text.push_back('\n');
+    if (GetEnv()->AppendTextFile(path, text, /*durable=*/true, &error)) {
+      // The next operation's Refresh takes the new line in.
+      LogAdded(transaction[0], trid);
+      if (added_trid != nullptr) *added_trid = trid;
+      return 1;
+    }
     index.Forget();
-    AddFailed(transaction[0], trid, FileReason(path, error), failure);
-    return 0;
+    if (retried || !GiveUpReserveFor(path, text.size())) break;
   }
-  // The next operation's Refresh takes the new line in.
-  LogAdded(transaction[0], trid);
-  if (added_trid != nullptr) *added_trid = trid;
-  return 1;
+  return failed(FileReason(path, error));
 }
 
 }  // namespace

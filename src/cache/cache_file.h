@@ -7,7 +7,8 @@
 // the host's threads, the cache worker and other processes that load the
 // driver never meet inside the file. An operation that cannot have the
 // mutex fails and logs why. An appended line is on disk
-// before AddTransaction returns, and every removal replaces the file in one
+// before AddTransaction returns (on a full disk, in room that the cache's
+// reserve gives up: cache_reserve.h), and every removal replaces the file in one
 // atomic step, so a crash at any moment leaves each transaction in the file
 // exactly once. Lines keep their order; new ones go to the end.
 //
@@ -80,9 +81,15 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
 // AddTransaction of a new line (Status "0", reserved "0", no message) for a
 // caller that reports a failure itself: nothing is logged when the line
 // could not be written, and `failure` gets the reason as the log would word
-// it. `trid` gets the written line's Trid.
+// it. `trid` gets the written line's Trid, or the one made for a line that
+// could not be written.
 int AddTransactionQuietly(const TransactionFields& transaction, std::string* trid,
                           std::string* failure);
+
+// The line that an add of the transaction `trans_no` that could not be
+// written logs first (with the Trid made for it), for callers of
+// AddTransactionQuietly.
+void LogAddTransactionFailed(const std::string& trans_no, const std::string& trid);
 
 // Reads the line at `index` (0-based) into `record`. Returns 1 when there is
 // such a line, else 0 and `record` is left as it was.

@@ -42,6 +42,12 @@ std::string CleanLine(const TransactionFields& transaction, const std::string& s
                       const std::string& trid, const std::string& reserved,
                       const std::string& message);
 
+// After an append of `needed` bytes to the cache file at `cache_path`
+// failed: when its disk is full, gives up a step of the cache's reserve
+// (cache_reserve.h), synced, and logs it, so that the append may be tried
+// once more. False when the disk is not full or the reserve holds nothing.
+bool GiveUpReserveFor(const std::string& cache_path, size_t needed);
+
 }  // namespace vornlink
 
 #endif  // VORNLINK_CACHE_CACHE_FILE_INTERNAL_H_

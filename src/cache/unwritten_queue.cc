@@ -11,6 +11,7 @@
 #include "base/module_singleton.h"
 #include "base/write_gate.h"
 #include "cache/cache_file.h"
+#include "cache/trid.h"
 #include "cache/unwritten_entries.h"
 #include "log/log.h"
 #include "platform/env.h"
@@ -51,6 +52,8 @@ class UnwrittenQueue {
     // Behind those that wait, untried; else straight into the cache.
     if (WriteLocked(kHostWriteBudgetMs, nullptr, &reason) != Drained::kAll ||
         AddTransactionQuietly(transaction, &trid, &reason) != 1) {
+      // The cache's own line first: a site's monitor may look for it.
+      LogAddTransactionFailed(transaction[0], trid.empty() ? MakeTrid() : trid);
       Keep(transaction, reason);
     }
   }

@@ -1,12 +1,14 @@
 // The transactions that could not be written to the cache file (a full
-// disk, a read-only file, something else in its place), kept in memory in
-// the order the host handed them over until the cache takes them.
+// disk whose reserve is used up, cache_reserve.h; a read-only file,
+// something else in its place), kept in memory in the order the host
+// handed them over until the cache takes them.
 //
 // A transaction the host hands over goes behind those that wait, so none
 // overtakes another into the cache; each gets its own fresh Trid when it
 // finally goes in. Every entry about one of them names it whole
-// (unwritten_entries.h): the line that it could not be written (with the
-// reason in the next line), the line that it was written after all, and at
+// (unwritten_entries.h): the line that it could not be written (after the
+// cache's own FAILED line, and with the reason in the next line), the line
+// that it was written after all, and at
 // the stop and the unload the line that it still waits. Retries that fail
 // again write nothing, so that a full disk does not fill the log.
 //

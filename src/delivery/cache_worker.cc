@@ -8,6 +8,7 @@
 
 #include "base/numbers.h"
 #include "cache/cache_file.h"
+#include "cache/cache_reserve.h"
 #include "cache/trid.h"
 #include "cache/unwritten_queue.h"
 #include "exchange/forward_transaction.h"
@@ -55,9 +56,13 @@ class CacheWorker {
     std::unique_ptr<CrossProcessMutex> delivery =
         GetEnv()->NewNamedMutex(DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
     uint32_t wait_ms = retry_ms;
+    // Room for a full disk, from the start; each round after what waited
+    // in memory for the room has had it.
+    KeepCacheReserve();
     while (!stop_.WaitFor(wait_ms)) {
       // This process's own, also while another worker delivers the file.
       WriteAllUnwrittenTransactions(stop_);
+      KeepCacheReserve();
       bool found_due = false;
       std::string reason;
       const TryLockResult lock = delivery->TryLock(&reason);

@@ -211,6 +211,27 @@ class Env {
   virtual bool OverwriteFileBytes(const std::string& path, uint64_t offset,
                                   const std::string& bytes, std::string* error) = 0;
 
+  // Room kept in reserve: a file that holds blocks of the disk only so that
+  // they can be given back when the disk is full.
+  //
+  // The bytes this process may still write on the volume that holds `path`
+  // (a file, which need not exist; then its folder's): what the file system
+  // has free for this user (for root on Linux, the blocks kept for root
+  // included). False with the system's reason in `error` (may be null).
+  virtual bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) = 0;
+  // Makes the regular file at `path` exactly `size` bytes long, every byte
+  // of it held on the disk (zeros), and syncs it (and the folder, for a file
+  // it made) before it returns true: growing takes real blocks from the
+  // volume (no sparse file, no mere length that a later write would still
+  // need room for), shrinking gives them back. A missing file is made
+  // exclusively, never through a link, with the permissions of a new file;
+  // an existing one is opened as the text file calls open theirs (links only
+  // where IsTrustedPath allows them, regular files only) and keeps its
+  // permissions. A growth that fails (no room) leaves the file as long as
+  // it was (a file made by the call stays, empty). False with the system's
+  // reason in `error` (may be null).
+  virtual bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) = 0;
+
   // Starts `program`, found by name as the platform's shell finds it, with
   // one argument; does not wait for it. Failure is silent.
   virtual void StartProgram(const std::string& program, const std::string& argument) = 0;
@@ -275,6 +296,12 @@ class EnvWrapper : public Env {
   bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
                           std::string* error) override {
     return target_->OverwriteFileBytes(path, offset, bytes, error);
+  }
+  bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) override {
+    return target_->FreeDiskSpace(path, bytes, error);
+  }
+  bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) override {
+    return target_->SetAllocatedFileSize(path, size, error);
   }
   void StartProgram(const std::string& program, const std::string& argument) override {
     target_->StartProgram(program, argument);

@@ -32,6 +32,8 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                               const ReplaceOptions& options, std::string* error);
 bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
                         std::string* error);
+bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error);
+bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error);
 
 std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
                                                  const std::string& lock_file);

@@ -17,7 +17,7 @@ struct FileEvent {
   enum class Kind {
     kCreate,      // `path` was made, empty
     kWrite,       // `data` was written into `path` at `offset`
-    kTruncate,    // `path` was cut to `offset` bytes
+    kTruncate,    // `path` was cut to `offset` bytes (or made that long with zeros)
     kSync,        // the content of `path` (and its size) reached the disk
     kRename,      // `path` took the name `to`, replacing what had it
     kRemove,      // the name `path` was removed

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/cache_reserve.h"
 #include "cache/unwritten_queue.h"
 #include "testing/log_recorder.h"
 #include "testing/test_env.h"
@@ -275,6 +276,72 @@ TEST_F(CacheFileTest, WaitingTransactionsGoInOrderAHostsCallWithinItsBudget) {
   StopSignal stop;
   WriteAllUnwrittenTransactions(stop);
   EXPECT_EQ(Read(0).trans_no() + Read(1).trans_no() + Read(2).trans_no(), "123");
+}
+
+// The reserve's size in bytes, or -1 when it is missing.
+int64_t Held(const std::string& reserve) {
+  std::error_code missing;
+  const uintmax_t size = std::filesystem::file_size(reserve, missing);
+  return missing ? -1 : static_cast<int64_t>(size);
+}
+
+// A host that hands over transactions on a full disk and is killed then
+// loses none: the reserve gives up room, so that each is on disk before its
+// call returns (a failure other than a full disk leaves the reserve alone).
+// Once it is used up they wait in memory, after the cache's own line.
+TEST_F(CacheFileTest, OnAFullDiskTheReserveTakesTheHostsTransactions) {
+  const std::string reserve = CacheReserveFilePath(path_);
+  KeepCacheReserve();
+  env_.fail_appends = true;
+  EXPECT_EQ(Add("0"), 0);
+  env_.fail_appends = false;
+  env_.room = 0;
+  for (int i = 1; i <= 10; ++i)
+    AddTransactionInOrder(testing::SampleTransaction(std::to_string(i)));
+  EXPECT_EQ(testing::DiskLines(path_).size(), 10u);
+  EXPECT_EQ(Held(reserve), static_cast<int64_t>(kCacheReserveBytes - kCacheReserveStepBytes));
+  ASSERT_TRUE(DefaultEnv()->SetAllocatedFileSize(reserve, 0, nullptr));
+  env_.room = 0;
+  log_.Take();
+  AddTransactionInOrder(testing::SampleTransaction("11"));
+  const Lines logged = log_.Take();
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_EQ(testing::Missing(logged[0] + logged[1],
+                             {"* KMRCacheTransaction: Add transaction[11] to cache file with Trid[",
+                              "] -> Could not open cache file -> FAILED* KMRCacheTransaction: "
+                              "Transaction[11,",
+                              "] could not be written to the cache -> FAILED -> kept"}),
+            "");
+  env_.room = -1;
+  WriteUnwrittenTransactions();
+  EXPECT_EQ(testing::DiskLines(path_).size(), 11u);
+}
+
+// The worker makes the reserve whole only where the disk has room for what
+// it lacks and a quarter more; a missing one is made empty then, so that it
+// shows; a failure is logged once, not at every pass.
+TEST_F(CacheFileTest, TheReserveIsMadeWholeWhereTheDiskHasRoom) {
+  const std::string reserve = CacheReserveFilePath(path_);
+  const int64_t whole = kCacheReserveBytes, part = 300000, lacks = whole - part;
+  const int64_t kCases[][3] = {// before (-1: missing), room, after
+                               {-1, 0, 0},
+                               {part, lacks + whole / 4 - 1, part},
+                               {part, lacks + whole / 4, whole}};
+  for (const auto& [before, room, after] : kCases) {
+    std::filesystem::remove(reserve);
+    ASSERT_TRUE(before < 0 || DefaultEnv()->SetAllocatedFileSize(reserve, before, nullptr));
+    env_.room = room;
+    KeepCacheReserve();
+    EXPECT_EQ(Held(reserve), after) << before << " " << room;
+  }
+  std::filesystem::remove(reserve);
+  std::filesystem::create_directory(reserve);
+  log_.Take();
+  KeepCacheReserve();
+  KeepCacheReserve();
+  const Lines logged = log_.Take();
+  EXPECT_TRUE(logged.size() == 1 &&
+              logged[0].find("] -> FAILED -> not made whole") != std::string::npos);
 }
 
 }  // namespace

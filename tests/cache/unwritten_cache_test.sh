@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Transactions the cache cannot take are named whole in the log, kept, and written later in the
-# order they came: a full disk (a small tmpfs mounted here, as root), then a read-only cache
-# file, a folder and a FIFO in its place, a FIFO as its lock file. `status` reports them until
-# they are written.
+# A full disk (a small tmpfs mounted here, as root): the cache's reserve takes what it refuses,
+# so that a host killed then loses nothing, and is made whole when there is room. Transactions
+# the cache cannot take (the reserve used up, a read-only cache file, a folder and a FIFO in its
+# place, a FIFO as its lock file) are named whole in the log, kept, and written later in the
+# order they came. `status` reports them until they are written, and the reserve until whole.
 # usage: unwritten_cache_test.sh VORNLINK MODULE EXAMPLES [RUNNER] (RUNNER: scripts/wine-run)
 set -u
 program=$(realpath "$1")
@@ -65,32 +66,50 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); pr
 mkdir "$work/disk"
 if [ "$(id -u)" != 0 ]; then
   echo "SKIPPED: a full disk: mounting a tmpfs needs root"
-elif ! mount -t tmpfs -o size=$(($(stat -c %s "$module") / 1024 + 1024))k tmpfs "$work/disk" 2>"$work/out"; then
+elif ! mount -t tmpfs -o size=$(($(stat -c %s "$module") / 1024 + 4096))k tmpfs "$work/disk" 2>"$work/out"; then
   echo "SKIPPED: a full disk: no tmpfs could be mounted ($(cat "$work/out"))"
 else
-  count=30
+  reserve="$work/disk/Vornlink.\$\$\$.reserve"
+  whole() { [ "$(stat -c %s "$reserve" 2>/dev/null)" = 1048576 ]; }
+  # A host hands over ten on the full disk and is killed (its worker waits a day to deliver).
+  start_site "$work/disk" 86400
+  check "full: the worker makes the reserve" wait_for whole
+  cat /dev/zero >"$work/disk/fill" 2>/dev/null
+  for i in $(seq 10); do forward "$i"; done
+  tenths=1200 check "full: every call returns" wait_for handed 10
+  kill -KILL $(ps -o pid= --ppid "$session_pid") 2>/dev/null
+  exec 3>&-; wait "$session_pid" 2>/dev/null
+  check "full: each in the cache before its call returned" [ "$(trans_nos)" = "$(seq -s ' ' 10) " ]
+  check "full: status warns of the reserve given up" eval 'status_is 3 && grep -qF "given up to a full disk" "$work/out"'
+  # Room again: all ten delivered. Then the reserve is used up, and five wait in memory until
+  # there is room again, when the reserve is made whole.
+  rm "$work/disk/fill"
+  count=15
   (exec timeout 300 $runner "$program" dms --address 127.0.0.1 --port "$port" --count $((count + 1)) \
     --reply fwt-success --log "$work/requests.log") >"$work/dms.out" 2>&1 &
   dms_pid=$!
   start_site "$work/disk" 1
+  check "room: the ten delivered" wait_for eval '[ "$(trans_nos)" = "" ]'
   cat /dev/zero >"$work/disk/fill" 2>/dev/null
-  for i in $(seq "$count"); do forward "$i"; done
-  tenths=1200 check "full: every call returns" wait_for handed "$count"
-  check "full: nothing in the cache" [ ! -s "$cache" ]
-  check "full: each named whole in the log" kept 1
-  check "full: all $count kept" log_has "] could not be written to the cache -> FAILED -> kept in memory" "$count"
-  check "full: status reports them" status_is 3
-  check "full: status names each" grep -qF "$(fields "$count" | cut -d, -f1-2)" "$work/out"
+  rm "$reserve"
+  cat /dev/zero >>"$work/disk/fill" 2>/dev/null
+  for i in $(seq 11 "$count"); do forward "$i"; done
+  tenths=1200 check "used up: every call returns" wait_for handed 5
+  check "used up: each named whole in the log" kept 11
+  check "used up: all kept" log_has "] could not be written to the cache -> FAILED -> kept in memory" 5
+  check "used up: status reports them" status_is 3
+  check "used up: status names each" grep -qF "$(fields "$count" | cut -d, -f1-2)" "$work/out"
   rm "$work/disk/fill"
   # The worker's pass writes them; a host call after that goes behind them.
-  check "full: written after all" wait_for log_has "] written to the cache after all with Trid[" "$count"
+  check "used up: written after all" wait_for log_has "] written to the cache after all with Trid[" 5
   forward $((count + 1))
-  check "full: the DMS got every one" wait_for eval '! kill -0 $dms_pid 2>/dev/null'
+  check "room: the DMS got every one" wait_for eval '! kill -0 $dms_pid 2>/dev/null'
   dms_pid=""
+  check "room: the reserve made whole again" wait_for whole
   end_session
   got=$(grep -o '<transaction>[0-9]*<' "$work/requests.log" | tr -dc '0-9\n' | tr '\n' ' ')
-  check "full: delivered in order, none lost, none twice" [ "$got" = "$(seq -s ' ' $((count + 1))) " ]
-  check "full: status all well after" status_is 0
+  check "room: delivered in order, none lost, none twice" [ "$got" = "$(seq -s ' ' $((count + 1))) " ]
+  check "room: status all well after" status_is 0
 fi
 
 # ------------------------------------------------- something else in the cache's place

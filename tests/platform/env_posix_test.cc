@@ -65,6 +65,7 @@ TEST_F(EnvPosixTest, FifosAndDevicesAreRefusedAtOnce) {
     EXPECT_EQ(error, "not a regular file");
     EXPECT_FALSE(env_->AppendTextFile(path, "x\n", true, nullptr));
     EXPECT_EQ(Replace(path, "x\n"), ReplaceResult::kFailed);
+    EXPECT_FALSE(env_->SetAllocatedFileSize(path, 4096, nullptr));
   }
   EXPECT_EQ(env_->ReadProfileString("A", "B", "default", fifo), "default");
   EXPECT_TRUE(fs::is_fifo(fifo));
@@ -136,6 +137,7 @@ TEST_F(EnvPosixTest, LinksAndSecondNamesOnlyWhereNobodyElseCouldHavePlantedThem)
     EXPECT_EQ(env_->AppendTextFile(path, "appended\n", true, &error), c.followed);
     EXPECT_EQ(env_->ReadTextFile(path, &contents, kNoSizeLimit, &error),
               c.followed ? ReadResult::kOk : ReadResult::kError);
+    EXPECT_EQ(env_->SetAllocatedFileSize(path, 4096, &error), c.followed);
     EXPECT_EQ(Replace(path, "new\n"),
               c.followed ? ReplaceResult::kReplaced : ReplaceResult::kFailed);
     if (!c.followed) {
@@ -189,7 +191,8 @@ TEST_F(EnvPosixTest, ReplaceInFoldersWithoutAllRights) {
 }
 
 // A write that fails part-way (here the file size limit; a full disk alike)
-// takes back what got in, so that no torn line stays.
+// takes back what got in, so that no torn line stays; a growth that fails
+// leaves the file as long as it was.
 TEST_F(EnvPosixTest, FailedAppendLeavesTheFileAsItWas) {
   const std::string path = dir_.File("Vornlink.$$$");
   const std::string before = "4711,118744.A,whole line,0\n";
@@ -200,7 +203,7 @@ TEST_F(EnvPosixTest, FailedAppendLeavesTheFileAsItWas) {
               std::string error;
               return setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
                      !env_->AppendTextFile(path, std::string(100, 'x') + "\n", true, &error) &&
-                     error == "File too large";
+                     error == "File too large" && !env_->SetAllocatedFileSize(path, 4096, &error);
             }),
             0);
   EXPECT_EQ(ReadBytes(path), before);

@@ -155,6 +155,20 @@ TEST_F(EnvTest, OverwriteStaysWithinTheFileItself) {
 #endif
 }
 
+// Room in reserve: real blocks, not a mere length.
+TEST_F(EnvTest, AllocatedFilesHoldTheirRoomOnTheDisk) {
+  const std::string path = dir_.File("Vornlink.$$$.reserve");
+  ASSERT_TRUE(env_->SetAllocatedFileSize(path, 1 << 20, nullptr));
+#ifdef _WIN32
+  DWORD high = 0;
+  const DWORD low = GetCompressedFileSizeA(path.c_str(), &high);
+  EXPECT_GE((uint64_t{high} << 32) | low, 1u << 20);
+#else
+  struct stat info;
+  EXPECT_TRUE(stat(path.c_str(), &info) == 0 && info.st_blocks * 512 >= (1 << 20));
+#endif
+}
+
 TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
   ASSERT_EQ(testing::StartBeside("test_helper", {"pid", dir_.path()})->Wait(), 0);
   const std::string ended = ReadBytes(dir_.File("pid"));

@@ -205,9 +205,35 @@ bool FakeEnv::AppendTextFile(const std::string& path, const std::string& text, b
   if (path == watched) {
     std::lock_guard<std::mutex> lock(mutex_);
     writes_ += durable ? 'A' : 'a';
-    if (fail_appends) return Failed(error, "No space left on device");
+    if (fail_appends || !TakeRoom(static_cast<int64_t>(text.size()))) {
+      return Failed(error, "No space left on device");
+    }
   }
   return target()->AppendTextFile(path, text, durable, error);
+}
+
+bool FakeEnv::TakeRoom(int64_t bytes) {
+  for (int64_t left = room.load(); left >= 0;) {
+    if (bytes > left) return false;
+    if (room.compare_exchange_weak(left, left - bytes)) return true;
+  }
+  return true;
+}
+
+bool FakeEnv::FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) {
+  if (room < 0) return target()->FreeDiskSpace(path, bytes, error);
+  *bytes = static_cast<uint64_t>(room.load());
+  return true;
+}
+
+bool FakeEnv::SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) {
+  std::error_code missing;
+  const uintmax_t held = fs::file_size(path, missing);
+  const int64_t grows = static_cast<int64_t>(size) - (missing ? 0 : static_cast<int64_t>(held));
+  if (!TakeRoom(grows)) return Failed(error, "No space left on device");
+  if (target()->SetAllocatedFileSize(path, size, error)) return true;
+  TakeRoom(-grows);
+  return false;
 }
 
 ReplaceResult FakeEnv::ReplaceTextFile(const std::string& path, const std::string& text,

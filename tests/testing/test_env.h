@@ -107,7 +107,10 @@ class ScopedEnvOverride {
 // The real platform, but for what a test fixes: the module path, the clock
 // and tick count (when set). Programs are not started but recorded, and so
 // are the sleeps, as they are asked for. The calls on the file `watched`
-// (a cache file) are recorded and fail while a test asks them to.
+// (a cache file) are recorded and fail while a test asks them to. With
+// `room` set, the disk is a small one: appends to `watched` and the growth
+// of allocated files take from it, shrinking gives back, and what an
+// append or a growth would need beyond it fails as a full disk.
 class FakeEnv : public EnvWrapper {
  public:
   FakeEnv() : EnvWrapper(DefaultEnv()) {}
@@ -132,8 +135,12 @@ class FakeEnv : public EnvWrapper {
                       std::string* error) override;
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                 const ReplaceOptions& options, std::string* error) override;
+  bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) override;
+  bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) override;
 
   std::string watched;
+  // Bytes left on the small disk; -1: the real one.
+  std::atomic<int64_t> room{-1};
   // With a fixed tick count, every look at it finds it this much later.
   std::atomic<uint32_t> tick_step{0};
   // Reads fail as an I/O error, appends and replaces as a full disk.
@@ -158,6 +165,10 @@ class FakeEnv : public EnvWrapper {
   std::vector<uint32_t> slept_;
   std::vector<std::string> started_;
   std::string writes_;
+
+  // Takes `bytes` from the small disk, if there is one (negative: gives
+  // them back); false when they are not there.
+  bool TakeRoom(int64_t bytes);
 };
 
 // Installs a FakeEnv for the life of the object, with the module in a

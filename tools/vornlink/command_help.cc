@@ -130,9 +130,10 @@ constexpr CommandHelp kCommandHelp[] = {
      "  --prometheus  the same as metrics for a node exporter's textfile\n"
      "                collector\n",
      "(in every form) 0 all well, 1 the driver's files missing, the cache\n"
-     "unreadable or the log refused, 3 parked or stuck lines or\n"
-     "transactions the driver could not write to the cache, 4 a stale due\n"
-     "line, 5 the delivery lock cannot be taken; 2 usage error"},
+     "unreadable or the log refused, 3 parked or stuck lines,\n"
+     "transactions the driver could not write to the cache, or the cache's\n"
+     "reserve for a full disk given up, 4 a stale due line, 5 the delivery\n"
+     "lock cannot be taken; 2 usage error"},
     {"dms", CommandGroup::kOperator, "dms [OPTIONS]",
      "the emulated DMS: answers every request with one\n"
      "reply, or one by rules; needs no module",

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "cache/cache_reserve.h"
 #include "platform/env.h"
 #include "vornlink/commands.h"
 #include "vornlink/module_site.h"
@@ -93,6 +94,22 @@ void ShowCache(std::ostream& out, const StatusFacts& facts) {
     Show(out, "delivered",
          std::to_string(counts[LineState::kDelivered]) +
              " (booked, never sent again; removed once the cache file can be rewritten)");
+  }
+  const std::string whole = std::to_string(kCacheReserveBytes);
+  switch (facts.reserve_read) {
+    case ReadResult::kMissing:
+      Show(out, "reserve", "missing: the driver makes it when a host starts its service");
+      break;
+    case ReadResult::kError:
+      Show(out, "reserve", facts.reserve_path + " cannot be used: " + facts.reserve_error);
+      break;
+    case ReadResult::kOk:
+      Show(out, "reserve",
+           std::to_string(facts.reserve_bytes) + " of " + whole + " bytes for a full disk" +
+               (facts.reserve_bytes < kCacheReserveBytes
+                    ? " (given up to a full disk: make room on it)"
+                    : ""));
+      break;
   }
   if (facts.delivery_lock == LockProbe::kUnavailable) {
     Show(out, "delivery lock", "cannot be taken: " + facts.delivery_lock_reason);

@@ -15,7 +15,9 @@
 //   2  usage error
 //   3  transactions are parked or stuck, or the log tells of transactions
 //      the driver could not write to the cache and has not written since
-//      (unwritten_tally.h): a person must look at them
+//      (unwritten_tally.h), or the cache's reserve for a full disk is given
+//      up in part or cannot be used (cache/cache_reserve.h): a person must
+//      look at them
 //   4  nothing parked, but a due transaction has waited longer than the
 //      limit since its dispense (AgeOfLine, cache/cache_record.h), or is
 //      dated in the future: the host's worker is not delivering (the host

@@ -6,6 +6,7 @@
 #include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "cache/cache_record.h"
+#include "cache/cache_reserve.h"
 #include "driver/service.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
@@ -117,6 +118,16 @@ void ReadCache(StatusFacts* facts) {
   }
 }
 
+// How much room the cache's reserve holds.
+void ReadReserve(StatusFacts* facts) {
+  facts->reserve_path = CacheReserveFilePath(facts->cache_path);
+  std::string none;
+  FileStamp stamp;
+  facts->reserve_read =
+      GetEnv()->ReadFileBytes(facts->reserve_path, 0, 0, &none, &stamp, &facts->reserve_error);
+  facts->reserve_bytes = facts->reserve_read == ReadResult::kOk ? stamp.size : 0;
+}
+
 void Judge(StatusFacts* facts) {
   const int parked = facts->counts[LineState::kParked] + facts->counts[LineState::kStuck];
   const bool stale = facts->dated_ahead.has_value() ||
@@ -144,6 +155,16 @@ void Judge(StatusFacts* facts) {
                      " transaction(s) could not be written to the cache: make room or mend the "
                      "cache file; the host's driver writes them then, or enter them again "
                      "(vornlink cache add) once its process has ended";
+  } else if (facts->reserve_read == ReadResult::kError ||
+             (facts->reserve_read == ReadResult::kOk &&
+              facts->reserve_bytes < kCacheReserveBytes)) {
+    facts->exit_code = kExitParked;
+    facts->verdict =
+        facts->reserve_read == ReadResult::kError
+            ? "ATTENTION: the cache's reserve for a full disk cannot be used: remove what stands "
+              "in its place"
+            : "ATTENTION: the cache's disk ran full and its reserve was given up to take "
+              "transactions: make room on the disk; the driver makes the reserve whole again";
   } else if (parked > 0) {
     facts->exit_code = kExitParked;
     facts->verdict = "ATTENTION: " + std::to_string(parked) +
@@ -166,6 +187,7 @@ StatusFacts GatherStatus(int stale_minutes) {
   facts.module_path = GetEnv()->ModulePath();
   LookForFiles(&facts);
   ReadCache(&facts);
+  ReadReserve(&facts);
   facts.delivery_lock = ProbeDeliveryLock(facts.cache_path, &facts.delivery_lock_reason);
   std::string logged_version;
   ScanLog(&facts, &logged_version);

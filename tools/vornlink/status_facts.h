@@ -68,6 +68,14 @@ struct StatusFacts {
   LockProbe delivery_lock = LockProbe::kFree;  // kHeld: a worker delivers now
   std::string delivery_lock_reason;                     // why it is unavailable
 
+  // The cache's reserve for a full disk (cache/cache_reserve.h): missing
+  // until a host's service made it; shorter than kCacheReserveBytes while
+  // given up to a full disk.
+  std::string reserve_path;
+  ReadResult reserve_read = ReadResult::kMissing;
+  uint64_t reserve_bytes = 0;
+  std::string reserve_error;  // why it cannot be read
+
   std::string log_path;
   LogState log_state = LogState::kNotSet;
   std::string log_error;

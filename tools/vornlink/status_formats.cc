@@ -3,6 +3,7 @@
 // README's operator section: keep them stable.
 #include <ostream>
 
+#include "cache/cache_reserve.h"
 #include "vornlink/json_writer.h"
 #include "vornlink/prometheus_text.h"
 #include "vornlink/status_facts.h"
@@ -101,6 +102,10 @@ void PrintStatusJson(const StatusFacts& facts, std::ostream& out) {
   }
   DueLineJson(json, "oldest_due", facts.oldest_due, "age_seconds");
   DueLineJson(json, "dated_ahead", facts.dated_ahead, "ahead_seconds");
+  json.Key("reserve").BeginObject().Key("path").String(facts.reserve_path);
+  json.Key("state").String(ReadKey(facts.reserve_read)).Key("error").String(facts.reserve_error);
+  json.Key("bytes").Number(static_cast<int64_t>(facts.reserve_bytes));
+  json.Key("whole_bytes").Number(static_cast<int64_t>(kCacheReserveBytes)).EndObject();
   json.EndObject();
 
   json.Key("delivery_lock").BeginObject().Key("state").String(LockKey(facts.delivery_lock));
@@ -141,6 +146,11 @@ void PrintStatusPrometheus(const StatusFacts& facts, std::ostream& out) {
                    "0 when none is due.");
     metrics.Sample(facts.oldest_due.has_value() ? facts.oldest_due->seconds : 0);
   }
+  metrics.Family("vornlink_cache_reserve_missing_bytes", "gauge",
+                 "Bytes the cache's reserve for a full disk lacks: given up to a full disk, or "
+                 "all of it while the reserve is missing or cannot be used; 0 when whole.");
+  metrics.Sample(static_cast<int64_t>(
+      facts.reserve_bytes < kCacheReserveBytes ? kCacheReserveBytes - facts.reserve_bytes : 0));
   metrics.Family("vornlink_delivery_lock_held", "gauge",
                  "1 when a worker holds the delivery lock, so delivers right now.");
   metrics.Sample(facts.delivery_lock == LockProbe::kHeld ? 1 : 0);

@@ -139,6 +139,14 @@ class PosixEnv : public Env {
     return env_parts::OverwriteFileBytes(path, offset, bytes, error);
   }
 
+  bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) override {
+    return env_parts::FreeDiskSpace(path, bytes, error);
+  }
+
+  bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) override {
+    return env_parts::SetAllocatedFileSize(path, size, error);
+  }
+
   void StartProgram(const std::string& program, const std::string& argument) override {
     // A short-lived shell starts the program in the background and leaves at
     // once; the program then belongs to init, so it never becomes our zombie

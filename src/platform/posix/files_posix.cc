@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <limits>
@@ -375,6 +376,62 @@ bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::str
     if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
   }
   // Synced: a failing close (the descriptor's destructor) takes nothing back.
+  if (code != 0) {
+    SetErrno(error, code);
+    return false;
+  }
+  return true;
+}
+
+bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) {
+  struct statvfs volume;
+  // The file's own volume where it exists (a link may lead to another).
+  int code = statvfs(path.c_str(), &volume) == 0 ? 0 : errno;
+  if (code == ENOENT) code = statvfs(FolderOf(path).c_str(), &volume) == 0 ? 0 : errno;
+  if (code != 0) {
+    SetErrno(error, code);
+    return false;
+  }
+  // Root may write the blocks that the file system keeps back from others.
+  const uint64_t blocks = geteuid() == 0 ? volume.f_bfree : volume.f_bavail;
+  *bytes = blocks * static_cast<uint64_t>(volume.f_frsize);
+  return true;
+}
+
+bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) {
+  if (size > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+    SetErrno(error, EFBIG);
+    return false;
+  }
+  ScopedFd fd;
+  struct stat before;
+  std::string file;
+  bool created = false;
+  // Read and write: where the file system cannot allocate, the C library
+  // does it by writing, and may need to read first.
+  int code = OpenTrusted(path, O_RDWR | O_CREAT, 0666, &fd, &before, &file, &created);
+  if (code != 0) {
+    SetError(error, OpenErrorText(code));
+    return false;
+  }
+  if (created) ReportFileEvent(FileEvent::Kind::kCreate, path);
+  const off_t old_size = before.st_size;
+  const off_t new_size = static_cast<off_t>(size);
+  if (new_size > old_size) {
+    // From the start: a hole that an existing file may have is filled too.
+    code = posix_fallocate(fd.get(), 0, new_size);
+  } else if (new_size < old_size) {
+    code = ftruncate(fd.get(), new_size) == 0 ? 0 : errno;
+  }
+  if (code == 0 && new_size != old_size) ReportFileEvent(FileEvent::Kind::kTruncate, path, size);
+  if (code == 0) code = fsync(fd.get()) == 0 ? 0 : errno;
+  if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
+  if (code == 0 && created) code = SyncFolder(FolderOf(file));
+  if (code != 0 && new_size > old_size && ftruncate(fd.get(), old_size) == 0) {
+    // What a growth that ran out of room took, it gives back.
+    ReportFileEvent(FileEvent::Kind::kTruncate, path, static_cast<uint64_t>(old_size));
+    if (fsync(fd.get()) == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
+  }
   if (code != 0) {
     SetErrno(error, code);
     return false;

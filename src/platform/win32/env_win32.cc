@@ -171,6 +171,14 @@ class WindowsEnv : public Env {
     return env_parts::OverwriteFileBytes(path, offset, bytes, error);
   }
 
+  bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) override {
+    return env_parts::FreeDiskSpace(path, bytes, error);
+  }
+
+  bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) override {
+    return env_parts::SetAllocatedFileSize(path, size, error);
+  }
+
   void StartProgram(const std::string& program, const std::string& argument) override {
     // The shell finds the program (program folder, PATH, App Paths) and does
     // not wait for it.
