@@ -20,6 +20,7 @@
 #include "base/stop_signal.h"
 #include "cache/cache_file.h"
 #include "dms_fixture.h"
+#include "platform/process.h"
 #include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
@@ -39,12 +40,14 @@ struct CountedMutex : CrossProcessMutex {
   std::atomic<int>* tries;
 };
 
-// Counts the tries of the delivery lock and the rewrites of the cache file.
+// Counts the tries of the delivery lock and the rewrites of the cache file
+// (tried, and done).
 class LockCountingEnv : public testing::FakeEnv {
  public:
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                 const ReplaceOptions& options, std::string* error) override {
     const ReplaceResult result = FakeEnv::ReplaceTextFile(path, text, options, error);
+    if (path == watched) ++rewrites_tried;
     if (path == watched && result != ReplaceResult::kFailed) ++replaced;
     return result;
   }
@@ -53,6 +56,7 @@ class LockCountingEnv : public testing::FakeEnv {
     return std::make_unique<CountedMutex>(FakeEnv::NewNamedMutex(name, lock_file), &lock_tries);
   }
   std::atomic<int> lock_tries{0};
+  std::atomic<int> rewrites_tried{0};
   std::atomic<int> replaced{0};
 };
 
@@ -184,7 +188,8 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   codes_["3"] = "success";
   for (const char* trans_no : {"1", "2", "3"}) Add(trans_no);
   Start();
-  EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= 5; }));
+  // Three in the first pass, then two a pass (the move, the removal): five passes.
+  EXPECT_TRUE(testing::Eventually([&] { return env_.rewrites_tried >= 11; }));
   EXPECT_EQ(Disk(), (Lines{"1:3", "2:1", "3:3"}));
   EXPECT_EQ(Count(Logged(),
                   "delivered, but its line could not be removed -> not sent again: "
@@ -200,9 +205,9 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   EXPECT_EQ(Count(Logged(), "-> Internal t[Could not write file] -> FAILED"), 3u);
   Stop();
   ReleaseCacheMutexes();
-  const int tries = env_.lock_tries;
+  const int tries = env_.rewrites_tried;
   Start();
-  EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= tries + 3; }));
+  EXPECT_TRUE(testing::Eventually([&] { return env_.rewrites_tried >= tries + 6; }));
   EXPECT_EQ(Count(Logged(), removal), 4u);
   env_.fail_replaces = false;
   EXPECT_TRUE(testing::Eventually([&] { return Disk() == Lines{"2:1"}; })) << Logged();
@@ -235,6 +240,50 @@ TEST_F(CacheWorkerTest, RetryTimeReaderHoldsWithinADayAndLogsNothing) {
     EXPECT_EQ(setting.held, held) << value;
   }
   EXPECT_EQ(Logged(), "");
+}
+
+// A worker holds the delivery lock from its start to its stop, also while it waits for its first
+// pass: a second one delivers nothing meanwhile, and says so with its process's id. The first
+// pass comes at once where the process asks for it.
+TEST_F(CacheWorkerTest, TheDeliveryLockIsHeldFromStartToStop) {
+  auto probe = [this] {
+    auto lock =
+        GetEnv()->NewNamedMutex(DeliveryLockName(env_.watched), DeliveryLockFilePath(env_.watched));
+    const TryLockResult result = lock->TryLock(nullptr);
+    if (result == TryLockResult::kTaken) lock->Unlock();
+    return result;
+  };
+  auto started = [this](TryLockResult wanted) {
+    const std::string logged = Logged();
+    for (size_t at = 0, end; (end = logged.find('\n', at)) != std::string::npos; at = end + 1) {
+      uint32_t process = 0;
+      TryLockResult lock;
+      if (WorkerStartOfLogEntry(logged[at], logged.substr(at + 2, end - at - 2), env_.watched,
+                                &process, &lock) &&
+          process == CurrentProcessId() && lock == wanted) {
+        return true;
+      }
+    }
+    return false;
+  };
+  testing::WriteBytes(dir_.File("Vornlink.ini"), "[CacheThread]\nRetryTime=3600\n");
+  Add("1");
+  Start();
+  EXPECT_TRUE(testing::Eventually([&] { return started(TryLockResult::kTaken); }));
+  EXPECT_EQ(probe(), TryLockResult::kHeld);
+  SetProcessEnvironmentValue(kFirstPassAtOnceVariable, "1");
+  StopSignal second_stop;
+  std::thread second([&] { RunCacheWorker(second_stop); });
+  EXPECT_TRUE(testing::Eventually([&] { return started(TryLockResult::kHeld); }));
+  second_stop.Set();
+  second.join();
+  Stop();
+  EXPECT_EQ(probe(), TryLockResult::kTaken);
+  EXPECT_EQ(Sent(), Lines{});
+  Start();
+  EXPECT_TRUE(testing::Eventually([&] { return Disk().empty(); }));
+  Stop();
+  SetProcessEnvironmentValue(kFirstPassAtOnceVariable, "");
 }
 
 #ifndef _WIN32

@@ -23,8 +23,9 @@ std::string Messages(const std::vector<CapturedEntry>& entries) {
 }
 
 TEST(LogFollowerTest, EachEntryOnceAcrossAppendsAndCuts) {
-  testing::TempDir dir;
-  const std::string log = dir.File("Vornlink.log");
+  testing::ScopedFakeEnv env;
+  env.env().set_unix_time(testing::LocalUnixTime(2026, 12, 7, 10, 0, 0));
+  const std::string log = env.dir().File("Vornlink.log");
   testing::WriteBytes(log, Entries(1, 20));
   LogFollower follower(log);
   EXPECT_EQ(Messages(follower.TakeNew()), "");
@@ -40,6 +41,27 @@ TEST(LogFollowerTest, EachEntryOnceAcrossAppendsAndCuts) {
   // A cut that took lines before they were read.
   testing::WriteBytes(log, Entries(30, 31));
   EXPECT_EQ(Messages(follower.TakeNew()), "entry 30;entry 31;");
+  EXPECT_TRUE(follower.missed_lines());
+}
+
+// A cut that rewrote the line ends of a dump (CR LF as LF) still finds where reading stopped;
+// one that kept nothing recognisable gives only entries stamped since the follower began.
+TEST(LogFollowerTest, ACutNeverBringsBackEntriesWrittenBeforeTheStart) {
+  testing::ScopedFakeEnv env;
+  env.env().set_unix_time(testing::LocalUnixTime(2026, 12, 7, 10, 0, 0));
+  const std::string log = env.dir().File("Vornlink.log");
+  const std::string old = "2026-12-07 09:59:59-.-old\n";
+  const std::string dump = "2026-12-07 10:00:00-d-Reply[\r\n<a/>\r\n]\n";
+  testing::WriteBytes(log, old + Entries(1, 2));
+  LogFollower follower(log);
+  testing::WriteBytes(log, old + Entries(1, 2) + dump);
+  EXPECT_EQ(Messages(follower.TakeNew()), "Reply[;");
+  testing::WriteBytes(log,
+                      Entries(2, 2) + "2026-12-07 10:00:00-d-Reply[\n<a/>\n]\n" + Entries(3, 3));
+  EXPECT_EQ(Messages(follower.TakeNew()), "entry 3;");
+  EXPECT_FALSE(follower.missed_lines());
+  testing::WriteBytes(log, old + "changed\n" + Entries(4, 4));
+  EXPECT_EQ(Messages(follower.TakeNew()), "entry 4;");
   EXPECT_TRUE(follower.missed_lines());
 }
 
