@@ -112,6 +112,10 @@ int32_t Service::Execute() {
 int32_t Service::Stop() {
   const uint32_t started = GetEnv()->TickCount();
   const auto [wait_ms, cut_before_ms] = StopBound();
+  LogPrint('.',
+           "StopService: the driver's work is asked to end -> waited for up to %u ms; an "
+           "exchange whose query went out has %u ms for its reply",
+           static_cast<unsigned>(wait_ms), static_cast<unsigned>(wait_ms - cut_before_ms));
   const DriverThreads::Left left = threads_.StopGeneration(
       std::chrono::milliseconds(wait_ms), std::chrono::milliseconds(cut_before_ms));
   {

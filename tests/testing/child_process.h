@@ -22,6 +22,9 @@ class ChildProcess {
   ~ChildProcess();  // kills it unless it has ended
 
   void Kill();
+#ifndef _WIN32
+  void Signal(int signal);  // sends `signal` to it
+#endif
   // Waits for the end; its exit code, or -1 when it did not exit by itself.
   int Wait();
 
