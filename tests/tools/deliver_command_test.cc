@@ -82,7 +82,8 @@ TEST_F(DeliverTest, AHostsRunningServiceKeepsItOut) {
   Due(100, 100);
   testing::WriteBytes(host_.dir().File("session.txt"), "start\nsleep 120000\n");
   auto host = Program({"session", host_.dir().File("session.txt")}, host_.dir().File("host.txt"));
-  ASSERT_TRUE(Eventually([&] { return host_.Logged("delivery lock taken -> this worker"); }));
+  ASSERT_TRUE(Eventually([&] { return host_.Logged("Cache RetryTime [3600] seconds"); }));
+  EXPECT_TRUE(Eventually([&] { return host_.Logged("delivery lock taken -> this worker"); }));
   ASSERT_TRUE(host_.Load());
   EXPECT_EQ(Deliver({"--for", "5"}), kExitOtherWorker) << out_;
   EXPECT_TRUE(Says("NOT STARTED: another worker delivers this cache")) << out_;
@@ -90,10 +91,11 @@ TEST_F(DeliverTest, AHostsRunningServiceKeepsItOut) {
 }
 
 // After cuts of a log with dumps (a reply's CR LF) that held old entries of workers that found the
-// lock held (one of this very process), deliver delivers everything, its first pass at once.
+// lock held (one of this very process), deliver delivers everything.
 TEST_F(DeliverTest, OldLockEntriesOfACutLogDoNotStopIt) {
   constexpr int kLines = 30;
   Due(1, kLines);
+  testing::WriteBytes(host_.File("ini"), "[CacheThread]\nRetryTime=1\n");
   const std::string head = "2000-01-01 00:00:00-.-ForwardTransaction: Cache[" + host_.File("$$$");
   std::string old;
   for (int i = 0; i < 20; ++i) {
@@ -113,7 +115,8 @@ TEST_F(DeliverTest, OldLockEntriesOfACutLogDoNotStopIt) {
 
 #ifndef _WIN32
 // SIGHUP (a terminal that closes), and Ctrl+C after the output (a pipe) closed, while the DMS
-// holds its answer: deliver waits for it and records it, so that a second run books nothing.
+// holds its answer to the first pass (at once, whatever the RetryTime): deliver waits for it and
+// records it, so that a second run books nothing.
 TEST_F(DeliverTest, AClosingTerminalOrPipeLetsTheExchangeInHandEnd) {
   const struct {
     int signal;
