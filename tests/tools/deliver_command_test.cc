@@ -98,6 +98,7 @@ TEST_F(DeliverTest, OldLockEntriesOfACutLogDoNotStopIt) {
   testing::WriteBytes(host_.File("ini"), "[CacheThread]\nRetryTime=1\n");
   const std::string head = "2000-01-01 00:00:00-.-ForwardTransaction: Cache[" + host_.File("$$$");
   std::string old;
+  for (int i = 0; i < 1960; ++i) old += "2000-01-01 00:00:00-.-old\n";
   for (int i = 0; i < 20; ++i) {
     old += head + "] is delivered by another worker -> this one waits\n" + head + "] Process[" +
            std::to_string(CurrentProcessId()) +
@@ -105,7 +106,7 @@ TEST_F(DeliverTest, OldLockEntriesOfACutLogDoNotStopIt) {
   }
   testing::WriteBytes(host_.dir().File("drv.log"), testing::OnDisk(old));
   std::string xml = testing::ReadBytes(host_.File("xml"));
-  xml.replace(xml.find("100000</MaxLines>"), 6, "40");
+  xml.replace(xml.find("100000</MaxLines>"), 6, "2000");
   testing::WriteBytes(host_.File("xml"), xml);
   ASSERT_TRUE(host_.Load());
   EXPECT_EQ(Deliver({"--for", "60"}), kExitOk) << out_;
