@@ -58,7 +58,7 @@ start_site() {
   exec 3>"$work/in"
   send start
 }
-end_session() { send stop; exec 3>&-; wait "$session_pid" 2>/dev/null; }
+end_session() { send stop; exec 3>&-; wait "$session_pid" 2>/dev/null; session_status=$?; }
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 
 # ------------------------------------------------- a full disk, then room again
@@ -74,6 +74,14 @@ else
   dms_pid=$!
   start_site "$work/disk" 1
   cat /dev/zero >"$work/disk/fill" 2>/dev/null
+  # Without a service of their own, the programs end with them in their memory: each is named.
+  run_forward() { (cd "$site" && timeout 120 $runner "$program" -m "$name" "$@") >"$work/out" 2>&1; }
+  t900=$(fields 900)
+  run_forward forward $(sed 's/5W30 Engine Oil/Oil/; s/,/ /g' <<<"$t900")
+  check "full: forward exits 3, naming it whole" eval "[ $? -eq 3 ] && grep -qF 'Transaction[$t900] is not in the cache' '$work/out'"
+  { fields 901; fields 902; } >"$work/two.csv"
+  run_forward forward-csv "$work/two.csv"
+  check "full: forward-csv exits 3, naming both" eval "[ $? -eq 3 ] && [ \$(grep -c 'is not in the cache' '$work/out') -eq 2 ]"
   for i in $(seq "$count"); do forward "$i"; done
   tenths=1200 check "full: every call returns" wait_for handed "$count"
   check "full: nothing in the cache" [ ! -s "$cache" ]
@@ -88,6 +96,7 @@ else
   check "full: the DMS got every one" wait_for eval '! kill -0 $dms_pid 2>/dev/null'
   dms_pid=""
   end_session
+  check "full: the session, all written after all, exits 0" [ "$session_status" -eq 0 ]
   got=$(grep -o '<transaction>[0-9]*<' "$work/requests.log" | tr -dc '0-9\n' | tr '\n' ' ')
   check "full: delivered in order, none lost, none twice" [ "$got" = "$(seq -s ' ' $((count + 1))) " ]
   check "full: status all well after" status_is 0
