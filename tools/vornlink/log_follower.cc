@@ -10,9 +10,11 @@
 namespace vornlink {
 namespace {
 
-// How many of the last lines read are looked for after a cut: with their
-// time stamps, enough to tell them from the same lines written again.
-constexpr size_t kTailLines = 8;
+// How many of the last lines read are looked for after a cut: enough to
+// tell them from the same lines written again. The exchanges of one second
+// log the same lines but for a few that name their transaction: these
+// lines span several exchanges.
+constexpr size_t kTailLines = 64;
 // The most read at once: far more than a cut keeps.
 constexpr size_t kMaxReadBytes = size_t{64} << 20;
 
