@@ -20,7 +20,6 @@
 #include "base/stop_signal.h"
 #include "cache/cache_file.h"
 #include "dms_fixture.h"
-#include "platform/process.h"
 #include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
@@ -240,50 +239,6 @@ TEST_F(CacheWorkerTest, RetryTimeReaderHoldsWithinADayAndLogsNothing) {
     EXPECT_EQ(setting.held, held) << value;
   }
   EXPECT_EQ(Logged(), "");
-}
-
-// A worker holds the delivery lock from its start to its stop, also while it waits for its first
-// pass: a second one delivers nothing meanwhile, and says so with its process's id. The first
-// pass comes at once where the process asks for it.
-TEST_F(CacheWorkerTest, TheDeliveryLockIsHeldFromStartToStop) {
-  auto probe = [this] {
-    auto lock =
-        GetEnv()->NewNamedMutex(DeliveryLockName(env_.watched), DeliveryLockFilePath(env_.watched));
-    const TryLockResult result = lock->TryLock(nullptr);
-    if (result == TryLockResult::kTaken) lock->Unlock();
-    return result;
-  };
-  auto started = [this](TryLockResult wanted) {
-    const std::string logged = Logged();
-    for (size_t at = 0, end; (end = logged.find('\n', at)) != std::string::npos; at = end + 1) {
-      uint32_t process = 0;
-      TryLockResult lock;
-      if (WorkerStartOfLogEntry(logged[at], logged.substr(at + 2, end - at - 2), env_.watched,
-                                &process, &lock) &&
-          process == CurrentProcessId() && lock == wanted) {
-        return true;
-      }
-    }
-    return false;
-  };
-  testing::WriteBytes(dir_.File("Vornlink.ini"), "[CacheThread]\nRetryTime=3600\n");
-  Add("1");
-  Start();
-  EXPECT_TRUE(testing::Eventually([&] { return started(TryLockResult::kTaken); }));
-  EXPECT_EQ(probe(), TryLockResult::kHeld);
-  SetProcessEnvironmentValue(kFirstPassAtOnceVariable, "1");
-  StopSignal second_stop;
-  std::thread second([&] { RunCacheWorker(second_stop); });
-  EXPECT_TRUE(testing::Eventually([&] { return started(TryLockResult::kHeld); }));
-  second_stop.Set();
-  second.join();
-  Stop();
-  EXPECT_EQ(probe(), TryLockResult::kTaken);
-  EXPECT_EQ(Sent(), Lines{});
-  Start();
-  EXPECT_TRUE(testing::Eventually([&] { return Disk().empty(); }));
-  Stop();
-  SetProcessEnvironmentValue(kFirstPassAtOnceVariable, "");
 }
 
 #ifndef _WIN32

@@ -7,14 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
 #include <thread>
 
 #include "command_test.h"
 #include "hosted_driver.h"
 #include "platform/process.h"
 #include "platform/terminal.h"
-#include "testing/child_process.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -35,38 +33,34 @@ class DeliverTest : public testing::CommandTest {
     setup.port = dms_.port_text();
     host_.WriteSettings(setup, "3600");
   }
-  void TearDown() override { released_.Set(); }
 
-  // Due lines for the TransNos `first` to `last`.
-  void Due(int first, int last) {
+  void Due(int first, int last) {  // due lines of these TransNos
     std::string lines;
     for (int n = first; n <= last; ++n) {
       lines +=
-          testing::CacheLine(std::to_string(n), "0", "20140604111030" + std::to_string(1000 + n)) +
-          "\n";
+          testing::CacheLine(std::to_string(n), "0", "20140604111" + std::to_string(1000000 + n));
+      lines += "\n";
     }
     testing::WriteBytes(host_.File("$$$"), testing::OnDisk(lines));
   }
-  // deliver in this process, on the module loaded here.
-  int Deliver(const std::vector<std::string>& args) {
+  int Deliver(const std::vector<std::string>& args) {  // in this process
     Driver driver;
     driver.api = host_.api();
     driver.module_path = host_.module_path();
-    std::ostringstream out, err;
-    const int status = RunDeliverCommand(driver, args, out, err);
-    out_ = out.str() + err.str();
+    std::ostringstream out;
+    const int status = RunDeliverCommand(driver, args, out, out);
+    out_ = out.str();
     return status;
   }
-  std::unique_ptr<testing::ChildProcess> Program(const std::vector<std::string>& args,
+  std::unique_ptr<testing::ChildProcess> Program(std::vector<std::string> args,
                                                  const std::string& output) {
-    std::vector<std::string> all = {"-m", host_.module_path()};
-    all.insert(all.end(), args.begin(), args.end());
-    return testing::ChildProcess::Start(VORNLINK_PROGRAM_FILE, all, output);
+    args.insert(args.begin(), {"-m", host_.module_path()});
+    return testing::ChildProcess::Start(VORNLINK_PROGRAM_FILE, args, output);
   }
 
   testing::HostedDriver host_;
   StopSignal released_;  // a held answer goes out once it is set
-  bool hold_ = false;    // set before the DMS gets a request
+  bool hold_ = false;
   testing::TcpTestServer dms_{[this](NetConnection& connection, const StopSignal& stop) {
     dms_.ReadRequest(connection);
     while (hold_ && !released_.WaitFor(100) && !stop.IsSet()) {
@@ -85,33 +79,32 @@ TEST_F(DeliverTest, AHostsRunningServiceKeepsItOut) {
   ASSERT_TRUE(Eventually([&] { return host_.Logged("Cache RetryTime [3600] seconds"); }));
   EXPECT_TRUE(Eventually([&] { return host_.Logged("delivery lock taken -> this worker"); }));
   ASSERT_TRUE(host_.Load());
-  EXPECT_EQ(Deliver({"--for", "5"}), kExitOtherWorker) << out_;
-  EXPECT_TRUE(Says("NOT STARTED: another worker delivers this cache")) << out_;
-  EXPECT_EQ(dms_.requests().size(), 0u);
+  EXPECT_TRUE(Deliver({"--for", "5"}) == kExitOtherWorker &&
+              Says("NOT STARTED: another worker delivers this cache"))
+      << out_;
 }
 
 // After cuts of a log with dumps (a reply's CR LF) that held old entries of workers that found the
 // lock held (one of this very process), deliver delivers everything.
 TEST_F(DeliverTest, OldLockEntriesOfACutLogDoNotStopIt) {
-  constexpr int kLines = 30;
-  Due(1, kLines);
+  Due(1, 30);
   testing::WriteBytes(host_.File("ini"), "[CacheThread]\nRetryTime=1\n");
   const std::string head = "2000-01-01 00:00:00-.-ForwardTransaction: Cache[" + host_.File("$$$");
   std::string old;
-  for (int i = 0; i < 1960; ++i) old += "2000-01-01 00:00:00-.-old\n";
-  for (int i = 0; i < 20; ++i) {
-    old += head + "] is delivered by another worker -> this one waits\n" + head + "] Process[" +
-           std::to_string(CurrentProcessId()) +
-           "] delivery lock held by another worker -> this worker waits\n";
+  for (int i = 0; i < 2000; ++i) {
+    old += i < 1960 ? "2000-01-01 00:00:00-.-old\n"
+                    : head + "] Process[" + std::to_string(CurrentProcessId()) + "] delivery " +
+                          "lock held by another worker -> this worker waits\n" + head +
+                          "] is delivered by another worker -> this one waits\n";
   }
   testing::WriteBytes(host_.dir().File("drv.log"), testing::OnDisk(old));
   std::string xml = testing::ReadBytes(host_.File("xml"));
-  xml.replace(xml.find("100000</MaxLines>"), 6, "2000");
-  testing::WriteBytes(host_.File("xml"), xml);
+  testing::WriteBytes(host_.File("xml"), xml.replace(xml.find("100000</MaxLines>"), 6, "2000"));
   ASSERT_TRUE(host_.Load());
-  EXPECT_EQ(Deliver({"--for", "60"}), kExitOk) << out_;
-  EXPECT_TRUE(Says(std::to_string(kLines) + " delivered")) << out_;
-  EXPECT_EQ(dms_.requests().size(), static_cast<size_t>(kLines));
+  EXPECT_TRUE(Deliver({"--for", "60"}) == kExitOk &&
+              Says("30 delivered, 0 retry later, 0 parked\n"))
+      << out_;
+  EXPECT_EQ(dms_.requests().size(), 30u);
 }
 
 #ifndef _WIN32
@@ -119,31 +112,25 @@ TEST_F(DeliverTest, OldLockEntriesOfACutLogDoNotStopIt) {
 // holds its answer to the first pass (at once, whatever the RetryTime): deliver waits for it and
 // records it, so that a second run books nothing.
 TEST_F(DeliverTest, AClosingTerminalOrPipeLetsTheExchangeInHandEnd) {
-  const struct {
-    int signal;
-    bool close_output;
-  } kCases[] = {{SIGHUP, false}, {SIGINT, true}};
   hold_ = true;
-  int trans_no = 300;
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.signal);
-    ++trans_no;
-    Due(trans_no, trans_no);
+  for (const auto& [signal, close_output] : {std::pair{SIGHUP, false}, {SIGINT, true}}) {
+    SCOPED_TRACE(signal);
+    Due(300 + signal, 300 + signal);
     testing::WriteBytes(host_.dir().File("drv.log"), "");
     const size_t booked = dms_.requests().size();
-    const std::string fifo = host_.dir().File("out" + std::to_string(trans_no));
+    const std::string fifo = host_.dir().File("out" + std::to_string(signal));
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     released_.Clear();
     auto deliver = Program({"deliver"}, fifo);
     ASSERT_TRUE(Eventually([&] { return dms_.requests().size() > booked; }));
-    if (c.close_output) close(reader);
-    deliver->Signal(c.signal);
+    if (close_output) close(reader);
+    deliver->Signal(signal);
     EXPECT_TRUE(
         Eventually([&] { return host_.Logged("StopService: the driver's work is asked"); }));
     released_.Set();
     EXPECT_EQ(deliver->Wait(), 0);
-    if (!c.close_output) close(reader);
+    if (!close_output) close(reader);
     EXPECT_EQ(Program({"deliver"}, host_.dir().File("again.txt"))->Wait(), 0);
     EXPECT_EQ(dms_.requests().size(), booked + 1);
     EXPECT_EQ(host_.CacheState(), "");
