@@ -75,7 +75,7 @@ else
   start_site "$work/disk" 1
   cat /dev/zero >"$work/disk/fill" 2>/dev/null
   # Without a service of its own, the program ends with it in its memory: it is named.
-  run_forward() { (cd "$site" && timeout 120 $runner "$program" -m "$name" "$@") >"$work/out" 2>&1; }
+  run_forward() { (cd "$site" && exec 3>&- && timeout 120 $runner "$program" -m "$name" "$@") >"$work/out" 2>&1; }
   t900=$(fields 900)
   run_forward forward $(sed 's/5W30 Engine Oil/Oil/; s/,/ /g' <<<"$t900")
   check "full: forward exits 3, naming it whole" eval "[ $? -eq 3 ] && grep -qF 'Transaction[$t900] is not in the cache' '$work/out'"

@@ -208,10 +208,33 @@ std::string WhyEnd(const Options& options, const DeliveryWatch& watch, const Run
   return std::string();
 }
 
+// Says when the worker sends and when the run ends; how long a worker that
+// sends nothing is waited for.
+int ShowPlan(const Options& options, std::ostream& out) {
+  const RetrySetting retry = ReadRetrySetting();
+  const int64_t time_limit = TransportTimeLimit().count();
+  Show(out, "worker",
+       "a pass at once, then " + std::to_string(retry.seconds) +
+           " s after each pass (RetryTime); an exchange takes at most " +
+           std::to_string(time_limit) + " s (TimeoutSeconds)");
+  Show(out, "until",
+       options.passes > 0 || options.seconds > 0
+           ? "no line is due" +
+                 (options.passes > 0
+                      ? ", or " + Plural(static_cast<size_t>(options.passes), "pass", "passes") +
+                            " ended"
+                      : std::string()) +
+                 (options.seconds > 0 ? ", or " + std::to_string(options.seconds) +
+                                            " s passed (the stop may take 10 s more)"
+                                      : std::string())
+           : "no line is due, or the DMS asked to retry every line of a pass later");
+  return retry.seconds + static_cast<int>(time_limit) + kStallMarginSeconds;
+}
+
 // Stops the service the orderly way; where the system ends the process
 // soon (a closing console), within the time it leaves, so that an exchange
 // whose reply does not come in time is cut and said to be so before that.
-int32_t StopService(const Driver& driver, EndRequestWatch* end) {
+int32_t StopInOrder(const Driver& driver, EndRequestWatch* end) {
   if (end->requested() == EndRequest::kClose) {
     const uint32_t left = end->HoldLeftMs();
     SetProcessEnvironmentValue(kStopWithinVariable,
@@ -335,28 +358,10 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
     return lock == LockProbe::kHeld ? kExitOtherWorker : kExitNoDelivery;
   }
   const std::string log = LogToFollow(out);
-  const RetrySetting retry = ReadRetrySetting();
-  const int64_t time_limit = TransportTimeLimit().count();
-  Show(out, "worker",
-       "a pass at once, then " + std::to_string(retry.seconds) +
-           " s after each pass (RetryTime); an exchange takes at most " +
-           std::to_string(time_limit) + " s (TimeoutSeconds)");
-  Show(out, "until",
-       options.passes > 0 || options.seconds > 0
-           ? "no line is due" +
-                 (options.passes > 0
-                      ? ", or " + Plural(static_cast<size_t>(options.passes), "pass", "passes") +
-                            " ended"
-                      : std::string()) +
-                 (options.seconds > 0 ? ", or " + std::to_string(options.seconds) +
-                                            " s passed (the stop may take 10 s more)"
-                                      : std::string())
-           : "no line is due, or the DMS asked to retry every line of a pass later");
-
+  const int stall_seconds = ShowPlan(options, out);
   LogFollower follower(log);  // from before the start: the first pass comes at once
   DeliveryWatch watch(records, !log.empty());
   RunState run;
-  const int stall_seconds = retry.seconds + static_cast<int>(time_limit) + kStallMarginSeconds;
   out.flush();
   run.ended_by = WhyStopAsked(end, out);
   if (!run.ended_by.empty()) {
@@ -382,9 +387,10 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
     if (!run.ended_by.empty()) break;
   }
   out << TimeOfDay() << " stopping the service (" << run.ended_by
-      << "); an exchange under way is finished first\n";
+      << "); an exchange under way is finished first"
+      << (end.requested() == EndRequest::kClose ? ", or cut within the time left" : "") << "\n";
   out.flush();
-  const int32_t stopped = StopService(driver, &end);
+  const int32_t stopped = StopInOrder(driver, &end);
   bool progress = false;
   LookOnce(&follower, &watch, !log.empty(), &run, out, &progress);
   out << TimeOfDay() << " service stopped (StopService " << stopped << ")\n";
