@@ -155,8 +155,8 @@ class PosixEnv : public Env {
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t shell = 0;
-    const int failed = posix_spawnp(&shell, "sh", nullptr, &attributes,
-                                    const_cast<char* const*>(args), environ);
+    const int failed =
+        posix_spawnp(&shell, "sh", nullptr, &attributes, const_cast<char* const*>(args), environ);
     posix_spawnattr_destroy(&attributes);
     if (failed != 0) return;
     int status = 0;
