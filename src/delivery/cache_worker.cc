@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "base/numbers.h"
@@ -14,6 +15,7 @@
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
+#include "platform/process.h"
 #include "settings/module_files.h"
 
 namespace vornlink {
@@ -22,6 +24,14 @@ namespace {
 // The entries that tell of the delivery lock: the head, then these words.
 constexpr std::string_view kLockHeldWords = "is delivered by another worker -> this one waits";
 constexpr std::string_view kLockUnavailableWords = "delivery lock cannot be taken t[";
+// The worker's first entry about the lock: the head, the process, then what
+// it found (kTaken, kHeld, kUnavailable).
+constexpr std::string_view kStartProcess = "Process[";
+constexpr std::pair<TryLockResult, std::string_view> kStartWords[] = {
+    {TryLockResult::kTaken,
+     "] delivery lock taken -> this worker delivers the cache until the stop"},
+    {TryLockResult::kHeld, "] delivery lock held by another worker -> this worker waits"},
+    {TryLockResult::kUnavailable, "] delivery lock cannot be taken -> this worker waits"}};
 
 std::string LockEntryHead(const std::string& cache_path) {
   return "ForwardTransaction: Cache[" + cache_path + "] ";
@@ -44,6 +54,7 @@ class CacheWorker {
 
   void Run() {
     const uint32_t retry_ms = static_cast<uint32_t>(ReadRetrySeconds()) * 1000u;
+    const bool first_at_once = ProcessEnvironmentValue(kFirstPassAtOnceVariable) == "1";
     const std::string cache_path = CacheFilePath();
     if (cache_path.empty()) {
       // Without it there is no cache file and no delivery lock: nothing to
@@ -55,7 +66,17 @@ class CacheWorker {
     }
     std::unique_ptr<CrossProcessMutex> delivery =
         GetEnv()->NewNamedMutex(DeliveryLockName(cache_path), DeliveryLockFilePath(cache_path));
-    uint32_t wait_ms = retry_ms;
+    // Once taken, the lock is held until the stop, between passes too: while
+    // this service runs, no other worker delivers this cache and none can
+    // start to (an operator's `vornlink deliver` is refused).
+    const TryLockResult first = TryDeliveryLock(delivery.get(), cache_path);
+    for (const auto& [lock, words] : kStartWords) {
+      if (lock != first) continue;
+      LogWriteLine('.', LockEntryHead(cache_path) + std::string(kStartProcess) +
+                            std::to_string(CurrentProcessId()) + std::string(words));
+    }
+    bool held = first == TryLockResult::kTaken;
+    uint32_t wait_ms = first_at_once ? 0 : retry_ms;
     // Room for a full disk, from the start; each round after what waited
     // in memory for the room has had it.
     KeepCacheReserve();
@@ -64,17 +85,12 @@ class CacheWorker {
       WriteAllUnwrittenTransactions(stop_);
       KeepCacheReserve();
       bool found_due = false;
-      std::string reason;
-      const TryLockResult lock = delivery->TryLock(&reason);
-      ReportLockState(lock, reason, cache_path);
-      if (lock == TryLockResult::kTaken) {
-        bool stopped = !Pass(&found_due);
-        delivery->Unlock();
-        if (stopped) return;
-      }
+      if (!held) held = TryDeliveryLock(delivery.get(), cache_path) == TryLockResult::kTaken;
+      if (held && !Pass(&found_due)) break;
       // An idle worker does not spin, whatever the retry time.
       wait_ms = found_due ? retry_ms : std::max(retry_ms, kWorkerPauseMs);
     }
+    if (held) delivery->Unlock();
   }
 
  private:
@@ -246,6 +262,14 @@ class CacheWorker {
              OneLine(record.trans_no()).c_str(), OneLine(record.trid()).c_str());
   }
 
+  // Tries the delivery lock and says what came of it (ReportLockState).
+  TryLockResult TryDeliveryLock(CrossProcessMutex* delivery, const std::string& cache_path) {
+    std::string reason;
+    const TryLockResult lock = delivery->TryLock(&reason);
+    ReportLockState(lock, reason, cache_path);
+    return lock;
+  }
+
   // Says when the delivery lock's state changes: another worker holds it
   // ('.'), or it cannot be had at all ('*', again whenever the reason
   // changes), or this worker may deliver again after that.
@@ -315,20 +339,20 @@ std::string DeliveryLockFilePath(const std::string& cache_path) {
   return cache_path.empty() ? std::string() : cache_path + ".delivery.lock";
 }
 
-bool DeliveryLockOfLogEntry(char flag, std::string_view message, const std::string& cache_path,
-                            TryLockResult* lock) {
-  const std::string head = LockEntryHead(cache_path);
-  if (message.substr(0, head.size()) != head) return false;
-  const std::string_view words = message.substr(head.size());
-  if (flag == '.' && words == kLockHeldWords) {
-    *lock = TryLockResult::kHeld;
-  } else if (flag == '*' &&
-             words.substr(0, kLockUnavailableWords.size()) == kLockUnavailableWords) {
-    *lock = TryLockResult::kUnavailable;
-  } else {
-    return false;
+bool WorkerStartOfLogEntry(char flag, std::string_view message, const std::string& cache_path,
+                           uint32_t* process, TryLockResult* lock) {
+  const std::string head = LockEntryHead(cache_path) + std::string(kStartProcess);
+  if (flag != '.' || message.substr(0, head.size()) != head) return false;
+  const std::string_view rest = message.substr(head.size());
+  const size_t digits = rest.find_first_not_of("0123456789");
+  if (digits == 0 || digits == std::string_view::npos || digits > 10) return false;
+  for (const auto& [state, words] : kStartWords) {
+    if (rest.substr(digits) != words) continue;
+    *process = static_cast<uint32_t>(std::stoull(std::string(rest.substr(0, digits))));
+    *lock = state;
+    return true;
   }
-  return true;
+  return false;
 }
 
 void RunCacheWorker(const StopSignal& stop) { CacheWorker(stop).Run(); }

@@ -39,19 +39,25 @@ void StartGuiProgram();
 std::string DeliveryLockName(const std::string& cache_path);
 std::string DeliveryLockFilePath(const std::string& cache_path);
 
-// What a worker's log entry (flag and message as ParseLogEntry reads them
-// back) says of the delivery lock of the cache at `cache_path`: kHeld, it
-// found another worker delivering that cache; kUnavailable, the lock cannot
-// be had at all. False for every other entry.
-bool DeliveryLockOfLogEntry(char flag, std::string_view message, const std::string& cache_path,
-                            TryLockResult* lock);
+// What the first entry of a worker about the delivery lock of the cache at
+// `cache_path` (flag and message as ParseLogEntry reads them back) says: the
+// id of the process it runs in, and whether it took the lock (kTaken, held
+// then until its stop), found it held by another (kHeld) or cannot have it
+// (kUnavailable). False for every other entry.
+bool WorkerStartOfLogEntry(char flag, std::string_view message, const std::string& cache_path,
+                           uint32_t* process, TryLockResult* lock);
+
+// An environment variable of the process: "1" has the worker started after
+// it make its first pass at once rather than one retry time after the start
+// (`vornlink deliver` sets it).
+inline constexpr char kFirstPassAtOnceVariable[] = "VORNLINK_FIRST_PASS_AT_ONCE";
 
 // Runs until `stop` is set (ends at once, and logs why, when the module's
 // path and so the cache file is unknown): one retry time after the start
-// and then after every pass, a pass walks the cache file once, in file
-// order, and runs the forward-transaction exchange for each line whose
-// Status is 0 or 2 and whose Trid is well formed when the walk reaches it,
-// one after the other with a pause between:
+// (at once with kFirstPassAtOnceVariable) and then after every pass, a pass
+// walks the cache file once, in file order, and runs the forward-transaction exchange for each line
+// whose Status is 0 or 2 and whose Trid is well formed when the walk reaches it, one after the
+// other with a pause between:
 //  - success: the line is removed;
 //  - needs attention: the line moves to the end of the file with Status 1
 //    and the failure line as its message (in one step), and "kmrgui" is
@@ -73,8 +79,10 @@ bool DeliveryLockOfLogEntry(char flag, std::string_view message, const std::stri
 // the lines marked delivered, all in one rewrite, once it can, and tries
 // the other failed changes again. Such a change that keeps failing is
 // logged once for each line and reason, not at every pass. Only one worker per cache file
-// delivers at a time: a pass whose delivery lock another worker holds, or
-// that cannot be had at all (logged with its reason), is skipped. Every wait
+// delivers: it tries the delivery lock at its start (and logs what came of
+// it with its process's id) and before each pass until it has it, and holds
+// it until the stop; a pass whose lock another worker holds, or that cannot
+// be had at all (logged with its reason), is skipped. Every wait
 // ends at once when `stop` is set, but for the pause between two lines,
 // which runs out first.
 void RunCacheWorker(const StopSignal& stop);

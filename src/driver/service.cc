@@ -1,6 +1,8 @@
 #include "driver/service.h"
 
+#include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "base/module_singleton.h"
 #include "base/numbers.h"
@@ -11,6 +13,7 @@
 #include "exchange/job_validation.h"
 #include "log/log.h"
 #include "platform/env.h"
+#include "platform/process.h"
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
 #include "settings/version_text.h"
@@ -33,6 +36,21 @@ std::string RefusedTransaction(TransactionFields fields) {
 }
 
 ModuleSingleton<Service> g_service;
+
+// The shortest stop the process may ask for: time for the work to see it.
+constexpr uint32_t kMinStopWaitMs = 100;
+
+// How long the stop waits, and how long before that it cuts: kStopWaitMs
+// and kStopCutBeforeMs, or a shorter wait that the process asks for (the
+// system ends it soon), cut a quarter of it before its end.
+std::pair<uint32_t, uint32_t> StopBound() {
+  const int32_t asked = LeadingInt(ProcessEnvironmentValue(kStopWithinVariable));
+  if (asked <= 0 || static_cast<uint32_t>(asked) >= kStopWaitMs) {
+    return {kStopWaitMs, kStopCutBeforeMs};
+  }
+  const uint32_t wait_ms = std::max(static_cast<uint32_t>(asked), kMinStopWaitMs);
+  return {wait_ms, std::min(kStopCutBeforeMs, wait_ms / 4)};
+}
 
 }  // namespace
 
@@ -93,27 +111,32 @@ int32_t Service::Execute() {
 
 int32_t Service::Stop() {
   const uint32_t started = GetEnv()->TickCount();
+  const auto [wait_ms, cut_before_ms] = StopBound();
+  LogPrint('.',
+           "StopService: the driver's work is asked to end -> waited for up to %u ms; an "
+           "exchange whose query went out has %u ms for its reply",
+           static_cast<unsigned>(wait_ms), static_cast<unsigned>(wait_ms - cut_before_ms));
   const DriverThreads::Left left = threads_.StopGeneration(
-      std::chrono::milliseconds(kStopWaitMs), std::chrono::milliseconds(kStopCutBeforeMs));
+      std::chrono::milliseconds(wait_ms), std::chrono::milliseconds(cut_before_ms));
   {
     std::lock_guard<std::mutex> lock(worker_mutex_);
     worker_alive_.reset();
   }
   if (left.cut) {
     LogPrint('.', "StopService: work still ran %u ms after the stop -> its waits were cut",
-             static_cast<unsigned>(kStopWaitMs - kStopCutBeforeMs));
+             static_cast<unsigned>(wait_ms - cut_before_ms));
   }
   if (left.threads > 0) {
     LogPrint('*',
              "StopService: t[a thread of the driver did not end within %u ms] -> it writes "
              "nothing more; the module stays loaded",
-             static_cast<unsigned>(kStopWaitMs));
+             static_cast<unsigned>(wait_ms));
   }
   if (left.calls > 0) {
     LogPrint('*',
              "StopService: t[%d call(s) of the host did not end within %u ms] -> the module "
              "stays loaded",
-             left.calls, static_cast<unsigned>(kStopWaitMs));
+             left.calls, static_cast<unsigned>(wait_ms));
   }
   if (left.calls_ended > 0) {
     LogPrint('.',
@@ -131,7 +154,7 @@ int32_t Service::Stop() {
   }
   // Within the stop's bound: what the wait for the work left of it.
   const uint32_t spent = GetEnv()->TickCount() - started;
-  RestateUnwrittenTransactions("the stop", spent < kStopWaitMs ? kStopWaitMs - spent : 0);
+  RestateUnwrittenTransactions("the stop", spent < wait_ms ? wait_ms - spent : 0);
   LogUnloaded();
   return 0;
 }

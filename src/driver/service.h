@@ -25,6 +25,11 @@ namespace vornlink {
 // out (so that they end, and say so, within the wait).
 inline constexpr uint32_t kStopWaitMs = 10000;
 inline constexpr uint32_t kStopCutBeforeMs = 1000;
+// An environment variable of the process: a number of milliseconds below
+// kStopWaitMs makes StopService wait that long at most instead, its cut a
+// quarter of it before its end (`vornlink deliver` sets it when the system
+// will end the process within seconds).
+inline constexpr char kStopWithinVariable[] = "VORNLINK_STOP_WITHIN_MS";
 
 // A gate of [ForwardTransaction] in the INI file: the value's text (its
 // default when the key is missing) and whether it is on (its leading number
@@ -73,11 +78,11 @@ class Service {
   // driver's threads and on the host's): what has sent nothing yet ends at
   // once, an exchange whose query went out may bring its reply until
   // kStopCutBeforeMs before the end of the wait. Waits for that work up to
-  // kStopWaitMs; in what is left of that time, tries once more to write the
-  // transactions that wait in memory for the cache and logs those that
-  // still wait (unwritten_queue.h); writes the unloaded line. Once it returns no thread of the
-  // driver writes to the cache file or the log; when everything ended in time, the host may unload
-  // the module. Returns 0.
+  // kStopWaitMs (or what kStopWithinVariable asks); in what is left of that time, tries once more
+  // to write the transactions that wait in memory for the cache and logs those that still wait
+  // (unwritten_queue.h); writes the unloaded line. Once it returns no thread of the driver writes
+  // to the cache file or the log; when everything ended in time, the host may unload the module.
+  // Returns 0.
   int32_t Stop();
 
   // The gates and fluid lookups in front of the cache; a validation ends by

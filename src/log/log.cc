@@ -1,5 +1,6 @@
 #include "log/log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include "base/module_singleton.h"
-#include "base/text_lines.h"
 #include "base/write_gate.h"
 #include "platform/env.h"
 #include "settings/version_text.h"
@@ -240,7 +240,14 @@ void LogTrim(const std::string& file_name, uint32_t max_lines, size_t max_bytes)
   Env* env = GetEnv();
   std::string contents;
   if (env->ReadTextFile(file_name, &contents, kNoSizeLimit, nullptr) != ReadResult::kOk) return;
-  std::vector<std::string_view> lines = SplitLines(contents);
+  // Split at line feeds only: a carriage return of a message's own line
+  // ends (a reply's CR LF) stays, so that the lines kept are the bytes that
+  // were written and a reader that follows the file finds them again.
+  std::vector<std::string_view> lines;
+  for (size_t at = 0, end; at < contents.size(); at = end + 1) {
+    end = std::min(contents.find('\n', at), contents.size());
+    lines.push_back(std::string_view(contents).substr(at, end - at));
+  }
   size_t first = lines.size() > max_lines ? lines.size() - max_lines : 0;
   size_t bytes = 0;
   for (size_t i = lines.size(); i > first; --i) {

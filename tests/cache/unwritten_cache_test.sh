@@ -59,7 +59,7 @@ start_site() {
   exec 3>"$work/in"
   send start
 }
-end_session() { send stop; exec 3>&-; wait "$session_pid" 2>/dev/null; }
+end_session() { send stop; exec 3>&-; wait "$session_pid" 2>/dev/null; session_status=$?; }
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 
 # ------------------------------------------------- a full disk, then room again
@@ -93,6 +93,11 @@ else
   cat /dev/zero >"$work/disk/fill" 2>/dev/null
   rm "$reserve"
   cat /dev/zero >>"$work/disk/fill" 2>/dev/null
+  # Without a service of its own, the program ends with it in its memory: it is named.
+  run_forward() { (cd "$site" && exec 3>&- && timeout 120 $runner "$program" -m "$name" "$@") >"$work/out" 2>&1; }
+  t900=$(fields 900)
+  run_forward forward $(sed 's/5W30 Engine Oil/Oil/; s/,/ /g' <<<"$t900")
+  check "used up: forward exits 3, naming it whole" eval "[ $? -eq 3 ] && grep -qF 'Transaction[$t900] is not in the cache' '$work/out'"
   for i in $(seq 11 "$count"); do forward "$i"; done
   tenths=1200 check "used up: every call returns" wait_for handed 5
   check "used up: each named whole in the log" kept 11
@@ -107,6 +112,7 @@ else
   dms_pid=""
   check "room: the reserve made whole again" wait_for whole
   end_session
+  check "room: the session, all written after all, exits 0" [ "$session_status" -eq 0 ]
   got=$(grep -o '<transaction>[0-9]*<' "$work/requests.log" | tr -dc '0-9\n' | tr '\n' ' ')
   check "room: delivered in order, none lost, none twice" [ "$got" = "$(seq -s ' ' $((count + 1))) " ]
   check "room: status all well after" status_is 0

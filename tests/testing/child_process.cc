@@ -116,8 +116,10 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
 
 void ChildProcess::HideGuiProgramFromChildren() {}
 
-void ChildProcess::Kill() {
-  if (!ended_) kill(static_cast<pid_t>(handle_), SIGKILL);
+void ChildProcess::Kill() { Signal(SIGKILL); }
+
+void ChildProcess::Signal(int signal) {
+  if (!ended_) kill(static_cast<pid_t>(handle_), signal);
 }
 
 int ChildProcess::Wait() {

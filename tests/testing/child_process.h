@@ -30,6 +30,9 @@ class ChildProcess {
   static void HideGuiProgramFromChildren();
 
   void Kill();
+#ifndef _WIN32
+  void Signal(int signal);  // sends `signal` to it
+#endif
   // Waits for the end; its exit code, or -1 when it did not exit by itself.
   int Wait();
 

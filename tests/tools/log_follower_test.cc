@@ -23,8 +23,9 @@ std::string Messages(const std::vector<CapturedEntry>& entries) {
 }
 
 TEST(LogFollowerTest, EachEntryOnceAcrossAppendsAndCuts) {
-  testing::TempDir dir;
-  const std::string log = dir.File("Vornlink.log");
+  testing::ScopedFakeEnv env;
+  env.env().set_unix_time(testing::LocalUnixTime(2026, 12, 7, 10, 0, 0));
+  const std::string log = env.dir().File("Vornlink.log");
   testing::WriteBytes(log, Entries(1, 20));
   LogFollower follower(log);
   EXPECT_EQ(Messages(follower.TakeNew()), "");
@@ -41,6 +42,15 @@ TEST(LogFollowerTest, EachEntryOnceAcrossAppendsAndCuts) {
   testing::WriteBytes(log, Entries(30, 31));
   EXPECT_EQ(Messages(follower.TakeNew()), "entry 30;entry 31;");
   EXPECT_TRUE(follower.missed_lines());
+  // A cut that wrote a dump's CR LF as LF; one that kept nothing known, nor anything older
+  // than the follower that counts.
+  testing::WriteBytes(log, Entries(30, 31) + "2026-12-07 10:00:00-d-Reply[\r\n<a/>\r\n]\n");
+  EXPECT_EQ(Messages(follower.TakeNew()), "Reply[;");
+  testing::WriteBytes(
+      log, Entries(31, 31) + "2026-12-07 10:00:00-d-Reply[\n<a/>\n]\n" + Entries(32, 32));
+  EXPECT_EQ(Messages(follower.TakeNew()), "entry 32;");
+  testing::WriteBytes(log, "2026-12-07 09:59:59-.-old\n" + Entries(33, 33));
+  EXPECT_EQ(Messages(follower.TakeNew()), "entry 33;");
 }
 
 }  // namespace

@@ -34,8 +34,8 @@ inline constexpr char kDeliveredNote[] = "delivered, removal pending";
 
 // What a probe of the delivery lock found.
 enum class LockProbe {
-  kFree,         // no worker delivers right now
-  kHeld,         // a worker delivers
+  kFree,         // no service's worker delivers this cache
+  kHeld,         // a worker holds it: its service runs
   kUnavailable,  // no worker can ever deliver (the reason says why)
   kNotJudged,    // this user may not open the lock file, which the host's
                  // user may well: a warning (the reason says so)

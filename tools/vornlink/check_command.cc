@@ -415,10 +415,10 @@ class Checker {
     std::string lock_reason;
     switch (ProbeDeliveryLock(path, &lock_reason)) {
       case LockProbe::kFree:
-        report_.Value("", "free: no worker is delivering from this cache right now");
+        report_.Value("", "free: no service delivers from this cache now");
         break;
       case LockProbe::kHeld:
-        report_.Value("", "held: a worker is delivering from this cache right now");
+        report_.Value("", "held: a service (a host's) delivers from this cache now");
         break;
       case LockProbe::kNotJudged:
         report_.Warning("the delivery lock " + lock_reason);

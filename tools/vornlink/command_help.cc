@@ -10,6 +10,11 @@ namespace {
 // Where the general usage starts a command's summary.
 constexpr size_t kSummaryColumn = 27;
 
+constexpr char kForwardExit[] =
+    "0 handed over (the gates may have dropped it: the log says), 1 the\n"
+    "module cannot be loaded, 2 usage error, 3 the transaction is not in the\n"
+    "cache (named whole on standard error)";
+
 // One entry per command, in the order of the general usage. A new command
 // adds its entry here; a new option goes into its command's entry.
 constexpr CommandHelp kCommandHelp[] = {
@@ -19,17 +24,18 @@ constexpr CommandHelp kCommandHelp[] = {
      "forward one transaction (ForwardTransaction2):\n"
      "TransNo JobNo Date Time UserId Field04 Field05\n"
      "FluidKey FluidName FluidPartNo Quantity Field08",
-     "", nullptr},
+     "", kForwardExit},
     {"forward11", CommandGroup::kHost, "forward11 F1 ... F11",
      "the short form (ForwardTransaction): the same\n"
      "fields without FluidPartNo",
-     "", nullptr},
+     "", kForwardExit},
     {"forward-csv", CommandGroup::kHost, "forward-csv FILE",
      "one transaction per line of FILE, 12 (or 11)\n"
      "comma-separated fields; '#' starts a comment line",
      "",
      "0 every line forwarded, 1 a line rejected (named on standard error),\n"
-     "FILE unreadable or the module cannot be loaded, 2 usage error"},
+     "FILE unreadable or the module cannot be loaded, 2 usage error, 3 a\n"
+     "transaction is not in the cache (named whole on standard error)"},
     {"validate", CommandGroup::kHost, "validate JOBNO",
      "ask whether a job number is valid; prints 1 or 0", "", nullptr},
     {"validate-async", CommandGroup::kHost, "validate-async JOBNO [MS]",
@@ -50,7 +56,8 @@ constexpr CommandHelp kCommandHelp[] = {
      "quotes group a word); '#' starts a comment line. -q and --help work per\n"
      "line.\n",
      "0 every command succeeded, else the status of the last one that did\n"
-     "not; 1 also when FILE cannot be read"},
+     "not; 1 also when FILE cannot be read; 3 when a transaction handed over\n"
+     "is not in the cache at the end (named whole on standard error)"},
     {"sleep", CommandGroup::kHost, "sleep MS",
      "wait MS milliseconds (in a session: let the\n"
      "service work)",
@@ -58,15 +65,18 @@ constexpr CommandHelp kCommandHelp[] = {
     {"deliver", CommandGroup::kHost, "deliver [--passes N] [--for SECONDS]",
      "start the service, let its worker deliver the\n"
      "cache, print each outcome, stop",
-     "Ends when no line is due; without options also after a pass in which\n"
-     "the DMS only asked to retry later.\n"
+     "The first pass comes at once. Ends when no line is due; without options\n"
+     "also after a pass in which the DMS only asked to retry later. Ctrl+C,\n"
+     "SIGTERM, SIGHUP, an output that cannot be written any more and (Windows)\n"
+     "a console that closes end it too: the exchange in hand is finished\n"
+     "first. Refused while a host's service runs on the same cache.\n"
      "\n"
      "  --passes N    after N passes of the worker\n"
      "  --for SECONDS after SECONDS (and at most 10 s more for the stop, which\n"
      "                finishes an exchange under way)\n",
      "0 everything due was delivered (or nothing was due), 1 the module or\n"
      "the cache cannot be used, 2 usage error, 3 lines were parked, 4 lines\n"
-     "are still due, 5 the delivery lock cannot be taken, 6 a host's worker\n"
+     "are still due, 5 the delivery lock cannot be taken, 6 a host's service\n"
      "delivers this cache (not started, or stopped)"},
     {"check", CommandGroup::kOperator,
      "check [--transaction F1,...,F12] [--job JOBNO] [--json]",

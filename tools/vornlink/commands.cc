@@ -1,5 +1,6 @@
 #include "vornlink/commands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -51,14 +52,22 @@ const char* Arg(const std::vector<std::string>& fields, size_t index) {
   return fields[index].c_str();
 }
 
-void Forward(const DriverApi& api, const std::vector<std::string>& f) {
+void Forward(const Driver& driver, const std::vector<std::string>& f) {
+  const DriverApi& api = driver.api;
+  driver.handed_over.BeforeCall(driver.module_path);
+  TransactionFields fields;
   if (f.size() == kForward2Fields) {
     api.forward_transaction2(Arg(f, 0), Arg(f, 1), Arg(f, 2), Arg(f, 3), Arg(f, 4), Arg(f, 5),
                              Arg(f, 6), Arg(f, 7), Arg(f, 8), Arg(f, 9), Arg(f, 10), Arg(f, 11));
+    std::copy(f.begin(), f.end(), fields.begin());
   } else {
     api.forward_transaction(Arg(f, 0), Arg(f, 1), Arg(f, 2), Arg(f, 3), Arg(f, 4), Arg(f, 5),
                             Arg(f, 6), Arg(f, 7), Arg(f, 8), Arg(f, 9), Arg(f, 10));
+    // The short form gives the fluid's name for its part number too.
+    std::copy(f.begin(), f.begin() + kFluidPartNo, fields.begin());
+    std::copy(f.begin() + kFluidPartNo - 1, f.end(), fields.begin() + kFluidPartNo);
   }
+  driver.handed_over.AfterCall(driver.module_path, fields, driver.service_started);
 }
 
 // Where the gates' verdicts on forwarded transactions can be read.
@@ -120,7 +129,6 @@ int ForwardCsv(const Driver& driver, const std::string& file, std::ostream& out,
     err << "vornlink: cannot read " << file << ": not a readable file\n";
     return kExitFailed;
   }
-  const DriverApi& api = driver.api;
   const long lines_before = CacheLineCount(driver);
   std::string line;
   int line_number = 0;
@@ -137,7 +145,7 @@ int ForwardCsv(const Driver& driver, const std::string& file, std::ostream& out,
       ++rejected;
       continue;
     }
-    Forward(api, fields);
+    Forward(driver, fields);
     ++forwarded;
   }
   if (rejected > 0) err << "vornlink: rejected " << rejected << " line(s) of " << file << "\n";
@@ -252,7 +260,7 @@ int RunCommand(const Driver& driver, const std::vector<std::string>& words, std:
       return kExitUsage;
     }
     const long lines_before = CacheLineCount(driver);
-    Forward(api, std::vector<std::string>(words.begin() + 1, words.end()));
+    Forward(driver, std::vector<std::string>(words.begin() + 1, words.end()));
     ReportHandedOver(driver, 1, lines_before, out);
   } else if (command == "forward-csv") {
     if (!NeedArgs(words, 1, err)) return kExitUsage;

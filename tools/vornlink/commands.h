@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vornlink/driver_api.h"
+#include "vornlink/handed_over.h"
 
 namespace vornlink {
 
@@ -15,6 +16,9 @@ namespace vornlink {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// A transaction handed to the driver is not in the cache: named on
+// standard error (HandedOver).
+inline constexpr int kExitUnwritten = 3;
 
 // The loaded module as the commands see it.
 struct Driver {
@@ -23,6 +27,8 @@ struct Driver {
   // Whether this program started the service: the driver opens its log
   // only then.
   mutable bool service_started = false;
+  // What became of the transactions handed over.
+  mutable HandedOver handed_over;
 };
 
 // Runs one command (`words[0]`) with its arguments, read by the program's

@@ -1,7 +1,6 @@
 #include "vornlink/deliver_command.h"
 
 #include <chrono>
-#include <csignal>
 #include <ctime>
 #include <ostream>
 #include <thread>
@@ -11,6 +10,8 @@
 #include "driver/service.h"
 #include "log/log.h"
 #include "platform/env.h"
+#include "platform/process.h"
+#include "platform/terminal.h"
 #include "transport/transport_limits.h"
 #include "vornlink/cache_view.h"
 #include "vornlink/delivery_watch.h"
@@ -31,6 +32,9 @@ constexpr size_t kMaxListed = 20;
 // Beyond a pass's wait and an exchange's time limit, before a worker that
 // sends nothing is given up.
 constexpr int kStallMarginSeconds = 10;
+// Of the time a closing console leaves, what the stop leaves unused: for
+// what comes after its bound (its last entries, the return).
+constexpr uint32_t kCloseMarginMs = 500;
 
 struct Options {
   int passes = 0;   // 0: as many as it takes
@@ -57,30 +61,6 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::o
   }
   return true;
 }
-
-// Ctrl+C (and a termination request) ends the run the orderly way: the
-// service is stopped, so that an exchange under way is finished.
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-class InterruptWatch {
- public:
-  InterruptWatch() {
-    g_interrupted = 0;
-    previous_int_ = std::signal(SIGINT, OnInterrupt);
-    previous_term_ = std::signal(SIGTERM, OnInterrupt);
-  }
-  ~InterruptWatch() {
-    std::signal(SIGINT, previous_int_ == SIG_ERR ? SIG_DFL : previous_int_);
-    std::signal(SIGTERM, previous_term_ == SIG_ERR ? SIG_DFL : previous_term_);
-  }
-  InterruptWatch(const InterruptWatch&) = delete;
-  InterruptWatch& operator=(const InterruptWatch&) = delete;
-
- private:
-  void (*previous_int_)(int);
-  void (*previous_term_)(int);
-};
 
 void Show(std::ostream& out, const std::string& label, const std::string& value) {
   out << "  " << Padded(label, 16) << " " << value << "\n";
@@ -142,7 +122,7 @@ std::string LogToFollow(std::ostream& out) {
 struct RunState {
   size_t tally[5] = {};  // by LineFate
   std::string ended_by;
-  TryLockResult lock = TryLockResult::kTaken;  // what the log told of another worker
+  TryLockResult lock = TryLockResult::kTaken;  // what this process's worker found
   bool missed_noted = false;
 };
 
@@ -162,9 +142,15 @@ bool LookOnce(LogFollower* follower, DeliveryWatch* watch, bool log_followed, Ru
   std::string error;
   if (!ReadCacheRecords(&records, &error)) return false;
   const std::vector<CapturedEntry> entries = follower->TakeNew();
+  // Only this process's worker counts: a host's that starts meanwhile and
+  // waits for it says so too.
   for (const CapturedEntry& entry : entries) {
+    uint32_t process = 0;
     TryLockResult lock;
-    if (DeliveryLockOfLogEntry(entry.flag, entry.message, CacheFilePath(), &lock)) run->lock = lock;
+    if (WorkerStartOfLogEntry(entry.flag, entry.message, CacheFilePath(), &process, &lock) &&
+        process == CurrentProcessId()) {
+      run->lock = lock;
+    }
   }
   if (follower->missed_lines() && !run->missed_noted) {
     run->missed_noted = true;
@@ -179,9 +165,26 @@ bool LookOnce(LogFollower* follower, DeliveryWatch* watch, bool log_followed, Ru
   return true;
 }
 
+// Why a request of the terminal or the system, or an output that cannot be
+// written any more, ends the run; empty when none does.
+std::string WhyStopAsked(const EndRequestWatch& end, const std::ostream& out) {
+  switch (end.requested()) {
+    case EndRequest::kInterrupt:
+      return "interrupted";
+    case EndRequest::kHangUp:
+      return "the terminal hung up (SIGHUP)";
+    case EndRequest::kClose:
+      return "the console closes (the system ends this program within seconds)";
+    case EndRequest::kNone:
+      break;
+  }
+  return out ? std::string() : "the output cannot be written (a closed pipe or terminal)";
+}
+
 // Why the run ends now; empty while it goes on.
 std::string WhyEnd(const Options& options, const DeliveryWatch& watch, const RunState& run,
-                   Clock::time_point deadline, Clock::time_point stalled_at, int stall_seconds) {
+                   const std::string& stop_asked, Clock::time_point deadline,
+                   Clock::time_point stalled_at, int stall_seconds) {
   if (run.lock == TryLockResult::kHeld) {
     return "another worker delivers this cache too (a host runs the driver for it)";
   }
@@ -193,7 +196,7 @@ std::string WhyEnd(const Options& options, const DeliveryWatch& watch, const Run
   if (options.passes == 0 && options.seconds == 0 && watch.last_pass_changed_nothing()) {
     return "the DMS asked to retry every line of the last pass later";
   }
-  if (g_interrupted != 0) return "interrupted";
+  if (!stop_asked.empty()) return stop_asked;
   const Clock::time_point now = Clock::now();
   if (options.seconds > 0 && now >= deadline) {
     return "the time is up (" + std::to_string(options.seconds) + " s)";
@@ -203,6 +206,45 @@ std::string WhyEnd(const Options& options, const DeliveryWatch& watch, const Run
            " s (longer than a pass's wait and an exchange's time limit)";
   }
   return std::string();
+}
+
+// Says when the worker sends and when the run ends; how long a worker that
+// sends nothing is waited for.
+int ShowPlan(const Options& options, std::ostream& out) {
+  const RetrySetting retry = ReadRetrySetting();
+  const int64_t time_limit = TransportTimeLimit().count();
+  Show(out, "worker",
+       "a pass at once, then " + std::to_string(retry.seconds) +
+           " s after each pass (RetryTime); an exchange takes at most " +
+           std::to_string(time_limit) + " s (TimeoutSeconds)");
+  Show(out, "until",
+       options.passes > 0 || options.seconds > 0
+           ? "no line is due" +
+                 (options.passes > 0
+                      ? ", or " + Plural(static_cast<size_t>(options.passes), "pass", "passes") +
+                            " ended"
+                      : std::string()) +
+                 (options.seconds > 0 ? ", or " + std::to_string(options.seconds) +
+                                            " s passed (the stop may take 10 s more)"
+                                      : std::string())
+           : "no line is due, or the DMS asked to retry every line of a pass later");
+  return retry.seconds + static_cast<int>(time_limit) + kStallMarginSeconds;
+}
+
+// Stops the service the orderly way; where the system ends the process
+// soon (a closing console), within the time it leaves, so that an exchange
+// whose reply does not come in time is cut and said to be so before that.
+int32_t StopInOrder(const Driver& driver, EndRequestWatch* end) {
+  if (end->requested() == EndRequest::kClose) {
+    const uint32_t left = end->HoldLeftMs();
+    SetProcessEnvironmentValue(kStopWithinVariable,
+                               std::to_string(left > kCloseMarginMs ? left - kCloseMarginMs : 1));
+  }
+  const int32_t stopped = driver.api.stop_service();
+  end->Release();
+  SetProcessEnvironmentValue(kStopWithinVariable, "");
+  SetProcessEnvironmentValue(kFirstPassAtOnceVariable, "");
+  return stopped;
 }
 
 void ShowStillDue(std::ostream& out, const std::vector<DueLine>& due) {
@@ -285,6 +327,9 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
                       std::ostream& err) {
   Options options;
   if (!ParseOptions(args, &options, err)) return kExitUsage;
+  // From here on a closing terminal or output ends the run the orderly way:
+  // the service is stopped, so that an exchange under way is finished.
+  EndRequestWatch end;
   ModuleSite site(driver.module_path);
   out << "vornlink deliver: " << site.ModulePath() << "\n";
   std::vector<NumberedRecord> records;
@@ -313,33 +358,20 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
     return lock == LockProbe::kHeld ? kExitOtherWorker : kExitNoDelivery;
   }
   const std::string log = LogToFollow(out);
-  const RetrySetting retry = ReadRetrySetting();
-  const int64_t time_limit = TransportTimeLimit().count();
-  Show(out, "worker",
-       "a pass " + std::to_string(retry.seconds) +
-           " s after the start and after each pass (RetryTime); an exchange takes "
-           "at most " +
-           std::to_string(time_limit) + " s (TimeoutSeconds)");
-  Show(out, "until",
-       options.passes > 0 || options.seconds > 0
-           ? "no line is due" +
-                 (options.passes > 0
-                      ? ", or " + Plural(static_cast<size_t>(options.passes), "pass", "passes") +
-                            " ended"
-                      : std::string()) +
-                 (options.seconds > 0 ? ", or " + std::to_string(options.seconds) +
-                                            " s passed (the stop may take 10 s more)"
-                                      : std::string())
-           : "no line is due, or the DMS asked to retry every line of a pass later");
-
-  LogFollower follower(log);  // from before the start: the first pass may come at once
+  const int stall_seconds = ShowPlan(options, out);
+  LogFollower follower(log);  // from before the start: the first pass comes at once
   DeliveryWatch watch(records, !log.empty());
   RunState run;
-  const int stall_seconds = retry.seconds + static_cast<int>(time_limit) + kStallMarginSeconds;
-  InterruptWatch interrupt;
+  out.flush();
+  run.ended_by = WhyStopAsked(end, out);
+  if (!run.ended_by.empty()) {
+    Show(out, "verdict", "NOT STARTED: " + run.ended_by);
+    return kExitStale;
+  }
   const Clock::time_point started = Clock::now();
   const Clock::time_point deadline = started + std::chrono::seconds(options.seconds);
   Clock::time_point stalled_at = started + std::chrono::seconds(stall_seconds);
+  SetProcessEnvironmentValue(kFirstPassAtOnceVariable, "1");
   out << TimeOfDay() << " service started (ExecuteService " << driver.api.execute_service()
       << ")\n";
   out.flush();
@@ -350,13 +382,15 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
     if (LookOnce(&follower, &watch, !log.empty(), &run, out, &progress) && progress) {
       stalled_at = Clock::now() + std::chrono::seconds(stall_seconds);
     }
-    run.ended_by = WhyEnd(options, watch, run, deadline, stalled_at, stall_seconds);
+    run.ended_by =
+        WhyEnd(options, watch, run, WhyStopAsked(end, out), deadline, stalled_at, stall_seconds);
     if (!run.ended_by.empty()) break;
   }
   out << TimeOfDay() << " stopping the service (" << run.ended_by
-      << "); an exchange under way is finished first\n";
+      << "); an exchange under way is finished first"
+      << (end.requested() == EndRequest::kClose ? ", or cut within the time left" : "") << "\n";
   out.flush();
-  const int32_t stopped = driver.api.stop_service();
+  const int32_t stopped = StopInOrder(driver, &end);
   bool progress = false;
   LookOnce(&follower, &watch, !log.empty(), &run, out, &progress);
   out << TimeOfDay() << " service stopped (StopService " << stopped << ")\n";

@@ -1,6 +1,8 @@
 #include "vornlink/log_follower.h"
 
 #include <algorithm>
+#include <ctime>
+#include <string_view>
 #include <utility>
 
 #include "log/log.h"
@@ -8,15 +10,35 @@
 namespace vornlink {
 namespace {
 
-// How many of the last lines read are looked for after a cut: with their
-// time stamps, enough to tell them from the same lines written again.
-constexpr size_t kTailLines = 8;
+// How many of the last lines read are looked for after a cut: enough to
+// tell them from the same lines written again. The exchanges of one second
+// log the same lines but for a few that name their transaction: these
+// lines span several exchanges.
+constexpr size_t kTailLines = 64;
 // The most read at once: far more than a cut keeps.
 constexpr size_t kMaxReadBytes = size_t{64} << 20;
 
+// Whether two lines are one, whatever carriage returns a rewrite of the file
+// (an older cut, an editor) added or took at their ends.
+bool SameLine(std::string_view a, std::string_view b) {
+  while (!a.empty() && a.back() == '\r') a.remove_suffix(1);
+  while (!b.empty() && b.back() == '\r') b.remove_suffix(1);
+  return a == b;
+}
+
+// The time stamp an entry written now gets.
+std::string StampNow() {
+  std::tm local{};
+  char text[32] = "";
+  if (ToLocalTime(GetEnv()->UnixTime(), &local)) {
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  }
+  return text;
+}
+
 }  // namespace
 
-LogFollower::LogFollower(std::string path) : path_(std::move(path)) {
+LogFollower::LogFollower(std::string path) : path_(std::move(path)), started_(StampNow()) {
   std::vector<std::string> lines;
   if (!ReadOn(&lines)) ReadAfterCut(&lines);
 }
@@ -77,20 +99,33 @@ void LogFollower::ReadAfterCut(std::vector<std::string>* lines) {
   // holds all of them, or after as many of their last ones as the file
   // begins with (the cut kept fewer), or nowhere (it kept none).
   size_t next = 0;
-  auto found = std::find_end(file_lines.begin(), file_lines.end(), tail.begin(), tail.end());
+  bool lost = false;
+  auto found =
+      std::find_end(file_lines.begin(), file_lines.end(), tail.begin(), tail.end(), SameLine);
   if (!tail.empty() && found != file_lines.end()) {
     next = static_cast<size_t>(found - file_lines.begin()) + tail.size();
   } else {
     for (size_t kept = std::min(tail.size(), file_lines.size()); kept > 0 && next == 0; --kept) {
-      if (std::equal(tail.end() - kept, tail.end(), file_lines.begin())) next = kept;
+      if (std::equal(tail.end() - kept, tail.end(), file_lines.begin(), SameLine)) next = kept;
     }
-    missed_lines_ = missed_lines_ || (!tail.empty() && next == 0);
+    lost = !tail.empty() && next == 0;
+    missed_lines_ = missed_lines_ || lost;
   }
   offset_ = 0;
   tail_.clear();
   for (size_t i = 0; i < next; ++i) tail_.push_back(file_lines[i]);
   while (tail_.size() > kTailLines) tail_.pop_front();
+  const size_t taken = lines->size();
   TakeLines(bytes.substr(starts[next]), starts[next], lines);
+  if (!lost) return;
+  // Where reading stopped is not known: the file is read again from its
+  // start, but only entries written since the follower began count.
+  LogEntryView entry;
+  lines->erase(std::remove_if(lines->begin() + static_cast<ptrdiff_t>(taken), lines->end(),
+                              [this, &entry](const std::string& line) {
+                                return ParseLogEntry(line, &entry) && entry.stamp < started_;
+                              }),
+               lines->end());
 }
 
 void LogFollower::TakeLines(const std::string& bytes, uint64_t offset,

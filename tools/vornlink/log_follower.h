@@ -1,7 +1,10 @@
 // Follows the driver's log from a moment on: the entries written since,
 // also across the cuts that keep the file short. A cut keeps the newest
 // lines, so the last lines read before it are found again in what it kept
-// and reading goes on after them.
+// (whatever carriage returns a rewrite changed at their ends) and reading
+// goes on after them. Where they are not found, the file is read from its
+// start, but an entry stamped before the follower began never counts as
+// new.
 #ifndef VORNLINK_TOOLS_VORNLINK_LOG_FOLLOWER_H_
 #define VORNLINK_TOOLS_VORNLINK_LOG_FOLLOWER_H_
 
@@ -42,6 +45,7 @@ class LogFollower {
   void TakeLines(const std::string& bytes, uint64_t offset, std::vector<std::string>* lines);
 
   const std::string path_;
+  const std::string started_;     // the time stamp of an entry written at the start
   uint64_t offset_ = 0;           // just after the last complete line read
   FileStamp stamp_;               // of the file last read
   std::deque<std::string> tail_;  // the last lines read, without their line feeds

@@ -127,5 +127,12 @@ int main(int argc, char** argv) {
     std::cerr << "vornlink: cannot load " << module_path << ": " << error << "\n";
     return vornlink::kExitFailed;
   }
-  return vornlink::RunCommand(driver, words, out, std::cerr);
+  int status = vornlink::RunCommand(driver, words, out, std::cerr);
+  // The module's unload tries once more to write what waits in its memory:
+  // only what is still not in the cache after it is lost.
+  module.reset();
+  if (driver.handed_over.ReportUnwritten(module_path, std::cerr) > 0) {
+    status = vornlink::kExitUnwritten;
+  }
+  return status;
 }

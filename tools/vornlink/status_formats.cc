@@ -152,7 +152,7 @@ void PrintStatusPrometheus(const StatusFacts& facts, std::ostream& out) {
   metrics.Sample(static_cast<int64_t>(
       facts.reserve_bytes < kCacheReserveBytes ? kCacheReserveBytes - facts.reserve_bytes : 0));
   metrics.Family("vornlink_delivery_lock_held", "gauge",
-                 "1 when a worker holds the delivery lock, so delivers right now.");
+                 "1 when a worker holds the delivery lock: a service delivers this cache.");
   metrics.Sample(facts.delivery_lock == LockProbe::kHeld ? 1 : 0);
   metrics.Family("vornlink_delivery_lock_unavailable", "gauge",
                  "1 when the delivery lock cannot be taken at all, so no worker can deliver.");

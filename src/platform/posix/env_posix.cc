@@ -3,6 +3,7 @@
 // programs and error texts.
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
@@ -153,11 +154,19 @@ class PosixEnv : public Env {
     // and nothing in this process has to wait for it.
     std::string script = "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &";
     const char* args[] = {"sh", "-c", script.c_str(), program.c_str(), argument.c_str(), nullptr};
+    // The program gets no signal blocked, whatever the calling thread blocks
+    // (the operator's tool blocks those that end it, for itself).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t shell = 0;
-    if (posix_spawnp(&shell, "sh", nullptr, nullptr, const_cast<char* const*>(args), environ) !=
-        0) {
-      return;
-    }
+    const int failed =
+        posix_spawnp(&shell, "sh", nullptr, &attributes, const_cast<char* const*>(args), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (failed != 0) return;
     int status = 0;
     while (waitpid(shell, &status, 0) < 0 && errno == EINTR) {
     }
