@@ -65,15 +65,20 @@ class HttpTransportTest : public ::testing::Test {
                         "[HTTPS]\r\nCAFile=" + servers_.File("ca") + "\r\n" + more);
   }
 
-  // The failure text, or "" on success.
+  // The failure text, or "" on success; its kind into kind_.
   std::string Run(const std::string& url, const std::string& headers = "0",
                   const std::string& message = "q") {
     message_ = message;
-    return testing::TextOrFailure([&] {
+    kind_ = FailureKind::kOther;
+    try {
       HttpTransport(url, &message_, headers, context_);
       return std::string();
-    });
+    } catch (const FailureText& failure) {
+      kind_ = failure.kind();
+      return failure.text();
+    }
   }
+  FailureKind kind_ = FailureKind::kOther;
   // Runs with a fresh tag in the path; the requests the server recorded.
   Lines Recorded(const std::string& server, const std::string& path,
                  const std::string& headers = "0", const std::string& message = "q") {
@@ -213,6 +218,7 @@ TEST_F(HttpTransportTest, TrustFileMustBeARegularFileOfCertificates) {
     testing::WriteBytes(env_.ModuleFile("ini"), file.empty() ? "" : "[HTTPS]\nCAFile=" + file);
     std::string failure = Run(servers_.Url("https", "/status/200"));
     EXPECT_EQ(file.empty() ? failure.substr(0, 40) : failure, "HttpTransport: " + text);
+    EXPECT_EQ(kind_, FailureKind::kOther) << "a matter of trust, not of reach";
   }
 }
 #endif
@@ -223,9 +229,14 @@ TEST_F(HttpTransportTest, BadUrlTypeAndUnreachableServer) {
   EXPECT_EQ(Run(servers_.Url("http", "/status/200")),
             "HttpTransport: t[Transport type http] --> unknown");
   context_.transport_type = "HTTP";
-  std::string refused = Run("http://127.0.0.1:1/");
-  EXPECT_EQ(refused.rfind("HttpTransport: t[CInternetException] em[", 0), 0u) << refused;
-  EXPECT_EQ(refused.find_first_of("\r\n"), std::string::npos);
+  // Nothing of the query reaches a DMS whose port is closed or whose name
+  // does not resolve.
+  for (const char* url : {"http://127.0.0.1:1/", "http://no-such-host.invalid/"}) {
+    std::string refused = Run(url);
+    EXPECT_EQ(refused.rfind("HttpTransport: t[CInternetException] em[", 0), 0u) << refused;
+    EXPECT_EQ(refused.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(kind_, FailureKind::kNotReached) << refused;
+  }
   EXPECT_LE(Log().size(), 3u) << "failures log nothing of their own";
 }
 
@@ -254,12 +265,19 @@ TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
     std::string url;
     int set_ms, cut_ms;  // 0: not at all
     std::string failure;
+    FailureKind kind;
   } kCases[] = {
-      {"HTTP", servers_.Url("http", "/hang"), 300, 600, kHttpCutText},
-      {"HTTPS", servers_.Url("https", "/hang"), 300, 600, kHttpCutText},
-      {"HTTPS", "https://127.0.0.1:" + mute.port_text() + "/", 300, 0, kHttpStoppedText},
-      {"HTTP", servers_.Url("http", "/hang"), 0, 0, timed_out},
-      {"HTTPS", servers_.Url("https", "/hang"), 0, 0, timed_out},
+      {"HTTP", servers_.Url("http", "/hang"), 300, 600, kHttpCutText,
+       FailureKind::kCutAfterSending},
+      {"HTTPS", servers_.Url("https", "/hang"), 300, 600, kHttpCutText,
+       FailureKind::kCutAfterSending},
+      {"HTTPS", "https://127.0.0.1:" + mute.port_text() + "/", 300, 0, kHttpStoppedText,
+       FailureKind::kStopped},
+      {"HTTPS", "https://127.0.0.1:" + mute.port_text() + "/", 0, 0, timed_out,
+       FailureKind::kNotReached},  // in the TLS handshake: nothing of the query sent
+      {"HTTP", servers_.Url("http", "/hang"), 0, 0, timed_out, FailureKind::kTimeLimitAfterSending},
+      {"HTTPS", servers_.Url("https", "/hang"), 0, 0, timed_out,
+       FailureKind::kTimeLimitAfterSending},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.type) + " " + c.url);
@@ -282,6 +300,7 @@ TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
     // Ended by the step that ends it, or by the limit, and not before; how soon after is a
     // matter of the machine's load, which the failure text tells apart well enough.
     EXPECT_EQ(failure, c.failure);
+    EXPECT_EQ(kind_, c.kind);
     EXPECT_GE(elapsed, due);
   }
 }
