@@ -67,10 +67,15 @@ class CacheWorkerTest : public ::testing::Test {
   void SetUp() override {
     env_.set_module_path(dir_.File("Vornlink.dll"));
     env_.watched = dir_.File("Vornlink.$$$");
-    testing::DmsSetup setup;
-    setup.port = dms_.port_text();
-    testing::WriteBytes(dir_.File("Vornlink.xml"), testing::SettingsDocument(setup));
+    WriteSettings(dms_.port_text());
     testing::WriteBytes(dir_.File("Vornlink.ini"), "[CacheThread]\nRetryTime=0\n");
+  }
+  // Points the exchanges at `port` ("1": nobody listens) of loopback.
+  void WriteSettings(const std::string& port, const std::string& query = "") {
+    testing::DmsSetup setup;
+    setup.port = port;
+    if (!query.empty()) setup.forward_query = query;
+    testing::WriteBytes(dir_.File("Vornlink.xml"), testing::SettingsDocument(setup));
   }
   void TearDown() override { Stop(); }
 
@@ -113,9 +118,14 @@ class CacheWorkerTest : public ::testing::Test {
   LockCountingEnv env_;
   testing::ScopedEnvOverride use_env_{&env_};
   std::map<std::string, std::string> codes_ = {{"1", "success"}};  // set before Start
+  std::atomic<int> late_answers_{0};
   testing::ScriptedDms dms_{[this](const std::string& request) {
     const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
     if (trans_no == "5003") Add("5007");  // added while the pass runs
+    if (trans_no == "1" && late_answers_ > 0) {
+      --late_answers_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
     const auto code = codes_.find(trans_no);
     return testing::ForwardReply(code == codes_.end() ? "refused" : code->second,
                                  "tab\tin\x1bthe text");
@@ -209,6 +219,99 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   Stop();
   EXPECT_EQ(Sent(), (Lines{"1", "2", "3"}));
   EXPECT_EQ(env_.replaced, 1);
+}
+
+// A DMS that cannot be reached keeps every line due, where it is: each pass
+// ends at the first line that meets it, and nothing is rewritten or parked
+// until the lines have waited longer than ParkUnreachableAfterHours (from
+// their dispense, so a host's restarts do not renew it) and this run has
+// met it unreachable for ten minutes; then a pass parks them as any failure,
+// and "kmrgui" starts once. A DMS back in time gets every line.
+TEST_F(CacheWorkerTest, AnUnreachableDmsKeepsTheLinesDueUntilTheyWaitedTooLong) {
+  const int64_t dispensed = testing::LocalUnixTime(2014, 3, 7, 9, 5, 2);
+  const struct {
+    const char* setting;  // the INI line
+    int64_t waited;       // since the dispense, when the worker starts
+    bool parks;
+  } kCases[] = {{"", 47 * 3600, false},
+                {"ParkUnreachableAfterHours=1\n", 2 * 3600, true},
+                {"ParkUnreachableAfterHours=0\n", 0, true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.setting);
+    testing::WriteBytes(env_.watched, "");
+    env_.set_unix_time(dispensed + c.waited);
+    env_.set_tick_count(0);
+    env_.tick_step = 60 * 1000;  // a minute at every look
+    testing::WriteBytes(dir_.File("Vornlink.ini"),
+                        std::string("[CacheThread]\nRetryTime=0\n") + c.setting);
+    WriteSettings("1");
+    for (const char* trans_no : {"1", "2", "3"}) Add(trans_no);
+    const int replaced = env_.replaced;
+    const size_t started = env_.started().size();
+    const std::string unreachable = "--> DMS UNREACHABLE --> FWT_RETRY_LATER";
+    const std::string parked = "--> DMS UNREACHABLE --> FAILED --> FWT_NEEDS_ATTENTION";
+    const size_t before = Logged().size();
+    auto since = [&](const std::string& part) { return Count(Logged().substr(before), part); };
+    Start();
+    ASSERT_TRUE(testing::Eventually([&] {
+      return c.parks ? Disk() == Lines{"1:1", "2:1", "3:1"} : since(unreachable) >= 20;
+    })) << Logged().substr(before);
+    Stop();
+    EXPECT_LE(since(unreachable), static_cast<size_t>(env_.lock_tries)) << "one a pass at most";
+    EXPECT_EQ(since(parked), c.parks ? 3u : 0u);
+    // At once without a wait of its own, else only after ten minutes.
+    EXPECT_EQ(since(unreachable) > 0, c.waited > 0);
+    EXPECT_EQ(env_.started().size() - started, c.parks ? 1u : 0u);
+    if (!c.parks) {
+      EXPECT_EQ(env_.replaced, replaced) << "the cache was rewritten";
+      WriteSettings(dms_.port_text());
+      codes_ = {{"1", "success"}, {"2", "success"}, {"3", "success"}};
+      Start();
+      EXPECT_TRUE(testing::Eventually([&] { return Disk().empty(); }));
+      Stop();
+    }
+  }
+  EXPECT_EQ(Sent(), (Lines{"1", "2", "3"}));
+}
+
+// A booking whose time limit ran out once the DMS had it is kept aside for
+// a person with Status 4 and its failure line, and "kmrgui" starts; it is
+// not sent again. Where its query carried the booking key and the DMS drops
+// repeats, it stays due and goes again on its own.
+TEST_F(CacheWorkerTest, AnExchangeOfUnknownOutcomeIsNotSentAgainUnlessTheDmsDropsRepeats) {
+  codes_ = {{"1", "success"}, {"2", "success"}};
+  for (const char* drops : {"0", "1"}) {
+    SCOPED_TRACE(drops);
+    testing::WriteBytes(dir_.File("Vornlink.ini"),
+                        std::string("[CacheThread]\nRetryTime=0\n[Transport]\nTimeoutSeconds=1\n"
+                                    "[ForwardTransaction]\nDmsDropsRepeats=") +
+                            drops + "\n");
+    WriteSettings(dms_.port_text(), "<insert><trans>%@01</trans><key>%@TK</key></insert>");
+    testing::WriteBytes(env_.watched, "");
+    Add("2");
+    Add("1");
+    late_answers_ = 1;  // the first query of TransNo 1 outlasts the time limit
+    const size_t sent = Sent().size();
+    Start();
+    if (drops[0] == '1') {
+      EXPECT_TRUE(testing::Eventually([&] { return Disk().empty(); }));
+    } else {
+      EXPECT_TRUE(testing::Eventually([&] { return Disk() == Lines{"1:4"}; }));
+      const int tries = env_.lock_tries;
+      EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= tries + 3; }));
+    }
+    Stop();
+    const Lines now = Sent();
+    const auto sent_1 = std::count(now.begin() + static_cast<std::ptrdiff_t>(sent), now.end(), "1");
+    EXPECT_TRUE(drops[0] == '1' ? sent_1 >= 2 : sent_1 == 1) << sent_1;
+  }
+  CacheRecord set_aside;
+  ASSERT_EQ(GetCacheIndex(0, &set_aside), 0) << "the last case leaves none";
+  EXPECT_EQ(env_.started(), Lines{"kmrgui Vornlink"});
+  EXPECT_EQ(Count(Logged(), "it may have booked it) --> FAILED --> FWT_NEEDS_ATTENTION"), 1u);
+  EXPECT_GE(Count(Logged(),
+                  "--> OUTCOME UNKNOWN, SENT AGAIN: THE DMS DROPS REPEATS --> FWT_RETRY_LATER"),
+            1u);
 }
 
 // Without the module's path there is no cache file: the worker says so once
