@@ -309,9 +309,9 @@ TEST_F(CacheWorkerTest, AnExchangeOfUnknownOutcomeIsNotSentAgainUnlessTheDmsDrop
   ASSERT_EQ(GetCacheIndex(0, &set_aside), 0) << "the last case leaves none";
   EXPECT_EQ(env_.started(), Lines{"kmrgui Vornlink"});
   EXPECT_EQ(Count(Logged(), "it may have booked it) --> FAILED --> FWT_NEEDS_ATTENTION"), 1u);
-  EXPECT_GE(Count(Logged(),
-                  "--> OUTCOME UNKNOWN, SENT AGAIN: THE DMS DROPS REPEATS --> FWT_RETRY_LATER"),
-            1u);
+  EXPECT_GE(
+      Count(Logged(), "--> OUTCOME UNKNOWN, SENT AGAIN: THE DMS DROPS REPEATS --> FWT_RETRY_LATER"),
+      1u);
 }
 
 // Without the module's path there is no cache file: the worker says so once
