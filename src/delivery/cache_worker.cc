@@ -139,7 +139,8 @@ class CacheWorker {
         case ForwardOutcome::kUnreachable:
           // The line stays due where it is; every other line would meet the
           // same DMS, each perhaps after a connect's whole time limit.
-          return true;
+          GetEnv()->SleepMs(kWorkerPauseMs);
+          return !stop_.IsSet();
         case ForwardOutcome::kSuccess:
           change = RemoveLine(record.trid());
           if (change == CacheChange::kFailed) KeepFromSending(record, Pending::kRemove);
@@ -209,9 +210,9 @@ class CacheWorker {
     const int64_t waited = LongestDueWait();
     if (waited <= int64_t{park_hours_} * 3600) return false;
     LogPrint('*',
-             "ForwardTransaction: Cache DMS unreachable, a due transaction waits since %s -> "
-             "longer than ParkUnreachableAfterHours [%d]: lines that meet the DMS unreachable "
-             "in this pass are parked for a person",
+             "ForwardTransaction: Cache DMS unreachable, and a due transaction has waited %s "
+             "-> longer than ParkUnreachableAfterHours [%d]: the lines that meet the DMS "
+             "unreachable in this pass are parked for a person",
              FormatWait(waited).c_str(), static_cast<int>(park_hours_));
     return true;
   }
