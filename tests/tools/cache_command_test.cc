@@ -111,10 +111,6 @@ TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
                 Says("the DMS may have booked it; look there first, and release it with --yes"))
         << out_;
   }
-  EXPECT_TRUE(Cache({"list"}) == 0 && Says(" unknown     3        123456.A     1.5      ") &&
-              Says("the stop cut the wait for the DMS's answer after the query went out") &&
-              Says("1 outcome unknown"))
-      << out_;
   EXPECT_TRUE(Cache({"retry", "--all-parked"}) == 1 && Says("0 parked line(s) released, 1 not"))
       << out_;
   EXPECT_TRUE(Cache({"retry", "201403070905020002", "--yes"}) == 1 &&
@@ -127,9 +123,8 @@ TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
   EXPECT_TRUE(Cache({"drop", "201403070905020002", "--yes"}) == 0 &&
               Says("note: the DMS had booked it"))
       << out_;
-  EXPECT_TRUE(Cache({"retry", "201403070905020003", "--yes"}) == 0 && Cache({"list"}) == 0 &&
-              Says(": 2 due, 0 retry later, 0 parked, 0 stuck\n"))
-      << out_;
+  EXPECT_EQ(Cache({"retry", "201403070905020003", "--yes"}), 0) << out_;
+  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 2u);
 }
 
 // A line without a Trid is named by its number, a TransNo names the one line that has it, and a

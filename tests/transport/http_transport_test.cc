@@ -69,14 +69,12 @@ class HttpTransportTest : public ::testing::Test {
   std::string Run(const std::string& url, const std::string& headers = "0",
                   const std::string& message = "q") {
     message_ = message;
-    kind_ = FailureKind::kOther;
-    try {
-      HttpTransport(url, &message_, headers, context_);
-      return std::string();
-    } catch (const FailureText& failure) {
-      kind_ = failure.kind();
-      return failure.text();
-    }
+    return testing::TextOrFailure(
+        [&] {
+          HttpTransport(url, &message_, headers, context_);
+          return std::string();
+        },
+        &kind_);
   }
   FailureKind kind_ = FailureKind::kOther;
   // Runs with a fresh tag in the path; the requests the server recorded.
@@ -229,8 +227,7 @@ TEST_F(HttpTransportTest, BadUrlTypeAndUnreachableServer) {
   EXPECT_EQ(Run(servers_.Url("http", "/status/200")),
             "HttpTransport: t[Transport type http] --> unknown");
   context_.transport_type = "HTTP";
-  // Nothing of the query reaches a DMS whose port is closed or whose name
-  // does not resolve.
+  // Nothing of the query reaches a DMS whose port is closed or whose name does not resolve.
   for (const char* url : {"http://127.0.0.1:1/", "http://no-such-host.invalid/"}) {
     std::string refused = Run(url);
     EXPECT_EQ(refused.rfind("HttpTransport: t[CInternetException] em[", 0), 0u) << refused;
@@ -260,6 +257,9 @@ TEST_F(HttpTransportTest, CredentialsGoOutOnlyWhenAskedOrAddedForValidation) {
 TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   testing::TcpTestServer mute([](NetConnection&, const StopSignal& stop) { stop.WaitFor(60000); });
   const std::string timed_out = "HttpTransport: t[Timeout] em[No answer within 1 seconds]";
+  const std::string hang = servers_.Url("http", "/hang"), hangs = servers_.Url("https", "/hang"),
+                    mute_url = "https://127.0.0.1:" + mute.port_text() + "/";
+  using K = FailureKind;
   const struct {
     const char* type;
     std::string url;
@@ -267,17 +267,12 @@ TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
     std::string failure;
     FailureKind kind;
   } kCases[] = {
-      {"HTTP", servers_.Url("http", "/hang"), 300, 600, kHttpCutText,
-       FailureKind::kCutAfterSending},
-      {"HTTPS", servers_.Url("https", "/hang"), 300, 600, kHttpCutText,
-       FailureKind::kCutAfterSending},
-      {"HTTPS", "https://127.0.0.1:" + mute.port_text() + "/", 300, 0, kHttpStoppedText,
-       FailureKind::kStopped},
-      {"HTTPS", "https://127.0.0.1:" + mute.port_text() + "/", 0, 0, timed_out,
-       FailureKind::kNotReached},  // in the TLS handshake: nothing of the query sent
-      {"HTTP", servers_.Url("http", "/hang"), 0, 0, timed_out, FailureKind::kTimeLimitAfterSending},
-      {"HTTPS", servers_.Url("https", "/hang"), 0, 0, timed_out,
-       FailureKind::kTimeLimitAfterSending},
+      {"HTTP", hang, 300, 600, kHttpCutText, K::kCutAfterSending},
+      {"HTTPS", hangs, 300, 600, kHttpCutText, K::kCutAfterSending},
+      {"HTTPS", mute_url, 300, 0, kHttpStoppedText, K::kStopped},
+      {"HTTPS", mute_url, 0, 0, timed_out, K::kNotReached},  // nothing sent in the TLS handshake
+      {"HTTP", hang, 0, 0, timed_out, K::kTimeLimitAfterSending},
+      {"HTTPS", hangs, 0, 0, timed_out, K::kTimeLimitAfterSending},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.type) + " " + c.url);

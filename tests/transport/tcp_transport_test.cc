@@ -21,14 +21,12 @@ class TcpTransportTest : public ::testing::Test {
  protected:
   // The failure text, or "" on success; its kind into kind_.
   std::string Run(const std::string& host, const std::string& port, std::string* message) {
-    kind_ = FailureKind::kOther;
-    try {
-      TcpTransport(host, port, message, context_);
-      return std::string();
-    } catch (const FailureText& failure) {
-      kind_ = failure.kind();
-      return failure.text();
-    }
+    return testing::TextOrFailure(
+        [&] {
+          TcpTransport(host, port, message, context_);
+          return std::string();
+        },
+        &kind_);
   }
   FailureKind kind_ = FailureKind::kOther;
 
