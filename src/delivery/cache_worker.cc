@@ -89,6 +89,8 @@ class CacheWorker {
       }
       // An idle worker does not spin, whatever the retry time.
       wait_ms = found_due ? retry_ms : std::max(retry_ms, kWorkerPauseMs);
+      unreachable_passes_ = pass_unreachable_ ? unreachable_passes_ + 1 : 0;
+      if (pass_unreachable_) wait_ms = UnreachableWaitMs(retry_ms, unreachable_passes_);
     }
   }
 
@@ -102,6 +104,7 @@ class CacheWorker {
   // passed over when the walk meets them again, while those added meanwhile
   // are treated.
   bool Pass(bool* found_due) {
+    pass_unreachable_ = false;
     RetryPendingChanges();
     RemoveDeliveredLines();
     bool gui_started = false;
@@ -139,6 +142,7 @@ class CacheWorker {
         case ForwardOutcome::kUnreachable:
           // The line stays due where it is; every other line would meet the
           // same DMS, each perhaps after a connect's whole time limit.
+          pass_unreachable_ = true;
           GetEnv()->SleepMs(kWorkerPauseMs);
           return !stop_.IsSet();
         case ForwardOutcome::kSuccess:
@@ -376,6 +380,8 @@ class CacheWorker {
   // The tick count of the first of the exchanges in a row, up to the last,
   // that did not reach the DMS; none while the last one did.
   std::optional<uint32_t> unreachable_since_;
+  bool pass_unreachable_ = false;  // the last pass ended at an unreachable DMS
+  int unreachable_passes_ = 0;     // such passes in a row
   std::map<std::string, std::pair<CacheRecord, Pending>> pending_;  // by Trid
   std::set<std::string> malformed_;
   // The reason last said for each line whose change keeps failing, by Trid.
@@ -426,6 +432,13 @@ int32_t ReadRetrySeconds() {
   LogPrint('.', "ForwardTransaction: Cache RetryTime [%d] seconds",
            static_cast<int>(setting.seconds));
   return setting.seconds;
+}
+
+uint32_t UnreachableWaitMs(uint32_t retry_ms, int passes) {
+  const uint64_t cap = std::max(retry_ms, kMaxUnreachableWaitMs);
+  uint64_t wait = retry_ms;
+  for (int pass = 1; pass < passes && wait < cap; ++pass) wait *= 2;
+  return static_cast<uint32_t>(std::min(wait, cap));
 }
 
 void StartGuiProgram() { GetEnv()->StartProgram("kmrgui", ModuleBaseName()); }

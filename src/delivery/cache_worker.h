@@ -49,6 +49,13 @@ ParkUnreachableSetting ReadParkUnreachableSetting();
 // Its hours, logged as RetryTime is.
 int32_t ReadParkUnreachableHours();
 
+// The wait after the `passes`-th pass in a row (from 1) that ended at an
+// unreachable DMS: RetryTime, doubled with each such pass up to
+// kMaxUnreachableWaitMs (never below RetryTime), so that an outage of a
+// night costs the log and the network a hundred tries, not thousands.
+inline constexpr uint32_t kMaxUnreachableWaitMs = 5 * 60 * 1000;
+uint32_t UnreachableWaitMs(uint32_t retry_ms, int passes);
+
 // How long a worker must have met the DMS unreachable, exchange after
 // exchange, before ParkUnreachableAfterHours may park a line: a workshop PC
 // may start the host before its network is up.
@@ -83,7 +90,8 @@ bool DeliveryLockOfLogEntry(char flag, std::string_view message, const std::stri
 //  - retry later: the line moves to the end with Status 2;
 //  - the DMS could not be reached (nothing of the query went out: its
 //    name, the connect): the line stays due where it is and the pass ends,
-//    since every other line would meet the same DMS. Once this run has met
+//    since every other line would meet the same DMS; while it stays so, the
+//    wait between passes grows (UnreachableWaitMs). Once this run has met
 //    it so for kUnreachableGraceMs and a due line has waited longer than
 //    ParkUnreachableAfterHours (at once when that is 0), the lines that
 //    meet it unreachable in a pass are parked as above;
