@@ -361,7 +361,9 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
     std::this_thread::sleep_for(kLookInterval);
     bool progress = false;
     if (LookOnce(&follower, &watch, !log.empty(), &run, out, &progress) && progress) {
-      stalled_at = Clock::now() + std::chrono::seconds(stall_seconds);
+      // Passes that meet an unreachable DMS come further and further apart.
+      const int unreachable = watch.last_pass_unreachable() ? kMaxUnreachableWaitMs / 1000 : 0;
+      stalled_at = Clock::now() + std::chrono::seconds(stall_seconds + unreachable);
     }
     run.ended_by = WhyEnd(options, watch, run, deadline, stalled_at, stall_seconds);
     if (!run.ended_by.empty()) break;
