@@ -31,12 +31,8 @@ const char* StateKey(LineState state);
 
 // What a line marked delivered waits for.
 inline constexpr char kDeliveredNote[] = "delivered, removal pending";
-// What a line of unknown outcome waits for.
-inline constexpr char kOutcomeUnknownNote[] =
-    "outcome unknown (the DMS may have booked it: look there, then cache retry --yes or cache "
-    "drop --yes)";
-// What such a line says when it has no failure line: the stop's cut marked
-// it in place.
+// What a line of unknown outcome says when it has no failure line: the
+// stop's cut marked it in place.
 inline constexpr char kCutMarkNote[] =
     "the stop cut the wait for the DMS's answer after the query went out: the DMS may have "
     "booked it";
