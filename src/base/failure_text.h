@@ -2,6 +2,10 @@
 // failure line. The formatter, the job number split, the transports and the
 // reply peeling raise it; each exchange catches it once at its top. It never
 // leaves an exchange, and no other exception kind is used for control flow.
+//
+// Beside its text, which is for the log and the person who reads it, a
+// failure carries its kind: what the DMS can have made of the query. The
+// exchanges decide by the kind, never by the wording of the text.
 #ifndef VORNLINK_BASE_FAILURE_TEXT_H_
 #define VORNLINK_BASE_FAILURE_TEXT_H_
 
@@ -11,14 +15,33 @@
 
 namespace vornlink {
 
+enum class FailureKind {
+  kOther,  // a refusal, a reply that cannot be read, a setting, the
+           // formatter, trust, or a network failure after sending
+  // Nothing of the query reached the DMS: its name did not resolve, the
+  // connect was refused, found no way to the host, or the time limit ran
+  // out before it was established. Sending it again cannot book it twice.
+  kNotReached,
+  kStopped,  // the stop signal ended it before any of the query went out
+  // The query had gone out (in part or whole) when the stop's cut ended the
+  // wait for the reply: the DMS may have booked it.
+  kCutAfterSending,
+  // The time limit ran out once the query had gone out (in part or whole):
+  // the DMS may have booked it.
+  kTimeLimitAfterSending,
+};
+
 class FailureText : public std::exception {
  public:
-  explicit FailureText(std::string text) : text_(std::move(text)) {}
+  explicit FailureText(std::string text, FailureKind kind = FailureKind::kOther)
+      : text_(std::move(text)), kind_(kind) {}
   const std::string& text() const { return text_; }
+  FailureKind kind() const { return kind_; }
   const char* what() const noexcept override { return text_.c_str(); }
 
  private:
   std::string text_;
+  FailureKind kind_;
 };
 
 }  // namespace vornlink

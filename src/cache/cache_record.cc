@@ -28,6 +28,8 @@ LineState StateOfStatus(std::string_view status) {
       return LineState::kParked;
     case kDeliveredStatus - '0':
       return LineState::kDelivered;
+    case kOutcomeUnknownStatus - '0':
+      return LineState::kOutcomeUnknown;
     default:
       return LineState::kStuck;
   }

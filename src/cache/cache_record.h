@@ -4,7 +4,8 @@
 //   1-12 the transaction (TransNo, JobNo, Date, Time, UserId, Field04,
 //        Field05, FluidKey, fluid name, fluid part number, Quantity, Field08)
 //   13   Status: "0" new, "1" needs attention, "2" retry later, "3"
-//        delivered but not yet removed (see kDeliveredStatus)
+//        delivered but not yet removed (see kDeliveredStatus), "4" outcome
+//        unknown (see kOutcomeUnknownStatus)
 //   14   Trid, the line's identifier
 //   15   reserved ("0" or empty, never read)
 //   16   Message: everything after the fifteenth comma, commas included
@@ -45,21 +46,30 @@ inline constexpr char kDeliveredStatus = '3';
 // The Status of a parked line, written in place the same way when a failed
 // line cannot be moved to the end with its failure line.
 inline constexpr char kParkedStatus = '1';
+// The Status of a line that the DMS may have booked: its query went out,
+// and the time limit or the stop's cut ended the wait for the answer. It
+// is not sent again until a person releases it. The worker writes it in
+// place at a stop's cut (quick, and no free space needed), or moves the
+// line to the end with it and its failure line. Readers that only send
+// Status 0 and 2 leave it alone.
+inline constexpr char kOutcomeUnknownStatus = '4';
 
 // What the cache worker does with a line, by its Status (read as a decimal
 // integer: empty counts as 0) and its Trid. The operator's tool shows the
 // same states.
 enum class LineState {
-  kDueNew,     // Status 0: sent in the next pass
-  kDueRetry,   // Status 2: the DMS asked to try again; sent in every pass
-  kParked,     // Status 1: failed; waits for a person
-  kStuck,      // any other Status, or a Trid that is not well formed: never
-               // sent and never parked, so only a person can help it
-  kDelivered,  // Status 3: the DMS booked it, its removal is pending: never
-               // sent again; the worker removes it once the file can be
-               // rewritten
+  kDueNew,          // Status 0: sent in the next pass
+  kDueRetry,        // Status 2: the DMS asked to try again; sent in every pass
+  kParked,          // Status 1: failed; waits for a person
+  kStuck,           // any other Status, or a Trid that is not well formed: never
+                    // sent and never parked, so only a person can help it
+  kDelivered,       // Status 3: the DMS booked it, its removal is pending: never
+                    // sent again; the worker removes it once the file can be
+                    // rewritten
+  kOutcomeUnknown,  // Status 4: the DMS may have booked it; waits for a
+                    // person, who looks there and releases it or drops it
 };
-inline constexpr size_t kLineStateCount = 5;
+inline constexpr size_t kLineStateCount = 6;
 
 LineState StateOfLine(std::string_view status, std::string_view trid);
 

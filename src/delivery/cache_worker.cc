@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -48,6 +49,24 @@ std::string MessageField(std::string text) {
   return text;
 }
 
+// The longest any due line has waited, as AgeOfLine tells (a line dated
+// ahead cannot tell, and counts for nothing); 0 when none is, or when the
+// cache cannot be read.
+int64_t LongestDueWait() {
+  std::vector<NumberedRecord> records;
+  std::string error;
+  if (!ReadCacheRecords(&records, &error)) return 0;
+  const int64_t now = GetEnv()->UnixTime();
+  int64_t longest = 0;
+  for (const NumberedRecord& line : records) {
+    const CacheRecord& record = line.record;
+    if (!IsDueStatus(record.status()) || !IsWellFormedTrid(record.trid())) continue;
+    const LineAge age = AgeOfLine(record, now);
+    if (age.kind == LineAge::Kind::kKnown) longest = std::max(longest, age.seconds);
+  }
+  return longest;
+}
+
 class CacheWorker {
  public:
   explicit CacheWorker(const StopSignal& stop) : stop_(stop) {}
@@ -55,6 +74,7 @@ class CacheWorker {
   void Run() {
     const uint32_t retry_ms = static_cast<uint32_t>(ReadRetrySeconds()) * 1000u;
     const bool first_at_once = ProcessEnvironmentValue(kFirstPassAtOnceVariable) == "1";
+    park_hours_ = ReadParkUnreachableHours();
     const std::string cache_path = CacheFilePath();
     if (cache_path.empty()) {
       // Without it there is no cache file and no delivery lock: nothing to
@@ -89,12 +109,15 @@ class CacheWorker {
       if (held && !Pass(&found_due)) break;
       // An idle worker does not spin, whatever the retry time.
       wait_ms = found_due ? retry_ms : std::max(retry_ms, kWorkerPauseMs);
+      unreachable_passes_ = pass_unreachable_ ? unreachable_passes_ + 1 : 0;
+      if (pass_unreachable_) wait_ms = UnreachableWaitMs(retry_ms, unreachable_passes_);
     }
     if (held) delivery->Unlock();
   }
 
  private:
-  enum class Pending { kRemove, kPark };
+  // What a line waits for whose change failed.
+  enum class Pending { kRemove, kPark, kSetAside };
 
   // One pass; false when the stop ended it. It walks the file once, in
   // order: a line that leaves its place (removed, or moved to the end) is
@@ -102,6 +125,7 @@ class CacheWorker {
   // passed over when the walk meets them again, while those added meanwhile
   // are treated.
   bool Pass(bool* found_due) {
+    pass_unreachable_ = false;
     RetryPendingChanges();
     RemoveDeliveredLines();
     bool gui_started = false;
@@ -109,6 +133,8 @@ class CacheWorker {
     int from = 0;
     int at = 0;
     CacheRecord record;
+    ForwardOptions options;
+    bool options_known = false;
     // Lines that are not due are passed over inside the cache operation:
     // a pass over many parked lines reads each of them once at most.
     while (FindDueLine(from, &record, &at, &moved) == 1) {
@@ -119,32 +145,47 @@ class CacheWorker {
       }
       if (pending_.count(record.trid()) != 0) continue;
       *found_due = true;
+      if (!options_known) options.park_unreachable = ParksUnreachable();
+      options_known = true;
       std::string failure_line;
       std::string new_trid;
       CacheChange change = CacheChange::kFailed;
-      switch (ForwardTransactionExchange(record.transaction(), &failure_line, &stop_)) {
+      const ForwardOutcome outcome =
+          ForwardTransactionExchange(record.transaction(), &failure_line, &stop_, options);
+      NoteReach(outcome);
+      switch (outcome) {
         case ForwardOutcome::kStopped:
           return false;
         case ForwardOutcome::kCutAfterSending:
-          LogPrint('*',
-                   "ForwardTransaction: Cache Trid[%s] TransNo[%s] cut by the stop after its "
-                   "query went out -> stays due; the DMS may have booked it",
-                   record.trid().c_str(), OneLine(record.trans_no()).c_str());
+        case ForwardOutcome::kCutRepeatsDropped:
+          KeepCutLine(record, outcome == ForwardOutcome::kCutRepeatsDropped);
           return false;
+        case ForwardOutcome::kUnreachable:
+          // The line stays due where it is; every other line would meet the
+          // same DMS, each perhaps after a connect's whole time limit.
+          pass_unreachable_ = true;
+          GetEnv()->SleepMs(kWorkerPauseMs);
+          return !stop_.IsSet();
         case ForwardOutcome::kSuccess:
           change = RemoveLine(record.trid());
           if (change == CacheChange::kFailed) KeepFromSending(record, Pending::kRemove);
           break;
         case ForwardOutcome::kNeedsAttention:
-          record.fields[CacheRecord::kStatus] = std::string(1, kParkedStatus);
+        case ForwardOutcome::kOutcomeUnknown: {
+          const bool parked = outcome == ForwardOutcome::kNeedsAttention;
+          record.fields[CacheRecord::kStatus] =
+              std::string(1, parked ? kParkedStatus : kOutcomeUnknownStatus);
           record.fields[CacheRecord::kMessage] = MessageField(failure_line);
           change = MoveToEnd(record, &new_trid);
-          if (change == CacheChange::kFailed) KeepFromSending(record, Pending::kPark);
+          if (change == CacheChange::kFailed) {
+            KeepFromSending(record, parked ? Pending::kPark : Pending::kSetAside);
+          }
           if (!gui_started) {
             StartGuiProgram();
             gui_started = true;
           }
           break;
+        }
         case ForwardOutcome::kRetryLater:
           // A line that cannot be moved stays due where it is, for the next
           // pass.
@@ -163,26 +204,98 @@ class CacheWorker {
     return true;
   }
 
+  // Keeps track of how long this run has met the DMS unreachable, exchange
+  // after exchange: a failure before any answer (a parked one included)
+  // tells nothing either way.
+  void NoteReach(ForwardOutcome outcome) {
+    switch (outcome) {
+      case ForwardOutcome::kUnreachable:
+        if (!unreachable_since_.has_value()) unreachable_since_ = GetEnv()->TickCount();
+        break;
+      case ForwardOutcome::kStopped:
+      case ForwardOutcome::kNeedsAttention:
+        break;
+      default:
+        unreachable_since_.reset();
+        break;
+    }
+  }
+
+  // Whether a DMS that cannot be reached parks the lines of this pass: at
+  // once with ParkUnreachableAfterHours 0; else once this run has met it
+  // unreachable for kUnreachableGraceMs on end (a workshop PC may start
+  // before its network) and a due line has waited longer than the setting
+  // (a wait that survives the PC's nights off). Says so.
+  bool ParksUnreachable() {
+    if (park_hours_ == 0) return true;
+    if (!unreachable_since_.has_value() ||
+        GetEnv()->TickCount() - *unreachable_since_ < kUnreachableGraceMs) {
+      return false;
+    }
+    const int64_t waited = LongestDueWait();
+    if (waited <= int64_t{park_hours_} * 3600) return false;
+    LogPrint('*',
+             "ForwardTransaction: Cache DMS unreachable, and a due transaction has waited %s "
+             "-> longer than ParkUnreachableAfterHours [%d]: the lines that meet the DMS "
+             "unreachable in this pass are parked for a person",
+             FormatWait(waited).c_str(), static_cast<int>(park_hours_));
+    return true;
+  }
+
+  static std::string FormatWait(int64_t seconds) {
+    return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
+  }
+
+  // At a stop's cut after the query went out the DMS may have booked the
+  // line: it is marked of unknown outcome in place (quick, and no free
+  // space needed), unless the DMS drops repeats of the key it carried.
+  void KeepCutLine(const CacheRecord& record, bool repeat_dropped) {
+    const std::string head = "ForwardTransaction: Cache " + LineName(record) +
+                             " cut by the stop after its query went out -> ";
+    if (repeat_dropped) {
+      LogWriteLine('*', head +
+                            "stays due: it carried the booking key, and the DMS drops repeats "
+                            "(DmsDropsRepeats), so it is sent again on its own");
+      return;
+    }
+    std::string error;
+    if (MarkLineInPlace(record.trid(), kOutcomeUnknownStatus, &error) == CacheChange::kDone) {
+      LogWriteLine('*', head +
+                            "marked outcome unknown in place (Status 4): the DMS may have "
+                            "booked it; not sent again until a person releases it");
+      return;
+    }
+    LogWriteLine('*', head + "the mark in place failed (" + OneLine(error) +
+                          "): it stays due, and the DMS may have booked it");
+  }
+
   // A line the DMS booked (kRemove) or refused (kPark) whose removal or move
   // failed must never be sent again, also after a restart or a power cut:
   // its Status is overwritten in place, which needs no free space. Where
   // even that fails, it is kept from sending for this run only.
   void KeepFromSending(const CacheRecord& record, Pending what) {
     const bool remove = what == Pending::kRemove;
+    const char status = remove                   ? kDeliveredStatus
+                        : what == Pending::kPark ? kParkedStatus
+                                                 : kOutcomeUnknownStatus;
     std::string error;
-    const bool marked = MarkLineInPlace(record.trid(), remove ? kDeliveredStatus : kParkedStatus,
-                                        &error) == CacheChange::kDone;
+    const bool marked = MarkLineInPlace(record.trid(), status, &error) == CacheChange::kDone;
     // A parked line gets its failure line once it can be moved.
     if (!marked || !remove) pending_[record.trid()] = {record, what};
+    const char* mark = remove                   ? "marked delivered"
+                       : what == Pending::kPark ? "marked parked"
+                                                : "marked outcome unknown";
     const std::string how =
-        marked ? std::string(remove ? "marked delivered" : "marked parked") + " in place (Status " +
-                     std::string(1, remove ? kDeliveredStatus : kParkedStatus) + ")"
+        marked ? std::string(mark) + " in place (Status " + std::string(1, status) + ")"
                : "the mark in place failed too (" + error + "): not sent again while the host runs";
     LogPrint('*',
              "ForwardTransaction: Cache Trid[%s] %s, but its line could not be %s -> not sent "
              "again: %s; tried again each pass",
-             record.trid().c_str(), remove ? "delivered" : "failed", remove ? "removed" : "moved",
-             how.c_str());
+             record.trid().c_str(),
+             remove                   ? "delivered"
+             : what == Pending::kPark ? "failed"
+                                      : "of unknown outcome",
+             remove ? "removed" : "moved", how.c_str());
   }
 
   void RetryPendingChanges() {
@@ -292,6 +405,12 @@ class CacheWorker {
   }
 
   const StopSignal& stop_;
+  int32_t park_hours_ = kDefaultParkUnreachableHours;
+  // The tick count of the first of the exchanges in a row, up to the last,
+  // that did not reach the DMS; none while the last one did.
+  std::optional<uint32_t> unreachable_since_;
+  bool pass_unreachable_ = false;  // the last pass ended at an unreachable DMS
+  int unreachable_passes_ = 0;     // such passes in a row
   std::map<std::string, std::pair<CacheRecord, Pending>> pending_;  // by Trid
   std::set<std::string> malformed_;
   // The reason last said for each line whose change keeps failing, by Trid.
@@ -312,6 +431,27 @@ RetrySetting ReadRetrySetting() {
   return setting;
 }
 
+ParkUnreachableSetting ReadParkUnreachableSetting() {
+  ParkUnreachableSetting setting;
+  setting.text = ReadIniString("CacheThread", "ParkUnreachableAfterHours",
+                               std::to_string(kDefaultParkUnreachableHours));
+  const int32_t hours = LeadingInt(setting.text);
+  setting.hours = std::clamp(hours, int32_t{0}, kMaxParkUnreachableHours);
+  setting.held = setting.hours != hours;
+  return setting;
+}
+
+int32_t ReadParkUnreachableHours() {
+  const ParkUnreachableSetting setting = ReadParkUnreachableSetting();
+  if (setting.held) {
+    LogPrint('*', "ForwardTransaction: Cache ParkUnreachableAfterHours [%s] out of range -> %d",
+             OneLine(setting.text).c_str(), static_cast<int>(setting.hours));
+  }
+  LogPrint('.', "ForwardTransaction: Cache ParkUnreachableAfterHours [%d] hours",
+           static_cast<int>(setting.hours));
+  return setting.hours;
+}
+
 int32_t ReadRetrySeconds() {
   const RetrySetting setting = ReadRetrySetting();
   if (setting.held) {
@@ -321,6 +461,13 @@ int32_t ReadRetrySeconds() {
   LogPrint('.', "ForwardTransaction: Cache RetryTime [%d] seconds",
            static_cast<int>(setting.seconds));
   return setting.seconds;
+}
+
+uint32_t UnreachableWaitMs(uint32_t retry_ms, int passes) {
+  const uint64_t cap = std::max(retry_ms, kMaxUnreachableWaitMs);
+  uint64_t wait = retry_ms;
+  for (int pass = 1; pass < passes && wait < cap; ++pass) wait *= 2;
+  return static_cast<uint32_t>(std::min(wait, cap));
 }
 
 void StartGuiProgram() { GetEnv()->StartProgram("kmrgui", ModuleBaseName()); }

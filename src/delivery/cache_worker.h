@@ -30,6 +30,37 @@ RetrySetting ReadRetrySetting();
 // ReadRetrySetting's seconds, logged; a held value is logged with '*'.
 int32_t ReadRetrySeconds();
 
+// How long the lines may wait for a DMS that cannot be reached before they
+// are parked for a person: hours, in the INI file beside the module
+// (section "CacheThread", key "ParkUnreachableAfterHours"), held within 0
+// and kMaxParkUnreachableHours; 0 parks each such line at once. The default
+// lets a DMS be down from a Saturday's work to Monday morning (about 44
+// hours) and still get every line without a person; a site that must know
+// sooner has `vornlink status` (stale after 15 minutes, "DMS unreachable
+// since"). Only reads: nothing is logged.
+inline constexpr int32_t kDefaultParkUnreachableHours = 48;
+inline constexpr int32_t kMaxParkUnreachableHours = 24 * 365;
+struct ParkUnreachableSetting {
+  std::string text;   // the value as it stands, or the default
+  int32_t hours = 0;  // what the worker uses
+  bool held = false;  // the value was out of range: `hours` is the nearest end
+};
+ParkUnreachableSetting ReadParkUnreachableSetting();
+// Its hours, logged as RetryTime is.
+int32_t ReadParkUnreachableHours();
+
+// The wait after the `passes`-th pass in a row (from 1) that ended at an
+// unreachable DMS: RetryTime, doubled with each such pass up to
+// kMaxUnreachableWaitMs (never below RetryTime), so that an outage of a
+// night costs the log and the network a hundred tries, not thousands.
+inline constexpr uint32_t kMaxUnreachableWaitMs = 5 * 60 * 1000;
+uint32_t UnreachableWaitMs(uint32_t retry_ms, int passes);
+
+// How long a worker must have met the DMS unreachable, exchange after
+// exchange, before ParkUnreachableAfterHours may park a line: a workshop PC
+// may start the host before its network is up.
+inline constexpr uint32_t kUnreachableGraceMs = 10 * 60 * 1000;
+
 // Starts the host's GUI program, which shows a person the cache, with the
 // module's base name; does not wait for it, and a failure is silent.
 void StartGuiProgram();
@@ -63,26 +94,40 @@ inline constexpr char kFirstPassAtOnceVariable[] = "VORNLINK_FIRST_PASS_AT_ONCE"
 //    and the failure line as its message (in one step), and "kmrgui" is
 //    started, at most once per pass;
 //  - retry later: the line moves to the end with Status 2;
+//  - the DMS could not be reached (nothing of the query went out: its
+//    name, the connect): the line stays due where it is and the pass ends,
+//    since every other line would meet the same DMS; while it stays so, the
+//    wait between passes grows (UnreachableWaitMs). Once this run has met
+//    it so for kUnreachableGraceMs and a due line has waited longer than
+//    ParkUnreachableAfterHours (at once when that is 0), the lines that
+//    meet it unreachable in a pass are parked as above;
+//  - the time limit ran out after the query went out: the DMS may have
+//    booked it, so the line moves to the end with Status 4
+//    (kOutcomeUnknownStatus) and its failure line, and "kmrgui" is started
+//    as for a parked line; where the query carried the booking key and the
+//    DMS drops repeats (DmsDropsRepeats) it is retried later instead;
 //  - ended by the stop before any of its query went out: the line stays as
 //    it is, and the worker ends. An exchange whose query went out is
 //    finished and its outcome treated as above (the stop waits for it);
-//    only the stop's cut ends it sooner: the line stays as it is, a '*'
-//    line says that the DMS may have booked it, and the worker ends.
+//    only the stop's cut ends it sooner: the line gets Status 4 in place
+//    (or stays due, where the DMS drops the repeat of its key), a '*' line
+//    says that the DMS may have booked it, and the worker ends.
 // Before each pass, also one whose delivery lock another worker holds, it
 // writes the transactions of this process that wait in memory for the
 // cache (unwritten_queue.h).
 // Each line is treated at most once a pass and none is passed over: lines
 // added during the pass are met in it, those the pass moved to the end are
-// left for the next. A line delivered or parked whose removal or move fails
-// (a full disk) gets the Status kDeliveredStatus or kParkedStatus in place,
-// so that it is not sent again after a restart either; each pass removes
-// the lines marked delivered, all in one rewrite, once it can, and tries
-// the other failed changes again. Such a change that keeps failing is
-// logged once for each line and reason, not at every pass. Only one worker per cache file
-// delivers: it tries the delivery lock at its start (and logs what came of
-// it with its process's id) and before each pass until it has it, and holds
-// it until the stop; a pass whose lock another worker holds, or that cannot
-// be had at all (logged with its reason), is skipped. Every wait
+// left for the next. A line delivered, parked or set aside whose removal or
+// move fails (a full disk) gets the Status kDeliveredStatus, kParkedStatus
+// or kOutcomeUnknownStatus in place, so that it is not sent again after a
+// restart either; each pass removes the lines marked delivered, all in one
+// rewrite, once it can, and tries the other failed changes again. Such a
+// change that keeps failing is logged once for each line and reason, not at
+// every pass. Only one worker per cache file delivers: it tries the delivery
+// lock at its start (and logs what came of it with its process's id) and
+// before each pass until it has it, and holds it until the stop; a pass
+// whose lock another worker holds, or that cannot be had at all (logged with
+// its reason), is skipped. Every wait
 // ends at once when `stop` is set, but for the pause between two lines,
 // which runs out first.
 void RunCacheWorker(const StopSignal& stop);

@@ -22,6 +22,13 @@ std::string Own(const DmsQuery& run, char second) {
 
 std::string Prefix(const DmsQuery& run) { return run.transport.exchange_prefix; }
 
+// Whether `sent` (a query or header lines as they go out) holds the booking
+// key that `format` holds.
+bool HoldsBookingKey(const ExtFormat& format, const std::string& sent) {
+  const ExtFormat::Entry* key = format.Find(kBookingKeyOrdinal);
+  return key != nullptr && !key->text.empty() && sent.find(key->text) != std::string::npos;
+}
+
 std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQuery* run) {
   TransportContext& transport = run->transport;
   LogBracketed('h', "Transport type        ", transport.transport_type);
@@ -43,6 +50,8 @@ std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQ
     header = BuildHttpHeaders(header, message, transport);
   }
   run->peel_switch = format.Format(Own(*run, 'S'));
+  run->booking_key_sent = HoldsBookingKey(format, message) ||
+                          (SendsExtraHeaders(header) && HoldsBookingKey(format, header));
   HttpTransport(url, &message, header, transport);
   return message;
 }
@@ -56,6 +65,7 @@ std::string SendOverTcp(const ExtFormat& format, const std::string& query, DmsQu
     LogWriteLine('t', "\t\t   Query length is: [" + std::to_string(message.size()) + "]");
   }
   run->peel_switch = format.Format(Own(*run, 'S'));
+  run->booking_key_sent = HoldsBookingKey(format, message);
   TcpTransport(host, port, &message, run->transport);
   return message;
 }

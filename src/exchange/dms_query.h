@@ -20,6 +20,10 @@ struct DmsQuery {
   ExchangeKind kind = ExchangeKind::kForwardTransaction;
   TransportContext transport;  // prefix, credentials, work order, line code, stop
   std::string peel_switch;     // "FS" or "JS"
+  // Whether the query or its header lines, as they go out, carry the
+  // booking key (booking_key.h): a DMS that drops repeats can tell the
+  // booking sent again. Set before the transport is called.
+  bool booking_key_sent = false;
 };
 
 // The query as it goes out over the transport `type`: without the three
@@ -50,7 +54,7 @@ std::string HeaderWithBookingKey(const ExtFormat& format, ExchangeKind kind, std
 // ordinals of that transport from `format` (F... for the forward
 // transaction, J... for the job validation), logs them (the password
 // masked) and sets the transport type, credentials, method, dynamic-length
-// flag and peel switch of `run`. Throws FailureText from the formatter and
+// flag, peel switch and booking_key_sent of `run`. Throws FailureText from the formatter and
 // the transports, and for a transport type other than "HTTP", "HTTPS" and
 // "TCP". The job validation ends its TCP query with a carriage return.
 std::string SendToDms(const ExtFormat& format, const std::string& query, DmsQuery* run);

@@ -1,6 +1,7 @@
 #include "exchange/forward_transaction.h"
 
 #include "base/failure_text.h"
+#include "base/numbers.h"
 #include "exchange/dms_query.h"
 #include "exchange/ext_format.h"
 #include "exchange/job_number.h"
@@ -9,6 +10,7 @@
 #include "exchange/setup_ordinals.h"
 #include "exchange/transaction_ordinals.h"
 #include "log/log.h"
+#include "settings/module_files.h"
 #include "settings/read_setting.h"
 #include "transport/transport_limits.h"
 
@@ -23,6 +25,14 @@ constexpr std::string_view kRetryEnd = "--> FWT_RETRY_LATER";
 constexpr std::string_view kFailedEnd = "--> FAILED --> FWT_NEEDS_ATTENTION";
 constexpr std::string_view kStoppedEnd = "--> STOPPED --> stays in the cache";
 constexpr std::string_view kCutEnd = "--> CUT BY THE STOP --> stays in the cache";
+// Nothing reached the DMS: the line waits; once the outage lasted too long
+// it is parked as any failure is, and says why.
+constexpr std::string_view kUnreachableEnd = "--> DMS UNREACHABLE --> FWT_RETRY_LATER";
+constexpr std::string_view kUnreachableFailedEnd =
+    "--> DMS UNREACHABLE --> FAILED --> FWT_NEEDS_ATTENTION";
+// The time limit ran out after sending, and the DMS drops the repeat.
+constexpr std::string_view kResentEnd =
+    "--> OUTCOME UNKNOWN, SENT AGAIN: THE DMS DROPS REPEATS --> FWT_RETRY_LATER";
 
 std::string LineHead(const TransportContext& transport) {
   return std::string(kLinePrefix) + "WorkOrder[" + transport.work_order + "] LineCode[" +
@@ -55,10 +65,49 @@ ForwardOutcome Classify(const std::string& reply, DmsQuery* run) {
   throw FailureText(verdict);
 }
 
+// Logs the outcome line of a failure and says what becomes of the line.
+// Written as it is: a '%' from a reply is no conversion.
+ForwardOutcome Failed(const FailureText& failure, const DmsQuery& run,
+                      const ForwardOptions& options, std::string* failure_line) {
+  const std::string line = LineHead(run.transport) + failure.text();
+  // Whether the DMS, which may have booked it, drops it when it comes again.
+  const bool repeat_dropped = run.booking_key_sent && DmsDropsRepeats();
+  switch (failure.kind()) {
+    case FailureKind::kStopped:
+      LogWriteLine('.', OneLine(line + std::string(kStoppedEnd)));
+      return ForwardOutcome::kStopped;
+    case FailureKind::kCutAfterSending:
+      LogWriteLine('.', OneLine(line + std::string(kCutEnd)));
+      return repeat_dropped ? ForwardOutcome::kCutRepeatsDropped : ForwardOutcome::kCutAfterSending;
+    case FailureKind::kNotReached:
+      if (options.park_unreachable) {
+        *failure_line = line + std::string(kUnreachableFailedEnd);
+        LogWriteLine('*', OneLine(*failure_line));
+        return ForwardOutcome::kNeedsAttention;
+      }
+      LogWriteLine('*', OneLine(line + std::string(kUnreachableEnd)));
+      return ForwardOutcome::kUnreachable;
+    case FailureKind::kTimeLimitAfterSending:
+      if (repeat_dropped) {
+        LogWriteLine('*', OneLine(line + " " + std::string(kResentEnd)));
+        return ForwardOutcome::kRetryLater;
+      }
+      *failure_line = line + " " + std::string(kMayHaveBookedNote) + std::string(kFailedEnd);
+      LogWriteLine('*', OneLine(*failure_line));
+      return ForwardOutcome::kOutcomeUnknown;
+    case FailureKind::kOther:
+      break;
+  }
+  *failure_line = line + std::string(kFailedEnd);
+  LogWriteLine('*', OneLine(*failure_line));
+  return ForwardOutcome::kNeedsAttention;
+}
+
 }  // namespace
 
 ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
-                                          std::string* failure_line, const StopSignal* stop) {
+                                          std::string* failure_line, const StopSignal* stop,
+                                          const ForwardOptions& options) {
   DmsQuery run;
   run.kind = ExchangeKind::kForwardTransaction;
   run.transport.exchange_prefix = "FWT";
@@ -74,19 +123,12 @@ ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
     const std::string query = format.Format(ReadDriverSetting("KMR/ForwardTransactionQuery"));
     return Classify(SendToDms(format, query, &run), &run);
   } catch (const FailureText& failure) {
-    if (IsStopFailure(failure.text())) {
-      const bool went_out = QueryWentOut(failure.text());
-      LogWriteLine('.', OneLine(LineHead(run.transport) + failure.text() +
-                                std::string(went_out ? kCutEnd : kStoppedEnd)));
-      return went_out ? ForwardOutcome::kCutAfterSending : ForwardOutcome::kStopped;
-    }
-    // Written as it is: a '%' from a reply is no conversion.
-    *failure_line = LineHead(run.transport) + failure.text();
-    if (TimeLimitAfterSending(failure)) *failure_line += " " + std::string(kMayHaveBookedNote);
-    *failure_line += kFailedEnd;
-    LogWriteLine('*', OneLine(*failure_line));
-    return ForwardOutcome::kNeedsAttention;
+    return Failed(failure, run, options, failure_line);
   }
+}
+
+bool DmsDropsRepeats() {
+  return LeadingInt(ReadIniString("ForwardTransaction", "DmsDropsRepeats", "0")) != 0;
 }
 
 bool FailureLineMayHaveBooked(std::string_view failure_line) {
@@ -95,23 +137,34 @@ bool FailureLineMayHaveBooked(std::string_view failure_line) {
 
 namespace {
 
+// Longer ends before the ends they end with.
 const struct OutcomeEnd {
   char flag;
   std::string_view end;
   ForwardOutcome outcome;
-} kOutcomeEnds[] = {{'.', kSuccessEnd, ForwardOutcome::kSuccess},
-                    {'.', kRetryEnd, ForwardOutcome::kRetryLater},
-                    {'*', kFailedEnd, ForwardOutcome::kNeedsAttention},
-                    {'.', kStoppedEnd, ForwardOutcome::kStopped},
-                    {'.', kCutEnd, ForwardOutcome::kCutAfterSending}};
+  bool unreachable;
+} kOutcomeEnds[] = {{'.', kSuccessEnd, ForwardOutcome::kSuccess, false},
+                    {'*', kUnreachableEnd, ForwardOutcome::kUnreachable, true},
+                    {'*', kResentEnd, ForwardOutcome::kRetryLater, false},
+                    {'.', kRetryEnd, ForwardOutcome::kRetryLater, false},
+                    {'*', kUnreachableFailedEnd, ForwardOutcome::kNeedsAttention, true},
+                    {'*', kFailedEnd, ForwardOutcome::kNeedsAttention, false},
+                    {'.', kStoppedEnd, ForwardOutcome::kStopped, false},
+                    {'.', kCutEnd, ForwardOutcome::kCutAfterSending, false}};
 
 }  // namespace
 
-bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcome* outcome) {
+bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcome* outcome,
+                              bool* dms_unreachable) {
   if (message.substr(0, kLinePrefix.size()) != kLinePrefix) return false;
   for (const OutcomeEnd& end : kOutcomeEnds) {
     if (flag == end.flag && EndsWith(message, end.end)) {
       *outcome = end.outcome;
+      // A failure line with the note: the time limit ran out after sending.
+      if (end.outcome == ForwardOutcome::kNeedsAttention && FailureLineMayHaveBooked(message)) {
+        *outcome = ForwardOutcome::kOutcomeUnknown;
+      }
+      if (dms_unreachable != nullptr) *dms_unreachable = end.unreachable;
       return true;
     }
   }

@@ -79,6 +79,10 @@ struct HttpResult {
   // kMaxHttpErrorText characters, every CR and LF removed. kTrustFileError: what is wrong with
   // the file.
   std::string error_text;
+  // kLibraryError: the kind of the error, by the library's own code for it
+  // (the name lookup, a refused or failed connect, the library's own time
+  // limit, the certificate, TLS; kOther for the rest).
+  NetFailure failure = NetFailure::kOther;
   // Whether the request may have gone out, in part or whole: true from the
   // moment the library is about to send it (after the name lookup, the
   // connect and the TLS handshake), and whenever that cannot be told.

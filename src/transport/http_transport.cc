@@ -174,11 +174,16 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
     case HttpOutcome::kBadUrl:
       throw FailureText("HttpTransport: t[URL Error]");
     case HttpOutcome::kLibraryError:
-      throw FailureText("HttpTransport: t[CInternetException] em[" + result.error_text + "]");
+      throw FailureText(
+          "HttpTransport: t[CInternetException] em[" + result.error_text + "]",
+          result.request_sent ? FailureKind::kOther : KindOfConnectFailure(result.failure));
     case HttpOutcome::kTimedOut:
-      throw TimeLimitFailure(HttpTimeoutText(time_limit), result.request_sent);
+      throw FailureText(HttpTimeoutText(time_limit), result.request_sent
+                                                         ? FailureKind::kTimeLimitAfterSending
+                                                         : FailureKind::kNotReached);
     case HttpOutcome::kStopped:
-      throw FailureText(result.request_sent ? kHttpCutText : kHttpStoppedText);
+      if (result.request_sent) throw FailureText(kHttpCutText, FailureKind::kCutAfterSending);
+      throw FailureText(kHttpStoppedText, FailureKind::kStopped);
     case HttpOutcome::kTrustFileError:
       throw FailureText("HttpTransport: t[CAFile] em[" + result.error_text + "]");
     case HttpOutcome::kAborted:

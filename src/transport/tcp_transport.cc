@@ -27,10 +27,13 @@ uint16_t PortFromText(const std::string& port_text) {
 [[noreturn]] void RaiseWaitEnd(const NetResult& result, std::chrono::seconds time_limit, bool sent,
                                const char* error_text) {
   if (result.status == NetStatus::kStopped) {
-    throw FailureText(sent ? kTcpCutText : kTcpStoppedText);
+    if (sent) throw FailureText(kTcpCutText, FailureKind::kCutAfterSending);
+    throw FailureText(kTcpStoppedText, FailureKind::kStopped);
   }
-  if (result.status == NetStatus::kTimedOut)
-    throw TimeLimitFailure(TcpTimeoutText(time_limit), sent);
+  if (result.status == NetStatus::kTimedOut) {
+    throw FailureText(TcpTimeoutText(time_limit),
+                      sent ? FailureKind::kTimeLimitAfterSending : FailureKind::kNotReached);
+  }
   throw FailureText(error_text);
 }
 
@@ -50,8 +53,9 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
   std::unique_ptr<NetConnection> connection;
   NetResult connected = ConnectTcp(host, port, limit, &connection);
   if (connected.status == NetStatus::kError) {
-    throw FailureText("TcpTransport: c[" + std::to_string(connected.code) + "] t[" +
-                      connected.text + "]");
+    throw FailureText(
+        "TcpTransport: c[" + std::to_string(connected.code) + "] t[" + connected.text + "]",
+        KindOfConnectFailure(KindOfNetError(connected.code)));
   }
   if (!connected.ok()) RaiseWaitEnd(connected, time_limit, false, "");
 
@@ -61,7 +65,7 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
   std::string wire(message->c_str());
   wire.push_back('\0');
   // A connect that completed at once has not looked at the signal yet.
-  if (limit.Stopped()) throw FailureText(kTcpStoppedText);
+  if (limit.Stopped()) throw FailureText(kTcpStoppedText, FailureKind::kStopped);
   NetResult sent = connection->SendAll(wire, limit);
   const bool went_out = sent.bytes_sent > 0;
   if (sent.status == NetStatus::kStopped || sent.status == NetStatus::kTimedOut) {
@@ -85,9 +89,7 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
       if (has_nul || held == sizeof buffer) break;
       continue;
     }
-    if (received.status == NetStatus::kStopped) {
-      throw FailureText(went_out ? kTcpCutText : kTcpStoppedText);
-    }
+    if (received.status == NetStatus::kStopped) RaiseWaitEnd(received, time_limit, went_out, "");
     if (held > 0) break;  // the pause after the last byte, the close, a reset
     if (received.status == NetStatus::kClosed)
       throw FailureText("TcpTransport: c[Received 0 bytes]");

@@ -44,18 +44,20 @@ std::string HttpTimeoutText(std::chrono::seconds limit) {
          " seconds]";
 }
 
-bool IsStopFailure(const std::string& failure_text) {
-  return failure_text == kTcpStoppedText || failure_text == kHttpStoppedText ||
-         QueryWentOut(failure_text);
-}
-
-bool QueryWentOut(const std::string& failure_text) {
-  return failure_text == kTcpCutText || failure_text == kHttpCutText;
-}
-
-bool TimeLimitAfterSending(const FailureText& failure) {
-  const auto* timed_out = dynamic_cast<const TimeLimitFailure*>(&failure);
-  return timed_out != nullptr && timed_out->query_went_out();
+FailureKind KindOfConnectFailure(NetFailure failure) {
+  switch (failure) {
+    case NetFailure::kRefused:
+    case NetFailure::kNameLookup:
+    case NetFailure::kUnreachable:
+    case NetFailure::kTimedOut:
+      return FailureKind::kNotReached;
+    case NetFailure::kOther:
+    case NetFailure::kCertificate:
+    case NetFailure::kTls:
+    case NetFailure::kTrustFile:
+      break;
+  }
+  return FailureKind::kOther;
 }
 
 NetFailure TransportFailureKind(std::string_view text) {

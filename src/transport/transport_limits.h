@@ -6,20 +6,17 @@
 // "Transport", key "TimeoutSeconds", read afresh on every call; default 120
 // seconds), and promptly once the exchange's stop signal ends it: at its
 // first step while nothing of the query has gone out, else only at its cut
-// (base/stop_signal.h). The endings raise different texts: a stop is
-// recognised by `IsStopFailure` (the exchange may leave the transaction as
-// it was instead of counting a failure), and a stop that cut the wait for
-// the reply to a query that had (partly) gone out by `QueryWentOut` (the DMS
-// may have acted on it); a time limit reads like any other failure of its
-// transport, raised as a TimeLimitFailure that tells whether the query had
-// gone out. Thread-safe.
+// (base/stop_signal.h). The endings raise different texts, and the failure
+// carries their kind (base/failure_text.h): a stop before any of the query
+// went out is kStopped, a stop's cut after it had kCutAfterSending, a time
+// limit kNotReached or kTimeLimitAfterSending by whether the query had gone
+// out. Thread-safe.
 #ifndef VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_
 #define VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_
 
 #include <chrono>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "base/failure_text.h"
 #include "platform/net.h"
@@ -52,30 +49,11 @@ extern const char kHttpStoppedText[];  // "HttpTransport: t[Stopped] em[The driv
 extern const char kTcpCutText[];
 extern const char kHttpCutText[];
 
-// Whether a failure text says that the transport ended by the stop signal.
-bool IsStopFailure(const std::string& failure_text);
-// Whether it says that the stop cut the wait for the reply to a query that
-// had gone out.
-bool QueryWentOut(const std::string& failure_text);
-
-// The failure a transport raises when the time limit ends a wait: the text
-// above, and whether any of the query had gone out by then. The limit is one
-// deadline for the whole exchange, so it may run out after the query reached
-// the DMS; while it runs out in the name lookup, the connect or the TLS
-// handshake, nothing was sent.
-class TimeLimitFailure : public FailureText {
- public:
-  TimeLimitFailure(std::string text, bool query_went_out)
-      : FailureText(std::move(text)), query_went_out_(query_went_out) {}
-  bool query_went_out() const { return query_went_out_; }
-
- private:
-  bool query_went_out_;
-};
-
-// Whether `failure` is a time limit that ran out after the query (or part of
-// it) went out: the DMS may have acted on it.
-bool TimeLimitAfterSending(const FailureText& failure);
+// The kind of a failure to connect (or of an HTTP request that failed
+// before it went out), by what the platform says of it: kNotReached for a
+// name that did not resolve, a connect refused, no way to the host and a
+// connect that ran out of time; kOther for the rest (trust, TLS, ...).
+FailureKind KindOfConnectFailure(NetFailure failure);
 
 // What a person should look at for a failure text that a transport raised,
 // also within a longer line that holds it (an exchange's failure line):

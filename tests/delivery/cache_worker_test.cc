@@ -70,10 +70,14 @@ class CacheWorkerTest : public ::testing::Test {
   void SetUp() override {
     env_.set_module_path(dir_.File("Vornlink.dll"));
     env_.watched = dir_.File("Vornlink.$$$");
-    testing::DmsSetup setup;
-    setup.port = dms_.port_text();
-    testing::WriteBytes(dir_.File("Vornlink.xml"), testing::SettingsDocument(setup));
+    WriteSettings(dms_.port_text());
     testing::WriteBytes(dir_.File("Vornlink.ini"), "[CacheThread]\nRetryTime=0\n");
+  }
+  // Points the exchanges at `port` ("1": nobody listens) of loopback.
+  void WriteSettings(const std::string& port) {
+    testing::DmsSetup setup;
+    setup.port = port;
+    testing::WriteBytes(dir_.File("Vornlink.xml"), testing::SettingsDocument(setup));
   }
   void TearDown() override { Stop(); }
 
@@ -116,9 +120,14 @@ class CacheWorkerTest : public ::testing::Test {
   LockCountingEnv env_;
   testing::ScopedEnvOverride use_env_{&env_};
   std::map<std::string, std::string> codes_ = {{"1", "success"}};  // set before Start
+  std::atomic<int> late_answers_{0};
   testing::ScriptedDms dms_{[this](const std::string& request) {
     const std::string trans_no = testing::Between(request, "<trans>", "</trans>");
     if (trans_no == "5003") Add("5007");  // added while the pass runs
+    if (trans_no == "1" && late_answers_ > 0) {
+      --late_answers_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
     const auto code = codes_.find(trans_no);
     return testing::ForwardReply(code == codes_.end() ? "refused" : code->second,
                                  "tab\tin\x1bthe text");
@@ -213,6 +222,68 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   Stop();
   EXPECT_EQ(Sent(), (Lines{"1", "2", "3"}));
   EXPECT_EQ(env_.replaced, 1);
+}
+
+// A DMS that cannot be reached keeps the lines due where they are, one try
+// a pass and nothing rewritten, until a due line has waited longer than
+// ParkUnreachableAfterHours since its dispense and this run has met the DMS
+// unreachable for ten minutes (at once with 0): then a pass parks them, and
+// "kmrgui" starts once. A DMS back before that gets every line.
+TEST_F(CacheWorkerTest, AnUnreachableDmsKeepsTheLinesDueUntilTheyWaitedTooLong) {
+  // The INI setting, and the hours since the dispense when the worker starts.
+  const std::pair<const char*, int64_t> kCases[] = {
+      {"ParkUnreachableAfterHours=1", 2}, {"ParkUnreachableAfterHours=0", 0}, {"", 47}};
+  const std::string kept = "--> DMS UNREACHABLE --> FWT_RETRY_LATER";
+  for (const auto& [setting, waited] : kCases) {
+    SCOPED_TRACE(setting);
+    const bool parks = setting[0] != '\0';
+    testing::WriteBytes(env_.watched, "");
+    env_.set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2) + waited * 3600);
+    env_.set_tick_count(0);
+    env_.tick_step = 60 * 1000;  // a minute at every look
+    testing::WriteBytes(dir_.File("Vornlink.ini"),
+                        std::string("[CacheThread]\nRetryTime=0\n") + setting + "\n");
+    WriteSettings("1");
+    for (const char* trans_no : {"1", "2", "3"}) Add(trans_no);
+    const int replaced = env_.replaced, tries = env_.lock_tries;
+    const size_t started = env_.started().size(), before = Logged().size();
+    auto count = [&](const std::string& part) { return Count(Logged().substr(before), part); };
+    Start();
+    ASSERT_TRUE(testing::Eventually([&] {
+      return parks ? Disk() == Lines{"1:1", "2:1", "3:1"} : count(kept) >= 20;
+    }));
+    Stop();
+    EXPECT_LE(count(kept), static_cast<size_t>(env_.lock_tries - tries)) << "one try a pass";
+    EXPECT_EQ(count(kept) > 0, waited > 0) << "parked at once only with 0";
+    EXPECT_EQ(count("--> DMS UNREACHABLE --> FAILED --> FWT_NEEDS_ATTENTION"), parks ? 3u : 0u);
+    EXPECT_EQ(env_.started().size() - started, parks ? 1u : 0u);
+    EXPECT_EQ(env_.replaced - replaced, parks ? 3 : 0);
+  }
+  WriteSettings(dms_.port_text());  // the DMS is back for the lines of the last case
+  codes_ = {{"1", "success"}, {"2", "success"}, {"3", "success"}};
+  Start();
+  EXPECT_TRUE(testing::Eventually([&] { return Disk().empty(); }));
+}
+
+// A booking whose time limit ran out once the DMS had it is kept aside with
+// Status 4 and its failure line, "kmrgui" starts, and it is not sent again.
+TEST_F(CacheWorkerTest, AnExchangeOfUnknownOutcomeIsNotSentAgain) {
+  codes_ = {{"1", "success"}, {"2", "success"}};
+  testing::WriteBytes(dir_.File("Vornlink.ini"),
+                      "[CacheThread]\nRetryTime=0\n[Transport]\nTimeoutSeconds=1\n");
+  Add("2");
+  Add("1");
+  late_answers_ = 1;  // the first query of TransNo 1 outlasts the time limit
+  Start();
+  EXPECT_TRUE(testing::Eventually([&] { return Disk() == Lines{"1:4"}; }));
+  const int tries = env_.lock_tries;
+  EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= tries + 3; }));
+  Stop();
+  EXPECT_EQ(Sent(), (Lines{"2", "1"}));
+  CacheRecord set_aside;
+  ASSERT_EQ(GetCacheIndex(0, &set_aside), 1);
+  EXPECT_NE(set_aside.message().find("it may have booked it) --> FAILED"), std::string::npos);
+  EXPECT_EQ(env_.started(), Lines{"kmrgui Vornlink"});
 }
 
 // Without the module's path there is no cache file: the worker says so once

@@ -139,9 +139,19 @@ TEST_F(DeliveryTest, ValidationDirectThroughTheCallbackAndAsTheGate) {
   host_.Forward("4", "12.A");  // that no DMS could know: refused, the DMS not asked
   EXPECT_EQ(api_.is_jobno_valid("654321.B"), 0);
   EXPECT_EQ(TakeAnswer(), std::make_pair(0, std::string("654321.B")));
-  EXPECT_EQ(host_.CacheState(), "1:0 3:0 ");
+  // A WoSplit that gives no width (missing, or zeros) is a fault of the settings, not of the job
+  // number: the booking is cached, not refused.
+  for (const char* wo_split : {"", "00"}) {
+    setup_.wo_split = wo_split;
+    host_.WriteSettings(setup_, "600", gate);
+    host_.Forward("5");
+  }
+  setup_.wo_split = "6";
+  EXPECT_EQ(host_.CacheState(), "1:0 3:0 5:0 5:0 ");
   EXPECT_EQ(testing::Missing(host_.Log(),
-                             {"-i-ForwardTransaction TransNo[2] JobNo[123456.A] t[Error while "
+                             {"-*-ForwardTransaction TransNo[5] JobNo[123456.A] t[Job number "
+                              "could not be checked with the DMS] -> cached",
+                              "-i-ForwardTransaction TransNo[2] JobNo[123456.A] t[Error while "
                               "double checking jobno] -> not cached: Transaction[2,123456.A,"
                               "240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0]",
                               "-*-ForwardTransaction TransNo[3] JobNo[123456.A] t[Job number "

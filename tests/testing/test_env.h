@@ -50,12 +50,15 @@ std::vector<std::string> DiskLines(const std::string& path);
 std::tm LocalFields(int year, int month, int day, int hour, int minute, int second);
 int64_t LocalUnixTime(int year, int month, int day, int hour, int minute, int second);
 
-// What `call` returns, or the text of the FailureText it throws.
+// What `call` returns, or the text of the FailureText it throws (its kind
+// into `kind`, when given; kOther when it throws none).
 template <typename Call>
-std::string TextOrFailure(Call call) {
+std::string TextOrFailure(Call call, FailureKind* kind = nullptr) {
+  if (kind != nullptr) *kind = FailureKind::kOther;
   try {
     return call();
   } catch (const FailureText& failure) {
+    if (kind != nullptr) *kind = failure.kind();
     return failure.text();
   }
 }

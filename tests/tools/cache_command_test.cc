@@ -96,17 +96,21 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
       << out_;
 }
 
-// A parked line whose time limit ran out may be booked at the DMS: its release asks for --yes.
-// A line marked delivered is never released; dropping it does what the worker would.
+// A line of unknown outcome (marked at a stop's cut), or parked after its time limit by an
+// older driver, may be booked at the DMS: its release asks for --yes. A line marked delivered is
+// never released; dropping it does what the worker would.
 TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
   testing::WriteBytes(env_.ModuleFile("$$$"),
                       testing::OnDisk(testing::CacheLine("1", "1", "201403070905020001") +
                                       "FWT: " + std::string(kMayHaveBookedNote) + "--> FAILED\n" +
-                                      testing::CacheLine("2", "3", "201403070905020002") + "\n"));
+                                      testing::CacheLine("2", "3", "201403070905020002") + "\n" +
+                                      testing::CacheLine("3", "4", "201403070905020003") + "\n"));
   const std::string before = testing::ReadBytes(env_.ModuleFile("$$$"));
-  EXPECT_TRUE(Cache({"retry", "201403070905020001"}) == 2 &&
-              Says("the DMS may have booked it; look there first, and release it with --yes"))
-      << out_;
+  for (const char* trid : {"201403070905020001", "201403070905020003"}) {
+    EXPECT_TRUE(Cache({"retry", trid}) == 2 &&
+                Says("the DMS may have booked it; look there first, and release it with --yes"))
+        << out_;
+  }
   EXPECT_TRUE(Cache({"retry", "--all-parked"}) == 1 && Says("0 parked line(s) released, 1 not"))
       << out_;
   EXPECT_TRUE(Cache({"retry", "201403070905020002", "--yes"}) == 1 &&
@@ -119,7 +123,8 @@ TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
   EXPECT_TRUE(Cache({"drop", "201403070905020002", "--yes"}) == 0 &&
               Says("note: the DMS had booked it"))
       << out_;
-  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
+  EXPECT_EQ(Cache({"retry", "201403070905020003", "--yes"}), 0) << out_;
+  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 2u);
 }
 
 // A line without a Trid is named by its number, a TransNo names the one line that has it, and a

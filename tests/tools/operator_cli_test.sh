@@ -146,6 +146,12 @@ check "tcp: status is all well and names the last delivery" \
 # Asked to retry, a transaction stays due after one pass; refused, it is parked; released, it is
 # delivered.
 check "tcp: a host forwards one" session 'forward 4713 118739.C 261206 091504 7 BAY3 1 3 Coolant CLT 2 0'
+# With the DMS down, the line waits (not parked), and every view says why.
+check "tcp: deliver meets the DMS down, keeps the line due, exits 4" eval 'exits 4 \
+  "the DMS cannot be reached" deliver && says "DMS              unreachable since "'
+check "tcp: status's JSON and metrics say since when" eval 'vornlink status --json;
+  json "d[\"log\"][\"dms_unreachable_since\"][\"unix_time\"] > 0" && vornlink status --prometheus;
+  tr -d "\r" <"$site/out" | grep -qE "^vornlink_dms_unreachable_since_timestamp_seconds[{].*[}] [1-9]"'
 check "tcp: the DMS starts, asking to retry" dms 1 --reply fwt-retry
 check "tcp: deliver ends after a pass of retries, exits 4" eval 'exits 4 \
   "the DMS asked to retry every line of the last pass later" deliver && says "TransNo 4713 job 118739.C"'

@@ -152,36 +152,45 @@ TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
 }
 
 // A line the worker takes up but never sends (a malformed Trid) and a Status it never takes up
-// are stuck; an empty Status is new; Status 3 was delivered. The three commands agree line by
-// line; status names the oldest due line and the last outcome of each kind in the log.
+// are stuck; an empty Status is new; Status 3 was delivered, Status 4 of unknown outcome. The
+// three commands agree line by line; status names the oldest due line, the last outcome of each
+// kind in the log, and since when the outcomes in a row up to the last found the DMS unreachable.
 TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
   testing::WriteBytes(
       env_.ModuleFile("$$$"),
       testing::OnDisk(FormatCacheLine(testing::SampleTransaction("1"), "0", "2023111422", "0", "") +
                       "\n" + Line("2", "7", 6) + Line("3", "1", 5, "FWT: --> FAILED, really") +
                       Line("4", "0", 125) + Line("5", "2", 3 * 3600) + Line("6", "", 2) +
-                      Line("7", "3", 1)));
+                      Line("7", "3", 1) + Line("8", "4", 1)));
+  const std::string unreachable =
+      "-*-FWT: WorkOrder[5] LineCode[A] --> TcpTransport: c[111] t[Connection refused]--> DMS "
+      "UNREACHABLE --> FWT_RETRY_LATER\n";
   testing::WriteBytes(
       env_.ModuleFile("log"),
-      testing::OnDisk("2023-11-14 22:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[ok] --> SUCCESS\n"
+      testing::OnDisk("2023-11-14 21:59:00" + unreachable +
+                      "2023-11-14 22:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[ok] --> SUCCESS\n"
                       "2023-11-14 22:01:00-*-FWT: WorkOrder[2] --> FAILED --> FWT_NEEDS_ATTENTION\n"
                       "2023-11-14 22:02:00-.-FWT: WorkOrder[3] --> Reply: t[fine] --> SUCCESS\n"
                       "2023-11-14 22:03:00-.-FWT: WorkOrder[4] --> FWT_RETRY_LATER\n"
                       "2023-11-14 22:04:00-r-             Reply from DMS[\n"
-                      "a continuation line --> SUCCESS\n"));
+                      "a continuation line --> SUCCESS\n2023-11-14 22:05:00" +
+                      unreachable + "2023-11-14 22:06:00" + unreachable));
   const std::string counts =
-      "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending";
+      "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending, 1 outcome unknown";
   Run(RunCheckCommand, env_.env().ModulePath(), {});
-  EXPECT_TRUE(Says("(7 lines: " + counts + ")")) << out_;
+  EXPECT_TRUE(Says("(8 lines: " + counts + ")")) << out_;
 
   ASSERT_EQ(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0) << out_;
   EXPECT_TRUE(Says(": " + counts + "\n")) << out_;
   const std::string listed = out_;  // the rows below are views into it
   const std::vector<std::string_view> rows = SplitLines(listed);
-  const char* const kStates[] = {"stuck",       "stuck", "parked",   "due",
-                                 "retry later", "due",   "delivered"};
-  ASSERT_EQ(rows.size(), 9u) << listed;
-  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
+  const char* const kStates[] = {"stuck",       "stuck", "parked",    "due",
+                                 "retry later", "due",   "delivered", "unknown"};
+  ASSERT_EQ(rows.size(), 11u) << listed;
+  for (size_t i = 0; i < 8; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
+  EXPECT_EQ(rows[10],
+            "the due lines wait: the DMS is unreachable since 2023-11-14 22:05:00 (TcpTransport: "
+            "c[111] t[Connection refused]), as the log tells");
 
   EXPECT_EQ(Status(), kExitParked) << out_;
   EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry", "parked            1\n",
@@ -189,8 +198,11 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
                                     "oldest due        waits 3 h 00 min since its dispense: Trid ",
                                     ", TransNo 5\n", "last delivery     2023-11-14 22:02:00",
                                     "t[fine] --> SUCCESS", "last retry later  2023-11-14 22:03:00",
-                                    "last failure      2023-11-14 22:01:00",
-                                    "verdict           ATTENTION: 3 transaction(s) wait"}),
+                                    "last failure      2023-11-14 22:06:00",
+                                    "outcome unknown   1 (the DMS may have booked",
+                                    "DMS               unreachable since 2023-11-14 22:05:00 (",
+                                    "): TcpTransport: c[111] t[Connection refused]; the due",
+                                    "verdict           ATTENTION: 4 transaction(s) wait"}),
             "")
       << out_;
 }

@@ -65,15 +65,18 @@ class HttpTransportTest : public ::testing::Test {
                         "[HTTPS]\r\nCAFile=" + servers_.File("ca") + "\r\n" + more);
   }
 
-  // The failure text, or "" on success.
+  // The failure text, or "" on success; its kind into kind_.
   std::string Run(const std::string& url, const std::string& headers = "0",
                   const std::string& message = "q") {
     message_ = message;
-    return testing::TextOrFailure([&] {
-      HttpTransport(url, &message_, headers, context_);
-      return std::string();
-    });
+    return testing::TextOrFailure(
+        [&] {
+          HttpTransport(url, &message_, headers, context_);
+          return std::string();
+        },
+        &kind_);
   }
+  FailureKind kind_ = FailureKind::kOther;
   // Runs with a fresh tag in the path; the requests the server recorded.
   Lines Recorded(const std::string& server, const std::string& path,
                  const std::string& headers = "0", const std::string& message = "q") {
@@ -206,6 +209,7 @@ TEST_F(HttpTransportTest, TrustFileMustBeARegularFileOfCertificates) {
     testing::WriteBytes(env_.ModuleFile("ini"), file.empty() ? "" : "[HTTPS]\nCAFile=" + file);
     std::string failure = Run(servers_.Url("https", "/status/200"));
     EXPECT_EQ(file.empty() ? failure.substr(0, 40) : failure, "HttpTransport: " + text);
+    EXPECT_EQ(kind_, FailureKind::kOther) << "a matter of trust, not of reach";
   }
 }
 #endif
@@ -216,9 +220,13 @@ TEST_F(HttpTransportTest, BadUrlTypeAndUnreachableServer) {
   EXPECT_EQ(Run(servers_.Url("http", "/status/200")),
             "HttpTransport: t[Transport type http] --> unknown");
   context_.transport_type = "HTTP";
-  std::string refused = Run("http://127.0.0.1:1/");
-  EXPECT_EQ(refused.rfind("HttpTransport: t[CInternetException] em[", 0), 0u) << refused;
-  EXPECT_EQ(refused.find_first_of("\r\n"), std::string::npos);
+  // Nothing of the query reaches a DMS whose port is closed or whose name does not resolve.
+  for (const char* url : {"http://127.0.0.1:1/", "http://no-such-host.invalid/"}) {
+    std::string refused = Run(url);
+    EXPECT_EQ(refused.rfind("HttpTransport: t[CInternetException] em[", 0), 0u) << refused;
+    EXPECT_EQ(refused.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(kind_, FailureKind::kNotReached) << refused;
+  }
   EXPECT_LE(Log().size(), 3u) << "failures log nothing of their own";
 }
 
@@ -244,15 +252,20 @@ TEST_F(HttpTransportTest, CredentialsGoOutOnlyWhenAskedOrAddedForValidation) {
 TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   testing::TcpTestServer mute([](NetConnection&, const StopSignal& stop) { stop.WaitFor(60000); });
   const std::string timed_out = "HttpTransport: t[Timeout] em[No answer within 1 seconds]";
+  using K = FailureKind;
   const struct {
     const char* type;
     std::string server;  // of http_test_server.py, whose /hang holds the request; "" the mute one
     bool set, cut;
     std::string failure;
+    FailureKind kind;
   } kCases[] = {
-      {"HTTP", "http", true, true, kHttpCutText},   {"HTTPS", "https", true, true, kHttpCutText},
-      {"HTTPS", "", true, false, kHttpStoppedText}, {"HTTP", "http", false, false, timed_out},
-      {"HTTPS", "https", false, false, timed_out},
+      {"HTTP", "http", true, true, kHttpCutText, K::kCutAfterSending},
+      {"HTTPS", "https", true, true, kHttpCutText, K::kCutAfterSending},
+      {"HTTPS", "", true, false, kHttpStoppedText, K::kStopped},
+      {"HTTPS", "", false, false, timed_out, K::kNotReached},  // nothing sent in the TLS handshake
+      {"HTTP", "http", false, false, timed_out, K::kTimeLimitAfterSending},
+      {"HTTPS", "https", false, false, timed_out, K::kTimeLimitAfterSending},
   };
   for (const auto& c : kCases) {
     const std::string tag = testing::UniqueTag();
@@ -283,6 +296,7 @@ TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
     // Ended by the step that ends it, or by the limit, and not before; how soon after is a
     // matter of the machine's load, which the failure text tells apart well enough.
     EXPECT_EQ(failure, c.failure);
+    EXPECT_EQ(kind_, c.kind);
     EXPECT_GE(ended, ended_by);
   }
 }

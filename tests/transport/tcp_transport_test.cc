@@ -19,13 +19,16 @@ using namespace std::chrono_literals;
 
 class TcpTransportTest : public ::testing::Test {
  protected:
-  // The failure text, or "" on success.
+  // The failure text, or "" on success; its kind into kind_.
   std::string Run(const std::string& host, const std::string& port, std::string* message) {
-    return testing::TextOrFailure([&] {
-      TcpTransport(host, port, message, context_);
-      return std::string();
-    });
+    return testing::TextOrFailure(
+        [&] {
+          TcpTransport(host, port, message, context_);
+          return std::string();
+        },
+        &kind_);
   }
+  FailureKind kind_ = FailureKind::kOther;
 
   testing::ScopedFakeEnv env_;
   testing::LogRecorder log_{env_.dir().File("kmr.log"), "+dt"};
@@ -86,6 +89,7 @@ TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
   for (const auto& [host, prefix] : kFailures) {
     std::string failure = Run(host, "1", &message);  // no one listens on port 1
     EXPECT_EQ(failure.rfind(prefix, 0), 0u) << failure;
+    EXPECT_EQ(kind_, FailureKind::kNotReached) << failure;
     EXPECT_GT(failure.size(), prefix.size() + 1) << "the system's text is missing";
     EXPECT_TRUE(failure.find_first_of("\r\n") == std::string::npos && failure.back() == ']');
   }
@@ -149,6 +153,7 @@ TEST_F(TcpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   EXPECT_EQ(message, "late");
   // A stop signal already set ends the call before it connects: nothing went out.
   EXPECT_EQ(Run("127.0.0.1", silent.port_text(), &message), kTcpStoppedText);
+  EXPECT_EQ(kind_, FailureKind::kStopped);
   stop_.Clear();
 
   testing::WriteBytes(env_.ModuleFile("ini"), "[Transport]\r\nTimeoutSeconds=1\r\n");
@@ -156,7 +161,7 @@ TEST_F(TcpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   std::string timed_out = Run("127.0.0.1", silent.port_text(), &message);
   long long elapsed = testing::MillisecondsSince(started);
   EXPECT_EQ(timed_out, "TcpTransport: c[Timeout] t[No answer within 1 seconds]");
-  EXPECT_FALSE(IsStopFailure(timed_out));
+  EXPECT_EQ(kind_, FailureKind::kTimeLimitAfterSending);
   EXPECT_GE(elapsed, 1000);
 }
 

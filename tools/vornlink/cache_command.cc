@@ -14,6 +14,7 @@
 #include "vornlink/cache_view.h"
 #include "vornlink/command_help.h"
 #include "vornlink/commands.h"
+#include "vornlink/dms_reach.h"
 #include "vornlink/json_writer.h"
 #include "vornlink/module_site.h"
 #include "vornlink/text_output.h"
@@ -112,9 +113,13 @@ int List(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     out << Padded(std::to_string(line.line), 5) << " " << Padded(r.trid(), 18) << " "
         << Padded(StateName(state), 11) << " " << Padded(r.trans_no(), 8) << " "
         << Padded(r.fields[kJobNo], 12) << " " << Padded(r.fields[kQuantity], 8) << " "
-        << Padded(AgeOf(r), 11) << " " << r.message() << "\n";
+        << Padded(AgeOf(r), 11) << " " << MessageShown(r) << "\n";
   }
   out << records.size() << " line(s) in " << CacheFilePath() << ": " << counts.Summary() << "\n";
+  const std::string unreachable = ReadDmsReach().State();
+  if (counts[LineState::kDueNew] + counts[LineState::kDueRetry] > 0 && !unreachable.empty()) {
+    out << "the due lines wait: the DMS is " << unreachable << ", as the log tells\n";
+  }
   return kExitOk;
 }
 
@@ -136,7 +141,7 @@ int Show(const CacheSelector& selector, std::ostream& out, std::ostream& err) {
   for (size_t i = 0; i < kTransactionFieldCount; ++i) {
     out << Padded(kFieldNames[i], 12) << " " << r.fields[i] << "\n";
   }
-  out << Padded("Message", 12) << " " << r.message() << "\n";
+  out << Padded("Message", 12) << " " << MessageShown(r) << "\n";
   return kExitOk;
 }
 
@@ -179,7 +184,8 @@ bool Changed(CacheChange change, const CacheTarget& target, const std::string& e
 
 // Moves the target line to the end as a due line, if it still is one that
 // the worker does not send and never reached the DMS; one that may have
-// (its exchange ran out of time) only when `confirmed`.
+// (of unknown outcome, or parked by an older driver after its time limit)
+// only when `confirmed`.
 Released Release(const CacheTarget& target, bool confirmed, std::ostream& out, std::ostream& err) {
   std::string new_trid, error, refused;
   bool may_have_booked = false;
@@ -196,7 +202,8 @@ Released Release(const CacheTarget& target, bool confirmed, std::ostream& out, s
           refused = "the DMS booked it already; the worker removes the line";
           return LineEdit::kKeep;
         }
-        if (FailureLineMayHaveBooked(record->message()) && !confirmed) {
+        if ((state == LineState::kOutcomeUnknown || FailureLineMayHaveBooked(record->message())) &&
+            !confirmed) {
           may_have_booked = true;
           return LineEdit::kKeep;
         }
@@ -210,9 +217,9 @@ Released Release(const CacheTarget& target, bool confirmed, std::ostream& out, s
   const std::string name = TargetName(target);
   if (may_have_booked) {
     err << "vornlink cache: " << name
-        << " is not released: the time limit ended its exchange, perhaps after the DMS had the "
+        << " is not released: the time limit or a stop ended its exchange after the DMS had the "
            "query, so the DMS may have booked it; look there first, and release it with --yes "
-           "only if it did not\n";
+           "only if it did not (or drop it with --yes if it did)\n";
     return Released::kNeedsConfirmation;
   }
   if (!refused.empty()) {

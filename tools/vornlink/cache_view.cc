@@ -19,6 +19,8 @@ const char* StateName(LineState state) {
       return "parked";
     case LineState::kDelivered:
       return "delivered";
+    case LineState::kOutcomeUnknown:
+      return "unknown";
     case LineState::kStuck:
       break;
   }
@@ -35,6 +37,8 @@ const char* StateKey(LineState state) {
       return "parked";
     case LineState::kDelivered:
       return "delivered_pending";
+    case LineState::kOutcomeUnknown:
+      return "outcome_unknown";
     case LineState::kStuck:
       break;
   }
@@ -86,7 +90,17 @@ std::string StateCounts::Summary() const {
   if ((*this)[LineState::kDelivered] > 0) {
     text += ", " + std::to_string((*this)[LineState::kDelivered]) + " " + kDeliveredNote;
   }
+  if ((*this)[LineState::kOutcomeUnknown] > 0) {
+    text += ", " + std::to_string((*this)[LineState::kOutcomeUnknown]) + " outcome unknown";
+  }
   return text;
+}
+
+std::string MessageShown(const CacheRecord& record) {
+  if (record.message().empty() && StateOf(record) == LineState::kOutcomeUnknown) {
+    return kCutMarkNote;
+  }
+  return record.message();
 }
 
 void StateCountsJson(JsonWriter& json, const StateCounts& counts) {

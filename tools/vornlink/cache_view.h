@@ -14,23 +14,32 @@ namespace vornlink {
 class JsonWriter;
 
 // Every state, in the order the tools show them.
-inline constexpr LineState kAllLineStates[] = {LineState::kDueNew, LineState::kDueRetry,
-                                               LineState::kParked, LineState::kStuck,
-                                               LineState::kDelivered};
+inline constexpr LineState kAllLineStates[] = {LineState::kDueNew,    LineState::kDueRetry,
+                                               LineState::kParked,    LineState::kStuck,
+                                               LineState::kDelivered, LineState::kOutcomeUnknown};
 
 inline LineState StateOf(const CacheRecord& record) {
   return StateOfLine(record.status(), record.trid());
 }
 
-// "due", "retry later", "parked", "stuck", "delivered".
+// "due", "retry later", "parked", "stuck", "delivered", "unknown".
 const char* StateName(LineState state);
 
 // The state's name in the machine forms (JSON, metrics): "due",
-// "retry_later", "parked", "stuck", "delivered_pending".
+// "retry_later", "parked", "stuck", "delivered_pending", "outcome_unknown".
 const char* StateKey(LineState state);
 
 // What a line marked delivered waits for.
 inline constexpr char kDeliveredNote[] = "delivered, removal pending";
+// What a line of unknown outcome says when it has no failure line: the
+// stop's cut marked it in place.
+inline constexpr char kCutMarkNote[] =
+    "the stop cut the wait for the DMS's answer after the query went out: the DMS may have "
+    "booked it";
+
+// The line's message as the tools show it: its own, or for a line of
+// unknown outcome without one, kCutMarkNote.
+std::string MessageShown(const CacheRecord& record);
 
 // What a probe of the delivery lock found.
 enum class LockProbe {
@@ -52,7 +61,7 @@ class StateCounts {
   void Add(LineState state) { ++counts_[static_cast<size_t>(state)]; }
   int operator[](LineState state) const { return counts_[static_cast<size_t>(state)]; }
   // "2 due, 1 retry later, 1 parked, 2 stuck", and ", 1 delivered, removal
-  // pending" where there are such lines.
+  // pending" and ", 1 outcome unknown" where there are such lines.
   std::string Summary() const;
 
  private:

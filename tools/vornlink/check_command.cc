@@ -438,6 +438,18 @@ class Checker {
       report_.Warning("[CacheThread] RetryTime " + Bracketed(retry.text) +
                       " reads as 0: no pause between passes while transactions are due");
     }
+    const ParkUnreachableSetting park = ReadParkUnreachableSetting();
+    report_.Value("unreachable DMS",
+                  Bracketed(park.text) + " " +
+                      (park.hours == 0 ? std::string("each line that meets it is parked at once")
+                                       : "the lines wait for it, and are parked once one has "
+                                         "waited " +
+                                             std::to_string(park.hours) + " h") +
+                      " ([CacheThread] ParkUnreachableAfterHours)");
+    if (park.held) {
+      report_.Warning("[CacheThread] ParkUnreachableAfterHours " + Bracketed(park.text) +
+                      " is held at " + std::to_string(park.hours) + " hours");
+    }
   }
 
   CheckReport report_;

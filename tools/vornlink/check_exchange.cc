@@ -7,6 +7,7 @@
 #include "exchange/booking_key.h"
 #include "exchange/dms_query.h"
 #include "exchange/ext_format.h"
+#include "exchange/forward_transaction.h"
 #include "exchange/job_number.h"
 #include "exchange/reply_peel.h"
 #include "exchange/result_list.h"
@@ -343,6 +344,13 @@ class ExchangeCheck {
                        (sent_key ? " sent: the DMS can drop a booking sent again"
                                  : " not sent: the DMS cannot tell a booking sent again after "
                                    "a restart from a new one"));
+    if (sent_key) {
+      report_->Value("", DmsDropsRepeats()
+                             ? "[ForwardTransaction] DmsDropsRepeats: it does, so a booking "
+                               "whose outcome is unknown is sent again on its own"
+                             : "[ForwardTransaction] DmsDropsRepeats is off: a booking whose "
+                               "outcome is unknown waits for a person");
+    }
   }
 
   void Peel(const std::string& item, const std::string& value) {

@@ -66,18 +66,20 @@ constexpr CommandHelp kCommandHelp[] = {
      "start the service, let its worker deliver the\n"
      "cache, print each outcome, stop",
      "The first pass comes at once. Ends when no line is due; without options\n"
-     "also after a pass in which the DMS only asked to retry later. Ctrl+C,\n"
-     "SIGTERM, SIGHUP, an output that cannot be written any more and (Windows)\n"
-     "a console that closes end it too: the exchange in hand is finished\n"
-     "first. Refused while a host's service runs on the same cache.\n"
+     "also after a pass in which the DMS only asked to retry later, or could\n"
+     "not be reached. Ctrl+C, SIGTERM, SIGHUP, an output that cannot be\n"
+     "written any more and (Windows) a console that closes end it too: the\n"
+     "exchange in hand is finished first. Refused while a host's service runs\n"
+     "on the same cache.\n"
      "\n"
      "  --passes N    after N passes of the worker\n"
      "  --for SECONDS after SECONDS (and at most 10 s more for the stop, which\n"
      "                finishes an exchange under way)\n",
      "0 everything due was delivered (or nothing was due), 1 the module or\n"
-     "the cache cannot be used, 2 usage error, 3 lines were parked, 4 lines\n"
-     "are still due, 5 the delivery lock cannot be taken, 6 a host's service\n"
-     "delivers this cache (not started, or stopped)"},
+     "the cache cannot be used, 2 usage error, 3 lines were parked or are of\n"
+     "unknown outcome, 4 lines are still due (the DMS asked to retry, cannot\n"
+     "be reached, or the run ended), 5 the delivery lock cannot be taken, 6 a\n"
+     "host's service delivers this cache (not started, or stopped)"},
     {"check", CommandGroup::kOperator,
      "check [--transaction F1,...,F12] [--job JOBNO] [--json]",
      "check the INI file and the settings document\n"
@@ -121,8 +123,9 @@ constexpr CommandHelp kCommandHelp[] = {
      "                failure line; --json: every field, as JSON\n"
      "  show          every field of one line\n"
      "  retry         make parked lines due again (each moves to the end with a\n"
-     "                new Trid); --yes also for those the DMS may have booked\n"
-     "                (their time limit ran out)\n"
+     "                new Trid); --yes also for one the DMS may have booked\n"
+     "                (outcome unknown: a time limit or a stop ended its exchange\n"
+     "                after the query went out)\n"
      "  drop          remove one line, or every stuck one, for good (each is\n"
      "                printed and logged)\n"
      "  add           enter again a transaction the log says the driver could not\n"
@@ -140,7 +143,7 @@ constexpr CommandHelp kCommandHelp[] = {
      "  --prometheus  the same as metrics for a node exporter's textfile\n"
      "                collector\n",
      "(in every form) 0 all well, 1 the driver's files missing, the cache\n"
-     "unreadable or the log refused, 3 parked or stuck lines,\n"
+     "unreadable or the log refused, 3 parked, stuck or unknown lines,\n"
      "transactions the driver could not write to the cache, or the cache's\n"
      "reserve for a full disk given up, 4 a stale due line, 5 the delivery\n"
      "lock cannot be taken; 2 usage error"},

@@ -15,6 +15,7 @@
 #include "transport/transport_limits.h"
 #include "vornlink/cache_view.h"
 #include "vornlink/delivery_watch.h"
+#include "vornlink/dms_reach.h"
 #include "vornlink/log_follower.h"
 #include "vornlink/module_site.h"
 #include "vornlink/status_command.h"
@@ -120,7 +121,7 @@ std::string LogToFollow(std::ostream& out) {
 }
 
 struct RunState {
-  size_t tally[5] = {};  // by LineFate
+  size_t tally[kLineFateCount] = {};  // by LineFate
   std::string ended_by;
   TryLockResult lock = TryLockResult::kTaken;  // what this process's worker found
   bool missed_noted = false;
@@ -161,7 +162,13 @@ bool LookOnce(LogFollower* follower, DeliveryWatch* watch, bool log_followed, Ru
   const std::vector<LineOutcome> outcomes =
       watch->Update(records, entries, follower->missed_lines());
   TakeOutcomes(outcomes, log_followed, run, out);
-  *progress = !outcomes.empty();
+  const std::vector<std::string> unreachable = watch->TakeUnreachable();
+  for (const std::string& verdict : unreachable) {
+    out << TimeOfDay() << " " << Padded("unreachable", 12) << " the DMS: " << verdict
+        << ": every due line stays due; tried again in the next pass\n";
+  }
+  out.flush();
+  *progress = !outcomes.empty() || !unreachable.empty();
   return true;
 }
 
@@ -195,6 +202,9 @@ std::string WhyEnd(const Options& options, const DeliveryWatch& watch, const Run
   }
   if (options.passes == 0 && options.seconds == 0 && watch.last_pass_changed_nothing()) {
     return "the DMS asked to retry every line of the last pass later";
+  }
+  if (options.passes == 0 && options.seconds == 0 && watch.last_pass_unreachable()) {
+    return "the DMS cannot be reached";
   }
   if (!stop_asked.empty()) return stop_asked;
   const Clock::time_point now = Clock::now();
@@ -269,7 +279,7 @@ int Summarise(const DeliveryWatch& watch, const RunState& run, Clock::duration t
       std::to_string(tally[static_cast<size_t>(LineFate::kDelivered)]) + " delivered, " +
       std::to_string(tally[static_cast<size_t>(LineFate::kRetryLater)]) + " retry later, " +
       std::to_string(tally[static_cast<size_t>(LineFate::kParked)]) + " parked";
-  for (LineFate other : {LineFate::kRemoved, LineFate::kOther}) {
+  for (LineFate other : {LineFate::kOutcomeUnknown, LineFate::kRemoved, LineFate::kOther}) {
     if (tally[static_cast<size_t>(other)] > 0) {
       sum += ", " + std::to_string(tally[static_cast<size_t>(other)]) + " " + FateName(other);
     }
@@ -281,8 +291,10 @@ int Summarise(const DeliveryWatch& watch, const RunState& run, Clock::duration t
     Show(out, "cut by the stop", cut);
     Show(out, "",
          "its query had gone out: the DMS may have booked it; look there before it is "
-         "sent again (it is still due)");
+         "sent again (vornlink cache list shows its line)");
   }
+  const std::string unreachable = ReadDmsReach().State();
+  if (!due.empty() && !unreachable.empty()) Show(out, "DMS", unreachable);
   std::vector<NumberedRecord> records;
   std::string error;
   if (ReadCacheRecords(&records, &error)) {
@@ -290,7 +302,8 @@ int Summarise(const DeliveryWatch& watch, const RunState& run, Clock::duration t
     for (const NumberedRecord& line : records) counts.Add(StateOf(line.record));
     Show(out, "cache now", counts.Summary());
   }
-  const size_t parked = tally[static_cast<size_t>(LineFate::kParked)];
+  const size_t parked = tally[static_cast<size_t>(LineFate::kParked)] +
+                        tally[static_cast<size_t>(LineFate::kOutcomeUnknown)];
   if (run.lock == TryLockResult::kHeld) {
     Show(out, "verdict",
          "NOT DELIVERING: another worker delivers this cache; let the host "
@@ -306,15 +319,15 @@ int Summarise(const DeliveryWatch& watch, const RunState& run, Clock::duration t
   if (parked > 0) {
     Show(out, "verdict",
          "ATTENTION: " + Plural(parked, "transaction was", "transactions were") +
-             " parked for a person (vornlink cache list)" +
+             " parked or kept aside (outcome unknown) for a person (vornlink cache list)" +
              (due.empty() ? "" : "; some are still due"));
     return kExitParked;
   }
   if (!due.empty()) {
     Show(out, "verdict",
          "STILL DUE: " + Plural(due.size(), "transaction waits", "transactions wait") +
-             " for the next delivery (the host's worker, or vornlink deliver "
-             "again)");
+             " for the next delivery (the host's worker, or vornlink deliver again)" +
+             (unreachable.empty() ? "" : ": the DMS cannot be reached"));
     return kExitStale;
   }
   Show(out, "verdict", "OK: every transaction that was due is delivered");
@@ -380,7 +393,9 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
     std::this_thread::sleep_for(kLookInterval);
     bool progress = false;
     if (LookOnce(&follower, &watch, !log.empty(), &run, out, &progress) && progress) {
-      stalled_at = Clock::now() + std::chrono::seconds(stall_seconds);
+      // Passes that meet an unreachable DMS come further and further apart.
+      const int unreachable = watch.last_pass_unreachable() ? kMaxUnreachableWaitMs / 1000 : 0;
+      stalled_at = Clock::now() + std::chrono::seconds(stall_seconds + unreachable);
     }
     run.ended_by =
         WhyEnd(options, watch, run, WhyStopAsked(end, out), deadline, stalled_at, stall_seconds);

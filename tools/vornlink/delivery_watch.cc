@@ -28,6 +28,8 @@ const char* FateName(LineFate fate) {
       return "parked";
     case LineFate::kRemoved:
       return "removed";
+    case LineFate::kOutcomeUnknown:
+      return "unknown";
     case LineFate::kOther:
       break;
   }
@@ -58,11 +60,15 @@ std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>
                                                const std::vector<CapturedEntry>& entries,
                                                bool entries_missed) {
   log_complete_ = log_complete_ && !entries_missed;
+  size_t unreachable_passes = 0;
   for (const CapturedEntry& entry : entries) {
     ForwardOutcome outcome;
     if (!ForwardOutcomeOfLogEntry(entry.flag, entry.message, &outcome)) continue;
     if (outcome == ForwardOutcome::kCutAfterSending) {
       cut_exchanges_.push_back(entry.message);
+    } else if (outcome == ForwardOutcome::kUnreachable) {
+      unreachable_.emplace_back(ForwardVerdictOfLogEntry(entry.message));
+      ++unreachable_passes;
     } else if (outcome != ForwardOutcome::kStopped) {
       verdicts_[outcome].emplace_back(ForwardVerdictOfLogEntry(entry.message));
     }
@@ -119,6 +125,11 @@ std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>
     } else if (state == LineState::kDueRetry) {
       outcome.fate = LineFate::kRetryLater;
       TakeVerdict(ForwardOutcome::kRetryLater, &outcome.verdict);
+    } else if (state == LineState::kOutcomeUnknown) {
+      outcome.fate = LineFate::kOutcomeUnknown;
+      if (!TakeVerdict(ForwardOutcome::kOutcomeUnknown, &outcome.verdict)) {
+        outcome.verdict = ForwardVerdictOfLogEntry(MessageShown(*now));
+      }
     } else {
       outcome.fate = LineFate::kOther;
     }
@@ -134,8 +145,17 @@ std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>
     }
   }
   for (const NumberedRecord& line : records) seen_trids_.insert(line.record.trid());
+  for (size_t i = 0; i < unreachable_passes; ++i) EndPassUnreachable();
   EndPasses();
   return outcomes;
+}
+
+void DeliveryWatch::EndPassUnreachable() {
+  for (auto& [trid, line] : due_) line.pass = std::max(line.pass, pass_ + 1);
+  passes_ended_ = pass_;
+  last_pass_changed_nothing_ = false;
+  last_pass_unreachable_ = true;
+  ++pass_;
 }
 
 void DeliveryWatch::EndPasses() {
@@ -147,6 +167,7 @@ void DeliveryWatch::EndPasses() {
     if (tally != pass_tally_.end()) {
       passes_ended_ = pass_;
       last_pass_changed_nothing_ = tally->second.first == 0 && tally->second.second > 0;
+      last_pass_unreachable_ = false;
     }
     if (due_.empty()) return;
     ++pass_;

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cache/cache_file.h"
@@ -23,14 +24,16 @@
 namespace vornlink {
 
 enum class LineFate {
-  kDelivered,   // booked: removed, or marked delivered in place
-  kRetryLater,  // the DMS asked to send it again: still due
-  kParked,      // failed: waits for a person
-  kRemoved,     // left the cache, but the log tells of no delivery (dropped by hand?)
-  kOther,       // no longer due for another reason (its Status was changed)
+  kDelivered,       // booked: removed, or marked delivered in place
+  kRetryLater,      // the DMS asked to send it again: still due
+  kParked,          // failed: waits for a person
+  kRemoved,         // left the cache, but the log tells of no delivery (dropped by hand?)
+  kOther,           // no longer due for another reason (its Status was changed)
+  kOutcomeUnknown,  // the DMS may have booked it: kept for a person (Status 4)
 };
+inline constexpr size_t kLineFateCount = 6;
 
-// "delivered", "retry later", "parked", "removed", "not due".
+// "delivered", "retry later", "parked", "removed", "not due", "unknown".
 const char* FateName(LineFate fate);
 
 struct LineOutcome {
@@ -69,9 +72,14 @@ class DeliveryWatch {
   // The lines still due, in file order.
   std::vector<DueLine> Due() const;
   // How many passes have ended, and whether the last of them delivered,
-  // parked or removed nothing (the DMS only asked to retry).
+  // parked or removed nothing (the DMS only asked to retry), or ended
+  // because the DMS could not be reached (the worker ends a pass there).
   int passes_ended() const { return passes_ended_; }
   bool last_pass_changed_nothing() const { return last_pass_changed_nothing_; }
+  bool last_pass_unreachable() const { return last_pass_unreachable_; }
+  // What the outcome entries that could not reach the DMS said, since the
+  // last call.
+  std::vector<std::string> TakeUnreachable() { return std::exchange(unreachable_, {}); }
   // The outcome entries of exchanges that the stop cut after their query
   // had gone out: the DMS may have booked those lines, which stay due.
   const std::vector<std::string>& cut_exchanges() const { return cut_exchanges_; }
@@ -82,6 +90,8 @@ class DeliveryWatch {
   bool TakeVerdict(ForwardOutcome outcome, std::string* verdict);
   void Track(const NumberedRecord& line, int pass);
   void EndPasses();
+  // The worker met the DMS unreachable: its pass ended there.
+  void EndPassUnreachable();
 
   bool log_complete_;                   // the log's outcome entries are all handed in
   std::map<std::string, DueLine> due_;  // by Trid
@@ -91,7 +101,9 @@ class DeliveryWatch {
   int pass_ = 1;
   int passes_ended_ = 0;
   bool last_pass_changed_nothing_ = false;
+  bool last_pass_unreachable_ = false;
   std::vector<std::string> cut_exchanges_;
+  std::vector<std::string> unreachable_;
 };
 
 }  // namespace vornlink

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cache/cache_reserve.h"
+#include "delivery/cache_worker.h"
 #include "platform/env.h"
 #include "vornlink/commands.h"
 #include "vornlink/module_site.h"
@@ -90,6 +91,18 @@ void ShowCache(std::ostream& out, const StatusFacts& facts) {
   Show(out, "parked", std::to_string(counts[LineState::kParked]));
   Show(out, "stuck",
        std::to_string(counts[LineState::kStuck]) + " (a Status or Trid the worker does not send)");
+  Show(out, "outcome unknown",
+       std::to_string(counts[LineState::kOutcomeUnknown]) +
+           " (the DMS may have booked them: look there, then vornlink cache retry --yes or drop)");
+  if (const LoggedEvent& since = facts.dms_unreachable_since; !since.stamp.empty()) {
+    const std::string ago = since.unix_time == 0
+                                ? std::string()
+                                : " (" + FormatAge(GetEnv()->UnixTime() - since.unix_time) + ")";
+    Show(out, "DMS",
+         "unreachable since " + since.stamp + ago + ": " + since.message +
+             "; the due lines wait for it, and are parked once one has waited " +
+             std::to_string(ReadParkUnreachableSetting().hours) + " h (ParkUnreachableAfterHours)");
+  }
   if (counts[LineState::kDelivered] > 0) {
     Show(out, "delivered",
          std::to_string(counts[LineState::kDelivered]) +

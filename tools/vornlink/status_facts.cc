@@ -13,6 +13,7 @@
 #include "settings/module_files.h"
 #include "settings/version_text.h"
 #include "vornlink/commands.h"
+#include "vornlink/dms_reach.h"
 #include "vornlink/status_command.h"
 
 namespace vornlink {
@@ -71,10 +72,12 @@ void ScanLog(StatusFacts* facts, std::string* logged_version) {
   }
   facts->log_state = LogState::kRead;
   UnwrittenTally unwritten;
+  DmsReachTally reach;
   for (std::string_view line : SplitLines(text)) {
     LogEntryView view;
     if (!ParseLogEntry(line, &view)) continue;
     unwritten.Note(view);
+    reach.Note(view);
     NoteLoadedVersion(view.message, logged_version);
     if (view.flag == '*') facts->last_failure = EventOf(view);
     ForwardOutcome outcome;
@@ -83,6 +86,8 @@ void ScanLog(StatusFacts* facts, std::string* logged_version) {
     if (outcome == ForwardOutcome::kRetryLater) facts->last_retry = EventOf(view);
   }
   facts->unwritten = unwritten.Unresolved();
+  const std::string& since = reach.unreachable_since();
+  if (!since.empty()) facts->dms_unreachable_since = {since, UnixTimeOfStamp(since), reach.why()};
 }
 
 // Looks for the module, its settings document and its INI file.
@@ -129,7 +134,8 @@ void ReadReserve(StatusFacts* facts) {
 }
 
 void Judge(StatusFacts* facts) {
-  const int parked = facts->counts[LineState::kParked] + facts->counts[LineState::kStuck];
+  const int parked = facts->counts[LineState::kParked] + facts->counts[LineState::kStuck] +
+                     facts->counts[LineState::kOutcomeUnknown];
   const bool stale = facts->dated_ahead.has_value() ||
                      (facts->oldest_due.has_value() &&
                       facts->oldest_due->seconds > int64_t{facts->stale_minutes} * 60);
@@ -174,8 +180,11 @@ void Judge(StatusFacts* facts) {
     facts->verdict = "STALE: a due transaction has waited longer than " +
                      std::to_string(facts->stale_minutes) + " min since its dispense" +
                      (facts->dated_ahead.has_value() ? " (or is dated ahead)" : "") +
-                     ": is the host running, does its driver deliver, does the DMS keep asking "
-                     "to retry?";
+                     (facts->dms_unreachable_since.stamp.empty()
+                          ? ": is the host running, does its driver deliver, does the DMS keep "
+                            "asking to retry?"
+                          : ": the DMS is unreachable since " + facts->dms_unreachable_since.stamp +
+                                " (its address, port, name, the network?)");
   }
 }
 

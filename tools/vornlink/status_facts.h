@@ -66,7 +66,7 @@ struct StatusFacts {
   std::optional<DueLine> dated_ahead;  // the due line dated farthest in the future
 
   LockProbe delivery_lock = LockProbe::kFree;  // kHeld: a worker delivers now
-  std::string delivery_lock_reason;                     // why it is unavailable
+  std::string delivery_lock_reason;            // why it is unavailable
 
   // The cache's reserve for a full disk (cache/cache_reserve.h): missing
   // until a host's service made it; shorter than kCacheReserveBytes while
@@ -82,6 +82,10 @@ struct StatusFacts {
   LoggedEvent last_delivery;
   LoggedEvent last_retry;
   LoggedEvent last_failure;
+  // The first of the outcomes in a row, up to the last, that could not
+  // reach the DMS (its message: what the last of them said); none while the
+  // last outcome reached it.
+  LoggedEvent dms_unreachable_since;
   // Transactions the log says the driver could not write to the cache and
   // has not written since.
   std::vector<UnwrittenTally::Open> unwritten;

@@ -116,6 +116,7 @@ void PrintStatusJson(const StatusFacts& facts, std::ostream& out) {
   EventJson(json, "last_delivery", facts.last_delivery);
   EventJson(json, "last_retry_later", facts.last_retry);
   EventJson(json, "last_failure", facts.last_failure);
+  EventJson(json, "dms_unreachable_since", facts.dms_unreachable_since);
   json.EndObject();
 
   json.Key("unwritten").BeginArray();
@@ -174,6 +175,10 @@ void PrintStatusPrometheus(const StatusFacts& facts, std::ostream& out) {
          facts.last_retry},
         {"vornlink_last_failure_timestamp_seconds",
          "Unix time of the last failure the log tells of; 0 when none.", facts.last_failure},
+        {"vornlink_dms_unreachable_since_timestamp_seconds",
+         "Unix time since which the log's outcomes say that the DMS cannot be reached; 0 while "
+         "the last one reached it.",
+         facts.dms_unreachable_since},
     };
     for (const auto& event : kEvents) {
       metrics.Family(event.name, "gauge", event.help);

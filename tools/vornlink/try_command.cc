@@ -286,8 +286,15 @@ const char* ForwardMeaning(ForwardOutcome outcome) {
       return "RETRY LATER: the worker would keep the line due and send it again";
     case ForwardOutcome::kNeedsAttention:
       return "FAILED: the worker would park the line for a person";
+    case ForwardOutcome::kUnreachable:
+      return "DMS UNREACHABLE: the worker would keep the line due and try again in its next pass "
+             "(ParkUnreachableAfterHours: when it parks)";
+    case ForwardOutcome::kOutcomeUnknown:
+      return "OUTCOME UNKNOWN: the DMS may have booked it; the worker would keep the line for a "
+             "person (look in the DMS before releasing it)";
     case ForwardOutcome::kStopped:
     case ForwardOutcome::kCutAfterSending:
+    case ForwardOutcome::kCutRepeatsDropped:
       break;
   }
   return "STOPPED";

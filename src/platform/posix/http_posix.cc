@@ -271,6 +271,30 @@ bool EffectiveUrl(const HttpRequest& request, std::string* url) {
   return true;
 }
 
+// The kind of a failed transfer, by libcurl's code for it and, for a
+// failed connect, the system's error.
+NetFailure KindOfCurlError(CURL* easy, CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return NetFailure::kNameLookup;
+    case CURLE_COULDNT_CONNECT: {
+      long os_error = 0;
+      curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_error);
+      const NetFailure kind = KindOfNetError(static_cast<int>(os_error));
+      return kind == NetFailure::kOther ? NetFailure::kRefused : kind;
+    }
+    case CURLE_OPERATION_TIMEDOUT:
+      return NetFailure::kTimedOut;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return NetFailure::kCertificate;
+    case CURLE_SSL_CONNECT_ERROR:
+      return NetFailure::kTls;
+    default:
+      return NetFailure::kOther;
+  }
+}
+
 HttpResult Outcome(HttpOutcome outcome, std::string text = std::string()) {
   HttpResult result;
   result.outcome = outcome;
@@ -417,7 +441,10 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   if (code == CURLE_WRITE_ERROR && receiver.body_declined) return ended(HttpOutcome::kDone);
   if (code != CURLE_OK) {
     std::string text = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
-    return ended(HttpOutcome::kLibraryError, WithoutLineBreaks(text, kMaxHttpErrorText));
+    HttpResult result =
+        ended(HttpOutcome::kLibraryError, WithoutLineBreaks(text, kMaxHttpErrorText));
+    result.failure = KindOfCurlError(e, code);
+    return result;
   }
   receiver.GiveStatus();  // a response without body bytes
   if (receiver.aborted) return ended(HttpOutcome::kAborted);

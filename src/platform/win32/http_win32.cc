@@ -56,6 +56,35 @@ std::string InternetErrorText(DWORD code) {
   return result;
 }
 
+// The library's errors that tell a person what to look at. Its own
+// time-out (12002; its limits only back the caller's up, see SetTimeouts)
+// means a host that does not answer while nothing is sent yet.
+const struct InternetErrorKind {
+  DWORD code;
+  NetFailure kind;
+} kInternetErrorKinds[] = {
+    {ERROR_INTERNET_NAME_NOT_RESOLVED, NetFailure::kNameLookup},  // 12007
+    {ERROR_INTERNET_CANNOT_CONNECT, NetFailure::kRefused},        // 12029
+    {ERROR_INTERNET_TIMEOUT, NetFailure::kUnreachable},           // 12002
+    {ERROR_INTERNET_INVALID_CA, NetFailure::kCertificate},
+    {ERROR_INTERNET_SEC_CERT_ERRORS, NetFailure::kCertificate},
+    {ERROR_INTERNET_SEC_CERT_NO_REV, NetFailure::kCertificate},
+    {ERROR_INTERNET_SEC_CERT_REV_FAILED, NetFailure::kCertificate},
+    {ERROR_INTERNET_SEC_INVALID_CERT, NetFailure::kCertificate},
+    {ERROR_INTERNET_SEC_CERT_REVOKED, NetFailure::kCertificate},
+    {ERROR_INTERNET_SEC_CERT_CN_INVALID, NetFailure::kCertificate},
+    {ERROR_INTERNET_SEC_CERT_DATE_INVALID, NetFailure::kCertificate},
+    {ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED, NetFailure::kTls},
+    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, NetFailure::kTls},
+};
+
+NetFailure KindOfInternetError(DWORD code) {
+  for (const InternetErrorKind& kind : kInternetErrorKinds) {
+    if (kind.code == code) return kind.kind;
+  }
+  return NetFailure::kOther;
+}
+
 // How far the request has come, as the caller and the watcher see it.
 class RequestProgress {
  public:
@@ -266,7 +295,9 @@ HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit, Reques
         std::chrono::steady_clock::now() + std::chrono::milliseconds(500) >= limit.deadline) {
       return Outcome(HttpOutcome::kTimedOut);
     }
-    return Outcome(HttpOutcome::kLibraryError, InternetErrorText(code));
+    HttpResult result = Outcome(HttpOutcome::kLibraryError, InternetErrorText(code));
+    result.failure = KindOfInternetError(code);
+    return result;
   };
 
   handles.Set(&handles.session, InternetOpenA(request.user_agent.c_str(),
@@ -407,25 +438,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
 NetFailure KindOfHttpError(std::string_view error_text) {
   // The text is the library's message for its code: the message of each
   // code tells which it was, in any language.
-  static const struct {
-    DWORD code;
-    NetFailure kind;
-  } kKinds[] = {
-      {ERROR_INTERNET_NAME_NOT_RESOLVED, NetFailure::kNameLookup},
-      {ERROR_INTERNET_CANNOT_CONNECT, NetFailure::kRefused},
-      {ERROR_INTERNET_TIMEOUT, NetFailure::kUnreachable},
-      {ERROR_INTERNET_INVALID_CA, NetFailure::kCertificate},
-      {ERROR_INTERNET_SEC_CERT_ERRORS, NetFailure::kCertificate},
-      {ERROR_INTERNET_SEC_CERT_NO_REV, NetFailure::kCertificate},
-      {ERROR_INTERNET_SEC_CERT_REV_FAILED, NetFailure::kCertificate},
-      {ERROR_INTERNET_SEC_INVALID_CERT, NetFailure::kCertificate},
-      {ERROR_INTERNET_SEC_CERT_REVOKED, NetFailure::kCertificate},
-      {ERROR_INTERNET_SEC_CERT_CN_INVALID, NetFailure::kCertificate},
-      {ERROR_INTERNET_SEC_CERT_DATE_INVALID, NetFailure::kCertificate},
-      {ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED, NetFailure::kTls},
-      {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, NetFailure::kTls},
-  };
-  for (const auto& kind : kKinds) {
+  for (const InternetErrorKind& kind : kInternetErrorKinds) {
     if (error_text == InternetErrorText(kind.code)) return kind.kind;
   }
   return NetFailure::kOther;
