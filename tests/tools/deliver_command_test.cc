@@ -138,7 +138,8 @@ TEST_F(DeliverTest, AClosingTerminalOrPipeLetsTheExchangeInHandEnd) {
 }
 #else
 // A console that closes leaves the program seconds: the stop cuts the exchange whose answer does
-// not come in time, and says so, before the handler lets the system end the process.
+// not come in time, marks its line as of unknown outcome, and says so, before the handler lets
+// the system end the process.
 TEST_F(DeliverTest, AClosingConsoleStopsWithinTheTimeWindowsLeaves) {
   hold_ = true;
   Due(400, 400);
@@ -147,6 +148,7 @@ TEST_F(DeliverTest, AClosingConsoleStopsWithinTheTimeWindowsLeaves) {
   ASSERT_TRUE(Eventually([&] { return dms_.requests().size() == 1; }));
   EXPECT_TRUE(DeliverEndRequestForTesting(EndRequest::kClose));
   EXPECT_TRUE(host_.Logged("cut by the stop after its query went out")) << host_.Log();
+  EXPECT_TRUE(host_.Logged("marked outcome unknown in place (Status 4)")) << host_.Log();
   released_.Set();
   deliver.join();
   EXPECT_TRUE(Says("the console closes")) << out_;
