@@ -72,8 +72,7 @@ HttpTestServers LoadServers() {
   if (!servers.ok) servers.error = info_path + " lists no servers: did transport_servers run?";
 #ifdef _WIN32
   // In the HTTPS tests' own Wine prefix this process trusts the authority
-  // itself: another process's write to the store was seen to be missing
-  // from the next one's.
+  // itself, and so does not depend on what another process left in the store.
   const char* trust = std::getenv("VORNLINK_TRUST_TEST_AUTHORITY");
   std::string error;
   if (servers.ok && trust != nullptr && std::string(trust) == "1" &&
