@@ -1,14 +1,9 @@
 #include "transport/transport_test_support.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <utility>
-
-#ifdef _WIN32
-#include "transport/test_authority_trust.h"
-#endif
 
 namespace vornlink {
 namespace testing {
@@ -70,17 +65,6 @@ HttpTestServers LoadServers() {
   }
   servers.ok = servers.values.count("http") > 0;
   if (!servers.ok) servers.error = info_path + " lists no servers: did transport_servers run?";
-#ifdef _WIN32
-  // In the HTTPS tests' own Wine prefix this process trusts the authority
-  // itself, and so does not depend on what another process left in the store.
-  const char* trust = std::getenv("VORNLINK_TRUST_TEST_AUTHORITY");
-  std::string error;
-  if (servers.ok && trust != nullptr && std::string(trust) == "1" &&
-      !TrustTestAuthority(servers.File("ca_der"), &error)) {
-    servers.ok = false;
-    servers.error = "the test authority cannot be trusted in this Wine prefix: " + error;
-  }
-#endif
   return servers;
 }
 

@@ -44,10 +44,7 @@ class TcpTestServer {
   std::thread thread_;
 };
 
-// The servers of http_test_server.py, as its servers.txt lists them. Under
-// Wine, with VORNLINK_TRUST_TEST_AUTHORITY=1 (the HTTPS tests' own prefix),
-// loading them makes this process trust their authority, and `ok` is false
-// when it cannot.
+// The servers of http_test_server.py, as its servers.txt lists them.
 struct HttpTestServers {
   bool ok = false;
   std::string error;
