@@ -122,7 +122,7 @@ expect_output "$work/properties-nosetup.out" "Properties 0" "Properties returns 
 # opened again on the same port (the first opening closed its socket) and closed with OK. In
 # between the driver asks it about the sample's job number with the sample's settings, which
 # is what its picture shows.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(python3 "$root/tests/testing/free_port.py")
 export VORNLINK_DMS_PORT=$port
 sed -e "s#<Value>dms.example.com</Value>#<Value>127.0.0.1</Value>#" \
   -e "s#<Value>9123</Value>#<Value>$port</Value>#" "$root/examples/tcp/Vornlink.xml" >Vornlink.xml

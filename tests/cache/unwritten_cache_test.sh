@@ -60,7 +60,7 @@ start_site() {
   send start
 }
 end_session() { send stop; exec 3>&-; wait "$session_pid" 2>/dev/null; session_status=$?; }
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(python3 "$(dirname "$(realpath "$0")")/../testing/free_port.py")
 
 # ------------------------------------------------- a full disk, then room again
 mkdir "$work/disk"

@@ -15,7 +15,7 @@ check() { if "${@:2}"; then passed=$((passed + 1)); else echo "FAILED: $1"; fail
 serve() {
   local args=() port
   while [ "$1" != "--" ]; do args+=("$1"); shift; done
-  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  port=$(python3 "$(dirname "$(realpath "$0")")/../testing/free_port.py")
   "$vornlink" dms --address 127.0.0.1 --port "$port" "${args[@]}" >"$work/out" 2>&1 &
   server=$!
   for _ in $(seq 100); do grep -q "listening on" "$work/out" && break; sleep 0.05; done

@@ -70,7 +70,7 @@ dms_done() { wait "$dms_pid"; local status=$?; dms_pid=""; return $status; }
 site() {
   rm -f "$site"/Vornlink.* "$site"/*.log
   cp "$module" "$examples/$1/Vornlink.xml" "$examples/$1/Vornlink.ini" "$site/"
-  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  port=$(python3 "$here/../testing/free_port.py")
   local log="$site/Vornlink.log"
   [ -n "$runner" ] && log=$("$runner" winepath -w "$log" 2>/dev/null | tr -d '\r')
   log=$(sed 's/[\\&#]/\\&/g' <<<"$log")  # a Windows path's backslashes kept by sed
