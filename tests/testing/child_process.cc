@@ -61,22 +61,9 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
 }
 
 void ChildProcess::HideGuiProgramFromChildren() {
-  char path[32768];
-  const DWORD size = GetEnvironmentVariableA("PATH", path, sizeof path);
-  if (size == 0 || size >= sizeof path) return;
-  std::string kept;
-  const std::string all(path, size);
-  for (size_t start = 0; start <= all.size();) {
-    size_t end = all.find(';', start);
-    if (end == std::string::npos) end = all.size();
-    const std::string folder = all.substr(start, end - start);
-    if (!folder.empty() &&
-        GetFileAttributesA((folder + "\\kmrgui.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
-      kept += (kept.empty() ? "" : ";") + folder;
-    }
-    start = end + 1;
-  }
-  SetEnvironmentVariableA("PATH", kept.c_str());
+  char system[MAX_PATH];
+  const UINT size = GetSystemDirectoryA(system, MAX_PATH);
+  if (size > 0 && size < MAX_PATH) SetEnvironmentVariableA("PATH", system);
 }
 
 void ChildProcess::Kill() {

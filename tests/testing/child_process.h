@@ -24,9 +24,10 @@ class ChildProcess {
   // Under Wine a program whose starter is killed while it starts it hangs in
   // its own start for good, out of the Wine server's reach (seen with the
   // host's GUI program, which a host starts with its service): the programs
-  // started after this call find no host GUI program ("kmrgui") on the PATH,
-  // so that a host killed at any moment leaves nothing behind. Elsewhere it
-  // does nothing: a killed host's GUI program starts or not, and ends.
+  // started after this call search only the system folder for programs, and
+  // find no host GUI program ("kmrgui"), so that a host killed at any moment
+  // leaves nothing behind. Elsewhere it does nothing: a killed host's GUI
+  // program starts or not, and ends.
   static void HideGuiProgramFromChildren();
 
   void Kill();
