@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "settings/version_text.h"
-#include "vornlink/command_help.h"
-#include "vornlink/command_line.h"
-#include "vornlink/commands.h"
-#include "vornlink/dms_command.h"
-#include "vornlink/driver_api.h"
-#include "vornlink/module_site.h"
+#include "vornlink/base/command_help.h"
+#include "vornlink/base/command_line.h"
+#include "vornlink/host/host_commands.h"
+#include "vornlink/dms/dms_command.h"
+#include "vornlink/base/driver_api.h"
+#include "vornlink/base/module_site.h"
 #include "vornlink/operator_commands.h"
-#include "vornlink/output_filter.h"
+#include "vornlink/base/filtered_stream.h"
 #include "vornlink_version.h"
 
 namespace {

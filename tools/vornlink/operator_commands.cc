@@ -2,10 +2,10 @@
 
 #include <ostream>
 
-#include "vornlink/cache_command.h"
-#include "vornlink/check_command.h"
-#include "vornlink/status_command.h"
-#include "vornlink/try_command.h"
+#include "vornlink/cache/cache_command.h"
+#include "vornlink/check/check_command.h"
+#include "vornlink/status/status_command.h"
+#include "vornlink/try/try_command.h"
 
 namespace vornlink {
 
