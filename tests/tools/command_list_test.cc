@@ -1,11 +1,12 @@
-#include "vornlink/host/host_commands.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "testing/test_env.h"
+#include "vornlink/base/command_line.h"
+#include "vornlink/base/exit_codes.h"
 #include "vornlink/base/filtered_stream.h"
+#include "vornlink/command_list.h"
 
 namespace vornlink {
 namespace {

@@ -13,6 +13,7 @@
 #include "hosted_driver.h"
 #include "platform/process.h"
 #include "platform/terminal.h"
+#include "vornlink/base/exit_codes.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

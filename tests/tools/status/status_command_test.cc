@@ -14,10 +14,10 @@
 #include "cache/unwritten_entries.h"
 #include "command_test.h"
 #include "testing/test_env.h"
+#include "vornlink/base/exit_codes.h"
+#include "vornlink/base/text_output.h"
 #include "vornlink/cache/cache_command.h"
 #include "vornlink/check/check_command.h"
-#include "vornlink/host/host_commands.h"
-#include "vornlink/base/text_output.h"
 
 namespace vornlink {
 namespace {

@@ -1,14 +1,15 @@
-// The help of the program's commands: one entry per command, from which the
-// general usage (`vornlink --help`) and the command's own help (`vornlink
-// help COMMAND`, `vornlink COMMAND --help`) are both printed, so that the
-// two cannot disagree. A command gets its help by its entry in kCommandHelp
-// (command_help.cc); a command without one has no help and is reported as
-// unknown by `help`.
+// The help of the program's commands: one entry per command, kept beside
+// the command, from which the general usage (`vornlink --help`), the
+// command's own help (`vornlink help COMMAND`, `vornlink COMMAND --help`),
+// the manual page and the bash completion are all made (the program's list
+// of commands, command_list.h, holds the entries), so that they cannot
+// disagree.
 #ifndef VORNLINK_TOOLS_VORNLINK_BASE_COMMAND_HELP_H_
 #define VORNLINK_TOOLS_VORNLINK_BASE_COMMAND_HELP_H_
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace vornlink {
 
@@ -33,29 +34,24 @@ struct CommandHelp {
   // What each exit status means; null for the host commands' common one
   // (kHostExitStatus).
   const char* exit_status;
+  // Its paragraph in the manual page's list of commands, in the manual's
+  // markup; null for a host's call, which the manual lists with the others.
+  const char* manual;
 };
 
 // The exit status of a host command that only reports an export's answer.
 inline constexpr const char kHostExitStatus[] =
     "0 done, 1 the module cannot be loaded, 2 usage error";
 
-// The entry of `command`; null when it has none.
-const CommandHelp* FindCommandHelp(const std::string& command);
-
-// The general usage: the program's options and every command's synopsis
-// and summary.
-void PrintUsage(std::ostream& out);
+// The general usage: the program's options and the synopsis and summary
+// of each command of `commands`, in their order within each group.
+void PrintUsage(const std::vector<const CommandHelp*>& commands, std::ostream& out);
 
 // The forms of one command, as "usage: vornlink FORM" lines.
 void PrintSynopsis(const CommandHelp& help, std::ostream& out);
 
 // The help of one command: its synopsis, summary, options and exit status.
 void PrintCommandHelp(const CommandHelp& help, std::ostream& out);
-
-// The help asked for: the general usage when `command` is empty, else that
-// command's help. Returns the exit status: 0, or 2 (with a complaint in
-// `err`) for a command that has none.
-int ShowHelp(const std::string& command, std::ostream& out, std::ostream& err);
 
 }  // namespace vornlink
 

@@ -44,4 +44,37 @@ CommandLine ReadCommandLine(const std::vector<std::string>& words) {
   return line;
 }
 
+std::vector<std::string> SplitWords(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool in_word = false;
+  bool quoted = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      in_word = true;
+    } else if (!quoted && (c == ' ' || c == '\t')) {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+    } else {
+      word.push_back(c);
+      in_word = true;
+    }
+  }
+  if (in_word) words.push_back(word);
+  return words;
+}
+
+std::vector<std::string> SplitCsv(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = line.find(',', start);
+    fields.push_back(line.substr(start, comma == std::string::npos ? comma : comma - start));
+    if (comma == std::string::npos) return fields;
+    start = comma + 1;
+  }
+}
+
 }  // namespace vornlink

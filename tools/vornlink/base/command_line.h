@@ -33,6 +33,13 @@ std::vector<std::string> SplitOptionValues(const std::vector<std::string>& words
 // The words of one command line read by the conventions above.
 CommandLine ReadCommandLine(const std::vector<std::string>& words);
 
+// Splits a command line into words at blanks; double quotes group a word
+// (and may stand for an empty one).
+std::vector<std::string> SplitWords(const std::string& line);
+
+// Splits one CSV line at every comma (no quoting, as the host's files are).
+std::vector<std::string> SplitCsv(const std::string& line);
+
 // An output stream that discards what it is given (for --quiet).
 class DiscardingStream : public std::ostream {
  public:

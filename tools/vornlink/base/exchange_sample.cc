@@ -8,7 +8,7 @@
 #include "exchange/job_number.h"
 #include "platform/env.h"
 #include "settings/read_setting.h"
-#include "vornlink/host/host_commands.h"
+#include "vornlink/base/command_line.h"
 
 namespace vornlink {
 namespace {

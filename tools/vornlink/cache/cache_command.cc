@@ -10,15 +10,15 @@
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
-#include "vornlink/cache/line_reference.h"
-#include "vornlink/base/line_states.h"
-#include "vornlink/base/command_help.h"
-#include "vornlink/host/host_commands.h"
+#include "vornlink/base/command_line.h"
 #include "vornlink/base/dms_reach.h"
+#include "vornlink/base/exit_codes.h"
 #include "vornlink/base/json_writer.h"
+#include "vornlink/base/line_states.h"
 #include "vornlink/base/module_site.h"
 #include "vornlink/base/text_output.h"
 #include "vornlink/base/unwritten_tally.h"
+#include "vornlink/cache/line_reference.h"
 
 namespace vornlink {
 namespace {
@@ -433,11 +433,43 @@ int Export(std::ostream& out, std::ostream& err) {
 }
 
 int UsageError(std::ostream& err) {
-  PrintSynopsis(*FindCommandHelp("cache"), err);
+  PrintSynopsis(kCacheHelp, err);
   return kExitUsage;
 }
 
 }  // namespace
+
+const CommandHelp kCacheHelp = {
+    "cache",
+    CommandGroup::kOperator,
+    "cache list [--json]\n"
+    "cache show LINE\n"
+    "cache retry LINE|--all-parked [--yes]\n"
+    "cache drop LINE|--all-stuck --yes\n"
+    "cache add F1,...,F12 --yes\n"
+    "cache export",
+    "the cache's lines: list them, show one, make\n"
+    "parked ones due again, drop one, enter a lost one\n"
+    "again, export all",
+    "LINE is a Trid, a line number that cache list prints, or a TransNo that\n"
+    "no other line has (--line N and --trans-no T say which is meant).\n"
+    "\n"
+    "  list          the cache's lines: number, Trid, state, job, quantity, age,\n"
+    "                failure line; --json: every field, as JSON\n"
+    "  show          every field of one line\n"
+    "  retry         make parked lines due again (each moves to the end with a\n"
+    "                new Trid); --yes also for one the DMS may have booked\n"
+    "                (outcome unknown: a time limit or a stop ended its exchange\n"
+    "                after the query went out)\n"
+    "  drop          remove one line, or every stuck one, for good (each is\n"
+    "                printed and logged)\n"
+    "  add           enter again a transaction the log says the driver could not\n"
+    "                write to the cache and lost\n"
+    "  export        every line as CSV on standard output (a cell that would run\n"
+    "                as a formula gets a leading ')\n",
+    "0 done, 1 the cache could not be read or changed, or LINE names no\n"
+    "line or several, 2 usage error or --yes missing",
+    "List, show, release, drop, add and export the cache's transactions.\n"};
 
 int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err) {

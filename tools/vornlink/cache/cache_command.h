@@ -15,7 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "vornlink/base/command_help.h"
+
 namespace vornlink {
+
+extern const CommandHelp kCacheHelp;
 
 // `args` are the words after "cache": list [--json] | show LINE | retry
 // LINE | retry --all-parked | drop LINE --yes | drop --all-stuck --yes |

@@ -20,12 +20,12 @@
 #include "transport/http_transport.h"
 #include "transport/transport_limits.h"
 #include "ui/properties_rows.h"
+#include "vornlink/base/exchange_sample.h"
+#include "vornlink/base/exit_codes.h"
 #include "vornlink/base/line_states.h"
+#include "vornlink/base/module_site.h"
 #include "vornlink/check/check_exchange.h"
 #include "vornlink/check/check_report.h"
-#include "vornlink/host/host_commands.h"
-#include "vornlink/base/exchange_sample.h"
-#include "vornlink/base/module_site.h"
 #include "vornlink/check/pem_certificates.h"
 #include "vornlink/check/sample_placeholders.h"
 #include "vornlink/check/settings_lint.h"
@@ -362,6 +362,14 @@ class Checker {
   void Cache() {
     report_.Heading("Cache");
     const std::string path = CacheFilePath();
+    CacheFile(path);
+    CacheLocks(path);
+    CacheThreadSettings();
+  }
+
+  // The cache file: its lines by state, and whether this user may write it
+  // and make files beside it.
+  void CacheFile(const std::string& path) {
     std::string contents, reason;
     switch (GetEnv()->ReadTextFile(path, &contents, kNoSizeLimit, &reason)) {
       case ReadResult::kOk: {
@@ -392,6 +400,10 @@ class Checker {
       report_.Warning("no new file may be made in the cache's folder (" + error +
                       "): removals rewrite the cache in place, which a crash can tear");
     }
+  }
+
+  // The cache's lock and the delivery lock: taken and given back.
+  void CacheLocks(const std::string& path) {
 #ifdef _WIN32
     report_.Value("cache mutex", std::string("the named mutex \"") + kCacheMutexName + "\"");
 #else
@@ -428,6 +440,11 @@ class Checker {
                         "): no worker can deliver from this cache");
         break;
     }
+  }
+
+  // How the worker paces its passes and when it parks for an unreachable
+  // DMS ([CacheThread] in the INI file).
+  void CacheThreadSettings() {
     const RetrySetting retry = ReadRetrySetting();
     report_.Value("RetryTime", Bracketed(retry.text) + " " + std::to_string(retry.seconds) +
                                    " seconds between passes ([CacheThread] in the INI file)");
@@ -460,6 +477,23 @@ class Checker {
 };
 
 }  // namespace
+
+const CommandHelp kCheckHelp = {
+    "check",
+    CommandGroup::kOperator,
+    "check [--transaction F1,...,F12] [--job JOBNO] [--json]",
+    "check the INI file and the settings document\n"
+    "beside the module without sending anything",
+    "  --transaction F1,...,F12\n"
+    "                the sample transaction whose query is rendered (default: a\n"
+    "                made-up one on the job number)\n"
+    "  --job JOBNO   the sample job number (default: the transaction's, else\n"
+    "                one of work order 118739 in the driver's format)\n"
+    "  --json        only the problems and warnings, each with its file and\n"
+    "                line, as JSON\n",
+    "0 nothing found that makes the driver fail (warnings allowed), 1\n"
+    "something was, 2 usage error",
+    "Check the settings beside the module without sending anything.\n"};
 
 int RunCheckCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err) {

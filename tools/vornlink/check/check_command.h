@@ -12,7 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "vornlink/base/command_help.h"
+
 namespace vornlink {
+
+extern const CommandHelp kCheckHelp;
 
 // `args` are the words after "check": --transaction F1,...,F12 and --job
 // JOBNO choose the samples. Returns 0 when nothing was found that makes

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "vornlink/host/host_commands.h"
+#include "vornlink/base/exit_codes.h"
 #include "vornlink/base/json_writer.h"
 #include "vornlink/base/text_output.h"
 

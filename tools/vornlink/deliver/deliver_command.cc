@@ -13,13 +13,13 @@
 #include "platform/process.h"
 #include "platform/terminal.h"
 #include "transport/transport_limits.h"
-#include "vornlink/base/line_states.h"
-#include "vornlink/deliver/delivery_watch.h"
 #include "vornlink/base/dms_reach.h"
+#include "vornlink/base/exit_codes.h"
+#include "vornlink/base/line_states.h"
 #include "vornlink/base/log_follower.h"
 #include "vornlink/base/module_site.h"
-#include "vornlink/status/status_command.h"
 #include "vornlink/base/text_output.h"
+#include "vornlink/deliver/delivery_watch.h"
 
 namespace vornlink {
 namespace {
@@ -335,6 +335,34 @@ int Summarise(const DeliveryWatch& watch, const RunState& run, Clock::duration t
 }
 
 }  // namespace
+
+const CommandHelp kDeliverHelp = {
+    "deliver",
+    CommandGroup::kHost,
+    "deliver [--passes N] [--for SECONDS]",
+    "start the service, let its worker deliver the\n"
+    "cache, print each outcome, stop",
+    "The first pass comes at once. Ends when no line is due; without options\n"
+    "also after a pass in which the DMS only asked to retry later, or could\n"
+    "not be reached. Ctrl+C, SIGTERM, SIGHUP, an output that cannot be\n"
+    "written any more and (Windows) a console that closes end it too: the\n"
+    "exchange in hand is finished first. Refused while a host's service runs\n"
+    "on the same cache.\n"
+    "\n"
+    "  --passes N    after N passes of the worker\n"
+    "  --for SECONDS after SECONDS (and at most 10 s more for the stop, which\n"
+    "                finishes an exchange under way)\n",
+    "0 everything due was delivered (or nothing was due), 1 the module or\n"
+    "the cache cannot be used, 2 usage error, 3 lines were parked or are of\n"
+    "unknown outcome, 4 lines are still due (the DMS asked to retry, cannot\n"
+    "be reached, or the run ended), 5 the delivery lock cannot be taken, 6 a\n"
+    "host's service delivers this cache (not started, or stopped)",
+    "Start the service, let its worker deliver the cache (its first pass at\n"
+    "once), print each outcome, stop. Refused while a host's service runs on the\n"
+    "same cache. Ctrl+C, SIGTERM, SIGHUP, an output that can no longer be\n"
+    "written and, on Windows, a console that closes end it the orderly way: the\n"
+    "exchange in hand is finished (or, where the system ends the program within\n"
+    "seconds, cut and said to be so) before the program ends.\n"};
 
 int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args, std::ostream& out,
                       std::ostream& err) {

@@ -33,11 +33,12 @@
 #include <string>
 #include <vector>
 
-#include "vornlink/host/host_commands.h"
+#include "vornlink/base/command_help.h"
+#include "vornlink/base/driver.h"
 
 namespace vornlink {
 
-inline constexpr int kExitOtherWorker = 6;
+extern const CommandHelp kDeliverHelp;
 
 // `args` are the words after "deliver": --passes N, --for SECONDS. Starts
 // and stops the service of the loaded module itself.

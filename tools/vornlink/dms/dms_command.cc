@@ -72,92 +72,137 @@ bool ParseCount(const std::string& text, int* value) {
   return true;
 }
 
+// The command's words, read one option at a time.
+class OptionWords {
+ public:
+  OptionWords(const std::vector<std::string>& args, std::ostream& err) : args_(args), err_(err) {}
+
+  // Moves on to the next option; false after the last.
+  bool Next() { return ++next_ <= args_.size(); }
+  const std::string& option() const { return args_[next_ - 1]; }
+  // The option's value, the word after it; false with a complaint when
+  // there is none.
+  bool Value(std::string* target) {
+    if (next_ >= args_.size()) {
+      err_ << "vornlink dms: " << option() << " needs a value\n";
+      return false;
+    }
+    *target = args_[next_++];
+    return true;
+  }
+  std::ostream& err() { return err_; }
+
+ private:
+  const std::vector<std::string>& args_;
+  std::ostream& err_;
+  size_t next_ = 0;  // the word after the option
+};
+
+// Whether an option was one of those a function reads, and sound.
+enum class Taken { kNotMine, kTaken, kUsageError };
+
+Taken Bad(std::ostream& err, const std::string& complaint) {
+  err << "vornlink dms: " << complaint << "\n";
+  return Taken::kUsageError;
+}
+
+// The options that choose the replies: --reply, --reply-when, --reply-file
+// and --drop-repeats. `reply_set`: the one reply was chosen.
+Taken TakeReplyOption(OptionWords& words, DmsOptions* options, bool* reply_set) {
+  const std::string& option = words.option();
+  std::string text;
+  CannedReply canned;
+  if (option == "--reply" || option == "-r") {
+    if (!words.Value(&text)) return Taken::kUsageError;
+    if (!CannedReplyByName(text, &canned)) {
+      return Bad(words.err(), "no canned reply named " + text +
+                                  " (job-valid, job-notvalid, fwt-success, fwt-retry, fwt-failed)");
+    }
+    options->reply_name = CannedReplyName(canned);
+    options->reply = CannedReplyText(canned);
+    *reply_set = true;
+  } else if (option == "--reply-when") {
+    DmsOptions::Rule rule;
+    if (!words.Value(&rule.text) || !words.Value(&text)) return Taken::kUsageError;
+    if (rule.text.empty() || !CannedReplyByName(text, &canned)) {
+      return Bad(words.err(), "--reply-when takes a text to look for and a canned reply name");
+    }
+    rule.reply_name = CannedReplyName(canned);
+    rule.reply = CannedReplyText(canned);
+    options->rules.push_back(std::move(rule));
+  } else if (option == "--reply-file") {
+    if (!words.Value(&text)) return Taken::kUsageError;
+    if (!ReadWholeFile(text, &options->reply)) return Bad(words.err(), "cannot read " + text);
+    options->reply_name = text;
+    *reply_set = true;
+  } else if (option == "--drop-repeats") {
+    if (!words.Value(&options->repeat_marker)) return Taken::kUsageError;
+    if (options->repeat_marker.empty()) {
+      return Bad(words.err(), "--drop-repeats takes the text that stands before the key");
+    }
+  } else {
+    return Taken::kNotMine;
+  }
+  return Taken::kTaken;
+}
+
+// The options of the listening socket and the protocol: --port, --address,
+// --http, --https, --cert and --key.
+Taken TakeListenOption(OptionWords& words, DmsOptions* options) {
+  const std::string& option = words.option();
+  std::string text;
+  if (option == "--port" || option == "-p") {
+    if (!words.Value(&text)) return Taken::kUsageError;
+    options->port = text == "0" ? 0 : ParsePort(text);
+    if (options->port == 0 && text != "0") return Bad(words.err(), text + " is not a port number");
+  } else if (option == "--address") {
+    if (!words.Value(&options->address)) return Taken::kUsageError;
+  } else if (option == "--http") {
+    options->mode = Mode::kHttp;
+  } else if (option == "--https") {
+    options->mode = Mode::kHttps;
+  } else if (option == "--cert") {
+    if (!words.Value(&options->certificate)) return Taken::kUsageError;
+  } else if (option == "--key") {
+    if (!words.Value(&options->key)) return Taken::kUsageError;
+  } else {
+    return Taken::kNotMine;
+  }
+  return Taken::kTaken;
+}
+
+// The options of the run: --log, --show-secrets, --count and --time-limit.
+Taken TakeRunOption(OptionWords& words, DmsOptions* options) {
+  const std::string& option = words.option();
+  std::string text;
+  if (option == "--log") {
+    if (!words.Value(&options->log_file)) return Taken::kUsageError;
+  } else if (option == "--show-secrets") {
+    options->show_secrets = true;
+  } else if (option == "--count" || option == "-n") {
+    if (!words.Value(&text) || !ParseCount(text, &options->count)) {
+      return Bad(words.err(), "--count takes a number");
+    }
+  } else if (option == "--time-limit") {
+    if (!words.Value(&text) || !ParseCount(text, &options->time_limit_ms) ||
+        options->time_limit_ms == 0) {
+      return Bad(words.err(), "--time-limit takes a number of milliseconds");
+    }
+  } else {
+    return Taken::kNotMine;
+  }
+  return Taken::kTaken;
+}
+
 // False with a complaint in `err` for a usage error.
 bool ParseOptions(const std::vector<std::string>& args, DmsOptions* options, std::ostream& err) {
   bool reply_set = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& option = args[i];
-    auto value = [&](std::string* target) {
-      if (i + 1 >= args.size()) {
-        err << "vornlink dms: " << option << " needs a value\n";
-        return false;
-      }
-      *target = args[++i];
-      return true;
-    };
-    std::string text;
-    if (option == "--port" || option == "-p") {
-      if (!value(&text)) return false;
-      options->port = text == "0" ? 0 : ParsePort(text);
-      if (options->port == 0 && text != "0") {
-        err << "vornlink dms: " << text << " is not a port number\n";
-        return false;
-      }
-    } else if (option == "--address") {
-      if (!value(&options->address)) return false;
-    } else if (option == "--reply" || option == "-r") {
-      if (!value(&text)) return false;
-      CannedReply canned;
-      if (!CannedReplyByName(text, &canned)) {
-        err << "vornlink dms: no canned reply named " << text
-            << " (job-valid, job-notvalid, fwt-success, fwt-retry, fwt-failed)\n";
-        return false;
-      }
-      options->reply_name = CannedReplyName(canned);
-      options->reply = CannedReplyText(canned);
-      reply_set = true;
-    } else if (option == "--reply-when") {
-      DmsOptions::Rule rule;
-      if (!value(&rule.text) || !value(&text)) return false;
-      CannedReply canned;
-      if (rule.text.empty() || !CannedReplyByName(text, &canned)) {
-        err << "vornlink dms: --reply-when takes a text to look for and a canned reply name\n";
-        return false;
-      }
-      rule.reply_name = CannedReplyName(canned);
-      rule.reply = CannedReplyText(canned);
-      options->rules.push_back(std::move(rule));
-    } else if (option == "--reply-file") {
-      if (!value(&text)) return false;
-      if (!ReadWholeFile(text, &options->reply)) {
-        err << "vornlink dms: cannot read " << text << "\n";
-        return false;
-      }
-      options->reply_name = text;
-      reply_set = true;
-    } else if (option == "--drop-repeats") {
-      if (!value(&options->repeat_marker)) return false;
-      if (options->repeat_marker.empty()) {
-        err << "vornlink dms: --drop-repeats takes the text that stands before the key\n";
-        return false;
-      }
-    } else if (option == "--http") {
-      options->mode = Mode::kHttp;
-    } else if (option == "--https") {
-      options->mode = Mode::kHttps;
-    } else if (option == "--cert") {
-      if (!value(&options->certificate)) return false;
-    } else if (option == "--key") {
-      if (!value(&options->key)) return false;
-    } else if (option == "--log") {
-      if (!value(&options->log_file)) return false;
-    } else if (option == "--show-secrets") {
-      options->show_secrets = true;
-    } else if (option == "--count" || option == "-n") {
-      if (!value(&text) || !ParseCount(text, &options->count)) {
-        err << "vornlink dms: --count takes a number\n";
-        return false;
-      }
-    } else if (option == "--time-limit") {
-      if (!value(&text) || !ParseCount(text, &options->time_limit_ms) ||
-          options->time_limit_ms == 0) {
-        err << "vornlink dms: --time-limit takes a number of milliseconds\n";
-        return false;
-      }
-    } else {
-      err << "vornlink dms: unknown option " << option << "\n";
-      return false;
-    }
+  for (OptionWords words(args, err); words.Next();) {
+    Taken taken = TakeReplyOption(words, options, &reply_set);
+    if (taken == Taken::kNotMine) taken = TakeListenOption(words, options);
+    if (taken == Taken::kNotMine) taken = TakeRunOption(words, options);
+    if (taken == Taken::kNotMine) Bad(err, "unknown option " + words.option());
+    if (taken != Taken::kTaken) return false;
   }
   if (!reply_set) options->reply = CannedReplyText(CannedReply::kFwtSuccess);
   if (options->mode == Mode::kHttps && (options->certificate.empty() || options->key.empty())) {
@@ -372,6 +417,50 @@ void PrintStartLine(const DmsOptions& options, uint16_t port, std::ostream& out)
 }
 
 }  // namespace
+
+const CommandHelp kDmsHelp = {
+    "dms",
+    CommandGroup::kOperator,
+    "dms [OPTIONS]",
+    "the emulated DMS: answers every request with one\n"
+    "reply, or one by rules; needs no module",
+    "Runs until --count requests are answered, or until SIGINT or SIGTERM\n"
+    "(then it prints how many it answered). Serves several connections at\n"
+    "once, each within its time limit (the start line says how many); more\n"
+    "wait for a free one. The job replies list three lines of the work order\n"
+    "in the request's first RONumber element, one of them with the line code\n"
+    "in its first LineCode element (without them: work order 118739, lines\n"
+    "A, B and C).\n"
+    "\n"
+    "  --port N            port to listen on (9123; 0: any free port, printed)\n"
+    "  --address A         local address (0.0.0.0: every one)\n"
+    "  --reply NAME        canned reply: job-valid, job-notvalid, fwt-success\n"
+    "                      (the default), fwt-retry, fwt-failed\n"
+    "  --reply-file FILE   reply with the bytes of FILE instead\n"
+    "  --reply-when TEXT NAME\n"
+    "                      answer a request that holds TEXT with the canned reply\n"
+    "                      NAME instead (may be given several times; the first\n"
+    "                      that matches wins): one DMS for both exchanges, as in\n"
+    "                      --reply fwt-success --reply-when RONumber job-valid\n"
+    "  --drop-repeats TEXT book each key once: the key is what follows TEXT in the\n"
+    "                      request (in HTTP, in its headers, then its body), e.g.\n"
+    "                      'Idempotency-Key:' or '<MessageID>'; a request whose key\n"
+    "                      was answered before is a repeat: logged, counted, and\n"
+    "                      answered as the first was\n"
+    "  --http              speak HTTP: the request body is the query, the reply\n"
+    "                      goes back as a 200 response (default: the TCP\n"
+    "                      transport's convention, text + NUL each way)\n"
+    "  --https --cert FILE --key FILE\n"
+    "                      HTTP inside TLS with that PEM certificate and key\n"
+    "                      (Linux build only)\n"
+    "  --log FILE          log requests to FILE instead of standard output\n"
+    "  --show-secrets      log the values of credential headers (Authorization,\n"
+    "                      cookies, keys, tokens) as they came; masked otherwise\n"
+    "  --count N           stop after N answered requests\n"
+    "  --time-limit MS     per connection, for its request and reply (5000)\n",
+    "0 after --count requests or a stop by a signal, 1 it cannot serve (the\n"
+    "port is taken, say), 2 usage error",
+    "The emulated DMS; needs no module.\n"};
 
 int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   DmsOptions options;

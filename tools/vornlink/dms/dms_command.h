@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "vornlink/base/command_help.h"
+
 namespace vornlink {
+
+extern const CommandHelp kDmsHelp;
 
 // Runs the emulated DMS with `args` (the words after "dms"; its help is in
 // command_help.cc) until --count requests are answered or SIGINT or SIGTERM

@@ -5,18 +5,15 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <mutex>
 #include <thread>
 
 #include "cache/cache_file.h"
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
-#include "vornlink/base/command_help.h"
 #include "vornlink/base/command_line.h"
-#include "vornlink/deliver/deliver_command.h"
+#include "vornlink/base/exit_codes.h"
 #include "vornlink/base/module_site.h"
-#include "vornlink/operator_commands.h"
 
 namespace vornlink {
 namespace {
@@ -175,35 +172,6 @@ int ValidateWithCallback(const DriverApi& api, const std::string& job_no, int wa
   return kExitOk;
 }
 
-int Session(const Driver& driver, std::istream& in, std::ostream& out, std::ostream& err) {
-  int status = kExitOk;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::vector<std::string> words = SplitWords(line);
-    if (words.empty() || words[0][0] == '#') continue;
-    const CommandLine command = ReadCommandLine(words);
-    DiscardingStream discarded;
-    std::ostream& command_out = command.quiet ? discarded : out;
-    int result;
-    if (command.help) {
-      result = ShowHelp(command.words.empty() ? "" : command.words[0], command_out, err);
-    } else if (command.words.empty()) {
-      continue;  // -q alone
-    } else if (command.words[0] == "session") {
-      err << "vornlink: a session cannot hold another session\n";
-      result = kExitFailed;
-    } else {
-      result = RunCommand(driver, command.words, command_out, err);
-    }
-    if (result != kExitOk) status = result;
-    // Each command's answer is out before the next one runs: a script that
-    // watches the session (or a host that dies) sees what was done.
-    out.flush();
-  }
-  return status;
-}
-
 bool NeedArgs(const std::vector<std::string>& words, size_t wanted, std::ostream& err) {
   if (words.size() - 1 == wanted) return true;
   err << "vornlink: " << words[0] << " takes " << wanted << " argument(s), not " << words.size() - 1
@@ -213,107 +181,181 @@ bool NeedArgs(const std::vector<std::string>& words, size_t wanted, std::ostream
 
 }  // namespace
 
-std::vector<std::string> SplitWords(const std::string& line) {
-  std::vector<std::string> words;
-  std::string word;
-  bool in_word = false;
-  bool quoted = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      in_word = true;
-    } else if (!quoted && (c == ' ' || c == '\t')) {
-      if (in_word) words.push_back(word);
-      word.clear();
-      in_word = false;
-    } else {
-      word.push_back(c);
-      in_word = true;
-    }
-  }
-  if (in_word) words.push_back(word);
-  return words;
+constexpr char kForwardExit[] =
+    "0 handed over (the gates may have dropped it: the log says), 1 the\n"
+    "module cannot be loaded, 2 usage error, 3 the transaction is not in the\n"
+    "cache (named whole on standard error)";
+
+const CommandHelp kStartHelp = {
+    "start", CommandGroup::kHost, "start", "start the service (ExecuteService)", "", nullptr,
+    nullptr};
+
+const CommandHelp kStopHelp = {
+    "stop", CommandGroup::kHost, "stop", "stop the service (StopService)", "", nullptr, nullptr};
+
+const CommandHelp kForwardHelp = {"forward",
+                                  CommandGroup::kHost,
+                                  "forward F1 ... F12",
+                                  "forward one transaction (ForwardTransaction2):\n"
+                                  "TransNo JobNo Date Time UserId Field04 Field05\n"
+                                  "FluidKey FluidName FluidPartNo Quantity Field08",
+                                  "",
+                                  kForwardExit,
+                                  nullptr};
+
+const CommandHelp kForward11Help = {"forward11",
+                                    CommandGroup::kHost,
+                                    "forward11 F1 ... F11",
+                                    "the short form (ForwardTransaction): the same\n"
+                                    "fields without FluidPartNo",
+                                    "",
+                                    kForwardExit,
+                                    nullptr};
+
+const CommandHelp kForwardCsvHelp = {
+    "forward-csv",
+    CommandGroup::kHost,
+    "forward-csv FILE",
+    "one transaction per line of FILE, 12 (or 11)\n"
+    "comma-separated fields; '#' starts a comment line",
+    "",
+    "0 every line forwarded, 1 a line rejected (named on standard error),\n"
+    "FILE unreadable or the module cannot be loaded, 2 usage error, 3 a\n"
+    "transaction is not in the cache (named whole on standard error)",
+    nullptr};
+
+const CommandHelp kValidateHelp = {"validate",
+                                   CommandGroup::kHost,
+                                   "validate JOBNO",
+                                   "ask whether a job number is valid; prints 1 or 0",
+                                   "",
+                                   nullptr,
+                                   nullptr};
+
+const CommandHelp kValidateAsyncHelp = {
+    "validate-async",
+    CommandGroup::kHost,
+    "validate-async JOBNO [MS]",
+    "the same through a callback, waiting up to MS\n"
+    "milliseconds (30000) for it",
+    "",
+    "0 the callback came (its result and job number are printed), 1 it did\n"
+    "not come within MS or the module cannot be loaded, 2 usage error",
+    nullptr};
+
+const CommandHelp kNameHelp = {
+    "name", CommandGroup::kHost, "name", "print the service name (GetServiceName)", "", nullptr,
+    nullptr};
+
+const CommandHelp kApiVersionHelp = {"api-version",
+                                     CommandGroup::kHost,
+                                     "api-version",
+                                     "print the API version (GetAPIVersion)",
+                                     "",
+                                     nullptr,
+                                     nullptr};
+
+const CommandHelp kPropertiesHelp = {
+    "properties", CommandGroup::kHost, "properties", "show the settings list dialog", "", nullptr,
+    nullptr};
+
+const CommandHelp kServerHelp = {
+    "server", CommandGroup::kHost, "server", "show the emulated DMS server dialog", "", nullptr,
+    nullptr};
+
+const CommandHelp kSleepHelp = {"sleep",
+                                CommandGroup::kHost,
+                                "sleep MS",
+                                "wait MS milliseconds (in a session: let the\n"
+                                "service work)",
+                                "",
+                                nullptr,
+                                nullptr};
+
+int RunStart(const Driver& driver, const std::vector<std::string>&, std::ostream& out,
+             std::ostream&) {
+  out << "ExecuteService " << driver.api.execute_service() << "\n";
+  driver.service_started = true;
+  return kExitOk;
 }
 
-std::vector<std::string> SplitCsv(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    size_t comma = line.find(',', start);
-    fields.push_back(line.substr(start, comma == std::string::npos ? comma : comma - start));
-    if (comma == std::string::npos) return fields;
-    start = comma + 1;
-  }
+int RunStop(const Driver& driver, const std::vector<std::string>&, std::ostream& out,
+            std::ostream&) {
+  out << "StopService " << driver.api.stop_service() << "\n";
+  return kExitOk;
 }
 
-int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+int RunForward(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
                std::ostream& err) {
-  const DriverApi& api = driver.api;
-  const std::string& command = words[0];
-  if (command == "start") {
-    out << "ExecuteService " << api.execute_service() << "\n";
-    driver.service_started = true;
-  } else if (command == "stop") {
-    out << "StopService " << api.stop_service() << "\n";
-  } else if (command == "forward" || command == "forward11") {
-    if (!NeedArgs(words, command == "forward" ? kForward2Fields : kForwardFields, err)) {
-      return kExitUsage;
-    }
-    const long lines_before = CacheLineCount(driver);
-    Forward(driver, std::vector<std::string>(words.begin() + 1, words.end()));
-    ReportHandedOver(driver, 1, lines_before, out);
-  } else if (command == "forward-csv") {
-    if (!NeedArgs(words, 1, err)) return kExitUsage;
-    return ForwardCsv(driver, words[1], out, err);
-  } else if (command == "validate") {
-    if (!NeedArgs(words, 1, err)) return kExitUsage;
-    out << api.is_jobno_valid(words[1].c_str()) << "\n";
-  } else if (command == "validate-async") {
-    if (words.size() != 2 && words.size() != 3) {
-      err << "vornlink: validate-async takes JOBNO and optionally MS\n";
-      return kExitUsage;
-    }
-    int wait_ms = kDefaultCallbackWaitMs;
-    if (words.size() == 3 && !ParseMilliseconds(words[2], &wait_ms)) {
-      err << "vornlink: validate-async: the wait must be a number of milliseconds, not " << words[2]
-          << "\n";
-      return kExitUsage;
-    }
-    return ValidateWithCallback(api, words[1], wait_ms, out);
-  } else if (command == "sleep") {
-    int wait_ms = 0;
-    if (words.size() != 2 || !ParseMilliseconds(words[1], &wait_ms)) {
-      err << "vornlink: sleep takes a number of milliseconds\n";
-      return kExitUsage;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
-  } else if (command == "name") {
-    const char* name = api.get_service_name();
-    out << (name != nullptr ? name : "") << "\n";
-  } else if (command == "api-version") {
-    out << api.get_api_version() << "\n";
-  } else if (command == "properties") {
-    out << "Properties " << api.properties() << "\n";
-  } else if (command == "server") {
-    api.server();
-  } else if (command == "deliver") {
-    return RunDeliverCommand(driver, {words.begin() + 1, words.end()}, out, err);
-  } else if (IsOperatorCommand(command)) {
-    return RunOperatorCommand(driver.module_path, words, out, err);
-  } else if (command == "session") {
-    if (words.size() == 1) return Session(driver, std::cin, out, err);
-    std::error_code error;
-    std::ifstream in;
-    if (std::filesystem::is_regular_file(words[1], error)) in.open(words[1], std::ios::binary);
-    if (!in.is_open()) {
-      err << "vornlink: cannot read " << words[1] << ": not a readable file\n";
-      return kExitFailed;
-    }
-    return Session(driver, in, out, err);
-  } else {
-    err << "vornlink: unknown command " << command << "; see vornlink --help\n";
+  if (!NeedArgs(words, words[0] == "forward" ? kForward2Fields : kForwardFields, err)) {
     return kExitUsage;
   }
+  const long lines_before = CacheLineCount(driver);
+  Forward(driver, std::vector<std::string>(words.begin() + 1, words.end()));
+  ReportHandedOver(driver, 1, lines_before, out);
+  return kExitOk;
+}
+
+int RunForwardCsv(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+                  std::ostream& err) {
+  if (!NeedArgs(words, 1, err)) return kExitUsage;
+  return ForwardCsv(driver, words[1], out, err);
+}
+
+int RunValidate(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+                std::ostream& err) {
+  if (!NeedArgs(words, 1, err)) return kExitUsage;
+  out << driver.api.is_jobno_valid(words[1].c_str()) << "\n";
+  return kExitOk;
+}
+
+int RunValidateAsync(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+                     std::ostream& err) {
+  if (words.size() != 2 && words.size() != 3) {
+    err << "vornlink: validate-async takes JOBNO and optionally MS\n";
+    return kExitUsage;
+  }
+  int wait_ms = kDefaultCallbackWaitMs;
+  if (words.size() == 3 && !ParseMilliseconds(words[2], &wait_ms)) {
+    err << "vornlink: validate-async: the wait must be a number of milliseconds, not " << words[2]
+        << "\n";
+    return kExitUsage;
+  }
+  return ValidateWithCallback(driver.api, words[1], wait_ms, out);
+}
+
+int RunName(const Driver& driver, const std::vector<std::string>&, std::ostream& out,
+            std::ostream&) {
+  const char* name = driver.api.get_service_name();
+  out << (name != nullptr ? name : "") << "\n";
+  return kExitOk;
+}
+
+int RunApiVersion(const Driver& driver, const std::vector<std::string>&, std::ostream& out,
+                  std::ostream&) {
+  out << driver.api.get_api_version() << "\n";
+  return kExitOk;
+}
+
+int RunProperties(const Driver& driver, const std::vector<std::string>&, std::ostream& out,
+                  std::ostream&) {
+  out << "Properties " << driver.api.properties() << "\n";
+  return kExitOk;
+}
+
+int RunServer(const Driver& driver, const std::vector<std::string>&, std::ostream&, std::ostream&) {
+  driver.api.server();
+  return kExitOk;
+}
+
+int RunSleep(const Driver&, const std::vector<std::string>& words, std::ostream&,
+             std::ostream& err) {
+  int wait_ms = 0;
+  if (words.size() != 2 || !ParseMilliseconds(words[1], &wait_ms)) {
+    err << "vornlink: sleep takes a number of milliseconds\n";
+    return kExitUsage;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
   return kExitOk;
 }
 

@@ -1,5 +1,10 @@
-// The host program's subcommands, each driving the loaded module through its
-// exports.
+// The host's calls: one command per export of the loaded module (start,
+// stop, forward, forward11, forward-csv, validate, validate-async, name,
+// api-version, properties, server) and sleep, which lets the service work
+// in a session. Each takes `words`, the command and its arguments as the
+// program's conventions left them (command_line.h), prints the export's
+// answer to `out` and complaints to `err`, and returns the exit code. A
+// usage error is found before any export is called.
 #ifndef VORNLINK_TOOLS_VORNLINK_HOST_HOST_COMMANDS_H_
 #define VORNLINK_TOOLS_VORNLINK_HOST_HOST_COMMANDS_H_
 
@@ -7,42 +12,51 @@
 #include <string>
 #include <vector>
 
-#include "vornlink/base/driver_api.h"
-#include "vornlink/base/handed_over.h"
+#include "vornlink/base/command_help.h"
+#include "vornlink/base/driver.h"
 
 namespace vornlink {
 
-// Exit codes of the program.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-// A transaction handed to the driver is not in the cache: named on
-// standard error (HandedOver).
-inline constexpr int kExitUnwritten = 3;
+extern const CommandHelp kStartHelp;
+extern const CommandHelp kStopHelp;
+extern const CommandHelp kForwardHelp;
+extern const CommandHelp kForward11Help;
+extern const CommandHelp kForwardCsvHelp;
+extern const CommandHelp kValidateHelp;
+extern const CommandHelp kValidateAsyncHelp;
+extern const CommandHelp kNameHelp;
+extern const CommandHelp kApiVersionHelp;
+extern const CommandHelp kPropertiesHelp;
+extern const CommandHelp kServerHelp;
+extern const CommandHelp kSleepHelp;
 
-// The loaded module as the commands see it.
-struct Driver {
-  DriverApi api;
-  std::string module_path;
-  // Whether this program started the service: the driver opens its log
-  // only then.
-  mutable bool service_started = false;
-  // What became of the transactions handed over.
-  mutable HandedOver handed_over;
-};
-
-// Runs one command (`words[0]`) with its arguments, read by the program's
-// conventions already (command_line.h). Output goes to `out`, complaints
-// to `err`.
-int RunCommand(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+// ExecuteService; marks the service as started by this program.
+int RunStart(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+             std::ostream& err);
+int RunStop(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+            std::ostream& err);
+// forward (12 fields) and forward11 (11): one transaction, then how many
+// went into the cache and where the gates' verdicts are.
+int RunForward(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
                std::ostream& err);
-
-// Splits a command line into words at blanks; double quotes group a word
-// (and may stand for an empty one).
-std::vector<std::string> SplitWords(const std::string& line);
-
-// Splits one CSV line at every comma (no quoting, as the host's files are).
-std::vector<std::string> SplitCsv(const std::string& line);
+// One transaction per line of a CSV file.
+int RunForwardCsv(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+                  std::ostream& err);
+int RunValidate(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+                std::ostream& err);
+// The validation through the callback, waited for up to a time.
+int RunValidateAsync(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+                     std::ostream& err);
+int RunName(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+            std::ostream& err);
+int RunApiVersion(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+                  std::ostream& err);
+int RunProperties(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+                  std::ostream& err);
+int RunServer(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+              std::ostream& err);
+int RunSleep(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+             std::ostream& err);
 
 }  // namespace vornlink
 

@@ -5,10 +5,10 @@
 #include "cache/cache_reserve.h"
 #include "delivery/cache_worker.h"
 #include "platform/env.h"
-#include "vornlink/host/host_commands.h"
+#include "vornlink/base/exit_codes.h"
 #include "vornlink/base/module_site.h"
-#include "vornlink/status/status_facts.h"
 #include "vornlink/base/text_output.h"
+#include "vornlink/status/status_facts.h"
 
 namespace vornlink {
 namespace {
@@ -153,6 +153,24 @@ bool ParseMinutes(const std::string& text, int* minutes) {
 }
 
 }  // namespace
+
+const CommandHelp kStatusHelp = {
+    "status",
+    CommandGroup::kOperator,
+    "status [--stale MIN] [--json|--prometheus]",
+    "counts, the oldest due transaction, the last\n"
+    "delivery and failure in the log",
+    "  --stale MIN   a due line waiting longer than MIN minutes (15) since its\n"
+    "                dispense is stale\n"
+    "  --json        the same as JSON\n"
+    "  --prometheus  the same as metrics for a node exporter's textfile\n"
+    "                collector\n",
+    "(in every form) 0 all well, 1 the driver's files missing, the cache\n"
+    "unreadable or the log refused, 3 parked, stuck or unknown lines,\n"
+    "transactions the driver could not write to the cache, or the cache's\n"
+    "reserve for a full disk given up, 4 a stale due line, 5 the delivery\n"
+    "lock cannot be taken; 2 usage error",
+    "The health of the site, for a person or a monitoring script.\n"};
 
 int RunStatusCommand(const std::string& module_path, const std::vector<std::string>& args,
                      std::ostream& out, std::ostream& err) {

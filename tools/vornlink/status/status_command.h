@@ -33,11 +33,12 @@
 #include <string>
 #include <vector>
 
+#include "vornlink/base/command_help.h"
+
 namespace vornlink {
 
-inline constexpr int kExitParked = 3;
-inline constexpr int kExitStale = 4;
-inline constexpr int kExitNoDelivery = 5;
+extern const CommandHelp kStatusHelp;
+
 // A due transaction older than this is stale, unless --stale says otherwise.
 inline constexpr int kDefaultStaleMinutes = 15;
 

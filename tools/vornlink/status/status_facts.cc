@@ -12,9 +12,8 @@
 #include "log/log.h"
 #include "settings/module_files.h"
 #include "settings/version_text.h"
-#include "vornlink/host/host_commands.h"
 #include "vornlink/base/dms_reach.h"
-#include "vornlink/status/status_command.h"
+#include "vornlink/base/exit_codes.h"
 
 namespace vornlink {
 namespace {

@@ -17,8 +17,8 @@
 #include "transport/http_transport.h"
 #include "transport/transport_context.h"
 #include "transport/transport_limits.h"
-#include "vornlink/host/host_commands.h"
 #include "vornlink/base/exchange_sample.h"
+#include "vornlink/base/exit_codes.h"
 #include "vornlink/base/module_site.h"
 #include "vornlink/base/text_output.h"
 
@@ -327,6 +327,23 @@ void TryExchange(ModuleSite* site, std::ostream& out, bool terminal, const std::
 }
 
 }  // namespace
+
+const CommandHelp kTryHelp = {
+    "try",
+    CommandGroup::kOperator,
+    "try [--transaction F1,...,F12] [--job JOBNO] [--only forward|validate]\n"
+    "    [--verbose]",
+    "one real job validation and one real forward\n"
+    "transaction with the DMS (a real booking!), shown\n"
+    "step by step; the cache and the log stay untouched",
+    "  --transaction F1,...,F12, --job JOBNO\n"
+    "                   the samples, as for check\n"
+    "  --only forward|validate\n"
+    "                   only that exchange\n"
+    "  --verbose        every log line of the exchanges\n",
+    "0 the job was VALID and the transaction a SUCCESS (of those tried),\n"
+    "1 otherwise, 2 usage error",
+    "One real job validation and one real booking with the DMS, step by step.\n"};
 
 int RunTryCommand(const std::string& module_path, const std::vector<std::string>& args,
                   std::ostream& out, std::ostream& err) {

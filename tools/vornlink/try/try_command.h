@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "vornlink/base/command_help.h"
+
 namespace vornlink {
+
+extern const CommandHelp kTryHelp;
 
 // `args` are the words after "try": --transaction F1,...,F12, --job JOBNO,
 // --only forward|validate, --verbose (every log line of the exchanges).
