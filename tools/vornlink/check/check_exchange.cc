@@ -209,99 +209,120 @@ class ExchangeCheck {
     ReplyRules(kind, job);
   }
 
+  // The Setup item of this exchange's transport: "FU" for the forward
+  // exchange's URL.
+  static std::string Item(char own, char second) { return std::string(1, own) + second; }
+
   void Transport(bool forward, const ExtFormat& format, const std::string& type, char own,
                  const std::string& prefix, const std::string& sent) {
-    auto item = [&](char second) { return std::string(1, own) + second; };
-    std::string value;
     if (type == "TCP") {
-      std::string host, port;
-      const bool have_host = Fetch(forward, format, "SR", &host);
-      const bool have_port = Fetch(forward, format, "PO", &port);
-      if (have_host && have_port) {
-        report_->Value("transport", "TCP to " + Bracketed(host) + " port " + Bracketed(port));
-      }
-      if (have_host && host.empty()) Issue(forward, "the Setup item <SR> (the DMS host) is empty");
-      if (have_port && TcpPortOf(port) == 0) {
-        Issue(forward, "the Setup item <PO> " + Bracketed(port) +
-                           " is no port from 1 to 65535: the exchange fails with "
-                           "\"TcpTransport: c[Invalid port]\"");
-      }
-      if (Fetch(forward, format, item('L'), &value)) {
-        report_->Value("dynamic length (" + item('L') + ")",
-                       Bracketed(value) + " (for TCP only the log shows the query length)");
-      }
-      if (Fetch(forward, format, item('S'), &value)) Peel(item('S'), value);
-      return;
-    }
-    if (type != "HTTP" && type != "HTTPS") {
+      TcpTransport(forward, format, own);
+    } else if (type == "HTTP" || type == "HTTPS") {
+      HttpTransport(forward, format, type, own, prefix, sent);
+    } else {
       Issue(forward, "the Setup item <TP> " + Bracketed(type) +
                          " is not HTTP, HTTPS or TCP (in capitals): the exchange fails and "
                          "nothing is sent");
-      return;
     }
+  }
+
+  void TcpTransport(bool forward, const ExtFormat& format, char own) {
+    std::string host, port, value;
+    const bool have_host = Fetch(forward, format, "SR", &host);
+    const bool have_port = Fetch(forward, format, "PO", &port);
+    if (have_host && have_port) {
+      report_->Value("transport", "TCP to " + Bracketed(host) + " port " + Bracketed(port));
+    }
+    if (have_host && host.empty()) Issue(forward, "the Setup item <SR> (the DMS host) is empty");
+    if (have_port && TcpPortOf(port) == 0) {
+      Issue(forward, "the Setup item <PO> " + Bracketed(port) +
+                         " is no port from 1 to 65535: the exchange fails with "
+                         "\"TcpTransport: c[Invalid port]\"");
+    }
+    if (Fetch(forward, format, Item(own, 'L'), &value)) {
+      report_->Value("dynamic length (" + Item(own, 'L') + ")",
+                     Bracketed(value) + " (for TCP only the log shows the query length)");
+    }
+    if (Fetch(forward, format, Item(own, 'S'), &value)) Peel(Item(own, 'S'), value);
+  }
+
+  void HttpTransport(bool forward, const ExtFormat& format, const std::string& type, char own,
+                     const std::string& prefix, const std::string& sent) {
     uses_https_ = uses_https_ || type == "HTTPS";
     TransportContext context;
     context.exchange_prefix = prefix;
     context.transport_type = type;
-    std::string url, header;
-    const bool have_url = Fetch(forward, format, item('U'), &url);
-    const bool have_user = Fetch(forward, format, item('N'), &context.user_name);
-    const bool have_password = Fetch(forward, format, item('P'), &context.password);
-    const bool have_method = Fetch(forward, format, item('M'), &context.method);
-    const bool have_header = Fetch(forward, format, item('H'), &header);
-    if (have_url) {
-      report_->Value("transport", type + " to " + MaskUrlPassword(url));
-      bool scheme_differs = false;
-      const std::string problem = UrlProblem(url, type, &scheme_differs);
-      if (!problem.empty()) {
-        Issue(forward, "the Setup item <" + item('U') + "> " + Bracketed(MaskUrlPassword(url)) +
-                           " is no URL the driver can use: " + problem);
-      } else if (scheme_differs) {
-        report_->Warning("the Setup item <" + item('U') +
-                         "> begins with another scheme than <TP> " + Bracketed(type) +
-                         " says: the driver speaks " + type +
-                         " whatever the URL says (on the URL's port)");
-      }
+    std::string url, header, value;
+    const bool have_url = Fetch(forward, format, Item(own, 'U'), &url);
+    const bool have_user = Fetch(forward, format, Item(own, 'N'), &context.user_name);
+    const bool have_password = Fetch(forward, format, Item(own, 'P'), &context.password);
+    const bool have_method = Fetch(forward, format, Item(own, 'M'), &context.method);
+    const bool have_header = Fetch(forward, format, Item(own, 'H'), &header);
+    if (have_url) Url(forward, type, Item(own, 'U'), url);
+    if (have_user) {
+      report_->Value("user name (" + Item(own, 'N') + ")", Bracketed(context.user_name));
     }
-    if (have_user) report_->Value("user name (" + item('N') + ")", Bracketed(context.user_name));
     if (have_password) {
-      report_->Value("password (" + item('P') + ")", Bracketed(MaskedPassword(context.password)));
+      report_->Value("password (" + Item(own, 'P') + ")",
+                     Bracketed(MaskedPassword(context.password)));
     }
-    if (have_method) {
-      const bool post = SendsPost(context.method);
-      report_->Value("method (" + item('M') + ")",
-                     Bracketed(context.method) + (post ? " sends POST" : " sends GET"));
-      if (!post && context.method != "GET") {
-        report_->Warning("the Setup item <" + item('M') + "> " + Bracketed(context.method) +
-                         " sends GET: only a value that begins with POST (in capitals) sends POST");
-      }
-    }
-    if (have_header) {
-      if (!SendsExtraHeaders(header)) {
-        report_->Value("extra headers (" + item('H') + ")", "[0] none");
-      } else if (Fetch(forward, format, item('L'), &context.dynamic_length)) {
-        report_->Value(
-            "dynamic length (" + item('L') + ")",
-            Bracketed(context.dynamic_length) + (FillsDynamicLength(context.dynamic_length)
-                                                     ? " DynLength becomes the query's length"
-                                                     : " DynLength stays as it is"));
-        const std::string block = BuildHttpHeaders(
-            HeaderWithBookingKey(
-                format, forward ? ExchangeKind::kForwardTransaction : ExchangeKind::kJobValidation,
-                header),
-            sent, context);
-        if (forward) sent_headers_ = block;
-        report_->Value("extra headers (" + item('H') + ")", "as sent, secrets masked:");
-        for (const std::string& line : HeaderLines(MaskHeaderSecrets(block))) {
-          report_->Block(line);
-        }
-      }
-    }
+    if (have_method) Method(Item(own, 'M'), context);
+    if (have_header) ExtraHeaders(forward, format, own, header, sent, &context);
     if (type == "HTTP") {
-      PlainCredentials(forward, item('N'), item('P'), context,
+      PlainCredentials(forward, Item(own, 'N'), Item(own, 'P'), context,
                        have_header && SendsExtraHeaders(header));
     }
-    if (Fetch(forward, format, item('S'), &value)) Peel(item('S'), value);
+    if (Fetch(forward, format, Item(own, 'S'), &value)) Peel(Item(own, 'S'), value);
+  }
+
+  // The URL of Setup item `item`, and whether the driver can use it.
+  void Url(bool forward, const std::string& type, const std::string& item, const std::string& url) {
+    report_->Value("transport", type + " to " + MaskUrlPassword(url));
+    bool scheme_differs = false;
+    const std::string problem = UrlProblem(url, type, &scheme_differs);
+    if (!problem.empty()) {
+      Issue(forward, "the Setup item <" + item + "> " + Bracketed(MaskUrlPassword(url)) +
+                         " is no URL the driver can use: " + problem);
+    } else if (scheme_differs) {
+      report_->Warning("the Setup item <" + item + "> begins with another scheme than <TP> " +
+                       Bracketed(type) + " says: the driver speaks " + type +
+                       " whatever the URL says (on the URL's port)");
+    }
+  }
+
+  // The method of Setup item `item`: what it sends.
+  void Method(const std::string& item, const TransportContext& context) {
+    const bool post = SendsPost(context.method);
+    report_->Value("method (" + item + ")",
+                   Bracketed(context.method) + (post ? " sends POST" : " sends GET"));
+    if (!post && context.method != "GET") {
+      report_->Warning("the Setup item <" + item + "> " + Bracketed(context.method) +
+                       " sends GET: only a value that begins with POST (in capitals) sends POST");
+    }
+  }
+
+  // The extra header lines as they would go out with the sample's query
+  // `sent`, secrets masked.
+  void ExtraHeaders(bool forward, const ExtFormat& format, char own, const std::string& header,
+                    const std::string& sent, TransportContext* context) {
+    if (!SendsExtraHeaders(header)) {
+      report_->Value("extra headers (" + Item(own, 'H') + ")", "[0] none");
+      return;
+    }
+    if (!Fetch(forward, format, Item(own, 'L'), &context->dynamic_length)) return;
+    report_->Value(
+        "dynamic length (" + Item(own, 'L') + ")",
+        Bracketed(context->dynamic_length) + (FillsDynamicLength(context->dynamic_length)
+                                                  ? " DynLength becomes the query's length"
+                                                  : " DynLength stays as it is"));
+    const std::string block = BuildHttpHeaders(
+        HeaderWithBookingKey(
+            format, forward ? ExchangeKind::kForwardTransaction : ExchangeKind::kJobValidation,
+            header),
+        sent, *context);
+    if (forward) sent_headers_ = block;
+    report_->Value("extra headers (" + Item(own, 'H') + ")", "as sent, secrets masked:");
+    for (const std::string& line : HeaderLines(MaskHeaderSecrets(block))) report_->Block(line);
   }
 
   // The DMS user that the sample's host user number becomes (%@03).

@@ -5,8 +5,8 @@
 #ifndef VORNLINK_TOOLS_VORNLINK_CHECK_CHECK_EXCHANGE_H_
 #define VORNLINK_TOOLS_VORNLINK_CHECK_CHECK_EXCHANGE_H_
 
-#include "vornlink/check/check_report.h"
 #include "vornlink/base/exchange_sample.h"
+#include "vornlink/check/check_report.h"
 
 namespace vornlink {
 

@@ -9,13 +9,6 @@ namespace {
 
 bool IsDue(LineState state) { return state == LineState::kDueNew || state == LineState::kDueRetry; }
 
-// A line that is no longer due where it was, and what carries its Trid now
-// (null: no line).
-struct LeftLine {
-  DueLine line;
-  const CacheRecord* now = nullptr;
-};
-
 }  // namespace
 
 const char* FateName(LineFate fate) {
@@ -56,10 +49,7 @@ bool DeliveryWatch::TakeVerdict(ForwardOutcome outcome, std::string* verdict) {
   return true;
 }
 
-std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>& records,
-                                               const std::vector<CapturedEntry>& entries,
-                                               bool entries_missed) {
-  log_complete_ = log_complete_ && !entries_missed;
+size_t DeliveryWatch::TakeLogEntries(const std::vector<CapturedEntry>& entries) {
   size_t unreachable_passes = 0;
   for (const CapturedEntry& entry : entries) {
     ForwardOutcome outcome;
@@ -73,10 +63,13 @@ std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>
       verdicts_[outcome].emplace_back(ForwardVerdictOfLogEntry(entry.message));
     }
   }
+  return unreachable_passes;
+}
+
+std::vector<DeliveryWatch::LeftLine> DeliveryWatch::TakeLeftLines(
+    const std::vector<NumberedRecord>& records) {
   std::map<std::string, const NumberedRecord*> by_trid;
   for (const NumberedRecord& line : records) by_trid.emplace(line.record.trid(), &line);
-
-  // The worker sends in file order: so are the lines it has changed since.
   std::vector<LeftLine> left;
   for (auto it = due_.begin(); it != due_.end();) {
     auto found = by_trid.find(it->first);
@@ -88,12 +81,57 @@ std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>
     left.push_back({it->second, found == by_trid.end() ? nullptr : &found->second->record});
     it = due_.erase(it);
   }
+  // The worker sends in file order: so are the lines it has changed since.
   std::sort(left.begin(), left.end(),
             [](const LeftLine& a, const LeftLine& b) { return a.line.line < b.line.line; });
+  return left;
+}
 
+const CacheRecord* DeliveryWatch::FindMovedLine(const DueLine& gone,
+                                                const std::vector<NumberedRecord>& records,
+                                                std::set<std::string>* claimed) {
+  for (const NumberedRecord& line : records) {
+    if (seen_trids_.count(line.record.trid()) == 0 && claimed->count(line.record.trid()) == 0 &&
+        line.record.transaction() == gone.transaction) {
+      claimed->insert(line.record.trid());
+      if (IsDue(StateOf(line.record))) Track(line, gone.pass + 1);
+      return &line.record;
+    }
+  }
+  return nullptr;
+}
+
+void DeliveryWatch::JudgeFate(const CacheRecord* now, LineOutcome* outcome) {
+  const LineState state = now == nullptr ? LineState::kDelivered : StateOf(*now);
+  if (state == LineState::kDelivered) {
+    const bool logged = TakeVerdict(ForwardOutcome::kSuccess, &outcome->verdict);
+    outcome->fate = logged || !log_complete_ ? LineFate::kDelivered : LineFate::kRemoved;
+  } else if (state == LineState::kParked) {
+    outcome->fate = LineFate::kParked;
+    if (!TakeVerdict(ForwardOutcome::kNeedsAttention, &outcome->verdict)) {
+      outcome->verdict = ForwardVerdictOfLogEntry(now->message());
+    }
+  } else if (state == LineState::kDueRetry) {
+    outcome->fate = LineFate::kRetryLater;
+    TakeVerdict(ForwardOutcome::kRetryLater, &outcome->verdict);
+  } else if (state == LineState::kOutcomeUnknown) {
+    outcome->fate = LineFate::kOutcomeUnknown;
+    if (!TakeVerdict(ForwardOutcome::kOutcomeUnknown, &outcome->verdict)) {
+      outcome->verdict = ForwardVerdictOfLogEntry(MessageShown(*now));
+    }
+  } else {
+    outcome->fate = LineFate::kOther;
+  }
+}
+
+std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>& records,
+                                               const std::vector<CapturedEntry>& entries,
+                                               bool entries_missed) {
+  log_complete_ = log_complete_ && !entries_missed;
+  const size_t unreachable_passes = TakeLogEntries(entries);
   std::set<std::string> claimed;  // new Trids of lines moved to the end
   std::vector<LineOutcome> outcomes;
-  for (const LeftLine& gone : left) {
+  for (const LeftLine& gone : TakeLeftLines(records)) {
     LineOutcome outcome;
     outcome.trid = gone.line.trid;
     outcome.trans_no = gone.line.transaction[kTransNo];
@@ -102,37 +140,10 @@ std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>
     const CacheRecord* now = gone.now;
     if (now == nullptr) {
       // Moved to the end: the first new line with the same transaction.
-      for (const NumberedRecord& line : records) {
-        if (seen_trids_.count(line.record.trid()) == 0 && claimed.count(line.record.trid()) == 0 &&
-            line.record.transaction() == gone.line.transaction) {
-          now = &line.record;
-          claimed.insert(now->trid());
-          outcome.trid = now->trid();
-          if (IsDue(StateOf(*now))) Track(line, gone.line.pass + 1);
-          break;
-        }
-      }
+      now = FindMovedLine(gone.line, records, &claimed);
+      if (now != nullptr) outcome.trid = now->trid();
     }
-    const LineState state = now == nullptr ? LineState::kDelivered : StateOf(*now);
-    if (state == LineState::kDelivered) {
-      const bool logged = TakeVerdict(ForwardOutcome::kSuccess, &outcome.verdict);
-      outcome.fate = logged || !log_complete_ ? LineFate::kDelivered : LineFate::kRemoved;
-    } else if (state == LineState::kParked) {
-      outcome.fate = LineFate::kParked;
-      if (!TakeVerdict(ForwardOutcome::kNeedsAttention, &outcome.verdict)) {
-        outcome.verdict = ForwardVerdictOfLogEntry(now->message());
-      }
-    } else if (state == LineState::kDueRetry) {
-      outcome.fate = LineFate::kRetryLater;
-      TakeVerdict(ForwardOutcome::kRetryLater, &outcome.verdict);
-    } else if (state == LineState::kOutcomeUnknown) {
-      outcome.fate = LineFate::kOutcomeUnknown;
-      if (!TakeVerdict(ForwardOutcome::kOutcomeUnknown, &outcome.verdict)) {
-        outcome.verdict = ForwardVerdictOfLogEntry(MessageShown(*now));
-      }
-    } else {
-      outcome.fate = LineFate::kOther;
-    }
+    JudgeFate(now, &outcome);
     std::pair<int, int>& tally = pass_tally_[outcome.pass];
     ++(outcome.fate == LineFate::kRetryLater ? tally.second : tally.first);
     outcomes.push_back(std::move(outcome));

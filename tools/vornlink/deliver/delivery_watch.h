@@ -85,6 +85,27 @@ class DeliveryWatch {
   const std::vector<std::string>& cut_exchanges() const { return cut_exchanges_; }
 
  private:
+  // A line that is no longer due where it was, and what carries its Trid
+  // now (null: no line).
+  struct LeftLine {
+    DueLine line;
+    const CacheRecord* now = nullptr;
+  };
+
+  // Keeps what the log's outcome entries say; returns how many passes the
+  // DMS ended unreachable.
+  size_t TakeLogEntries(const std::vector<CapturedEntry>& entries);
+  // Takes the lines that are no longer due where they were out of due_, in
+  // the order of the file.
+  std::vector<LeftLine> TakeLeftLines(const std::vector<NumberedRecord>& records);
+  // The line a retried or parked line became at the end of the file: the
+  // first new one with the same transaction that no other claimed; tracked
+  // for the next pass when it is due again.
+  const CacheRecord* FindMovedLine(const DueLine& gone, const std::vector<NumberedRecord>& records,
+                                   std::set<std::string>* claimed);
+  // The fate of a line that left, by what carries its Trid now, and the
+  // verdict that goes with it.
+  void JudgeFate(const CacheRecord* now, LineOutcome* outcome);
   // The verdict of the oldest outcome entry not yet matched to a line with
   // `outcome`; false when there is none.
   bool TakeVerdict(ForwardOutcome outcome, std::string* verdict);
