@@ -1,72 +1,33 @@
 #include "vornlink/check/check_command.h"
 
 #include <algorithm>
-#include <ctime>
 #include <filesystem>
 #include <ostream>
-#include <random>
 
 #include "base/numbers.h"
 #include "base/text_lines.h"
 #include "cache/cache_file.h"
-#include "delivery/cache_worker.h"
 #include "driver/service.h"
 #include "log/log.h"
 #include "platform/env.h"
-#include "platform/http_client.h"
 #include "settings/module_files.h"
 #include "settings/read_setting.h"
 #include "transport/http_headers.h"
 #include "transport/http_transport.h"
-#include "transport/transport_limits.h"
 #include "ui/properties_rows.h"
 #include "vornlink/base/exchange_sample.h"
 #include "vornlink/base/exit_codes.h"
-#include "vornlink/base/line_states.h"
 #include "vornlink/base/module_site.h"
+#include "vornlink/check/check_cache.h"
 #include "vornlink/check/check_exchange.h"
 #include "vornlink/check/check_report.h"
-#include "vornlink/check/pem_certificates.h"
+#include "vornlink/check/check_trust.h"
 #include "vornlink/check/sample_placeholders.h"
 #include "vornlink/check/settings_lint.h"
+#include "vornlink/check/site_files.h"
 
 namespace vornlink {
 namespace {
-
-bool IsAbsolute(const std::string& path) {
-#ifdef _WIN32
-  return (path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
-         path.compare(0, 2, "\\\\") == 0;
-#else
-  return !path.empty() && path[0] == '/';
-#endif
-}
-
-#ifndef _WIN32
-// The current UTC time as "YYYYMMDDHHMMSS".
-std::string UtcNowKey() {
-  std::time_t now = static_cast<std::time_t>(GetEnv()->UnixTime());
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &utc);
-  return text;
-}
-#endif
-
-// Whether a new file may be made in the folder of `path`: one is made
-// (exclusively, under a name nobody else uses) and removed again.
-bool MayMakeFilesBeside(const std::string& path, std::string* error) {
-  std::random_device random;
-  const std::string probe = path + ".vornlink-check-" + std::to_string(random()) + ".tmp";
-  if (GetEnv()->ReplaceTextFile(probe, std::string(), ReplaceOptions{}, error) ==
-      ReplaceResult::kFailed) {
-    return false;
-  }
-  std::error_code ignored;
-  std::filesystem::remove(probe, ignored);
-  return true;
-}
 
 class Checker {
  public:
@@ -78,9 +39,9 @@ class Checker {
     Gates();
     Log();
     uses_https_ = CheckExchanges(sample_, validation_gate_, &report_);
-    Trust();
-    TimeLimit();
-    Cache();
+    CheckTrust(&report_, uses_https_);
+    CheckTimeLimit(&report_);
+    CheckCache(&report_);
     return report_.Finish();
   }
 
@@ -214,7 +175,7 @@ class Checker {
         report_.Problem("the log " + name + " is not written: " + reason +
                         "; the driver skips every entry");
       } else {
-        CheckWritable("log", name, /*needed=*/false);
+        CheckWritable(&report_, "log", name, /*needed=*/false);
       }
     }
     const std::string& max_lines_text = log.max_lines_text;
@@ -243,229 +204,6 @@ class Checker {
     if (!unknown.empty()) {
       report_.Warning("KMR/Log/Flags holds " + Bracketed(unknown) +
                       ", which the driver does not use (its letters: " + kDriverLogFlags + ")");
-    }
-  }
-
-  // ---- trust
-
-  void Trust() {
-    report_.Heading("Trust (HTTPS)");
-    const std::string ca_file = TrustFileSetting();
-#ifdef _WIN32
-    if (uses_https_) {
-      report_.Value("authorities",
-                    "the machine's certificate store (Trusted Root Certification "
-                    "Authorities of the local computer)");
-    } else {
-      report_.Value("authorities", "no exchange uses HTTPS");
-    }
-    if (!ca_file.empty()) {
-      report_.Warning(
-          "[HTTPS] CAFile is not used on Windows: add the authority to the local "
-          "computer's Trusted Root Certification Authorities instead");
-    }
-#else
-    if (ca_file.empty()) {
-      report_.Value("authorities",
-                    uses_https_ ? "the system's (/etc/ssl/certs)" : "no exchange uses HTTPS");
-      return;
-    }
-    report_.Value("CAFile", ca_file + (uses_https_ ? "" : " (no exchange uses HTTPS)"));
-    auto issue = [&](const std::string& text) {
-      if (uses_https_) {
-        report_.Problem(text + ": every HTTPS exchange fails");
-      } else {
-        report_.Warning(text);
-      }
-    };
-    if (!IsAbsolute(ca_file)) {
-      report_.Warning("[HTTPS] CAFile " + Bracketed(ca_file) +
-                      " is no full path: the driver looks for it in the host program's current "
-                      "folder, this check in its own");
-    }
-    std::error_code error;
-    if (std::filesystem::is_symlink(ca_file, error)) {
-      issue("[HTTPS] CAFile " + ca_file + " is a link, and the driver reads only a regular file");
-      return;
-    }
-    std::string pem, reason;
-    if (GetEnv()->ReadTextFile(ca_file, &pem, kMaxTrustFileBytes, &reason) != ReadResult::kOk) {
-      issue("[HTTPS] CAFile " + ca_file + " cannot be read (" +
-            (reason.empty() ? std::string("no such file") : reason) + ")");
-      return;
-    }
-    std::vector<CertificateSummary> certificates = ReadPemCertificates(pem);
-    if (certificates.empty()) {
-      issue("[HTTPS] CAFile " + ca_file + " holds no PEM certificate");
-      return;
-    }
-    const std::string now = UtcNowKey();
-    const bool any_readable =
-        std::any_of(certificates.begin(), certificates.end(),
-                    [](const CertificateSummary& certificate) { return certificate.readable; });
-    if (!any_readable) {
-      issue("[HTTPS] CAFile " + ca_file + " holds a certificate that cannot be read, and no other");
-      return;
-    }
-    for (const CertificateSummary& certificate : certificates) {
-      if (!certificate.readable) {
-        report_.Warning("[HTTPS] CAFile " + ca_file + " holds a certificate that cannot be read");
-        continue;
-      }
-      report_.Value("authority", certificate.subject + ", valid until " + certificate.not_after);
-      if (certificate.not_after_key < now) {
-        report_.Warning("the authority " + Bracketed(certificate.subject) + " expired on " +
-                        certificate.not_after);
-      }
-    }
-    report_.Note("the system's authorities are trusted as well");
-#endif
-  }
-
-  void TimeLimit() {
-    report_.Heading("Transport time limit ([Transport] TimeoutSeconds in the INI file)");
-    const std::string text = ReadIniString("Transport", "TimeoutSeconds", "");
-    const int64_t seconds = TransportTimeLimit().count();
-    report_.Value("TimeoutSeconds", Bracketed(text) + " " + std::to_string(seconds) +
-                                        " seconds for a whole exchange" +
-                                        (text.empty() ? " (the default)" : ""));
-    if (!text.empty() && LeadingInt(text) <= 0) {
-      report_.Warning("[Transport] TimeoutSeconds " + Bracketed(text) +
-                      " is no positive number: the default applies");
-    } else if (LeadingInt(text) > kMaxTimeoutSeconds) {
-      report_.Warning("[Transport] TimeoutSeconds " + Bracketed(text) + " is held at a day");
-    }
-  }
-
-  // ---- the cache
-
-  // Reports whether this user may write `path` (an existing file is opened
-  // for appending, nothing written; for a missing one a file is made and
-  // removed beside it).
-  void CheckWritable(const std::string& what, const std::string& path, bool needed) {
-    std::string error;
-    std::error_code ignored;
-    const bool exists = std::filesystem::exists(path, ignored);
-    bool ok = exists ? GetEnv()->AppendTextFile(path, std::string(), false, &error)
-                     : MayMakeFilesBeside(path, &error);
-    if (ok) return;
-    const std::string text = "this user cannot " +
-                             std::string(exists ? "write the " : "make the ") + what + " " + path +
-                             " (" + error + ")";
-    if (needed) {
-      report_.Problem(text);
-    } else {
-      report_.Warning(text);
-    }
-  }
-
-  void Cache() {
-    report_.Heading("Cache");
-    const std::string path = CacheFilePath();
-    CacheFile(path);
-    CacheLocks(path);
-    CacheThreadSettings();
-  }
-
-  // The cache file: its lines by state, and whether this user may write it
-  // and make files beside it.
-  void CacheFile(const std::string& path) {
-    std::string contents, reason;
-    switch (GetEnv()->ReadTextFile(path, &contents, kNoSizeLimit, &reason)) {
-      case ReadResult::kOk: {
-        StateCounts counts;
-        std::vector<std::string_view> lines = SplitLines(contents);
-        for (std::string_view line : lines) {
-          CacheRecord record;
-          ParseCacheLine(line, &record);
-          counts.Add(StateOf(record));
-        }
-        report_.Value("file", path + " (" + std::to_string(lines.size()) +
-                                  " lines: " + counts.Summary() + ")");
-        CheckWritable("cache file", path, true);
-        break;
-      }
-      case ReadResult::kMissing:
-        report_.Value("file", path + " (not there yet: the first transaction makes it)");
-        CheckWritable("cache file", path, true);
-        break;
-      case ReadResult::kError:
-        report_.Value("file", path);
-        report_.Problem("the cache file cannot be read (" + reason + ")");
-        break;
-    }
-    std::string error;
-    std::error_code ignored;
-    if (std::filesystem::exists(path, ignored) && !MayMakeFilesBeside(path, &error)) {
-      report_.Warning("no new file may be made in the cache's folder (" + error +
-                      "): removals rewrite the cache in place, which a crash can tear");
-    }
-  }
-
-  // The cache's lock and the delivery lock: taken and given back.
-  void CacheLocks(const std::string& path) {
-#ifdef _WIN32
-    report_.Value("cache mutex", std::string("the named mutex \"") + kCacheMutexName + "\"");
-#else
-    report_.Value("cache lock", CacheLockFilePath(path));
-#endif
-    {
-      CacheLock lock(path);
-      if (lock.held()) {
-        report_.Value("", "taken and given back: this user may use it");
-      } else {
-        report_.Problem("the cache lock cannot be taken: " + lock.error());
-      }
-    }
-#ifdef _WIN32
-    const std::string delivery = DeliveryLockName(path);
-    report_.Value("delivery lock", "the named mutex \"" + delivery + "\"");
-#else
-    const std::string delivery = DeliveryLockFilePath(path);
-    report_.Value("delivery lock", delivery);
-#endif
-    std::string lock_reason;
-    switch (ProbeDeliveryLock(path, &lock_reason)) {
-      case LockProbe::kFree:
-        report_.Value("", "free: no service delivers from this cache now");
-        break;
-      case LockProbe::kHeld:
-        report_.Value("", "held: a service (a host's) delivers from this cache now");
-        break;
-      case LockProbe::kNotJudged:
-        report_.Warning("the delivery lock " + lock_reason);
-        break;
-      case LockProbe::kUnavailable:
-        report_.Problem("the delivery lock cannot be taken (" + lock_reason +
-                        "): no worker can deliver from this cache");
-        break;
-    }
-  }
-
-  // How the worker paces its passes and when it parks for an unreachable
-  // DMS ([CacheThread] in the INI file).
-  void CacheThreadSettings() {
-    const RetrySetting retry = ReadRetrySetting();
-    report_.Value("RetryTime", Bracketed(retry.text) + " " + std::to_string(retry.seconds) +
-                                   " seconds between passes ([CacheThread] in the INI file)");
-    if (retry.held) {
-      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry.text) + " is held at " +
-                      std::to_string(retry.seconds) + " seconds");
-    } else if (retry.seconds == 0) {
-      report_.Warning("[CacheThread] RetryTime " + Bracketed(retry.text) +
-                      " reads as 0: no pause between passes while transactions are due");
-    }
-    const ParkUnreachableSetting park = ReadParkUnreachableSetting();
-    report_.Value("unreachable DMS",
-                  Bracketed(park.text) + " " +
-                      (park.hours == 0 ? std::string("each line that meets it is parked at once")
-                                       : "the lines wait for it, and are parked once one has "
-                                         "waited " +
-                                             std::to_string(park.hours) + " h") +
-                      " ([CacheThread] ParkUnreachableAfterHours)");
-    if (park.held) {
-      report_.Warning("[CacheThread] ParkUnreachableAfterHours " + Bracketed(park.text) +
-                      " is held at " + std::to_string(park.hours) + " hours");
     }
   }
 
