@@ -334,6 +334,38 @@ int Summarise(const DeliveryWatch& watch, const RunState& run, Clock::duration t
   return kExitOk;
 }
 
+// Reads the cache's lines into `records`; -1 when the run may start,
+// else the exit code, the verdict shown: the cache cannot be read, nothing
+// is due, or the delivery lock cannot be had (another worker holds it, or
+// it cannot be taken).
+int RefuseToStart(std::vector<NumberedRecord>* records, std::ostream& out) {
+  std::string error;
+  if (!ReadCacheRecords(records, &error)) {
+    Show(out, "cache", CacheFilePath() + " cannot be read: " + error);
+    return kExitFailed;
+  }
+  StateCounts counts;
+  for (const NumberedRecord& line : *records) counts.Add(StateOf(line.record));
+  Show(out, "cache", CacheFilePath() + ": " + counts.Summary());
+  if (counts[LineState::kDueNew] + counts[LineState::kDueRetry] == 0) {
+    Show(out, "verdict", "OK: nothing is due; the service was not started");
+    return kExitOk;
+  }
+  std::string reason;
+  // A lock file this user may not open keeps the worker started here out
+  // as well: to this command it is no different from one that cannot be had.
+  const LockProbe lock = ProbeDeliveryLock(CacheFilePath(), &reason);
+  if (lock != LockProbe::kFree) {
+    Show(out, "verdict",
+         lock == LockProbe::kHeld
+             ? "NOT STARTED: another worker delivers this cache right now (a host runs the driver "
+               "for it): let it, or stop the host first"
+             : "NOT STARTED: the delivery lock cannot be taken: " + reason);
+    return lock == LockProbe::kHeld ? kExitOtherWorker : kExitNoDelivery;
+  }
+  return -1;
+}
+
 }  // namespace
 
 const CommandHelp kDeliverHelp = {
@@ -374,30 +406,8 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
   ModuleSite site(driver.module_path);
   out << "vornlink deliver: " << site.ModulePath() << "\n";
   std::vector<NumberedRecord> records;
-  std::string error;
-  if (!ReadCacheRecords(&records, &error)) {
-    Show(out, "cache", CacheFilePath() + " cannot be read: " + error);
-    return kExitFailed;
-  }
-  StateCounts counts;
-  for (const NumberedRecord& line : records) counts.Add(StateOf(line.record));
-  Show(out, "cache", CacheFilePath() + ": " + counts.Summary());
-  if (counts[LineState::kDueNew] + counts[LineState::kDueRetry] == 0) {
-    Show(out, "verdict", "OK: nothing is due; the service was not started");
-    return kExitOk;
-  }
-  std::string reason;
-  // A lock file this user may not open keeps the worker started here out
-  // as well: to this command it is no different from one that cannot be had.
-  const LockProbe lock = ProbeDeliveryLock(CacheFilePath(), &reason);
-  if (lock != LockProbe::kFree) {
-    Show(out, "verdict",
-         lock == LockProbe::kHeld
-             ? "NOT STARTED: another worker delivers this cache right now (a host runs the driver "
-               "for it): let it, or stop the host first"
-             : "NOT STARTED: the delivery lock cannot be taken: " + reason);
-    return lock == LockProbe::kHeld ? kExitOtherWorker : kExitNoDelivery;
-  }
+  const int refused = RefuseToStart(&records, out);
+  if (refused >= 0) return refused;
   const std::string log = LogToFollow(out);
   const int stall_seconds = ShowPlan(options, out);
   LogFollower follower(log);  // from before the start: the first pass comes at once
