@@ -20,7 +20,7 @@ namespace vornlink {
 enum class CommandNeeds {
   kLoadedModule,  // the module loaded, its exports in Driver::api
   kModuleFolder,  // only the module's path: it runs the driver's own code
-                  // for the module's folder (module_site.h)
+                  // for the module's folder (site_env.h)
   kNothing,       // no module at all; runs from the program's command line
                   // only, never in a session
 };

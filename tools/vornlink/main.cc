@@ -10,7 +10,7 @@
 #include "vornlink/base/driver_api.h"
 #include "vornlink/base/exit_codes.h"
 #include "vornlink/base/filtered_stream.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 #include "vornlink/command_list.h"
 #include "vornlink_version.h"
 

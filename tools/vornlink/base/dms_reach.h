@@ -32,7 +32,7 @@ class DmsReachTally {
 };
 
 // The tally of the log of the module the driver's code is pointed at (a
-// ModuleSite in place, see module_site.h); an empty one where the log is
+// SiteEnv in place, see site_env.h); an empty one where the log is
 // not set, not trusted or cannot be read.
 DmsReachTally ReadDmsReach();
 

@@ -11,7 +11,7 @@
 #include "log/log.h"
 #include "vornlink/base/line_states.h"
 #include "vornlink/base/log_follower.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 #include "vornlink/base/unwritten_tally.h"
 
 namespace vornlink {
@@ -49,7 +49,7 @@ HandedOver::HandedOver() = default;
 HandedOver::~HandedOver() = default;
 
 void HandedOver::BeforeCall(const std::string& module_path) {
-  ModuleSite site(module_path);
+  SiteEnv site(module_path);
   std::string bytes, error;
   before_ = FileStamp();
   GetEnv()->ReadFileBytes(CacheFilePath(), 0, 0, &bytes, &before_, &error);
@@ -57,7 +57,7 @@ void HandedOver::BeforeCall(const std::string& module_path) {
 
 void HandedOver::AfterCall(const std::string& module_path, TransactionFields fields,
                            bool service_started) {
-  ModuleSite site(module_path);
+  SiteEnv site(module_path);
   const ForwardGates gates = ReadForwardGates();
   if (!gates.enable.on || DropsAsZero(gates, fields[kQuantity])) return;
   LookUpFluid(&fields);
@@ -78,7 +78,7 @@ void HandedOver::AfterCall(const std::string& module_path, TransactionFields fie
 
 size_t HandedOver::ReportUnwritten(const std::string& module_path, std::ostream& err) {
   if (unaccounted_.empty()) return 0;
-  ModuleSite site(module_path);
+  SiteEnv site(module_path);
   std::multimap<std::string, std::string> written;  // by the log's word
   if (log_ != nullptr) {
     for (const CapturedEntry& entry : log_->TakeNew()) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 
 namespace vornlink {
 

@@ -15,7 +15,7 @@
 #include "vornlink/base/exit_codes.h"
 #include "vornlink/base/json_writer.h"
 #include "vornlink/base/line_states.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
 #include "vornlink/base/unwritten_tally.h"
 #include "vornlink/cache/line_reference.h"
@@ -474,7 +474,7 @@ const CommandHelp kCacheHelp = {
 int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err) {
   if (args.empty()) return UsageError(err);
-  ModuleSite site(module_path);
+  SiteEnv site(module_path);
   const std::string& what = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   CacheSelector selector;

@@ -3,7 +3,7 @@
 // files beside it, the cache's lock and the delivery lock (each taken and
 // given back at once), and how the worker paces its passes and when it
 // parks for an unreachable DMS ([CacheThread] in the INI file). Run with
-// the driver pointed at the module (module_site.h); nothing is sent.
+// the driver pointed at the module (site_env.h); nothing is sent.
 #ifndef VORNLINK_TOOLS_VORNLINK_CHECK_CHECK_CACHE_H_
 #define VORNLINK_TOOLS_VORNLINK_CHECK_CHECK_CACHE_H_
 

@@ -17,7 +17,7 @@
 #include "ui/properties_rows.h"
 #include "vornlink/base/exchange_sample.h"
 #include "vornlink/base/exit_codes.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 #include "vornlink/check/check_cache.h"
 #include "vornlink/check/check_exchange.h"
 #include "vornlink/check/check_report.h"
@@ -243,7 +243,7 @@ int RunCheckCommand(const std::string& module_path, const std::vector<std::strin
     err << "vornlink check: unknown argument " << rest.back() << "; see vornlink --help\n";
     return kExitUsage;
   }
-  ModuleSite site(module_path);
+  SiteEnv site(module_path);
   CompleteSample(&sample);
   if (!json) out << "vornlink check: the driver's view of " << site.ModulePath() << "\n";
   return Checker(out, site.ModulePath(), json, sample).Run(site.ModulePath());

@@ -3,7 +3,7 @@
 // (on Linux the certificates of [HTTPS] CAFile, each with its subject and
 // end of validity) and the transport's time limit ([Transport]
 // TimeoutSeconds). Run with the driver pointed at the module
-// (module_site.h); nothing is sent.
+// (site_env.h); nothing is sent.
 #ifndef VORNLINK_TOOLS_VORNLINK_CHECK_CHECK_TRUST_H_
 #define VORNLINK_TOOLS_VORNLINK_CHECK_CHECK_TRUST_H_
 

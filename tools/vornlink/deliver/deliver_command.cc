@@ -17,7 +17,7 @@
 #include "vornlink/base/exit_codes.h"
 #include "vornlink/base/line_states.h"
 #include "vornlink/base/log_follower.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
 #include "vornlink/deliver/delivery_watch.h"
 
@@ -403,7 +403,7 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
   // From here on a closing terminal or output ends the run the orderly way:
   // the service is stopped, so that an exchange under way is finished.
   EndRequestWatch end;
-  ModuleSite site(driver.module_path);
+  SiteEnv site(driver.module_path);
   out << "vornlink deliver: " << site.ModulePath() << "\n";
   std::vector<NumberedRecord> records;
   const int refused = RefuseToStart(&records, out);

@@ -19,7 +19,7 @@
 
 #include "cache/cache_file.h"
 #include "exchange/forward_transaction.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 
 namespace vornlink {
 

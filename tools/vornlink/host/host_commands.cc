@@ -13,7 +13,7 @@
 #include "settings/read_setting.h"
 #include "vornlink/base/command_line.h"
 #include "vornlink/base/exit_codes.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 
 namespace vornlink {
 namespace {
@@ -84,7 +84,7 @@ std::string WhereVerdictsAre(const Driver& driver) {
 
 // The lines of the module's cache file; -1 when it cannot be read.
 long CacheLineCount(const Driver& driver) {
-  ModuleSite site(driver.module_path);
+  SiteEnv site(driver.module_path);
   std::vector<NumberedRecord> records;
   std::string error;
   return ReadCacheRecords(&records, &error) ? static_cast<long>(records.size()) : -1;

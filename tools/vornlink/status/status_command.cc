@@ -6,7 +6,7 @@
 #include "delivery/cache_worker.h"
 #include "platform/env.h"
 #include "vornlink/base/exit_codes.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
 #include "vornlink/status/status_facts.h"
 
@@ -186,7 +186,7 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
       return kExitUsage;
     }
   }
-  ModuleSite site(module_path);
+  SiteEnv site(module_path);
   const StatusFacts facts = GatherStatus(stale_minutes);
   switch (form) {
     case Form::kText:

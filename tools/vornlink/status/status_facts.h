@@ -99,7 +99,7 @@ struct StatusFacts {
 };
 
 // Gathers the facts for the module the driver's code is pointed at (a
-// ModuleSite must be in place). A due line older than `stale_minutes` is
+// SiteEnv must be in place). A due line older than `stale_minutes` is
 // stale.
 StatusFacts GatherStatus(int stale_minutes);
 

@@ -19,7 +19,7 @@
 #include "transport/transport_limits.h"
 #include "vornlink/base/exchange_sample.h"
 #include "vornlink/base/exit_codes.h"
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
 
 namespace vornlink {
@@ -226,7 +226,7 @@ std::string Remedy(const ExchangeView& view, int64_t time_limit) {
 // also each phase as the driver's lines announce it.
 class WaitReport {
  public:
-  WaitReport(ModuleSite* site, std::ostream& out, bool terminal, const std::string& prefix)
+  WaitReport(SiteEnv* site, std::ostream& out, bool terminal, const std::string& prefix)
       : site_(site),
         out_(out),
         started_(std::chrono::steady_clock::now()),
@@ -266,7 +266,7 @@ class WaitReport {
     out_.flush();
   }
 
-  ModuleSite* site_;
+  SiteEnv* site_;
   std::ostream& out_;
   const std::chrono::steady_clock::time_point started_;
   const int64_t limit_;
@@ -304,7 +304,7 @@ const char* ForwardMeaning(ForwardOutcome outcome) {
 // it, its time, its outcome, the driver's verdict line and the remedy for a
 // failed connection.
 template <typename Exchange>
-void TryExchange(ModuleSite* site, std::ostream& out, bool terminal, const std::string& prefix,
+void TryExchange(SiteEnv* site, std::ostream& out, bool terminal, const std::string& prefix,
                  bool verbose, Exchange exchange) {
   std::string meaning;
   double seconds = 0;
@@ -366,7 +366,7 @@ int RunTryCommand(const std::string& module_path, const std::vector<std::string>
       return kExitUsage;
     }
   }
-  ModuleSite site(module_path);
+  SiteEnv site(module_path);
   CompleteSample(&sample);
   site.CaptureLog(kDriverLogFlags);
   site.TakeLog();

@@ -1,4 +1,4 @@
-#include "vornlink/base/module_site.h"
+#include "vornlink/base/site_env.h"
 
 #include <filesystem>
 #include <utility>
@@ -23,29 +23,29 @@ std::string AbsolutePath(const std::string& path) {
 
 // The seam is swapped by the one call the driver has for it: its name says
 // tests, but it is the driver's way of being pointed at another module.
-ModuleSite::ModuleSite(const std::string& module_path)
+SiteEnv::SiteEnv(const std::string& module_path)
     : EnvWrapper(GetEnv()), module_path_(AbsolutePath(module_path)), previous_(GetEnv()) {
   SetEnvForTesting(this);
 }
 
-ModuleSite::~ModuleSite() {
+SiteEnv::~SiteEnv() {
   if (capturing_) LogInit(std::string(), 0, std::string());
   SetEnvForTesting(previous_ == DefaultEnv() ? nullptr : previous_);
 }
 
-void ModuleSite::CaptureLog(const std::string& flags) {
+void SiteEnv::CaptureLog(const std::string& flags) {
   capturing_ = true;
   // Never cut: there is nothing to cut.
   LogInit(kCaptureName, -1, flags);
 }
 
-std::vector<CapturedEntry> ModuleSite::TakeLog() {
+std::vector<CapturedEntry> SiteEnv::TakeLog() {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::exchange(entries_, {});
 }
 
-ReadResult ModuleSite::ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
-                                    std::string* error) {
+ReadResult SiteEnv::ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                                 std::string* error) {
   if (path == kCaptureName) {
     contents->clear();
     return ReadResult::kMissing;
@@ -53,8 +53,8 @@ ReadResult ModuleSite::ReadTextFile(const std::string& path, std::string* conten
   return target()->ReadTextFile(path, contents, max_size, error);
 }
 
-bool ModuleSite::AppendTextFile(const std::string& path, const std::string& text, bool durable,
-                                std::string* error) {
+bool SiteEnv::AppendTextFile(const std::string& path, const std::string& text, bool durable,
+                             std::string* error) {
   if (path != kCaptureName) return target()->AppendTextFile(path, text, durable, error);
   LogEntryView view{{}, '.', text};  // kept whole if it is no entry
   ParseLogEntry(text, &view);
@@ -66,7 +66,7 @@ bool ModuleSite::AppendTextFile(const std::string& path, const std::string& text
   return true;
 }
 
-void ModuleSite::ListenToLog(std::function<void(const CapturedEntry&)> listener) {
+void SiteEnv::ListenToLog(std::function<void(const CapturedEntry&)> listener) {
   listener_ = std::move(listener);
 }
 

@@ -1,9 +1,10 @@
-// The driver's own code, run inside this program for a module it has not
-// loaded: the operator commands read settings, the cache and the log
-// exactly as the driver beside `module_path` would, because they call the
-// driver's functions with the module path pointed there.
-#ifndef VORNLINK_TOOLS_VORNLINK_BASE_MODULE_SITE_H_
-#define VORNLINK_TOOLS_VORNLINK_BASE_MODULE_SITE_H_
+// The environment of a site, for the driver's own code run inside this
+// program for a module it has not loaded: the operator commands read
+// settings, the cache and the log exactly as the driver beside
+// `module_path` would, because they call the driver's functions with the
+// module path pointed there (SiteEnv).
+#ifndef VORNLINK_TOOLS_VORNLINK_BASE_SITE_ENV_H_
+#define VORNLINK_TOOLS_VORNLINK_BASE_SITE_ENV_H_
 
 #include <functional>
 #include <mutex>
@@ -24,12 +25,12 @@ struct CapturedEntry {
 // (made absolute) for its own module file; every other call goes to the
 // Env that was in place. One at a time, on the thread that runs a command;
 // the previous Env comes back when it is destroyed.
-class ModuleSite : public EnvWrapper {
+class SiteEnv : public EnvWrapper {
  public:
-  explicit ModuleSite(const std::string& module_path);
-  ~ModuleSite() override;
-  ModuleSite(const ModuleSite&) = delete;
-  ModuleSite& operator=(const ModuleSite&) = delete;
+  explicit SiteEnv(const std::string& module_path);
+  ~SiteEnv() override;
+  SiteEnv(const SiteEnv&) = delete;
+  SiteEnv& operator=(const SiteEnv&) = delete;
 
   std::string ModulePath() override { return module_path_; }
 
@@ -62,4 +63,4 @@ std::string AbsolutePath(const std::string& path);
 
 }  // namespace vornlink
 
-#endif  // VORNLINK_TOOLS_VORNLINK_BASE_MODULE_SITE_H_
+#endif  // VORNLINK_TOOLS_VORNLINK_BASE_SITE_ENV_H_
