@@ -87,37 +87,34 @@ std::string NearMissReason(std::string_view line, const std::string& tag) {
   return "an attribute in the tag";
 }
 
-class Linter {
+// The findings of the readers below, in the order they are found; each
+// reader is told the number of the line it reads.
+class LintReader {
  public:
-  std::vector<LintFinding> Run(std::string_view document) {
-    std::vector<std::string_view> lines = SplitLines(document);
-    for (size_t i = 0; i < lines.size(); ++i) {
-      number_ = i + 1;
-      std::string_view line = lines[i];
-      const size_t indent = LineIndent(line);
-      std::string_view trimmed = line.substr(indent);
-      SectionLine(trimmed, indent);
-      SetupLine(trimmed);
-    }
-    if (item_open_ && item_from_tag_) {
-      Problem(item_line_, "Setup item <" + item_name_ +
-                              "> has no </Value> up to the end of the file: the driver takes no "
-                              "value for it");
-    }
-    std::stable_sort(findings_.begin(), findings_.end(),
-                     [](const LintFinding& a, const LintFinding& b) { return a.line < b.line; });
-    return findings_;
-  }
+  explicit LintReader(std::vector<LintFinding>* findings) : findings_(findings) {}
+  void SetLineNumber(size_t number) { number_ = number; }
 
- private:
+ protected:
   void Problem(size_t line, std::string text) {
-    findings_.push_back({line, true, std::move(text)});
+    findings_->push_back({line, true, std::move(text)});
   }
   void Warning(size_t line, std::string text) {
-    findings_.push_back({line, false, std::move(text)});
+    findings_->push_back({line, false, std::move(text)});
   }
 
-  // ---- the sections that ReadSetting reads
+  // The number of the line being read.
+  size_t number() const { return number_; }
+
+ private:
+  std::vector<LintFinding>* findings_;
+  size_t number_ = 0;
+};
+
+// The sections that ReadSetting reads: their tags, their values and the
+// query templates.
+class SectionLint : public LintReader {
+ public:
+  using LintReader::LintReader;
 
   void SectionLine(std::string_view line, size_t indent) {
     if (current_ != nullptr && current_->template_text) {
@@ -138,21 +135,21 @@ class Linter {
       }
       std::string reason = NearMissReason(line, open);
       if (!reason.empty()) {
-        Problem(number_, "the driver does not see the section tag " + open + " here (" + reason +
-                             "): it reads a section tag only as the whole line");
+        Problem(number(), "the driver does not see the section tag " + open + " here (" + reason +
+                              "): it reads a section tag only as the whole line");
         return;
       }
       reason = NearMissReason(line, close);
       if (!reason.empty()) {
-        Problem(number_, "the driver does not see the closing tag " + close + " here (" + reason +
-                             "): for it the section goes on");
+        Problem(number(), "the driver does not see the closing tag " + close + " here (" + reason +
+                              "): for it the section goes on");
         return;
       }
     }
     if (line == "<!--") {
       if (current_ != nullptr) {
         cut_off_ = current_;
-        cut_off_line_ = number_;
+        cut_off_line_ = number();
         cut_off_reported_ = false;
       }
       current_ = nullptr;
@@ -164,19 +161,20 @@ class Linter {
       cut_off_reported_ = true;
       Problem(cut_off_line_, std::string("a line holding only \"<!--\" ends the section <") +
                                  cut_off_->name + "> for the driver: values below it (line " +
-                                 std::to_string(number_) +
+                                 std::to_string(number()) +
                                  ") are not read; begin the comment's text on the same line");
     }
   }
 
+ private:
   void Open(const Section& section) {
     current_ = &section;
     cut_off_ = nullptr;
     if (!section.template_text) return;
     first_template_line_ = true;
     if (!templates_seen_.insert(section.name).second) {
-      Warning(number_, std::string("a second section <") + section.name +
-                           ">: the driver sends both templates one after the other");
+      Warning(number(), std::string("a second section <") + section.name +
+                            ">: the driver sends both templates one after the other");
     }
   }
 
@@ -187,41 +185,41 @@ class Linter {
       return;
     }
     if (line == "<!--") {
-      Problem(number_, std::string("a line holding only \"<!--\" ends the template <") +
-                           current_->name + "> for the driver: the lines below it are not sent");
+      Problem(number(), std::string("a line holding only \"<!--\" ends the template <") +
+                            current_->name + "> for the driver: the lines below it are not sent");
       current_ = nullptr;
       return;
     }
     std::string reason = NearMissReason(line, close);
     if (!reason.empty()) {
-      Problem(number_, "the driver does not see the closing tag " + close + " here (" + reason +
-                           "): the rest of the file becomes part of the template");
+      Problem(number(), "the driver does not see the closing tag " + close + " here (" + reason +
+                            "): the rest of the file becomes part of the template");
       return;
     }
     if (first_template_line_) {
       first_template_line_ = false;
       if (line.empty()) {
-        Problem(number_,
+        Problem(number(),
                 "the template begins with an empty line: the driver cuts 3 characters "
                 "off the query, here the line break and the first character of the "
                 "next line");
       } else if (indent < 2) {
-        Problem(number_, "the template's first line is indented by " + std::to_string(indent) +
-                             " blank(s): the driver cuts 3 characters off the query, here " +
-                             std::to_string(2 - indent) +
-                             " of the template's own text; indent it by two blanks");
+        Problem(number(), "the template's first line is indented by " + std::to_string(indent) +
+                              " blank(s): the driver cuts 3 characters off the query, here " +
+                              std::to_string(2 - indent) +
+                              " of the template's own text; indent it by two blanks");
       } else if (indent > 2) {
-        Warning(number_, "the template's first line is indented by " + std::to_string(indent) +
-                             " blanks: the query begins with " + std::to_string(indent - 2) +
-                             " blank(s); two blanks give none");
+        Warning(number(), "the template's first line is indented by " + std::to_string(indent) +
+                              " blanks: the query begins with " + std::to_string(indent - 2) +
+                              " blank(s); two blanks give none");
       }
     }
     if (line.find("<>") != std::string_view::npos) {
-      Problem(number_,
+      Problem(number(),
               "a template line holding \"<>\" ends the driver's read of the template "
               "there, and the line is cut");
     } else if (line.find("<!--") != std::string_view::npos) {
-      Warning(number_, "a comment inside the template is sent to the DMS as part of the query");
+      Warning(number(), "a comment inside the template is sent to the DMS as part of the query");
     }
   }
 
@@ -240,8 +238,8 @@ class Linter {
       const bool known = any_name || std::find(current_->values.begin(), current_->values.end(),
                                                name) != current_->values.end();
       if (!known) {
-        Warning(number_, std::string("the driver reads no value named ") + name + " in <" +
-                             current_->name + "> (names are case-sensitive)");
+        Warning(number(), std::string("the driver reads no value named ") + name + " in <" +
+                              current_->name + "> (names are case-sensitive)");
         continue;
       }
       const std::string open = "<" + name + ">";
@@ -249,19 +247,20 @@ class Linter {
       const bool holds_tag = line.find(open) != std::string_view::npos;
       const bool whole = StartsWith(line, open) && EndsWith(line, close) &&
                          line.size() >= open.size() + close.size();
-      auto [first, fresh] = value_lines_.emplace(std::string(current_->name) + "/" + name, number_);
+      auto [first, fresh] =
+          value_lines_.emplace(std::string(current_->name) + "/" + name, number());
       if (!holds_tag) {
         // "<Name attr>" or "<Name >": the driver looks for "<Name>".
         if (fresh) value_lines_.erase(first);
-        Problem(number_, "the driver does not see the value tag " + open +
-                             " here: it looks for the tag without attributes or blanks");
+        Problem(number(), "the driver does not see the value tag " + open +
+                              " here: it looks for the tag without attributes or blanks");
         continue;
       }
       if (!fresh) {
         if (whole) {
-          Warning(number_, std::string("a second value for ") + current_->name + "/" + name +
-                               ": the driver reads only the first (line " +
-                               std::to_string(first->second) + ")");
+          Warning(number(), std::string("a second value for ") + current_->name + "/" + name +
+                                ": the driver reads only the first (line " +
+                                std::to_string(first->second) + ")");
         }
         continue;
       }
@@ -277,13 +276,102 @@ class Linter {
         reason = AllBlank(line.substr(closing + close.size())) ? "blanks after " + close
                                                                : "text after " + close;
       }
-      Problem(number_, std::string("the driver reads ") + current_->name + "/" + name + " as " +
-                           Quoted(CutSettingValue(line, name)) + " from this line: " + reason);
+      Problem(number(), std::string("the driver reads ") + current_->name + "/" + name + " as " +
+                            Quoted(CutSettingValue(line, name)) + " from this line: " + reason);
     }
   }
 
-  // ---- the Setup section, as LoadSetupOrdinals reads it
+  const Section* current_ = nullptr;
+  const Section* cut_off_ = nullptr;  // ended by a lone "<!--"
+  size_t cut_off_line_ = 0;
+  bool cut_off_reported_ = false;
+  bool first_template_line_ = false;
+  std::set<std::string> templates_seen_;
+  std::map<std::string, size_t> value_lines_;  // "Section/Name" -> first line
+};
 
+// The Setup section, as LoadSetupOrdinals reads it: its items' tags and
+// values.
+class SetupLint : public LintReader {
+ public:
+  using LintReader::LintReader;
+
+  void SetupLine(std::string_view line) {
+    if (line.empty()) return;
+    if (item_open_) {
+      if (IsSetupItemLine(line)) {
+        if (item_from_tag_ && collected_.empty()) {
+          Problem(item_line_, "Setup item <" + item_name_ + "> gets no value: line " +
+                                  std::to_string(number()) + " " + Quoted(line) +
+                                  " opens another item for the driver before a <Value> line");
+        } else if (item_from_tag_) {
+          Problem(number(), "Setup item <" + item_name_ + ">: this line " + Quoted(line) +
+                                " inside its value is at most " + MaxItemLine() +
+                                " characters long, so the driver takes it for the tag of another "
+                                "item and loses <" +
+                                item_name_ + ">; make it longer or join it to the line above");
+          item_reported_ = true;
+          item_name_ = std::string(SetupItemName(line));
+          item_from_tag_ = false;
+          return;
+        }
+        OpenItem(line);
+        return;
+      }
+      collected_.emplace_back(number(), std::string(line));
+      if (line.find("</Value>") != std::string_view::npos) CloseItem();
+      return;
+    }
+    if (line == "<Setup>") {
+      in_setup_ = true;
+      return;
+    }
+    if (line == "</Setup>") {
+      in_setup_ = false;
+      return;
+    }
+    for (const char* tag : {"<Setup>", "</Setup>"}) {
+      std::string reason = NearMissReason(line, tag);
+      if (!reason.empty()) {
+        Problem(number(), std::string("the driver does not see the tag ") + tag + " here (" +
+                              reason + "): it reads it only as the whole line");
+        return;
+      }
+    }
+    if (!in_setup_) return;
+    if (IsSpoiltItemTag(line)) {
+      Problem(number(),
+              "the driver does not see this Setup item tag as written (a blank or an "
+              "attribute after the name): write it as <" +
+                  OpenedName(line) + "> alone on its line");
+      if (IsSetupItemLine(line)) {
+        OpenItem(line);
+        item_reported_ = true;
+      } else {
+        orphan_reported_ = true;
+      }
+      return;
+    }
+    if (IsSetupItemLine(line)) {
+      OpenItem(line);
+    } else if (StartsWith(line, "<Value>") && !std::exchange(orphan_reported_, false)) {
+      Problem(number(),
+              "a <Value> line that belongs to no item for the driver: the item's tag above is "
+              "longer than " +
+                  MaxItemLine() + " characters or not alone on its line");
+    }
+  }
+
+  // At the end of the document: an item still open takes no value.
+  void End() {
+    if (item_open_ && item_from_tag_) {
+      Problem(item_line_, "Setup item <" + item_name_ +
+                              "> has no </Value> up to the end of the file: the driver takes no "
+                              "value for it");
+    }
+  }
+
+ private:
   // Whether `line` is "<XX>" with a name of letters and digits.
   static bool IsItemTag(std::string_view line) {
     if (line.size() < 3 || line.front() != '<' || line.back() != '>') return false;
@@ -301,77 +389,11 @@ class Linter {
     return IsBlank(line[end]) && line.back() == '>';
   }
 
-  void SetupLine(std::string_view line) {
-    if (line.empty()) return;
-    if (item_open_) {
-      if (IsSetupItemLine(line)) {
-        if (item_from_tag_ && collected_.empty()) {
-          Problem(item_line_, "Setup item <" + item_name_ + "> gets no value: line " +
-                                  std::to_string(number_) + " " + Quoted(line) +
-                                  " opens another item for the driver before a <Value> line");
-        } else if (item_from_tag_) {
-          Problem(number_, "Setup item <" + item_name_ + ">: this line " + Quoted(line) +
-                               " inside its value is at most " + MaxItemLine() +
-                               " characters long, so the driver takes it for the tag of another "
-                               "item and loses <" +
-                               item_name_ + ">; make it longer or join it to the line above");
-          item_reported_ = true;
-          item_name_ = std::string(SetupItemName(line));
-          item_from_tag_ = false;
-          return;
-        }
-        OpenItem(line);
-        return;
-      }
-      collected_.emplace_back(number_, std::string(line));
-      if (line.find("</Value>") != std::string_view::npos) CloseItem();
-      return;
-    }
-    if (line == "<Setup>") {
-      in_setup_ = true;
-      return;
-    }
-    if (line == "</Setup>") {
-      in_setup_ = false;
-      return;
-    }
-    for (const char* tag : {"<Setup>", "</Setup>"}) {
-      std::string reason = NearMissReason(line, tag);
-      if (!reason.empty()) {
-        Problem(number_, std::string("the driver does not see the tag ") + tag + " here (" +
-                             reason + "): it reads it only as the whole line");
-        return;
-      }
-    }
-    if (!in_setup_) return;
-    if (IsSpoiltItemTag(line)) {
-      Problem(number_,
-              "the driver does not see this Setup item tag as written (a blank or an "
-              "attribute after the name): write it as <" +
-                  OpenedName(line) + "> alone on its line");
-      if (IsSetupItemLine(line)) {
-        OpenItem(line);
-        item_reported_ = true;
-      } else {
-        orphan_reported_ = true;
-      }
-      return;
-    }
-    if (IsSetupItemLine(line)) {
-      OpenItem(line);
-    } else if (StartsWith(line, "<Value>") && !std::exchange(orphan_reported_, false)) {
-      Problem(number_,
-              "a <Value> line that belongs to no item for the driver: the item's tag above is "
-              "longer than " +
-                  MaxItemLine() + " characters or not alone on its line");
-    }
-  }
-
   void OpenItem(std::string_view line) {
     item_open_ = true;
     item_reported_ = false;
     orphan_reported_ = false;
-    item_line_ = number_;
+    item_line_ = number();
     item_from_tag_ = IsItemTag(line);
     item_name_ = std::string(SetupItemName(line));
   }
@@ -418,17 +440,6 @@ class Linter {
     }
   }
 
-  std::vector<LintFinding> findings_;
-  size_t number_ = 0;
-
-  const Section* current_ = nullptr;
-  const Section* cut_off_ = nullptr;  // ended by a lone "<!--"
-  size_t cut_off_line_ = 0;
-  bool cut_off_reported_ = false;
-  bool first_template_line_ = false;
-  std::set<std::string> templates_seen_;
-  std::map<std::string, size_t> value_lines_;  // "Section/Name" -> first line
-
   bool in_setup_ = false;
   bool item_open_ = false;
   bool item_from_tag_ = false;
@@ -443,7 +454,23 @@ class Linter {
 }  // namespace
 
 std::vector<LintFinding> LintSettingsDocument(std::string_view document) {
-  return Linter().Run(document);
+  std::vector<LintFinding> findings;
+  SectionLint sections(&findings);
+  SetupLint setup(&findings);
+  std::vector<std::string_view> lines = SplitLines(document);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    const size_t indent = LineIndent(line);
+    std::string_view trimmed = line.substr(indent);
+    sections.SetLineNumber(i + 1);
+    sections.SectionLine(trimmed, indent);
+    setup.SetLineNumber(i + 1);
+    setup.SetupLine(trimmed);
+  }
+  setup.End();
+  std::stable_sort(findings.begin(), findings.end(),
+                   [](const LintFinding& a, const LintFinding& b) { return a.line < b.line; });
+  return findings;
 }
 
 std::vector<LintFinding> LintIniFile(std::string_view contents) {
