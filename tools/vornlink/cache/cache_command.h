@@ -19,12 +19,13 @@
 
 namespace vornlink {
 
+// The command's help, for the program's list of commands (command_list.h).
 extern const CommandHelp kCacheHelp;
 
 // `args` are the words after "cache": list [--json] | show LINE | retry
 // LINE | retry --all-parked | drop LINE --yes | drop --all-stuck --yes |
 // add F1,...,F12 --yes | export, where LINE names a line as
-// cache_target.h says. Returns 0 when done, 1 when the cache could not be
+// line_reference.h says. Returns 0 when done, 1 when the cache could not be
 // read or changed, or no line (or more than one) is named so, 2 for a
 // usage error or a change that waits for --yes.
 int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,

@@ -16,6 +16,7 @@
 
 namespace vornlink {
 
+// The command's help, for the program's list of commands (command_list.h).
 extern const CommandHelp kCheckHelp;
 
 // `args` are the words after "check": --transaction F1,...,F12 and --job

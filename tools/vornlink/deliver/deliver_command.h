@@ -38,6 +38,7 @@
 
 namespace vornlink {
 
+// The command's help, for the program's list of commands (command_list.h).
 extern const CommandHelp kDeliverHelp;
 
 // `args` are the words after "deliver": --passes N, --for SECONDS. Starts

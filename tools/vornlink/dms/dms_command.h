@@ -11,10 +11,11 @@
 
 namespace vornlink {
 
+// The command's help, for the program's list of commands (command_list.h).
 extern const CommandHelp kDmsHelp;
 
-// Runs the emulated DMS with `args` (the words after "dms"; its help is in
-// command_help.cc) until --count requests are answered or SIGINT or SIGTERM
+// Runs the emulated DMS with `args` (the words after "dms"; its help is
+// kDmsHelp) until --count requests are answered or SIGINT or SIGTERM
 // comes, serving several connections at once. Each request and its outcome
 // is logged to `out` (or the --log file), an entry whole at a time;
 // complaints go to `err`. Returns the program's exit code: 0 after --count

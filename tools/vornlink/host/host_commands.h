@@ -17,6 +17,7 @@
 
 namespace vornlink {
 
+// The commands' help, for the program's list of commands (command_list.h).
 extern const CommandHelp kStartHelp;
 extern const CommandHelp kStopHelp;
 extern const CommandHelp kForwardHelp;

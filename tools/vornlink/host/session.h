@@ -17,6 +17,7 @@
 
 namespace vornlink {
 
+// The command's help, for the program's list of commands (command_list.h).
 extern const CommandHelp kSessionHelp;
 
 // Runs the command of one line (its help when `line.help`) with output to

@@ -37,6 +37,7 @@
 
 namespace vornlink {
 
+// The command's help, for the program's list of commands (command_list.h).
 extern const CommandHelp kStatusHelp;
 
 // A due transaction older than this is stale, unless --stale says otherwise.

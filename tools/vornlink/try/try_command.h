@@ -18,6 +18,7 @@
 
 namespace vornlink {
 
+// The command's help, for the program's list of commands (command_list.h).
 extern const CommandHelp kTryHelp;
 
 // `args` are the words after "try": --transaction F1,...,F12, --job JOBNO,
