@@ -29,33 +29,11 @@ std::string UtcNowKey() {
   std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &utc);
   return text;
 }
-#endif
 
-}  // namespace
-
-void CheckTrust(CheckReport* report, bool uses_https) {
-  report->Heading("Trust (HTTPS)");
-  const std::string ca_file = TrustFileSetting();
-#ifdef _WIN32
-  if (uses_https) {
-    report->Value("authorities",
-                  "the machine's certificate store (Trusted Root Certification "
-                  "Authorities of the local computer)");
-  } else {
-    report->Value("authorities", "no exchange uses HTTPS");
-  }
-  if (!ca_file.empty()) {
-    report->Warning(
-        "[HTTPS] CAFile is not used on Windows: add the authority to the local "
-        "computer's Trusted Root Certification Authorities instead");
-  }
-#else
-  if (ca_file.empty()) {
-    report->Value("authorities",
-                  uses_https ? "the system's (/etc/ssl/certs)" : "no exchange uses HTTPS");
-    return;
-  }
-  report->Value("CAFile", ca_file + (uses_https ? "" : " (no exchange uses HTTPS)"));
+// The site's own authorities, [HTTPS] CAFile `ca_file`: whether the
+// driver can read it, and each certificate's subject and end of validity.
+// A file it cannot use is a problem when `uses_https`, else a warning.
+void CheckTrustFile(CheckReport* report, const std::string& ca_file, bool uses_https) {
   auto issue = [&](const std::string& text) {
     if (uses_https) {
       report->Problem(text + ": every HTTPS exchange fails");
@@ -104,6 +82,35 @@ void CheckTrust(CheckReport* report, bool uses_https) {
     }
   }
   report->Note("the system's authorities are trusted as well");
+}
+#endif
+
+}  // namespace
+
+void CheckTrust(CheckReport* report, bool uses_https) {
+  report->Heading("Trust (HTTPS)");
+  const std::string ca_file = TrustFileSetting();
+#ifdef _WIN32
+  if (uses_https) {
+    report->Value("authorities",
+                  "the machine's certificate store (Trusted Root Certification "
+                  "Authorities of the local computer)");
+  } else {
+    report->Value("authorities", "no exchange uses HTTPS");
+  }
+  if (!ca_file.empty()) {
+    report->Warning(
+        "[HTTPS] CAFile is not used on Windows: add the authority to the local "
+        "computer's Trusted Root Certification Authorities instead");
+  }
+#else
+  if (ca_file.empty()) {
+    report->Value("authorities",
+                  uses_https ? "the system's (/etc/ssl/certs)" : "no exchange uses HTTPS");
+    return;
+  }
+  report->Value("CAFile", ca_file + (uses_https ? "" : " (no exchange uses HTTPS)"));
+  CheckTrustFile(report, ca_file, uses_https);
 #endif
 }
 
