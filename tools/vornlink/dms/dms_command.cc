@@ -416,6 +416,39 @@ void PrintStartLine(const DmsOptions& options, uint16_t port, std::ostream& out)
       << " ms each" << std::endl;
 }
 
+// Serves until `stop` is set: by SIGINT or SIGTERM (caught meanwhile), or
+// by `tally` once --count requests are answered. Each connection's entry
+// goes to the log through `tally`.
+void ServeUntilStopped(DmsServer* server, const DmsOptions& options, TlsServerContext* tls,
+                       DmsTally* tally, StopSignal* stop) {
+  g_stop_signal = 0;
+  auto previous_interrupt = std::signal(SIGINT, OnStopSignal);
+  auto previous_terminate = std::signal(SIGTERM, OnStopSignal);
+  std::thread watching([&] {
+    while (!stop->WaitFor(static_cast<uint32_t>(kStopPollInterval.count()))) {
+      if (g_stop_signal != 0) stop->Set();
+    }
+  });
+  server->Serve(
+      *stop,
+      [&](std::unique_ptr<NetConnection> connection) {
+        std::ostringstream entry;
+        if (options.mode == Mode::kTcp) {
+          ServeTcp(*connection, options, *stop, *tally, entry);
+        } else {
+          ServeHttp(std::move(connection), tls, options, *stop, *tally, entry);
+        }
+        tally->Log(entry.str());
+      },
+      [&](const NetResult& failed) {
+        tally->Log("--- accept failed c[" + std::to_string(failed.code) + "] t[" + failed.text +
+                   "]\n");
+      });
+  watching.join();
+  std::signal(SIGINT, previous_interrupt);
+  std::signal(SIGTERM, previous_terminate);
+}
+
 }  // namespace
 
 const CommandHelp kDmsHelp = {
@@ -499,32 +532,7 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
 
   StopSignal stop;
   DmsTally tally(options, log, stop);
-  g_stop_signal = 0;
-  auto previous_interrupt = std::signal(SIGINT, OnStopSignal);
-  auto previous_terminate = std::signal(SIGTERM, OnStopSignal);
-  std::thread watching([&] {
-    while (!stop.WaitFor(static_cast<uint32_t>(kStopPollInterval.count()))) {
-      if (g_stop_signal != 0) stop.Set();
-    }
-  });
-  server->Serve(
-      stop,
-      [&](std::unique_ptr<NetConnection> connection) {
-        std::ostringstream entry;
-        if (options.mode == Mode::kTcp) {
-          ServeTcp(*connection, options, stop, tally, entry);
-        } else {
-          ServeHttp(std::move(connection), tls.get(), options, stop, tally, entry);
-        }
-        tally.Log(entry.str());
-      },
-      [&](const NetResult& failed) {
-        tally.Log("--- accept failed c[" + std::to_string(failed.code) + "] t[" + failed.text +
-                  "]\n");
-      });
-  watching.join();
-  std::signal(SIGINT, previous_interrupt);
-  std::signal(SIGTERM, previous_terminate);
+  ServeUntilStopped(server.get(), options, tls.get(), &tally, &stop);
 
   const int signal = g_stop_signal;
   if (signal != 0) {
