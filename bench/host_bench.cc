@@ -11,7 +11,7 @@
 #include "floors.h"
 #include "log/log.h"
 #include "settings/module_files.h"
-#include "vornlink/driver_api.h"
+#include "vornlink/base/driver_api.h"
 
 namespace vornlink {
 namespace bench {

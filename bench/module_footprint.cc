@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "testing/test_env.h"
-#include "vornlink/driver_api.h"
+#include "vornlink/base/driver_api.h"
 
 namespace {
 

@@ -50,8 +50,9 @@ else()
 endif()
 install(TARGETS vornlink RUNTIME DESTINATION . COMPONENT site)
 if(NOT WIN32)
-  install(FILES ${PROJECT_SOURCE_DIR}/tools/man/vornlink.1
-                ${PROJECT_SOURCE_DIR}/tools/completion/vornlink.bash
+  # Made from the program's list of commands (tools/CMakeLists.txt).
+  install(FILES ${PROJECT_BINARY_DIR}/generated/vornlink.1
+                ${PROJECT_BINARY_DIR}/generated/vornlink.bash
           DESTINATION . COMPONENT site)
 endif()
 install(FILES ${VORNLINK_PACKAGE_TEXT}/README-operator.txt DESTINATION . COMPONENT site)

@@ -9,7 +9,7 @@
 
 #include "dms_fixture.h"
 #include "testing/test_env.h"
-#include "vornlink/driver_api.h"
+#include "vornlink/base/driver_api.h"
 
 namespace vornlink {
 namespace testing {

@@ -5,14 +5,13 @@
 #include <vector>
 
 #include "settings/version_text.h"
-#include "vornlink/command_help.h"
-#include "vornlink/command_line.h"
-#include "vornlink/commands.h"
-#include "vornlink/dms_command.h"
-#include "vornlink/driver_api.h"
-#include "vornlink/module_site.h"
-#include "vornlink/operator_commands.h"
-#include "vornlink/output_filter.h"
+#include "vornlink/base/command_line.h"
+#include "vornlink/base/driver.h"
+#include "vornlink/base/driver_api.h"
+#include "vornlink/base/exit_codes.h"
+#include "vornlink/base/filtered_stream.h"
+#include "vornlink/base/site_env.h"
+#include "vornlink/command_list.h"
 #include "vornlink_version.h"
 
 namespace {
@@ -55,6 +54,63 @@ int PrintVersion(const std::string& module_path, std::ostream& out) {
   return vornlink::kExitOk;
 }
 
+// The program's own options, which stand before the command (-q and
+// --help may also stand anywhere after it, command_line.h).
+struct ProgramOptions {
+  std::string module_path;
+  bool version = false;
+  bool quiet = false;
+  bool help = false;
+};
+
+// Takes the program's options off the front of `args`; false with a
+// complaint for a usage error.
+bool TakeProgramOptions(std::vector<std::string>* args, ProgramOptions* options) {
+  while (!args->empty() && (*args)[0].size() > 1 && (*args)[0][0] == '-') {
+    const std::string option = (*args)[0];
+    if (option == "--module" || option == "-m") {
+      if (args->size() < 2) {
+        std::cerr << "vornlink: " << option << " needs the module's path; see vornlink --help\n";
+        return false;
+      }
+      options->module_path = (*args)[1];
+      args->erase(args->begin());
+    } else if (option == "--version") {
+      options->version = true;
+    } else if (option == "-q" || option == "--quiet") {
+      options->quiet = true;
+    } else if (option == "-h" || option == "--help") {
+      options->help = true;
+    } else {
+      std::cerr << "vornlink: unknown option " << option << "; see vornlink --help\n";
+      return false;
+    }
+    args->erase(args->begin());
+  }
+  return true;
+}
+
+// Loads the module, runs the command against it and unloads it; a
+// transaction handed over that is not in the cache then is reported.
+int RunWithLoadedModule(vornlink::Driver& driver, const std::vector<std::string>& words,
+                        std::ostream& out) {
+  std::string error;
+  std::unique_ptr<vornlink::LoadedModule> module =
+      vornlink::LoadDriver(driver.module_path, &driver.api, &error);
+  if (module == nullptr) {
+    std::cerr << "vornlink: cannot load " << driver.module_path << ": " << error << "\n";
+    return vornlink::kExitFailed;
+  }
+  int status = vornlink::RunCommand(driver, words, out, std::cerr);
+  // The module's unload tries once more to write what waits in its memory:
+  // only what is still not in the cache after it is lost.
+  module.reset();
+  if (driver.handed_over.ReportUnwritten(driver.module_path, std::cerr) > 0) {
+    status = vornlink::kExitUnwritten;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,46 +119,22 @@ int main(int argc, char** argv) {
   vornlink::FilteredStream filtered_out(std::cout);
   vornlink::FilteredStream filtered_err(std::cerr);
   std::vector<std::string> args = vornlink::SplitOptionValues({argv + 1, argv + argc});
-  std::string module_path;
+  ProgramOptions options;
   if (const char* from_environment = std::getenv("VORNLINK_MODULE")) {
-    module_path = from_environment;
+    options.module_path = from_environment;
   }
-  // The program's own options stand before the command; -q and --help may
-  // stand anywhere (command_line.h).
-  bool version = false;
-  bool quiet = false;
-  bool help = false;
-  while (!args.empty() && args[0].size() > 1 && args[0][0] == '-') {
-    const std::string option = args[0];
-    if (option == "--module" || option == "-m") {
-      if (args.size() < 2) {
-        std::cerr << "vornlink: " << option << " needs the module's path; see vornlink --help\n";
-        return vornlink::kExitUsage;
-      }
-      module_path = args[1];
-      args.erase(args.begin());
-    } else if (option == "--version") {
-      version = true;
-    } else if (option == "-q" || option == "--quiet") {
-      quiet = true;
-    } else if (option == "-h" || option == "--help") {
-      help = true;
-    } else {
-      std::cerr << "vornlink: unknown option " << option << "; see vornlink --help\n";
-      return vornlink::kExitUsage;
-    }
-    args.erase(args.begin());
-  }
+  if (!TakeProgramOptions(&args, &options)) return vornlink::kExitUsage;
   const vornlink::CommandLine line = vornlink::ReadCommandLine(args);
   vornlink::DiscardingStream discarded;
-  std::ostream& out = quiet || line.quiet ? discarded : std::cout;
+  std::ostream& out = options.quiet || line.quiet ? discarded : std::cout;
+  std::string module_path = options.module_path;
   if (module_path.empty()) module_path = ModuleBesideProgram(argv[0]);
   // A relative path names a file from the current folder, never one the
   // system's library search finds elsewhere: Windows looks for a relative
   // name (".\\Vornlink.dll" too) in the program's own folder first.
   module_path = vornlink::AbsolutePath(module_path);
-  if (version) return PrintVersion(module_path, out);
-  if (help || line.help) {
+  if (options.version) return PrintVersion(module_path, out);
+  if (options.help || line.help) {
     return vornlink::ShowHelp(line.words.empty() ? "" : line.words[0], out, std::cerr);
   }
   if (line.words.empty()) {
@@ -110,29 +142,13 @@ int main(int argc, char** argv) {
     return vornlink::kExitUsage;
   }
   const std::vector<std::string>& words = line.words;
-  // The emulated DMS needs no module.
-  if (words[0] == "dms") {
-    return vornlink::RunDmsCommand({words.begin() + 1, words.end()}, out, std::cerr);
-  }
-
   vornlink::Driver driver;
   driver.module_path = module_path;
-  if (vornlink::IsOperatorCommand(words[0])) {
-    return vornlink::RunCommand(driver, words, out, std::cerr);
+  const vornlink::Command* command = vornlink::FindCommand(words[0]);
+  // An unknown command is told after the module is loaded, as a host
+  // command's usage error is.
+  if (command == nullptr || command->needs == vornlink::CommandNeeds::kLoadedModule) {
+    return RunWithLoadedModule(driver, words, out);
   }
-  std::string error;
-  std::unique_ptr<vornlink::LoadedModule> module =
-      vornlink::LoadDriver(module_path, &driver.api, &error);
-  if (module == nullptr) {
-    std::cerr << "vornlink: cannot load " << module_path << ": " << error << "\n";
-    return vornlink::kExitFailed;
-  }
-  int status = vornlink::RunCommand(driver, words, out, std::cerr);
-  // The module's unload tries once more to write what waits in its memory:
-  // only what is still not in the cache after it is lost.
-  module.reset();
-  if (driver.handed_over.ReportUnwritten(module_path, std::cerr) > 0) {
-    status = vornlink::kExitUnwritten;
-  }
-  return status;
+  return command->run(driver, words, out, std::cerr);
 }

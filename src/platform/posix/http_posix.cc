@@ -302,58 +302,52 @@ HttpResult Outcome(HttpOutcome outcome, std::string text = std::string()) {
   return result;
 }
 
-}  // namespace
-
-HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
-                           HttpResponseHandler* handler) {
-  InitCurlOnce();
-  std::string url;
-  if (!EffectiveUrl(request, &url)) return Outcome(HttpOutcome::kBadUrl);
-
-  std::vector<X509*> authorities;
-  struct AuthorityOwner {
-    std::vector<X509*>* list;
-    ~AuthorityOwner() {
-      for (X509* certificate : *list) X509_free(certificate);
-    }
-  } authority_owner{&authorities};
-  if (!request.ca_file.empty()) {
-    std::string pem;
-    std::string error;
-    if (!ReadTrustFile(request.ca_file, &pem, &error)) {
-      return Outcome(HttpOutcome::kTrustFileError, error);
-    }
-    if (!ParseAuthorities(pem, &authorities)) {
-      return Outcome(HttpOutcome::kTrustFileError,
-                     "CAFile [" + request.ca_file + "] holds no PEM certificate");
-    }
+// The site's own authorities of a request, added to the system's.
+struct Authorities {
+  std::vector<X509*> list;
+  ~Authorities() {
+    for (X509* certificate : list) X509_free(certificate);
   }
+};
 
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-  if (!easy || !multi) return Outcome(HttpOutcome::kLibraryError, "Out of memory");
-  CURL* e = easy.get();
+// Reads the request's CAFile, if it names one; false with `refused` set
+// when the file cannot be used.
+bool LoadAuthorities(const HttpRequest& request, Authorities* authorities, HttpResult* refused) {
+  if (request.ca_file.empty()) return true;
+  std::string pem;
+  std::string error;
+  if (!ReadTrustFile(request.ca_file, &pem, &error)) {
+    *refused = Outcome(HttpOutcome::kTrustFileError, error);
+    return false;
+  }
+  if (!ParseAuthorities(pem, &authorities->list)) {
+    *refused = Outcome(HttpOutcome::kTrustFileError,
+                       "CAFile [" + request.ca_file + "] holds no PEM certificate");
+    return false;
+  }
+  return true;
+}
 
-  char error_buffer[CURL_ERROR_SIZE] = "";
-  Receiver receiver;
-  receiver.easy = e;
-  receiver.handler = handler;
-  TlsSetup tls;
-  tls.authorities = &authorities;
-  tls.accept_dates = request.secure;
-
-  std::vector<std::string> header_lines = RequestHeaders(request);
+// The request's header lines (RequestHeaders) as libcurl takes them; null
+// when memory runs out.
+std::unique_ptr<curl_slist, SlistDeleter> HeaderList(const HttpRequest& request) {
   curl_slist* raw_list = nullptr;
-  for (const std::string& line : header_lines) {
+  for (const std::string& line : RequestHeaders(request)) {
     curl_slist* grown = curl_slist_append(raw_list, line.c_str());
     if (grown == nullptr) {
       curl_slist_free_all(raw_list);
-      return Outcome(HttpOutcome::kLibraryError, "Out of memory");
+      return nullptr;
     }
     raw_list = grown;
   }
-  std::unique_ptr<curl_slist, SlistDeleter> header_list(raw_list);
+  return std::unique_ptr<curl_slist, SlistDeleter>(raw_list);
+}
 
+// What goes out: the address, the headers, the method and body, the
+// redirects followed and the credentials. `headers` and `error_buffer`
+// must outlive the transfer.
+void SetRequestOptions(CURL* e, const HttpRequest& request, const std::string& url,
+                       curl_slist* headers, char* error_buffer) {
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, error_buffer);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
@@ -361,7 +355,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_USERAGENT, request.user_agent.c_str());
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, header_list.get());
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers);
   // One connection per request, closed with it.
   curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
@@ -386,24 +380,97 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
     // More than one method: libcurl waits for the server's challenge.
     curl_easy_setopt(e, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
   }
+}
+
+// How the peer's certificate is judged; `tls` must outlive the transfer.
+void SetTlsOptions(CURL* e, const HttpRequest& request, TlsSetup* tls) {
   // The chain is checked; on HTTPS the host name is not, as on Windows.
   // A plain HTTP request redirected to an https address checks the name,
   // as the Windows request does without the flags of a secure one.
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, request.secure ? 0L : 2L);
   curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, SetUpTls);
-  curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &tls);
+  curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, tls);
+}
+
+// The result of a transfer that libcurl has ended: its code, or what the
+// handler made of the response.
+HttpResult FinishedTransfer(CURLM* multi, CURL* e, Receiver* receiver, const char* error_buffer) {
+  CURLcode code = CURLE_OK;
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == e) code = message->data.result;
+  }
+  if (receiver->aborted) return Outcome(HttpOutcome::kAborted);
+  if (code == CURLE_WRITE_ERROR && receiver->body_declined) return Outcome(HttpOutcome::kDone);
+  if (code != CURLE_OK) {
+    std::string text = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
+    HttpResult result =
+        Outcome(HttpOutcome::kLibraryError, WithoutLineBreaks(text, kMaxHttpErrorText));
+    result.failure = KindOfCurlError(e, code);
+    return result;
+  }
+  receiver->GiveStatus();  // a response without body bytes
+  if (receiver->aborted) return Outcome(HttpOutcome::kAborted);
+  return Outcome(HttpOutcome::kDone);
+}
+
+// Runs the transfer of `e` in slices until it ends, the limit stops it or
+// its deadline passes. `request_sent` turns true inside curl_multi_perform.
+HttpResult Transfer(CURLM* multi, CURL* e, const WaitLimit& limit, const bool& request_sent,
+                    Receiver* receiver, const char* error_buffer) {
+  for (;;) {
+    // A request not yet sent may go out within the next call.
+    if ((request_sent ? limit.OnceSent() : limit).Stopped()) return Outcome(HttpOutcome::kStopped);
+    int running = 0;
+    CURLMcode state = curl_multi_perform(multi, &running);
+    if (state != CURLM_OK) {
+      return Outcome(HttpOutcome::kLibraryError,
+                     WithoutLineBreaks(curl_multi_strerror(state), kMaxHttpErrorText));
+    }
+    if (running == 0) break;
+    auto now = std::chrono::steady_clock::now();
+    if (now >= limit.deadline) return Outcome(HttpOutcome::kTimedOut);
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(limit.deadline - now);
+    int slice =
+        static_cast<int>(std::min<std::chrono::milliseconds>(left, kStopPollInterval).count());
+    curl_multi_poll(multi, nullptr, 0, slice, nullptr);
+  }
+  return FinishedTransfer(multi, e, receiver, error_buffer);
+}
+
+}  // namespace
+
+HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
+                           HttpResponseHandler* handler) {
+  InitCurlOnce();
+  std::string url;
+  if (!EffectiveUrl(request, &url)) return Outcome(HttpOutcome::kBadUrl);
+  Authorities authorities;
+  HttpResult refused;
+  if (!LoadAuthorities(request, &authorities, &refused)) return refused;
+
+  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!easy || !multi) return Outcome(HttpOutcome::kLibraryError, "Out of memory");
+  std::unique_ptr<curl_slist, SlistDeleter> header_list = HeaderList(request);
+  if (!header_list) return Outcome(HttpOutcome::kLibraryError, "Out of memory");
+  CURL* e = easy.get();
+  char error_buffer[CURL_ERROR_SIZE] = "";
+  SetRequestOptions(e, request, url, header_list.get(), error_buffer);
+  TlsSetup tls;
+  tls.authorities = &authorities.list;
+  tls.accept_dates = request.secure;
+  SetTlsOptions(e, request, &tls);
+  Receiver receiver;
+  receiver.easy = e;
+  receiver.handler = handler;
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, Receiver::Write);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &receiver);
   // Set on this thread inside curl_multi_perform, read between its calls.
   bool request_sent = false;
   curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, MarkRequestSent);
   curl_easy_setopt(e, CURLOPT_PREREQDATA, &request_sent);
-  auto ended = [&request_sent](HttpOutcome outcome, std::string text = std::string()) {
-    HttpResult result = Outcome(outcome, std::move(text));
-    result.request_sent = request_sent;
-    return result;
-  };
 
   if (curl_multi_add_handle(multi.get(), e) != CURLM_OK) {
     return Outcome(HttpOutcome::kLibraryError, "Out of memory");
@@ -413,42 +480,9 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
     CURL* easy;
     ~Detach() { curl_multi_remove_handle(multi, easy); }
   } detach{multi.get(), e};
-
-  for (;;) {
-    // A request not yet sent may go out within the next call.
-    if ((request_sent ? limit.OnceSent() : limit).Stopped()) return ended(HttpOutcome::kStopped);
-    int running = 0;
-    CURLMcode state = curl_multi_perform(multi.get(), &running);
-    if (state != CURLM_OK) {
-      return ended(HttpOutcome::kLibraryError,
-                   WithoutLineBreaks(curl_multi_strerror(state), kMaxHttpErrorText));
-    }
-    if (running == 0) break;
-    auto now = std::chrono::steady_clock::now();
-    if (now >= limit.deadline) return ended(HttpOutcome::kTimedOut);
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(limit.deadline - now);
-    int slice =
-        static_cast<int>(std::min<std::chrono::milliseconds>(left, kStopPollInterval).count());
-    curl_multi_poll(multi.get(), nullptr, 0, slice, nullptr);
-  }
-
-  CURLcode code = CURLE_OK;
-  int queued = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
-    if (message->msg == CURLMSG_DONE && message->easy_handle == e) code = message->data.result;
-  }
-  if (receiver.aborted) return ended(HttpOutcome::kAborted);
-  if (code == CURLE_WRITE_ERROR && receiver.body_declined) return ended(HttpOutcome::kDone);
-  if (code != CURLE_OK) {
-    std::string text = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
-    HttpResult result =
-        ended(HttpOutcome::kLibraryError, WithoutLineBreaks(text, kMaxHttpErrorText));
-    result.failure = KindOfCurlError(e, code);
-    return result;
-  }
-  receiver.GiveStatus();  // a response without body bytes
-  if (receiver.aborted) return ended(HttpOutcome::kAborted);
-  return ended(HttpOutcome::kDone);
+  HttpResult result = Transfer(multi.get(), e, limit, request_sent, &receiver, error_buffer);
+  result.request_sent = request_sent;
+  return result;
 }
 
 NetFailure KindOfHttpError(std::string_view error_text) {

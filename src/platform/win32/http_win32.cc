@@ -255,77 +255,136 @@ void SetTimeouts(HINTERNET handle, const WaitLimit& limit) {
   }
 }
 
-// The request on the thread that makes it.
-HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit, RequestProgress* progress,
-                      HttpResponseHandler* handler) {
+// Where a request goes: the host and port of its URL, and the object asked
+// for (path and query; a fragment never reaches the server).
+struct RequestTarget {
   char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = "";
-  std::string path(request.url.size() + 1, '\0');
-  std::string extra(request.url.size() + 1, '\0');
+  INTERNET_PORT port = 0;
+  std::string object;
+};
+
+// False for a URL the library cannot split, or one without a host.
+bool CrackRequestUrl(const std::string& url, RequestTarget* target) {
+  std::string path(url.size() + 1, '\0');
+  std::string extra(url.size() + 1, '\0');
   URL_COMPONENTSA parts;
   ZeroMemory(&parts, sizeof parts);
   parts.dwStructSize = sizeof parts;
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = sizeof host;
+  parts.lpszHostName = target->host;
+  parts.dwHostNameLength = sizeof target->host;
   parts.lpszUrlPath = &path[0];
   parts.dwUrlPathLength = static_cast<DWORD>(path.size());
   parts.lpszExtraInfo = &extra[0];
   parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
-  if (request.url.empty() ||
-      !InternetCrackUrlA(request.url.c_str(), static_cast<DWORD>(request.url.size()), 0, &parts) ||
-      host[0] == '\0') {
-    return Outcome(HttpOutcome::kBadUrl);
+  if (url.empty() || !InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+      target->host[0] == '\0') {
+    return false;
   }
   path.resize(parts.dwUrlPathLength);
   extra.resize(parts.dwExtraInfoLength);
-  // A fragment never reaches the server.
   extra.erase(std::min(extra.find('#'), extra.size()));
-  std::string object = path + extra;
-  if (object.empty()) object = "/";
+  target->port = parts.nPort;
+  target->object = path + extra;
+  if (target->object.empty()) target->object = "/";
+  return true;
+}
 
-  Handles handles;
-  Watcher watcher(limit, progress, &handles);
-  // Status notes come only for handles made with a context.
-  const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(progress);
-  auto failed = [&](DWORD code) {
-    HttpOutcome why = watcher.why();
-    if (why != HttpOutcome::kDone) return Outcome(why);
-    // The library's own time-out, set to the time left, came just before
-    // the watcher's.
-    if (code == ERROR_INTERNET_TIMEOUT &&
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(500) >= limit.deadline) {
-      return Outcome(HttpOutcome::kTimedOut);
-    }
-    HttpResult result = Outcome(HttpOutcome::kLibraryError, InternetErrorText(code));
-    result.failure = KindOfInternetError(code);
-    return result;
-  };
-
-  handles.Set(&handles.session, InternetOpenA(request.user_agent.c_str(),
-                                              INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (handles.Get(&handles.session) == nullptr) return failed(GetLastError());
-  SetTimeouts(handles.Get(&handles.session), limit);
-  InternetSetStatusCallbackA(handles.Get(&handles.session), NoteStatus);
-
-  const char* user = request.user.empty() ? nullptr : request.user.c_str();
-  const char* password = request.user.empty() ? nullptr : request.password.c_str();
-  handles.Set(&handles.connection,
-              InternetConnectA(handles.Get(&handles.session), host, parts.nPort, user, password,
-                               INTERNET_SERVICE_HTTP, 0, context));
-  if (handles.Get(&handles.connection) == nullptr) return failed(GetLastError());
-
+// The flags of the request handle: never from a cache, no redirect across
+// schemes; a secure request also follows no redirect and takes a
+// certificate whose dates or name do not fit.
+DWORD RequestFlags(bool secure) {
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
-  if (request.secure) {
+  if (secure) {
     flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT |
              INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
              INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_CACHE_ASYNC;
   }
-  handles.Set(&handles.request,
-              HttpOpenRequestA(handles.Get(&handles.connection), request.post ? "POST" : "GET",
-                               object.c_str(), "HTTP/1.1", nullptr, nullptr, flags, context));
-  if (handles.Get(&handles.request) == nullptr) return failed(GetLastError());
-  SetTimeouts(handles.Get(&handles.request), limit);
+  return flags;
+}
 
+// The result of a library call that failed with `code`: the watcher's end,
+// if it closed the handles, else the library's error.
+HttpResult CallFailed(DWORD code, Watcher* watcher, const WaitLimit& limit) {
+  HttpOutcome why = watcher->why();
+  if (why != HttpOutcome::kDone) return Outcome(why);
+  // The library's own time-out, set to the time left, came just before
+  // the watcher's.
+  if (code == ERROR_INTERNET_TIMEOUT &&
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(500) >= limit.deadline) {
+    return Outcome(HttpOutcome::kTimedOut);
+  }
+  HttpResult result = Outcome(HttpOutcome::kLibraryError, InternetErrorText(code));
+  result.failure = KindOfInternetError(code);
+  return result;
+}
+
+// Opens the session, the connection and the request handle for `target`;
+// false (GetLastError tells why) when one cannot be opened.
+bool OpenHandles(const HttpRequest& request, const RequestTarget& target, const WaitLimit& limit,
+                 RequestProgress* progress, Handles* handles) {
+  // Status notes come only for handles made with a context.
+  const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(progress);
+  handles->Set(&handles->session, InternetOpenA(request.user_agent.c_str(),
+                                                INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (handles->Get(&handles->session) == nullptr) return false;
+  SetTimeouts(handles->Get(&handles->session), limit);
+  InternetSetStatusCallbackA(handles->Get(&handles->session), NoteStatus);
+
+  const char* user = request.user.empty() ? nullptr : request.user.c_str();
+  const char* password = request.user.empty() ? nullptr : request.password.c_str();
+  handles->Set(&handles->connection,
+               InternetConnectA(handles->Get(&handles->session), target.host, target.port, user,
+                                password, INTERNET_SERVICE_HTTP, 0, context));
+  if (handles->Get(&handles->connection) == nullptr) return false;
+
+  handles->Set(&handles->request,
+               HttpOpenRequestA(handles->Get(&handles->connection), request.post ? "POST" : "GET",
+                                target.object.c_str(), "HTTP/1.1", nullptr, nullptr,
+                                RequestFlags(request.secure), context));
+  if (handles->Get(&handles->request) == nullptr) return false;
+  SetTimeouts(handles->Get(&handles->request), limit);
+  return true;
+}
+
+// Hands the response's status, then its body, to `handler`.
+HttpResult ReadResponse(Handles* handles, const WaitLimit& limit, Watcher* watcher,
+                        HttpResponseHandler* handler) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!HttpQueryInfoA(handles->Get(&handles->request),
+                      HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+    return CallFailed(GetLastError(), watcher, limit);
+  }
+  try {
+    if (!handler->OnStatus(static_cast<int>(status))) return Outcome(HttpOutcome::kDone);
+    char buffer[kBodyPiece + 1];
+    for (;;) {
+      DWORD read = 0;
+      if (!InternetReadFile(handles->Get(&handles->request), buffer, kBodyPiece, &read)) {
+        return CallFailed(GetLastError(), watcher, limit);
+      }
+      if (read == 0) break;
+      if (!handler->OnBody(buffer, read)) return Outcome(HttpOutcome::kAborted);
+    }
+  } catch (...) {
+    return Outcome(HttpOutcome::kAborted);
+  }
+  HttpOutcome why = watcher->why();
+  if (why != HttpOutcome::kDone) return Outcome(why);
+  return Outcome(HttpOutcome::kDone);
+}
+
+// The request on the thread that makes it.
+HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit, RequestProgress* progress,
+                      HttpResponseHandler* handler) {
+  RequestTarget target;
+  if (!CrackRequestUrl(request.url, &target)) return Outcome(HttpOutcome::kBadUrl);
+  Handles handles;
+  Watcher watcher(limit, progress, &handles);
+  if (!OpenHandles(request, target, limit, progress, &handles)) {
+    return CallFailed(GetLastError(), &watcher, limit);
+  }
   for (const std::string& line : request.headers) {
     // A line the library refuses is left out, as it always was.
     HttpAddRequestHeadersA(handles.Get(&handles.request), line.c_str(),
@@ -336,32 +395,9 @@ HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit, Reques
   if (!HttpSendRequestA(handles.Get(&handles.request), nullptr, 0,
                         const_cast<char*>(request.body.data()),
                         static_cast<DWORD>(request.body.size()))) {
-    return failed(GetLastError());
+    return CallFailed(GetLastError(), &watcher, limit);
   }
-
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!HttpQueryInfoA(handles.Get(&handles.request),
-                      HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
-    return failed(GetLastError());
-  }
-  try {
-    if (!handler->OnStatus(static_cast<int>(status))) return Outcome(HttpOutcome::kDone);
-    char buffer[kBodyPiece + 1];
-    for (;;) {
-      DWORD read = 0;
-      if (!InternetReadFile(handles.Get(&handles.request), buffer, kBodyPiece, &read)) {
-        return failed(GetLastError());
-      }
-      if (read == 0) break;
-      if (!handler->OnBody(buffer, read)) return Outcome(HttpOutcome::kAborted);
-    }
-  } catch (...) {
-    return Outcome(HttpOutcome::kAborted);
-  }
-  HttpOutcome why = watcher.why();
-  if (why != HttpOutcome::kDone) return Outcome(why);
-  return Outcome(HttpOutcome::kDone);
+  return ReadResponse(&handles, limit, &watcher, handler);
 }
 
 // How long a caller whose limit has ended waits for the library to notice

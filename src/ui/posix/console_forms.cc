@@ -1,6 +1,7 @@
 #include "ui/posix/console_forms.h"
 
 #include <algorithm>
+#include <functional>
 #include <istream>
 #include <iterator>
 #include <mutex>
@@ -59,6 +60,71 @@ const char* OutcomeText(const DmsConnectionReport& report) {
   }
 }
 
+// What the console says of one connection; `answered` counts the requests
+// answered so far.
+std::string ConnectionText(const DmsConnectionReport& report, int answered) {
+  std::string text;
+  if (report.outcome == DmsConnectionReport::Outcome::kAnswered) {
+    text = "Incoming request number -> " + std::to_string(answered) + " from " + report.peer +
+           "\n" + report.request;
+    if (report.request.empty() || report.request.back() != '\n') text += "\n";
+    text += "(answered with " + std::to_string(report.reply.size()) + " bytes + NUL)\n";
+    return text;
+  }
+  text = "connection";
+  if (!report.peer.empty()) text += " from " + report.peer;
+  text += std::string(": ") + OutcomeText(report);
+  if (report.outcome == DmsConnectionReport::Outcome::kFailed) {
+    text += " c[" + std::to_string(report.net.code) + "] t[" + report.net.text + "]";
+  }
+  return text + "\n";
+}
+
+// The lines typed up to one holding only ".", joined by CR LF.
+std::string ReadTypedReply(std::istream& in) {
+  std::string reply;
+  std::string typed;
+  bool first = true;
+  while (std::getline(in, typed)) {
+    if (!typed.empty() && typed.back() == '\r') typed.pop_back();
+    if (typed == ".") break;
+    if (!first) reply += "\r\n";
+    reply += typed;
+    first = false;
+  }
+  return reply;
+}
+
+// Takes the operator's commands from `in` (kServerHelp) until "q" or its
+// end, changing the reply of `box`; `say` prints.
+void TakeServerCommands(std::istream& in, DmsReplyBox* box,
+                        const std::function<void(const std::string&)>& say) {
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == "q" || line == "quit") break;
+    if (line.size() == 1 && line[0] >= '1' && line[0] <= '5') {
+      CannedReply reply = kAllCannedReplies[line[0] - '1'];
+      box->SetReply(CannedReplyText(reply));
+      say(std::string("the server now replies: ") + CannedReplyCaption(reply) + "\n");
+    } else if (line == "e") {
+      say("type the reply; end it with a line holding only \".\"\n");
+      std::string reply = ReadTypedReply(in);
+      box->SetReply(reply);
+      say("the server now replies with the typed text (" + std::to_string(reply.size()) +
+          " bytes)\n");
+    } else if (line == "s") {
+      std::string reply = box->reply();
+      std::string shown;
+      std::remove_copy(reply.begin(), reply.end(), std::back_inserter(shown), '\r');
+      say("the server replies:\n" + shown + (shown.empty() || shown.back() != '\n' ? "\n" : "") +
+          "(end of reply)\n");
+    } else if (!line.empty()) {
+      say(kServerHelp);
+    }
+  }
+}
+
 }  // namespace
 
 void PrintPropertyTable(const PropertyList& list, std::ostream& out) {
@@ -97,59 +163,9 @@ bool RunServerConsole(std::istream& in, std::ostream& out, uint16_t port,
   std::thread serving([&] {
     server->Run(
         stop, [&](const std::string& request) { return box.Answer(request); },
-        [&](const DmsConnectionReport& report) {
-          std::string text;
-          if (report.outcome == DmsConnectionReport::Outcome::kAnswered) {
-            text = "Incoming request number -> " + std::to_string(box.count()) + " from " +
-                   report.peer + "\n" + report.request;
-            if (report.request.empty() || report.request.back() != '\n') text += "\n";
-            text += "(answered with " + std::to_string(report.reply.size()) + " bytes + NUL)\n";
-          } else {
-            text = "connection";
-            if (!report.peer.empty()) text += " from " + report.peer;
-            text += std::string(": ") + OutcomeText(report);
-            if (report.outcome == DmsConnectionReport::Outcome::kFailed) {
-              text += " c[" + std::to_string(report.net.code) + "] t[" + report.net.text + "]";
-            }
-            text += "\n";
-          }
-          say(text);
-        });
+        [&](const DmsConnectionReport& report) { say(ConnectionText(report, box.count())); });
   });
-
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line == "q" || line == "quit") break;
-    if (line.size() == 1 && line[0] >= '1' && line[0] <= '5') {
-      CannedReply reply = kAllCannedReplies[line[0] - '1'];
-      box.SetReply(CannedReplyText(reply));
-      say(std::string("the server now replies: ") + CannedReplyCaption(reply) + "\n");
-    } else if (line == "e") {
-      say("type the reply; end it with a line holding only \".\"\n");
-      std::string reply;
-      std::string typed;
-      bool first = true;
-      while (std::getline(in, typed)) {
-        if (!typed.empty() && typed.back() == '\r') typed.pop_back();
-        if (typed == ".") break;
-        if (!first) reply += "\r\n";
-        reply += typed;
-        first = false;
-      }
-      box.SetReply(reply);
-      say("the server now replies with the typed text (" + std::to_string(reply.size()) +
-          " bytes)\n");
-    } else if (line == "s") {
-      std::string reply = box.reply();
-      std::string shown;
-      std::remove_copy(reply.begin(), reply.end(), std::back_inserter(shown), '\r');
-      say("the server replies:\n" + shown + (shown.empty() || shown.back() != '\n' ? "\n" : "") +
-          "(end of reply)\n");
-    } else if (!line.empty()) {
-      say(kServerHelp);
-    }
-  }
+  TakeServerCommands(in, &box, say);
   stop.Set();
   serving.join();
   say("Emulated DMS closed after " + std::to_string(box.count()) + " request(s)\n");

@@ -1,0 +1,23 @@
+#!/bin/bash
+# The manual page and the bash completion that the build makes from the program's list of commands:
+# the page renders without a warning and names every command of the usage; the completion completes
+# commands, a command's subcommands and its options.
+#   manual_pages_test.sh PROGRAM MAN_PAGE COMPLETION
+program=$1 page=$2 completion=$3 failed=0
+if command -v groff >/dev/null; then
+  warnings=$(groff -z -man -ww "$page" 2>&1)
+  [ -z "$warnings" ] || { echo "the manual page warns: $warnings"; failed=1; }
+  commands=$(groff -man -Tascii -P-cbou -rLL=300n -rHY=0 "$page" | sed -n '/^COMMANDS/,/^EXIT/p')
+  for command in $("$program" --help | sed -n 's/^  \([a-z][a-z0-9-]*\).*/\1/p'); do
+    grep -qw -- "$command" <<<"$commands" || { echo "the manual page lacks $command"; failed=1; }
+  done
+else
+  echo "groff is not installed: the manual page is not rendered"
+fi
+completed=$(bash -c 'source "$1"
+  for line in "vornlink st" "vornlink status --st" "vornlink cache re" "vornlink help dm"; do
+    read -ra COMP_WORDS <<<"$line"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vornlink
+    echo "${COMPREPLY[*]}"
+  done' _ "$completion")
+[ "$completed" = $'start status stop\n--stale\nretry\ndms' ] || { echo "completed: $completed"; failed=1; }
+exit $failed

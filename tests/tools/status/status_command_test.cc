@@ -1,0 +1,226 @@
+#include "vornlink/status/status_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "base/text_lines.h"
+#include "cache/cache_record.h"
+#include "cache/trid.h"
+#include "cache/unwritten_entries.h"
+#include "command_test.h"
+#include "testing/test_env.h"
+#include "vornlink/base/exit_codes.h"
+#include "vornlink/base/text_output.h"
+#include "vornlink/cache/cache_command.h"
+#include "vornlink/check/check_command.h"
+
+namespace vornlink {
+namespace {
+
+class StatusTest : public testing::CommandTest {
+ protected:
+  StatusTest() {
+    env_.env().set_unix_time(now_);
+    testing::WriteBytes(env_.env().ModulePath(), "");
+    testing::WriteBytes(
+        env_.ModuleFile("xml"),
+        "<KMR>\n<Log>\n<FileName>" + env_.ModuleFile("log") + "</FileName>\n</Log>\n</KMR>\n");
+  }
+
+  // A cache line with `status` and a Trid of `age` seconds ago, dispensed then too or at
+  // `dispense` ("YYYYMMDDhhmmss").
+  std::string Line(const std::string& trans_no, const std::string& status, int64_t age,
+                   const std::string& message = "", std::string dispense = "") {
+    if (dispense.empty()) dispense = TridSecond(now_ - age);
+    TransactionFields fields = testing::SampleTransaction(trans_no);
+    fields[kDate] = dispense.substr(2, 6);
+    fields[kTime] = dispense.substr(8, 6);
+    return FormatCacheLine(fields, status, FormatTrid(TridSecond(now_ - age), 1), "0", message) +
+           "\n";
+  }
+
+  int Status(const std::vector<std::string>& args = {}) {
+    return Run(RunStatusCommand, env_.env().ModulePath(), args);
+  }
+
+  testing::ScopedFakeEnv env_;
+  const int64_t now_ = 1700000000;
+};
+
+TEST_F(StatusTest, ExitCodesForMonitoring) {
+  // A folder without the driver's files is no site: never all well.
+  std::remove(env_.env().ModulePath().c_str());
+  EXPECT_TRUE(Status() == kExitFailed && Says(" is missing") && Says("PROBLEM")) << out_;
+  testing::WriteBytes(env_.env().ModulePath(), "");
+  EXPECT_TRUE(Status() == 0 && Says("(not there yet: the driver has written nothing)")) << out_;
+  EXPECT_FALSE(Says("oldest due")) << out_;
+  testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "0", 20 * 60)));
+  EXPECT_TRUE(Status() == kExitStale && Says("STALE: a due transaction has waited longer than 15"))
+      << out_;
+  EXPECT_EQ(Status({"--stale", "30"}), 0) << out_;
+  testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "7", 1)));
+  EXPECT_TRUE(Status() == kExitParked && Says("stuck             1")) << out_;
+  EXPECT_EQ(Status({"--stale"}), 2);
+  EXPECT_EQ(Status({"--stale", "x"}), 2);
+#ifndef _WIN32
+  // A delivery lock that cannot be had stops all delivery: before all else.
+  std::filesystem::create_directory(env_.ModuleFile("$$$.delivery.lock"));
+  EXPECT_TRUE(Status() == kExitNoDelivery &&
+              Says("delivery lock     cannot be taken: " + env_.ModuleFile("$$$.delivery.lock") +
+                   ": Is a directory") &&
+              Says("NOT DELIVERING"))
+      << out_;
+  EXPECT_TRUE(Run(RunCheckCommand, env_.env().ModulePath(), {}) == 1 &&
+              Says("the delivery lock cannot be taken ("))
+      << out_;
+#endif
+}
+
+// A transaction the log names as unwritten but a cache line holds (its process ended before the
+// closing entry) is not counted, and `cache add` does not add it a second time.
+TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
+  const std::string line = Line("1", "0", 5);
+  testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(line));
+  CacheRecord record;
+  ParseCacheLine(line.substr(0, line.size() - 1), &record);
+  const std::string text = TransactionText(record.transaction());
+  testing::WriteBytes(env_.ModuleFile("log"),
+                      testing::OnDisk("2023-11-14 22:00:00-*-" +
+                                      UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n"));
+  EXPECT_TRUE(Status() == kExitOk && Says("unwritten         0")) << out_;
+  EXPECT_TRUE(Run(RunCacheCommand, env_.env().ModulePath(), {"add", text, "--yes"}) == kExitOk &&
+              Says("is in the cache already as Trid " + record.trid()))
+      << out_;
+  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
+}
+
+#ifndef _WIN32
+// A delivery lock only this user may not open (the host's user's 0644 file) is a warning.
+TEST_F(StatusTest, ADeliveryLockThisUserMayNotOpenIsOnlyAWarning) {
+  struct Denied : CrossProcessMutex {
+    bool Lock(std::string*) override { return false; }
+    TryLockResult TryLock(std::string* error) override {
+      *error = "lock: " + GetEnv()->ErrorText(static_cast<int>(std::errc::permission_denied));
+      return TryLockResult::kUnavailable;
+    }
+    void Unlock() override {}
+  };
+  struct DeniedEnv : EnvWrapper {
+    using EnvWrapper::EnvWrapper;
+    std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
+                                                     const std::string& file) override {
+      const bool delivery = file.find(".delivery.lock") != std::string::npos;
+      return delivery ? std::make_unique<Denied>() : EnvWrapper::NewNamedMutex(name, file);
+    }
+  } denied(&env_.env());
+  testing::ScopedEnvOverride use_denied(&denied);
+  testing::WriteBytes(env_.ModuleFile("$$$.delivery.lock"), "");
+  EXPECT_TRUE(Status() == 0 &&
+              Says("delivery lock     cannot be judged by this user (run as the host's user)"))
+      << out_;
+}
+#endif
+
+// Ages count from the dispense, or from the Trid when that is older or the dispense names no
+// moment; a line dated ahead means the clock was set back, and is stale at once. Cache list
+// shows the same ages.
+TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
+  const struct {
+    std::string dispense;
+    int64_t trid_age;
+    const char* shown;  // by status
+    const char* age;    // in cache list
+  } kCases[] = {
+      {TridSecond(now_ - 3 * 3600), 60, "waits 3 h 00 min since its dispense", "3 h 00 min"},
+      {TridSecond(now_ - 300), 1200, "waits 20 min", "20 min"},
+      {"20231399999999", 1200, "waits 20 min", "20 min"},
+      {TridSecond(now_ + 7200), -3600, "is dated 1 h 00 min in the future", "ahead 1 h 00 min"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.dispense);
+    testing::WriteBytes(env_.ModuleFile("$$$"),
+                        testing::OnDisk(Line("1", "2", c.trid_age, "", c.dispense)));
+    EXPECT_TRUE(Status() == kExitStale && Says(c.shown)) << out_;
+    Run(RunCacheCommand, env_.env().ModulePath(), {"list"});
+    EXPECT_TRUE(Says(" " + Padded(c.age, 11) + " ")) << out_;
+  }
+}
+
+// A line the worker takes up but never sends (a malformed Trid) and a Status it never takes up
+// are stuck; an empty Status is new; Status 3 was delivered, Status 4 of unknown outcome. The
+// three commands agree line by line; status names the oldest due line, the last outcome of each
+// kind in the log, and since when the outcomes in a row up to the last found the DMS unreachable.
+TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
+  testing::WriteBytes(
+      env_.ModuleFile("$$$"),
+      testing::OnDisk(FormatCacheLine(testing::SampleTransaction("1"), "0", "2023111422", "0", "") +
+                      "\n" + Line("2", "7", 6) + Line("3", "1", 5, "FWT: --> FAILED, really") +
+                      Line("4", "0", 125) + Line("5", "2", 3 * 3600) + Line("6", "", 2) +
+                      Line("7", "3", 1) + Line("8", "4", 1)));
+  const std::string unreachable =
+      "-*-FWT: WorkOrder[5] LineCode[A] --> TcpTransport: c[111] t[Connection refused]--> DMS "
+      "UNREACHABLE --> FWT_RETRY_LATER\n";
+  testing::WriteBytes(
+      env_.ModuleFile("log"),
+      testing::OnDisk("2023-11-14 21:59:00" + unreachable +
+                      "2023-11-14 22:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[ok] --> SUCCESS\n"
+                      "2023-11-14 22:01:00-*-FWT: WorkOrder[2] --> FAILED --> FWT_NEEDS_ATTENTION\n"
+                      "2023-11-14 22:02:00-.-FWT: WorkOrder[3] --> Reply: t[fine] --> SUCCESS\n"
+                      "2023-11-14 22:03:00-.-FWT: WorkOrder[4] --> FWT_RETRY_LATER\n"
+                      "2023-11-14 22:04:00-r-             Reply from DMS[\n"
+                      "a continuation line --> SUCCESS\n2023-11-14 22:05:00" +
+                      unreachable + "2023-11-14 22:06:00" + unreachable));
+  const std::string counts =
+      "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending, 1 outcome unknown";
+  Run(RunCheckCommand, env_.env().ModulePath(), {});
+  EXPECT_TRUE(Says("(8 lines: " + counts + ")")) << out_;
+
+  ASSERT_EQ(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0) << out_;
+  EXPECT_TRUE(Says(": " + counts + "\n")) << out_;
+  const std::string listed = out_;  // the rows below are views into it
+  const std::vector<std::string_view> rows = SplitLines(listed);
+  const char* const kStates[] = {"stuck",       "stuck", "parked",    "due",
+                                 "retry later", "due",   "delivered", "unknown"};
+  ASSERT_EQ(rows.size(), 11u) << listed;
+  for (size_t i = 0; i < 8; ++i) EXPECT_EQ(rows[i + 1].substr(25, 11), Padded(kStates[i], 11));
+  EXPECT_EQ(rows[10],
+            "the due lines wait: the DMS is unreachable since 2023-11-14 22:05:00 (TcpTransport: "
+            "c[111] t[Connection refused]), as the log tells");
+
+  EXPECT_EQ(Status(), kExitParked) << out_;
+  EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry", "parked            1\n",
+                                    "stuck             2 ", "delivered         1 (booked",
+                                    "oldest due        waits 3 h 00 min since its dispense: Trid ",
+                                    ", TransNo 5\n", "last delivery     2023-11-14 22:02:00",
+                                    "t[fine] --> SUCCESS", "last retry later  2023-11-14 22:03:00",
+                                    "last failure      2023-11-14 22:06:00",
+                                    "outcome unknown   1 (the DMS may have booked",
+                                    "DMS               unreachable since 2023-11-14 22:05:00 (",
+                                    "): TcpTransport: c[111] t[Connection refused]; the due",
+                                    "verdict           ATTENTION: 4 transaction(s) wait"}),
+            "")
+      << out_;
+}
+
+#ifndef _WIN32
+// A log that another user could have redirected is a problem for both.
+TEST_F(StatusTest, CheckAndStatusNameALogThatAPlantedLinkTookOver) {
+  const std::string log = env_.ModuleFile("log");
+  if (!testing::PlantForeignLink(env_.dir().File("elsewhere"), log)) GTEST_SKIP() << "needs root";
+  Run(RunCheckCommand, env_.env().ModulePath(), {});
+  const std::string refused = log + " is not written: " + kPlantedLinkRefused;
+  EXPECT_TRUE(Says("PROBLEM: the log " + refused)) << out_;
+  EXPECT_EQ(Status(), kExitFailed);
+  EXPECT_TRUE(Says("log               " + refused) &&
+              Says("verdict           PROBLEM: the driver writes no log entries"))
+      << out_;
+}
+#endif
+
+}  // namespace
+}  // namespace vornlink

@@ -1,0 +1,547 @@
+#include "vornlink/dms/dms_command.h"
+
+#include <atomic>
+#include <csignal>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "emulated_dms/dms_http.h"
+#include "emulated_dms/dms_port.h"
+#include "emulated_dms/dms_repeats.h"
+#include "emulated_dms/dms_replies.h"
+#include "emulated_dms/dms_server.h"
+#include "emulated_dms/tls_server.h"
+#include "transport/http_headers.h"
+#include "vornlink/base/filtered_stream.h"
+
+namespace vornlink {
+namespace {
+
+constexpr uint16_t kDefaultPort = 9123;
+
+enum class Mode { kTcp, kHttp, kHttps };
+
+struct DmsOptions {
+  std::string address = "0.0.0.0";
+  uint16_t port = kDefaultPort;
+  std::string reply_name = "fwt-success";
+  std::string reply;
+  Mode mode = Mode::kTcp;
+  std::string certificate;
+  std::string key;
+  std::string log_file;
+  bool show_secrets = false;  // credential headers logged as they came
+  // A request that holds `text` gets this reply instead, the first rule
+  // that matches: text, reply name, reply text.
+  struct Rule {
+    std::string text;
+    std::string reply_name;
+    std::string reply;
+  };
+  std::vector<Rule> rules;
+  // Not empty: repeats of a booking key found after this text are dropped.
+  std::string repeat_marker;
+  int count = 0;
+  int time_limit_ms = static_cast<int>(kDmsConnectionTimeLimit.count());
+};
+
+const char* ModeName(Mode mode) {
+  return mode == Mode::kTcp ? "tcp" : mode == Mode::kHttp ? "http" : "https";
+}
+
+bool ReadWholeFile(const std::string& path, std::string* contents) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  *contents = text.str();
+  return true;
+}
+
+bool ParseCount(const std::string& text, int* value) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::stoi(text);
+  return true;
+}
+
+// The command's words, read one option at a time.
+class OptionWords {
+ public:
+  OptionWords(const std::vector<std::string>& args, std::ostream& err) : args_(args), err_(err) {}
+
+  // Moves on to the next option; false after the last.
+  bool Next() { return ++next_ <= args_.size(); }
+  const std::string& option() const { return args_[next_ - 1]; }
+  // The option's value, the word after it; false with a complaint when
+  // there is none.
+  bool Value(std::string* target) {
+    if (next_ >= args_.size()) {
+      err_ << "vornlink dms: " << option() << " needs a value\n";
+      return false;
+    }
+    *target = args_[next_++];
+    return true;
+  }
+  std::ostream& err() { return err_; }
+
+ private:
+  const std::vector<std::string>& args_;
+  std::ostream& err_;
+  size_t next_ = 0;  // the word after the option
+};
+
+// Whether an option was one of those a function reads, and sound.
+enum class Taken { kNotMine, kTaken, kUsageError };
+
+Taken Bad(std::ostream& err, const std::string& complaint) {
+  err << "vornlink dms: " << complaint << "\n";
+  return Taken::kUsageError;
+}
+
+// The options that choose the replies: --reply, --reply-when, --reply-file
+// and --drop-repeats. `reply_set`: the one reply was chosen.
+Taken TakeReplyOption(OptionWords& words, DmsOptions* options, bool* reply_set) {
+  const std::string& option = words.option();
+  std::string text;
+  CannedReply canned;
+  if (option == "--reply" || option == "-r") {
+    if (!words.Value(&text)) return Taken::kUsageError;
+    if (!CannedReplyByName(text, &canned)) {
+      return Bad(words.err(), "no canned reply named " + text +
+                                  " (job-valid, job-notvalid, fwt-success, fwt-retry, fwt-failed)");
+    }
+    options->reply_name = CannedReplyName(canned);
+    options->reply = CannedReplyText(canned);
+    *reply_set = true;
+  } else if (option == "--reply-when") {
+    DmsOptions::Rule rule;
+    if (!words.Value(&rule.text) || !words.Value(&text)) return Taken::kUsageError;
+    if (rule.text.empty() || !CannedReplyByName(text, &canned)) {
+      return Bad(words.err(), "--reply-when takes a text to look for and a canned reply name");
+    }
+    rule.reply_name = CannedReplyName(canned);
+    rule.reply = CannedReplyText(canned);
+    options->rules.push_back(std::move(rule));
+  } else if (option == "--reply-file") {
+    if (!words.Value(&text)) return Taken::kUsageError;
+    if (!ReadWholeFile(text, &options->reply)) return Bad(words.err(), "cannot read " + text);
+    options->reply_name = text;
+    *reply_set = true;
+  } else if (option == "--drop-repeats") {
+    if (!words.Value(&options->repeat_marker)) return Taken::kUsageError;
+    if (options->repeat_marker.empty()) {
+      return Bad(words.err(), "--drop-repeats takes the text that stands before the key");
+    }
+  } else {
+    return Taken::kNotMine;
+  }
+  return Taken::kTaken;
+}
+
+// The options of the listening socket and the protocol: --port, --address,
+// --http, --https, --cert and --key.
+Taken TakeListenOption(OptionWords& words, DmsOptions* options) {
+  const std::string& option = words.option();
+  std::string text;
+  if (option == "--port" || option == "-p") {
+    if (!words.Value(&text)) return Taken::kUsageError;
+    options->port = text == "0" ? 0 : ParsePort(text);
+    if (options->port == 0 && text != "0") return Bad(words.err(), text + " is not a port number");
+  } else if (option == "--address") {
+    if (!words.Value(&options->address)) return Taken::kUsageError;
+  } else if (option == "--http") {
+    options->mode = Mode::kHttp;
+  } else if (option == "--https") {
+    options->mode = Mode::kHttps;
+  } else if (option == "--cert") {
+    if (!words.Value(&options->certificate)) return Taken::kUsageError;
+  } else if (option == "--key") {
+    if (!words.Value(&options->key)) return Taken::kUsageError;
+  } else {
+    return Taken::kNotMine;
+  }
+  return Taken::kTaken;
+}
+
+// The options of the run: --log, --show-secrets, --count and --time-limit.
+Taken TakeRunOption(OptionWords& words, DmsOptions* options) {
+  const std::string& option = words.option();
+  std::string text;
+  if (option == "--log") {
+    if (!words.Value(&options->log_file)) return Taken::kUsageError;
+  } else if (option == "--show-secrets") {
+    options->show_secrets = true;
+  } else if (option == "--count" || option == "-n") {
+    if (!words.Value(&text) || !ParseCount(text, &options->count)) {
+      return Bad(words.err(), "--count takes a number");
+    }
+  } else if (option == "--time-limit") {
+    if (!words.Value(&text) || !ParseCount(text, &options->time_limit_ms) ||
+        options->time_limit_ms == 0) {
+      return Bad(words.err(), "--time-limit takes a number of milliseconds");
+    }
+  } else {
+    return Taken::kNotMine;
+  }
+  return Taken::kTaken;
+}
+
+// False with a complaint in `err` for a usage error.
+bool ParseOptions(const std::vector<std::string>& args, DmsOptions* options, std::ostream& err) {
+  bool reply_set = false;
+  for (OptionWords words(args, err); words.Next();) {
+    Taken taken = TakeReplyOption(words, options, &reply_set);
+    if (taken == Taken::kNotMine) taken = TakeListenOption(words, options);
+    if (taken == Taken::kNotMine) taken = TakeRunOption(words, options);
+    if (taken == Taken::kNotMine) Bad(err, "unknown option " + words.option());
+    if (taken != Taken::kTaken) return false;
+  }
+  if (!reply_set) options->reply = CannedReplyText(CannedReply::kFwtSuccess);
+  if (options->mode == Mode::kHttps && (options->certificate.empty() || options->key.empty())) {
+    err << "vornlink dms: --https needs --cert FILE and --key FILE\n";
+    return false;
+  }
+  return true;
+}
+
+// The reply for `request` and its name: the first rule whose text the
+// request holds, else the one reply.
+const std::string& ChooseReply(const DmsOptions& options, const std::string& request,
+                               std::string* name) {
+  for (const DmsOptions::Rule& rule : options.rules) {
+    if (request.find(rule.text) != std::string::npos) {
+      *name = rule.reply_name;
+      return rule.reply;
+    }
+  }
+  *name = options.reply_name;
+  return options.reply;
+}
+
+// The answer to one request and how it was chosen.
+struct Choice {
+  int number = 0;  // the request's number, counted from 1 as requests come
+  std::string reply_name;
+  std::string reply;  // as it goes out (a job reply names the job asked)
+  std::string key;    // with --drop-repeats: the request's key, if it has one
+  int repeat_of = 0;  // a dropped repeat: the request first answered so
+};
+
+// What the connection threads share: the requests' numbers, the keys
+// answered, the count of answered requests and the log, each entry of which
+// is written whole.
+class DmsTally {
+ public:
+  DmsTally(const DmsOptions& options, std::ostream& log, StopSignal& stop)
+      : options_(options), log_(log), stop_(stop) {}
+
+  // Numbers a complete request and chooses its answer: a repeat of a key
+  // answered before gets that answer again; anything else gets its reply
+  // by the rules, and its key is remembered.
+  Choice Choose(const std::string& request, std::string key) {
+    Choice choice;
+    choice.key = std::move(key);
+    const std::string* reply = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      choice.number = ++requests_;
+      if (const DmsRepeatMemory::FirstAnswer* first = repeats_.DropRepeat(choice.key)) {
+        choice.reply_name = first->reply_name;
+        choice.repeat_of = first->request;
+        reply = first->reply;
+      } else {
+        reply = &ChooseReply(options_, request, &choice.reply_name);
+        repeats_.Remember(choice.key, choice.number, choice.reply_name, reply);
+      }
+    }
+    choice.reply = ReplyForRequest(*reply, request);
+    return choice;
+  }
+
+  // Counts a request whose answer went out; the --count-th one stops the
+  // server.
+  void Answered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (++answered_ == options_.count) stop_.Set();
+  }
+
+  void Log(const std::string& entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_ << entry;
+    log_.flush();
+  }
+
+  int answered() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answered_;
+  }
+  int dropped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return repeats_.dropped();
+  }
+
+ private:
+  const DmsOptions& options_;
+  std::ostream& log_;
+  StopSignal& stop_;
+  mutable std::mutex mutex_;
+  int requests_ = 0;
+  int answered_ = 0;
+  DmsRepeatMemory repeats_;
+};
+
+// "--- answered request N with NAME (SIZE)" and, with --drop-repeats, the
+// key and whether the request was a repeat.
+void LogAnswer(const DmsOptions& options, const Choice& choice, const std::string& size,
+               std::ostream& log) {
+  log << "--- answered request " << choice.number << " with " << choice.reply_name << " (" << size
+      << ")";
+  if (!options.repeat_marker.empty()) {
+    if (choice.key.empty()) {
+      log << ", no key after " << options.repeat_marker;
+    } else {
+      log << ", key " << choice.key;
+    }
+    if (choice.repeat_of != 0) log << ": a repeat of request " << choice.repeat_of << ", dropped";
+  }
+  log << "\n";
+}
+
+// Serves one connection in HTTP or HTTPS mode; the log entry goes to `log`.
+void ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
+               const DmsOptions& options, const StopSignal& stop, DmsTally& tally,
+               std::ostream& log) {
+  WaitLimit limit = WaitLimit::After(std::chrono::milliseconds(options.time_limit_ms), &stop);
+  std::string peer = connection->PeerText();
+  if (tls != nullptr) {
+    std::unique_ptr<NetConnection> secure;
+    NetResult shaken = tls->Accept(std::move(connection), limit, &secure);
+    if (!shaken.ok()) {
+      log << "--- connection from " << peer << ": TLS handshake failed t[" << shaken.text << "]\n";
+      return;
+    }
+    connection = std::move(secure);
+  }
+  DmsHttpRequest request;
+  std::string error;
+  if (!ReadDmsHttpRequest(*connection, limit, &request, &error)) {
+    log << "--- connection from " << peer << ": " << error << "\n";
+    return;
+  }
+  // A header first, then the body.
+  std::string key = DmsRequestKey(request.headers, options.repeat_marker);
+  if (key.empty()) key = DmsRequestKey(request.body, options.repeat_marker);
+  const Choice choice = tally.Choose(request.body, std::move(key));
+  log << "--- request " << choice.number << " from " << peer << ": " << request.request_line << " ("
+      << request.body.size() << " bytes)\n"
+      << (options.show_secrets ? request.headers : MaskHeaderSecrets(request.headers)) << "\n"
+      << request.body << (request.body.empty() || request.body.back() == '\n' ? "" : "\n");
+  NetResult sent = connection->SendAll(DmsHttpResponse(choice.reply), limit);
+  connection->ShutdownSend();
+  if (!sent.ok()) {
+    log << "--- reply to request " << choice.number << " failed c[" << sent.code << "] t["
+        << sent.text << "]\n";
+    return;
+  }
+  tally.Answered();
+  LogAnswer(options, choice, std::to_string(choice.reply.size()) + " bytes", log);
+}
+
+// Serves one connection in the TCP framing; the log entry goes to `log`.
+void ServeTcp(NetConnection& connection, const DmsOptions& options, const StopSignal& stop,
+              DmsTally& tally, std::ostream& log) {
+  using Outcome = DmsConnectionReport::Outcome;
+  Choice choice;
+  const DmsConnectionReport report = ServeDmsConnection(
+      connection,
+      [&](const std::string& request) {
+        choice = tally.Choose(request, DmsRequestKey(request, options.repeat_marker));
+        return choice.reply;
+      },
+      &stop, std::chrono::milliseconds(options.time_limit_ms));
+  if (choice.number != 0) {
+    log << "--- request " << choice.number << " from " << report.peer << " ("
+        << report.request.size() << " bytes)\n"
+        << report.request << (report.request.empty() || report.request.back() == '\n' ? "" : "\n");
+  }
+  switch (report.outcome) {
+    case Outcome::kAnswered:
+      tally.Answered();
+      LogAnswer(options, choice, std::to_string(report.reply.size()) + " bytes + NUL", log);
+      return;
+    case Outcome::kNoRequest:
+      log << "--- connection from " << report.peer << ": closed without a request\n";
+      return;
+    case Outcome::kTimedOut:
+      log << "--- connection from " << report.peer << ": no "
+          << (choice.number != 0 ? "reply sent" : "request") << " within the time limit\n";
+      return;
+    case Outcome::kStopped:
+      log << "--- connection from " << report.peer << ": ended by the stop\n";
+      return;
+    case Outcome::kFailed:
+      log << "--- connection from " << report.peer << ": failed c[" << report.net.code << "] t["
+          << report.net.text << "]\n";
+      return;
+  }
+}
+
+// The signal that asked the server to stop (0: none yet). The handler only
+// sets it; a watching thread and the main thread look at it: an atomic that
+// needs no lock serves both the handler and the threads.
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may set it");
+
+void OnStopSignal(int signal) { g_stop_signal = signal; }
+
+// The start line: where, how, and which reply for which request.
+void PrintStartLine(const DmsOptions& options, uint16_t port, std::ostream& out) {
+  out << "vornlink dms: listening on " << options.address << ":" << port << " ("
+      << ModeName(options.mode) << "), reply " << options.reply_name;
+  for (const DmsOptions::Rule& rule : options.rules) {
+    out << "; " << rule.reply_name << " when the request holds \"" << rule.text << "\"";
+  }
+  if (!options.repeat_marker.empty()) {
+    out << "; dropping repeats of the key after " << options.repeat_marker;
+  }
+  out << "; up to " << kDmsConnectionThreads << " connections at once, " << options.time_limit_ms
+      << " ms each" << std::endl;
+}
+
+// Serves until `stop` is set: by SIGINT or SIGTERM (caught meanwhile), or
+// by `tally` once --count requests are answered. Each connection's entry
+// goes to the log through `tally`.
+void ServeUntilStopped(DmsServer* server, const DmsOptions& options, TlsServerContext* tls,
+                       DmsTally* tally, StopSignal* stop) {
+  g_stop_signal = 0;
+  auto previous_interrupt = std::signal(SIGINT, OnStopSignal);
+  auto previous_terminate = std::signal(SIGTERM, OnStopSignal);
+  std::thread watching([&] {
+    while (!stop->WaitFor(static_cast<uint32_t>(kStopPollInterval.count()))) {
+      if (g_stop_signal != 0) stop->Set();
+    }
+  });
+  server->Serve(
+      *stop,
+      [&](std::unique_ptr<NetConnection> connection) {
+        std::ostringstream entry;
+        if (options.mode == Mode::kTcp) {
+          ServeTcp(*connection, options, *stop, *tally, entry);
+        } else {
+          ServeHttp(std::move(connection), tls, options, *stop, *tally, entry);
+        }
+        tally->Log(entry.str());
+      },
+      [&](const NetResult& failed) {
+        tally->Log("--- accept failed c[" + std::to_string(failed.code) + "] t[" + failed.text +
+                   "]\n");
+      });
+  watching.join();
+  std::signal(SIGINT, previous_interrupt);
+  std::signal(SIGTERM, previous_terminate);
+}
+
+}  // namespace
+
+const CommandHelp kDmsHelp = {
+    "dms",
+    CommandGroup::kOperator,
+    "dms [OPTIONS]",
+    "the emulated DMS: answers every request with one\n"
+    "reply, or one by rules; needs no module",
+    "Runs until --count requests are answered, or until SIGINT or SIGTERM\n"
+    "(then it prints how many it answered). Serves several connections at\n"
+    "once, each within its time limit (the start line says how many); more\n"
+    "wait for a free one. The job replies list three lines of the work order\n"
+    "in the request's first RONumber element, one of them with the line code\n"
+    "in its first LineCode element (without them: work order 118739, lines\n"
+    "A, B and C).\n"
+    "\n"
+    "  --port N            port to listen on (9123; 0: any free port, printed)\n"
+    "  --address A         local address (0.0.0.0: every one)\n"
+    "  --reply NAME        canned reply: job-valid, job-notvalid, fwt-success\n"
+    "                      (the default), fwt-retry, fwt-failed\n"
+    "  --reply-file FILE   reply with the bytes of FILE instead\n"
+    "  --reply-when TEXT NAME\n"
+    "                      answer a request that holds TEXT with the canned reply\n"
+    "                      NAME instead (may be given several times; the first\n"
+    "                      that matches wins): one DMS for both exchanges, as in\n"
+    "                      --reply fwt-success --reply-when RONumber job-valid\n"
+    "  --drop-repeats TEXT book each key once: the key is what follows TEXT in the\n"
+    "                      request (in HTTP, in its headers, then its body), e.g.\n"
+    "                      'Idempotency-Key:' or '<MessageID>'; a request whose key\n"
+    "                      was answered before is a repeat: logged, counted, and\n"
+    "                      answered as the first was\n"
+    "  --http              speak HTTP: the request body is the query, the reply\n"
+    "                      goes back as a 200 response (default: the TCP\n"
+    "                      transport's convention, text + NUL each way)\n"
+    "  --https --cert FILE --key FILE\n"
+    "                      HTTP inside TLS with that PEM certificate and key\n"
+    "                      (Linux build only)\n"
+    "  --log FILE          log requests to FILE instead of standard output\n"
+    "  --show-secrets      log the values of credential headers (Authorization,\n"
+    "                      cookies, keys, tokens) as they came; masked otherwise\n"
+    "  --count N           stop after N answered requests\n"
+    "  --time-limit MS     per connection, for its request and reply (5000)\n",
+    "0 after --count requests or a stop by a signal, 1 it cannot serve (the\n"
+    "port is taken, say), 2 usage error",
+    "The emulated DMS; needs no module.\n"};
+
+int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  DmsOptions options;
+  if (!ParseOptions(args, &options, err)) return 2;
+
+  std::unique_ptr<TlsServerContext> tls;
+  if (options.mode == Mode::kHttps) {
+    std::string error;
+    tls = TlsServerContext::Load(options.certificate, options.key, &error);
+    if (tls == nullptr) {
+      err << "vornlink dms: " << error << "\n";
+      return 1;
+    }
+  }
+  std::ofstream log_file;
+  if (!options.log_file.empty()) {
+    log_file.open(options.log_file, std::ios::binary | std::ios::app);
+    if (!log_file) {
+      err << "vornlink dms: cannot write " << options.log_file << "\n";
+      return 1;
+    }
+  }
+  std::optional<FilteredStream> filtered_log;  // ends before the file closes
+  if (log_file.is_open()) filtered_log.emplace(log_file);
+  std::ostream& log = options.log_file.empty() ? out : log_file;
+
+  NetResult listened;
+  std::unique_ptr<DmsServer> server =
+      DmsServer::Listen(options.address, options.port, &listened, kDmsBurstBacklog);
+  if (server == nullptr) {
+    err << "vornlink dms: cannot listen on " << options.address << ":" << options.port << ": c["
+        << listened.code << "] t[" << listened.text << "]\n";
+    return 1;
+  }
+  PrintStartLine(options, server->port(), out);
+
+  StopSignal stop;
+  DmsTally tally(options, log, stop);
+  ServeUntilStopped(server.get(), options, tls.get(), &tally, &stop);
+
+  const int signal = g_stop_signal;
+  if (signal != 0) {
+    out << "vornlink dms: stopped by " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
+  }
+  out << "vornlink dms: answered " << tally.answered() << " request(s)";
+  if (!options.repeat_marker.empty()) out << ", dropped " << tally.dropped() << " repeat(s)";
+  out << std::endl;
+  return 0;
+}
+
+}  // namespace vornlink

@@ -1,0 +1,404 @@
+#include "vornlink/try/try_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <ostream>
+
+#include "base/failure_text.h"
+#include "exchange/ext_format.h"
+#include "exchange/forward_transaction.h"
+#include "exchange/job_validation.h"
+#include "exchange/setup_ordinals.h"
+#include "log/log.h"
+#include "platform/http_client.h"
+#include "platform/terminal.h"
+#include "transport/http_headers.h"
+#include "transport/http_transport.h"
+#include "transport/transport_context.h"
+#include "transport/transport_limits.h"
+#include "vornlink/base/exchange_sample.h"
+#include "vornlink/base/exit_codes.h"
+#include "vornlink/base/site_env.h"
+#include "vornlink/base/text_output.h"
+
+namespace vornlink {
+namespace {
+
+// The value of the first entry with `flag` whose label (the text before
+// its '[', blanks around it dropped) is `label`: the text between that
+// '[' and the last ']', without a line break right after the '['.
+bool FindValue(const std::vector<CapturedEntry>& entries, char flag, const std::string& label,
+               std::string* value) {
+  for (const CapturedEntry& entry : entries) {
+    if (entry.flag != flag) continue;
+    const std::string& text = entry.message;
+    size_t open = text.find('[');
+    size_t close = text.rfind(']');
+    if (open == std::string::npos || close == std::string::npos || close < open) continue;
+    size_t begin = text.find_first_not_of(' ');
+    size_t end = text.find_last_not_of(' ', open - 1);
+    if (begin == std::string::npos || end == std::string::npos || end < begin ||
+        text.compare(begin, end - begin + 1, label) != 0) {
+      continue;
+    }
+    *value = text.substr(open + 1, close - open - 1);
+    if (value->compare(0, 2, "\r\n") == 0) value->erase(0, 2);
+    return true;
+  }
+  return false;
+}
+
+// The exchange's verdict line: the last "." or "*" entry that begins with
+// `prefix` ("FWT: " or "IJV: ").
+std::string Verdict(const std::vector<CapturedEntry>& entries, const std::string& prefix) {
+  std::string line;
+  for (const CapturedEntry& entry : entries) {
+    if ((entry.flag == '.' || entry.flag == '*') && entry.message.compare(0, 5, prefix) == 0) {
+      line = entry.message;
+    }
+  }
+  return line;
+}
+
+void Show(std::ostream& out, const std::string& label, const std::string& value) {
+  out << "  " << Padded(label, 16) << " " << value << "\n";
+}
+
+// Where the exchange with `prefix` goes by the Setup items: the TCP host
+// and port, or the URL (its password masked); "" when they do not say.
+std::string DmsAddress(const std::string& prefix) {
+  ExtFormat format;
+  LoadSetupOrdinals(&format);
+  try {
+    const std::string type = format.Format("%@TP");
+    if (type == "TCP") return format.Format("%@SR") + " port " + format.Format("%@PO");
+    if (type == "HTTP" || type == "HTTPS") {
+      return MaskUrlPassword(format.Format(prefix == "IJV" ? "%@JU" : "%@FU"));
+    }
+  } catch (const FailureText&) {
+    // The exchange's own verdict says what is missing.
+  }
+  return std::string();
+}
+
+// What an exchange did, as the driver's lines tell it.
+struct ExchangeView {
+  std::string type;   // "TCP", "HTTP", "HTTPS", or "" when it got no further
+  std::string where;  // the URL (its password masked), or the TCP host and port
+  std::string item;   // the Setup items that say where
+  NetFailure failure = NetFailure::kOther;
+};
+
+ExchangeView ViewOf(const std::vector<CapturedEntry>& entries, const std::string& prefix,
+                    const std::string& verdict) {
+  ExchangeView view;
+  std::string value;
+  if (FindValue(entries, 'h', "Transport type", &view.type)) {
+    FindValue(entries, 'h', prefix + " URL", &view.where);
+    view.item = prefix == "IJV" ? "JU" : "FU";
+  } else {
+    view.where = DmsAddress(prefix);
+    if (!view.where.empty()) view.type = "TCP";
+    view.item = "SR and PO";
+  }
+  view.failure = TransportFailureKind(verdict);
+  return view;
+}
+
+// The request of an HTTP exchange as the log tells it, its header lines as
+// they go out, and what the library adds to them.
+void ShowHttpRequest(std::ostream& out, const std::vector<CapturedEntry>& entries,
+                     const std::string& prefix, const ExchangeView& view, const std::string& body) {
+  HttpRequest request;
+  request.secure = view.type == "HTTPS";
+  std::string value;
+  if (FindValue(entries, 'h', prefix + " Method", &value)) request.post = SendsPost(value);
+  request.user_agent = kHttpUserAgent;
+  request.body = body;
+  FindValue(entries, 'h', prefix + " UserName", &request.user);
+  if (FindValue(entries, 'h', "Additional header", &value)) {
+    request.headers = HeaderLines(HeaderBlockOfLogValue(value));
+  }
+  const HttpHeadersAsSent headers = HeadersAsSent(request);
+  // Nothing goes out before the connection and the TLS handshake stand.
+  const bool unsent = view.failure != NetFailure::kOther && view.failure != NetFailure::kTimedOut;
+  const std::string what = std::string(request.post ? "POST" : "GET") + " with " +
+                           std::to_string(headers.given.size()) + " header lines of the settings " +
+                           "and " + std::to_string(body.size()) + " bytes of body" +
+                           (headers.given.empty() ? ":" : " (secrets masked):");
+  if (unsent) {
+    Show(out, "request", "NOT SENT, the connection failed first; it was to be a " + what);
+  } else if (view.failure == NetFailure::kTimedOut) {
+    Show(out, "request", "sent or not (the time limit ran out): a " + what);
+  } else {
+    Show(out, "request as sent", what);
+  }
+  for (const std::string& line : headers.given) out << "    | " << line << "\n";
+  if (!headers.given.empty()) out << "    |\n";
+  PrintBlock(out, body);
+  std::string added;
+  for (const std::string& line : headers.added) added += (added.empty() ? "" : "; ") + line;
+  Show(out, "library adds", added);
+}
+
+void ShowExchange(std::ostream& out, const std::vector<CapturedEntry>& entries,
+                  const std::string& prefix, const ExchangeView& view, bool verbose) {
+  std::string value;
+  if (!view.type.empty()) {
+    std::string line = view.type;
+    if (view.type != "TCP" && FindValue(entries, 'h', prefix + " Method", &value)) {
+      line += SendsPost(value) ? " POST" : " GET";
+    }
+    Show(out, "connection", line + " " + view.where);
+  }
+  if (FindValue(entries, 'h', prefix + " UserName", &value)) {
+    std::string password;
+    FindValue(entries, 'h', prefix + " PassWord", &password);
+    Show(out, "credentials", "user [" + value + "], password [" + password + "]");
+  }
+  if (FindValue(entries, 'h', "Send to DMS", &value)) {
+    ShowHttpRequest(out, entries, prefix, view, value);
+  } else if (FindValue(entries, 't', "Send to DMS", &value)) {
+    Show(out, "request as sent", std::to_string(value.size()) + " bytes:");
+    PrintBlock(out, value);
+  } else {
+    Show(out, "request", "nothing was sent");
+  }
+  if (FindValue(entries, 'd', "Reply from DMS", &value) ||
+      FindValue(entries, 'd', "Reply from server", &value)) {
+    Show(out, "reply", std::to_string(value.size()) + " bytes:");
+    PrintBlock(out, value);
+  }
+  if (FindValue(entries, 'r', "Result", &value)) {
+    std::string text;
+    FindValue(entries, 'r', "Description", &text);
+    Show(out, "code and text", "c[" + value + "] t[" + text + "]");
+  }
+  if (verbose) {
+    Show(out, "driver's log", "every line of this exchange:");
+    for (const CapturedEntry& entry : entries) {
+      out << "    " << entry.flag << " " << entry.message << "\n";
+    }
+  }
+}
+
+// What to look at when the connection failed; "" when that is no help.
+std::string Remedy(const ExchangeView& view, int64_t time_limit) {
+  const std::string where = view.where + " (" + view.item + ")";
+  switch (view.failure) {
+    case NetFailure::kRefused:
+      return "nothing accepts connections at " + where +
+             ": is the DMS running, and are its address and port right?";
+    case NetFailure::kNameLookup:
+      return "the DMS's name cannot be looked up: check its spelling in " + where +
+             ", and this machine's name service (DNS)";
+    case NetFailure::kUnreachable:
+      return "no way to " + where +
+             ": check the address, the network and the firewalls between this machine and "
+             "the DMS";
+    case NetFailure::kTimedOut:
+      return "no answer within " + std::to_string(time_limit) + " s from " + where +
+             ": is the DMS busy, or does a firewall swallow the connection? "
+             "[Transport] TimeoutSeconds of the INI file sets the limit";
+    case NetFailure::kCertificate:
+#if defined(_WIN32)
+      return "the DMS's certificate is not trusted: add the authority that issued it to the "
+             "local computer's Trusted Root Certification Authorities store (certutil "
+             "-addstore Root dms-ca.cer, as an administrator)";
+#else
+      return "the DMS's certificate is not trusted: name the PEM file of the authority that "
+             "issued it as CAFile in the section [HTTPS] of the INI file (its full path)";
+#endif
+    case NetFailure::kTls:
+      return "the TLS handshake failed: does the DMS speak HTTPS at " + where +
+             " (TP says HTTPS), and does it accept a current TLS version?";
+    case NetFailure::kTrustFile:
+      return "[HTTPS] CAFile of the INI file must name a regular file (not a link) that holds "
+             "PEM certificates";
+    case NetFailure::kOther:
+      break;
+  }
+  return std::string();
+}
+
+// Says what the exchange waits for and how long at most; on a terminal
+// also each phase as the driver's lines announce it.
+class WaitReport {
+ public:
+  WaitReport(SiteEnv* site, std::ostream& out, bool terminal, const std::string& prefix)
+      : site_(site),
+        out_(out),
+        started_(std::chrono::steady_clock::now()),
+        limit_(TransportTimeLimit().count()) {
+    const std::string where = DmsAddress(prefix);
+    Show(out_, "waiting",
+         "for the DMS" + (where.empty() ? "" : " at " + where) + ", at most " +
+             std::to_string(limit_) + " s ([Transport] TimeoutSeconds)");
+    if (terminal) site_->ListenToLog([this](const CapturedEntry& entry) { Announce(entry); });
+    out_.flush();
+  }
+  ~WaitReport() { site_->ListenToLog(nullptr); }
+  WaitReport(const WaitReport&) = delete;
+  WaitReport& operator=(const WaitReport&) = delete;
+
+  double Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  }
+  int64_t limit() const { return limit_; }
+
+ private:
+  // The HTTP transport logs the query before the library connects, the TCP
+  // transport once it has sent it.
+  void Announce(const CapturedEntry& entry) {
+    const std::vector<CapturedEntry> one = {entry};
+    std::string value;
+    if (FindValue(one, 'h', "Send to DMS", &value)) {
+      Show(out_, "now",
+           "connecting, sending " + std::to_string(value.size()) +
+               " bytes and waiting for the reply");
+    } else if (FindValue(one, 't', "Send to DMS", &value)) {
+      const int64_t left = limit_ - static_cast<int64_t>(Seconds());
+      Show(out_, "now",
+           "sent " + std::to_string(value.size()) + " bytes; waiting for the reply, at most " +
+               std::to_string(left) + " s more");
+    }
+    out_.flush();
+  }
+
+  SiteEnv* site_;
+  std::ostream& out_;
+  const std::chrono::steady_clock::time_point started_;
+  const int64_t limit_;
+};
+
+std::string SecondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f s", seconds);
+  return text;
+}
+
+const char* ForwardMeaning(ForwardOutcome outcome) {
+  switch (outcome) {
+    case ForwardOutcome::kSuccess:
+      return "SUCCESS: the worker would remove the line from the cache";
+    case ForwardOutcome::kRetryLater:
+      return "RETRY LATER: the worker would keep the line due and send it again";
+    case ForwardOutcome::kNeedsAttention:
+      return "FAILED: the worker would park the line for a person";
+    case ForwardOutcome::kUnreachable:
+      return "DMS UNREACHABLE: the worker would keep the line due and try again in its next pass "
+             "(ParkUnreachableAfterHours: when it parks)";
+    case ForwardOutcome::kOutcomeUnknown:
+      return "OUTCOME UNKNOWN: the DMS may have booked it; the worker would keep the line for a "
+             "person (look in the DMS before releasing it)";
+    case ForwardOutcome::kStopped:
+    case ForwardOutcome::kCutAfterSending:
+    case ForwardOutcome::kCutRepeatsDropped:
+      break;
+  }
+  return "STOPPED";
+}
+
+// Runs one exchange (`exchange` returns what its outcome means) and shows
+// it, its time, its outcome, the driver's verdict line and the remedy for a
+// failed connection.
+template <typename Exchange>
+void TryExchange(SiteEnv* site, std::ostream& out, bool terminal, const std::string& prefix,
+                 bool verbose, Exchange exchange) {
+  std::string meaning;
+  double seconds = 0;
+  int64_t limit = 0;
+  {
+    WaitReport wait(site, out, terminal, prefix);
+    meaning = exchange();
+    seconds = wait.Seconds();
+    limit = wait.limit();
+  }
+  const std::vector<CapturedEntry> entries = site->TakeLog();
+  const std::string line = Verdict(entries, prefix + ": ");
+  const ExchangeView view = ViewOf(entries, prefix, line);
+  ShowExchange(out, entries, prefix, view, verbose);
+  Show(out, "time", SecondsText(seconds));
+  Show(out, "outcome", meaning);
+  Show(out, "driver's line", line);
+  const std::string remedy = Remedy(view, limit);
+  if (!remedy.empty()) Show(out, "remedy", remedy);
+}
+
+}  // namespace
+
+const CommandHelp kTryHelp = {
+    "try",
+    CommandGroup::kOperator,
+    "try [--transaction F1,...,F12] [--job JOBNO] [--only forward|validate]\n"
+    "    [--verbose]",
+    "one real job validation and one real forward\n"
+    "transaction with the DMS (a real booking!), shown\n"
+    "step by step; the cache and the log stay untouched",
+    "  --transaction F1,...,F12, --job JOBNO\n"
+    "                   the samples, as for check\n"
+    "  --only forward|validate\n"
+    "                   only that exchange\n"
+    "  --verbose        every log line of the exchanges\n",
+    "0 the job was VALID and the transaction a SUCCESS (of those tried),\n"
+    "1 otherwise, 2 usage error",
+    "One real job validation and one real booking with the DMS, step by step.\n"};
+
+int RunTryCommand(const std::string& module_path, const std::vector<std::string>& args,
+                  std::ostream& out, std::ostream& err) {
+  ExchangeSample sample;
+  std::vector<std::string> rest;
+  if (!ParseSampleOptions(args, &sample, &rest, err)) return kExitUsage;
+  bool forward = true;
+  bool validate = true;
+  bool verbose = false;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == "--verbose") {
+      verbose = true;
+    } else if (rest[i] == "--only" && i + 1 < rest.size() &&
+               (rest[i + 1] == "forward" || rest[i + 1] == "validate")) {
+      forward = rest[++i] == "forward";
+      validate = !forward;
+    } else {
+      err << "vornlink try: unknown argument " << rest[i]
+          << " (--transaction F1,...,F12, --job JOBNO, --only forward|validate, --verbose)\n";
+      return kExitUsage;
+    }
+  }
+  SiteEnv site(module_path);
+  CompleteSample(&sample);
+  site.CaptureLog(kDriverLogFlags);
+  site.TakeLog();
+  const bool terminal = &out == &std::cout && StandardOutputIsTerminal();
+  out << "vornlink try: the driver's exchanges for " << site.ModulePath()
+      << " (the cache file and the log stay untouched)\n";
+
+  bool all_good = true;
+  if (validate) {
+    out << "\n== Job validation of " << sample.job_no << "\n";
+    JobVerdict verdict = JobVerdict::kNotValid;
+    TryExchange(&site, out, terminal, "IJV", verbose, [&] {
+      verdict = ValidateJob(sample.job_no, nullptr);
+      return verdict == JobVerdict::kValid      ? "VALID"
+             : verdict == JobVerdict::kNotValid ? "NOT VALID: the DMS does not know it"
+             : verdict == JobVerdict::kNotSplit
+                 ? "NOT VALID: it does not split as KMR/System/WoSplit says; the DMS was not asked"
+                 : "NOT VALID: no answer could be judged";
+    });
+    all_good = all_good && verdict == JobVerdict::kValid;
+  }
+  if (forward) {
+    out << "\n== Forward transaction " << TransactionCsv(sample.transaction) << "\n";
+    ForwardOutcome outcome = ForwardOutcome::kNeedsAttention;
+    TryExchange(&site, out, terminal, "FWT", verbose, [&] {
+      std::string failure_line;
+      outcome = ForwardTransactionExchange(sample.transaction, &failure_line, nullptr);
+      return ForwardMeaning(outcome);
+    });
+    all_good = all_good && outcome == ForwardOutcome::kSuccess;
+  }
+  return all_good ? kExitOk : kExitFailed;
+}
+
+}  // namespace vornlink
