@@ -26,8 +26,8 @@ class HostedModule {
  public:
   explicit HostedModule(int lines) {
     std::filesystem::copy_file(VORNLINK_MODULE_FILE, File("Vornlink.so"));
-    testing::WriteBytes(File("Vornlink.ini"), GatesIni(86400));
-    testing::WriteBytes(File("Vornlink.xml"), LoopbackSettings("1", "", File("Vornlink.log")));
+    WriteSettledSettings(File("Vornlink.ini"), GatesIni(86400));
+    WriteSettledSettings(File("Vornlink.xml"), LoopbackSettings("1", "", File("Vornlink.log")));
     testing::WriteBytes(File("Vornlink.$$$"), CacheLines(lines, "1"));
     std::string error;
     module_ = LoadDriver(File("Vornlink.so"), &api_, &error);
@@ -142,7 +142,7 @@ void BM_ForwardTransaction2(benchmark::State& state) {
 void BM_HostCallGateReads(benchmark::State& state) {
   DriverFolder folder;
   const std::string ini = folder.Sibling("ini");
-  testing::WriteBytes(ini, GatesIni(86400));
+  WriteSettledSettings(ini, GatesIni(86400));
   static const char* const kReads[][3] = {{"ForwardTransaction", "Enable", "1"},
                                           {"ForwardTransaction", "AllowZeroTransaction", "0"},
                                           {"ForwardTransaction", "Validation", "0"},

@@ -398,15 +398,18 @@ bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error) 
     *error = "the module's path is unknown";
     return false;
   }
-  CacheLock lock(path);
-  if (!lock.held()) {
-    *error = lock.error();
-    return false;
-  }
   std::string contents;
-  if (!ReadCache(path, &contents, error)) {
-    *error = path + ": " + *error;
-    return false;
+  {
+    // Held for the read alone: the host's calls wait for it.
+    CacheLock lock(path);
+    if (!lock.held()) {
+      *error = lock.error();
+      return false;
+    }
+    if (!ReadCache(path, &contents, error)) {
+      *error = path + ": " + *error;
+      return false;
+    }
   }
   std::vector<std::string_view> lines = SplitLines(contents);
   records->resize(lines.size());
