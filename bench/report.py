@@ -27,6 +27,9 @@ RATIOS = {
     "BM_HostCallAddTransaction": (
         "  its part: AddTransaction (in process)",
         [("x_floor", "floor_us", "<= 1.5", lambda r: r <= 1.5, None)]),
+    "BM_HostCallBesideDeliver": (
+        "  AddTransaction beside a deliver that looks without pause",
+        [("x_floor", "floor_us", "", lambda r: True, -1)]),
     "BM_LogEntry": (
         "one log entry",
         [("x_floor", "floor_us", "<= 1.3", lambda r: r <= 1.3, None)]),

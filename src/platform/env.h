@@ -196,7 +196,9 @@ class Env {
   // whenever the open succeeded) and reads nothing when `known` (may be
   // null) is a settled stamp (FileStamp::settled) that the file still has
   // (FileStamp::SameState): then kOk with `*unchanged` true and `contents`
-  // empty; else `*unchanged` is false. One open either way.
+  // empty (the platform may then tell it without opening the file: only a
+  // regular file in the path's own place, no link, is so known); else
+  // `*unchanged` is false.
   virtual ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
                                          std::string* contents, size_t max_size, FileStamp* stamp,
                                          bool* unchanged, std::string* error) = 0;

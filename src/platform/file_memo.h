@@ -9,7 +9,9 @@
 // (FileStamp::settled), so that a later write, even one that keeps the size
 // within one tick of the file system's clock, would have changed it. A file
 // whose stamp has not settled is read whole at every use; what was derived
-// from it is kept while its text stays the same. Each use is one open.
+// from it is kept while its text stays the same. Each use opens the file at
+// most once; where the platform can, a settled unchanged file is known by
+// its status alone (Env::ReadChangedTextFile).
 #ifndef VORNLINK_PLATFORM_FILE_MEMO_H_
 #define VORNLINK_PLATFORM_FILE_MEMO_H_
 
