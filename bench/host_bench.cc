@@ -194,7 +194,8 @@ void BM_HostCallAddTransaction(benchmark::State& state) {
 // pause (it looks every 100 ms; a host's call meets a look the more often
 // the longer the look holds the cache lock), beside one durable append
 // under a lock. "look_us": a whole look (the cache read and its lines
-// parsed); "op_max_us": the longest call.
+// parsed); "op_max_us": the longest call but the first (which builds the
+// index).
 void BM_HostCallBesideDeliver(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
   DriverFolder folder;
@@ -223,7 +224,8 @@ void BM_HostCallBesideDeliver(benchmark::State& state) {
     const double us = TimeUs([&] { ok = AddTransaction(fields, "0", "0", "") == 1 && ok; });
     state.SetIterationTime(us / 1e6);
     series.Add("op", us);
-    longest = std::max(longest, us);
+    // The first add reads the whole file for the index.
+    if (n > lines + 1) longest = std::max(longest, us);
     series.Add("floor", TimeUs([&] { ok = LockedDurableAppend(&lock, floor_file, line) && ok; }));
   }
   stop = true;
