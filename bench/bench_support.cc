@@ -20,6 +20,16 @@ double MedianOf(std::vector<double> values) {
   return (lower + upper) / 2.0;
 }
 
+void WriteSettledSettings(const std::string& path, const std::string& text) {
+  testing::WriteBytes(path, text);
+  testing::Eventually([&path] {
+    std::string nothing;
+    FileStamp stamp;
+    return DefaultEnv()->ReadFileBytes(path, 0, 0, &nothing, &stamp, nullptr) != ReadResult::kOk ||
+           stamp.settled;
+  });
+}
+
 double Series::Median(const std::string& name) const {
   auto found = samples_.find(name);
   return found == samples_.end() ? 0.0 : MedianOf(found->second);

@@ -37,6 +37,11 @@ double TimeUs(Work&& work) {
 
 double MedianOf(std::vector<double> values);
 
+// Writes a settings file and waits until its stamp has settled (a few
+// seconds: FileStamp::settled), as a site's settings files have: the
+// driver then knows an unchanged file without reading it again.
+void WriteSettledSettings(const std::string& path, const std::string& text);
+
 // Named series of samples (microseconds) collected over the iterations of
 // one benchmark.
 class Series {

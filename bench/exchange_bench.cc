@@ -124,7 +124,7 @@ void BM_ExchangeTcp(benchmark::State& state) {
   testing::ScriptedDms dms([](const std::string&) { return SuccessReply(); });
   DriverFolder folder;
   const std::string settings = folder.Sibling("xml");
-  testing::WriteBytes(settings, LoopbackSettings(dms.port_text(), "", folder.Sibling("log")));
+  WriteSettledSettings(settings, LoopbackSettings(dms.port_text(), "", folder.Sibling("log")));
   std::string failure;
   // One exchange first, for the bytes the floor sends.
   if (ForwardTransactionExchange(SampleTransaction(1), &failure, nullptr) !=
@@ -142,7 +142,7 @@ void BM_ExchangeHttp(benchmark::State& state) {
   HttpDms dms;
   DriverFolder folder;
   const std::string settings = folder.Sibling("xml");
-  testing::WriteBytes(settings, LoopbackSettings("", dms.Url(), folder.Sibling("log")));
+  WriteSettledSettings(settings, LoopbackSettings("", dms.Url(), folder.Sibling("log")));
   std::string failure;
   if (ForwardTransactionExchange(SampleTransaction(1), &failure, nullptr) !=
       ForwardOutcome::kSuccess) {
@@ -161,7 +161,7 @@ void BM_ExchangeHttp(benchmark::State& state) {
 void BM_ExchangeSettingsReads(benchmark::State& state) {
   DriverFolder folder;
   const std::string settings = folder.Sibling("xml");
-  testing::WriteBytes(settings, LoopbackSettings("4711", "", folder.Sibling("log")));
+  WriteSettledSettings(settings, LoopbackSettings("4711", "", folder.Sibling("log")));
   static const char* const kPaths[] = {"KMR/System/WoSplit",
                                        "KMR/UserID/E17",
                                        "KMR/Setup",

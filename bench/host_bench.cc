@@ -2,9 +2,14 @@
 // module's export, and one log entry.
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "bench_support.h"
 #include "cache/cache_file.h"
@@ -26,8 +31,8 @@ class HostedModule {
  public:
   explicit HostedModule(int lines) {
     std::filesystem::copy_file(VORNLINK_MODULE_FILE, File("Vornlink.so"));
-    testing::WriteBytes(File("Vornlink.ini"), GatesIni(86400));
-    testing::WriteBytes(File("Vornlink.xml"), LoopbackSettings("1", "", File("Vornlink.log")));
+    WriteSettledSettings(File("Vornlink.ini"), GatesIni(86400));
+    WriteSettledSettings(File("Vornlink.xml"), LoopbackSettings("1", "", File("Vornlink.log")));
     testing::WriteBytes(File("Vornlink.$$$"), CacheLines(lines, "1"));
     std::string error;
     module_ = LoadDriver(File("Vornlink.so"), &api_, &error);
@@ -142,7 +147,7 @@ void BM_ForwardTransaction2(benchmark::State& state) {
 void BM_HostCallGateReads(benchmark::State& state) {
   DriverFolder folder;
   const std::string ini = folder.Sibling("ini");
-  testing::WriteBytes(ini, GatesIni(86400));
+  WriteSettledSettings(ini, GatesIni(86400));
   static const char* const kReads[][3] = {{"ForwardTransaction", "Enable", "1"},
                                           {"ForwardTransaction", "AllowZeroTransaction", "0"},
                                           {"ForwardTransaction", "Validation", "0"},
@@ -183,6 +188,52 @@ void BM_HostCallAddTransaction(benchmark::State& state) {
   }
   if (!ok) state.SkipWithError("an append failed");
   series.Report(state, {"floor"});
+}
+
+// AddTransaction while `vornlink deliver` looks at the same cache without a
+// pause (it looks every 100 ms; a host's call meets a look the more often
+// the longer the look holds the cache lock), beside one durable append
+// under a lock. "look_us": a whole look (the cache read and its lines
+// parsed); "op_max_us": the longest call but the first (which builds the
+// index).
+void BM_HostCallBesideDeliver(benchmark::State& state) {
+  const int lines = static_cast<int>(state.range(0));
+  DriverFolder folder;
+  testing::WriteBytes(folder.Sibling("$$$"), CacheLines(lines, "1"));
+  FloorLock lock(folder.File("floor.lock"));
+  const std::string floor_file = folder.File("floor.$$$");
+  std::atomic<bool> stop{false};
+  std::mutex looks_mutex;
+  std::vector<double> looks;
+  std::thread looker([&] {
+    while (!stop) {
+      std::vector<NumberedRecord> records;
+      std::string error;
+      const double us = TimeUs([&] { ReadCacheRecords(&records, &error); });
+      std::lock_guard<std::mutex> hold(looks_mutex);
+      looks.push_back(us);
+    }
+  });
+  Series series;
+  bool ok = true;
+  int n = lines;
+  double longest = 0;
+  for (auto _ : state) {
+    const TransactionFields fields = SampleTransaction(n);
+    const std::string line = CacheLineFor(n++, "0") + "\n";
+    const double us = TimeUs([&] { ok = AddTransaction(fields, "0", "0", "") == 1 && ok; });
+    state.SetIterationTime(us / 1e6);
+    series.Add("op", us);
+    // The first add reads the whole file for the index.
+    if (n > lines + 1) longest = std::max(longest, us);
+    series.Add("floor", TimeUs([&] { ok = LockedDurableAppend(&lock, floor_file, line) && ok; }));
+  }
+  stop = true;
+  looker.join();
+  if (!ok) state.SkipWithError("an append failed");
+  series.Report(state, {"floor"});
+  state.counters["op_max_us"] = longest;
+  state.counters["look_us"] = MedianOf(looks);
 }
 
 void BM_LogEntry(benchmark::State& state) {
@@ -228,6 +279,11 @@ BENCHMARK(BM_HostCallGateReads)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_HostCallAddTransaction)
+    ->Arg(10000)
+    ->Iterations(kHostCalls)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HostCallBesideDeliver)
     ->Arg(10000)
     ->Iterations(kHostCalls)
     ->UseManualTime()

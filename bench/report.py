@@ -19,26 +19,29 @@ import sys
 RATIOS = {
     "BM_ForwardTransaction2": (
         "ForwardTransaction2 through the export",
-        [("x_floor", "floor_us", "<= 1.2", lambda r: r <= 1.2, None),
-         ("x_sqlite", "sqlite_us", "<= 1.1 (SQLite)", lambda r: r <= 1.1, None)]),
+        [("x_floor", "floor_us", "<= 1.3", lambda r: r <= 1.3, None),
+         ("x_sqlite", "sqlite_us", "<= 1.5 (SQLite)", lambda r: r <= 1.5, None)]),
     "BM_HostCallGateReads": (
         "  its part: the gates' 5 INI reads",
-        [("x_floor", "floor_us", "", lambda r: True, -1)]),
+        [("x_floor", "floor_us", "<= 1.3", lambda r: r <= 1.3, None)]),
     "BM_HostCallAddTransaction": (
         "  its part: AddTransaction (in process)",
+        [("x_floor", "floor_us", "<= 1.5", lambda r: r <= 1.5, None)]),
+    "BM_HostCallBesideDeliver": (
+        "  AddTransaction beside a deliver that looks without pause",
         [("x_floor", "floor_us", "", lambda r: True, -1)]),
     "BM_LogEntry": (
         "one log entry",
         [("x_floor", "floor_us", "<= 1.3", lambda r: r <= 1.3, None)]),
     "BM_ExchangeTcp": (
         "exchange, TCP DMS",
-        [("x_floor", "floor_us", "<= 1.5", lambda r: r <= 1.5, None)]),
+        [("x_floor", "floor_us", "<= 1.3", lambda r: r <= 1.3, None)]),
     "BM_ExchangeHttp": (
         "exchange, HTTP DMS",
-        [("x_floor", "floor_us", "<= 1.5", lambda r: r <= 1.5, None)]),
+        [("x_floor", "floor_us", "<= 1.3", lambda r: r <= 1.3, None)]),
     "BM_ExchangeSettingsReads": (
         "exchange's 8 settings values (bound)",
-        [("x_floor", "floor_us", "", lambda r: True, -1)]),
+        [("x_floor", "floor_us", "<= 1.5", lambda r: r <= 1.5, None)]),
     "BM_CacheReadLast": (
         "GetCacheIndex of the last line",
         [("x_floor", "floor_us", "<= 1.5 at 10,000", lambda r: r <= 1.5, 10000)]),

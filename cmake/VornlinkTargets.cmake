@@ -2,7 +2,10 @@
 
 add_library(vornlink_options INTERFACE)
 target_compile_options(vornlink_options INTERFACE
-  $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wno-unused-parameter>)
+  $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wno-unused-parameter>
+  # Each function and object in a section of its own, so that a link with
+  # --gc-sections (the module's) leaves out what nothing calls.
+  $<$<CXX_COMPILER_ID:GNU,Clang>:-ffunction-sections -fdata-sections>)
 target_include_directories(vornlink_options INTERFACE ${PROJECT_BINARY_DIR}/generated)
 
 if(WIN32)

@@ -391,30 +391,45 @@ CacheChange MoveToEnd(const CacheRecord& record, std::string* new_trid) {
 
 // ---- Operator access ----
 
-bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error) {
+bool ReadChangedCacheRecords(std::string* text, std::vector<NumberedRecord>* records, bool* changed,
+                             std::string* error) {
+  *changed = false;
   const std::string path = CacheFilePath();
-  records->clear();
   if (path.empty()) {
     *error = "the module's path is unknown";
     return false;
   }
-  CacheLock lock(path);
-  if (!lock.held()) {
-    *error = lock.error();
-    return false;
-  }
   std::string contents;
-  if (!ReadCache(path, &contents, error)) {
-    *error = path + ": " + *error;
-    return false;
+  {
+    // Held for the read alone: the host's calls wait for it.
+    CacheLock lock(path);
+    if (!lock.held()) {
+      *error = lock.error();
+      return false;
+    }
+    if (!ReadCache(path, &contents, error)) {
+      *error = path + ": " + *error;
+      return false;
+    }
   }
-  std::vector<std::string_view> lines = SplitLines(contents);
+  if (contents == *text) return true;
+  *changed = true;
+  *text = std::move(contents);
+  std::vector<std::string_view> lines = SplitLines(*text);
+  records->clear();
   records->resize(lines.size());
   for (size_t i = 0; i < lines.size(); ++i) {
     (*records)[i].line = i + 1;
     ParseCacheLine(lines[i], &(*records)[i].record);
   }
   return true;
+}
+
+bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error) {
+  std::string text;
+  bool changed = false;
+  records->clear();
+  return ReadChangedCacheRecords(&text, records, &changed, error);
 }
 
 }  // namespace vornlink

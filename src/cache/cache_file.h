@@ -184,9 +184,16 @@ struct NumberedRecord {
 };
 
 // Every line of the cache file in order, read under the cache mutex (a
-// missing file is an empty cache). False with the reason in `error` when
-// the mutex or the file cannot be had.
+// missing file is an empty cache) and parsed after it is released. False
+// with the reason in `error` when the mutex or the file cannot be had.
 bool ReadCacheRecords(std::vector<NumberedRecord>* records, std::string* error);
+
+// ReadCacheRecords for a caller that looks again and again: `*text` holds
+// the file's content as `*records` were parsed from it (empty both at
+// first); when the file still holds that content, `*records` stay as they
+// are and nothing is parsed. `*changed` tells which.
+bool ReadChangedCacheRecords(std::string* text, std::vector<NumberedRecord>* records, bool* changed,
+                             std::string* error);
 
 }  // namespace vornlink
 

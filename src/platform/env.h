@@ -61,6 +61,20 @@ struct FileStamp {
   uint64_t file = 0;
   uint64_t size = 0;
   int64_t modified = 0;  // in the platform's own units
+  // The last change of the file's data or attributes (the inode's change
+  // time; on Windows its change time where the system keeps one, else the
+  // last write), which no unprivileged program can set back.
+  int64_t changed = 0;
+  // True when both times lay at least kStampSettleSeconds before the moment
+  // the stamp was taken (and none lies ahead of it): any later write then
+  // gives the file a stamp of its own, even one that keeps its size.
+  bool settled = false;
+
+  // The same file with the same size and both times: with `settled` on the
+  // earlier stamp, not changed since.
+  bool SameState(const FileStamp& other) const {
+    return *this == other && changed == other.changed;
+  }
 
   bool SameFile(const FileStamp& other) const {
     return volume == other.volume && file == other.file;
@@ -70,6 +84,11 @@ struct FileStamp {
   }
   bool operator!=(const FileStamp& other) const { return !(*this == other); }
 };
+
+// How long a file's times must lie in the past before its stamp is trusted
+// to show every later change: well above the resolution of any file
+// system's clock and a clock step between the file system and the system.
+inline constexpr int64_t kStampSettleSeconds = 2;
 
 // The four 16-bit parts of a module's fixed file version.
 struct FileVersion {
@@ -173,6 +192,16 @@ class Env {
   // larger than `max_size` bytes is not read (kError).
   virtual ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                                   std::string* error) = 0;
+  // ReadTextFile that also gives the stamp of the file it opened (set
+  // whenever the open succeeded) and reads nothing when `known` (may be
+  // null) is a settled stamp (FileStamp::settled) that the file still has
+  // (FileStamp::SameState): then kOk with `*unchanged` true and `contents`
+  // empty (the platform may then tell it without opening the file: only a
+  // regular file in the path's own place, no link, is so known); else
+  // `*unchanged` is false.
+  virtual ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                                         std::string* contents, size_t max_size, FileStamp* stamp,
+                                         bool* unchanged, std::string* error) = 0;
   // Reads up to `max_bytes` bytes from `offset` on, as they stand on disk
   // (no line end is converted), and the stamp of the file that was read,
   // taken from the same open. Fewer bytes only at the end of the file; none
@@ -280,6 +309,11 @@ class EnvWrapper : public Env {
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override {
     return target_->ReadTextFile(path, contents, max_size, error);
+  }
+  ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                                 std::string* contents, size_t max_size, FileStamp* stamp,
+                                 bool* unchanged, std::string* error) override {
+    return target_->ReadChangedTextFile(path, known, contents, max_size, stamp, unchanged, error);
   }
   ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                            std::string* bytes, FileStamp* stamp, std::string* error) override {

@@ -24,6 +24,9 @@ namespace env_parts {
 bool IsTrustedPath(const std::string& path, std::string* error);
 ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                         std::string* error);
+ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                               std::string* contents, size_t max_size, FileStamp* stamp,
+                               bool* unchanged, std::string* error);
 ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                          std::string* bytes, FileStamp* stamp, std::string* error);
 bool AppendTextFile(const std::string& path, const std::string& text, bool durable,

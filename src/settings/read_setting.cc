@@ -4,6 +4,7 @@
 
 #include "base/text_lines.h"
 #include "platform/env.h"
+#include "platform/file_memo.h"
 #include "settings/module_files.h"
 
 namespace vornlink {
@@ -23,6 +24,11 @@ void SectionAndValueNames(std::string_view path, std::string_view* section, std:
   *section = segments.size() > 1 ? segments[1] : std::string_view();
   *value = segments.size() > 2 ? segments[2] : std::string_view();
   *whole_section = segments.size() < 3;
+}
+
+// ReadSetting's value of `path` in the document (empty when unreadable).
+std::string SettingFromDocument(const std::string* document, const std::string& path) {
+  return ReadSettingFromText(path, document != nullptr ? *document : std::string_view());
 }
 
 }  // namespace
@@ -70,11 +76,8 @@ std::string ReadSettingFromText(std::string_view path, std::string_view document
 }
 
 std::string ReadSetting(std::string_view path, const std::string& file_name) {
-  std::string document;
-  if (GetEnv()->ReadTextFile(file_name, &document, kMaxSettingsFileSize, nullptr) !=
-      ReadResult::kOk)
-    document.clear();
-  return ReadSettingFromText(path, document);
+  return DerivedFromFile(GetEnv(), file_name, kMaxSettingsFileSize, &SettingFromDocument,
+                         std::string(path));
 }
 
 std::string SettingsFilePath() { return ModuleFileWithExtension("xml"); }

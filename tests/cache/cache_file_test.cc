@@ -192,6 +192,20 @@ TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
   std::filesystem::last_write_time(path_, stamp);
   EXPECT_TRUE(FindDueLine(0, &record, &at) == 1 && at == 2 && record.trans_no() == "3") << at;
 
+  // A reader that looks again and again (deliver) parses nothing while the
+  // file stays as it was, and sees a mark that keeps the size.
+  std::string seen;
+  std::vector<NumberedRecord> records;
+  bool parsed = false;
+  ASSERT_TRUE(ReadChangedCacheRecords(&seen, &records, &parsed, &error) && parsed) << error;
+  ASSERT_TRUE(ReadChangedCacheRecords(&seen, &records, &parsed, &error));
+  EXPECT_FALSE(parsed);
+  changed[contents.find(",0," + std::string(kThirdTrid)) + 1] = kDeliveredStatus;
+  testing::WriteBytes(path_, changed);
+  ASSERT_TRUE(ReadChangedCacheRecords(&seen, &records, &parsed, &error) && parsed);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[2].record.status(), std::string(1, kDeliveredStatus));
+
   // Only a Status of one character is overwritten.
   testing::WriteBytes(path_, OnDisk(Line("4", kFirstTrid, "02") + "\n"));
   EXPECT_EQ(MarkLineInPlace(kFirstTrid, kDeliveredStatus, &error), CacheChange::kFailed);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
+#include "settings/module_files.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
@@ -58,6 +62,59 @@ TEST(ReadSettingTest, FindsTheValueOrCollectsTheSection) {
     SCOPED_TRACE(std::string(c.path) + " in " + c.document);
     EXPECT_EQ(ReadSettingFromText(c.path, c.document), c.expected);
   }
+}
+
+// Settings are read afresh at every use: a changed file takes effect with
+// the next read, also one rewritten in place at once with the same size;
+// an unchanged one whose stamp has settled is not read again.
+TEST(ReadSettingTest, ChangedFilesTakeEffectWithTheNextRead) {
+  testing::ScopedFakeEnv scoped;
+  const std::string xml = scoped.ModuleFile("xml");
+  const std::string ini = scoped.ModuleFile("ini");
+  scoped.env().watched = xml;
+  auto write = [&](char value) {
+    testing::WriteBytes(xml, std::string("<Log>\n<FileName>") + value + "</FileName>\n</Log>\n");
+    testing::WriteBytes(ini, std::string("[Log]\nName=") + value + "\n");
+  };
+  auto expect = [](char value) {
+    EXPECT_EQ(ReadDriverSetting("KMR/Log/FileName"), std::string(1, value));
+    EXPECT_EQ(ReadIniString("Log", "Name", "-"), std::string(1, value));
+  };
+  for (char value : {'a', 'b', 'c'}) {
+    write(value);
+    expect(value);
+    expect(value);
+  }
+
+  auto settled = [](const std::string& path) {
+    std::string nothing;
+    FileStamp stamp;
+    return DefaultEnv()->ReadFileBytes(path, 0, 0, &nothing, &stamp, nullptr) == ReadResult::kOk &&
+           stamp.settled;
+  };
+  ASSERT_TRUE(testing::Eventually([&] { return settled(xml) && settled(ini); }));
+  expect('c');
+  scoped.env().bytes_read = 0;
+  expect('c');
+  EXPECT_EQ(scoped.env().bytes_read, 0u);
+#ifndef _WIN32
+  // A link planted in the place of a settled file is judged as at any read.
+  const std::string kept = scoped.dir().File("kept.xml");
+  const std::string other = scoped.dir().File("other.xml");
+  testing::WriteBytes(other, "<Log>\n<FileName>x</FileName>\n</Log>\n");
+  std::filesystem::rename(xml, kept);
+  if (testing::PlantForeignLink(other, xml)) EXPECT_EQ(ReadDriverSetting("KMR/Log/FileName"), "");
+  std::filesystem::remove(xml);
+  std::filesystem::rename(kept, xml);
+#endif
+  write('d');
+  expect('d');
+  EXPECT_GT(scoped.env().bytes_read, 0u);
+
+  std::filesystem::remove(xml);
+  std::filesystem::remove(ini);
+  EXPECT_EQ(ReadDriverSetting("KMR/Log/FileName"), "");
+  EXPECT_EQ(ReadIniString("Log", "Name", "-"), "-");
 }
 
 }  // namespace

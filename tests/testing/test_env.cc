@@ -192,6 +192,16 @@ ReadResult FakeEnv::ReadTextFile(const std::string& path, std::string* contents,
   return result;
 }
 
+ReadResult FakeEnv::ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                                        std::string* contents, size_t max_size, FileStamp* stamp,
+                                        bool* unchanged, std::string* error) {
+  if (path == watched && fail_reads) return Failed(error, "Input/output error"), ReadResult::kError;
+  const ReadResult result =
+      target()->ReadChangedTextFile(path, known, contents, max_size, stamp, unchanged, error);
+  if (path == watched) bytes_read += contents->size();
+  return result;
+}
+
 ReadResult FakeEnv::ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                                   std::string* bytes, FileStamp* stamp, std::string* error) {
   if (path == watched && fail_reads) return Failed(error, "Input/output error"), ReadResult::kError;

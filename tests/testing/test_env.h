@@ -132,6 +132,9 @@ class FakeEnv : public EnvWrapper {
   void StartProgram(const std::string& program, const std::string& argument) override;
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override;
+  ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                                 std::string* contents, size_t max_size, FileStamp* stamp,
+                                 bool* unchanged, std::string* error) override;
   ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                            std::string* bytes, FileStamp* stamp, std::string* error) override;
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,

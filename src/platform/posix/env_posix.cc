@@ -17,6 +17,7 @@
 #include "base/module_singleton.h"
 #include "platform/env.h"
 #include "platform/env_parts.h"
+#include "platform/file_memo.h"
 #include "platform/private_profile.h"
 #include "vornlink_version.h"
 
@@ -53,6 +54,26 @@ const std::string& ModulePathAtLoad() {
 // Runs while the module is being loaded, before the host can change folder.
 [[maybe_unused]] const bool g_module_path_fixed = !ModulePathAtLoad().empty();
 
+// One part of a question of ReadProfileString: its length, ':', itself.
+std::string TakeCountedPart(const std::string& question, size_t* at) {
+  size_t size = 0;
+  while (*at < question.size() && question[*at] != ':')
+    size = size * 10 + (question[(*at)++] - '0');
+  std::string part = question.substr(*at + 1, size);
+  *at += 1 + size;
+  return part;
+}
+
+// ReadProfileString's value for the question it asks of the file's text.
+std::string LookUpInText(const std::string* contents, const std::string& question) {
+  size_t at = 0;
+  const std::string section = TakeCountedPart(question, &at);
+  const std::string key = TakeCountedPart(question, &at);
+  const std::string default_value = question.substr(at);
+  if (contents == nullptr) return ProfileDefault(default_value);
+  return LookUpProfileString(*contents, section, key, default_value);
+}
+
 class PosixEnv : public Env {
  public:
   std::string ModulePath() override { return ModulePathAtLoad(); }
@@ -88,11 +109,11 @@ class PosixEnv : public Env {
   std::string ReadProfileString(const std::string& section, const std::string& key,
                                 const std::string& default_value,
                                 const std::string& path) override {
-    std::string contents;
-    if (ReadTextFile(path, &contents, kMaxSettingsFileSize, nullptr) != ReadResult::kOk) {
-      return ProfileDefault(default_value);
-    }
-    return LookUpProfileString(contents, section, key, default_value);
+    // Section and key lead the question, each behind its length: any of
+    // the three may hold any byte.
+    std::string question = std::to_string(section.size()) + ':' + section +
+                           std::to_string(key.size()) + ':' + key + default_value;
+    return DerivedFromFile(this, path, kMaxSettingsFileSize, &LookUpInText, question);
   }
 
   int64_t UnixTime() override { return static_cast<int64_t>(time(nullptr)); }
@@ -118,6 +139,12 @@ class PosixEnv : public Env {
   ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
                           std::string* error) override {
     return env_parts::ReadTextFile(path, contents, max_size, error);
+  }
+
+  ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                                 std::string* contents, size_t max_size, FileStamp* stamp,
+                                 bool* unchanged, std::string* error) override {
+    return env_parts::ReadChangedTextFile(path, known, contents, max_size, stamp, unchanged, error);
   }
 
   ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
@@ -209,6 +236,7 @@ std::string env_parts::ErrorText(int code) {
 Env* DefaultEnv() { return &g_default_env.Get(); }
 
 void ReleaseDefaultEnv() {
+  ReleaseFileMemo();
   g_default_env.Release();
   g_module_path.Release();
 }

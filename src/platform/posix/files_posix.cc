@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <limits>
@@ -185,40 +186,29 @@ void TakeBack(int fd, const std::string& path, off_t size_before, size_t written
   if (durable && fdatasync(fd) == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
 }
 
-}  // namespace
-
-int OpenRegular(const std::string& path, int flags, mode_t mode, ScopedFd* fd, struct stat* info) {
-  fd->reset(open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
-  if (!fd->valid()) return errno;
-  int code = 0;
-  if (fstat(fd->get(), info) != 0) {
-    code = errno;
-  } else if (!S_ISREG(info->st_mode)) {
-    code = EINVAL;
-  }
-  if (code != 0) {
-    fd->reset();
-    return code;
-  }
-  // Opened without waiting; its reads and writes may wait as usual.
-  int status_flags = fcntl(fd->get(), F_GETFL);
-  if (status_flags >= 0) fcntl(fd->get(), F_SETFL, status_flags & ~O_NONBLOCK);
-  return 0;
+// Whether the file's modification and change times lie at least
+// kStampSettleSeconds back (the file system stamps with the same real-time
+// clock, at most a tick behind it).
+bool IsSettled(const struct stat& info) {
+  timespec now;
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  const time_t latest =
+      info.st_mtim.tv_sec > info.st_ctim.tv_sec ? info.st_mtim.tv_sec : info.st_ctim.tv_sec;
+  return latest <= now.tv_sec - kStampSettleSeconds - 1;
 }
 
-namespace env_parts {
+void SetStamp(const struct stat& info, FileStamp* stamp) {
+  stamp->volume = static_cast<uint64_t>(info.st_dev);
+  stamp->file = static_cast<uint64_t>(info.st_ino);
+  stamp->size = static_cast<uint64_t>(info.st_size);
+  stamp->modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  stamp->changed = static_cast<int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+  stamp->settled = IsSettled(info);
+}
 
-ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+// Reads the open file `fd` (its status in `info`) whole.
+ReadResult ReadOpenFile(int fd, const struct stat& info, std::string* contents, size_t max_size,
                         std::string* error) {
-  contents->clear();
-  ScopedFd fd;
-  struct stat info;
-  const int code = OpenTrusted(path, O_RDONLY, 0, &fd, &info);
-  if (code != 0) {
-    SetError(error, OpenErrorText(code));
-    errno = code;
-    return code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
-  }
   if (static_cast<uint64_t>(info.st_size) > max_size) {
     SetError(error, "larger than " + std::to_string(max_size) + " bytes");
     return ReadResult::kError;
@@ -226,7 +216,7 @@ ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t m
   contents->reserve(static_cast<size_t>(info.st_size));
   char buffer[65536];
   for (;;) {
-    ssize_t got = read(fd.get(), buffer, sizeof buffer);
+    ssize_t got = read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
       SetErrno(error, errno);
@@ -243,6 +233,77 @@ ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t m
   }
 }
 
+}  // namespace
+
+int OpenRegular(const std::string& path, int flags, mode_t mode, ScopedFd* fd, struct stat* info) {
+  fd->reset(open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
+  if (!fd->valid()) return errno;
+  int code = 0;
+  if (fstat(fd->get(), info) != 0) {
+    code = errno;
+  } else if (!S_ISREG(info->st_mode)) {
+    code = EINVAL;
+  }
+  if (code != 0) {
+    fd->reset();
+    return code;
+  }
+  // Opened without waiting; its reads and writes may wait as usual. Of the
+  // status flags the open set, only O_APPEND stays (F_SETFL keeps the
+  // access mode and the flags it cannot change).
+  fcntl(fd->get(), F_SETFL, flags & O_APPEND);
+  return 0;
+}
+
+namespace env_parts {
+
+ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                        std::string* error) {
+  contents->clear();
+  ScopedFd fd;
+  struct stat info;
+  const int code = OpenTrusted(path, O_RDONLY, 0, &fd, &info);
+  if (code != 0) {
+    SetError(error, OpenErrorText(code));
+    errno = code;
+    return code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
+  }
+  return ReadOpenFile(fd.get(), info, contents, max_size, error);
+}
+
+ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                               std::string* contents, size_t max_size, FileStamp* stamp,
+                               bool* unchanged, std::string* error) {
+  contents->clear();
+  *unchanged = false;
+  struct stat info;
+  // A regular file in the path's own place (no link) that is still the file
+  // of a settled stamp, with its size and both times: the file that the
+  // open behind `known` judged, unchanged since (a second name made for it
+  // would have moved its change time). Nothing to open then.
+  if (known != nullptr && known->settled && lstat(path.c_str(), &info) == 0 &&
+      S_ISREG(info.st_mode)) {
+    SetStamp(info, stamp);
+    if (known->SameState(*stamp)) {
+      *unchanged = true;
+      return ReadResult::kOk;
+    }
+  }
+  ScopedFd fd;
+  const int code = OpenTrusted(path, O_RDONLY, 0, &fd, &info);
+  if (code != 0) {
+    SetError(error, OpenErrorText(code));
+    errno = code;
+    return code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
+  }
+  SetStamp(info, stamp);
+  if (known != nullptr && known->settled && known->SameState(*stamp)) {
+    *unchanged = true;
+    return ReadResult::kOk;
+  }
+  return ReadOpenFile(fd.get(), info, contents, max_size, error);
+}
+
 ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                          std::string* bytes, FileStamp* stamp, std::string* error) {
   bytes->clear();
@@ -253,10 +314,7 @@ ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_by
     SetError(error, OpenErrorText(code));
     return code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
   }
-  stamp->volume = static_cast<uint64_t>(info.st_dev);
-  stamp->file = static_cast<uint64_t>(info.st_ino);
-  stamp->size = static_cast<uint64_t>(info.st_size);
-  stamp->modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  SetStamp(info, stamp);
   if (offset >= stamp->size || max_bytes == 0) return ReadResult::kOk;
   const uint64_t left = stamp->size - offset;
   bytes->resize(static_cast<size_t>(left < max_bytes ? left : max_bytes));

@@ -76,9 +76,12 @@ class FileLockMutex : public CrossProcessMutex {
   // descriptor leaves the parent's lock alone.
   int OpenOwnLockFile() {
     if (fd_.valid() && owner_ == getpid()) return 0;
-    struct stat info;
+    struct stat info {};
     owner_ = getpid();
-    return OpenRegular(path_, O_RDWR | O_CREAT | O_NOFOLLOW, 0666, &fd_, &info);
+    const int code = OpenRegular(path_, O_RDWR | O_CREAT | O_NOFOLLOW, 0666, &fd_, &info);
+    held_device_ = info.st_dev;
+    held_inode_ = info.st_ino;
+    return code;
   }
 
   // 0 once the whole file is locked; `command` says whether to wait.
@@ -96,10 +99,9 @@ class FileLockMutex : public CrossProcessMutex {
   // the other processes lock: false then, and the file is closed (its lock
   // goes with it), so that the next try opens the one that is there now.
   bool StillTheLockFile() {
-    struct stat held;
     struct stat there;
-    if (fstat(fd_.get(), &held) == 0 && lstat(path_.c_str(), &there) == 0 &&
-        held.st_dev == there.st_dev && held.st_ino == there.st_ino) {
+    if (lstat(path_.c_str(), &there) == 0 && held_device_ == there.st_dev &&
+        held_inode_ == there.st_ino) {
       return true;
     }
     fd_.reset();
@@ -108,8 +110,10 @@ class FileLockMutex : public CrossProcessMutex {
 
   const std::string path_;
   std::mutex threads_;
-  ScopedFd fd_;      // guarded by threads_
-  pid_t owner_ = 0;  // the process that opened fd_
+  ScopedFd fd_;            // guarded by threads_
+  pid_t owner_ = 0;        // the process that opened fd_
+  dev_t held_device_ = 0;  // the file fd_ has open (guarded by threads_)
+  ino_t held_inode_ = 0;
 };
 
 }  // namespace

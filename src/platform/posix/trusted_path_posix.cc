@@ -22,8 +22,9 @@ namespace {
 
 // Links of one chain that are followed at most; the kernel allows 40.
 constexpr int kMaxLinkHops = 16;
-// Rounds of judging and opening while links keep appearing at the end.
-constexpr int kMaxOpenRounds = 4;
+// Rounds of judging and opening while links keep appearing at the end,
+// after a first round that opens the path as it stands.
+constexpr int kMaxOpenRounds = 5;
 
 bool IsTrustedOwner(uid_t owner) { return owner == 0 || owner == geteuid(); }
 
@@ -85,8 +86,10 @@ int OpenTrusted(const std::string& path, int flags, mode_t mode, ScopedFd* fd, s
   const bool create = (flags & O_CREAT) != 0;
   flags = (flags & ~(O_CREAT | O_EXCL)) | O_NOFOLLOW;
   for (int round = 0; round < kMaxOpenRounds; ++round) {
-    std::string target;
-    int code = FollowTrustedLinks(path, &target);
+    // The first round opens the path itself, never through a link: a link
+    // in its place (ELOOP) is judged in the next round. Most paths are none.
+    std::string target = path;
+    int code = round == 0 ? 0 : FollowTrustedLinks(path, &target);
     if (code != 0) return code;
     code = OpenRegular(target, flags, 0, fd, info);
     bool made = false;

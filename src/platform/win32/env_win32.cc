@@ -13,6 +13,7 @@
 #include "base/module_singleton.h"
 #include "platform/env.h"
 #include "platform/env_parts.h"
+#include "platform/file_memo.h"
 #include "platform/win32/os_version_text.h"
 #include "platform/win32/scoped_handle.h"
 
@@ -151,6 +152,12 @@ class WindowsEnv : public Env {
     return env_parts::ReadTextFile(path, contents, max_size, error);
   }
 
+  ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                                 std::string* contents, size_t max_size, FileStamp* stamp,
+                                 bool* unchanged, std::string* error) override {
+    return env_parts::ReadChangedTextFile(path, known, contents, max_size, stamp, unchanged, error);
+  }
+
   ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                            std::string* bytes, FileStamp* stamp, std::string* error) override {
     return env_parts::ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
@@ -248,7 +255,10 @@ std::string env_parts::ErrorText(int code) {
 
 Env* DefaultEnv() { return &g_default_env.Get(); }
 
-void ReleaseDefaultEnv() { g_default_env.Release(); }
+void ReleaseDefaultEnv() {
+  ReleaseFileMemo();
+  g_default_env.Release();
+}
 
 // The 64-bit forms explicitly: the 32-bit C runtime's plain ones end in
 // January 2038.

@@ -260,26 +260,20 @@ DWORD CheckAllocated(HANDLE file, uint64_t size) {
 
 namespace env_parts {
 
-ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+namespace {
+
+// Reads the open disk file `file` (`size` bytes when opened) whole, as text.
+ReadResult ReadOpenFile(HANDLE file, uint64_t size, std::string* contents, size_t max_size,
                         std::string* error) {
-  contents->clear();
-  ReadResult not_open = ReadResult::kError;
-  ScopedHandle file(OpenForReading(path, &not_open, error));
-  if (!file.valid()) return not_open;
-  LARGE_INTEGER size;
-  if (!IsDiskFile(file.get()) || !GetFileSizeEx(file.get(), &size)) {
-    SetError(error, kNotRegularFile);
-    return ReadResult::kError;
-  }
-  if (static_cast<uint64_t>(size.QuadPart) > max_size) {
+  if (size > max_size) {
     SetError(error, "larger than " + std::to_string(max_size) + " bytes");
     return ReadResult::kError;
   }
-  contents->reserve(static_cast<size_t>(size.QuadPart));
+  contents->reserve(static_cast<size_t>(size));
   char buffer[16384];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
       SetError(error, SystemText(GetLastError()));
       contents->clear();
       return ReadResult::kError;
@@ -296,23 +290,85 @@ ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t m
   return ReadResult::kOk;
 }
 
-ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
-                         std::string* bytes, FileStamp* stamp, std::string* error) {
-  bytes->clear();
+}  // namespace
+
+ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
+                        std::string* error) {
+  contents->clear();
   ReadResult not_open = ReadResult::kError;
   ScopedHandle file(OpenForReading(path, &not_open, error));
   if (!file.valid()) return not_open;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!IsDiskFile(file.get()) || !GetFileInformationByHandle(file.get(), &info)) {
+  LARGE_INTEGER size;
+  if (!IsDiskFile(file.get()) || !GetFileSizeEx(file.get(), &size)) {
     SetError(error, kNotRegularFile);
     return ReadResult::kError;
   }
+  return ReadOpenFile(file.get(), static_cast<uint64_t>(size.QuadPart), contents, max_size, error);
+}
+
+namespace {
+
+// The change time (the last write where the file system keeps none) and
+// whether both times lie kStampSettleSeconds back (100 ns units).
+void SetChangeStamp(HANDLE file, FileStamp* stamp) {
+  FILE_BASIC_INFO basic;
+  stamp->changed = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+                           basic.ChangeTime.QuadPart != 0
+                       ? static_cast<int64_t>(basic.ChangeTime.QuadPart)
+                       : stamp->modified;
+  FILETIME now_time;
+  GetSystemTimeAsFileTime(&now_time);
+  const int64_t now = static_cast<int64_t>((static_cast<uint64_t>(now_time.dwHighDateTime) << 32) |
+                                           now_time.dwLowDateTime);
+  const int64_t latest = stamp->modified > stamp->changed ? stamp->modified : stamp->changed;
+  stamp->settled = latest <= now - (kStampSettleSeconds + 1) * 10000000;
+}
+
+// The stamp of the open disk file `file`; false when it is none.
+bool TakeStamp(HANDLE file, FileStamp* stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!IsDiskFile(file) || !GetFileInformationByHandle(file, &info)) return false;
   stamp->volume = info.dwVolumeSerialNumber;
   stamp->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   stamp->modified =
       static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
                            info.ftLastWriteTime.dwLowDateTime);
+  SetChangeStamp(file, stamp);
+  return true;
+}
+
+}  // namespace
+
+ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
+                               std::string* contents, size_t max_size, FileStamp* stamp,
+                               bool* unchanged, std::string* error) {
+  contents->clear();
+  *unchanged = false;
+  ReadResult not_open = ReadResult::kError;
+  ScopedHandle file(OpenForReading(path, &not_open, error));
+  if (!file.valid()) return not_open;
+  if (!TakeStamp(file.get(), stamp)) {
+    SetError(error, kNotRegularFile);
+    return ReadResult::kError;
+  }
+  if (known != nullptr && known->settled && known->SameState(*stamp)) {
+    *unchanged = true;
+    return ReadResult::kOk;
+  }
+  return ReadOpenFile(file.get(), stamp->size, contents, max_size, error);
+}
+
+ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                         std::string* bytes, FileStamp* stamp, std::string* error) {
+  bytes->clear();
+  ReadResult not_open = ReadResult::kError;
+  ScopedHandle file(OpenForReading(path, &not_open, error));
+  if (!file.valid()) return not_open;
+  if (!TakeStamp(file.get(), stamp)) {
+    SetError(error, kNotRegularFile);
+    return ReadResult::kError;
+  }
   if (offset >= stamp->size || max_bytes == 0) return ReadResult::kOk;
   LARGE_INTEGER at;
   at.QuadPart = static_cast<LONGLONG>(offset);

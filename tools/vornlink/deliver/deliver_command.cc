@@ -125,6 +125,10 @@ struct RunState {
   std::string ended_by;
   TryLockResult lock = TryLockResult::kTaken;  // what this process's worker found
   bool missed_noted = false;
+  // The cache as the last look found it, and its lines: parsed again only
+  // when the file's content changed.
+  std::string cache_text;
+  std::vector<NumberedRecord> records;
 };
 
 void TakeOutcomes(const std::vector<LineOutcome>& outcomes, bool log_followed, RunState* run,
@@ -139,9 +143,10 @@ void TakeOutcomes(const std::vector<LineOutcome>& outcomes, bool log_followed, R
 // read (nothing is learned then).
 bool LookOnce(LogFollower* follower, DeliveryWatch* watch, bool log_followed, RunState* run,
               std::ostream& out, bool* progress) {
-  std::vector<NumberedRecord> records;
   std::string error;
-  if (!ReadCacheRecords(&records, &error)) return false;
+  bool changed = false;
+  if (!ReadChangedCacheRecords(&run->cache_text, &run->records, &changed, &error)) return false;
+  const std::vector<NumberedRecord>& records = run->records;
   const std::vector<CapturedEntry> entries = follower->TakeNew();
   // Only this process's worker counts: a host's that starts meanwhile and
   // waits for it says so too.
