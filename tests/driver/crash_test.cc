@@ -4,8 +4,10 @@
 // and the DMS, which drops repeats of a booking key, has booked each once.
 // Where a small disk of its own can be mounted (Linux, as root), it is full
 // every other ten kills: transactions are then written in room the reserve
-// gives up (none waits in a host's memory, to be lost with it), and booked
-// lines are marked delivered in place, none sent again after its mark.
+// gives up (none waits in a host's memory, to be lost with it), and a booked
+// line whose removal the full disk refuses is marked delivered in place, none
+// sent again after its mark. How many are marked is the kills' luck: the room
+// the reserve gave up often lets the removal through.
 // VORNLINK_CRASH_KILLS: kills (default 200; 25 on Windows), anywhere in a
 // host's life as measured here.
 #include <gtest/gtest.h>
@@ -184,8 +186,6 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
   EXPECT_EQ(repeats.dropped(), doubled);
   EXPECT_EQ(booked_twice, 0);
   EXPECT_EQ(sent_after_mark, 0);
-  // Full phases make marks; without them, each later host sends those lines again.
-  EXPECT_TRUE(!disk.mounted() || kills < 20 || !marked.empty());
   EXPECT_GT(acknowledged.size(), 0u);
 }
 
