@@ -338,6 +338,21 @@ bool TakeStamp(HANDLE file, FileStamp* stamp) {
   return true;
 }
 
+// Opens `path` for reading and takes its stamp; null with the reason in
+// `failed` when it cannot (a file that is no disk file is an error).
+HANDLE OpenStamped(const std::string& path, FileStamp* stamp, ReadResult* failed,
+                   std::string* error) {
+  *failed = ReadResult::kError;
+  ScopedHandle file(OpenForReading(path, failed, error));
+  if (!file.valid()) return nullptr;
+  if (!TakeStamp(file.get(), stamp)) {
+    *failed = ReadResult::kError;
+    SetError(error, kNotRegularFile);
+    return nullptr;
+  }
+  return file.release();
+}
+
 }  // namespace
 
 ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
@@ -345,13 +360,9 @@ ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
                                bool* unchanged, std::string* error) {
   contents->clear();
   *unchanged = false;
-  ReadResult not_open = ReadResult::kError;
-  ScopedHandle file(OpenForReading(path, &not_open, error));
-  if (!file.valid()) return not_open;
-  if (!TakeStamp(file.get(), stamp)) {
-    SetError(error, kNotRegularFile);
-    return ReadResult::kError;
-  }
+  ReadResult failed = ReadResult::kError;
+  ScopedHandle file(OpenStamped(path, stamp, &failed, error));
+  if (!file.valid()) return failed;
   if (known != nullptr && known->settled && known->SameState(*stamp)) {
     *unchanged = true;
     return ReadResult::kOk;
@@ -362,13 +373,9 @@ ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
 ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                          std::string* bytes, FileStamp* stamp, std::string* error) {
   bytes->clear();
-  ReadResult not_open = ReadResult::kError;
-  ScopedHandle file(OpenForReading(path, &not_open, error));
-  if (!file.valid()) return not_open;
-  if (!TakeStamp(file.get(), stamp)) {
-    SetError(error, kNotRegularFile);
-    return ReadResult::kError;
-  }
+  ReadResult failed = ReadResult::kError;
+  ScopedHandle file(OpenStamped(path, stamp, &failed, error));
+  if (!file.valid()) return failed;
   if (offset >= stamp->size || max_bytes == 0) return ReadResult::kOk;
   LARGE_INTEGER at;
   at.QuadPart = static_cast<LONGLONG>(offset);
