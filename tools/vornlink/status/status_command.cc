@@ -1,11 +1,12 @@
 #include "vornlink/status/status_command.h"
 
+#include <optional>
 #include <ostream>
+#include <sstream>
 
 #include "cache/cache_reserve.h"
 #include "delivery/cache_worker.h"
 #include "platform/env.h"
-#include "vornlink/base/exit_codes.h"
 #include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
 #include "vornlink/status/status_facts.h"
@@ -152,53 +153,105 @@ bool ParseMinutes(const std::string& text, int* minutes) {
   return true;
 }
 
+enum class Form { kText, kJson, kPrometheus, kNagios };
+
+// The form an option names.
+std::optional<Form> FormNamed(const std::string& option) {
+  if (option == "--json") return Form::kJson;
+  if (option == "--prometheus") return Form::kPrometheus;
+  if (option == "--nagios") return Form::kNagios;
+  return std::nullopt;
+}
+
+// Puts `text` in the place of `path` in one step (Env::ReplaceTextFile: a
+// temporary file made exclusively beside it, then renamed), so that a
+// collector never reads half of it.
+bool WriteWhole(const std::string& path, const std::string& text, std::ostream& err) {
+  std::string error;
+  switch (GetEnv()->ReplaceTextFile(path, text, ReplaceOptions{}, &error)) {
+    case ReplaceResult::kReplaced:
+      if (!error.empty()) err << "vornlink status: " << path << ": " << error << "\n";
+      return true;
+    case ReplaceResult::kRewrittenInPlace:
+      err << "vornlink status: " << path
+          << " was rewritten in place, since no new file may be made in its folder: a reader "
+             "may have seen part of it\n";
+      return true;
+    case ReplaceResult::kFailed:
+      break;
+  }
+  err << "vornlink status: cannot write " << path << ": " << error << "\n";
+  return false;
+}
+
 }  // namespace
 
 const CommandHelp kStatusHelp = {
     "status",
     CommandGroup::kOperator,
-    "status [--stale MIN] [--json|--prometheus]",
+    "status [--stale MIN] [--json|--prometheus|--nagios] [--output FILE]",
     "counts, the oldest due transaction, the last\n"
     "delivery and failure in the log",
-    "  --stale MIN   a due line waiting longer than MIN minutes (15) since its\n"
-    "                dispense is stale\n"
-    "  --json        the same as JSON\n"
-    "  --prometheus  the same as metrics for a node exporter's textfile\n"
-    "                collector\n",
-    "(in every form) 0 all well, 1 the driver's files missing, the cache\n"
-    "unreadable or the log refused, 3 parked, stuck or unknown lines,\n"
-    "transactions the driver could not write to the cache, or the cache's\n"
-    "reserve for a full disk given up, 4 a stale due line, 5 the delivery\n"
-    "lock cannot be taken; 2 usage error",
-    "The health of the site, for a person or a monitoring script.\n"};
+    "  --stale MIN    a due line waiting longer than MIN minutes (15) since its\n"
+    "                 dispense is stale\n"
+    "  --json         the same as JSON\n"
+    "  --prometheus   the same as metrics for a node exporter's textfile\n"
+    "                 collector\n"
+    "  --nagios       one line for a monitoring plugin, with performance data\n"
+    "  --output FILE  (with --json or --prometheus) writes FILE instead, in one\n"
+    "                 step: a reader never sees half of it\n",
+    "(in every form, as monitoring plugins report) 0 OK; 1 WARNING: a\n"
+    "stale due line; 2 CRITICAL: parked, stuck or unknown lines, transactions\n"
+    "the driver could not write to the cache, the cache's reserve for a full\n"
+    "disk given up, the delivery lock that cannot be taken, or the log\n"
+    "refused; 3 UNKNOWN: the driver's files missing, the cache unreadable,\n"
+    "FILE not written, or a usage error",
+    "The health of the site, for a person or a monitoring script; its exit\n"
+    "status follows the monitoring plugins' rule (0 OK, 1 WARNING,\n"
+    "2 CRITICAL, 3 UNKNOWN).\n"};
 
 int RunStatusCommand(const std::string& module_path, const std::vector<std::string>& args,
                      std::ostream& out, std::ostream& err) {
   int stale_minutes = kDefaultStaleMinutes;
-  enum class Form { kText, kJson, kPrometheus } form = Form::kText;
+  Form form = Form::kText;
+  std::string output;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--stale" && i + 1 < args.size() && ParseMinutes(args[i + 1], &stale_minutes)) {
+    const bool has_value = i + 1 < args.size();
+    if (args[i] == "--stale" && has_value && ParseMinutes(args[i + 1], &stale_minutes)) {
       ++i;
-    } else if ((args[i] == "--json" || args[i] == "--prometheus") && form == Form::kText) {
-      form = args[i] == "--json" ? Form::kJson : Form::kPrometheus;
+    } else if (args[i] == "--output" && has_value && output.empty() && !args[i + 1].empty()) {
+      output = args[++i];
+    } else if (const auto named = FormNamed(args[i]); named && form == Form::kText) {
+      form = *named;
     } else {
-      err << "vornlink status: takes --stale MINUTES and one of --json and --prometheus\n";
-      return kExitUsage;
+      err << "vornlink status: takes --stale MINUTES, one of --json, --prometheus and --nagios, "
+             "and --output FILE\n";
+      return kStatusUnknown;
     }
+  }
+  if (!output.empty() && form != Form::kJson && form != Form::kPrometheus) {
+    err << "vornlink status: --output takes --json or --prometheus\n";
+    return kStatusUnknown;
   }
   SiteEnv site(module_path);
   const StatusFacts facts = GatherStatus(stale_minutes);
+  std::ostringstream text;
+  std::ostream& to = output.empty() ? out : text;
   switch (form) {
     case Form::kText:
-      PrintStatusText(facts, out);
+      PrintStatusText(facts, to);
       break;
     case Form::kJson:
-      PrintStatusJson(facts, out);
+      PrintStatusJson(facts, to);
       break;
     case Form::kPrometheus:
-      PrintStatusPrometheus(facts, out);
+      PrintStatusPrometheus(facts, to);
+      break;
+    case Form::kNagios:
+      PrintStatusNagios(facts, to);
       break;
   }
+  if (!output.empty() && !WriteWhole(AbsolutePath(output), text.str(), err)) return kStatusUnknown;
   return facts.exit_code;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <ctime>
+#include <regex>
+#include <string_view>
 
 #include "base/text_lines.h"
 #include "cache/cache_file.h"
@@ -13,7 +15,6 @@
 #include "settings/module_files.h"
 #include "settings/version_text.h"
 #include "vornlink/base/dms_reach.h"
-#include "vornlink/base/exit_codes.h"
 
 namespace vornlink {
 namespace {
@@ -38,15 +39,6 @@ int64_t UnixTimeOfStamp(const std::string& stamp) {
 LoggedEvent EventOf(const LogEntryView& view) {
   const std::string stamp(view.stamp);
   return {stamp, UnixTimeOfStamp(stamp), std::string(view.message)};
-}
-
-// The version in the driver's loaded line ("... is loaded at [0x...] v[1.23] ...").
-void NoteLoadedVersion(std::string_view message, std::string* version) {
-  if (message.find(" is loaded at [") == std::string_view::npos) return;
-  const size_t start = message.find("] v[");
-  const size_t end = start == std::string_view::npos ? start : message.find(']', start + 4);
-  if (end != std::string_view::npos)
-    *version = std::string(message.substr(start + 4, end - start - 4));
 }
 
 // Reads what the log tells, unless the driver would not write it at all.
@@ -77,7 +69,7 @@ void ScanLog(StatusFacts* facts, std::string* logged_version) {
     if (!ParseLogEntry(line, &view)) continue;
     unwritten.Note(view);
     reach.Note(view);
-    NoteLoadedVersion(view.message, logged_version);
+    if (auto version = LoadedVersion(view, facts->module_path)) *logged_version = *version;
     if (view.flag == '*') facts->last_failure = EventOf(view);
     ForwardOutcome outcome;
     if (!ForwardOutcomeOfLogEntry(view.flag, view.message, &outcome)) continue;
@@ -132,59 +124,74 @@ void ReadReserve(StatusFacts* facts) {
   facts->reserve_bytes = facts->reserve_read == ReadResult::kOk ? stamp.size : 0;
 }
 
-void Judge(StatusFacts* facts) {
-  const int parked = facts->counts[LineState::kParked] + facts->counts[LineState::kStuck] +
-                     facts->counts[LineState::kOutcomeUnknown];
-  const bool stale = facts->dated_ahead.has_value() ||
-                     (facts->oldest_due.has_value() &&
-                      facts->oldest_due->seconds > int64_t{facts->stale_minutes} * 60);
-  facts->exit_code = kExitOk;
-  facts->verdict = "OK";
-  if (!facts->files_there) {
-    facts->exit_code = kExitFailed;
-    facts->verdict = "PROBLEM: the driver's files are not in this folder (is it the right one?)";
-  } else if (!facts->cache_read) {
-    facts->exit_code = kExitFailed;
-    facts->verdict = "PROBLEM: the cache cannot be read: " + facts->cache_error;
-  } else if (facts->log_state == LogState::kRefused) {
-    facts->exit_code = kExitFailed;
-    facts->verdict =
-        "PROBLEM: the driver writes no log entries: " + facts->log_path + " is " + facts->log_error;
-  } else if (facts->delivery_lock == LockProbe::kUnavailable) {
-    facts->exit_code = kExitNoDelivery;
-    facts->verdict =
-        "NOT DELIVERING: the delivery lock cannot be taken, so no worker sends anything";
-  } else if (!facts->unwritten.empty()) {
-    facts->exit_code = kExitParked;
-    facts->verdict = "ATTENTION: " + std::to_string(facts->unwritten.size()) +
-                     " transaction(s) could not be written to the cache: make room or mend the "
-                     "cache file; the host's driver writes them then, or enter them again "
-                     "(vornlink cache add) once its process has ended";
-  } else if (facts->reserve_read == ReadResult::kError ||
-             (facts->reserve_read == ReadResult::kOk &&
-              facts->reserve_bytes < kCacheReserveBytes)) {
-    facts->exit_code = kExitParked;
-    facts->verdict =
-        facts->reserve_read == ReadResult::kError
-            ? "ATTENTION: the cache's reserve for a full disk cannot be used: remove what stands "
-              "in its place"
-            : "ATTENTION: the cache's disk ran full and its reserve was given up to take "
-              "transactions: make room on the disk; the driver makes the reserve whole again";
-  } else if (parked > 0) {
-    facts->exit_code = kExitParked;
-    facts->verdict = "ATTENTION: " + std::to_string(parked) +
-                     " transaction(s) wait for a person (vornlink cache list)";
-  } else if (stale) {
-    facts->exit_code = kExitStale;
-    facts->verdict = "STALE: a due transaction has waited longer than " +
-                     std::to_string(facts->stale_minutes) + " min since its dispense" +
-                     (facts->dated_ahead.has_value() ? " (or is dated ahead)" : "") +
-                     (facts->dms_unreachable_since.stamp.empty()
-                          ? ": is the host running, does its driver deliver, does the DMS keep "
-                            "asking to retry?"
-                          : ": the DMS is unreachable since " + facts->dms_unreachable_since.stamp +
-                                " (its address, port, name, the network?)");
+Finding FindWorst(const StatusFacts& facts) {
+  const StateCounts& counts = facts.counts;
+  if (!facts.files_there) return Finding::kNoSite;
+  if (!facts.cache_read) return Finding::kCacheUnreadable;
+  if (facts.log_state == LogState::kRefused) return Finding::kLogRefused;
+  if (facts.delivery_lock == LockProbe::kUnavailable) return Finding::kNoDelivery;
+  if (!facts.unwritten.empty()) return Finding::kUnwritten;
+  if (facts.reserve_read == ReadResult::kError) return Finding::kReserveUnusable;
+  if (facts.reserve_read == ReadResult::kOk && facts.reserve_bytes < kCacheReserveBytes) {
+    return Finding::kReserveGivenUp;
   }
+  if (counts[LineState::kParked] + counts[LineState::kStuck] + counts[LineState::kOutcomeUnknown] >
+      0) {
+    return Finding::kWaitForAPerson;
+  }
+  const bool stale = facts.dated_ahead.has_value() ||
+                     (facts.oldest_due.has_value() &&
+                      facts.oldest_due->seconds > int64_t{facts.stale_minutes} * 60);
+  return stale ? Finding::kStale : Finding::kAllWell;
+}
+
+std::string VerdictOf(const StatusFacts& facts) {
+  const StateCounts& counts = facts.counts;
+  switch (facts.finding) {
+    case Finding::kNoSite:
+      return "PROBLEM: the driver's files are not in this folder (is it the right one?)";
+    case Finding::kCacheUnreadable:
+      return "PROBLEM: the cache cannot be read: " + facts.cache_error;
+    case Finding::kLogRefused:
+      return "PROBLEM: the driver writes no log entries: " + facts.log_path + " is " +
+             facts.log_error;
+    case Finding::kNoDelivery:
+      return "NOT DELIVERING: the delivery lock cannot be taken, so no worker sends anything";
+    case Finding::kUnwritten:
+      return "ATTENTION: " + std::to_string(facts.unwritten.size()) +
+             " transaction(s) could not be written to the cache: make room or mend the cache "
+             "file; the host's driver writes them then, or enter them again (vornlink cache add) "
+             "once its process has ended";
+    case Finding::kReserveUnusable:
+      return "ATTENTION: the cache's reserve for a full disk cannot be used: remove what stands "
+             "in its place";
+    case Finding::kReserveGivenUp:
+      return "ATTENTION: the cache's disk ran full and its reserve was given up to take "
+             "transactions: make room on the disk; the driver makes the reserve whole again";
+    case Finding::kWaitForAPerson:
+      return "ATTENTION: " +
+             std::to_string(counts[LineState::kParked] + counts[LineState::kStuck] +
+                            counts[LineState::kOutcomeUnknown]) +
+             " transaction(s) wait for a person (vornlink cache list)";
+    case Finding::kStale:
+      return "STALE: a due transaction has waited longer than " +
+             std::to_string(facts.stale_minutes) + " min since its dispense" +
+             (facts.dated_ahead.has_value() ? " (or is dated ahead)" : "") +
+             (facts.dms_unreachable_since.stamp.empty()
+                  ? ": is the host running, does its driver deliver, does the DMS keep asking to "
+                    "retry?"
+                  : ": the DMS is unreachable since " + facts.dms_unreachable_since.stamp +
+                        " (its address, port, name, the network?)");
+    case Finding::kAllWell:
+      break;
+  }
+  return "OK";
+}
+
+// A file name's last part, after the last '/' or '\\'.
+std::string_view FileNameOf(std::string_view path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -201,8 +208,61 @@ StatusFacts GatherStatus(int stale_minutes) {
   ScanLog(&facts, &logged_version);
   facts.module_version = VersionText();
   if (facts.module_version.empty()) facts.module_version = logged_version;
-  Judge(&facts);
+  facts.finding = FindWorst(facts);
+  facts.exit_code = ExitOf(facts.finding);
+  facts.verdict = VerdictOf(facts);
   return facts;
+}
+
+StatusExit ExitOf(Finding finding) {
+  switch (finding) {
+    case Finding::kNoSite:
+    case Finding::kCacheUnreadable:
+      return kStatusUnknown;
+    case Finding::kLogRefused:
+    case Finding::kNoDelivery:
+    case Finding::kUnwritten:
+    case Finding::kReserveGivenUp:
+    case Finding::kReserveUnusable:
+    case Finding::kWaitForAPerson:
+      return kStatusCritical;
+    case Finding::kStale:
+      return kStatusWarning;
+    case Finding::kAllWell:
+      break;
+  }
+  return kStatusOk;
+}
+
+const char* ExitName(StatusExit code) {
+  switch (code) {
+    case kStatusOk:
+      return "OK";
+    case kStatusWarning:
+      return "WARNING";
+    case kStatusCritical:
+      return "CRITICAL";
+    case kStatusUnknown:
+      break;
+  }
+  return "UNKNOWN";
+}
+
+std::optional<std::string> LoadedVersion(const LogEntryView& entry,
+                                         const std::string& module_path) {
+  static constexpr std::string_view kLoaded = " is loaded at [0x";
+  if (entry.flag != '.' || entry.message.find(kLoaded) == std::string_view::npos) {
+    return std::nullopt;
+  }
+  static const std::regex kShape(
+      R"((.+) is loaded at \[0x[0-9A-F]{8}\] v\[([^\]]*)\] logflags\[[^\]]*\] maxlines\[-?[0-9]+\])");
+  std::match_results<std::string_view::const_iterator> match;
+  if (!std::regex_match(entry.message.begin(), entry.message.end(), match, kShape) ||
+      FileNameOf(std::string_view(&*match[1].first, match[1].length())) !=
+          FileNameOf(module_path)) {
+    return std::nullopt;
+  }
+  return match[2].str();
 }
 
 }  // namespace vornlink

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "log/log.h"
 #include "platform/env.h"
 #include "vornlink/base/line_states.h"
 #include "vornlink/base/unwritten_tally.h"
@@ -44,6 +45,36 @@ struct DueLine {
   std::string trans_no;
   int64_t seconds = 0;
 };
+
+// The exit status of `status`, as monitoring plugins report theirs: what a
+// site's findings ask of a person (status_command.h says which gives
+// which).
+enum StatusExit : int {
+  kStatusOk = 0,
+  kStatusWarning = 1,
+  kStatusCritical = 2,
+  kStatusUnknown = 3,  // the site cannot be judged, or a usage error
+};
+
+// The one finding that decides the verdict and the exit status: the first
+// that holds, in this order.
+enum class Finding {
+  kNoSite,           // the module or its settings document is missing
+  kCacheUnreadable,  // this user cannot read the cache
+  kLogRefused,       // the driver would write no log entries
+  kNoDelivery,       // the delivery lock cannot be taken
+  kUnwritten,        // transactions the driver could not write to the cache
+  kReserveGivenUp,   // the cache's reserve for a full disk is short of whole
+  kReserveUnusable,  // ... or cannot be used
+  kWaitForAPerson,   // parked, stuck or of unknown outcome
+  kStale,            // a due line waited too long, or is dated ahead
+  kAllWell,
+};
+
+// The exit status a finding gives.
+StatusExit ExitOf(Finding finding);
+// "OK", "WARNING", "CRITICAL", "UNKNOWN".
+const char* ExitName(StatusExit code);
 
 enum class LogState {
   kNotSet,      // KMR/Log/FileName is empty: no log
@@ -94,8 +125,9 @@ struct StatusFacts {
   std::string module_version;
 
   int stale_minutes = 0;
-  int exit_code = 0;    // see status_command.h
-  std::string verdict;  // "OK", or what is wrong and what to do
+  Finding finding = Finding::kAllWell;
+  StatusExit exit_code = kStatusOk;  // ExitOf(finding)
+  std::string verdict;               // "OK", or what is wrong and what to do
 };
 
 // Gathers the facts for the module the driver's code is pointed at (a
@@ -103,9 +135,18 @@ struct StatusFacts {
 // stale.
 StatusFacts GatherStatus(int stale_minutes);
 
-// The machine forms; the text form is status_command.cc's.
+// The version in the driver's own entry that it was loaded
+// ("PATH is loaded at [0x...] v[VERSION] logflags[...] maxlines[N]", flag
+// '.') when PATH names a file of the name of `module_path`; nullopt for any
+// other entry, a DMS's reply that quotes such a text included.
+std::optional<std::string> LoadedVersion(const LogEntryView& entry, const std::string& module_path);
+
+// The machine forms; the text form is status_command.cc's. The Nagios form
+// is one line: "VORNLINK <state> - <verdict> | <performance data>", the
+// verdict without a '|' or a line break.
 void PrintStatusJson(const StatusFacts& facts, std::ostream& out);
 void PrintStatusPrometheus(const StatusFacts& facts, std::ostream& out);
+void PrintStatusNagios(const StatusFacts& facts, std::ostream& out);
 
 }  // namespace vornlink
 

@@ -1,7 +1,8 @@
-// The machine forms of `vornlink status`: JSON for scripts, and the text
-// format that monitoring agents collect. Their names are documented in the
-// README's operator section: keep them stable.
+// The machine forms of `vornlink status`: JSON for scripts, the text
+// format that monitoring agents collect, and a monitoring plugin's line. Their names are documented
+// in the README's operator section: keep them stable.
 #include <ostream>
+#include <string>
 
 #include "cache/cache_reserve.h"
 #include "vornlink/base/json_writer.h"
@@ -79,21 +80,54 @@ void EventJson(JsonWriter& json, const char* key, const LoggedEvent& event) {
   json.Key("entry").String(event.message).EndObject();
 }
 
+// A text that may tell nothing: null then.
+void TextOrNull(JsonWriter& json, const char* key, const std::string& text) {
+  json.Key(key);
+  if (text.empty()) {
+    json.Null();
+  } else {
+    json.String(text);
+  }
+}
+
+// The verdict as a plugin's output line holds it: a '|' would start the
+// performance data, a line break the long output.
+std::string PluginText(const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    if (c == '|') {
+      line += "\\x7C";
+    } else {
+      line += c == '\n' || c == '\r' ? ' ' : c;
+    }
+  }
+  return line;
+}
+
+// One item of performance data: label=value[unit];warn;crit;0 (no maximum).
+void Perfdata(std::ostream& out, const char* label, int64_t value, const char* unit = "",
+              const std::string& warn = "", const std::string& crit = "") {
+  out << " " << label << "=" << value << unit << ";" << warn << ";" << crit << ";0";
+}
+
 }  // namespace
 
 void PrintStatusJson(const StatusFacts& facts, std::ostream& out) {
   JsonWriter json(out);
   json.BeginObject().Key("module").String(facts.module_path);
-  json.Key("module_version").String(facts.module_version);
+  TextOrNull(json, "module_version", facts.module_version);
   json.Key("files").BeginArray();
   for (const DriverFile& file : facts.files) {
     json.BeginObject().Key("role").String(file.key).Key("path").String(file.path);
-    json.Key("state").String(ReadKey(file.read)).Key("error").String(file.error).EndObject();
+    json.Key("state").String(ReadKey(file.read));
+    TextOrNull(json, "error", file.error);
+    json.EndObject();
   }
   json.EndArray();
 
   json.Key("cache").BeginObject().Key("path").String(facts.cache_path);
-  json.Key("readable").Bool(facts.cache_read).Key("error").String(facts.cache_error);
+  json.Key("readable").Bool(facts.cache_read);
+  TextOrNull(json, "error", facts.cache_error);
   json.Key("lines");
   if (facts.cache_read) {
     StateCountsJson(json, facts.counts);
@@ -103,16 +137,19 @@ void PrintStatusJson(const StatusFacts& facts, std::ostream& out) {
   DueLineJson(json, "oldest_due", facts.oldest_due, "age_seconds");
   DueLineJson(json, "dated_ahead", facts.dated_ahead, "ahead_seconds");
   json.Key("reserve").BeginObject().Key("path").String(facts.reserve_path);
-  json.Key("state").String(ReadKey(facts.reserve_read)).Key("error").String(facts.reserve_error);
+  json.Key("state").String(ReadKey(facts.reserve_read));
+  TextOrNull(json, "error", facts.reserve_error);
   json.Key("bytes").Number(static_cast<int64_t>(facts.reserve_bytes));
   json.Key("whole_bytes").Number(static_cast<int64_t>(kCacheReserveBytes)).EndObject();
   json.EndObject();
 
   json.Key("delivery_lock").BeginObject().Key("state").String(LockKey(facts.delivery_lock));
-  json.Key("reason").String(facts.delivery_lock_reason).EndObject();
+  TextOrNull(json, "reason", facts.delivery_lock_reason);
+  json.EndObject();
 
   json.Key("log").BeginObject().Key("path").String(facts.log_path);
-  json.Key("state").String(LogKey(facts.log_state)).Key("error").String(facts.log_error);
+  json.Key("state").String(LogKey(facts.log_state));
+  TextOrNull(json, "error", facts.log_error);
   EventJson(json, "last_delivery", facts.last_delivery);
   EventJson(json, "last_retry_later", facts.last_retry);
   EventJson(json, "last_failure", facts.last_failure);
@@ -133,9 +170,9 @@ void PrintStatusJson(const StatusFacts& facts, std::ostream& out) {
 void PrintStatusPrometheus(const StatusFacts& facts, std::ostream& out) {
   PrometheusText metrics(out, {{"module", facts.module_path}});
   metrics.Family("vornlink_status_code", "gauge",
-                 "Exit code of vornlink status: 0 all well, 1 the site cannot be read, 3 parked, "
-                 "stuck or unwritten transactions, 4 a due transaction is stale, 5 no worker can "
-                 "deliver.");
+                 "Exit code of vornlink status: 0 OK, 1 WARNING (a due transaction is stale), 2 "
+                 "CRITICAL (parked, stuck or unwritten transactions, no worker can deliver, the "
+                 "log refused), 3 UNKNOWN (the site cannot be read).");
   metrics.Sample(facts.exit_code);
   if (facts.cache_read) {
     metrics.Family("vornlink_cache_lines", "gauge", "Lines of the cache file by state.");
@@ -188,6 +225,31 @@ void PrintStatusPrometheus(const StatusFacts& facts, std::ostream& out) {
   metrics.Family("vornlink_module_info", "gauge",
                  "The driver module's version (empty when it cannot be told).");
   metrics.Sample(1, {{"version", facts.module_version}});
+}
+
+void PrintStatusNagios(const StatusFacts& facts, std::ostream& out) {
+  out << "VORNLINK " << ExitName(facts.exit_code) << " - " << PluginText(facts.verdict) << " |";
+  const std::string none = "0";  // critical above 0
+  if (facts.cache_read) {
+    const StateCounts& counts = facts.counts;
+    Perfdata(out, "due", counts[LineState::kDueNew]);
+    Perfdata(out, "retry_later", counts[LineState::kDueRetry]);
+    Perfdata(out, "parked", counts[LineState::kParked], "", "", none);
+    Perfdata(out, "stuck", counts[LineState::kStuck], "", "", none);
+    Perfdata(out, "delivered_pending", counts[LineState::kDelivered]);
+    Perfdata(out, "outcome_unknown", counts[LineState::kOutcomeUnknown], "", "", none);
+    Perfdata(out, "oldest_due_age", facts.oldest_due.has_value() ? facts.oldest_due->seconds : 0,
+             "s", std::to_string(int64_t{facts.stale_minutes} * 60));
+  }
+  if (facts.log_state == LogState::kRead) {
+    Perfdata(out, "unwritten", static_cast<int64_t>(facts.unwritten.size()), "", "", none);
+  }
+  Perfdata(out, "reserve_missing",
+           static_cast<int64_t>(facts.reserve_bytes < kCacheReserveBytes
+                                    ? kCacheReserveBytes - facts.reserve_bytes
+                                    : 0),
+           "B");
+  out << "\n";
 }
 
 }  // namespace vornlink
