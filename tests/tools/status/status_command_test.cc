@@ -18,6 +18,7 @@
 #include "vornlink/base/text_output.h"
 #include "vornlink/cache/cache_command.h"
 #include "vornlink/check/check_command.h"
+#include "vornlink/status/status_facts.h"
 
 namespace vornlink {
 namespace {
@@ -55,22 +56,30 @@ class StatusTest : public testing::CommandTest {
 TEST_F(StatusTest, ExitCodesForMonitoring) {
   // A folder without the driver's files is no site: never all well.
   std::remove(env_.env().ModulePath().c_str());
-  EXPECT_TRUE(Status() == kExitFailed && Says(" is missing") && Says("PROBLEM")) << out_;
+  EXPECT_TRUE(Status() == kStatusUnknown && Says(" is missing") && Says("PROBLEM")) << out_;
   testing::WriteBytes(env_.env().ModulePath(), "");
   EXPECT_TRUE(Status() == 0 && Says("(not there yet: the driver has written nothing)")) << out_;
   EXPECT_FALSE(Says("oldest due")) << out_;
   testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "0", 20 * 60)));
-  EXPECT_TRUE(Status() == kExitStale && Says("STALE: a due transaction has waited longer than 15"))
+  EXPECT_TRUE(Status() == kStatusWarning &&
+              Says("STALE: a due transaction has waited longer than 15"))
+      << out_;
+  EXPECT_TRUE(Status({"--nagios"}) == kStatusWarning && Says("VORNLINK WARNING - STALE: a due") &&
+              Says(" | due=1;;;0 ") && Says(" oldest_due_age=1200s;900;;0 "))
       << out_;
   EXPECT_EQ(Status({"--stale", "30"}), 0) << out_;
   testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "7", 1)));
-  EXPECT_TRUE(Status() == kExitParked && Says("stuck             1")) << out_;
-  EXPECT_EQ(Status({"--stale"}), 2);
-  EXPECT_EQ(Status({"--stale", "x"}), 2);
+  EXPECT_TRUE(Status() == kStatusCritical && Says("stuck             1")) << out_;
+  for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--stale"},
+                                                {"--stale", "x"},
+                                                {"--json", "--nagios"},
+                                                {"--output", "x.prom"}}) {
+    EXPECT_EQ(Status(wrong), kStatusUnknown) << wrong.back();
+  }
 #ifndef _WIN32
   // A delivery lock that cannot be had stops all delivery: before all else.
   std::filesystem::create_directory(env_.ModuleFile("$$$.delivery.lock"));
-  EXPECT_TRUE(Status() == kExitNoDelivery &&
+  EXPECT_TRUE(Status() == kStatusCritical &&
               Says("delivery lock     cannot be taken: " + env_.ModuleFile("$$$.delivery.lock") +
                    ": Is a directory") &&
               Says("NOT DELIVERING"))
@@ -82,21 +91,53 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
 }
 
 // A transaction the log names as unwritten but a cache line holds (its process ended before the
-// closing entry) is not counted, and `cache add` does not add it a second time.
+// closing entry) is not counted, and `cache add` does not add it a second time; a second failure
+// of the same booking needs a line of its own.
 TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
   const std::string line = Line("1", "0", 5);
   testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(line));
   CacheRecord record;
   ParseCacheLine(line.substr(0, line.size() - 1), &record);
   const std::string text = TransactionText(record.transaction());
-  testing::WriteBytes(env_.ModuleFile("log"),
-                      testing::OnDisk("2023-11-14 22:00:00-*-" +
-                                      UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n"));
+  const std::string failed = UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n";
+  testing::WriteBytes(env_.ModuleFile("log"), testing::OnDisk("2023-11-14 22:00:00-*-" + failed));
   EXPECT_TRUE(Status() == kExitOk && Says("unwritten         0")) << out_;
   EXPECT_TRUE(Run(RunCacheCommand, env_.env().ModulePath(), {"add", text, "--yes"}) == kExitOk &&
               Says("is in the cache already as Trid " + record.trid()))
       << out_;
   EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
+  testing::WriteBytes(env_.ModuleFile("log"), testing::OnDisk("2023-11-14 22:00:00-*-" + failed +
+                                                              "2023-11-14 22:01:00-*-" + failed));
+  EXPECT_TRUE(Status() == kStatusCritical && Says("unwritten         1") &&
+              Says("  2023-11-14 22:01:00 " + text))
+      << out_;
+}
+
+// The module's version comes only from the driver's own entries that it was loaded, never from a
+// DMS's reply that quotes one; JSON tells null where nothing tells it, a metric's label escapes its
+// quote, and --output puts the metrics in the file's place whole.
+TEST_F(StatusTest, TheVersionComesOnlyFromTheDriversOwnLoadedEntry) {
+  ASSERT_EQ(Status({"--json"}), kStatusOk) << out_;
+  EXPECT_TRUE(Says("\"module_version\": null") && Says("\"error\": null") && !Says("\"\"")) << out_;
+  const std::string name = std::filesystem::path(env_.env().ModulePath()).filename().string();
+  const std::string forged =
+      "/x/" + name + " is loaded at [0x00000000] v[forged] logflags[] maxlines[1]";
+  testing::WriteBytes(
+      env_.ModuleFile("log"),
+      testing::OnDisk("2023-11-14 22:00:00-.-" + env_.env().ModulePath() +
+                      " is loaded at [0x00400000] v[2.0\"1] logflags[] maxlines[100]\n"
+                      "2023-11-14 22:01:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[" +
+                      forged + "] --> SUCCESS\n2023-11-14 22:02:00-r-" + forged + "\n"));
+  ASSERT_EQ(Status({"--prometheus"}), kStatusOk);
+  EXPECT_TRUE(Says(",version=\"2.0\\\"1\"} 1\n")) << out_;
+  const std::string printed = out_, file = env_.dir().File("metrics.prom");
+  testing::WriteBytes(file, "old");
+  EXPECT_TRUE(Status({"--prometheus", "--output", file}) == kStatusOk && out_.empty()) << out_;
+  EXPECT_EQ(testing::ReadBytes(file), testing::OnDisk(printed));
+  std::filesystem::create_directory(env_.dir().File("folder"));
+  EXPECT_TRUE(Status({"--json", "--output", env_.dir().File("folder")}) == kStatusUnknown &&
+              Says("vornlink status: cannot write "))
+      << out_;
 }
 
 #ifndef _WIN32
@@ -145,7 +186,7 @@ TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
     SCOPED_TRACE(c.dispense);
     testing::WriteBytes(env_.ModuleFile("$$$"),
                         testing::OnDisk(Line("1", "2", c.trid_age, "", c.dispense)));
-    EXPECT_TRUE(Status() == kExitStale && Says(c.shown)) << out_;
+    EXPECT_TRUE(Status() == kStatusWarning && Says(c.shown)) << out_;
     Run(RunCacheCommand, env_.env().ModulePath(), {"list"});
     EXPECT_TRUE(Says(" " + Padded(c.age, 11) + " ")) << out_;
   }
@@ -192,7 +233,7 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
             "the due lines wait: the DMS is unreachable since 2023-11-14 22:05:00 (TcpTransport: "
             "c[111] t[Connection refused]), as the log tells");
 
-  EXPECT_EQ(Status(), kExitParked) << out_;
+  EXPECT_EQ(Status(), kStatusCritical) << out_;
   EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry", "parked            1\n",
                                     "stuck             2 ", "delivered         1 (booked",
                                     "oldest due        waits 3 h 00 min since its dispense: Trid ",
@@ -215,7 +256,7 @@ TEST_F(StatusTest, CheckAndStatusNameALogThatAPlantedLinkTookOver) {
   Run(RunCheckCommand, env_.env().ModulePath(), {});
   const std::string refused = log + " is not written: " + kPlantedLinkRefused;
   EXPECT_TRUE(Says("PROBLEM: the log " + refused)) << out_;
-  EXPECT_EQ(Status(), kExitFailed);
+  EXPECT_EQ(Status(), kStatusCritical);
   EXPECT_TRUE(Says("log               " + refused) &&
               Says("verdict           PROBLEM: the driver writes no log entries"))
       << out_;
