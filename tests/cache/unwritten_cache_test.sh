@@ -80,7 +80,7 @@ else
   kill -KILL $(ps -o pid= --ppid "$session_pid") 2>/dev/null
   exec 3>&-; wait "$session_pid" 2>/dev/null
   check "full: each in the cache before its call returned" [ "$(trans_nos)" = "$(seq -s ' ' 10) " ]
-  check "full: status warns of the reserve given up" eval 'status_is 3 && grep -qF "given up to a full disk" "$work/out"'
+  check "full: status warns of the reserve given up" eval 'status_is 2 && grep -qF "given up to a full disk" "$work/out"'
   # Room again: all ten delivered. Then the reserve is used up, and five wait in memory until
   # there is room again, when the reserve is made whole.
   rm "$work/disk/fill"
@@ -102,7 +102,7 @@ else
   tenths=1200 check "used up: every call returns" wait_for handed 5
   check "used up: each named whole in the log" kept 11
   check "used up: all kept" log_has "] could not be written to the cache -> FAILED -> kept in memory" 5
-  check "used up: status reports them" status_is 3
+  check "used up: status reports them" status_is 2
   check "used up: status names each" grep -qF "$(fields "$count" | cut -d, -f1-2)" "$work/out"
   rm "$work/disk/fill"
   # The worker's pass writes them; a host call after that goes behind them.
@@ -130,7 +130,7 @@ obstacle() {
   forward "$n"
   check "$1: the call returns" wait_for handed $((n - 99))
   check "$1: named whole, kept" kept "$n"
-  [ "$1" = "read-only cache file" ] && check "$1: status reports it" status_is 3
+  [ "$1" = "read-only cache file" ] && check "$1: status reports it" status_is 2
   eval "$3"
   if [ "$4" = forward ]; then forward $((n += 1)); else send "validate 118739.A"; fi
   check "$1: written after all" wait_for written "$kept_n"
