@@ -124,8 +124,14 @@ void ReadReserve(StatusFacts* facts) {
   facts->reserve_bytes = facts->reserve_read == ReadResult::kOk ? stamp.size : 0;
 }
 
+// Lines that only a person can move on: parked, stuck, of unknown outcome.
+int WaitingForAPerson(const StateCounts& counts) {
+  return counts[LineState::kParked] + counts[LineState::kStuck] +
+         counts[LineState::kOutcomeUnknown];
+}
+
+// The first finding that holds, in the order of Finding.
 Finding FindWorst(const StatusFacts& facts) {
-  const StateCounts& counts = facts.counts;
   if (!facts.files_there) return Finding::kNoSite;
   if (!facts.cache_read) return Finding::kCacheUnreadable;
   if (facts.log_state == LogState::kRefused) return Finding::kLogRefused;
@@ -135,18 +141,15 @@ Finding FindWorst(const StatusFacts& facts) {
   if (facts.reserve_read == ReadResult::kOk && facts.reserve_bytes < kCacheReserveBytes) {
     return Finding::kReserveGivenUp;
   }
-  if (counts[LineState::kParked] + counts[LineState::kStuck] + counts[LineState::kOutcomeUnknown] >
-      0) {
-    return Finding::kWaitForAPerson;
-  }
+  if (WaitingForAPerson(facts.counts) > 0) return Finding::kWaitForAPerson;
   const bool stale = facts.dated_ahead.has_value() ||
                      (facts.oldest_due.has_value() &&
                       facts.oldest_due->seconds > int64_t{facts.stale_minutes} * 60);
   return stale ? Finding::kStale : Finding::kAllWell;
 }
 
+// What the finding means and what to do: the verdict line.
 std::string VerdictOf(const StatusFacts& facts) {
-  const StateCounts& counts = facts.counts;
   switch (facts.finding) {
     case Finding::kNoSite:
       return "PROBLEM: the driver's files are not in this folder (is it the right one?)";
@@ -169,9 +172,7 @@ std::string VerdictOf(const StatusFacts& facts) {
       return "ATTENTION: the cache's disk ran full and its reserve was given up to take "
              "transactions: make room on the disk; the driver makes the reserve whole again";
     case Finding::kWaitForAPerson:
-      return "ATTENTION: " +
-             std::to_string(counts[LineState::kParked] + counts[LineState::kStuck] +
-                            counts[LineState::kOutcomeUnknown]) +
+      return "ATTENTION: " + std::to_string(WaitingForAPerson(facts.counts)) +
              " transaction(s) wait for a person (vornlink cache list)";
     case Finding::kStale:
       return "STALE: a due transaction has waited longer than " +
