@@ -73,9 +73,11 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
   for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--stale"},
                                                 {"--stale", "x"},
                                                 {"--json", "--nagios"},
-                                                {"--output", "x.prom"}}) {
+                                                {"--output", "x.prom"},
+                                                {"--json", "--output", env_.ModuleFile("$$$")}}) {
     EXPECT_EQ(Status(wrong), kStatusUnknown) << wrong.back();
   }
+  EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
 #ifndef _WIN32
   // A delivery lock that cannot be had stops all delivery: before all else.
   std::filesystem::create_directory(env_.ModuleFile("$$$.delivery.lock"));

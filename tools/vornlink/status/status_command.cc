@@ -1,9 +1,12 @@
 #include "vornlink/status/status_command.h"
 
+#include <algorithm>
+#include <cctype>
 #include <optional>
 #include <ostream>
 #include <sstream>
 
+#include "cache/cache_file.h"
 #include "cache/cache_reserve.h"
 #include "delivery/cache_worker.h"
 #include "platform/env.h"
@@ -163,6 +166,25 @@ std::optional<Form> FormNamed(const std::string& option) {
   return std::nullopt;
 }
 
+// Whether `path` (absolute) names one of the driver's own files, which
+// --output must never replace: a slip of the hand would put metrics in the
+// place of the cache or the settings. Letter case counts as one.
+bool IsDriversFile(const std::string& path, const StatusFacts& facts) {
+  std::vector<std::string> own = {facts.cache_path, facts.reserve_path, facts.log_path,
+                                  CacheLockFilePath(facts.cache_path),
+                                  DeliveryLockFilePath(facts.cache_path)};
+  for (const DriverFile& file : facts.files) own.push_back(file.path);
+  const auto same = [&path](const std::string& other) {
+    return !other.empty() &&
+           std::equal(path.begin(), path.end(), other.begin(), other.end(), [](char a, char b) {
+             return std::tolower(static_cast<unsigned char>(a)) ==
+                    std::tolower(static_cast<unsigned char>(b));
+           });
+  };
+  return std::any_of(own.begin(), own.end(),
+                     [&same](const std::string& other) { return same(AbsolutePath(other)); });
+}
+
 // Puts `text` in the place of `path` in one step (Env::ReplaceTextFile: a
 // temporary file made exclusively beside it, then renamed), so that a
 // collector never reads half of it.
@@ -235,6 +257,10 @@ int RunStatusCommand(const std::string& module_path, const std::vector<std::stri
   }
   SiteEnv site(module_path);
   const StatusFacts facts = GatherStatus(stale_minutes);
+  if (!output.empty() && IsDriversFile(AbsolutePath(output), facts)) {
+    err << "vornlink status: --output " << output << " is one of the driver's own files\n";
+    return kStatusUnknown;
+  }
   std::ostringstream text;
   std::ostream& to = output.empty() ? out : text;
   switch (form) {

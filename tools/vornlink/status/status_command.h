@@ -48,7 +48,8 @@ inline constexpr int kDefaultStaleMinutes = 15;
 // `args` are the words after "status": --stale MINUTES, one of --json,
 // --prometheus and --nagios, and with a machine form --output FILE, which
 // puts the output in FILE's place in one step (Env::ReplaceTextFile)
-// instead of on `out`. Complaints go to `err`.
+// instead of on `out`; one of the driver's own files is refused. Complaints
+// go to `err`.
 int RunStatusCommand(const std::string& module_path, const std::vector<std::string>& args,
                      std::ostream& out, std::ostream& err);
 
