@@ -174,15 +174,15 @@ bool IsDriversFile(const std::string& path, const StatusFacts& facts) {
                                   CacheLockFilePath(facts.cache_path),
                                   DeliveryLockFilePath(facts.cache_path)};
   for (const DriverFile& file : facts.files) own.push_back(file.path);
-  const auto same = [&path](const std::string& other) {
-    return !other.empty() &&
-           std::equal(path.begin(), path.end(), other.begin(), other.end(), [](char a, char b) {
-             return std::tolower(static_cast<unsigned char>(a)) ==
-                    std::tolower(static_cast<unsigned char>(b));
-           });
+  const auto same = [&path](const std::string& file) {
+    if (file.empty()) return false;
+    const std::string other = AbsolutePath(file);
+    return std::equal(path.begin(), path.end(), other.begin(), other.end(), [](char a, char b) {
+      return std::tolower(static_cast<unsigned char>(a)) ==
+             std::tolower(static_cast<unsigned char>(b));
+    });
   };
-  return std::any_of(own.begin(), own.end(),
-                     [&same](const std::string& other) { return same(AbsolutePath(other)); });
+  return std::any_of(own.begin(), own.end(), same);
 }
 
 // Puts `text` in the place of `path` in one step (Env::ReplaceTextFile: a
