@@ -2,11 +2,9 @@
 
 #include <atomic>
 #include <csignal>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -16,6 +14,7 @@
 #include "emulated_dms/dms_replies.h"
 #include "emulated_dms/dms_server.h"
 #include "emulated_dms/tls_server.h"
+#include "platform/env.h"
 #include "transport/http_headers.h"
 #include "vornlink/base/filtered_stream.h"
 
@@ -23,6 +22,8 @@ namespace vornlink {
 namespace {
 
 constexpr uint16_t kDefaultPort = 9123;
+// A larger --reply-file is refused.
+constexpr size_t kMaxReplyFileBytes = 16 * kMaxDmsRequestBytes;
 
 enum class Mode { kTcp, kHttp, kHttps };
 
@@ -54,13 +55,24 @@ const char* ModeName(Mode mode) {
   return mode == Mode::kTcp ? "tcp" : mode == Mode::kHttp ? "http" : "https";
 }
 
-bool ReadWholeFile(const std::string& path, std::string* contents) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *contents = text.str();
-  return true;
+// The bytes of the reply file as they stand (no line end converted), read
+// the way the driver reads its files: a regular file only, through links
+// only where nobody else could have planted them. False with the reason in
+// `error`.
+bool ReadReplyFile(const std::string& path, std::string* contents, std::string* error) {
+  FileStamp stamp;
+  switch (GetEnv()->ReadFileBytes(path, 0, kMaxReplyFileBytes + 1, contents, &stamp, error)) {
+    case ReadResult::kOk:
+      if (contents->size() <= kMaxReplyFileBytes) return true;
+      *error = "larger than " + std::to_string(kMaxReplyFileBytes) + " bytes";
+      return false;
+    case ReadResult::kMissing:
+      *error = "no such file";
+      return false;
+    case ReadResult::kError:
+      break;
+  }
+  return false;
 }
 
 bool ParseCount(const std::string& text, int* value) {
@@ -132,7 +144,10 @@ Taken TakeReplyOption(OptionWords& words, DmsOptions* options, bool* reply_set) 
     options->rules.push_back(std::move(rule));
   } else if (option == "--reply-file") {
     if (!words.Value(&text)) return Taken::kUsageError;
-    if (!ReadWholeFile(text, &options->reply)) return Bad(words.err(), "cannot read " + text);
+    std::string error;
+    if (!ReadReplyFile(text, &options->reply, &error)) {
+      return Bad(words.err(), "cannot read " + text + ": " + error);
+    }
     options->reply_name = text;
     *reply_set = true;
   } else if (option == "--drop-repeats") {
@@ -240,8 +255,10 @@ struct Choice {
 // is written whole.
 class DmsTally {
  public:
-  DmsTally(const DmsOptions& options, std::ostream& log, StopSignal& stop)
-      : options_(options), log_(log), stop_(stop) {}
+  // Entries go to the file --log names, else to `out`; a failure to write
+  // the file is told in `err`.
+  DmsTally(const DmsOptions& options, std::ostream& out, std::ostream& err, StopSignal& stop)
+      : options_(options), out_(out), err_(err), stop_(stop) {}
 
   // Numbers a complete request and chooses its answer: a repeat of a key
   // answered before gets that answer again; anything else gets its reply
@@ -273,10 +290,24 @@ class DmsTally {
     if (++answered_ == options_.count) stop_.Set();
   }
 
+  // The file is opened afresh for each entry, the way the driver opens its
+  // log: a regular file only, through links only where nobody else could
+  // have planted them, so that a link planted meanwhile steers no entry
+  // into another file. The first failure after a success is told.
   void Log(const std::string& entry) {
     std::lock_guard<std::mutex> lock(mutex_);
-    log_ << entry;
-    log_.flush();
+    if (options_.log_file.empty()) {
+      out_ << entry;
+      out_.flush();
+      return;
+    }
+    std::string error;
+    const bool written =
+        GetEnv()->AppendTextFile(options_.log_file, Filtered(entry), false, &error);
+    if (!written && log_written_) {
+      err_ << "vornlink dms: cannot write " << options_.log_file << ": " << error << std::endl;
+    }
+    log_written_ = written;
   }
 
   int answered() const {
@@ -290,8 +321,10 @@ class DmsTally {
 
  private:
   const DmsOptions& options_;
-  std::ostream& log_;
+  std::ostream& out_;
+  std::ostream& err_;
   StopSignal& stop_;
+  bool log_written_ = true;  // the last entry reached the log file
   mutable std::mutex mutex_;
   int requests_ = 0;
   int answered_ = 0;
@@ -412,8 +445,9 @@ void PrintStartLine(const DmsOptions& options, uint16_t port, std::ostream& out)
   if (!options.repeat_marker.empty()) {
     out << "; dropping repeats of the key after " << options.repeat_marker;
   }
-  out << "; up to " << kDmsConnectionThreads << " connections at once, " << options.time_limit_ms
-      << " ms each" << std::endl;
+  out << "; up to " << kDmsConnectionThreads << " connections answered and "
+      << kDmsMaxOpenConnections << " open at once, " << options.time_limit_ms << " ms each"
+      << std::endl;
 }
 
 // Serves until `stop` is set: by SIGINT or SIGTERM (caught meanwhile), or
@@ -429,8 +463,14 @@ void ServeUntilStopped(DmsServer* server, const DmsOptions& options, TlsServerCo
       if (g_stop_signal != 0) stop->Set();
     }
   });
+  const DmsRequestComplete complete =
+      options.mode == Mode::kTcp ? DmsRequestComplete(DmsTcpRequestComplete)
+      : options.mode == Mode::kHttp
+          ? DmsRequestComplete(DmsHttpRequestComplete)
+          // The handshake comes first: its first bytes are enough.
+          : DmsRequestComplete([](std::string_view bytes) { return !bytes.empty(); });
   server->Serve(
-      *stop,
+      *stop, complete, std::chrono::milliseconds(options.time_limit_ms),
       [&](std::unique_ptr<NetConnection> connection) {
         std::ostringstream entry;
         if (options.mode == Mode::kTcp) {
@@ -508,17 +548,14 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
       return 1;
     }
   }
-  std::ofstream log_file;
   if (!options.log_file.empty()) {
-    log_file.open(options.log_file, std::ios::binary | std::ios::app);
-    if (!log_file) {
-      err << "vornlink dms: cannot write " << options.log_file << "\n";
+    // Made (or found writable) now, so that a wrong name ends the run here.
+    std::string error;
+    if (!GetEnv()->AppendTextFile(options.log_file, std::string(), false, &error)) {
+      err << "vornlink dms: cannot write " << options.log_file << ": " << error << "\n";
       return 1;
     }
   }
-  std::optional<FilteredStream> filtered_log;  // ends before the file closes
-  if (log_file.is_open()) filtered_log.emplace(log_file);
-  std::ostream& log = options.log_file.empty() ? out : log_file;
 
   NetResult listened;
   std::unique_ptr<DmsServer> server =
@@ -531,7 +568,7 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
   PrintStartLine(options, server->port(), out);
 
   StopSignal stop;
-  DmsTally tally(options, log, stop);
+  DmsTally tally(options, out, err, stop);
   ServeUntilStopped(server.get(), options, tls.get(), &tally, &stop);
 
   const int signal = g_stop_signal;
