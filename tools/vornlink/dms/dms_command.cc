@@ -245,9 +245,10 @@ const std::string& ChooseReply(const DmsOptions& options, const std::string& req
 struct Choice {
   int number = 0;  // the request's number, counted from 1 as requests come
   std::string reply_name;
-  std::string reply;  // as it goes out (a job reply names the job asked)
-  std::string key;    // with --drop-repeats: the request's key, if it has one
-  int repeat_of = 0;  // a dropped repeat: the request first answered so
+  std::string reply;   // as it goes out (a job reply names the job asked)
+  std::string key;     // with --drop-repeats: the request's key, if it has one
+  std::string no_key;  // else why it has none
+  int repeat_of = 0;   // a dropped repeat: the request first answered so
 };
 
 // What the connection threads share: the requests' numbers, the keys
@@ -263,9 +264,10 @@ class DmsTally {
   // Numbers a complete request and chooses its answer: a repeat of a key
   // answered before gets that answer again; anything else gets its reply
   // by the rules, and its key is remembered.
-  Choice Choose(const std::string& request, std::string key) {
+  Choice Choose(const std::string& request, std::string key, std::string no_key) {
     Choice choice;
     choice.key = std::move(key);
+    choice.no_key = std::move(no_key);
     const std::string* reply = nullptr;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -339,7 +341,7 @@ void LogAnswer(const DmsOptions& options, const Choice& choice, const std::strin
       << ")";
   if (!options.repeat_marker.empty()) {
     if (choice.key.empty()) {
-      log << ", no key after " << options.repeat_marker;
+      log << ", " << choice.no_key;
     } else {
       log << ", key " << choice.key;
     }
@@ -369,10 +371,13 @@ void ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
     log << "--- connection from " << peer << ": " << error << "\n";
     return;
   }
-  // A header first, then the body.
-  std::string key = DmsRequestKey(request.headers, options.repeat_marker);
-  if (key.empty()) key = DmsRequestKey(request.body, options.repeat_marker);
-  const Choice choice = tally.Choose(request.body, std::move(key));
+  // In the headers where they hold the marker, else in the body.
+  std::string no_key;
+  std::string key = DmsRequestKey(request.headers, options.repeat_marker, &no_key);
+  if (request.headers.find(options.repeat_marker) == std::string::npos) {
+    key = DmsRequestKey(request.body, options.repeat_marker, &no_key);
+  }
+  const Choice choice = tally.Choose(request.body, std::move(key), std::move(no_key));
   log << "--- request " << choice.number << " from " << peer << ": " << request.request_line << " ("
       << request.body.size() << " bytes)\n"
       << (options.show_secrets ? request.headers : MaskHeaderSecrets(request.headers)) << "\n"
@@ -396,7 +401,9 @@ void ServeTcp(NetConnection& connection, const DmsOptions& options, const StopSi
   const DmsConnectionReport report = ServeDmsConnection(
       connection,
       [&](const std::string& request) {
-        choice = tally.Choose(request, DmsRequestKey(request, options.repeat_marker));
+        std::string no_key;
+        std::string key = DmsRequestKey(request, options.repeat_marker, &no_key);
+        choice = tally.Choose(request, std::move(key), std::move(no_key));
         return choice.reply;
       },
       &stop, std::chrono::milliseconds(options.time_limit_ms));
@@ -498,35 +505,39 @@ const CommandHelp kDmsHelp = {
     "the emulated DMS: answers every request with one\n"
     "reply, or one by rules; needs no module",
     "Runs until --count requests are answered, or until SIGINT or SIGTERM\n"
-    "(then it prints how many it answered). Serves several connections at\n"
-    "once, each within its time limit (the start line says how many); more\n"
-    "wait for a free one. The job replies list three lines of the work order\n"
-    "in the request's first RONumber element, one of them with the line code\n"
-    "in its first LineCode element (without them: work order 118739, lines\n"
-    "A, B and C).\n"
+    "(then it prints how many it answered). Keeps many connections open and\n"
+    "reads their requests in turns, so that idle or slow clients hold up no\n"
+    "one; each has its time limit (the start line says how many). The job\n"
+    "replies list three lines of the work order in the request's first\n"
+    "RONumber element, one of them with the line code in its first LineCode\n"
+    "element (without them: work order 118739, lines A, B and C).\n"
     "\n"
     "  --port N            port to listen on (9123; 0: any free port, printed)\n"
     "  --address A         local address (0.0.0.0: every one)\n"
     "  --reply NAME        canned reply: job-valid, job-notvalid, fwt-success\n"
     "                      (the default), fwt-retry, fwt-failed\n"
-    "  --reply-file FILE   reply with the bytes of FILE instead\n"
+    "  --reply-file FILE   reply with the bytes of FILE instead (a regular file,\n"
+    "                      through links only that nobody else could plant)\n"
     "  --reply-when TEXT NAME\n"
     "                      answer a request that holds TEXT with the canned reply\n"
     "                      NAME instead (may be given several times; the first\n"
     "                      that matches wins): one DMS for both exchanges, as in\n"
     "                      --reply fwt-success --reply-when RONumber job-valid\n"
     "  --drop-repeats TEXT book each key once: the key is what follows TEXT in the\n"
-    "                      request (in HTTP, in its headers, then its body), e.g.\n"
-    "                      'Idempotency-Key:' or '<MessageID>'; a request whose key\n"
-    "                      was answered before is a repeat: logged, counted, and\n"
-    "                      answered as the first was\n"
+    "                      request (in HTTP, in its headers when they hold TEXT,\n"
+    "                      else its body), e.g. 'Idempotency-Key:' or '<MessageID>';\n"
+    "                      a request whose key was answered before is a repeat:\n"
+    "                      logged, counted, and answered as the first was; one\n"
+    "                      with TEXT before different keys, or with a key over 128\n"
+    "                      characters, has no key and is booked as new\n"
     "  --http              speak HTTP: the request body is the query, the reply\n"
     "                      goes back as a 200 response (default: the TCP\n"
     "                      transport's convention, text + NUL each way)\n"
     "  --https --cert FILE --key FILE\n"
     "                      HTTP inside TLS with that PEM certificate and key\n"
     "                      (Linux build only)\n"
-    "  --log FILE          log requests to FILE instead of standard output\n"
+    "  --log FILE          log requests to FILE (a regular file, as above)\n"
+    "                      instead of standard output\n"
     "  --show-secrets      log the values of credential headers (Authorization,\n"
     "                      cookies, keys, tokens) as they came; masked otherwise\n"
     "  --count N           stop after N answered requests\n"
