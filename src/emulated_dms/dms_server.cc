@@ -17,7 +17,18 @@ using Clock = std::chrono::steady_clock;
 class GatheringConnection : public NetConnection {
  public:
   GatheringConnection(std::unique_ptr<NetConnection> raw, Clock::time_point deadline)
-      : raw_(std::move(raw)), deadline_(deadline), peer_(raw_->PeerText()) {}
+      : raw_(std::move(raw)),
+        accepted_(Clock::now()),
+        deadline_(deadline),
+        peer_(raw_->PeerText()) {}
+
+  Clock::time_point accepted() const { return accepted_; }
+  bool cut() const { return cut_; }
+  // Ends the gathering at the next turn, as the time limit would.
+  void Cut() {
+    cut_ = true;
+    deadline_ = Clock::now();
+  }
 
   // One turn: reads what comes within kDmsReadSlice. True when the
   // gathering has ended: `complete` says the request is whole, the peer
@@ -65,7 +76,9 @@ class GatheringConnection : public NetConnection {
 
  private:
   std::unique_ptr<NetConnection> raw_;
+  Clock::time_point accepted_;
   Clock::time_point deadline_;
+  bool cut_ = false;
   std::string peer_;
   std::string gathered_;  // received, not yet read by the handler
   size_t taken_ = 0;      // of `gathered_`
@@ -200,9 +213,16 @@ void DmsServer::Serve(const StopSignal& stop, const DmsRequestComplete& complete
   while (!stop.IsSet()) {
     {
       // Beyond the open connections' cap the others wait in the listening
-      // queue.
+      // queue, and those that have waited kDmsIdleLimit for their request
+      // make room: a crowd of idle or slow peers holds up a new one for
+      // about that long at most.
       std::unique_lock<std::mutex> lock(mutex);
       while (open >= kDmsMaxOpenConnections && !stop.IsSet()) {
+        const Clock::time_point now = Clock::now();
+        for (const auto& connection : waiting) {
+          if (!connection->cut() && now - connection->accepted() >= kDmsIdleLimit)
+            connection->Cut();
+        }
         changed.wait_for(lock, kStopPollInterval);
       }
     }
