@@ -9,7 +9,9 @@
 // puts it back at the end of the line unless its request is complete. A
 // peer that connects and sends nothing, or sends a byte now and then, holds
 // no thread beyond its slice; only a complete request (or one that has run
-// out of time) is handed on to be answered. Each connection has a time
+// out of time) is handed on to be answered. When the connections open reach
+// their cap, those that have waited kDmsIdleLimit for their request are
+// ended as at their time limit to make room. Each connection has a time
 // limit for its request and for its answer. Stopping the server ends every
 // wait at once.
 //
@@ -49,7 +51,9 @@ inline constexpr int kDmsMaxOpenConnections = 128;
 inline constexpr std::chrono::milliseconds kDmsReadSlice{10};
 // How long a handler's read may wait for a byte once the request has been
 // handed on (the TLS handshake reads so): a peer that pauses longer is
-// given up on.
+// given up on. Also how long a connection may wait for its request while
+// the open connections' cap keeps others out: then it ends as at its time
+// limit.
 inline constexpr std::chrono::milliseconds kDmsIdleLimit{1500};
 // The listening queue of the dialog's server; a server that expects bursts
 // of connections (`vornlink dms`) makes room for more, so that a peer's
