@@ -457,6 +457,18 @@ void PrintStartLine(const DmsOptions& options, uint16_t port, std::ostream& out)
       << std::endl;
 }
 
+// Whether `bytes` hold the first TLS record whole (the client's hello), or
+// enough to tell that they begin with none: in HTTPS the handshake comes
+// first, and a client that has sent its hello is ready for it.
+bool TlsFirstRecordComplete(std::string_view bytes) {
+  constexpr size_t kRecordHeaderBytes = 5;              // type, version (2), length (2)
+  if (!bytes.empty() && bytes[0] != 0x16) return true;  // no handshake record
+  if (bytes.size() < kRecordHeaderBytes) return false;
+  const size_t length =
+      static_cast<unsigned char>(bytes[3]) * 256u + static_cast<unsigned char>(bytes[4]);
+  return bytes.size() >= kRecordHeaderBytes + length;
+}
+
 // Serves until `stop` is set: by SIGINT or SIGTERM (caught meanwhile), or
 // by `tally` once --count requests are answered. Each connection's entry
 // goes to the log through `tally`.
@@ -471,11 +483,9 @@ void ServeUntilStopped(DmsServer* server, const DmsOptions& options, TlsServerCo
     }
   });
   const DmsRequestComplete complete =
-      options.mode == Mode::kTcp ? DmsRequestComplete(DmsTcpRequestComplete)
-      : options.mode == Mode::kHttp
-          ? DmsRequestComplete(DmsHttpRequestComplete)
-          // The handshake comes first: its first bytes are enough.
-          : DmsRequestComplete([](std::string_view bytes) { return !bytes.empty(); });
+      options.mode == Mode::kTcp    ? DmsRequestComplete(DmsTcpRequestComplete)
+      : options.mode == Mode::kHttp ? DmsRequestComplete(DmsHttpRequestComplete)
+                                    : DmsRequestComplete(TlsFirstRecordComplete);
   server->Serve(
       *stop, complete, std::chrono::milliseconds(options.time_limit_ms),
       [&](std::unique_ptr<NetConnection> connection) {
