@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "emulated_dms/dms_http.h"
+
 namespace vornlink {
 namespace {
 
@@ -35,25 +37,28 @@ class GatheringConnection : public NetConnection {
   // closed, a read failed, the time limit ran out or `stop` is set.
   bool TakeTurn(const StopSignal& stop, const DmsRequestComplete& complete) {
     // Room for the largest request a framing takes, and its HTTP head.
-    constexpr size_t kMaxGathered = kMaxDmsRequestBytes + 64 * 1024;
+    constexpr size_t kMaxGathered = kMaxDmsRequestBytes + kMaxDmsHttpHeadBytes;
     WaitLimit limit;
     limit.deadline = std::min(deadline_, Clock::now() + kDmsReadSlice);
     limit.stop = &stop;
     char buffer[8192];
-    for (;;) {
-      if (gathered_.size() >= kMaxGathered) return true;
+    // A read gives what has come even past the deadline: the turn ends at
+    // the deadline however fast the bytes come.
+    while (gathered_.size() < kMaxGathered && !limit.Expired()) {
       size_t received = 0;
       NetResult result = raw_->Receive(
           buffer, std::min(sizeof buffer, kMaxGathered - gathered_.size()), &received, limit);
       if (result.ok()) {
         gathered_.append(buffer, received);
         if (complete(gathered_)) return true;
-        continue;
+      } else if (result.status != NetStatus::kTimedOut) {
+        end_ = std::move(result);
+        return true;
       }
-      if (result.status == NetStatus::kTimedOut && Clock::now() < deadline_) return false;
-      end_ = std::move(result);
-      return true;
     }
+    if (gathered_.size() < kMaxGathered && Clock::now() < deadline_) return false;
+    if (gathered_.size() < kMaxGathered) end_ = NetStatusResult(NetStatus::kTimedOut);
+    return true;
   }
 
   NetResult SendAll(std::string_view data, const WaitLimit& limit) override {
