@@ -50,21 +50,12 @@ bool ReceiveMore(NetConnection& connection, const WaitLimit& limit, std::string*
   return false;
 }
 
-}  // namespace
-
-bool ReadDmsHttpRequest(NetConnection& connection, const WaitLimit& limit, DmsHttpRequest* request,
-                        std::string* error) {
-  std::string bytes;
-  size_t head_end;
-  while ((head_end = bytes.find("\r\n\r\n")) == std::string::npos) {
-    if (bytes.size() > kMaxDmsHttpHeadBytes) {
-      *error = "the request head is larger than " + std::to_string(kMaxDmsHttpHeadBytes) + " bytes";
-      return false;
-    }
-    if (!ReceiveMore(connection, limit, &bytes, error)) return false;
-  }
-  std::string head = bytes.substr(0, head_end + 2);
-  std::string rest = bytes.substr(head_end + 4);
+// Reads the head that ends at `head_end` (its empty line) into `request`
+// and the body's length into `*length`. False with `error` set when it is
+// malformed or announces too large a body.
+bool ParseHead(std::string_view bytes, size_t head_end, DmsHttpRequest* request, size_t* length,
+               std::string* error) {
+  std::string head(bytes.substr(0, head_end + 2));
   size_t line_end = head.find("\r\n");
   request->request_line = head.substr(0, line_end);
   request->headers = head.substr(line_end + 2);
@@ -72,7 +63,7 @@ bool ReadDmsHttpRequest(NetConnection& connection, const WaitLimit& limit, DmsHt
     *error = "not an HTTP/1.x request: " + request->request_line.substr(0, 80);
     return false;
   }
-  size_t length = 0;
+  *length = 0;
   size_t at = 0;
   while (at < request->headers.size()) {
     size_t end = request->headers.find("\r\n", at);
@@ -89,13 +80,42 @@ bool ReadDmsHttpRequest(NetConnection& connection, const WaitLimit& limit, DmsHt
         *error = "bad Content-Length: " + value;
         return false;
       }
-      length = std::stoul(value);
+      *length = std::stoul(value);
     }
   }
-  if (length > kMaxDmsRequestBytes) {
+  if (*length > kMaxDmsRequestBytes) {
     *error = "the request body is larger than " + std::to_string(kMaxDmsRequestBytes) + " bytes";
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool DmsHttpRequestComplete(std::string_view bytes) {
+  size_t head_end = bytes.find("\r\n\r\n");
+  if (head_end == std::string_view::npos) return bytes.size() > kMaxDmsHttpHeadBytes;
+  DmsHttpRequest request;
+  size_t length = 0;
+  std::string error;
+  return !ParseHead(bytes, head_end, &request, &length, &error) ||
+         bytes.size() - (head_end + 4) >= length;
+}
+
+bool ReadDmsHttpRequest(NetConnection& connection, const WaitLimit& limit, DmsHttpRequest* request,
+                        std::string* error) {
+  std::string bytes;
+  size_t head_end;
+  while ((head_end = bytes.find("\r\n\r\n")) == std::string::npos) {
+    if (bytes.size() > kMaxDmsHttpHeadBytes) {
+      *error = "the request head is larger than " + std::to_string(kMaxDmsHttpHeadBytes) + " bytes";
+      return false;
+    }
+    if (!ReceiveMore(connection, limit, &bytes, error)) return false;
+  }
+  size_t length = 0;
+  if (!ParseHead(bytes, head_end, request, &length, error)) return false;
+  std::string rest = bytes.substr(head_end + 4);
   while (rest.size() < length) {
     if (!ReceiveMore(connection, limit, &rest, error)) return false;
   }

@@ -5,6 +5,7 @@
 #define VORNLINK_EMULATED_DMS_DMS_HTTP_H_
 
 #include <string>
+#include <string_view>
 
 #include "platform/net.h"
 
@@ -25,6 +26,10 @@ inline constexpr size_t kMaxDmsHttpHeadBytes = 64 * 1024;
 // request is malformed, too large, or does not come within `limit`.
 bool ReadDmsHttpRequest(NetConnection& connection, const WaitLimit& limit, DmsHttpRequest* request,
                         std::string* error);
+
+// Whether `bytes`, received so far, are all that ReadDmsHttpRequest needs:
+// the head and its body, or enough to tell that it refuses the request.
+bool DmsHttpRequestComplete(std::string_view bytes);
 
 // The response: "HTTP/1.1 200 OK", a text/xml content type, the length and
 // "Connection: close", then `body`.

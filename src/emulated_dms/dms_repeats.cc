@@ -11,15 +11,32 @@ bool IsKeyCharacter(char c) {
 
 }  // namespace
 
-std::string DmsRequestKey(std::string_view request, std::string_view marker) {
-  if (marker.empty()) return std::string();
-  size_t at = request.find(marker);
-  if (at == std::string_view::npos) return std::string();
-  at += marker.size();
-  while (at < request.size() && (request[at] == ' ' || request[at] == '\t')) ++at;
-  size_t end = at;
-  while (end < request.size() && end - at < kMaxDmsKeySize && IsKeyCharacter(request[end])) ++end;
-  return std::string(request.substr(at, end - at));
+std::string DmsRequestKey(std::string_view request, std::string_view marker, std::string* no_key) {
+  std::string key;
+  std::string problem = "no key after " + std::string(marker);
+  for (size_t at = marker.empty() ? std::string_view::npos : request.find(marker);
+       at != std::string_view::npos; at = request.find(marker, at + 1)) {
+    size_t start = at + marker.size();
+    while (start < request.size() && (request[start] == ' ' || request[start] == '\t')) ++start;
+    size_t end = start;
+    while (end < request.size() && IsKeyCharacter(request[end])) ++end;
+    if (end == start) continue;  // the marker in another sense: no key follows it
+    if (end - start > kMaxDmsKeySize) {
+      problem = "a key longer than " + std::to_string(kMaxDmsKeySize) + " characters after " +
+                std::string(marker);
+      key.clear();
+      break;
+    }
+    std::string_view found = request.substr(start, end - start);
+    if (!key.empty() && found != key) {
+      problem = "more than one key after " + std::string(marker);
+      key.clear();
+      break;
+    }
+    key = std::string(found);
+  }
+  if (key.empty() && no_key != nullptr) *no_key = problem;
+  return key;
 }
 
 const DmsRepeatMemory::FirstAnswer* DmsRepeatMemory::DropRepeat(const std::string& key) {

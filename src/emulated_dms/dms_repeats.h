@@ -5,11 +5,15 @@
 // answers it as it answered the first.
 //
 // The key is found in a request by its marker, the text that stands before
-// it: it is what follows the first occurrence of the marker, after blanks
-// and tabs, up to the first character that is not an ASCII letter or digit,
-// '-', '_' or '.' (at most kMaxDmsKeySize characters). "Idempotency-Key:"
-// finds a header, "<MessageID>" an element. The marker is matched exactly,
-// case-sensitive.
+// it: it is what follows the marker, after blanks and tabs, up to the first
+// character that is not an ASCII letter or digit, '-', '_' or '.'.
+// "Idempotency-Key:" finds a header, "<MessageID>" an element. The marker is
+// matched exactly, case-sensitive, and the key is taken whole, never cut:
+// a request whose marker is followed by a longer run than kMaxDmsKeySize,
+// or that holds the marker more than once with different keys after it (a
+// host text may carry the marker ahead of the key the template put there),
+// has no key that can be told, and is booked as new, never dropped as the
+// repeat of another booking.
 //
 // Threading: a DmsRepeatMemory is used by one thread at a time.
 #ifndef VORNLINK_EMULATED_DMS_DMS_REPEATS_H_
@@ -26,9 +30,10 @@ inline constexpr size_t kMaxDmsKeySize = 128;
 // Keys remembered at most; the oldest is forgotten first.
 inline constexpr size_t kDmsRepeatMemorySize = 100000;
 
-// The key that follows `marker` in `request`; empty when the marker is not
-// there or no key character follows it.
-std::string DmsRequestKey(std::string_view request, std::string_view marker);
+// The key that follows `marker` in `request`; empty when there is none to
+// be told, with the reason in `no_key` (may be null).
+std::string DmsRequestKey(std::string_view request, std::string_view marker,
+                          std::string* no_key = nullptr);
 
 class DmsRepeatMemory {
  public:

@@ -3,11 +3,17 @@
 // reply text followed by one NUL byte. The dialogs, the console form and
 // `vornlink dms` are built on it; they decide the reply and show what came.
 //
-// A server works on a few connections at once, each on a thread of its own,
-// and each connection gets a time limit for its request and for its answer:
-// a peer that connects and sends nothing holds up no one else, and a crowd
-// of them holds up the others for a time limit at most. Stopping the server
-// ends every wait at once.
+// A server holds many connections open at once and reads their requests
+// in turns: each of a few connection threads takes the next connection
+// that waits for its request, reads what has come within a short slice and
+// puts it back at the end of the line unless its request is complete. A
+// peer that connects and sends nothing, or sends a byte now and then, holds
+// no thread beyond its slice; only a complete request (or one that has run
+// out of time) is handed on to be answered. When the connections open reach
+// their cap, those that have waited kDmsIdleLimit for their request are
+// ended as at their time limit to make room. Each connection has a time
+// limit for its request and for its answer. Stopping the server ends every
+// wait at once.
 //
 // Threading: a DmsServer is run by one thread; the stop signal may be set
 // from any other. Its handlers are called on the connection threads,
@@ -34,9 +40,21 @@ inline constexpr uint16_t kDmsDefaultPort = 123;
 inline constexpr size_t kMaxDmsRequestBytes = 1024 * 1024;
 // How long a connection may take to deliver its request, and its answer.
 inline constexpr std::chrono::milliseconds kDmsConnectionTimeLimit{5000};
-// How many connections a server works on at once; further ones wait in the
-// listening queue until one of them ends.
+// How many connections a server answers at once (its connection threads).
 inline constexpr int kDmsConnectionThreads = 8;
+// How many connections a server keeps open at once, waiting for their
+// request or being answered; further ones wait in the listening queue.
+// Each holds at most the request it gathers.
+inline constexpr int kDmsMaxOpenConnections = 128;
+// How long one turn of a connection that waits for its request may hold a
+// thread.
+inline constexpr std::chrono::milliseconds kDmsReadSlice{10};
+// How long a handler's read may wait for a byte once the request has been
+// handed on (the TLS handshake reads so): a peer that pauses longer is
+// given up on. Also how long a connection may wait for its request while
+// the open connections' cap keeps others out: then it ends as at its time
+// limit.
+inline constexpr std::chrono::milliseconds kDmsIdleLimit{1500};
 // The listening queue of the dialog's server; a server that expects bursts
 // of connections (`vornlink dms`) makes room for more, so that a peer's
 // connect is not dropped and retried a second later.
@@ -46,6 +64,15 @@ inline constexpr int kDmsBurstBacklog = 4 * kDmsConnectionThreads;
 // The request text: the bytes up to the first NUL, all of them when there
 // is none.
 std::string DmsRequestText(std::string_view bytes);
+
+// Whether `bytes` hold a whole request in the TCP framing: a NUL, or the
+// size cap reached.
+bool DmsTcpRequestComplete(std::string_view bytes);
+
+// Whether the bytes received so far are all a server must wait for before
+// it hands the connection on to be answered. Called on the connection
+// threads, several at once.
+using DmsRequestComplete = std::function<bool(std::string_view bytes)>;
 
 // The request as the dialog shows it: every ">" followed by a line feed
 // becomes ">" followed by CR LF.
@@ -89,14 +116,21 @@ class DmsServer {
 
   uint16_t port() const { return listener_->port(); }
 
-  // Accepts connections until `stop` is set and hands each to `handle` on
-  // one of `threads` connection threads, which owns it until `handle`
-  // returns. A connection is accepted only when a thread is free to take
-  // it. A failed accept goes to `accept_failed` (may be empty), and a short
-  // pause follows so that a lasting fault does not spin. Returns once
-  // `stop` is set and every connection handed out has ended: `handle` must
-  // end its waits at the stop.
-  void Serve(const StopSignal& stop,
+  // Accepts connections until `stop` is set, up to kDmsMaxOpenConnections
+  // open at once, and gathers each one's request in turns on `threads`
+  // connection threads (see the top of this file) until `complete` says
+  // it is whole, the peer closes, or `time_limit` from its accept runs
+  // out. Then the connection goes to `handle` on that thread, which owns it
+  // until `handle` returns: its reads give the gathered bytes first, then
+  // how the gathering ended (kClosed, kTimedOut, kStopped or the error),
+  // or, when it ended with a complete request, more from the peer within
+  // kDmsIdleLimit per read. A failed accept goes to `accept_failed` (may be
+  // empty), and a short pause follows so that a lasting fault does not
+  // spin. Returns once `stop` is set and every connection accepted has
+  // ended (those still gathering are handed on with kStopped): `handle`
+  // must end its waits at the stop.
+  void Serve(const StopSignal& stop, const DmsRequestComplete& complete,
+             std::chrono::milliseconds time_limit,
              const std::function<void(std::unique_ptr<NetConnection>)>& handle,
              const std::function<void(const NetResult&)>& accept_failed,
              int threads = kDmsConnectionThreads);

@@ -68,20 +68,20 @@ check "tcp: the repeat got the first answer, logged with its key and counted" ev
   grep -q "^--- answered request 3 with fwt-success (.*), key k1: a repeat of request 1, dropped$" "$work/out"'
 
 signal=TERM
-check "tcp: a request is answered while idle clients hold connections" serve --time-limit 60000 --reply-when RONumber job-valid --reply fwt-failed -- '
-idle = [socket.create_connection(("127.0.0.1", port)) for _ in range(5)]
+check "tcp: a job request and another are answered" serve --reply-when RONumber job-valid --reply fwt-failed -- '
 job = ask(b"<RONumber>200100</RONumber><LineCode>D</LineCode>\0")
-print(b"<RONumber>200100</RONumber>" in job, b"<LineCode>D</LineCode>" in job, ask(b"late\0", idle[0])[-1])'
-check "tcp: the job reply follows the job asked; the idle client was still served" \
-  grep -qx "True True 0" "$work/client"
+print(b"<RONumber>200100</RONumber>" in job, b"<LineCode>D</LineCode>" in job, ask(b"late\0")[-1])'
+check "tcp: the job reply follows the job asked; the other got its reply" grep -qx "True True 0" "$work/client"
 check "tcp: the start line names the rule; SIGTERM reports what was answered" eval '
   grep -q "; job-valid when the request holds \"RONumber\"" "$work/out" && [ "$(grep -cxe \
   "vornlink dms: stopped by SIGTERM" -e "vornlink dms: answered 2 request(s)" "$work/out")" = 2 ]'
 signal=""
 
-usage_error() { "$vornlink" dms "$@" >/dev/null 2>&1; [ $? -eq 2 ]; }
-check "an unknown reply, https without a certificate, --drop-repeats without a text: usage errors" \
-  eval 'usage_error --reply nope && usage_error --https && usage_error --drop-repeats ""'
+mkdir -m 777 "$work/open" && printf x >"$work/target" && ln -s "$work/target" "$work/open/link"
+fails() { timeout 10 "$vornlink" dms --port 0 "${@:2}" >/dev/null 2>&1; [ $? -eq "$1" ]; }
+check "usage errors: an unknown reply, https without a certificate, --drop-repeats without a text, a reply file through a link in a folder others may write; a log file so: refused, untouched" \
+  eval 'fails 2 --reply nope && fails 2 --https && fails 2 --drop-repeats "" && fails 2 --reply-file "$work/open/link" &&
+  fails 1 --log "$work/open/link" && [ "$(cat "$work/target")" = x ]'
 
 echo "dms_command_test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

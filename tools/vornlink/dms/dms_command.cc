@@ -2,11 +2,9 @@
 
 #include <atomic>
 #include <csignal>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -16,6 +14,7 @@
 #include "emulated_dms/dms_replies.h"
 #include "emulated_dms/dms_server.h"
 #include "emulated_dms/tls_server.h"
+#include "platform/env.h"
 #include "transport/http_headers.h"
 #include "vornlink/base/filtered_stream.h"
 
@@ -23,6 +22,8 @@ namespace vornlink {
 namespace {
 
 constexpr uint16_t kDefaultPort = 9123;
+// A larger --reply-file is refused.
+constexpr size_t kMaxReplyFileBytes = 16 * kMaxDmsRequestBytes;
 
 enum class Mode { kTcp, kHttp, kHttps };
 
@@ -54,13 +55,24 @@ const char* ModeName(Mode mode) {
   return mode == Mode::kTcp ? "tcp" : mode == Mode::kHttp ? "http" : "https";
 }
 
-bool ReadWholeFile(const std::string& path, std::string* contents) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *contents = text.str();
-  return true;
+// The bytes of the reply file as they stand (no line end converted), read
+// the way the driver reads its files: a regular file only, through links
+// only where nobody else could have planted them. False with the reason in
+// `error`.
+bool ReadReplyFile(const std::string& path, std::string* contents, std::string* error) {
+  FileStamp stamp;
+  switch (GetEnv()->ReadFileBytes(path, 0, kMaxReplyFileBytes + 1, contents, &stamp, error)) {
+    case ReadResult::kOk:
+      if (contents->size() <= kMaxReplyFileBytes) return true;
+      *error = "larger than " + std::to_string(kMaxReplyFileBytes) + " bytes";
+      return false;
+    case ReadResult::kMissing:
+      *error = "no such file";
+      return false;
+    case ReadResult::kError:
+      break;
+  }
+  return false;
 }
 
 bool ParseCount(const std::string& text, int* value) {
@@ -132,7 +144,10 @@ Taken TakeReplyOption(OptionWords& words, DmsOptions* options, bool* reply_set) 
     options->rules.push_back(std::move(rule));
   } else if (option == "--reply-file") {
     if (!words.Value(&text)) return Taken::kUsageError;
-    if (!ReadWholeFile(text, &options->reply)) return Bad(words.err(), "cannot read " + text);
+    std::string error;
+    if (!ReadReplyFile(text, &options->reply, &error)) {
+      return Bad(words.err(), "cannot read " + text + ": " + error);
+    }
     options->reply_name = text;
     *reply_set = true;
   } else if (option == "--drop-repeats") {
@@ -230,9 +245,10 @@ const std::string& ChooseReply(const DmsOptions& options, const std::string& req
 struct Choice {
   int number = 0;  // the request's number, counted from 1 as requests come
   std::string reply_name;
-  std::string reply;  // as it goes out (a job reply names the job asked)
-  std::string key;    // with --drop-repeats: the request's key, if it has one
-  int repeat_of = 0;  // a dropped repeat: the request first answered so
+  std::string reply;   // as it goes out (a job reply names the job asked)
+  std::string key;     // with --drop-repeats: the request's key, if it has one
+  std::string no_key;  // else why it has none
+  int repeat_of = 0;   // a dropped repeat: the request first answered so
 };
 
 // What the connection threads share: the requests' numbers, the keys
@@ -240,15 +256,18 @@ struct Choice {
 // is written whole.
 class DmsTally {
  public:
-  DmsTally(const DmsOptions& options, std::ostream& log, StopSignal& stop)
-      : options_(options), log_(log), stop_(stop) {}
+  // Entries go to the file --log names, else to `out`; a failure to write
+  // the file is told in `err`.
+  DmsTally(const DmsOptions& options, std::ostream& out, std::ostream& err, StopSignal& stop)
+      : options_(options), out_(out), err_(err), stop_(stop) {}
 
   // Numbers a complete request and chooses its answer: a repeat of a key
   // answered before gets that answer again; anything else gets its reply
   // by the rules, and its key is remembered.
-  Choice Choose(const std::string& request, std::string key) {
+  Choice Choose(const std::string& request, std::string key, std::string no_key) {
     Choice choice;
     choice.key = std::move(key);
+    choice.no_key = std::move(no_key);
     const std::string* reply = nullptr;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -273,10 +292,24 @@ class DmsTally {
     if (++answered_ == options_.count) stop_.Set();
   }
 
+  // The file is opened afresh for each entry, the way the driver opens its
+  // log: a regular file only, through links only where nobody else could
+  // have planted them, so that a link planted meanwhile steers no entry
+  // into another file. The first failure after a success is told.
   void Log(const std::string& entry) {
     std::lock_guard<std::mutex> lock(mutex_);
-    log_ << entry;
-    log_.flush();
+    if (options_.log_file.empty()) {
+      out_ << entry;
+      out_.flush();
+      return;
+    }
+    std::string error;
+    const bool written =
+        GetEnv()->AppendTextFile(options_.log_file, Filtered(entry), false, &error);
+    if (!written && log_written_) {
+      err_ << "vornlink dms: cannot write " << options_.log_file << ": " << error << std::endl;
+    }
+    log_written_ = written;
   }
 
   int answered() const {
@@ -290,8 +323,10 @@ class DmsTally {
 
  private:
   const DmsOptions& options_;
-  std::ostream& log_;
+  std::ostream& out_;
+  std::ostream& err_;
   StopSignal& stop_;
+  bool log_written_ = true;  // the last entry reached the log file
   mutable std::mutex mutex_;
   int requests_ = 0;
   int answered_ = 0;
@@ -306,7 +341,7 @@ void LogAnswer(const DmsOptions& options, const Choice& choice, const std::strin
       << ")";
   if (!options.repeat_marker.empty()) {
     if (choice.key.empty()) {
-      log << ", no key after " << options.repeat_marker;
+      log << ", " << choice.no_key;
     } else {
       log << ", key " << choice.key;
     }
@@ -336,10 +371,13 @@ void ServeHttp(std::unique_ptr<NetConnection> connection, TlsServerContext* tls,
     log << "--- connection from " << peer << ": " << error << "\n";
     return;
   }
-  // A header first, then the body.
-  std::string key = DmsRequestKey(request.headers, options.repeat_marker);
-  if (key.empty()) key = DmsRequestKey(request.body, options.repeat_marker);
-  const Choice choice = tally.Choose(request.body, std::move(key));
+  // In the headers where they hold the marker, else in the body.
+  std::string no_key;
+  std::string key = DmsRequestKey(request.headers, options.repeat_marker, &no_key);
+  if (request.headers.find(options.repeat_marker) == std::string::npos) {
+    key = DmsRequestKey(request.body, options.repeat_marker, &no_key);
+  }
+  const Choice choice = tally.Choose(request.body, std::move(key), std::move(no_key));
   log << "--- request " << choice.number << " from " << peer << ": " << request.request_line << " ("
       << request.body.size() << " bytes)\n"
       << (options.show_secrets ? request.headers : MaskHeaderSecrets(request.headers)) << "\n"
@@ -363,7 +401,9 @@ void ServeTcp(NetConnection& connection, const DmsOptions& options, const StopSi
   const DmsConnectionReport report = ServeDmsConnection(
       connection,
       [&](const std::string& request) {
-        choice = tally.Choose(request, DmsRequestKey(request, options.repeat_marker));
+        std::string no_key;
+        std::string key = DmsRequestKey(request, options.repeat_marker, &no_key);
+        choice = tally.Choose(request, std::move(key), std::move(no_key));
         return choice.reply;
       },
       &stop, std::chrono::milliseconds(options.time_limit_ms));
@@ -412,8 +452,21 @@ void PrintStartLine(const DmsOptions& options, uint16_t port, std::ostream& out)
   if (!options.repeat_marker.empty()) {
     out << "; dropping repeats of the key after " << options.repeat_marker;
   }
-  out << "; up to " << kDmsConnectionThreads << " connections at once, " << options.time_limit_ms
-      << " ms each" << std::endl;
+  out << "; up to " << kDmsConnectionThreads << " connections answered and "
+      << kDmsMaxOpenConnections << " open at once, " << options.time_limit_ms << " ms each"
+      << std::endl;
+}
+
+// Whether `bytes` hold the first TLS record whole (the client's hello), or
+// enough to tell that they begin with none: in HTTPS the handshake comes
+// first, and a client that has sent its hello is ready for it.
+bool TlsFirstRecordComplete(std::string_view bytes) {
+  constexpr size_t kRecordHeaderBytes = 5;              // type, version (2), length (2)
+  if (!bytes.empty() && bytes[0] != 0x16) return true;  // no handshake record
+  if (bytes.size() < kRecordHeaderBytes) return false;
+  const size_t length =
+      static_cast<unsigned char>(bytes[3]) * 256u + static_cast<unsigned char>(bytes[4]);
+  return bytes.size() >= kRecordHeaderBytes + length;
 }
 
 // Serves until `stop` is set: by SIGINT or SIGTERM (caught meanwhile), or
@@ -429,8 +482,12 @@ void ServeUntilStopped(DmsServer* server, const DmsOptions& options, TlsServerCo
       if (g_stop_signal != 0) stop->Set();
     }
   });
+  const DmsRequestComplete complete =
+      options.mode == Mode::kTcp    ? DmsRequestComplete(DmsTcpRequestComplete)
+      : options.mode == Mode::kHttp ? DmsRequestComplete(DmsHttpRequestComplete)
+                                    : DmsRequestComplete(TlsFirstRecordComplete);
   server->Serve(
-      *stop,
+      *stop, complete, std::chrono::milliseconds(options.time_limit_ms),
       [&](std::unique_ptr<NetConnection> connection) {
         std::ostringstream entry;
         if (options.mode == Mode::kTcp) {
@@ -458,35 +515,39 @@ const CommandHelp kDmsHelp = {
     "the emulated DMS: answers every request with one\n"
     "reply, or one by rules; needs no module",
     "Runs until --count requests are answered, or until SIGINT or SIGTERM\n"
-    "(then it prints how many it answered). Serves several connections at\n"
-    "once, each within its time limit (the start line says how many); more\n"
-    "wait for a free one. The job replies list three lines of the work order\n"
-    "in the request's first RONumber element, one of them with the line code\n"
-    "in its first LineCode element (without them: work order 118739, lines\n"
-    "A, B and C).\n"
+    "(then it prints how many it answered). Keeps many connections open and\n"
+    "reads their requests in turns, so that idle or slow clients hold up no\n"
+    "one; each has its time limit (the start line says how many). The job\n"
+    "replies list three lines of the work order in the request's first\n"
+    "RONumber element, one of them with the line code in its first LineCode\n"
+    "element (without them: work order 118739, lines A, B and C).\n"
     "\n"
     "  --port N            port to listen on (9123; 0: any free port, printed)\n"
     "  --address A         local address (0.0.0.0: every one)\n"
     "  --reply NAME        canned reply: job-valid, job-notvalid, fwt-success\n"
     "                      (the default), fwt-retry, fwt-failed\n"
-    "  --reply-file FILE   reply with the bytes of FILE instead\n"
+    "  --reply-file FILE   reply with the bytes of FILE instead (a regular file,\n"
+    "                      through links only that nobody else could plant)\n"
     "  --reply-when TEXT NAME\n"
     "                      answer a request that holds TEXT with the canned reply\n"
     "                      NAME instead (may be given several times; the first\n"
     "                      that matches wins): one DMS for both exchanges, as in\n"
     "                      --reply fwt-success --reply-when RONumber job-valid\n"
     "  --drop-repeats TEXT book each key once: the key is what follows TEXT in the\n"
-    "                      request (in HTTP, in its headers, then its body), e.g.\n"
-    "                      'Idempotency-Key:' or '<MessageID>'; a request whose key\n"
-    "                      was answered before is a repeat: logged, counted, and\n"
-    "                      answered as the first was\n"
+    "                      request (in HTTP, in its headers when they hold TEXT,\n"
+    "                      else its body), e.g. 'Idempotency-Key:' or '<MessageID>';\n"
+    "                      a request whose key was answered before is a repeat:\n"
+    "                      logged, counted, and answered as the first was; one\n"
+    "                      with TEXT before different keys, or with a key over 128\n"
+    "                      characters, has no key and is booked as new\n"
     "  --http              speak HTTP: the request body is the query, the reply\n"
     "                      goes back as a 200 response (default: the TCP\n"
     "                      transport's convention, text + NUL each way)\n"
     "  --https --cert FILE --key FILE\n"
     "                      HTTP inside TLS with that PEM certificate and key\n"
     "                      (Linux build only)\n"
-    "  --log FILE          log requests to FILE instead of standard output\n"
+    "  --log FILE          log requests to FILE (a regular file, as above)\n"
+    "                      instead of standard output\n"
     "  --show-secrets      log the values of credential headers (Authorization,\n"
     "                      cookies, keys, tokens) as they came; masked otherwise\n"
     "  --count N           stop after N answered requests\n"
@@ -508,17 +569,14 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
       return 1;
     }
   }
-  std::ofstream log_file;
   if (!options.log_file.empty()) {
-    log_file.open(options.log_file, std::ios::binary | std::ios::app);
-    if (!log_file) {
-      err << "vornlink dms: cannot write " << options.log_file << "\n";
+    // Made (or found writable) now, so that a wrong name ends the run here.
+    std::string error;
+    if (!GetEnv()->AppendTextFile(options.log_file, std::string(), false, &error)) {
+      err << "vornlink dms: cannot write " << options.log_file << ": " << error << "\n";
       return 1;
     }
   }
-  std::optional<FilteredStream> filtered_log;  // ends before the file closes
-  if (log_file.is_open()) filtered_log.emplace(log_file);
-  std::ostream& log = options.log_file.empty() ? out : log_file;
 
   NetResult listened;
   std::unique_ptr<DmsServer> server =
@@ -531,7 +589,7 @@ int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::
   PrintStartLine(options, server->port(), out);
 
   StopSignal stop;
-  DmsTally tally(options, log, stop);
+  DmsTally tally(options, out, err, stop);
   ServeUntilStopped(server.get(), options, tls.get(), &tally, &stop);
 
   const int signal = g_stop_signal;
