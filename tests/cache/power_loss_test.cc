@@ -234,7 +234,15 @@ class PowerLossEnv : public testing::FakeEnv {
   static int Rename(const char* from, const char* to) {
     return Noted(rename(from, to), {Step::kRename, from, to});
   }
-  static int Unlink(const char* path) { return Noted(unlink(path), {Step::kRemove, path}); }
+  static int Unlink(int folder_fd, const char* name, int flags) {
+    char folder[4096] = ".";
+    const std::string fd_link = "/proc/self/fd/" + std::to_string(folder_fd);
+    if (folder_fd != AT_FDCWD && name[0] != '/') {
+      folder[std::max<ssize_t>(0, readlink(fd_link.c_str(), folder, sizeof folder - 1))] = '\0';
+    }
+    const std::string path = name[0] == '/' ? name : std::string(folder) + "/" + name;
+    return Noted(unlinkat(folder_fd, name, flags), {Step::kRemove, path});
+  }
 
   static constexpr FileCallTable kCalls = {&Open, &Write,    &PWrite, &Cut,   &Grow,
                                            &Sync, &DataSync, &Rename, &Unlink};

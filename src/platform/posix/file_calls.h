@@ -28,7 +28,7 @@ struct FileCallTable {
   int (*fsync)(int fd);
   int (*fdatasync)(int fd);
   int (*rename)(const char* from, const char* to);
-  int (*unlink)(const char* path);
+  int (*unlinkat)(int folder_fd, const char* path, int flags);
 };
 
 // The system's own functions.

@@ -14,7 +14,7 @@ int OpenWithMode(const char* path, int flags, mode_t mode) { return open(path, f
 
 const FileCallTable kSystemCalls = {&OpenWithMode, &write,           &pwrite,
                                     &ftruncate,    &posix_fallocate, &fsync,
-                                    &fdatasync,    &rename,          &unlink};
+                                    &fdatasync,    &rename,          &unlinkat};
 
 std::atomic<const FileCallTable*> g_calls{&kSystemCalls};
 

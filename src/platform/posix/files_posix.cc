@@ -74,7 +74,7 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& path) 
       continue;
     }
     if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      FileCalls().unlink((folder + "/" + entry->d_name).c_str());
+      FileCalls().unlinkat(dirfd(dir), entry->d_name, 0);
     }
   }
   closedir(dir);
@@ -150,8 +150,9 @@ ReplaceResult RewriteInPlace(const std::string& target, const std::string& text,
     return ReplaceResult::kFailed;
   }
   code = WriteAllAt(fd.get(), text, 0);
-  if (code == 0 && FileCalls().ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0)
+  if (code == 0 && FileCalls().ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) {
     code = errno;
+  }
   if (code != 0) {
     SetErrno(error, code);
     return ReplaceResult::kFailed;
@@ -385,7 +386,7 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   if (code == 0 && !fd.Close()) code = errno;
   if (code == 0 && FileCalls().rename(temp.c_str(), target.c_str()) != 0) code = errno;
   if (code != 0) {
-    FileCalls().unlink(temp.c_str());
+    FileCalls().unlinkat(AT_FDCWD, temp.c_str(), 0);
     SetErrno(error, code);
     return ReplaceResult::kFailed;
   }
