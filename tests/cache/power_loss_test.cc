@@ -235,13 +235,11 @@ class PowerLossEnv : public testing::FakeEnv {
     return Noted(rename(from, to), {Step::kRename, from, to});
   }
   static int Unlink(int folder_fd, const char* name, int flags) {
-    char folder[4096] = ".";
-    const std::string fd_link = "/proc/self/fd/" + std::to_string(folder_fd);
-    if (folder_fd != AT_FDCWD && name[0] != '/') {
-      folder[std::max<ssize_t>(0, readlink(fd_link.c_str(), folder, sizeof folder - 1))] = '\0';
-    }
-    const std::string path = name[0] == '/' ? name : std::string(folder) + "/" + name;
-    return Noted(unlinkat(folder_fd, name, flags), {Step::kRemove, path});
+    std::error_code none;  // with AT_FDCWD, `name` is the whole path
+    const std::string folder =
+        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(folder_fd), none);
+    return Noted(unlinkat(folder_fd, name, flags),
+                 {Step::kRemove, folder_fd == AT_FDCWD ? name : folder + "/" + name});
   }
 
   static constexpr FileCallTable kCalls = {&Open, &Write,    &PWrite, &Cut,   &Grow,
@@ -453,8 +451,9 @@ TEST(PowerLossCallTest, WhatACallReportedSurvivesACutRightAfterIt) {
     PowerLossEnv recorder(folder->path());
     Env* env = DefaultEnv();
     const std::string path = folder->File("Vornlink.$$$");
-    if (c.existed)
+    if (c.existed) {
       ASSERT_EQ(env->ReplaceTextFile(path, old, {}, nullptr), ReplaceResult::kReplaced);
+    }
     recorder.fault = c.fault;
     const int result = c.call == kAppend ? env->AppendTextFile(path, "new line\n", true, nullptr)
                        : c.call == kReplace
