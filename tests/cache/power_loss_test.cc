@@ -7,11 +7,15 @@
 // take room from the reserve, and makes the reserve whole again; whatever
 // a cut leaves of it, the next worker makes it whole. VORNLINK_POWER_CUTS: cuts
 // (default 500; the long run thousands), VORNLINK_POWER_CUT_SEED: the seed.
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -22,49 +26,58 @@
 #include "base/text_lines.h"
 #include "cache/cache_file.h"
 #include "cache/cache_reserve.h"
-#include "platform/file_events.h"
+#include "platform/env.h"
+#include "platform/posix/file_calls.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
 namespace {
 
-// Records every step the platform's file calls take in one folder and tells
-// what a power cut after any of them could leave on the disk. What was
-// synced stays; a file's content falls back to what its last sync made
-// durable (an unsynced append may survive in part, as a torn tail), and the
-// names made, renamed or removed since the folder's last sync survive only
-// as far as a random prefix of those changes, in order, as a journal keeps
-// them. That is all POSIX promises; a file system may keep more, never
-// less.
-class PowerLossEnv : public testing::FakeEnv, public FileEventSink {
+// One step that the file calls took in the folder, as the kernel got it.
+struct Step {
+  enum Kind { kCreate, kWrite, kCut, kGrow, kSync, kRename, kRemove, kSyncFolder } kind;
+  std::string path, to;  // names in the folder (the folder itself: "")
+  uint64_t offset = 0;   // kWrite: where; kCut, kGrow: the size
+  std::string data;
+};
+
+// Puts its own functions in the place of the system calls that change the
+// disk, records every step they take in one folder and tells what a power
+// cut after any of them could leave. What was synced stays; after that, a
+// file keeps the changes to its content in order, as far as a random one,
+// and a write the cut came into in part; the names made, renamed or removed
+// since the folder's last sync survive as far as a random prefix of those
+// changes, as a journal keeps them. `fault` makes a call fail as a full
+// disk would: a write after 4 more bytes, a growth after it grew; an
+// exclusive open fails as a folder without write rights would.
+class PowerLossEnv : public testing::FakeEnv {
  public:
+  enum class Fault { kNone, kWrite, kGrow, kExclusiveOpen };
+
   // `folder` is empty.
   explicit PowerLossEnv(std::string folder) : folder_(std::move(folder)) {
-    SetFileEventSinkForTesting(this);
+    recording_ = this;
+    SetFileCallsForTesting(&kCalls);
   }
-  ~PowerLossEnv() override { SetFileEventSinkForTesting(nullptr); }
+  ~PowerLossEnv() override {
+    SetFileCallsForTesting(nullptr);
+    recording_ = nullptr;
+  }
 
   size_t event_count() {
     std::lock_guard<std::mutex> lock(mutex_);
     return events_.size();
   }
 
-  void OnFileEvent(const FileEvent& event) override {
-    const std::string prefix = folder_ + "/";
-    if (event.path != folder_ && event.path.compare(0, prefix.size(), prefix) != 0) return;
-    FileEvent local = event;  // names without the folder
-    if (local.path != folder_) local.path.erase(0, prefix.size());
-    if (!local.to.empty()) local.to.erase(0, prefix.size());
-    std::lock_guard<std::mutex> lock(mutex_);
-    events_.push_back(std::move(local));
-  }
+  std::atomic<Fault> fault{Fault::kNone};
 
   // The files (by name) a power cut right after the first `events` steps
   // could leave; `how` gets what was dropped, for failure messages.
   std::map<std::string, std::string> Survivors(size_t events, std::mt19937* random,
                                                std::string* how) {
     struct Node {
-      std::string current, durable;
+      std::string durable;
+      std::vector<const Step*> unsynced;  // content changes since its last sync
     };
     // A change of the names since the folder's last sync: `to` takes `node`
     // (-1: `to` is removed); a rename's old name `from` goes with it.
@@ -77,33 +90,30 @@ class PowerLossEnv : public testing::FakeEnv, public FileEventSink {
     std::vector<NameChange> unsynced;
     std::lock_guard<std::mutex> lock(mutex_);
     for (size_t i = 0; i < events; ++i) {
-      const FileEvent& step = events_[i];
+      const Step& step = events_[i];
       const auto named = names.find(step.path);
       Node* node = named == names.end() ? nullptr : &nodes[static_cast<size_t>(named->second)];
-      using Kind = FileEvent::Kind;
-      if (step.kind == Kind::kCreate) {
+      if (step.kind == Step::kCreate) {
         names[step.path] = static_cast<int>(nodes.size());
         unsynced.push_back({step.path, "", static_cast<int>(nodes.size())});
         nodes.push_back({});
-      } else if (step.kind == Kind::kSyncFolder) {
+      } else if (step.kind == Step::kSyncFolder) {
         durable_names = names;
         unsynced.clear();
       } else if (node == nullptr) {
         continue;
-      } else if (step.kind == Kind::kWrite) {
-        node->current.resize(std::max(node->current.size(), step.offset + step.data.size()));
-        node->current.replace(step.offset, step.data.size(), step.data);
-      } else if (step.kind == Kind::kTruncate) {
-        node->current.resize(step.offset);
-      } else if (step.kind == Kind::kSync) {
-        node->durable = node->current;
-      } else if (step.kind == Kind::kRename) {
+      } else if (step.kind == Step::kSync) {
+        for (const Step* change : node->unsynced) Apply(*change, &node->durable);
+        node->unsynced.clear();
+      } else if (step.kind == Step::kRename) {
         unsynced.push_back({step.to, step.path, named->second});
         names[step.to] = named->second;
         names.erase(step.path);
-      } else if (step.kind == Kind::kRemove) {
+      } else if (step.kind == Step::kRemove) {
         unsynced.push_back({step.path, "", -1});
         names.erase(named);
+      } else {
+        node->unsynced.push_back(&step);
       }
     }
     // The names of the last sync, then a random part of the changes since.
@@ -123,26 +133,124 @@ class PowerLossEnv : public testing::FakeEnv, public FileEventSink {
     for (const auto& [name, index] : durable_names) {
       const Node& node = nodes[static_cast<size_t>(index)];
       std::string content = node.durable;
-      // An unsynced append may have reached the disk: none, all or a part.
-      if (node.current.size() > node.durable.size() &&
-          node.current.compare(0, node.durable.size(), node.durable) == 0) {
-        const size_t tail = node.current.size() - node.durable.size();
-        const int pick = std::uniform_int_distribution<int>(0, 2)(*random);
-        const size_t kept = pick == 0   ? 0
-                            : pick == 1 ? tail
-                                        : std::uniform_int_distribution<size_t>(0, tail)(*random);
-        content.append(node.current, node.durable.size(), kept);
-        if (kept > 0) *how += "; " + std::to_string(kept) + " unsynced bytes of " + name + " kept";
+      const size_t kept = std::uniform_int_distribution<size_t>(0, node.unsynced.size())(*random);
+      for (size_t i = 0; i < kept; ++i) {
+        // The last change kept may be a write that got in in part.
+        const Step& change = *node.unsynced[i];
+        const bool torn = i + 1 == kept && (*random)() % 2 == 0;
+        Apply(change, &content, torn ? (*random)() % (change.data.size() + 1) : change.data.size());
       }
+      if (kept > 0) *how += "; " + std::to_string(kept) + " unsynced changes of " + name + " kept";
       files[name] = std::move(content);
     }
     return files;
   }
 
  private:
+  static void Apply(const Step& step, std::string* content, size_t part = std::string::npos) {
+    if (step.kind == Step::kWrite) {
+      const size_t size = std::min(part, step.data.size());
+      content->resize(std::max<size_t>(content->size(), step.offset + size));
+      content->replace(step.offset, size, step.data, 0, size);
+    } else if (step.kind == Step::kCut || content->size() < step.offset) {
+      content->resize(step.offset);
+    }
+  }
+
+  // Notes `step` of the file open as `fd` (or of the name in `step.path`).
+  void Note(Step step, int fd = -1) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd >= 0) {
+      const auto open = open_names_.find(fd);
+      if (open == open_names_.end()) return;
+      step.path = open->second;
+      if (step.kind == Step::kSync && step.path.empty()) step.kind = Step::kSyncFolder;
+    } else if (!InFolder(&step.path) || (step.kind == Step::kRename && !InFolder(&step.to))) {
+      return;
+    }
+    events_.push_back(std::move(step));
+  }
+  // Makes `path` a name in the folder; false when it lies elsewhere.
+  bool InFolder(std::string* path) const {
+    if (*path == folder_ || path->empty()) return path->clear(), true;
+    if (path->compare(0, folder_.size() + 1, folder_ + "/") != 0) return false;
+    return path->erase(0, folder_.size() + 1), true;
+  }
+
+  static int Open(const char* path, int flags, mode_t mode) {
+    if (recording_->fault == Fault::kExclusiveOpen && (flags & O_EXCL) != 0) {
+      errno = EACCES;
+      return -1;
+    }
+    const bool existed = access(path, F_OK) == 0;
+    const int fd = open(path, flags, mode);
+    if (fd < 0) return fd;
+    std::string name = path;
+    std::lock_guard<std::mutex> lock(recording_->mutex_);
+    if (recording_->InFolder(&name)) {
+      recording_->open_names_[fd] = name;
+      if (!existed) recording_->events_.push_back({Step::kCreate, name});
+    } else {
+      recording_->open_names_.erase(fd);
+    }
+    return fd;
+  }
+  static ssize_t Write(int fd, const void* data, size_t size) {
+    if (recording_->fault == Fault::kWrite) {
+      if (recording_->room_ == 0) return errno = ENOSPC, -1;
+      size = std::min(size, recording_->room_);
+    }
+    const ssize_t done = write(fd, data, size);
+    if (done <= 0) return done;
+    if (recording_->fault == Fault::kWrite) recording_->room_ -= static_cast<size_t>(done);
+    NoteWrite(fd, data, done, lseek(fd, 0, SEEK_CUR) - done);
+    return done;
+  }
+  static ssize_t PWrite(int fd, const void* data, size_t size, off_t offset) {
+    const ssize_t done = pwrite(fd, data, size, offset);
+    if (done > 0) NoteWrite(fd, data, done, offset);
+    return done;
+  }
+  static void NoteWrite(int fd, const void* data, ssize_t size, off_t offset) {
+    recording_->Note({Step::kWrite, "", "", static_cast<uint64_t>(offset),
+                      std::string(static_cast<const char*>(data), static_cast<size_t>(size))},
+                     fd);
+  }
+  // `code`, the result of a call that took `step` when it is 0.
+  static int Noted(int code, Step step, int fd = -1) {
+    if (code == 0) recording_->Note(std::move(step), fd);
+    return code;
+  }
+  static int Cut(int fd, off_t size) {
+    return Noted(ftruncate(fd, size), {Step::kCut, "", "", static_cast<uint64_t>(size)}, fd);
+  }
+  static int Grow(int fd, off_t at, off_t size) {
+    const int code = Noted(posix_fallocate(fd, at, size),
+                           {Step::kGrow, "", "", static_cast<uint64_t>(at + size)}, fd);
+    return code == 0 && recording_->fault == Fault::kGrow ? ENOSPC : code;
+  }
+  static int Sync(int fd) { return Noted(fsync(fd), {Step::kSync}, fd); }
+  static int DataSync(int fd) { return Noted(fdatasync(fd), {Step::kSync}, fd); }
+  static int Rename(const char* from, const char* to) {
+    return Noted(rename(from, to), {Step::kRename, from, to});
+  }
+  static int Unlink(int folder_fd, const char* name, int flags) {
+    std::error_code none;  // with AT_FDCWD, `name` is the whole path
+    const std::string folder =
+        std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(folder_fd), none);
+    return Noted(unlinkat(folder_fd, name, flags),
+                 {Step::kRemove, folder_fd == AT_FDCWD ? name : folder + "/" + name});
+  }
+
+  static constexpr FileCallTable kCalls = {&Open, &Write,    &PWrite, &Cut,   &Grow,
+                                           &Sync, &DataSync, &Rename, &Unlink};
+  static inline PowerLossEnv* recording_ = nullptr;
+
   const std::string folder_;
   std::mutex mutex_;
-  std::vector<FileEvent> events_;  // guarded by mutex_
+  std::vector<Step> events_;               // guarded by mutex_
+  std::map<int, std::string> open_names_;  // guarded by mutex_
+  size_t room_ = 4;                        // what the full disk takes yet
 };
 
 // A scratch folder in memory where there is one: the syncs cost nothing
@@ -306,6 +414,59 @@ TEST_F(PowerLossTest, WhatReturnedSurvivesOnceAndTheFileReadsBackWhole) {
   }
   std::printf("power cuts %d in %d runs, transactions checked %zu, seed %u\n", done, runs, checked_,
               seed);
+}
+
+// A cut right after a file call keeps what the call reported: the change
+// it made, or after a failure the file as it was.
+TEST(PowerLossCallTest, WhatACallReportedSurvivesACutRightAfterIt) {
+  using Fault = PowerLossEnv::Fault;
+  enum Call { kAppend, kReplace, kOverwrite, kAllocate };
+  const int replaced = static_cast<int>(ReplaceResult::kReplaced);
+  const int in_place = static_cast<int>(ReplaceResult::kRewrittenInPlace);
+  const std::string old = "4711,old line\n";
+  const struct {
+    const char* what;
+    bool existed;
+    Fault fault;
+    Call call;
+    uint64_t size;      // kAllocate's
+    int result;         // what the call returns (a bool as 0 or 1)
+    std::string after;  // the file after the cut
+  } kCases[] = {
+      {"durable append", true, Fault::kNone, kAppend, 0, 1, old + "new line\n"},
+      {"durable append that makes the file", false, Fault::kNone, kAppend, 0, 1, "new line\n"},
+      {"append on a full disk", true, Fault::kWrite, kAppend, 0, 0, old},
+      {"replace", true, Fault::kNone, kReplace, 0, replaced, "new\n"},
+      {"replace in place", true, Fault::kExclusiveOpen, kReplace, 0, in_place, "new\n"},
+      {"overwrite", true, Fault::kNone, kOverwrite, 0, 1, "0815,old line\n"},
+      {"growth", true, Fault::kNone, kAllocate, 20, 1, old + std::string(6, '\0')},
+      {"allocation that makes the file", false, Fault::kNone, kAllocate, 3, 1,
+       std::string(3, '\0')},
+      {"growth on a full disk", true, Fault::kGrow, kAllocate, 4096, 0, old},
+  };
+  std::mt19937 random(4711);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const std::unique_ptr<testing::TempDir> folder = ScratchFolder();
+    PowerLossEnv recorder(folder->path());
+    Env* env = DefaultEnv();
+    const std::string path = folder->File("Vornlink.$$$");
+    if (c.existed) {
+      ASSERT_EQ(env->ReplaceTextFile(path, old, {}, nullptr), ReplaceResult::kReplaced);
+    }
+    recorder.fault = c.fault;
+    const int result = c.call == kAppend ? env->AppendTextFile(path, "new line\n", true, nullptr)
+                       : c.call == kReplace
+                           ? static_cast<int>(env->ReplaceTextFile(path, "new\n", {}, nullptr))
+                       : c.call == kOverwrite ? env->OverwriteFileBytes(path, 0, "0815", nullptr)
+                                              : env->SetAllocatedFileSize(path, c.size, nullptr);
+    ASSERT_EQ(result, c.result);
+    for (int cut = 0; cut < 50 && !::testing::Test::HasFailure(); ++cut) {
+      std::string how;
+      EXPECT_EQ(recorder.Survivors(recorder.event_count(), &random, &how)["Vornlink.$$$"], c.after)
+          << how;
+    }
+  }
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ std::string LookUpInText(const std::string* contents, const std::string& questio
   return LookUpProfileString(*contents, section, key, default_value);
 }
 
-class PosixEnv : public Env {
+class PosixEnv : public env_parts::FilesEnv {
  public:
   std::string ModulePath() override { return ModulePathAtLoad(); }
 
@@ -132,49 +132,6 @@ class PosixEnv : public Env {
     }
   }
 
-  bool IsTrustedPath(const std::string& path, std::string* error) override {
-    return env_parts::IsTrustedPath(path, error);
-  }
-
-  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
-                          std::string* error) override {
-    return env_parts::ReadTextFile(path, contents, max_size, error);
-  }
-
-  ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
-                                 std::string* contents, size_t max_size, FileStamp* stamp,
-                                 bool* unchanged, std::string* error) override {
-    return env_parts::ReadChangedTextFile(path, known, contents, max_size, stamp, unchanged, error);
-  }
-
-  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
-                           std::string* bytes, FileStamp* stamp, std::string* error) override {
-    return env_parts::ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
-  }
-
-  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
-                      std::string* error) override {
-    return env_parts::AppendTextFile(path, text, durable, error);
-  }
-
-  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
-                                const ReplaceOptions& options, std::string* error) override {
-    return env_parts::ReplaceTextFile(path, text, options, error);
-  }
-
-  bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
-                          std::string* error) override {
-    return env_parts::OverwriteFileBytes(path, offset, bytes, error);
-  }
-
-  bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) override {
-    return env_parts::FreeDiskSpace(path, bytes, error);
-  }
-
-  bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) override {
-    return env_parts::SetAllocatedFileSize(path, size, error);
-  }
-
   void StartProgram(const std::string& program, const std::string& argument) override {
     // A short-lived shell starts the program in the background and leaves at
     // once; the program then belongs to init, so it never becomes our zombie
@@ -201,18 +158,11 @@ class PosixEnv : public Env {
 
   int LastError() override { return errno; }
 
-  std::string ErrorText(int code) override { return env_parts::ErrorText(code); }
-
   std::string OsText() override {
     utsname name;
     if (uname(&name) != 0) return "OS Unknown";
     return std::string("POSIX Platform os[") + name.sysname + "] ver[" + name.release +
            "] machine[" + name.machine + "]";
-  }
-
-  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
-                                                   const std::string& lock_file) override {
-    return env_parts::NewNamedMutex(name, lock_file);
   }
 };
 

@@ -8,7 +8,8 @@
 // replaced file keeps its permissions.
 //
 // Every helper returns the errno of its failure, taken right after the call
-// that failed: a close or a report in between may change errno.
+// that failed: a close in between may change errno. Every call that changes
+// the disk goes through FileCalls() (file_calls.h).
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -23,7 +24,7 @@
 #include <string>
 
 #include "platform/env_parts.h"
-#include "platform/file_events.h"
+#include "platform/posix/file_calls.h"
 #include "platform/posix/regular_file.h"
 #include "platform/posix/scoped_fd.h"
 #include "platform/temporary_files.h"
@@ -40,7 +41,7 @@ void SetErrno(std::string* error, int code) { SetError(error, env_parts::ErrorTe
 int WriteAll(int fd, const char* data, size_t size, size_t* written) {
   *written = 0;
   while (*written < size) {
-    ssize_t done = write(fd, data + *written, size - *written);
+    ssize_t done = FileCalls().write(fd, data + *written, size - *written);
     if (done < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -52,11 +53,10 @@ int WriteAll(int fd, const char* data, size_t size, size_t* written) {
 }
 
 int SyncFolder(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = FileCalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return errno;
-  const int code = fsync(fd) == 0 ? 0 : errno;
+  const int code = FileCalls().fsync(fd) == 0 ? 0 : errno;
   close(fd);
-  if (code == 0) ReportFileEvent(FileEvent::Kind::kSyncFolder, folder);
   return code;
 }
 
@@ -73,9 +73,8 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& path) 
         static_cast<pid_t>(pid) == getpid()) {
       continue;
     }
-    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH &&
-        unlinkat(dirfd(dir), entry->d_name, 0) == 0) {
-      ReportFileEvent(FileEvent::Kind::kRemove, folder + "/" + entry->d_name);
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      FileCalls().unlinkat(dirfd(dir), entry->d_name, 0);
     }
   }
   closedir(dir);
@@ -86,12 +85,11 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& path) 
 int CreateTemporary(const std::string& target, ScopedFd* fd, std::string* temp) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     *temp = NewTemporaryName(target, static_cast<uint32_t>(getpid()));
-    const int opened =
-        open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    const int opened = FileCalls().open(
+        temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
     const int code = errno;
     if (opened >= 0) {
       fd->reset(opened);
-      ReportFileEvent(FileEvent::Kind::kCreate, *temp);
       return 0;
     }
     if (code != EEXIST) return code;
@@ -116,35 +114,28 @@ int FillTemporary(int fd, const std::string& temp, const std::string& text,
                   const struct stat* old) {
   size_t written = 0;
   const int code = WriteAll(fd, text.data(), text.size(), &written);
-  ReportFileEvent(FileEvent::Kind::kWrite, temp, 0, std::string_view(text.data(), written));
   if (code != 0) return code;
   if (fchmod(fd, old != nullptr ? old->st_mode & 07777 : ModeForNewFile()) != 0) return errno;
   if (old != nullptr && (old->st_uid != geteuid() || old->st_gid != getegid())) {
     // Only a privileged process may give a file away; others keep theirs.
     (void)!fchown(fd, old->st_uid, old->st_gid);
   }
-  if (fsync(fd) != 0) return errno;
-  ReportFileEvent(FileEvent::Kind::kSync, temp);
-  return 0;
+  return FileCalls().fsync(fd) == 0 ? 0 : errno;
 }
 
-// Writes `data` at `offset` of `path`, open as `fd`, and reports what
-// reached it.
-int WriteAllAt(int fd, const std::string& path, const std::string& data, uint64_t offset) {
+// Writes `data` at `offset` of the file open as `fd`.
+int WriteAllAt(int fd, const std::string& data, uint64_t offset) {
   int code = 0;
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t wrote =
-        pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+    ssize_t wrote = FileCalls().pwrite(fd, data.data() + done, data.size() - done,
+                                       static_cast<off_t>(offset + done));
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       code = wrote < 0 ? errno : ENOSPC;
       break;
     }
     done += static_cast<size_t>(wrote);
-  }
-  if (done > 0) {
-    ReportFileEvent(FileEvent::Kind::kWrite, path, offset, std::string_view(data.data(), done));
   }
   return code;
 }
@@ -158,16 +149,16 @@ ReplaceResult RewriteInPlace(const std::string& target, const std::string& text,
     SetError(error, OpenErrorText(code));
     return ReplaceResult::kFailed;
   }
-  code = WriteAllAt(fd.get(), target, text, 0);
-  if (code == 0 && ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) code = errno;
+  code = WriteAllAt(fd.get(), text, 0);
+  if (code == 0 && FileCalls().ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) {
+    code = errno;
+  }
   if (code != 0) {
     SetErrno(error, code);
     return ReplaceResult::kFailed;
   }
-  ReportFileEvent(FileEvent::Kind::kTruncate, target, text.size());
   // Readers see the new content from here on, whatever the flush says.
-  code = fsync(fd.get()) == 0 ? 0 : errno;
-  if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, target);
+  code = FileCalls().fsync(fd.get()) == 0 ? 0 : errno;
   if (!fd.Close() && code == 0) code = errno;
   SetReplacedNote(error, code);
   return ReplaceResult::kRewrittenInPlace;
@@ -176,14 +167,13 @@ ReplaceResult RewriteInPlace(const std::string& target, const std::string& text,
 // Cuts an append that failed after `written` bytes back to `size_before`,
 // so that no torn line stays behind; not when the file has grown by more
 // than that (another writer appended meanwhile).
-void TakeBack(int fd, const std::string& path, off_t size_before, size_t written, bool durable) {
+void TakeBack(int fd, off_t size_before, size_t written, bool durable) {
   struct stat after;
   if (fstat(fd, &after) != 0 || after.st_size != size_before + static_cast<off_t>(written) ||
-      ftruncate(fd, size_before) != 0) {
+      FileCalls().ftruncate(fd, size_before) != 0) {
     return;
   }
-  ReportFileEvent(FileEvent::Kind::kTruncate, path, static_cast<uint64_t>(size_before));
-  if (durable && fdatasync(fd) == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
+  if (durable) FileCalls().fdatasync(fd);
 }
 
 // Whether the file's modification and change times lie at least
@@ -236,7 +226,7 @@ ReadResult ReadOpenFile(int fd, const struct stat& info, std::string* contents, 
 }  // namespace
 
 int OpenRegular(const std::string& path, int flags, mode_t mode, ScopedFd* fd, struct stat* info) {
-  fd->reset(open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
+  fd->reset(FileCalls().open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
   if (!fd->valid()) return errno;
   int code = 0;
   if (fstat(fd->get(), info) != 0) {
@@ -347,14 +337,10 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
     SetError(error, OpenErrorText(code));
     return false;
   }
-  if (created) ReportFileEvent(FileEvent::Kind::kCreate, path);
   size_t written = 0;
   code = WriteAll(fd.get(), text.data(), text.size(), &written);
-  ReportFileEvent(FileEvent::Kind::kWrite, path, static_cast<uint64_t>(before.st_size),
-                  std::string_view(text.data(), written));
   if (code == 0 && durable) {
-    code = fdatasync(fd.get()) == 0 ? 0 : errno;
-    if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
+    code = FileCalls().fdatasync(fd.get()) == 0 ? 0 : errno;
     // A file this call made is durable only once its folder names it.
     if (code == 0 && created) code = SyncFolder(FolderOf(file));
   }
@@ -362,7 +348,7 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
   // have the caller write them a second time.
   if (code == 0 && !fd.Close() && !durable) code = errno;
   if (code != 0) {
-    if (fd.valid()) TakeBack(fd.get(), path, before.st_size, written, durable);
+    if (fd.valid()) TakeBack(fd.get(), before.st_size, written, durable);
     SetErrno(error, code);
     return false;
   }
@@ -398,13 +384,12 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   }
   code = FillTemporary(fd.get(), temp, text, existed ? &info : nullptr);
   if (code == 0 && !fd.Close()) code = errno;
-  if (code == 0 && rename(temp.c_str(), target.c_str()) != 0) code = errno;
+  if (code == 0 && FileCalls().rename(temp.c_str(), target.c_str()) != 0) code = errno;
   if (code != 0) {
-    if (unlink(temp.c_str()) == 0) ReportFileEvent(FileEvent::Kind::kRemove, temp);
+    FileCalls().unlinkat(AT_FDCWD, temp.c_str(), 0);
     SetErrno(error, code);
     return ReplaceResult::kFailed;
   }
-  ReportFileEvent(FileEvent::Kind::kRename, temp, 0, {}, target);
   // The new file is in place: what follows cannot undo that, so a folder
   // that does not sync makes a note, not a failure.
   const std::string folder = FolderOf(target);
@@ -428,11 +413,8 @@ bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::str
     SetError(error, "the bytes to overwrite lie past the end of the file");
     return false;
   }
-  code = WriteAllAt(fd.get(), path, bytes, offset);
-  if (code == 0) {
-    code = fdatasync(fd.get()) == 0 ? 0 : errno;
-    if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
-  }
+  code = WriteAllAt(fd.get(), bytes, offset);
+  if (code == 0) code = FileCalls().fdatasync(fd.get()) == 0 ? 0 : errno;
   // Synced: a failing close (the descriptor's destructor) takes nothing back.
   if (code != 0) {
     SetErrno(error, code);
@@ -472,23 +454,19 @@ bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* e
     SetError(error, OpenErrorText(code));
     return false;
   }
-  if (created) ReportFileEvent(FileEvent::Kind::kCreate, path);
   const off_t old_size = before.st_size;
   const off_t new_size = static_cast<off_t>(size);
   if (new_size > old_size) {
     // From the start: a hole that an existing file may have is filled too.
-    code = posix_fallocate(fd.get(), 0, new_size);
+    code = FileCalls().posix_fallocate(fd.get(), 0, new_size);
   } else if (new_size < old_size) {
-    code = ftruncate(fd.get(), new_size) == 0 ? 0 : errno;
+    code = FileCalls().ftruncate(fd.get(), new_size) == 0 ? 0 : errno;
   }
-  if (code == 0 && new_size != old_size) ReportFileEvent(FileEvent::Kind::kTruncate, path, size);
-  if (code == 0) code = fsync(fd.get()) == 0 ? 0 : errno;
-  if (code == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
+  if (code == 0) code = FileCalls().fsync(fd.get()) == 0 ? 0 : errno;
   if (code == 0 && created) code = SyncFolder(FolderOf(file));
-  if (code != 0 && new_size > old_size && ftruncate(fd.get(), old_size) == 0) {
+  if (code != 0 && new_size > old_size && FileCalls().ftruncate(fd.get(), old_size) == 0) {
     // What a growth that ran out of room took, it gives back.
-    ReportFileEvent(FileEvent::Kind::kTruncate, path, static_cast<uint64_t>(old_size));
-    if (fsync(fd.get()) == 0) ReportFileEvent(FileEvent::Kind::kSync, path);
+    FileCalls().fsync(fd.get());
   }
   if (code != 0) {
     SetErrno(error, code);

@@ -1,6 +1,5 @@
-// TCP streams over BSD sockets. Every socket is non-blocking; each wait is a
-// poll() of at most kStopPollInterval, so that the stop signal and the
-// deadline are looked at between slices.
+// The socket calls of the TCP streams over BSD sockets (net_parts.h). Every
+// socket is non-blocking; a wait is one poll().
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -10,77 +9,72 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 
 #include "platform/background_call.h"
 #include "platform/env.h"
 #include "platform/net.h"
+#include "platform/net_parts.h"
 #include "platform/one_line_text.h"
 #include "platform/posix/scoped_fd.h"
 
 namespace vornlink {
 namespace {
 
-// Waits until `fd` is ready for `events`, the deadline passes or the stop
-// signal is set.
-NetResult WaitReady(int fd, short events, const WaitLimit& limit) {
-  for (;;) {
-    if (limit.Stopped()) return NetStatusResult(NetStatus::kStopped);
-    auto now = std::chrono::steady_clock::now();
-    if (now >= limit.deadline) return NetStatusResult(NetStatus::kTimedOut);
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(limit.deadline - now);
-    int slice =
-        static_cast<int>(std::min<std::chrono::milliseconds>(left, kStopPollInterval).count());
-    pollfd entry{fd, events, 0};
-    int ready = poll(&entry, 1, slice);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return NetErrorResult(errno);
-    }
-    if (ready > 0) return NetResult();
-  }
+using net_parts::Attempt;
+using net_parts::Readiness;
+
+// What a call that failed with errno `code` did.
+Attempt Failed(int code) {
+  Attempt attempt;
+  attempt.kind = code == EINTR                           ? Attempt::kAgain
+                 : code == EAGAIN || code == EWOULDBLOCK ? Attempt::kWouldBlock
+                                                         : Attempt::kFailed;
+  attempt.code = code;
+  return attempt;
 }
 
-class PosixConnection : public NetConnection {
- public:
-  explicit PosixConnection(int fd) : fd_(fd) {}
+Attempt Done(size_t count) {
+  Attempt attempt;
+  attempt.count = count;
+  return attempt;
+}
 
-  NetResult SendAll(std::string_view data, const WaitLimit& limit) override {
-    size_t sent = 0;
-    auto ended = [&sent](NetResult result) {
-      result.bytes_sent = sent;
-      return result;
-    };
-    while (sent < data.size()) {
-      ssize_t count = send(fd_.get(), data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-      if (count >= 0) {
-        sent += static_cast<size_t>(count);
-        continue;
-      }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return ended(NetErrorResult(errno));
-      NetResult ready = WaitReady(fd_.get(), POLLOUT, sent > 0 ? limit.OnceSent() : limit);
-      if (!ready.ok()) return ended(ready);
-    }
-    return ended(NetResult());
+class PosixSocket : public net_parts::Socket {
+ public:
+  explicit PosixSocket(int fd) : fd_(fd) {}
+
+  Attempt Wait(Readiness wanted, std::chrono::milliseconds slice) override {
+    pollfd entry{fd_.get(), static_cast<short>(wanted == Readiness::kRead ? POLLIN : POLLOUT), 0};
+    const int ready = poll(&entry, 1, static_cast<int>(slice.count()));
+    if (ready < 0) return Failed(errno);
+    Attempt attempt;
+    if (ready == 0) attempt.kind = Attempt::kWouldBlock;
+    return attempt;
   }
 
-  NetResult Receive(char* buffer, size_t capacity, size_t* received,
-                    const WaitLimit& limit) override {
-    *received = 0;
-    for (;;) {
-      ssize_t count = recv(fd_.get(), buffer, capacity, 0);
-      if (count > 0) {
-        *received = static_cast<size_t>(count);
-        return NetResult();
-      }
-      if (count == 0) return NetStatusResult(NetStatus::kClosed);
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return NetErrorResult(errno);
-      NetResult ready = WaitReady(fd_.get(), POLLIN, limit);
-      if (!ready.ok()) return ready;
-    }
+  Attempt Send(const char* data, size_t size) override {
+    const ssize_t count = send(fd_.get(), data, size, MSG_NOSIGNAL);
+    return count >= 0 ? Done(static_cast<size_t>(count)) : Failed(errno);
+  }
+
+  Attempt Receive(char* buffer, size_t capacity) override {
+    const ssize_t count = recv(fd_.get(), buffer, capacity, 0);
+    return count >= 0 ? Done(static_cast<size_t>(count)) : Failed(errno);
+  }
+
+  Attempt Accept(std::unique_ptr<net_parts::Socket>* accepted) override {
+    const int fd = accept4(fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return Failed(errno == ECONNABORTED ? EINTR : errno);
+    *accepted = std::make_unique<PosixSocket>(fd);
+    return Done(0);
+  }
+
+  int ConnectError() override {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+    return error;
   }
 
   void ShutdownSend() override { shutdown(fd_.get(), SHUT_WR); }
@@ -130,7 +124,10 @@ NetResult ResolveHost(const std::string& host, const WaitLimit& limit, in_addr* 
   NetStatus status = RunWithinLimit<LookupAnswer>([host] { return LookUp(host); }, limit, &answer);
   if (status == NetStatus::kError) return NetErrorResult(EAGAIN);
   if (status != NetStatus::kOk) return NetStatusResult(status);
-  if (answer.code == 0) return NetResult();
+  if (answer.code == 0) {
+    *address = answer.address;
+    return NetResult();
+  }
   if (answer.code == EAI_SYSTEM) return NetErrorResult(answer.system_error);
   NetResult result;
   result.status = NetStatus::kError;
@@ -148,9 +145,8 @@ NetResult NewStreamSocket(ScopedFd* socket_fd) {
 
 }  // namespace
 
-NetResult ConnectTcp(const std::string& host, uint16_t port, const WaitLimit& limit,
-                     std::unique_ptr<NetConnection>* connection) {
-  connection->reset();
+NetResult net_parts::StartConnect(const std::string& host, uint16_t port, const WaitLimit& limit,
+                                  std::unique_ptr<Socket>* socket, bool* pending) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -160,54 +156,14 @@ NetResult ConnectTcp(const std::string& host, uint16_t port, const WaitLimit& li
   ScopedFd owner;
   NetResult made = NewStreamSocket(&owner);
   if (!made.ok()) return made;
-  int fd = owner.get();
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    if (errno != EINPROGRESS && errno != EINTR) return NetErrorResult(errno);
-    NetResult ready = WaitReady(fd, POLLOUT, limit);
-    if (!ready.ok()) return ready;
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return NetErrorResult(errno);
-    if (error != 0) return NetErrorResult(error);
-  }
-  *connection = std::make_unique<PosixConnection>(owner.release());
+  *pending = connect(owner.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+  if (*pending && errno != EINPROGRESS && errno != EINTR) return NetErrorResult(errno);
+  *socket = std::make_unique<PosixSocket>(owner.release());
   return NetResult();
 }
 
-namespace {
-
-class PosixListener : public NetListener {
- public:
-  PosixListener(int fd, uint16_t port) : fd_(fd), port_(port) {}
-
-  uint16_t port() const override { return port_; }
-
-  NetResult Accept(const WaitLimit& limit, std::unique_ptr<NetConnection>* connection) override {
-    connection->reset();
-    for (;;) {
-      int fd = accept4(fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd >= 0) {
-        *connection = std::make_unique<PosixConnection>(fd);
-        return NetResult();
-      }
-      // A connection that went before it was taken is not an error of ours.
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return NetErrorResult(errno);
-      NetResult ready = WaitReady(fd_.get(), POLLIN, limit);
-      if (!ready.ok()) return ready;
-    }
-  }
-
- private:
-  ScopedFd fd_;
-  uint16_t port_;
-};
-
-}  // namespace
-
-NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
-                    std::unique_ptr<NetListener>* listener) {
-  listener->reset();
+NetResult net_parts::Listen(const std::string& address, uint16_t port, int backlog,
+                            std::unique_ptr<Socket>* socket, uint16_t* bound_port) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
@@ -227,7 +183,8 @@ NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
   if (getsockname(owner.get(), reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
     return NetErrorResult(errno);
   }
-  *listener = std::make_unique<PosixListener>(owner.release(), ntohs(bound.sin_port));
+  *bound_port = ntohs(bound.sin_port);
+  *socket = std::make_unique<PosixSocket>(owner.release());
   return NetResult();
 }
 

@@ -62,7 +62,7 @@ RegistryVersion ReadRegistryVersion() {
   return registry;
 }
 
-class WindowsEnv : public Env {
+class WindowsEnv : public env_parts::FilesEnv {
  public:
   std::string ModulePath() override {
     HMODULE module = ThisModule();
@@ -143,49 +143,6 @@ class WindowsEnv : public Env {
 
   void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
 
-  bool IsTrustedPath(const std::string& path, std::string* error) override {
-    return env_parts::IsTrustedPath(path, error);
-  }
-
-  ReadResult ReadTextFile(const std::string& path, std::string* contents, size_t max_size,
-                          std::string* error) override {
-    return env_parts::ReadTextFile(path, contents, max_size, error);
-  }
-
-  ReadResult ReadChangedTextFile(const std::string& path, const FileStamp* known,
-                                 std::string* contents, size_t max_size, FileStamp* stamp,
-                                 bool* unchanged, std::string* error) override {
-    return env_parts::ReadChangedTextFile(path, known, contents, max_size, stamp, unchanged, error);
-  }
-
-  ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
-                           std::string* bytes, FileStamp* stamp, std::string* error) override {
-    return env_parts::ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
-  }
-
-  bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
-                      std::string* error) override {
-    return env_parts::AppendTextFile(path, text, durable, error);
-  }
-
-  ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
-                                const ReplaceOptions& options, std::string* error) override {
-    return env_parts::ReplaceTextFile(path, text, options, error);
-  }
-
-  bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
-                          std::string* error) override {
-    return env_parts::OverwriteFileBytes(path, offset, bytes, error);
-  }
-
-  bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) override {
-    return env_parts::FreeDiskSpace(path, bytes, error);
-  }
-
-  bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) override {
-    return env_parts::SetAllocatedFileSize(path, size, error);
-  }
-
   void StartProgram(const std::string& program, const std::string& argument) override {
     // The shell finds the program (program folder, PATH, App Paths) and does
     // not wait for it.
@@ -193,8 +150,6 @@ class WindowsEnv : public Env {
   }
 
   int LastError() override { return static_cast<int>(GetLastError()); }
-
-  std::string ErrorText(int code) override { return env_parts::ErrorText(code); }
 
   std::string OsText() override {
     OSVERSIONINFOA info;
@@ -229,11 +184,6 @@ class WindowsEnv : public Env {
     RegistryVersion registry;
     if (record.platform == OsVersionRecord::Platform::kNt) registry = ReadRegistryVersion();
     return OsVersionText(record, registry);
-  }
-
-  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
-                                                   const std::string& lock_file) override {
-    return env_parts::NewNamedMutex(name, lock_file);
   }
 };
 

@@ -1,6 +1,5 @@
-// TCP streams over Windows Sockets. Every socket is non-blocking; each wait
-// is a select() of at most kStopPollInterval, so that the stop signal and
-// the deadline are looked at between slices.
+// The socket calls of the TCP streams over Windows Sockets (net_parts.h).
+// Every socket is non-blocking; a wait is one select().
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -11,6 +10,7 @@
 #include "platform/background_call.h"
 #include "platform/env.h"
 #include "platform/net.h"
+#include "platform/net_parts.h"
 
 namespace vornlink {
 namespace {
@@ -53,76 +53,82 @@ bool MakeNonBlocking(SOCKET socket) {
   return ioctlsocket(socket, FIONBIO, &on) == 0;
 }
 
-enum class Readiness { kRead, kWrite };
+using net_parts::Attempt;
+using net_parts::Readiness;
 
-// Waits until `socket` is readable or writable, the deadline passes or the
-// stop signal is set. A socket that reports an exception (a connect that
-// failed) counts as ready: the caller asks it for its error.
-NetResult WaitReady(SOCKET socket, Readiness wanted, const WaitLimit& limit) {
-  for (;;) {
-    if (limit.Stopped()) return NetStatusResult(NetStatus::kStopped);
-    auto now = std::chrono::steady_clock::now();
-    if (now >= limit.deadline) return NetStatusResult(NetStatus::kTimedOut);
-    auto left = std::chrono::ceil<std::chrono::microseconds>(limit.deadline - now);
-    auto slice = std::min<std::chrono::microseconds>(left, kStopPollInterval);
+// What a call that failed with `error` did.
+Attempt Failed(int error) {
+  Attempt attempt;
+  attempt.kind = error == WSAEWOULDBLOCK ? Attempt::kWouldBlock : Attempt::kFailed;
+  attempt.code = error;
+  return attempt;
+}
+
+Attempt Done(size_t count) {
+  Attempt attempt;
+  attempt.count = count;
+  return attempt;
+}
+
+class WindowsSocket : public net_parts::Socket {
+ public:
+  explicit WindowsSocket(SOCKET socket) : socket_(socket) {}
+
+  // A socket that reports an exception (a connect that failed) counts as
+  // ready.
+  Attempt Wait(Readiness wanted, std::chrono::milliseconds slice) override {
     timeval wait;
-    wait.tv_sec = static_cast<long>(slice.count() / 1000000);
-    wait.tv_usec = static_cast<long>(slice.count() % 1000000);
+    wait.tv_sec = static_cast<long>(slice.count() / 1000);
+    wait.tv_usec = static_cast<long>(slice.count() % 1000 * 1000);
     fd_set main_set;
     fd_set failed_set;
     FD_ZERO(&main_set);
     FD_ZERO(&failed_set);
-    FD_SET(socket, &main_set);
-    FD_SET(socket, &failed_set);
-    int ready = wanted == Readiness::kRead ? select(0, &main_set, nullptr, &failed_set, &wait)
-                                           : select(0, nullptr, &main_set, &failed_set, &wait);
-    if (ready == SOCKET_ERROR) return NetErrorResult(WSAGetLastError());
-    if (ready > 0) return NetResult();
-  }
-}
-
-class WindowsConnection : public NetConnection {
- public:
-  explicit WindowsConnection(SOCKET socket) : socket_(socket) {}
-
-  NetResult SendAll(std::string_view data, const WaitLimit& limit) override {
-    size_t sent = 0;
-    auto ended = [&sent](NetResult result) {
-      result.bytes_sent = sent;
-      return result;
-    };
-    while (sent < data.size()) {
-      int chunk = static_cast<int>(std::min<size_t>(data.size() - sent, 1 << 20));
-      int count = send(socket_.get(), data.data() + sent, chunk, 0);
-      if (count != SOCKET_ERROR) {
-        sent += static_cast<size_t>(count);
-        continue;
-      }
-      int error = WSAGetLastError();
-      if (error != WSAEWOULDBLOCK) return ended(NetErrorResult(error));
-      NetResult ready =
-          WaitReady(socket_.get(), Readiness::kWrite, sent > 0 ? limit.OnceSent() : limit);
-      if (!ready.ok()) return ended(ready);
-    }
-    return ended(NetResult());
+    FD_SET(socket_.get(), &main_set);
+    FD_SET(socket_.get(), &failed_set);
+    const int ready = wanted == Readiness::kRead
+                          ? select(0, &main_set, nullptr, &failed_set, &wait)
+                          : select(0, nullptr, &main_set, &failed_set, &wait);
+    if (ready == SOCKET_ERROR) return Failed(WSAGetLastError());
+    Attempt attempt;
+    if (ready == 0) attempt.kind = Attempt::kWouldBlock;
+    return attempt;
   }
 
-  NetResult Receive(char* buffer, size_t capacity, size_t* received,
-                    const WaitLimit& limit) override {
-    *received = 0;
-    int chunk = static_cast<int>(std::min<size_t>(capacity, 1 << 20));
-    for (;;) {
-      int count = recv(socket_.get(), buffer, chunk, 0);
-      if (count > 0) {
-        *received = static_cast<size_t>(count);
-        return NetResult();
-      }
-      if (count == 0) return NetStatusResult(NetStatus::kClosed);
-      int error = WSAGetLastError();
-      if (error != WSAEWOULDBLOCK) return NetErrorResult(error);
-      NetResult ready = WaitReady(socket_.get(), Readiness::kRead, limit);
-      if (!ready.ok()) return ready;
+  Attempt Send(const char* data, size_t size) override {
+    const int count =
+        send(socket_.get(), data, static_cast<int>(std::min<size_t>(size, 1 << 20)), 0);
+    return count != SOCKET_ERROR ? Done(static_cast<size_t>(count)) : Failed(WSAGetLastError());
+  }
+
+  Attempt Receive(char* buffer, size_t capacity) override {
+    const int count =
+        recv(socket_.get(), buffer, static_cast<int>(std::min<size_t>(capacity, 1 << 20)), 0);
+    return count != SOCKET_ERROR ? Done(static_cast<size_t>(count)) : Failed(WSAGetLastError());
+  }
+
+  Attempt Accept(std::unique_ptr<net_parts::Socket>* accepted) override {
+    ScopedSocket owner(accept(socket_.get(), nullptr, nullptr));
+    if (owner.get() == INVALID_SOCKET) {
+      const int error = WSAGetLastError();
+      if (error != WSAECONNRESET) return Failed(error);
+      Attempt again;
+      again.kind = Attempt::kAgain;
+      return again;
     }
+    if (!MakeNonBlocking(owner.get())) return Failed(WSAGetLastError());
+    *accepted = std::make_unique<WindowsSocket>(owner.release());
+    return Done(0);
+  }
+
+  int ConnectError() override {
+    int failure = 0;
+    int size = sizeof failure;
+    if (getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure), &size) !=
+        0) {
+      return WSAGetLastError();
+    }
+    return failure;
   }
 
   void ShutdownSend() override { shutdown(socket_.get(), SD_SEND); }
@@ -178,9 +184,8 @@ NetResult ResolveHost(const std::string& host, const WaitLimit& limit, in_addr* 
 
 }  // namespace
 
-NetResult ConnectTcp(const std::string& host, uint16_t port, const WaitLimit& limit,
-                     std::unique_ptr<NetConnection>* connection) {
-  connection->reset();
+NetResult net_parts::StartConnect(const std::string& host, uint16_t port, const WaitLimit& limit,
+                                  std::unique_ptr<Socket>* socket, bool* pending) {
   WinsockUse winsock;
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -188,71 +193,27 @@ NetResult ConnectTcp(const std::string& host, uint16_t port, const WaitLimit& li
   NetResult resolved = ResolveHost(host, limit, &address.sin_addr);
   if (!resolved.ok()) return resolved;
 
-  ScopedSocket owner(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  ScopedSocket owner(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (owner.get() == INVALID_SOCKET) return NetErrorResult(WSAGetLastError());
   if (!MakeNonBlocking(owner.get())) return NetErrorResult(WSAGetLastError());
-  if (connect(owner.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    int error = WSAGetLastError();
+  *pending = connect(owner.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+  if (*pending) {
+    const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK) return NetErrorResult(error);
-    NetResult ready = WaitReady(owner.get(), Readiness::kWrite, limit);
-    if (!ready.ok()) return ready;
-    int failure = 0;
-    int size = sizeof failure;
-    if (getsockopt(owner.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure), &size) !=
-        0) {
-      return NetErrorResult(WSAGetLastError());
-    }
-    if (failure != 0) return NetErrorResult(failure);
   }
-  *connection = std::make_unique<WindowsConnection>(owner.release());
+  *socket = std::make_unique<WindowsSocket>(owner.release());
   return NetResult();
 }
 
-namespace {
-
-class WindowsListener : public NetListener {
- public:
-  WindowsListener(SOCKET socket, uint16_t port) : socket_(socket), port_(port) {}
-
-  uint16_t port() const override { return port_; }
-
-  NetResult Accept(const WaitLimit& limit, std::unique_ptr<NetConnection>* connection) override {
-    connection->reset();
-    for (;;) {
-      SOCKET accepted = accept(socket_.get(), nullptr, nullptr);
-      if (accepted != INVALID_SOCKET) {
-        ScopedSocket owner(accepted);
-        if (!MakeNonBlocking(accepted)) return NetErrorResult(WSAGetLastError());
-        *connection = std::make_unique<WindowsConnection>(owner.release());
-        return NetResult();
-      }
-      int error = WSAGetLastError();
-      // A connection that went before it was taken is not an error of ours.
-      if (error == WSAECONNRESET) continue;
-      if (error != WSAEWOULDBLOCK) return NetErrorResult(error);
-      NetResult ready = WaitReady(socket_.get(), Readiness::kRead, limit);
-      if (!ready.ok()) return ready;
-    }
-  }
-
- private:
-  WinsockUse winsock_;  // outlives the socket: declared first
-  ScopedSocket socket_;
-  uint16_t port_;
-};
-
-}  // namespace
-
-NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
-                    std::unique_ptr<NetListener>* listener) {
-  listener->reset();
+NetResult net_parts::Listen(const std::string& address, uint16_t port, int backlog,
+                            std::unique_ptr<Socket>* socket, uint16_t* bound_port) {
   WinsockUse winsock;
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
   if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return NetErrorResult(WSAEINVAL);
 
-  ScopedSocket owner(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  ScopedSocket owner(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (owner.get() == INVALID_SOCKET) return NetErrorResult(WSAGetLastError());
   BOOL on = TRUE;
   setsockopt(owner.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
@@ -267,7 +228,8 @@ NetResult ListenTcp(const std::string& address, uint16_t port, int backlog,
   if (getsockname(owner.get(), reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
     return NetErrorResult(WSAGetLastError());
   }
-  *listener = std::make_unique<WindowsListener>(owner.release(), ntohs(bound.sin_port));
+  *bound_port = ntohs(bound.sin_port);
+  *socket = std::make_unique<WindowsSocket>(owner.release());
   return NetResult();
 }
 
