@@ -48,6 +48,10 @@ struct ReplaceOptions {
   // While another program holds the file open so that it cannot be
   // replaced (Windows), keep trying this long before giving up.
   uint32_t busy_wait_ms = 0;
+  // Where no new file may be made in the folder, overwrite the file in
+  // place (kRewrittenInPlace) rather than fail. Off for files that a reader
+  // must never see half written.
+  bool may_rewrite_in_place = true;
 };
 
 // What tells one state of a file from another without reading it: the file

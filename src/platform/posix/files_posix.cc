@@ -356,7 +356,7 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
 }
 
 ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
-                              const ReplaceOptions& /*options*/, std::string* error) {
+                              const ReplaceOptions& options, std::string* error) {
   // A file held open elsewhere does not keep a rename from replacing it, so
   // there is nothing to wait for. A link that may be followed is kept: what
   // it points to is replaced. The rename puts the new file in the place of
@@ -378,7 +378,9 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   std::string temp;
   code = CreateTemporary(target, &fd, &temp);
   if (code != 0) {
-    if (existed && (code == EACCES || code == EPERM)) return RewriteInPlace(target, text, error);
+    if (existed && (code == EACCES || code == EPERM) && options.may_rewrite_in_place) {
+      return RewriteInPlace(target, text, error);
+    }
     SetErrno(error, code);
     return ReplaceResult::kFailed;
   }

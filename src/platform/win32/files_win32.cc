@@ -458,7 +458,7 @@ ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
   ScopedHandle file(CreateTemporary(file_path, &temp));
   if (!file.valid()) {
     code = GetLastError();
-    if (code == ERROR_ACCESS_DENIED &&
+    if (code == ERROR_ACCESS_DENIED && options.may_rewrite_in_place &&
         GetFileAttributesA(file_path.c_str()) != INVALID_FILE_ATTRIBUTES) {
       return RewriteInPlace(file_path, disk_text, error);
     }

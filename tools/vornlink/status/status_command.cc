@@ -190,20 +190,14 @@ bool IsDriversFile(const std::string& path, const StatusFacts& facts) {
 // collector never reads half of it.
 bool WriteWhole(const std::string& path, const std::string& text, std::ostream& err) {
   std::string error;
-  switch (GetEnv()->ReplaceTextFile(path, text, ReplaceOptions{}, &error)) {
-    case ReplaceResult::kReplaced:
-      if (!error.empty()) err << "vornlink status: " << path << ": " << error << "\n";
-      return true;
-    case ReplaceResult::kRewrittenInPlace:
-      err << "vornlink status: " << path
-          << " was rewritten in place, since no new file may be made in its folder: a reader "
-             "may have seen part of it\n";
-      return true;
-    case ReplaceResult::kFailed:
-      break;
+  ReplaceOptions whole_only;
+  whole_only.may_rewrite_in_place = false;  // a collector must never read half of it
+  if (GetEnv()->ReplaceTextFile(path, text, whole_only, &error) == ReplaceResult::kFailed) {
+    err << "vornlink status: cannot write " << path << ": " << error << "\n";
+    return false;
   }
-  err << "vornlink status: cannot write " << path << ": " << error << "\n";
-  return false;
+  if (!error.empty()) err << "vornlink status: " << path << ": " << error << "\n";
+  return true;
 }
 
 }  // namespace
