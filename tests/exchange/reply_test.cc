@@ -7,6 +7,7 @@
 
 #include "exchange/reply_peel.h"
 #include "exchange/result_list.h"
+#include "testing/case_file.h"
 #include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
@@ -21,19 +22,14 @@ class ReplyTest : public ::testing::Test {
   testing::LogRecorder log_{env_.dir().File("kmr.log"), "+cdhinprst"};
 };
 
-// A reply in one line, as most SOAP stacks send it, with the prefix "ns2".
-constexpr char kInsertReply[] =
-    "<?xml version='1.0' encoding='UTF-8'?><S:Envelope "
-    "xmlns:S=\"http://schemas.xmlsoap.org/soap/envelope/\"><S:Body><ns2:insertResponse "
-    "xmlns:ns2=\"http://dms.example.com/fluid\"><return><code>success</code><description>"
-    "Transaction booked</description></return></ns2:insertResponse></S:Body></S:Envelope>";
-
-// A pretty-printed reply whose elements carry the prefix "m".
-constexpr char kValidateReply[] =
-    "<?xml version=\"1.0\"?>\n<soapenv:Envelope xmlns:soapenv=\"urn:soap\">\n  <soapenv:Body>\n"
-    "    <m:ValidateJobResponse xmlns:m=\"urn:dms:jobs\">\n      <m:RONumber>123456</m:RONumber>\n"
-    "      <m:Result>0</m:Result>\n\t\t<m:Description>Job open</m:Description>\n"
-    "    </m:ValidateJobResponse>\n  </soapenv:Body>\n</soapenv:Envelope>\n";
+// The body of the case `name` of data/replies.txt.
+std::string Data(const std::string& name) {
+  for (const testing::TextCase& c : testing::ReadCases(VORNLINK_TEST_DATA_DIR, "replies.txt")) {
+    if (c.fields.at(0) == name) return c.body;
+  }
+  ADD_FAILURE() << "no " << name << " in " << VORNLINK_TEST_DATA_DIR;
+  return "";
+}
 
 constexpr char kNoCode[] = "Reply: c[ ] t[Response has zero length after code peel]";
 
@@ -52,11 +48,8 @@ TEST_F(ReplyTest, NormaliseThenPeelFindsTheElementOrFails) {
   EXPECT_EQ(NormaliseReply("<a><b>x</b></a>"), "<a>\r\n<b>x</b>\r\n</a>");
   EXPECT_EQ(log_.Take().back(), Entry('r', "Reply from DMS", "\r\n<a>\r\n<b>x</b>\r\n</a>"));
 
-  const std::string insert = NormaliseReply(kInsertReply);
-  const std::string other = NormaliseReply(
-      "<soap:Envelope xmlns:soap=\"urn:e\"><soap:Body><dms7:insertResponse "
-      "xmlns:dms7=\"urn:d\"><dms7:code>RETRY</dms7:code></dms7:insertResponse></soap:Body>"
-      "</soap:Envelope>");
+  const std::string insert = NormaliseReply(Data("insert"));
+  const std::string other = NormaliseReply(Data("other"));
   const std::string none;
   const struct {
     const std::string& reply;
@@ -85,7 +78,7 @@ TEST_F(ReplyTest, NormaliseThenPeelFindsTheElementOrFails) {
                 [&] { return PeelText(insert, "nothing/description", Validation(true)); }),
             "Reply: c[ ] t[Response has zero length after description peel]");
 
-  for (const std::string& raw : {std::string(kValidateReply), testing::WithCrLf(kValidateReply)}) {
+  for (const std::string& raw : {Data("validate"), testing::WithCrLf(Data("validate"))}) {
     std::string reply = NormaliseReply(raw);
     EXPECT_EQ(PeelCode(reply, ":ValidateJobResponse/:Result", Validation(true)), "0");
     EXPECT_EQ(PeelText(reply, ":ValidateJobResponse/:Description", Validation(true)), "Job open");
@@ -110,45 +103,25 @@ TEST_F(ReplyTest, ElementTextNeedsTheElementAtTheStartOfAWholeLine) {
 }
 
 TEST_F(ReplyTest, PeelLogsEachStepTheWayOfItsExchange) {
-  std::string reply = NormaliseReply(kInsertReply);
-  const std::string inner =
-      "<return>\r\n<code>success</code>\r\n<description>Transaction booked</description>\r\n"
-      "</return>";
+  const std::string reply = NormaliseReply(Data("insert"));
+  const std::string job =
+      "<m:Job>\r\n<m:Result>0</m:Result>\r\n<m:Text>Job open</m:Text>\r\n</m:Job>";
   log_.Take();
+  // Each step with its flag: the prefix found, the cut, the path used.
   LogPeelSwitch(ExchangeKind::kForwardTransaction, "1");
   PeelCode(reply, ":insertResponse/code", Forward(true));
   PeelText(reply, "return/description", Forward(true));
-  // The steps that show the prefix found, the cut and which flag each line has.
-  const Lines forward = log_.Take();
-  ASSERT_EQ(forward.size(), 15u);
-  EXPECT_EQ(forward[0], Entry('r', "FWT enable peel", "1"));
-  EXPECT_EQ(forward[2], Entry('n', "Name space: ", "ns2"));
-  EXPECT_EQ(forward[3], Entry('n', "Level with name space", "ns2:insertResponse"));
-  EXPECT_EQ(forward[4], Entry('p', "Lable length to use: ", "21"));
-  EXPECT_EQ(forward[5],
-            Entry('p', "Reply after peel",
-                  "\r\n<ns2:insertResponse xmlns:ns2=\"http://dms.example.com/fluid\">\r\n" +
-                      inner + "\r\n</ns2:insertResponse>"));
-  EXPECT_EQ(forward[7], Entry('n', "Parameter with level", "ns2:insertResponse/code"));
-  EXPECT_EQ(forward[13], Entry('p', "Parameter with level", "return/description"));
-  EXPECT_EQ(forward[14], Entry('r', "Description", "Transaction booked"));
   // The job validation logs its description itself.
-  const std::string job =
-      "<m:Job>\r\n<m:Result>0</m:Result>\r\n<m:Text>Job open</m:Text>\r\n</m:Job>";
   LogPeelSwitch(ExchangeKind::kJobValidation, "1");
   PeelCode(job, "m:Job/m:Result", Validation(true));
   PeelText(job, "m:Job/:Text", Validation(true));
-  const Lines validation = log_.Take();
-  ASSERT_EQ(validation.size(), 13u);
-  EXPECT_EQ(validation[0], Entry('p', "IJV enable peel", "1"));
-  EXPECT_EQ(validation[5], Entry('p', "Parameter with level", "m:Job/m:Result"));
-  EXPECT_EQ(validation[12], Entry('n', "Parameter with name space", "m:Job/m:Text"));
   // Without peel only the results are logged.
   PeelCode(reply, ":insertResponse/code", Forward(false));
   PeelText(job, "m:Job/m:Text", Validation(false));
   LogDescription("Job open");
-  EXPECT_EQ(log_.Take(),
-            (Lines{Entry('r', "Result", "success"), Entry('r', "Description", "Job open")}));
+  std::string entries;
+  for (const std::string& entry : log_.Take()) entries += entry + "\n";
+  EXPECT_EQ(entries, Data("peel log"));
 }
 
 TEST_F(ReplyTest, ListsSplitIntoAtMostFiveItemsAndMatchTheFirstEqualOne) {
@@ -193,14 +166,7 @@ TEST_F(ReplyTest, ListsSplitIntoAtMostFiveItemsAndMatchTheFirstEqualOne) {
 }
 
 TEST_F(ReplyTest, ReadsAndLogsTheResultSettingsOfEachExchange) {
-  testing::WriteBytes(
-      env_.ModuleFile("xml"),
-      testing::OnDisk("<KMR>\n<ForwardTransactionResult>\n<Result>:insertResponse/code</Result>\n"
-                      "<Description>:insertResponse/text</Description>\n"
-                      "<SuccessResult>success,0</SuccessResult>\n<RetryResult>busy</RetryResult>\n"
-                      "</ForwardTransactionResult>\n<IsJobValidResult>\n"
-                      "<Result>:validateResponse/code</Result>\n<ValidResult>0,2</ValidResult>\n"
-                      "<RetryResult>never read</RetryResult>\n</IsJobValidResult>\n</KMR>\n"));
+  testing::WriteBytes(env_.ModuleFile("xml"), testing::OnDisk(Data("result settings")));
   ReadResultSettings(ExchangeKind::kForwardTransaction);
   EXPECT_EQ(ReadResultSettings(ExchangeKind::kJobValidation).second_list, "");
   EXPECT_EQ(log_.Take(), (Lines{Entry('s', "Result from .xml", ":insertResponse/code"),
