@@ -1,7 +1,7 @@
 // Tables of cases kept in text files beside the tests. A case starts with a
-// line "@ field | field ..." ("@" alone: no fields);
-// the lines after it, up to the next case, are its body, each with a line
-// feed unless it ends in a lone '\'. Lines that start with '#' are comments.
+// line "@ field | field ..." ("@" alone: no fields); the lines after it, up
+// to the next case, are its body, each with a line feed unless it ends in a
+// lone '\'. Lines that start with '#' are comments.
 // Fields and bodies take the escapes "\\", "\t", "\r", "\n" and "\xHH".
 #ifndef VORNLINK_TESTS_TESTING_CASE_FILE_H_
 #define VORNLINK_TESTS_TESTING_CASE_FILE_H_
