@@ -9,6 +9,7 @@
 #include "exchange/setup_ordinals.h"
 #include "exchange/sha256.h"
 #include "exchange/transaction_ordinals.h"
+#include "testing/case_file.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
@@ -28,53 +29,24 @@ Items Load(const std::string& document) {
   return items;
 }
 
-constexpr char kSettings[] =
-    "<KMR>\n  <Setup>\n    <TP>\n      <Value>HTTP</Value>\n    </TP>\n"
-    "    <FU>\n\t\t<Value>http://dms.example.com:8080/FluidService?wsdl</Value>\n    </FU>\n"
-    "    <FH>\n      <Value>Content-Type: text/xml; charset=utf-8\n"
-    "      SOAPAction: \"urn:insert\"</Value>\n    </FH>\n  </Setup>\n"
-    "  <UserID>\n    <E17>MECH-17</E17>\n    <E1>FIRST</E1>\n    <E>NOBODY</E>\n  "
-    "</UserID>\n</KMR>\n";
+const std::vector<testing::TextCase> kSetupCases =
+    testing::ReadCases(VORNLINK_TEST_DATA_DIR, "setup_ordinals_cases.txt");
 
-const Items kSettingsItems = {
-    {"TP", "HTTP"},
-    {"FU", "http://dms.example.com:8080/FluidService?wsdl"},
-    {"FH", "Content-Type: text/xml; charset=utf-8\nSOAPAction: \"urn:insert\""}};
-
+// Each case of data/setup_ordinals_cases.txt: "@ NAME=value | ...", the document.
 TEST(SetupOrdinalsTest, ReadsTheSectionLineByLine) {
-  EXPECT_EQ(Load(kSettings), kSettingsItems);
-  // Carriage returns, empty lines and lines of blanks change nothing.
-  std::string spaced;
-  for (char c : std::string(kSettings))
-    spaced += c == '\n' ? std::string("\r\n\r\n  \t\r\n") : std::string(1, c);
-  EXPECT_EQ(Load(spaced), kSettingsItems);
-
-  const std::pair<std::string, Items> kCases[] = {
-      // Only items inside the section count; its tag must stand alone.
-      {"<FU>\n<Value>out</Value>\n<Setup>\n<TP>\n<Value>TCP</Value>\n</Setup>\n"
-       "<SR>\n<Value>x</Value>\n",
-       {{"TP", "TCP"}}},
-      {"<Setup> \n<TP>\n<Value>TCP</Value>\n", {}},
-      // Sections are read one after the other; a later item replaces.
-      {"<Setup>\n<TP>\n<Value>TCP</Value>\n</Setup>\n<Setup>\n<PO>\n<Value>7001</Value>\n"
-       "<TP>\n<Value>HTTPS</Value>\n</Setup>\n",
-       {{"PO", "7001"}, {"TP", "HTTPS"}}},
-      // Values are cut by length, not trimmed; too short for the cuts is empty.
-      {"<Setup>\n<FN>\n<Value>  two blanks </Value>\n<FP>\n<Value>abc</Value>  \n<FM>\n</Value>\n",
-       {{"FN", "  two blanks "}, {"FP", "abc</"}, {"FM", ""}}},
-      // An item line renames the open item; without "</Value>" it takes all.
-      {"<Setup>\n<FU>\n<Value>http://dms\n</FU>\n<FN>\n<Value>user</Value>\n"
-       "<FP>\n<Value>x\n</Setup>\n",
-       {{"FN", "http://dms\n</FU>\n<Value>user"}}},
-      // Item lines have 1 to 12 characters and no '/' second; names not of
-      // two are not kept. Longer lines and closing tags are collected.
-      {"<Setup>\n<FU>\n<ABCDEFGHIJ>\n<Value>ten</Value>\n<FN>\nx\n<Value>one</Value>\n", {}},
-      {"<Setup>\n<FU>\n<ABCDEFGHIJK>\n</TP>\n<Value>v</Value>\n",
-       {{"FU", "GHIJK>\n</TP>\n<Value>v"}}},
-  };
-  for (const auto& [document, items] : kCases) {
-    SCOPED_TRACE(document);
-    EXPECT_EQ(Load(document), items);
+  ASSERT_GT(kSetupCases.size(), 7u);
+  for (const testing::TextCase& c : kSetupCases) {
+    SCOPED_TRACE(c.where);
+    Items items;
+    for (const std::string& item : c.fields) {
+      items.emplace_back(item.substr(0, item.find('=')), item.substr(item.find('=') + 1));
+    }
+    EXPECT_EQ(Load(c.body), items);
+    // Carriage returns, empty lines and lines of blanks change nothing.
+    std::string spaced;
+    for (char ch : c.body)
+      spaced += ch == '\n' ? std::string("\r\n\r\n  \t\r\n") : std::string(1, ch);
+    EXPECT_EQ(Load(spaced), items);
   }
 }
 
@@ -90,7 +62,7 @@ std::string Format(const TransactionFields& fields, const std::string& format) {
 // Each ordinal in its type: numbers read from their field, doubles, texts.
 TEST(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
   testing::ScopedFakeEnv env;
-  testing::WriteBytes(env.ModuleFile("xml"), kSettings);
+  testing::WriteBytes(env.ModuleFile("xml"), kSetupCases.at(0).body);
   TransactionFields fields = {"00042", "123456.01", "240607",    "081503",  "17",  "F04 text",
                               "12",    "3",         "Motor oil", "MO-5W30", "1.5", "-2.5"};
   EXPECT_EQ(Format(fields, "%@01|%05@01|%@03|%@04|%@05|%@06|%@07|%@17|%@21|%@23"),

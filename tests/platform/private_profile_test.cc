@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "testing/case_file.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
@@ -17,21 +18,6 @@ namespace {
 
 std::string CaseFile(const std::string& name) {
   return std::string(VORNLINK_INI_CASES_DIR) + kPathSeparator + name;
-}
-
-// A field of queries.tsv with its escapes ("\\", "\t", "\r", "\n", "\xHH") undone.
-std::string Unescape(const std::string& field) {
-  std::string raw;
-  for (size_t i = 0; i < field.size(); ++i) {
-    const char c = field[i] == '\\' && i + 1 < field.size() ? field[++i] : '\0';
-    if (c == 'x') {
-      raw += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      raw += c == '\0' ? field[i] : c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-    }
-  }
-  return raw;
 }
 
 TEST(PrivateProfileTest, ReaderAndPlatformGiveTheRecordedAnswers) {
@@ -42,7 +28,8 @@ TEST(PrivateProfileTest, ReaderAndPlatformGiveTheRecordedAnswers) {
     SCOPED_TRACE(line);
     std::vector<std::string> q;              // file, section, key, default, answer
     std::istringstream fields(line + '\t');  // each field ends at a tab, the last one too
-    for (std::string field; std::getline(fields, field, '\t');) q.push_back(Unescape(field));
+    for (std::string field; std::getline(fields, field, '\t');)
+      q.push_back(testing::Unescape(field));
     ASSERT_EQ(q.size(), 5u);
     ++queries;
     const std::string path = CaseFile(q[0]);

@@ -3,31 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "settings/version_text.h"
-#include "testing/test_env.h"
+#include "testing/case_file.h"
 
 namespace vornlink {
 namespace {
 
+// Each case of data/module_files_cases.txt.
 TEST(ModuleFilesTest, NamesComeFromTheModulePath) {
-  // The extension is the text after the last dot of the file name; a file
-  // name without one gets the extension appended.
-  const struct {
-    const char* path;
-    char separator;
-    const char* ini;
-    const char* base;
-  } kCases[] = {
-      {"C:\\Fluid\\Vornlink.dll", '\\', "C:\\Fluid\\Vornlink.ini", "Vornlink"},
-      {"/opt/fluid/Vornlink.so", '/', "/opt/fluid/Vornlink.ini", "Vornlink"},
-      {"C:\\a.b\\drv", '\\', "C:\\a.b\\drv.ini", "drv"},
-      {"/opt/fluid.d/Vornlink", '/', "/opt/fluid.d/Vornlink.ini", "Vornlink"},
-      {"Vornlink", '/', "Vornlink.ini", "Vornlink"},
-      {"a.b.c", '/', "a.b.ini", "a.b"},
-      {"", '/', "", ""},
-  };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(ReplaceExtension(c.path, "ini"), c.ini);
-    EXPECT_EQ(BaseNameOf(c.path, c.separator), c.base);
+  const auto cases = testing::ReadCases(VORNLINK_TEST_DATA_DIR, "module_files_cases.txt");
+  EXPECT_EQ(cases.size(), 7u);
+  for (const testing::TextCase& c : cases) {
+    EXPECT_EQ(ReplaceExtension(c.fields.at(0), "ini"), c.fields.at(2)) << c.where;
+    EXPECT_EQ(BaseNameOf(c.fields.at(0), c.fields.at(1).at(0)), c.fields.at(3)) << c.where;
   }
 }
 

@@ -6,61 +6,19 @@
 #include <string>
 
 #include "settings/module_files.h"
+#include "testing/case_file.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
 namespace {
 
-constexpr char kLogDocument[] =
-    "<KMR>\n  <Log>\n    <FileName>C:\\log\\drv.txt</FileName>\n  </Log>\n</KMR>\n";
-constexpr char kQueries[] =
-    "<KMR>\n<ForwardTransactionQuery>\n  first line\n\tsecond <b>line</b>\n"
-    "</ForwardTransactionQuery>\n<ForwardTransactionQuery>\nthird\n</ForwardTransactionQuery>\n";
-
+// Each case of data/read_setting_cases.txt: "@ path | value", the document.
 TEST(ReadSettingTest, FindsTheValueOrCollectsTheSection) {
-  const struct {
-    const char* path;
-    std::string document;
-    const char* expected;
-  } kCases[] = {
-      // Three segments find the value line; the first is never looked at.
-      {"Other/Log/FileName", kLogDocument, "C:\\log\\drv.txt"},
-      {"KMR/Log/MaxLines", kLogDocument, ""},
-      // Tags are cut by length, not compared: blanks after the closing tag
-      // shift the cut; a line too short for both cuts gives nothing.
-      {"KMR/Log/FileName", "<Log>\n<FileName>C:\\log\\drv.txt</FileName>  \n</Log>\n",
-       "C:\\log\\drv.txt</"},
-      {"KMR/Log/FileName", "<Log>\n<FileName>ab\n</Log>\n", ""},
-      // Section lines must be exact after the indent, in case too.
-      {"KMR/Log/FileName", "<Log> \n<FileName>x</FileName>\n</Log>\n", ""},
-      {"KMR/Log/FileName", "\t <Log>\n<FileName>x</FileName>\n", "x"},
-      {"KMR/log/FileName", "<Log>\n<FileName>x</FileName>\n", ""},
-      // The first value wins, also in a later section; "<!--" closes one.
-      {"KMR/Log/FileName",
-       "<Log>\n<MaxLines>5</MaxLines>\n</Log>\n<Log>\n<FileName>second</FileName>\n"
-       "<FileName>third</FileName>\n</Log>\n",
-       "second"},
-      {"KMR/Log/FileName",
-       "<Log>\n<!--\n<FileName>hidden</FileName>\n-->\n</Log>\n<Log>\n<!-- one-line comment -->\n"
-       "<FileName>seen</FileName>\n</Log>\n",
-       "seen"},
-      // Two segments collect the lines of every such section, each with one
-      // more blank, CR LF files alike; an unclosed section gives them too.
-      {"KMR/ForwardTransactionQuery", kQueries, "   first line\n  second <b>line</b>\n third\n"},
-      {"KMR/ForwardTransactionQuery", testing::WithCrLf(kQueries),
-       "   first line\n  second <b>line</b>\n third\n"},
-      {"KMR/Query", "<Query>\na\nb", " a\n b\n"},
-      // ...and stop at a line with an empty tag, cut as a value line.
-      {"KMR/Query", "<Query>\nkept\nab<>cdefg\nnever\n</Query>\n", "<>cd"},
-      {"KMR/Query", "<Query>\n<>\n</Query>\n", ""},
-      // Paths beyond three segments use the first three.
-      {"KMR/UserID/E7/x", "<UserID>\n<E7>dms-user</E7>\n<E7/x>other</E7/x>\n</UserID>\n",
-       "dms-user"},
-      {"KMR", "<UserID>\n<E7>dms-user</E7>\n", ""},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(std::string(c.path) + " in " + c.document);
-    EXPECT_EQ(ReadSettingFromText(c.path, c.document), c.expected);
+  const auto cases = testing::ReadCases(VORNLINK_TEST_DATA_DIR, "read_setting_cases.txt");
+  EXPECT_GT(cases.size(), 15u);
+  for (const testing::TextCase& c : cases) {
+    SCOPED_TRACE(c.where);
+    EXPECT_EQ(ReadSettingFromText(c.fields.at(0), c.body), c.fields.at(1));
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "testing/case_file.h"
 #include "testing/test_env.h"
 
 #ifdef _WIN32
@@ -61,15 +62,22 @@ std::string Walk(XmlDocument& doc, const std::string& steps, std::vector<std::st
   return trail;
 }
 
-constexpr char kSettings[] =
-    "<?xml version=\"1.0\"?>\r\n<!-- settings -->\r\n<KMR version=\"1\">\r\n"
-    "  <Log><Flags>+ci</Flags></Log>\r\n  <Setup>\r\n    <FU>\r\n"
-    "      <Value>http://127.0.0.1/dms</Value>\r\n      <Data>URL</Data>\r\n    </FU>\r\n"
-    "    <TP><Value>TCP</Value></TP>\r\n  </Setup>\r\n</KMR>\r\n";
+const std::vector<testing::TextCase> kCases =
+    testing::ReadCases(VORNLINK_TEST_DATA_DIR, "xml_cases.txt");
+
+// The cases of data/xml_cases.txt of `kind`.
+std::vector<testing::TextCase> CasesOf(const std::string& kind) {
+  std::vector<testing::TextCase> cases;
+  for (const testing::TextCase& c : kCases) {
+    if (c.fields.at(0) == kind) cases.push_back(c);
+  }
+  EXPECT_FALSE(cases.empty()) << kind << " in " << VORNLINK_TEST_DATA_DIR;
+  return cases;
+}
 
 TEST(XmlDocumentTest, WalksNodesAndKeepsThePositionOnAFailedSelect) {
   // Attributes are not children; white space between elements is no node.
-  auto doc = Loaded(kSettings);
+  auto doc = Loaded(CasesOf("settings").at(0).body);
   EXPECT_EQ(Walk(*doc, "rfsffffnpnnpnp", {"KMR/Setup"}),
             "KMR Log Setup FU Value t:#text=http://127.0.0.1/dms -t:#text -t:#text Value Data "
             "-Data FU TP Setup");
@@ -92,45 +100,26 @@ TEST(XmlDocumentTest, WalksNodesAndKeepsThePositionOnAFailedSelect) {
 }
 
 TEST(XmlDocumentTest, TextExpandsReferencesAndSkipsMarkup) {
-  const std::pair<const char*, const char*> kCases[] = {
-      {"<a>x &amp; &lt;y&gt; &#65;&#x42; &quot;&apos;</a>", "x & <y> AB \"'"},
-      {"<!DOCTYPE a [<!ENTITY who \"world\"><!ENTITY greet \"hello &who;\">]><a>&greet;!</a>",
-       "hello world!"},
-      {"<a>1<!-- not text -->2<?pi nor this?>3</a>", "123"},
-      {"<a><![CDATA[<raw> & ]]>stuff</a>", "<raw> & stuff"},
-      {"<a>one<b>two<c>three</c></b>four</a>", "onetwothreefour"},
-      {"<a>1\r\n2\r3</a>", "1\n2\n3"},
-      {"<a>  padded  </a>", "  padded  "},
-      {"\xEF\xBB\xBF<a>bom</a>", "bom"},
-      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>", "caf\xC3\xA9"},
-  };
-  for (const auto& [document, text] : kCases) {
-    auto doc = Loaded(document);
-    ASSERT_TRUE(doc->SelectRoot()) << document;
-    if (WineMsxml() && std::string(document).find("ENTITY") != std::string::npos) continue;
-    EXPECT_EQ(doc->Text(), text) << document;
+  for (const testing::TextCase& c : CasesOf("text")) {
+    SCOPED_TRACE(c.where);
+    auto doc = Loaded(c.body);
+    ASSERT_TRUE(doc->SelectRoot());
+    if (WineMsxml() && c.body.find("ENTITY") != std::string::npos) continue;
+    EXPECT_EQ(doc->Text(), c.fields.at(1));
   }
 }
 
 TEST(XmlDocumentTest, MalformedDocumentsFailWithLineAndColumn) {
-  const std::pair<std::string, int> kCases[] = {
-      {"<KMR>\n  <Setup>\n    <FU", 3},            // truncated in a tag
-      {"<KMR>\n  <Setup>\n  </Setp>\n</KMR>", 3},  // end tag mismatch
-      {"<KMR>\n<Setup a=1>\n</Setup>\n</KMR>", 2},
-      {"<KMR>\n\n<a>&nope;</a>\n</KMR>", 3},  // undeclared entity
-      {"<a>\n<![CDATA[ never closed\n</a>", 3},
-      {"", 1},
-      {std::string("\0\xFF\xFE", 3), 1},
-  };
-  for (const auto& [document, line] : kCases) {
-    auto doc = Loaded(document, false);
+  for (const testing::TextCase& c : CasesOf("malformed")) {
+    SCOPED_TRACE(c.where);
+    auto doc = Loaded(c.body, false);
     // The line and column of the fault, then the parser's reason.
-    std::string error = doc->error(), position = "line " + std::to_string(line) + ", column ";
-    EXPECT_FALSE(error.empty()) << document;
-    EXPECT_FALSE(doc->SelectRoot()) << document;
+    std::string error = doc->error(), position = "line " + c.fields.at(1) + ", column ";
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(doc->SelectRoot());
     if (WineMsxml()) continue;
-    EXPECT_EQ(error.rfind(position, 0), 0u) << document << ": " << error;
-    EXPECT_GT(error.size(), position.size() + 3) << document << ": " << error;
+    EXPECT_EQ(error.rfind(position, 0), 0u) << error;
+    EXPECT_GT(error.size(), position.size() + 3) << error;
   }
 }
 
@@ -161,7 +150,7 @@ TEST(XmlDocumentTest, LoadsFilesButNothingBeyondThem) {
   TempDir dir;
   WriteBytes(dir.File("secret.txt"), "TOPSECRET");
   WriteBytes(dir.File("evil.dtd"), "<!ENTITY leak SYSTEM \"secret.txt\">");
-  WriteBytes(dir.File("Vornlink.xml"), kSettings);
+  WriteBytes(dir.File("Vornlink.xml"), CasesOf("settings").at(0).body);
   WriteBytes(dir.File("entity.xml"),
              "<!DOCTYPE a [<!ENTITY leak SYSTEM \"secret.txt\">]>\n<a>[&leak;]</a>");
   WriteBytes(dir.File("external.xml"), "<!DOCTYPE a SYSTEM \"evil.dtd\">\n<a>[&leak;]</a>");
