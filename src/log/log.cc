@@ -1,4 +1,5 @@
 #include "log/log.h"
+#include "log/log_test_hooks.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -29,9 +29,6 @@ namespace vornlink {
 // at the end of `text` is left for the text that follows.
 size_t AppendFiltered(std::string_view text, bool complete, std::string* shown);
 
-// `text` filtered whole.
-std::string Filtered(std::string_view text);
-
 // The character that the well-formed UTF-8 sequence at the start of `text`
 // (its first byte 0x80 or above) stands for, and the sequence's length;
 // false when `text` begins with no such sequence (the byte stands alone).
