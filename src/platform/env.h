@@ -126,6 +126,11 @@ class CrossProcessMutex {
   virtual TryLockResult TryLock(std::string* error) = 0;
   // Only after a Lock or TryLock that took the mutex.
   virtual void Unlock() = 0;
+  // After a TryLock that gave kUnavailable, on the thread that called it:
+  // whether only this user's rights stood in the way (the lock file exists
+  // but this user may not open it, as its owner may). False otherwise, and
+  // where the platform cannot tell.
+  virtual bool RefusedToThisUser() const { return false; }
 };
 
 class Env {

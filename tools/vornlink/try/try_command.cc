@@ -63,8 +63,8 @@ std::string DmsAddress(const std::string& prefix) {
   ExtFormat format;
   LoadSetupOrdinals(&format);
   try {
-    const DmsRoute route = RouteToDms(format, prefix == "IJV" ? ExchangeKind::kJobValidation
-                                                              : ExchangeKind::kForwardTransaction);
+    const DmsRoute route = RouteToDms(
+        format, prefix == "IJV" ? ExchangeKind::kJobValidation : ExchangeKind::kForwardTransaction);
     if (route.over_tcp) return route.host + " port " + route.port;
     return MaskUrlPassword(route.url);
   } catch (const FailureText&) {
