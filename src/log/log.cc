@@ -1,5 +1,4 @@
 #include "log/log.h"
-#include "log/log_test_hooks.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -11,6 +10,7 @@
 
 #include "base/module_singleton.h"
 #include "base/write_gate.h"
+#include "log/log_test_hooks.h"
 #include "platform/env.h"
 #include "settings/version_text.h"
 
