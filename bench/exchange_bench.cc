@@ -9,6 +9,7 @@
 #include "exchange/forward_transaction.h"
 #include "floors.h"
 #include "log/log.h"
+#include "log/log_test_hooks.h"
 #include "settings/read_setting.h"
 
 namespace vornlink {

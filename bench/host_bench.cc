@@ -15,6 +15,7 @@
 #include "cache/cache_file.h"
 #include "floors.h"
 #include "log/log.h"
+#include "log/log_test_hooks.h"
 #include "settings/module_files.h"
 #include "vornlink/base/driver_api.h"
 

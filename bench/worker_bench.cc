@@ -12,6 +12,7 @@
 #include "dms_fixture.h"
 #include "floors.h"
 #include "log/log.h"
+#include "log/log_test_hooks.h"
 
 namespace vornlink {
 namespace bench {

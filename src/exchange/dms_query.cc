@@ -22,6 +22,14 @@ std::string Own(const DmsQuery& run, char second) {
 
 std::string Prefix(const DmsQuery& run) { return run.transport.exchange_prefix; }
 
+bool GoesOverHttp(const std::string& type) { return type == "HTTP" || type == "HTTPS"; }
+bool GoesOverTcp(const std::string& type) { return type == "TCP"; }
+
+// The URL item of an exchange of `kind`.
+std::string UrlItem(ExchangeKind kind) {
+  return kind == ExchangeKind::kForwardTransaction ? "FU" : "JU";
+}
+
 // Whether `sent` (a query or header lines as they go out) holds the booking
 // key that `format` holds.
 bool HoldsBookingKey(const ExtFormat& format, const std::string& sent) {
@@ -31,15 +39,16 @@ bool HoldsBookingKey(const ExtFormat& format, const std::string& sent) {
 
 std::string SendOverHttp(const ExtFormat& format, const std::string& query, DmsQuery* run) {
   TransportContext& transport = run->transport;
-  LogBracketed('h', "Transport type        ", transport.transport_type);
-  const std::string url = format.Format(Own(*run, 'U'));
-  LogBracketed('h', Prefix(*run) + " URL               ", MaskUrlPassword(url));
+  LogBracketed('h', ConnectionLabel("", kTransportTypeLabel), transport.transport_type);
+  const std::string url = format.Format("%@" + UrlItem(run->kind));
+  LogBracketed('h', ConnectionLabel(Prefix(*run), kUrlLabel), MaskUrlPassword(url));
   transport.user_name = format.Format(Own(*run, 'N'));
-  LogBracketed('h', Prefix(*run) + " UserName          ", transport.user_name);
+  LogBracketed('h', ConnectionLabel(Prefix(*run), kUserNameLabel), transport.user_name);
   transport.password = format.Format(Own(*run, 'P'));
-  LogBracketed('h', Prefix(*run) + " PassWord          ", MaskedPassword(transport.password));
+  LogBracketed('h', ConnectionLabel(Prefix(*run), kPassWordLabel),
+               MaskedPassword(transport.password));
   transport.method = format.Format(Own(*run, 'M'));
-  LogBracketed('h', Prefix(*run) + " Method            ", transport.method);
+  LogBracketed('h', ConnectionLabel(Prefix(*run), kMethodLabel), transport.method);
   std::string header = format.Format(Own(*run, 'H'));
   std::string message = QueryAsSent(query, run->kind, transport.transport_type);
   if (SendsExtraHeaders(header)) {
@@ -110,11 +119,26 @@ std::string MaskedSetupValue(std::string_view name, const std::string& value) {
   }
 }
 
+DmsRoute RouteToDms(const ExtFormat& format, ExchangeKind kind) {
+  DmsRoute route;
+  route.type = format.Format("%@TP");
+  if (GoesOverHttp(route.type)) {
+    route.url = format.Format("%@" + UrlItem(kind));
+    route.items = UrlItem(kind);
+  } else if (GoesOverTcp(route.type)) {
+    route.host = format.Format("%@SR");
+    route.port = format.Format("%@PO");
+    route.items = "SR and PO";
+    route.over_tcp = true;
+  }
+  return route;
+}
+
 std::string SendToDms(const ExtFormat& format, const std::string& query, DmsQuery* run) {
   const std::string type = format.Format("%@TP");
   run->transport.transport_type = type;
-  if (type == "HTTP" || type == "HTTPS") return SendOverHttp(format, query, run);
-  if (type == "TCP") return SendOverTcp(format, query, run);
+  if (GoesOverHttp(type)) return SendOverHttp(format, query, run);
+  if (GoesOverTcp(type)) return SendOverTcp(format, query, run);
   throw FailureText(
       (run->kind == ExchangeKind::kForwardTransaction ? "HttpTransport" : "Transport") +
       std::string(": t[Transport type ") + type + "] --> unknown");

@@ -49,6 +49,22 @@ std::string MaskedSetupValue(std::string_view name, const std::string& value);
 // the job validation, which has no key.
 std::string HeaderWithBookingKey(const ExtFormat& format, ExchangeKind kind, std::string header);
 
+// Where SendToDms sends an exchange of `kind`, by the `Setup` items of
+// `format`: the transport type ("TP"); for "HTTP" and "HTTPS" the URL (FU
+// for the forward transaction, JU for the job validation), for "TCP" the
+// host (SR) and port (PO); only the type for any other. `items` names the
+// items that say where ("FU", "JU", "SR and PO"; empty for another type).
+// Reads them as SendToDms does, and throws the same FailureText.
+struct DmsRoute {
+  std::string type;
+  std::string url;  // as set: its password is not masked
+  std::string host;
+  std::string port;
+  std::string items;
+  bool over_tcp = false;  // host and port say where, not the URL
+};
+DmsRoute RouteToDms(const ExtFormat& format, ExchangeKind kind);
+
 // Sends `query` (as formatted, before its head is cut) over the transport
 // that "%@TP" names and returns the DMS's reply. Reads the connection
 // ordinals of that transport from `format` (F... for the forward

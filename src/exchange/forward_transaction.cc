@@ -171,18 +171,48 @@ bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcom
   return false;
 }
 
-std::string_view ForwardVerdictOfLogEntry(std::string_view message) {
+namespace {
+
+// The work order, the line code and what follows the head of an outcome
+// entry ("FWT: WorkOrder[<wo>] LineCode[<lc>] --> "); false without one.
+bool SplitHead(std::string_view message, std::string_view* work_order, std::string_view* line_code,
+               std::string_view* rest) {
   constexpr std::string_view kHeadStart = "WorkOrder[";
+  constexpr std::string_view kLineCode = "] LineCode[";
   constexpr std::string_view kHeadEnd = "] --> ";
   if (message.substr(0, kLinePrefix.size()) != kLinePrefix ||
       message.substr(kLinePrefix.size(), kHeadStart.size()) != kHeadStart) {
-    return message;
+    return false;
   }
-  const size_t line_code = message.find("] LineCode[", kLinePrefix.size());
-  const size_t head_end = line_code == std::string_view::npos ? std::string_view::npos
-                                                              : message.find(kHeadEnd, line_code);
-  if (head_end == std::string_view::npos) return message;
-  std::string_view verdict = message.substr(head_end + kHeadEnd.size());
+  const size_t line_code_at = message.find(kLineCode, kLinePrefix.size());
+  const size_t head_end = line_code_at == std::string_view::npos
+                              ? std::string_view::npos
+                              : message.find(kHeadEnd, line_code_at);
+  if (head_end == std::string_view::npos) return false;
+  const size_t work_order_at = kLinePrefix.size() + kHeadStart.size();
+  *work_order = message.substr(work_order_at, line_code_at - work_order_at);
+  *line_code =
+      message.substr(line_code_at + kLineCode.size(), head_end - line_code_at - kLineCode.size());
+  *rest = message.substr(head_end + kHeadEnd.size());
+  return true;
+}
+
+}  // namespace
+
+bool ForwardLogEntryNamesJob(std::string_view message, std::string_view job_no) {
+  std::string_view work_order, line_code, rest;
+  if (!SplitHead(message, &work_order, &line_code, &rest)) return false;
+  // The head is written on one line: so is the job number compared.
+  const std::string job = OneLine(job_no);
+  if (job == work_order) return line_code == "NA";  // a job number kept whole
+  return job.size() == work_order.size() + 1 + line_code.size() &&
+         job.compare(0, work_order.size(), work_order) == 0 && job[work_order.size()] == '.' &&
+         job.compare(work_order.size() + 1, std::string::npos, line_code) == 0;
+}
+
+std::string_view ForwardVerdictOfLogEntry(std::string_view message) {
+  std::string_view work_order, line_code, verdict;
+  if (!SplitHead(message, &work_order, &line_code, &verdict)) return message;
   for (const OutcomeEnd& end : kOutcomeEnds) {
     if (EndsWith(verdict, end.end)) {
       verdict.remove_suffix(end.end.size());

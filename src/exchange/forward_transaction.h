@@ -87,6 +87,12 @@ bool ForwardOutcomeOfLogEntry(char flag, std::string_view message, ForwardOutcom
 // `message` as it is when it has no such head.
 std::string_view ForwardVerdictOfLogEntry(std::string_view message);
 
+// Whether such an outcome entry (or a failure line) tells of the line with
+// the job number `job_no`: its head names the work order and line code of
+// that job number, split or kept whole. Tells one line's outcome from
+// another's when their entries come in a different order than the lines.
+bool ForwardLogEntryNamesJob(std::string_view message, std::string_view job_no);
+
 }  // namespace vornlink
 
 #endif  // VORNLINK_EXCHANGE_FORWARD_TRANSACTION_H_

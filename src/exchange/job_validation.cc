@@ -104,8 +104,4 @@ JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop, std::s
   }
 }
 
-int JobValidationExchange(const std::string& job_no) {
-  return ValidateJob(job_no, nullptr) == JobVerdict::kValid ? 1 : 0;
-}
-
 }  // namespace vornlink

@@ -28,10 +28,6 @@ enum class JobVerdict {
 JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop,
                        std::string* why = nullptr);
 
-// 1 when the DMS accepts `job_no`, 0 when it does not or the exchange
-// failed (the log tells which). Without a stop signal.
-int JobValidationExchange(const std::string& job_no);
-
 }  // namespace vornlink
 
 #endif  // VORNLINK_EXCHANGE_JOB_VALIDATION_H_

@@ -137,7 +137,7 @@ void LogPeelSwitch(ExchangeKind exchange, std::string_view value) {
 
 std::string PeelCode(std::string_view reply, std::string_view spec, const PeelOptions& options) {
   std::string code = Peel(reply, spec, options, Peeled::kCode);
-  LogBracketed('r', "                     Result", code);
+  LogBracketed('r', ReplyLabel(kResultLabel), code);
   return code;
 }
 
@@ -148,7 +148,7 @@ std::string PeelText(std::string_view reply, std::string_view spec, const PeelOp
 }
 
 void LogDescription(std::string_view text) {
-  LogBracketed('r', "                Description", text);
+  LogBracketed('r', ReplyLabel(kDescriptionLabel), text);
 }
 
 }  // namespace vornlink

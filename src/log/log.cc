@@ -10,6 +10,7 @@
 
 #include "base/module_singleton.h"
 #include "base/write_gate.h"
+#include "log/log_test_hooks.h"
 #include "platform/env.h"
 #include "settings/version_text.h"
 

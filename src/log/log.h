@@ -121,9 +121,6 @@ std::string LogFlagsText();
 // Frees the log's state when the module is unloaded (nothing may log then).
 void ReleaseLogState();
 
-// Forgets every setting and count, as at load. For tests.
-void ResetLogForTesting();
-
 }  // namespace vornlink
 
 #endif  // VORNLINK_LOG_LOG_H_

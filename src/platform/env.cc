@@ -4,14 +4,14 @@
 
 namespace vornlink {
 namespace {
-std::atomic<Env*> g_test_env{nullptr};
+std::atomic<Env*> g_installed_env{nullptr};
 }  // namespace
 
 Env* GetEnv() {
-  Env* env = g_test_env.load(std::memory_order_acquire);
+  Env* env = g_installed_env.load(std::memory_order_acquire);
   return env != nullptr ? env : DefaultEnv();
 }
 
-void SetEnvForTesting(Env* env) { g_test_env.store(env, std::memory_order_release); }
+Env* InstallEnv(Env* env) { return g_installed_env.exchange(env, std::memory_order_acq_rel); }
 
 }  // namespace vornlink

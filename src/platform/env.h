@@ -4,8 +4,8 @@
 // own file, private-profile reads, clocks, text files, the cross-process
 // mutex, starting a program, error texts. There is one implementation for
 // POSIX (platform/posix) and one for Windows (platform/win32); CMake picks
-// one. Tests replace the whole object, or single calls of it through
-// `EnvWrapper`, with `SetEnvForTesting`.
+// one. Tests and the operator tool replace the whole object, or single
+// calls of it through `EnvWrapper`, with `InstallEnv`.
 //
 // Every method may be called from any thread at any time unless it says
 // otherwise. No method throws.
@@ -130,6 +130,11 @@ class CrossProcessMutex {
   virtual TryLockResult TryLock(std::string* error) = 0;
   // Only after a Lock or TryLock that took the mutex.
   virtual void Unlock() = 0;
+  // After a TryLock that gave kUnavailable, on the thread that called it:
+  // whether only this user's rights stood in the way (the lock file exists
+  // but this user may not open it, as its owner may). False otherwise, and
+  // where the platform cannot tell.
+  virtual bool RefusedToThisUser() const { return false; }
 };
 
 class Env {
@@ -362,11 +367,18 @@ class EnvWrapper : public Env {
 Env* DefaultEnv();
 // Frees it when the module is unloaded and nothing of it runs any more.
 void ReleaseDefaultEnv();
-// The Env the driver uses: the default one unless a test has set another.
+// The Env the driver uses: the default one unless another was installed.
 Env* GetEnv();
-// Makes `env` the one `GetEnv` returns; nullptr goes back to the default.
-// The caller keeps ownership and must keep it alive while it is set.
-void SetEnvForTesting(Env* env);
+// Makes `env` the one `GetEnv` returns, on every thread; nullptr goes back
+// to the default. Returns the one installed before (nullptr: the default),
+// for the caller to put back. For a program that runs the driver's own code
+// for a module it has not loaded (the operator tool points it at a site),
+// and for tests. The caller keeps ownership and keeps `env` alive while it
+// is installed; install and put back only while no code of the driver runs
+// in the process, or a call under way may use either. Never fails.
+Env* InstallEnv(Env* env);
+// InstallEnv for tests, which have no use for the previous one.
+inline void SetEnvForTesting(Env* env) { InstallEnv(env); }
 
 // Local broken-down time of `unix_time`, by the system's time zone rules.
 // Both conversions use 64-bit time on every build, so that the years past

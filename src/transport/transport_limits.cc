@@ -1,5 +1,6 @@
 #include "transport/transport_limits.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "base/numbers.h"
@@ -22,12 +23,16 @@ constexpr std::string_view kHttpTimeoutHead = "HttpTransport: t[Timeout]";
 
 }  // namespace
 
-std::chrono::seconds TransportTimeLimit() {
-  int32_t seconds = LeadingInt(
-      ReadIniString("Transport", "TimeoutSeconds", std::to_string(kDefaultTimeoutSeconds)));
-  if (seconds <= 0) seconds = kDefaultTimeoutSeconds;
-  if (seconds > kMaxTimeoutSeconds) seconds = kMaxTimeoutSeconds;
-  return std::chrono::seconds(seconds);
+std::chrono::seconds TransportTimeLimit() { return ReadTimeLimitSetting().limit; }
+
+TimeLimitSetting ReadTimeLimitSetting() {
+  TimeLimitSetting setting;
+  setting.text = ReadIniString("Transport", "TimeoutSeconds", "");
+  const int32_t seconds = LeadingInt(setting.text);
+  setting.not_positive = !setting.text.empty() && seconds <= 0;
+  setting.capped = seconds > kMaxTimeoutSeconds;
+  if (seconds > 0) setting.limit = std::chrono::seconds(std::min(seconds, kMaxTimeoutSeconds));
+  return setting;
 }
 
 WaitLimit TransportWaitLimit(std::chrono::seconds time_limit, const TransportContext& context) {

@@ -32,6 +32,16 @@ inline constexpr int kMaxTimeoutSeconds = 86400;
 // or a negative number give the default.
 std::chrono::seconds TransportTimeLimit();
 
+// The setting behind TransportTimeLimit, for a person to see how the limit
+// came about.
+struct TimeLimitSetting {
+  std::string text;  // "TimeoutSeconds" as the file has it; empty when unset
+  std::chrono::seconds limit{kDefaultTimeoutSeconds};  // what every wait gets
+  bool not_positive = false;  // set, but no positive number: the default applies
+  bool capped = false;        // above a day: held at a day
+};
+TimeLimitSetting ReadTimeLimitSetting();
+
 // The wait limit of one transport call: `time_limit` from now, and the
 // context's stop signal, which gives the query up at its first step only
 // until a byte of it has gone out.

@@ -232,7 +232,7 @@ TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
     EXPECT_EQ(Forward().first, outcome) << CannedReplyName(canned);
   }
   reply_ = CannedReplyText(CannedReply::kJobValid);
-  EXPECT_EQ(JobValidationExchange("118739.B"), 1);
+  EXPECT_EQ(ValidateJob("118739.B", nullptr), JobVerdict::kValid);
   reply_ = CannedReplyText(CannedReply::kJobNotValid);
   EXPECT_EQ(ValidateJob("118739.B", nullptr), JobVerdict::kNotValid);
 }

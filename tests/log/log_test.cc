@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "log/log_test_hooks.h"
 #include "testing/test_env.h"
 
 namespace vornlink {

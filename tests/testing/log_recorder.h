@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "log/log_test_hooks.h"
 #include "platform/env.h"
 #include "testing/test_env.h"
 

@@ -1,3 +1,5 @@
+#include "vornlink/command_list.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -6,7 +8,7 @@
 #include "vornlink/base/command_line.h"
 #include "vornlink/base/exit_codes.h"
 #include "vornlink/base/filtered_stream.h"
-#include "vornlink/command_list.h"
+#include "vornlink/base/json_writer.h"
 
 namespace vornlink {
 namespace {
@@ -49,7 +51,11 @@ TEST(OutputFilterTest, ControlBytesShowAsEscapes) {
      "1m M\\xF6tor \\xED\\xA0\\x80"},
 #endif
   };
-  for (const auto& [text, shown] : kCases) EXPECT_EQ(Filtered(text), shown);
+  for (const auto& [text, shown] : kCases) {
+    std::string filtered;
+    EXPECT_EQ(AppendFiltered(text, /*complete=*/true, &filtered), text.size());
+    EXPECT_EQ(filtered, shown);
+  }
   std::ostringstream target;
   {
     FilteredStream filtered(target);
@@ -57,6 +63,17 @@ TEST(OutputFilterTest, ControlBytesShowAsEscapes) {
     EXPECT_EQ(target.str(), "a\xc3\x96\\x1B");
   }
   EXPECT_EQ(target.str(), "a\xc3\x96\\x1B\\x0D");
+}
+
+// JSON for scripts stays plain ASCII: characters above U+FFFF as their UTF-16 pair, stray bytes
+// as the Latin-1 character of their number.
+TEST(JsonOutputTest, EveryCharacterEscapedAsJsonReadsItBack) {
+  const std::pair<std::string, std::string> kCases[] = {
+      {"a\"\\\n\x01", R"("a\"\\\n\u0001")"},
+      {"\xef\xbf\xbf \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf", R"("\uffff \ud83d\ude00 \udbff\udfff")"},
+      {"M\xf6tor \xed\xa0\x80", R"("M\u00f6tor \u00ed\u00a0\u0080")"},
+  };
+  for (const auto& [text, json] : kCases) EXPECT_EQ(JsonString(text), json);
 }
 
 }  // namespace

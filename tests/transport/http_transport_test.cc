@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "log/log.h"
+#include "log/log_test_hooks.h"
 #include "testing/test_env.h"
 #include "transport/http_headers.h"
 #include "transport/transport_limits.h"

@@ -48,6 +48,7 @@ class FileLockMutex : public CrossProcessMutex {
   TryLockResult TryLock(std::string* error) override {
     if (!threads_.try_lock()) return TryLockResult::kHeld;
     int code = OpenOwnLockFile();
+    refused_to_user_ = code == EACCES;
     std::string reason = code == 0 ? std::string() : OpenErrorText(code);
     if (code == 0) {
       code = LockWhole(F_OFD_SETLK);
@@ -60,6 +61,8 @@ class FileLockMutex : public CrossProcessMutex {
     if (error != nullptr) *error = path_ + ": " + reason;
     return TryLockResult::kUnavailable;
   }
+
+  bool RefusedToThisUser() const override { return refused_to_user_; }
 
   void Unlock() override {
     struct flock whole {};
@@ -114,6 +117,7 @@ class FileLockMutex : public CrossProcessMutex {
   pid_t owner_ = 0;        // the process that opened fd_
   dev_t held_device_ = 0;  // the file fd_ has open (guarded by threads_)
   ino_t held_inode_ = 0;
+  bool refused_to_user_ = false;  // the last TryLock's open was refused (EACCES)
 };
 
 }  // namespace

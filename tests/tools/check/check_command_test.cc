@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "command_test.h"
 #include "exchange/booking_key.h"
@@ -84,40 +85,23 @@ TEST_F(CheckTest, WhatASiteForgotToAdaptIsWarnedOf) {
       "");
 }
 
-struct Breakage {
-  const char* sample;
-  const char* from;
-  const char* to;
-  const char* expected;
-};
-
+// Each variant of data/check_breakages.txt fails the check and is named.
 TEST_F(CheckTest, EachBrokenVariantIsFoundAndFailsTheCheck) {
-  const Breakage breakages[] = {
-      {"tcp", "    <PO>\n      <Value>9123</Value>\n", "    <XX>\n      <Value>9123</Value>\n",
-       "forward transaction: the Setup item <PO> is missing"},
-      {"soap-https", "<FU>", "<XU>", "forward transaction: the Setup item <FU> is missing"},
-      {"tcp", "<transaction>%@01</transaction>", "<transaction>%@X1</transaction>",
-       "the forward query template uses %@X1, which no transaction value or Setup item"},
-      {"soap-https", "  <System>\n", "  <System version=\"2\">\n",
-       "the driver does not see the section tag <System> here (an attribute in the tag)"},
-      {"tcp", ":insertResponse/returnCode", ":insertResponse.returnCode",
-       "Result [:insertResponse.returnCode] must hold exactly one \"/\""},
-      {"soap-https", ":insertResponse/errorText", "Body/:insertResponse/errorText",
-       "must hold exactly one \"/\""},
-      {"tcp", "<Value>TCP</Value>", "<Value>tcp</Value>",
-       "the Setup item <TP> [tcp] is not HTTP, HTTPS or TCP"},
-      {"tcp", "<Value>9123</Value>", "<Value>91234</Value>", "is no port from 1 to 65535"},
-      {"soap-https", "<SuccessResult>0</SuccessResult>", "<SuccessResult></SuccessResult>",
-       "SuccessResult is empty: every transaction is parked"},
-      {"tcp", "<WoSplit>6</WoSplit>", "<WoSplit>six</WoSplit>", "reads as width 0"},
-      {"soap-https", "https://dms.example.com:8443/ws/RepairOrderParts", "dms.example.com/parts",
-       "is no URL the driver can use: no scheme"},
-  };
-  for (const Breakage& breakage : breakages) {
-    UseSample(breakage.sample);
-    Replace(&xml_, breakage.from, breakage.to);
-    EXPECT_TRUE(Check() == 1 && Says(breakage.expected)) << breakage.expected << "\n" << out_;
+  std::istringstream in(testing::ReadBytes(VORNLINK_TOOLS_TEST_DATA "/check_breakages.txt"));
+  size_t variants = 0;
+  for (std::string line; std::getline(in, line);) {
+    for (size_t at; (at = line.find("\\n")) != std::string::npos;) line.replace(at, 2, "\n");
+    std::vector<std::string> parts;
+    for (size_t from = 0, bar = 0; bar != std::string::npos; from = bar + 1) {
+      parts.push_back(line.substr(from, (bar = line.find('|', from)) - from));
+    }
+    if (line[0] == '#' || parts.size() != 4) continue;
+    UseSample(parts[0]);
+    Replace(&xml_, parts[1], parts[2]);
+    EXPECT_TRUE(Check() == 1 && Says(parts[3])) << parts[3] << "\n" << out_;
+    ++variants;
   }
+  EXPECT_EQ(variants, 11u);
 }
 
 TEST_F(CheckTest, ValidationProblemsFailOnlyWhereValidationIsUsed) {
@@ -128,6 +112,17 @@ TEST_F(CheckTest, ValidationProblemsFailOnlyWhereValidationIsUsed) {
   Replace(&ini_, "Validation=0", "Validation=1");
   EXPECT_TRUE(Check() == 1 && Says("PROBLEM: job validation: the Setup item <JS> is missing"))
       << out_;
+}
+
+// The limit every wait gets, and a warning where it is not the one written.
+TEST_F(CheckTest, TheTimeLimitAsTheTransportsTakeIt) {
+  UseSample("tcp");
+  for (const auto& [value, shown] :
+       {std::pair{"-5", "[-5] 120 seconds"}, {"90000", "[90000] 86400"}}) {
+    Replace(&ini_, "TimeoutSeconds=60", std::string("TimeoutSeconds=") + value);
+    EXPECT_TRUE(Check() == 0 && Says(shown) && Says("warning: [Transport] TimeoutSeconds")) << out_;
+    Replace(&ini_, std::string("TimeoutSeconds=") + value, "TimeoutSeconds=60");
+  }
 }
 
 TEST_F(CheckTest, SamplesGivenOnTheCommandLine) {

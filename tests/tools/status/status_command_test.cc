@@ -152,6 +152,7 @@ TEST_F(StatusTest, ADeliveryLockThisUserMayNotOpenIsOnlyAWarning) {
       return TryLockResult::kUnavailable;
     }
     void Unlock() override {}
+    bool RefusedToThisUser() const override { return true; }
   };
   struct DeniedEnv : EnvWrapper {
     using EnvWrapper::EnvWrapper;

@@ -4,6 +4,11 @@
 // the manual page and the bash completion are all made (the program's list
 // of commands, command_list.h, holds the entries), so that they cannot
 // disagree.
+//
+// The entries are constants of static storage: nothing here owns or frees
+// them. The printing functions write to `out` only (its errors stay the
+// caller's), never fail, and are thread-safe as far as `out` is the
+// caller's own.
 #ifndef VORNLINK_TOOLS_VORNLINK_BASE_COMMAND_HELP_H_
 #define VORNLINK_TOOLS_VORNLINK_BASE_COMMAND_HELP_H_
 

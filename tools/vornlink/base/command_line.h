@@ -7,6 +7,9 @@
 //                    that want only the exit status
 //   --help, -h       anywhere after the command, and "help COMMAND": the
 //                    command's help instead of running it
+//
+// The functions work on their arguments alone: thread-safe, and they never
+// fail (a word they cannot read stays as it is, for the command to refuse).
 #ifndef VORNLINK_TOOLS_VORNLINK_BASE_COMMAND_LINE_H_
 #define VORNLINK_TOOLS_VORNLINK_BASE_COMMAND_LINE_H_
 
@@ -40,7 +43,8 @@ std::vector<std::string> SplitWords(const std::string& line);
 // Splits one CSV line at every comma (no quoting, as the host's files are).
 std::vector<std::string> SplitCsv(const std::string& line);
 
-// An output stream that discards what it is given (for --quiet).
+// An output stream that discards what it is given (for --quiet). Owns its
+// buffer; never fails; one thread at a time, as any stream.
 class DiscardingStream : public std::ostream {
  public:
   DiscardingStream() : std::ostream(&buffer_) {}

@@ -12,6 +12,7 @@
 
 namespace vornlink {
 
+// Not thread-safe; never fails: an entry it cannot read is no outcome.
 class DmsReachTally {
  public:
   // Takes in one entry of the log, oldest first.
@@ -33,7 +34,8 @@ class DmsReachTally {
 
 // The tally of the log of the module the driver's code is pointed at (a
 // SiteEnv in place, see site_env.h); an empty one where the log is
-// not set, not trusted or cannot be read.
+// not set, not trusted or cannot be read. Reads through GetEnv(), so on
+// the thread that runs the command while its SiteEnv is in place.
 DmsReachTally ReadDmsReach();
 
 }  // namespace vornlink

@@ -40,8 +40,12 @@ struct DriverApi {
 // The export names a host looks up, in the order of DriverApi.
 extern const char* const kExportNames[10];
 
-// Loads the module at `path` and finds all ten exports. Null with `error`
-// set when the module does not load or an export is missing.
+// Loads the module at `path` and finds all ten exports. The module returned
+// owns the loaded library: the functions in `api` may be called only while
+// it lives, and its destruction unloads the module as a host's unload does.
+// Null with `error` set (and `api` left partly filled, not to be called)
+// when the module does not load or an export is missing. Loads and unloads
+// from one thread at a time.
 std::unique_ptr<LoadedModule> LoadDriver(const std::string& path, DriverApi* api,
                                          std::string* error);
 

@@ -23,7 +23,9 @@ struct ExchangeSample {
 
 // Reads "--transaction F1,...,F12" (the host's twelve fields, as a line of
 // `vornlink forward-csv`) and "--job JOBNO" from `args`; other words are
-// left in `rest`. False with a complaint in `err` for a usage error.
+// left in `rest`. False with a complaint in `err` for a usage error (a
+// missing value, another number of fields); `sample` may then be filled in
+// part. Thread-safe; reads nothing but its arguments.
 bool ParseSampleOptions(const std::vector<std::string>& args, ExchangeSample* sample,
                         std::vector<std::string>* rest, std::ostream& err);
 
@@ -33,9 +35,12 @@ bool ParseSampleOptions(const std::vector<std::string>& args, ExchangeSample* sa
 // as wide as "KMR/System/WoSplit" asks (118739.A for 6); then resolves the
 // fluid name and part number as ForwardTransaction2 does, and cleans the
 // fields as the cache line holds them (a comma or line break a blank).
+// Reads the settings through GetEnv(), so on the thread that runs the
+// command while its SiteEnv is in place; a setting that cannot be read
+// gives what the driver would take for it.
 void CompleteSample(ExchangeSample* sample);
 
-// The transaction as one CSV line.
+// The transaction as one CSV line. Thread-safe.
 std::string TransactionCsv(const TransactionFields& transaction);
 
 }  // namespace vornlink

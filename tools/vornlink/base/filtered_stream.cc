@@ -101,12 +101,6 @@ bool DecodeUtf8(std::string_view text, char32_t* code_point, size_t* length) {
   return true;
 }
 
-std::string Filtered(std::string_view text) {
-  std::string shown;
-  AppendFiltered(text, /*complete=*/true, &shown);
-  return shown;
-}
-
 FilteringBuffer::~FilteringBuffer() {
   std::lock_guard<std::mutex> lock(mutex_);
   PassOn(/*complete=*/true);

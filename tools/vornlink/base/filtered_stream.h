@@ -26,11 +26,9 @@ namespace vornlink {
 
 // Appends `text` filtered to `shown` and returns how many of its bytes were
 // taken: unless `complete`, a carriage return or a UTF-8 sequence cut off
-// at the end of `text` is left for the text that follows.
+// at the end of `text` is left for the text that follows. Thread-safe;
+// never fails.
 size_t AppendFiltered(std::string_view text, bool complete, std::string* shown);
-
-// `text` filtered whole.
-std::string Filtered(std::string_view text);
 
 // The character that the well-formed UTF-8 sequence at the start of `text`
 // (its first byte 0x80 or above) stands for, and the sequence's length;
@@ -40,7 +38,7 @@ bool DecodeUtf8(std::string_view text, char32_t* code_point, size_t* length);
 // Calls `visit(code_point, bytes, well_formed)` for each character of
 // `text` in turn: a well-formed UTF-8 sequence gives its code point; any
 // other byte stands alone as the character of its own number, with
-// `well_formed` false.
+// `well_formed` false. Calls `visit` on the caller's thread, in order.
 template <typename Visit>
 void ForEachCharacter(std::string_view text, Visit visit) {
   for (size_t i = 0; i < text.size();) {
@@ -78,7 +76,10 @@ class FilteringBuffer : public std::streambuf {
   std::string held_;  // guarded by mutex_
 };
 
-// While it lives, what is written to `stream` passes the filter.
+// While it lives, what is written to `stream` passes the filter. `stream`
+// is not owned and must outlive it; its buffer is put back when it goes,
+// so filters of one stream end in the reverse order of their start. What a
+// write of the target buffer refuses shows as the stream's failure.
 class FilteredStream {
  public:
   explicit FilteredStream(std::ostream& stream)

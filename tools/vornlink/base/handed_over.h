@@ -6,7 +6,10 @@
 // whose line the cache does not show right after its call is followed
 // (a later line of it, the log's entry that it was written after all) until
 // the module is unloaded, when each still unaccounted for is named whole.
-// For one thread.
+// For one thread, the one that calls the module, and outside any SiteEnv:
+// each call points the driver's code at `module_path` with one of its own.
+// A cache that cannot be read leaves the call unaccounted for, so that its
+// transaction is named rather than lost.
 #ifndef VORNLINK_TOOLS_VORNLINK_BASE_HANDED_OVER_H_
 #define VORNLINK_TOOLS_VORNLINK_BASE_HANDED_OVER_H_
 

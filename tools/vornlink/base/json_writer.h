@@ -15,12 +15,15 @@
 
 namespace vornlink {
 
-// `text` as a JSON string, quotes included.
+// `text` as a JSON string, quotes included. Thread-safe; never fails.
 std::string JsonString(std::string_view text);
 
 // Writes one JSON document to a stream, indented by two blanks a level, and
 // a line feed after it. The caller nests the calls as JSON does: Key only
-// inside an object, before each of its values. Not thread-safe.
+// inside an object, before each of its values; an End without its Begin is
+// a fault of the caller (not checked). Writes to `out`, which it does not
+// own and which must outlive it; the stream's errors stay the caller's.
+// Not thread-safe.
 class JsonWriter {
  public:
   explicit JsonWriter(std::ostream& out) : out_(out) {}

@@ -66,16 +66,11 @@ LockProbe ProbeDeliveryLock(const std::string& cache_path, std::string* reason) 
     case TryLockResult::kUnavailable:
       break;
   }
-#ifndef _WIN32
   // The host's user's lock file (0644, say) refuses this user only.
-  const std::string denied =
-      ": " + GetEnv()->ErrorText(static_cast<int>(std::errc::permission_denied));
-  if (reason->size() >= denied.size() &&
-      reason->compare(reason->size() - denied.size(), denied.size(), denied) == 0) {
+  if (mutex->RefusedToThisUser()) {
     *reason = "cannot be judged by this user (run as the host's user): " + *reason;
     return LockProbe::kNotJudged;
   }
-#endif
   return LockProbe::kUnavailable;
 }
 

@@ -1,5 +1,7 @@
 // How the operator commands name and count the states of cache lines. The
-// states are the worker's own (LineState, cache/cache_record.h).
+// states are the worker's own (LineState, cache/cache_record.h). The names
+// are constants of static storage; everything but ProbeDeliveryLock is a
+// pure function of its arguments, thread-safe, and never fails.
 #ifndef VORNLINK_TOOLS_VORNLINK_BASE_LINE_STATES_H_
 #define VORNLINK_TOOLS_VORNLINK_BASE_LINE_STATES_H_
 
@@ -52,10 +54,12 @@ enum class LockProbe {
 
 // Tries the delivery lock of the cache at `cache_path` as a worker does,
 // with this user's rights, and gives it back at once. A lock file that is
-// not there yet is not made (kFree).
+// not there yet is not made (kFree). `reason` (not null) gets why for
+// kUnavailable and kNotJudged. Through GetEnv(), from any thread; the lock
+// is never held when it returns.
 LockProbe ProbeDeliveryLock(const std::string& cache_path, std::string* reason);
 
-// How many lines are in each state.
+// How many lines are in each state. Not thread-safe.
 class StateCounts {
  public:
   void Add(LineState state) { ++counts_[static_cast<size_t>(state)]; }

@@ -20,11 +20,14 @@ using MetricLabels = std::vector<std::pair<std::string, std::string>>;
 // and a line feed escaped as the format asks; a control character or a
 // byte that is no part of well-formed UTF-8 becomes "?" (the format has no
 // escape for it, and a collector refuses a file that holds one).
+// Thread-safe; never fails.
 std::string MetricLabelValue(std::string_view value);
 
 // Writes metric families to `out`. `common` labels go on every sample,
 // before the sample's own. Names are the caller's constants
-// ([a-zA-Z_:][a-zA-Z0-9_:]*). Not thread-safe.
+// ([a-zA-Z_:][a-zA-Z0-9_:]*). Writes to `out`, which it does not own and
+// which must outlive it; the stream's errors stay the caller's. Not
+// thread-safe.
 class PrometheusText {
  public:
   PrometheusText(std::ostream& out, MetricLabels common) : out_(out), common_(std::move(common)) {}

@@ -21,16 +21,12 @@ std::string AbsolutePath(const std::string& path) {
   return absolute.lexically_normal().string();
 }
 
-// The seam is swapped by the one call the driver has for it: its name says
-// tests, but it is the driver's way of being pointed at another module.
 SiteEnv::SiteEnv(const std::string& module_path)
-    : EnvWrapper(GetEnv()), module_path_(AbsolutePath(module_path)), previous_(GetEnv()) {
-  SetEnvForTesting(this);
-}
+    : EnvWrapper(GetEnv()), module_path_(AbsolutePath(module_path)), previous_(InstallEnv(this)) {}
 
 SiteEnv::~SiteEnv() {
   if (capturing_) LogInit(std::string(), 0, std::string());
-  SetEnvForTesting(previous_ == DefaultEnv() ? nullptr : previous_);
+  InstallEnv(previous_);
 }
 
 void SiteEnv::CaptureLog(const std::string& flags) {

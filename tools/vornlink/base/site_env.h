@@ -23,8 +23,12 @@ struct CapturedEntry {
 
 // While it lives, the driver's code in this process takes `module_path`
 // (made absolute) for its own module file; every other call goes to the
-// Env that was in place. One at a time, on the thread that runs a command;
-// the previous Env comes back when it is destroyed.
+// Env that was in place. It installs itself with InstallEnv (the driver's
+// supported way to point its code elsewhere) and puts the previous Env back
+// when it is destroyed; made and destroyed on the thread that runs a
+// command, while no other code of the driver runs, and nested only in
+// order. It never fails: a path that cannot be made absolute is taken as
+// given. The other calls may come from any thread.
 class SiteEnv : public EnvWrapper {
  public:
   explicit SiteEnv(const std::string& module_path);
@@ -58,7 +62,8 @@ class SiteEnv : public EnvWrapper {
   std::function<void(const CapturedEntry&)> listener_;
 };
 
-// `path` made absolute and without "." and ".." steps.
+// `path` made absolute and without "." and ".." steps; `path` itself when
+// the working folder cannot be read. Thread-safe.
 std::string AbsolutePath(const std::string& path);
 
 }  // namespace vornlink

@@ -1,4 +1,6 @@
-// Small pieces of the operator commands' output.
+// Small pieces of the operator commands' output. Pure functions of their
+// arguments, thread-safe; none fails. PrintBlock writes to `out` only, whose
+// state (and errors) stay the caller's.
 #ifndef VORNLINK_TOOLS_VORNLINK_BASE_TEXT_OUTPUT_H_
 #define VORNLINK_TOOLS_VORNLINK_BASE_TEXT_OUTPUT_H_
 

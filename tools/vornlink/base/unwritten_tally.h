@@ -17,6 +17,7 @@
 
 namespace vornlink {
 
+// Not thread-safe; never fails: an entry it cannot read is none of these.
 class UnwrittenTally {
  public:
   // Takes in one entry of the log, oldest first.
@@ -43,7 +44,8 @@ class UnwrittenTally {
 
 // The transactions of the cache's lines, whatever their state, as
 // TransactionText gives them, each with its line's Trid; none when the
-// cache cannot be read.
+// cache cannot be read. Reads through GetEnv(), so on the thread that runs
+// the command while its SiteEnv is in place.
 std::multimap<std::string, std::string> CachedTransactions();
 
 }  // namespace vornlink

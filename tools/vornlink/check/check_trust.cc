@@ -116,16 +116,16 @@ void CheckTrust(CheckReport* report, bool uses_https) {
 
 void CheckTimeLimit(CheckReport* report) {
   report->Heading("Transport time limit ([Transport] TimeoutSeconds in the INI file)");
-  const std::string text = ReadIniString("Transport", "TimeoutSeconds", "");
-  const int64_t seconds = TransportTimeLimit().count();
-  report->Value("TimeoutSeconds", Bracketed(text) + " " + std::to_string(seconds) +
+  const TimeLimitSetting setting = ReadTimeLimitSetting();
+  report->Value("TimeoutSeconds", Bracketed(setting.text) + " " +
+                                      std::to_string(setting.limit.count()) +
                                       " seconds for a whole exchange" +
-                                      (text.empty() ? " (the default)" : ""));
-  if (!text.empty() && LeadingInt(text) <= 0) {
-    report->Warning("[Transport] TimeoutSeconds " + Bracketed(text) +
+                                      (setting.text.empty() ? " (the default)" : ""));
+  if (setting.not_positive) {
+    report->Warning("[Transport] TimeoutSeconds " + Bracketed(setting.text) +
                     " is no positive number: the default applies");
-  } else if (LeadingInt(text) > kMaxTimeoutSeconds) {
-    report->Warning("[Transport] TimeoutSeconds " + Bracketed(text) + " is held at a day");
+  } else if (setting.capped) {
+    report->Warning("[Transport] TimeoutSeconds " + Bracketed(setting.text) + " is held at a day");
   }
 }
 

@@ -41,12 +41,17 @@ void DeliveryWatch::Track(const NumberedRecord& line, int pass) {
   due_[line.record.trid()] = {line.record.trid(), line.record.transaction(), line.line, pass};
 }
 
-bool DeliveryWatch::TakeVerdict(ForwardOutcome outcome, std::string* verdict) {
-  std::deque<std::string>& waiting = verdicts_[outcome];
-  if (waiting.empty()) return false;
-  *verdict = std::move(waiting.front());
-  waiting.pop_front();
-  return true;
+bool DeliveryWatch::TakeVerdict(ForwardOutcome outcome, const std::string& job_no,
+                                std::string* verdict) {
+  std::deque<std::string>& waiting = outcome_entries_[outcome];
+  for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+    if (ForwardLogEntryNamesJob(*it, job_no)) {
+      *verdict = ForwardVerdictOfLogEntry(*it);
+      waiting.erase(it);
+      return true;
+    }
+  }
+  return false;
 }
 
 size_t DeliveryWatch::TakeLogEntries(const std::vector<CapturedEntry>& entries) {
@@ -60,7 +65,7 @@ size_t DeliveryWatch::TakeLogEntries(const std::vector<CapturedEntry>& entries) 
       unreachable_.emplace_back(ForwardVerdictOfLogEntry(entry.message));
       ++unreachable_passes;
     } else if (outcome != ForwardOutcome::kStopped) {
-      verdicts_[outcome].emplace_back(ForwardVerdictOfLogEntry(entry.message));
+      outcome_entries_[outcome].push_back(entry.message);
     }
   }
   return unreachable_passes;
@@ -101,22 +106,23 @@ const CacheRecord* DeliveryWatch::FindMovedLine(const DueLine& gone,
   return nullptr;
 }
 
-void DeliveryWatch::JudgeFate(const CacheRecord* now, LineOutcome* outcome) {
+void DeliveryWatch::JudgeFate(const CacheRecord* now, const std::string& job_no,
+                              LineOutcome* outcome) {
   const LineState state = now == nullptr ? LineState::kDelivered : StateOf(*now);
   if (state == LineState::kDelivered) {
-    const bool logged = TakeVerdict(ForwardOutcome::kSuccess, &outcome->verdict);
+    const bool logged = TakeVerdict(ForwardOutcome::kSuccess, job_no, &outcome->verdict);
     outcome->fate = logged || !log_complete_ ? LineFate::kDelivered : LineFate::kRemoved;
   } else if (state == LineState::kParked) {
     outcome->fate = LineFate::kParked;
-    if (!TakeVerdict(ForwardOutcome::kNeedsAttention, &outcome->verdict)) {
+    if (!TakeVerdict(ForwardOutcome::kNeedsAttention, job_no, &outcome->verdict)) {
       outcome->verdict = ForwardVerdictOfLogEntry(now->message());
     }
   } else if (state == LineState::kDueRetry) {
     outcome->fate = LineFate::kRetryLater;
-    TakeVerdict(ForwardOutcome::kRetryLater, &outcome->verdict);
+    TakeVerdict(ForwardOutcome::kRetryLater, job_no, &outcome->verdict);
   } else if (state == LineState::kOutcomeUnknown) {
     outcome->fate = LineFate::kOutcomeUnknown;
-    if (!TakeVerdict(ForwardOutcome::kOutcomeUnknown, &outcome->verdict)) {
+    if (!TakeVerdict(ForwardOutcome::kOutcomeUnknown, job_no, &outcome->verdict)) {
       outcome->verdict = ForwardVerdictOfLogEntry(MessageShown(*now));
     }
   } else {
@@ -143,7 +149,7 @@ std::vector<LineOutcome> DeliveryWatch::Update(const std::vector<NumberedRecord>
       now = FindMovedLine(gone.line, records, &claimed);
       if (now != nullptr) outcome.trid = now->trid();
     }
-    JudgeFate(now, &outcome);
+    JudgeFate(now, outcome.job_no, &outcome);
     std::pair<int, int>& tally = pass_tally_[outcome.pass];
     ++(outcome.fate == LineFate::kRetryLater ? tally.second : tally.first);
     outcomes.push_back(std::move(outcome));

@@ -105,10 +105,11 @@ class DeliveryWatch {
                                    std::set<std::string>* claimed);
   // The fate of a line that left, by what carries its Trid now, and the
   // verdict that goes with it.
-  void JudgeFate(const CacheRecord* now, LineOutcome* outcome);
-  // The verdict of the oldest outcome entry not yet matched to a line with
-  // `outcome`; false when there is none.
-  bool TakeVerdict(ForwardOutcome outcome, std::string* verdict);
+  void JudgeFate(const CacheRecord* now, const std::string& job_no, LineOutcome* outcome);
+  // The verdict of the oldest outcome entry with `outcome` that tells of
+  // the job `job_no` and is not yet matched to a line; false when there is
+  // none (a line removed meanwhile by hand never takes another's).
+  bool TakeVerdict(ForwardOutcome outcome, const std::string& job_no, std::string* verdict);
   void Track(const NumberedRecord& line, int pass);
   void EndPasses();
   // The worker met the DMS unreachable: its pass ended there.
@@ -117,7 +118,7 @@ class DeliveryWatch {
   bool log_complete_;                   // the log's outcome entries are all handed in
   std::map<std::string, DueLine> due_;  // by Trid
   std::set<std::string> seen_trids_;
-  std::map<ForwardOutcome, std::deque<std::string>> verdicts_;
+  std::map<ForwardOutcome, std::deque<std::string>> outcome_entries_;  // not yet matched
   std::map<int, std::pair<int, int>> pass_tally_;  // pass: lines changed, lines to retry
   int pass_ = 1;
   int passes_ended_ = 0;

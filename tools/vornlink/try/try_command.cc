@@ -6,9 +6,11 @@
 #include <ostream>
 
 #include "base/failure_text.h"
+#include "exchange/dms_query.h"
 #include "exchange/ext_format.h"
 #include "exchange/forward_transaction.h"
 #include "exchange/job_validation.h"
+#include "exchange/log_lines.h"
 #include "exchange/setup_ordinals.h"
 #include "log/log.h"
 #include "platform/http_client.h"
@@ -25,28 +27,18 @@
 namespace vornlink {
 namespace {
 
-// The value of the first entry with `flag` whose label (the text before
-// its '[', blanks around it dropped) is `label`: the text between that
-// '[' and the last ']', without a line break right after the '['.
-bool FindValue(const std::vector<CapturedEntry>& entries, char flag, const std::string& label,
+// The value of the first entry with `flag` that names `label` (LoggedValue).
+bool FindValue(const std::vector<CapturedEntry>& entries, char flag, std::string_view label,
                std::string* value) {
   for (const CapturedEntry& entry : entries) {
-    if (entry.flag != flag) continue;
-    const std::string& text = entry.message;
-    size_t open = text.find('[');
-    size_t close = text.rfind(']');
-    if (open == std::string::npos || close == std::string::npos || close < open) continue;
-    size_t begin = text.find_first_not_of(' ');
-    size_t end = text.find_last_not_of(' ', open - 1);
-    if (begin == std::string::npos || end == std::string::npos || end < begin ||
-        text.compare(begin, end - begin + 1, label) != 0) {
-      continue;
-    }
-    *value = text.substr(open + 1, close - open - 1);
-    if (value->compare(0, 2, "\r\n") == 0) value->erase(0, 2);
-    return true;
+    if (entry.flag == flag && LoggedValue(entry.message, label, value)) return true;
   }
   return false;
+}
+
+// The label of the exchange's own connection line `label` ("FWT URL").
+std::string Own(const std::string& prefix, std::string_view label) {
+  return prefix + " " + std::string(label);
 }
 
 // The exchange's verdict line: the last "." or "*" entry that begins with
@@ -71,11 +63,10 @@ std::string DmsAddress(const std::string& prefix) {
   ExtFormat format;
   LoadSetupOrdinals(&format);
   try {
-    const std::string type = format.Format("%@TP");
-    if (type == "TCP") return format.Format("%@SR") + " port " + format.Format("%@PO");
-    if (type == "HTTP" || type == "HTTPS") {
-      return MaskUrlPassword(format.Format(prefix == "IJV" ? "%@JU" : "%@FU"));
-    }
+    const DmsRoute route = RouteToDms(
+        format, prefix == "IJV" ? ExchangeKind::kJobValidation : ExchangeKind::kForwardTransaction);
+    if (route.over_tcp) return route.host + " port " + route.port;
+    return MaskUrlPassword(route.url);
   } catch (const FailureText&) {
     // The exchange's own verdict says what is missing.
   }
@@ -94,8 +85,8 @@ ExchangeView ViewOf(const std::vector<CapturedEntry>& entries, const std::string
                     const std::string& verdict) {
   ExchangeView view;
   std::string value;
-  if (FindValue(entries, 'h', "Transport type", &view.type)) {
-    FindValue(entries, 'h', prefix + " URL", &view.where);
+  if (FindValue(entries, 'h', kTransportTypeLabel, &view.type)) {
+    FindValue(entries, 'h', Own(prefix, kUrlLabel), &view.where);
     view.item = prefix == "IJV" ? "JU" : "FU";
   } else {
     view.where = DmsAddress(prefix);
@@ -113,10 +104,10 @@ void ShowHttpRequest(std::ostream& out, const std::vector<CapturedEntry>& entrie
   HttpRequest request;
   request.secure = view.type == "HTTPS";
   std::string value;
-  if (FindValue(entries, 'h', prefix + " Method", &value)) request.post = SendsPost(value);
+  if (FindValue(entries, 'h', Own(prefix, kMethodLabel), &value)) request.post = SendsPost(value);
   request.user_agent = kHttpUserAgent;
   request.body = body;
-  FindValue(entries, 'h', prefix + " UserName", &request.user);
+  FindValue(entries, 'h', Own(prefix, kUserNameLabel), &request.user);
   if (FindValue(entries, 'h', "Additional header", &value)) {
     request.headers = HeaderLines(HeaderBlockOfLogValue(value));
   }
@@ -147,14 +138,14 @@ void ShowExchange(std::ostream& out, const std::vector<CapturedEntry>& entries,
   std::string value;
   if (!view.type.empty()) {
     std::string line = view.type;
-    if (view.type != "TCP" && FindValue(entries, 'h', prefix + " Method", &value)) {
+    if (view.type != "TCP" && FindValue(entries, 'h', Own(prefix, kMethodLabel), &value)) {
       line += SendsPost(value) ? " POST" : " GET";
     }
     Show(out, "connection", line + " " + view.where);
   }
-  if (FindValue(entries, 'h', prefix + " UserName", &value)) {
+  if (FindValue(entries, 'h', Own(prefix, kUserNameLabel), &value)) {
     std::string password;
-    FindValue(entries, 'h', prefix + " PassWord", &password);
+    FindValue(entries, 'h', Own(prefix, kPassWordLabel), &password);
     Show(out, "credentials", "user [" + value + "], password [" + password + "]");
   }
   if (FindValue(entries, 'h', "Send to DMS", &value)) {
@@ -170,9 +161,9 @@ void ShowExchange(std::ostream& out, const std::vector<CapturedEntry>& entries,
     Show(out, "reply", std::to_string(value.size()) + " bytes:");
     PrintBlock(out, value);
   }
-  if (FindValue(entries, 'r', "Result", &value)) {
+  if (FindValue(entries, 'r', kResultLabel, &value)) {
     std::string text;
-    FindValue(entries, 'r', "Description", &text);
+    FindValue(entries, 'r', kDescriptionLabel, &text);
     Show(out, "code and text", "c[" + value + "] t[" + text + "]");
   }
   if (verbose) {
