@@ -234,12 +234,10 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
     EXPECT_EQ(MoveToEnd(record), CacheChange::kFailed);
     EXPECT_EQ(ReadBytes(path_), contents);
     const std::string failed = " -> Internal t[" + cause + "] -> FAILED";
-    Lines expected{
-        prefix + "Add transaction[2] to cache file" +
-            (add_trid == nullptr ? std::string(" -> Could not take the cache lock -> FAILED")
-                                 : " with Trid[" + std::string(add_trid) +
-                                       "] -> Could not open cache file -> FAILED"),
-        reason};
+    const std::string add = add_trid == nullptr ? " -> Could not take the cache lock"
+                                                : " with Trid[" + std::string(add_trid) +
+                                                      "] -> Could not open cache file";
+    Lines expected{prefix + "Add transaction[2] to cache file" + add + " -> FAILED", reason};
     // Each read says which operation failed.
     for (const char* operation : {"GetCacheIndex", "FindDueLine"}) {
       if (!reads) {
