@@ -72,12 +72,15 @@ int64_t LongestDueWait() {
 // What a line waits for whose change failed.
 enum class Pending { kRemove, kPark, kSetAside };
 
-// The lines of this process that must not be sent again, by cache file and
-// Trid: delivered, parked or set aside, but neither changed nor marked in
-// place (the disk refused both). Kept for the life of the module, not of
-// one worker: a host that stops and starts the service starts a new worker,
-// which must not send them again either. Thread-safe: a worker that
-// outlived its stop may still be on its way out beside the new one.
+// The lines of this process whose change after their exchange failed, by
+// cache file and Trid, with the change they wait for: delivered ones the
+// disk would not let be removed nor marked in place, and parked or set
+// aside ones that wait for their move with their failure line (marked in
+// place or not). None of them is sent again. Kept for the life of the
+// module, not of one worker: a host that stops and starts the service
+// starts a new worker, which must neither send them again nor forget their
+// change. Thread-safe: a worker that outlived its stop may still be on its
+// way out beside the new one.
 class UnsendableLines {
  public:
   using Lines = std::map<std::string, std::pair<CacheRecord, Pending>>;  // by Trid
