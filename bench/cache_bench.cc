@@ -78,7 +78,7 @@ void BM_CacheReadLast(benchmark::State& state) {
   int n = 0;
   for (auto _ : state) {
     Alternate(
-        state, &series, ++n, &ok, [&] { return GetCacheIndex(lines - 1, &record) == 1; },
+        state, &series, ++n, &ok, [&] { return ReadCacheLine(lines - 1, &record) == 1; },
         [&] { return ReadFloor(setup); });
   }
   if (!ok) state.SkipWithError("a read failed");
@@ -94,7 +94,7 @@ void BM_CacheRemove(benchmark::State& state) {
   int n = 0;
   for (auto _ : state) {
     // The middle line goes; a new one keeps the size (neither timed).
-    ok = GetCacheIndex(lines / 2, &record) == 1 && ok;
+    ok = ReadCacheLine(lines / 2, &record) == 1 && ok;
     RewriteBesideFloors(state, &series, ++n, &ok, setup,
                         [&] { return RemoveLine(record.trid()) == CacheChange::kDone; });
     ok = AddTransaction(record.transaction(), "1", "0", "") == 1 && ok;
@@ -111,7 +111,7 @@ void BM_CacheMoveToEnd(benchmark::State& state) {
   bool ok = true;
   int n = 0;
   for (auto _ : state) {
-    ok = GetCacheIndex(lines / 2, &record) == 1 && ok;
+    ok = ReadCacheLine(lines / 2, &record) == 1 && ok;
     record.fields[CacheRecord::kStatus] = "2";
     RewriteBesideFloors(state, &series, ++n, &ok, setup,
                         [&] { return MoveToEnd(record) == CacheChange::kDone; });

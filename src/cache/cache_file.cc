@@ -41,7 +41,7 @@ ModuleSingleton<CacheMutexes> g_cache_mutexes;
 
 CacheMutexes& Registry() { return g_cache_mutexes.Get(); }
 
-CacheFileState& StateOf(const std::string& path) {
+CacheFileState& FileStateOf(const std::string& path) {
   CacheMutexes& registry = Registry();
   std::lock_guard<std::mutex> lock(registry.mutex);
   std::unique_ptr<CacheFileState>& state = registry.by_path[path];
@@ -56,7 +56,7 @@ CacheFileState& StateOf(const std::string& path) {
   return *state;
 }
 
-CrossProcessMutex& CacheMutex(const std::string& path) { return *StateOf(path).mutex; }
+CrossProcessMutex& CacheMutex(const std::string& path) { return *FileStateOf(path).mutex; }
 
 // Field text safe to write into a line (FieldAsWritten); `changed` is set
 // when it differs from `value`.
@@ -80,9 +80,16 @@ void LogNotFound(const std::string& trid) {
 
 }  // namespace
 
-CacheIndex& IndexOf(const std::string& path) { return StateOf(path).index; }
+CacheIndex& IndexOf(const std::string& path) { return FileStateOf(path).index; }
 
 void LogAddTransactionFailed(const std::string& trans_no, const std::string& trid) {
+  if (trid.empty()) {
+    LogPrint('*',
+             "KMRCacheTransaction: Add transaction[%s] to cache file -> Could not take the cache "
+             "lock -> FAILED",
+             LoggedTransNo(trans_no).c_str());
+    return;
+  }
   LogPrint('*',
            "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> Could not "
            "open cache file -> FAILED",
@@ -147,7 +154,7 @@ bool ReplaceCache(const std::string& path, const std::string& text, std::string*
 
 // The cache file's content; false with the reason in `error` when it cannot
 // be read. A missing file is an empty cache.
-bool ReadCache(const std::string& path, std::string* contents, std::string* error) {
+bool ReadCacheText(const std::string& path, std::string* contents, std::string* error) {
   switch (GetEnv()->ReadTextFile(path, contents, kNoSizeLimit, error)) {
     case ReadResult::kOk:
       return true;
@@ -245,12 +252,12 @@ int AddLine(const TransactionFields& transaction, const std::string& status,
   }
   std::string trid;  // the line's, once the file is known
   auto failed = [&](const std::string& reason) {
-    if (trid.empty()) trid = MakeTrid();
     if (added_trid != nullptr) *added_trid = trid;
     AddFailed(transaction[0], trid, reason, failure);
     return 0;
   };
   CacheLock lock(path);
+  // Without the lock no Trid is made: none could be known to be free.
   if (!lock.held()) return failed("Could not take the cache lock t[" + lock.error() + "]");
   CacheIndex& index = IndexOf(path);
   std::string error;
@@ -271,6 +278,7 @@ int AddLine(const TransactionFields& transaction, const std::string& status,
     index.Forget();
     if (retried || !GiveUpReserveFor(path, text.size())) break;
   }
+  if (trid.empty()) trid = MakeTrid();
   return failed(FileReason(path, error));
 }
 
@@ -336,7 +344,7 @@ bool IsDeliveredLine(std::string_view line) {
 
 }  // namespace
 
-int GetCacheIndex(int index, CacheRecord* record) {
+int ReadCacheLine(int index, CacheRecord* record) {
   size_t at = 0;
   return ReadPickedLine(
       "GetCacheIndex", 0, record, &at,
@@ -370,21 +378,21 @@ int FindDeliveredLine(int from, CacheRecord* record, int* index) {
 
 CacheChange RemoveLine(const std::string& trid) {
   std::string error;
-  const CacheChange change = EditCacheLine(
-      trid, [](CacheRecord*) { return LineEdit::kRemove; }, nullptr, &error);
+  const CacheChange change = EditCacheLineLogged(
+      trid, [](CacheRecord*) { return LineEdit::kRemove; }, nullptr, &error, EditLog::kRemoval);
   if (change == CacheChange::kNotFound) LogNotFound(trid);
   return change;
 }
 
 CacheChange MoveToEnd(const CacheRecord& record, std::string* new_trid) {
   std::string error;
-  const CacheChange change = EditCacheLine(
+  const CacheChange change = EditCacheLineLogged(
       record.trid(),
       [&record](CacheRecord* found) {
         *found = record;
         return LineEdit::kMoveToEnd;
       },
-      new_trid, &error);
+      new_trid, &error, EditLog::kMove);
   if (change == CacheChange::kNotFound) LogNotFound(record.trid());
   return change;
 }
@@ -407,7 +415,7 @@ bool ReadChangedCacheRecords(std::string* text, std::vector<NumberedRecord>* rec
       *error = lock.error();
       return false;
     }
-    if (!ReadCache(path, &contents, error)) {
+    if (!ReadCacheText(path, &contents, error)) {
       *error = path + ": " + *error;
       return false;
     }

@@ -73,8 +73,9 @@ class CacheLock {
 
 // Appends a transaction with a fresh Trid. A comma or line break inside
 // fields 1 to 12 is replaced by a blank (and logged), a line break inside
-// `message` too. Returns 1 when the line is on disk, 0 when the file could
-// not be read or written.
+// `message` too. Returns 1 when the line is on disk, 0 when the lock could
+// not be had (logged as such, without a Trid) or the file could not be read
+// or written (logged with the Trid made for the line).
 int AddTransaction(const TransactionFields& transaction, const std::string& status,
                    const std::string& reserved, const std::string& message);
 
@@ -82,22 +83,25 @@ int AddTransaction(const TransactionFields& transaction, const std::string& stat
 // caller that reports a failure itself: nothing is logged when the line
 // could not be written, and `failure` gets the reason as the log would word
 // it. `trid` gets the written line's Trid, or the one made for a line that
-// could not be written.
+// could not be written; none (empty) when the cache lock could not be had.
 int AddTransactionQuietly(const TransactionFields& transaction, std::string* trid,
                           std::string* failure);
 
 // The line that an add of the transaction `trans_no` that could not be
 // written logs first (with the Trid made for it), for callers of
-// AddTransactionQuietly.
+// AddTransactionQuietly; with an empty `trid`, the line of an add that
+// could not have the cache lock (and made no Trid).
 void LogAddTransactionFailed(const std::string& trans_no, const std::string& trid);
 
 // Reads the line at `index` (0-based) into `record`. Returns 1 when there is
-// such a line, else 0 and `record` is left as it was.
-int GetCacheIndex(int index, CacheRecord* record);
+// such a line, else 0 and `record` is left as it was; a file that cannot be
+// read is logged as the operation "GetCacheIndex", the name a site's
+// monitor knows.
+int ReadCacheLine(int index, CacheRecord* record);
 
 // Reads the first line at or after `from` (0-based) whose Status is 0 or 2
 // (read as a decimal integer; empty counts as 0) into `record` and its
-// index into `*index`: what reading line after line with GetCacheIndex and
+// index into `*index`: what reading line after line with ReadCacheLine and
 // passing over the others would come to, in one operation. Lines whose Trid
 // (as TridNumber reads it) is in `passed_over` (may be null) are passed over
 // too. Returns 1 when there is such a line, else 0 and `record` is left as
@@ -131,8 +135,10 @@ enum class LineEdit {
 // the line. `decide` runs with the mutex held: it must be quick and must
 // not touch the cache. `new_trid` (may be null) gets the fresh Trid of a
 // kMoveToEnd. Returns kNotFound when no line carries `trid`, kFailed (with
-// the reason in `error`, and logged unless `log_failure` is false) when the
-// mutex, the file or the rewrite failed, else kDone (also for kKeep).
+// the reason in `error`, and logged unless `log_failure` is false: as the
+// removal or move it was, or as a change when it failed before `decide`
+// ran) when the mutex, the file or the rewrite failed, else kDone (also for
+// kKeep).
 CacheChange EditCacheLine(const std::string& trid,
                           const std::function<LineEdit(CacheRecord*)>& decide,
                           std::string* new_trid, std::string* error, bool log_failure = true);

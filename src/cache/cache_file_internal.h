@@ -4,6 +4,7 @@
 #ifndef VORNLINK_CACHE_CACHE_FILE_INTERNAL_H_
 #define VORNLINK_CACHE_CACHE_FILE_INTERNAL_H_
 
+#include <functional>
 #include <string>
 
 #include "base/transaction_fields.h"
@@ -18,6 +19,17 @@ CacheIndex& IndexOf(const std::string& path);
 // The log lines of the operations.
 void LogAdded(const std::string& trans_no, const std::string& trid);
 void LogDeleteFailed(const std::string& trid, const char* reason);
+
+// How a failed change of one line is logged: quiet (the caller says it), as
+// the removal or the move to the end it is, or, where the caller's edit is
+// not known before the line is read, as a change.
+enum class EditLog { kQuiet, kRemoval, kMove, kChange };
+
+// EditCacheLine, its failure logged as `log` says (the edit made, where a
+// kChange got as far).
+CacheChange EditCacheLineLogged(const std::string& trid,
+                                const std::function<LineEdit(CacheRecord*)>& decide,
+                                std::string* new_trid, std::string* error, EditLog log);
 void LogFileError(const std::string& path, const std::string& error);
 // The second line of a failed operation: why the lock or the file failed.
 void LogReason(const CacheLock& lock, const std::string& path, const std::string& error);
@@ -29,7 +41,7 @@ bool ReplaceCache(const std::string& path, const std::string& text, std::string*
 
 // The cache file's content; false with the reason in `error` when it cannot
 // be read. A missing file is an empty cache.
-bool ReadCache(const std::string& path, std::string* contents, std::string* error);
+bool ReadCacheText(const std::string& path, std::string* contents, std::string* error);
 
 // A Trid that no line of the cache carries: by what `index` knows, or by
 // `text` (the file read whole; may be null) where the index does not know

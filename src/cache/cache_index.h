@@ -12,10 +12,16 @@
 //    lines were appended, and only they are read;
 //  - anything else (another process's rewrite, a file cut, replaced, or
 //    touched in place): the whole file is read again.
-// Each change the driver makes to a cache file either changes its size or
-// puts a line with a new Trid last, so none passes for "unchanged" even
-// within the resolution of the file system's clock. The driver's own
-// appends and rewrites are taken in without reading the file again.
+// An append or a rewrite by the driver changes the file's size or puts a
+// line with a new Trid last, so none passes for "unchanged" even within the
+// resolution of the file system's clock. A mark of a Status in place
+// (MarkLineInPlace) keeps both: the marking process forgets its knowledge,
+// but another process's mark within that resolution may pass for
+// "unchanged". So the state of a line the driver acts on is taken from the
+// line as read (ReadLine), never from the knowledge alone: a line marked
+// meanwhile is passed over, not sent; at worst a line marked delivered
+// waits for the next change to be removed. The driver's own appends and
+// rewrites are taken in without reading the file again.
 //
 // Ownership and threading: one object per cache file, used only under that
 // file's cache mutex, which keeps threads and processes apart; the object

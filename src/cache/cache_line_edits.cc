@@ -75,7 +75,7 @@ bool LocateTrid(std::string_view contents, const std::string& trid, size_t* star
 Lookup FindForRewrite(const std::string& path, CacheIndex& index, const std::string& trid,
                       FoundLine* found, std::string* error) {
   if (!index.Refresh(path, error)) return Lookup::kFailed;
-  if (!ReadCache(path, &found->contents, error)) {
+  if (!ReadCacheText(path, &found->contents, error)) {
     index.Forget();
     return Lookup::kFailed;
   }
@@ -183,7 +183,7 @@ using LineFinder = std::function<Lookup(const std::string& path, CacheIndex& ind
 Lookup FindRecordForRewrite(const std::string& path, CacheIndex& index, size_t line,
                             const CacheRecord& expected, FoundLine* found, std::string* error) {
   index.Forget();
-  if (!ReadCache(path, &found->contents, error)) return Lookup::kFailed;
+  if (!ReadCacheText(path, &found->contents, error)) return Lookup::kFailed;
   const std::vector<std::string_view> lines = SplitLines(found->contents);
   auto reads_as_expected = [&](size_t at) {
     CacheRecord record;
@@ -203,11 +203,33 @@ Lookup FindRecordForRewrite(const std::string& path, CacheIndex& index, size_t l
   return Lookup::kFound;
 }
 
+// Logs a failed change of the line `trid` as `log` names it, with the
+// reason in the words of the log's lines ("Could not open file", ...).
+void LogEditFailed(EditLog log, const std::string& trid, const char* reason) {
+  switch (log) {
+    case EditLog::kQuiet:
+      return;
+    case EditLog::kRemoval:
+      return LogDeleteFailed(trid, reason);
+    case EditLog::kMove:
+      LogPrint('*',
+               "KMRCacheTransaction: Move Trid[%s] to the end of the cache file -> Internal t[%s] "
+               "-> FAILED",
+               trid.c_str(), reason);
+      return;
+    case EditLog::kChange:
+      LogPrint('*',
+               "KMRCacheTransaction: Change Trid[%s] in cache file -> Internal t[%s] -> FAILED",
+               trid.c_str(), reason);
+      return;
+  }
+}
+
 // The one rewrite of a line, for the driver (RemoveLine, MoveToEnd) and the
 // operator alike; `trid` names the line in the log.
 CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
                           const std::function<LineEdit(CacheRecord*)>& decide,
-                          std::string* new_trid, std::string* error, bool log_failure) {
+                          std::string* new_trid, std::string* error, EditLog log) {
   const std::string path = CacheFilePath();
   WritePermit permit;
   if (StopRefuses(permit, error)) return CacheChange::kFailed;
@@ -217,8 +239,9 @@ CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
   Lookup lookup = lock.held() ? find(path, index, &found, error) : Lookup::kFailed;
   if (lookup == Lookup::kFailed) {
     if (!lock.held()) *error = lock.error();
-    if (log_failure) {
-      LogDeleteFailed(trid, "Could not open file");
+    if (log != EditLog::kQuiet) {
+      LogEditFailed(log, trid,
+                    lock.held() ? "Could not open file" : "Could not take the cache lock");
       LogReason(lock, path, *error);
     }
     return CacheChange::kFailed;
@@ -247,8 +270,9 @@ CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
   }
   if (!ReplaceCache(path, text, error)) {
     index.Forget();
-    if (log_failure) {
-      LogDeleteFailed(trid, "Could not write file");
+    if (log != EditLog::kQuiet) {
+      const bool moved = edit == LineEdit::kMoveToEnd;
+      LogEditFailed(moved ? EditLog::kMove : EditLog::kRemoval, trid, "Could not write file");
       LogFileError(path, *error);
     }
     return CacheChange::kFailed;
@@ -264,15 +288,22 @@ CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
 
 }  // namespace
 
-CacheChange EditCacheLine(const std::string& trid,
-                          const std::function<LineEdit(CacheRecord*)>& decide,
-                          std::string* new_trid, std::string* error, bool log_failure) {
+CacheChange EditCacheLineLogged(const std::string& trid,
+                                const std::function<LineEdit(CacheRecord*)>& decide,
+                                std::string* new_trid, std::string* error, EditLog log) {
   return EditFoundLine(
       trid,
       [&trid](const std::string& path, CacheIndex& index, FoundLine* found, std::string* error) {
         return FindForRewrite(path, index, trid, found, error);
       },
-      decide, new_trid, error, log_failure);
+      decide, new_trid, error, log);
+}
+
+CacheChange EditCacheLine(const std::string& trid,
+                          const std::function<LineEdit(CacheRecord*)>& decide,
+                          std::string* new_trid, std::string* error, bool log_failure) {
+  return EditCacheLineLogged(trid, decide, new_trid, error,
+                             log_failure ? EditLog::kChange : EditLog::kQuiet);
 }
 
 CacheChange EditCacheLineAt(size_t line, const CacheRecord& expected,
@@ -284,7 +315,7 @@ CacheChange EditCacheLineAt(size_t line, const CacheRecord& expected,
                         std::string* error) {
         return FindRecordForRewrite(path, index, line, expected, found, error);
       },
-      decide, new_trid, error, /*log_failure=*/true);
+      decide, new_trid, error, EditLog::kChange);
 }
 
 CacheChange RemoveDeliveredLines(std::vector<CacheRecord>* removed, std::string* error) {
@@ -303,7 +334,7 @@ CacheChange RemoveDeliveredLines(std::vector<CacheRecord>* removed, std::string*
   // Every line is judged as read, and the rewrite changes the whole file.
   index.Forget();
   std::string contents;
-  if (!ReadCache(path, &contents, error)) return CacheChange::kFailed;
+  if (!ReadCacheText(path, &contents, error)) return CacheChange::kFailed;
   std::string text;
   text.reserve(contents.size());
   for (std::string_view line : SplitLines(contents)) {

@@ -50,10 +50,11 @@ class UnwrittenQueue {
     std::string reason;
     std::string trid;
     // Behind those that wait, untried; else straight into the cache.
-    if (WriteLocked(kHostWriteBudgetMs, nullptr, &reason) != Drained::kAll ||
-        AddTransactionQuietly(transaction, &trid, &reason) != 1) {
-      // The cache's own line first: a site's monitor may look for it.
-      LogAddTransactionFailed(transaction[0], trid.empty() ? MakeTrid() : trid);
+    const bool tried = WriteLocked(kHostWriteBudgetMs, nullptr, &reason) == Drained::kAll;
+    if (!tried || AddTransactionQuietly(transaction, &trid, &reason) != 1) {
+      // The cache's own line first: a site's monitor may look for it (one
+      // that could not have the cache lock says so, without a Trid).
+      LogAddTransactionFailed(transaction[0], tried ? trid : MakeTrid());
       Keep(transaction, reason);
     }
   }

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <utility>
 #include <vector>
 
+#include "base/module_singleton.h"
 #include "base/numbers.h"
 #include "cache/cache_file.h"
 #include "cache/cache_reserve.h"
@@ -67,6 +69,48 @@ int64_t LongestDueWait() {
   return longest;
 }
 
+// What a line waits for whose change failed.
+enum class Pending { kRemove, kPark, kSetAside };
+
+// The lines of this process whose change after their exchange failed, by
+// cache file and Trid, with the change they wait for: delivered ones the
+// disk would not let be removed nor marked in place, and parked or set
+// aside ones that wait for their move with their failure line (marked in
+// place or not). None of them is sent again. Kept for the life of the
+// module, not of one worker: a host that stops and starts the service
+// starts a new worker, which must neither send them again nor forget their
+// change. Thread-safe: a worker that outlived its stop may still be on its
+// way out beside the new one.
+class UnsendableLines {
+ public:
+  using Lines = std::map<std::string, std::pair<CacheRecord, Pending>>;  // by Trid
+
+  void Keep(const std::string& cache_path, const CacheRecord& record, Pending what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    by_cache_[cache_path][record.trid()] = {record, what};
+  }
+  void Forget(const std::string& cache_path, const std::string& trid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    by_cache_[cache_path].erase(trid);
+  }
+  bool Holds(const std::string& cache_path, const std::string& trid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto lines = by_cache_.find(cache_path);
+    return lines != by_cache_.end() && lines->second.count(trid) != 0;
+  }
+  Lines Of(const std::string& cache_path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto lines = by_cache_.find(cache_path);
+    return lines == by_cache_.end() ? Lines() : lines->second;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, Lines> by_cache_;  // guarded by mutex_
+};
+
+ModuleSingleton<UnsendableLines> g_unsendable;
+
 class CacheWorker {
  public:
   explicit CacheWorker(const StopSignal& stop) : stop_(stop) {}
@@ -75,7 +119,8 @@ class CacheWorker {
     const uint32_t retry_ms = static_cast<uint32_t>(ReadRetrySeconds()) * 1000u;
     const bool first_at_once = ProcessEnvironmentValue(kFirstPassAtOnceVariable) == "1";
     park_hours_ = ReadParkUnreachableHours();
-    const std::string cache_path = CacheFilePath();
+    cache_path_ = CacheFilePath();
+    const std::string& cache_path = cache_path_;
     if (cache_path.empty()) {
       // Without it there is no cache file and no delivery lock: nothing to
       // wait for either.
@@ -116,9 +161,6 @@ class CacheWorker {
   }
 
  private:
-  // What a line waits for whose change failed.
-  enum class Pending { kRemove, kPark, kSetAside };
-
   // One pass; false when the stop ended it. It walks the file once, in
   // order: a line that leaves its place (removed, or moved to the end) is
   // followed by the one that took it, and the lines it moved to the end are
@@ -127,7 +169,7 @@ class CacheWorker {
   bool Pass(bool* found_due) {
     pass_unreachable_ = false;
     RetryPendingChanges();
-    RemoveDeliveredLines();
+    RemoveLinesMarkedDelivered();
     bool gui_started = false;
     TridNumbers moved;
     int from = 0;
@@ -143,7 +185,7 @@ class CacheWorker {
         ReportMalformed(record);
         continue;
       }
-      if (pending_.count(record.trid()) != 0) continue;
+      if (g_unsendable.Get().Holds(cache_path_, record.trid())) continue;
       *found_due = true;
       if (!options_known) options.park_unreachable = ParksUnreachable();
       options_known = true;
@@ -272,7 +314,8 @@ class CacheWorker {
   // A line the DMS booked (kRemove) or refused (kPark) whose removal or move
   // failed must never be sent again, also after a restart or a power cut:
   // its Status is overwritten in place, which needs no free space. Where
-  // even that fails, it is kept from sending for this run only.
+  // even that fails, it is kept from sending while the module stays loaded
+  // (UnsendableLines), by every worker of this process.
   void KeepFromSending(const CacheRecord& record, Pending what) {
     const bool remove = what == Pending::kRemove;
     const char status = remove                   ? kDeliveredStatus
@@ -281,7 +324,7 @@ class CacheWorker {
     std::string error;
     const bool marked = MarkLineInPlace(record.trid(), status, &error) == CacheChange::kDone;
     // A parked line gets its failure line once it can be moved.
-    if (!marked || !remove) pending_[record.trid()] = {record, what};
+    if (!marked || !remove) g_unsendable.Get().Keep(cache_path_, record, what);
     const char* mark = remove                   ? "marked delivered"
                        : what == Pending::kPark ? "marked parked"
                                                 : "marked outcome unknown";
@@ -299,9 +342,9 @@ class CacheWorker {
   }
 
   void RetryPendingChanges() {
-    for (auto it = pending_.begin(); it != pending_.end();) {
-      const CacheRecord& record = it->second.first;
-      const bool remove = it->second.second == Pending::kRemove;
+    for (const auto& [trid, pending] : g_unsendable.Get().Of(cache_path_)) {
+      const CacheRecord& record = pending.first;
+      const bool remove = pending.second == Pending::kRemove;
       std::string error;
       // Its failures are said here, once per reason, not at every pass.
       const CacheChange change = EditCacheLine(
@@ -315,21 +358,19 @@ class CacheWorker {
       const bool failed = change == CacheChange::kFailed;
       ReportRetry(LineName(record) + (remove ? " removal again" : " move again"), failed, error,
                   &pending_said_[record.trid()]);
-      if (failed) {
-        ++it;
-      } else {
-        pending_said_.erase(record.trid());
-        it = pending_.erase(it);
+      if (!failed) {
+        pending_said_.erase(trid);
+        g_unsendable.Get().Forget(cache_path_, trid);
       }
     }
   }
 
   // Lines marked delivered, by this run or an earlier one, go once the file
   // can be rewritten: all of them in one rewrite.
-  void RemoveDeliveredLines() {
+  void RemoveLinesMarkedDelivered() {
     std::vector<CacheRecord> lines;
     std::string error;
-    const bool failed = vornlink::RemoveDeliveredLines(&lines, &error) == CacheChange::kFailed;
+    const bool failed = RemoveDeliveredLines(&lines, &error) == CacheChange::kFailed;
     std::map<std::string, std::string> said;
     auto report = [&](const std::string& trid, const std::string& what) {
       std::string& now = said[trid];
@@ -411,7 +452,7 @@ class CacheWorker {
   std::optional<uint32_t> unreachable_since_;
   bool pass_unreachable_ = false;  // the last pass ended at an unreachable DMS
   int unreachable_passes_ = 0;     // such passes in a row
-  std::map<std::string, std::pair<CacheRecord, Pending>> pending_;  // by Trid
+  std::string cache_path_;
   std::set<std::string> malformed_;
   // The reason last said for each line whose change keeps failing, by Trid.
   std::map<std::string, std::string> pending_said_;
@@ -503,5 +544,7 @@ bool WorkerStartOfLogEntry(char flag, std::string_view message, const std::strin
 }
 
 void RunCacheWorker(const StopSignal& stop) { CacheWorker(stop).Run(); }
+
+void ReleaseCacheWorkerMemory() { g_unsendable.Release(); }
 
 }  // namespace vornlink

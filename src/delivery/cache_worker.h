@@ -1,5 +1,11 @@
 // The cache worker: the one thread of the service that delivers the
 // transactions of the cache file to the DMS.
+//
+// Threading: every function may be called from any thread; the readers of
+// settings only read the INI file beside the module and keep no state.
+// RunCacheWorker runs on the thread that calls it, for as long as the
+// service runs. Failure: none of them throws; what fails is logged (by the
+// worker) or handed back in the result (by the readers).
 #ifndef VORNLINK_DELIVERY_CACHE_WORKER_H_
 #define VORNLINK_DELIVERY_CACHE_WORKER_H_
 
@@ -19,7 +25,8 @@ inline constexpr int32_t kMaxRetrySeconds = 86400;
 
 // The seconds between passes as the INI file beside the module sets them
 // (section "CacheThread", key "RetryTime", default "10"), held within 0 and
-// kMaxRetrySeconds. Only reads: nothing is logged.
+// kMaxRetrySeconds. Only reads: nothing is logged. A missing or unreadable
+// file reads as the default.
 struct RetrySetting {
   std::string text;     // the value as it stands, or the default
   int32_t seconds = 0;  // what the worker waits
@@ -27,7 +34,8 @@ struct RetrySetting {
 };
 RetrySetting ReadRetrySetting();
 
-// ReadRetrySetting's seconds, logged; a held value is logged with '*'.
+// ReadRetrySetting's seconds, logged ('.'); a held value is logged with '*'
+// first.
 int32_t ReadRetrySeconds();
 
 // How long the lines may wait for a DMS that cannot be reached before they
@@ -62,11 +70,15 @@ uint32_t UnreachableWaitMs(uint32_t retry_ms, int passes);
 inline constexpr uint32_t kUnreachableGraceMs = 10 * 60 * 1000;
 
 // Starts the host's GUI program, which shows a person the cache, with the
-// module's base name; does not wait for it, and a failure is silent.
+// module's base name as its argument; does not wait for it, and a failure
+// (no such program) is silent: the cache line is what a person must see.
 void StartGuiProgram();
 
 // The name (Windows) and lock file (elsewhere) of the lock that lets only one
-// worker per cache file deliver at a time, also across processes.
+// worker per cache file deliver at a time, also across processes. Pure:
+// the same path gives the same name in every process (case and the path's
+// separators do not matter on Windows); an empty path gives an empty lock
+// file path.
 std::string DeliveryLockName(const std::string& cache_path);
 std::string DeliveryLockFilePath(const std::string& cache_path);
 
@@ -80,11 +92,12 @@ bool WorkerStartOfLogEntry(char flag, std::string_view message, const std::strin
 
 // An environment variable of the process: "1" has the worker started after
 // it make its first pass at once rather than one retry time after the start
-// (`vornlink deliver` sets it).
+// (`vornlink deliver` sets it). Read once, when the worker starts.
 inline constexpr char kFirstPassAtOnceVariable[] = "VORNLINK_FIRST_PASS_AT_ONCE";
 
-// Runs until `stop` is set (ends at once, and logs why, when the module's
-// path and so the cache file is unknown): one retry time after the start
+// Runs on the calling thread until `stop` is set (ends at once, and logs
+// why, when the module's path and so the cache file is unknown); `stop`
+// must outlive the call. One retry time after the start
 // (at once with kFirstPassAtOnceVariable) and then after every pass, a pass
 // walks the cache file once, in file order, and runs the forward-transaction exchange for each line
 // whose Status is 0 or 2 and whose Trid is well formed when the walk reaches it, one after the
@@ -120,17 +133,22 @@ inline constexpr char kFirstPassAtOnceVariable[] = "VORNLINK_FIRST_PASS_AT_ONCE"
 // left for the next. A line delivered, parked or set aside whose removal or
 // move fails (a full disk) gets the Status kDeliveredStatus, kParkedStatus
 // or kOutcomeUnknownStatus in place, so that it is not sent again after a
-// restart either; each pass removes the lines marked delivered, all in one
-// rewrite, once it can, and tries the other failed changes again. Such a
-// change that keeps failing is logged once for each line and reason, not at
-// every pass. Only one worker per cache file delivers: it tries the delivery
-// lock at its start (and logs what came of it with its process's id) and
-// before each pass until it has it, and holds it until the stop; a pass
-// whose lock another worker holds, or that cannot be had at all (logged with
-// its reason), is skipped. Every wait
-// ends at once when `stop` is set, but for the pause between two lines,
-// which runs out first.
+// restart either; where that mark fails too, the line is kept from sending
+// in memory while the module stays loaded, by this worker and every later
+// one of the process (a stop and a start of the service included). Each
+// pass removes the lines marked delivered, all in one rewrite, once it can,
+// and tries the other failed changes again. Such a change that keeps
+// failing is logged once for each line and reason, not at every pass. Only one worker per cache
+// file delivers: it tries the delivery lock at its start (and logs what came of it with its
+// process's id) and before each pass until it has it, and holds it until the stop; a pass whose
+// lock another worker holds, or that cannot be had at all (logged with its reason), is skipped.
+// Every wait ends at once when `stop` is set, but for the pause between two lines, which runs out
+// first.
 void RunCacheWorker(const StopSignal& stop);
+
+// Frees the lines that the workers keep from sending in memory, when the
+// module is unloaded. Only when no worker runs or can start any more.
+void ReleaseCacheWorkerMemory();
 
 }  // namespace vornlink
 

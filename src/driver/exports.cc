@@ -8,6 +8,7 @@
 
 #include "cache/cache_file.h"
 #include "cache/unwritten_queue.h"
+#include "delivery/cache_worker.h"
 #include "driver/guarded_call.h"
 #include "driver/service.h"
 #include "driver/vornlink.h"
@@ -36,10 +37,10 @@ Result Guarded(const char* name, Result fallback, Body body,
 }
 
 // Runs when the host unloads the module (or the process ends): frees what
-// the module holds (the lock files and mutexes of the cache, the log's and
-// the service's state), unless a thread of the driver or a call of the host
-// might still use it; such work keeps the module mapped anyway. Either way
-// the transactions that wait in memory for the cache are named as lost.
+// the module holds (the lock files and mutexes of the cache, the lines the
+// workers keep from sending, the log's and the service's state), unless a thread of the driver or a
+// call of the host might still use it; such work keeps the module mapped anyway. Either way the
+// transactions that wait in memory for the cache are named as lost.
 struct UnloadHook {
   ~UnloadHook() {
     if (!Service::Instance().Idle()) {
@@ -50,6 +51,7 @@ struct UnloadHook {
     }
     vornlink::ReleaseUnwrittenTransactions();
     vornlink::ReleaseCacheMutexes();
+    vornlink::ReleaseCacheWorkerMemory();
     Service::ReleaseInstance();
     vornlink::ReleaseLogState();
     vornlink::ReleaseDefaultEnv();

@@ -21,8 +21,8 @@
 namespace vornlink {
 namespace {
 
-Gate ReadGate(const char* key, const char* default_value) {
-  Gate gate;
+GateSetting ReadGateSetting(const char* key, const char* default_value) {
+  GateSetting gate;
   gate.text = ReadIniString("ForwardTransaction", key, default_value);
   gate.on = LeadingInt(gate.text) != 0;
   return gate;
@@ -54,12 +54,12 @@ std::pair<uint32_t, uint32_t> StopBound() {
 
 }  // namespace
 
-ForwardGates ReadForwardGates() {
-  return {ReadGate("Enable", "1"), ReadGate("AllowZeroTransaction", "0"),
-          ReadGate("Validation", "0")};
+ForwardGateSettings ReadForwardGateSettings() {
+  return {ReadGateSetting("Enable", "1"), ReadGateSetting("AllowZeroTransaction", "0"),
+          ReadGateSetting("Validation", "0")};
 }
 
-bool DropsAsZero(const ForwardGates& gates, const std::string& quantity) {
+bool DropsAsZero(const ForwardGateSettings& gates, const std::string& quantity) {
   return !gates.allow_zero.on && LeadingDouble(quantity) == 0.0;
 }
 
@@ -167,7 +167,7 @@ void Service::ForwardTransaction(TransactionFields fields, const StopSignal& sto
   // not start an entry of its own.
   const std::string logged_trans_no = OneLine(trans_no);
   const std::string logged_job_no = OneLine(job_no);
-  const ForwardGates gates = ReadForwardGates();
+  const ForwardGateSettings gates = ReadForwardGateSettings();
   if (!gates.enable.on) {
     LogPrint('*', "ForwardTransaction TransNo[%s] JobNo[%s] t[Forward Transaction Not Enabled]",
              logged_trans_no.c_str(), logged_job_no.c_str());

@@ -4,6 +4,13 @@
 // module is unloaded. The exports (exports.cc) only turn the host's
 // arguments into texts, call these members and keep exceptions from
 // reaching the host.
+//
+// Threading: every function here may be called from any thread, the host's
+// or the driver's, at the same time as the others. Failure: the readers of
+// settings read a missing or unreadable file as the defaults and log
+// nothing; the members log what fails and return the host's values. Only
+// an exception of the standard library (out of memory) leaves them, for
+// the exports to catch.
 #ifndef VORNLINK_DRIVER_SERVICE_H_
 #define VORNLINK_DRIVER_SERVICE_H_
 
@@ -31,29 +38,32 @@ inline constexpr uint32_t kStopCutBeforeMs = 1000;
 // will end the process within seconds).
 inline constexpr char kStopWithinVariable[] = "VORNLINK_STOP_WITHIN_MS";
 
-// A gate of [ForwardTransaction] in the INI file: the value's text (its
-// default when the key is missing) and whether it is on (its leading number
-// is not 0).
-struct Gate {
+// The setting of a gate of [ForwardTransaction] in the INI file beside the
+// module: the value's text (its default when the key is missing) and
+// whether it is on (its leading number is not 0). Read afresh by each call
+// of ReadForwardGateSettings (each transaction).
+struct GateSetting {
   std::string text;
   bool on = false;
 };
-struct ForwardGates {
-  Gate enable;      // "Enable", default on: off drops every transaction
-  Gate allow_zero;  // "AllowZeroTransaction", default off: off drops a quantity of 0
-  Gate validation;  // "Validation", default off: on checks each job number first
+struct ForwardGateSettings {
+  GateSetting enable;      // "Enable", default on: off drops every transaction
+  GateSetting allow_zero;  // "AllowZeroTransaction", default off: off drops a quantity of 0
+  GateSetting validation;  // "Validation", default off: on checks each job number first
 };
-ForwardGates ReadForwardGates();
+ForwardGateSettings ReadForwardGateSettings();
 // Whether the gates drop a dispense of `quantity` as empty: AllowZeroTransaction
-// is off and the quantity's leading number is 0.
-bool DropsAsZero(const ForwardGates& gates, const std::string& quantity);
+// is off and the quantity's leading number is 0. Pure.
+bool DropsAsZero(const ForwardGateSettings& gates, const std::string& quantity);
 
 // The fluid's name and part number from [FluidName] and [FluidPartNo] of
-// the INI file, where they list the fluid's key; else the host's.
+// the INI file, where they list the fluid's key; else the host's. Changes
+// only those two fields of `*fields`, which the caller owns.
 void LookUpFluid(TransactionFields* fields);
 
 // The log's settings (KMR/Log in the settings document) as Start reads
-// them: MaxLines is read from its leading digits.
+// them: MaxLines is read from its leading digits. A setting that cannot be
+// read is empty (MaxLines 0).
 struct LogSettings {
   std::string file_name;
   std::string max_lines_text;
@@ -65,14 +75,16 @@ LogSettings ReadLogSettings();
 class Service {
  public:
   // The one instance of the process: made on first use, kept while the
-  // module is loaded.
+  // module is loaded; the caller never owns it.
   static Service& Instance();
-  // Frees it when the module is unloaded and no thread of the driver runs.
+  // Frees it when the module is unloaded and no thread of the driver runs
+  // (and none of the host's calls): any reference to it dangles then.
   static void ReleaseInstance();
 
   // Start: forgets the callback, sets up the log from the settings, writes
   // the loaded lines, starts the cache worker (unless one runs) and the
-  // host's GUI program. Returns 1.
+  // host's GUI program. Returns 1, also when the worker's thread could not
+  // be started (logged): the host's transactions still go to the cache.
   int32_t Execute();
   // Stop: signals the driver's work (the worker, validations on the
   // driver's threads and on the host's): what has sent nothing yet ends at
@@ -87,12 +99,18 @@ class Service {
 
   // The gates and fluid lookups in front of the cache; a validation ends by
   // `stop`. A transaction the cache cannot take now waits in memory, behind
-  // any that wait already. Each host call first writes what waits.
+  // any that wait already (and is logged); one the gates drop is logged.
+  // Each host call first writes what waits. Returns nothing: the host is
+  // never told of a failure; the cache and the log are what a person sees.
   void ForwardTransaction(TransactionFields fields, const StopSignal& stop);
 
   // Direct answer (the exchange ends by `stop`), or 0 and an answer through
-  // the callback later.
+  // the callback later, from a thread of the driver; where that thread
+  // cannot be started, the failure is logged and the answer is 0 with no
+  // callback.
   int32_t IsJobnoValid(const std::string& job_no, const StopSignal& stop);
+  // The host's function for later answers (may be null: none); the host
+  // keeps it callable until the next call or Stop.
   void SetCallback(KmrValidationCallback callback) { callback_.store(callback); }
 
   // The driver's threads and the host's calls in flight.

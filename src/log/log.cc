@@ -26,7 +26,7 @@ constexpr size_t kStampLength = sizeof kStampShape - 1;
 // Of a message longer than kMaxEntryBytes, the end kept behind the note.
 constexpr size_t kKeptEndBytes = 1024;
 
-struct LogState {
+struct LogWriterState {
   std::mutex mutex;
   std::string file_name;
   std::string flags_text;
@@ -39,9 +39,9 @@ struct LogState {
   uint64_t refused_entries = 0;
 };
 
-ModuleSingleton<LogState> g_log_state;
+ModuleSingleton<LogWriterState> g_log_state;
 
-LogState& State() { return g_log_state.Get(); }
+LogWriterState& State() { return g_log_state.Get(); }
 
 size_t Index(char c) { return static_cast<unsigned char>(c); }
 
@@ -117,7 +117,7 @@ std::string FormatV(const char* format, va_list args) {
 // Appends `entry` to the log file. Entries that a planted link keeps out are
 // counted, and the first entry written after them is preceded by a "*"
 // entry that says how many were lost and why. Under the state's mutex.
-void AppendEntry(LogState& state, const std::string& entry) {
+void AppendEntry(LogWriterState& state, const std::string& entry) {
   std::string text;
   if (state.refused_entries > 0) {
     text = EntryText('*', "Log: " + std::to_string(state.refused_entries) +
@@ -171,7 +171,7 @@ bool ParseLogEntry(std::string_view text, LogEntryView* entry) {
 }
 
 void LogInit(const std::string& file_name, int32_t max_lines, const std::string& flags) {
-  LogState& state = State();
+  LogWriterState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.file_name = file_name;
   state.flags_text.clear();
@@ -187,7 +187,7 @@ void LogInit(const std::string& file_name, int32_t max_lines, const std::string&
 }
 
 bool IsFlagEnabled(char flag) {
-  LogState& state = State();
+  LogWriterState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   return state.flags.Passes(flag);
 }
@@ -195,7 +195,7 @@ bool IsFlagEnabled(char flag) {
 namespace {
 
 // LogWriteLine, with the log's mutex held.
-void WriteLineLocked(LogState& state, char flag, const std::string& message) {
+void WriteLineLocked(LogWriterState& state, char flag, const std::string& message) {
   if (!state.flags.Passes(flag)) return;
 
   if (!state.file_name.empty()) {
@@ -212,7 +212,7 @@ void WriteLineLocked(LogState& state, char flag, const std::string& message) {
 }  // namespace
 
 void LogWriteLine(char flag, const std::string& message) {
-  LogState& state = State();
+  LogWriterState& state = State();
   WritePermit permit;
   if (!permit.granted()) return;
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -220,7 +220,7 @@ void LogWriteLine(char flag, const std::string& message) {
 }
 
 void LogWriteLineIfFree(char flag, const std::string& message) {
-  LogState& state = State();
+  LogWriterState& state = State();
   WritePermit permit;
   if (!permit.granted()) return;
   std::unique_lock<std::mutex> lock(state.mutex, std::try_to_lock);
@@ -280,7 +280,7 @@ void LogLoaded() {
   if (!module_path.empty()) {
     uint32_t max_lines;
     {
-      LogState& state = State();
+      LogWriterState& state = State();
       std::lock_guard<std::mutex> lock(state.mutex);
       max_lines = state.max_lines;
     }
@@ -312,7 +312,7 @@ std::string OneLine(std::string_view text) {
 }
 
 std::string LogFlagsText() {
-  LogState& state = State();
+  LogWriterState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   return state.flags_text;
 }
@@ -320,7 +320,7 @@ std::string LogFlagsText() {
 void ReleaseLogState() { g_log_state.Release(); }
 
 void ResetLogForTesting() {
-  LogState& state = State();
+  LogWriterState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.file_name.clear();
   state.flags_text.clear();

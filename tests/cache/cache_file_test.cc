@@ -53,7 +53,7 @@ class CacheFileTest : public ::testing::Test {
   }
   CacheRecord Read(int index) {
     CacheRecord record;
-    EXPECT_EQ(GetCacheIndex(index, &record), 1) << index;
+    EXPECT_EQ(ReadCacheLine(index, &record), 1) << index;
     return record;
   }
 
@@ -86,7 +86,7 @@ TEST_F(CacheFileTest, CommasAndLineBreaksInTheTransactionBecomeBlanks) {
 TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
   CacheRecord record;
   record.fields.fill("kept");
-  EXPECT_EQ(GetCacheIndex(0, &record), 0);
+  EXPECT_EQ(ReadCacheLine(0, &record), 0);
   EXPECT_FALSE(testing::FileExists(path_));
 
   // An empty line counts, a CR LF line end reads as any other, a crash may
@@ -94,8 +94,8 @@ TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
   const std::string torn =
       OnDisk("a,b\n\n") + "n,,,,,,,,,,,,2," + kSecondTrid + ",0,msg\r\n2,WO,1403";
   testing::WriteBytes(path_, torn);
-  EXPECT_EQ(GetCacheIndex(4, &record), 0);
-  EXPECT_EQ(GetCacheIndex(-1, &record), 0);
+  EXPECT_EQ(ReadCacheLine(4, &record), 0);
+  EXPECT_EQ(ReadCacheLine(-1, &record), 0);
   EXPECT_EQ(record.trans_no(), "kept");
   EXPECT_EQ(Read(0).fields[1], "b");
   EXPECT_EQ(Read(1).trans_no(), "");
@@ -212,7 +212,8 @@ TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
   EXPECT_EQ(error, "its Status is not one character");
 }
 
-// Every failed operation says so and why, and changes nothing: a cache file
+// Every failed operation says so and why, in the words of what it was (a
+// move is no deletion, a lock no file), and changes nothing: a cache file
 // that cannot be read, a full disk, and (POSIX) a lock that cannot be had
 // and a link another user planted.
 TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
@@ -220,23 +221,23 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
   const std::string contents = ReadBytes(path_);
   CacheRecord record = Read(0);
   const std::string prefix = "* KMRCacheTransaction: ";
+  // `add_trid` is null where the lock failed: no Trid is made then.
   auto expect_failures = [&](const std::string& reason, const char* add_trid, bool reads,
-                             const char* step) {
+                             const std::string& cause) {
     SCOPED_TRACE(reason);
     log_.Take();
     EXPECT_EQ(Add("2"), 0);
-    EXPECT_EQ(GetCacheIndex(0, &record), reads ? 1 : 0);
+    EXPECT_EQ(ReadCacheLine(0, &record), reads ? 1 : 0);
     int due = 0;
     EXPECT_EQ(FindDueLine(0, &record, &due), reads ? 1 : 0);
     EXPECT_EQ(RemoveLine(kFirstTrid), CacheChange::kFailed);
     EXPECT_EQ(MoveToEnd(record), CacheChange::kFailed);
     EXPECT_EQ(ReadBytes(path_), contents);
-    const std::string failed_delete = prefix + "Delete Trid[" + kFirstTrid +
-                                      "] from cache file -> Internal t[Could not " + step +
-                                      " file] -> FAILED";
-    Lines expected{prefix + "Add transaction[2] to cache file with Trid[" + add_trid +
-                       "] -> Could not open cache file -> FAILED",
-                   reason};
+    const std::string failed = " -> Internal t[" + cause + "] -> FAILED";
+    const std::string add = add_trid == nullptr ? " -> Could not take the cache lock"
+                                                : " with Trid[" + std::string(add_trid) +
+                                                      "] -> Could not open cache file";
+    Lines expected{prefix + "Add transaction[2] to cache file" + add + " -> FAILED", reason};
     // Each read says which operation failed.
     for (const char* operation : {"GetCacheIndex", "FindDueLine"}) {
       if (!reads) {
@@ -244,30 +245,33 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
                         {prefix + operation + " -- Internal: t[Could not open file]", reason});
       }
     }
-    expected.insert(expected.end(), {failed_delete, reason, failed_delete, reason});
+    expected.insert(
+        expected.end(),
+        {prefix + "Delete Trid[" + kFirstTrid + "] from cache file" + failed, reason,
+         prefix + "Move Trid[" + kFirstTrid + "] to the end of the cache file" + failed, reason});
     EXPECT_EQ(log_.Take(), expected);
   };
   env_.fail_reads = true;
   expect_failures(prefix + "Cache file[" + path_ + "] t[Input/output error]", kFirstTrid, false,
-                  "open");
+                  "Could not open file");
   env_.fail_reads = false;
   env_.fail_appends = env_.fail_replaces = true;
   expect_failures(prefix + "Cache file[" + path_ + "] t[No space left on device]", kSecondTrid,
-                  true, "write");
+                  true, "Could not write file");
   env_.fail_appends = env_.fail_replaces = false;
 #ifndef _WIN32
   const std::string lock_file = path_ + ".lock";
   std::remove(lock_file.c_str());
   std::filesystem::create_directory(lock_file);  // no file to lock
   expect_failures(prefix + "Could not take the cache lock t[" + lock_file + ": Is a directory]",
-                  kFirstTrid, false, "open");
+                  nullptr, false, "Could not take the cache lock");
   // Another user's link in the cache's place (an administrator's own is
   // followed: EnvPosixTest).
   std::filesystem::remove(lock_file);
   std::filesystem::rename(path_, dir_.File("victim"));
   if (testing::PlantForeignLink(dir_.File("victim"), path_)) {
     expect_failures(prefix + "Cache file[" + path_ + "] t[" + kPlantedLinkRefused + "]", kFirstTrid,
-                    false, "open");
+                    false, "Could not open file");
   }
 #endif
 }

@@ -79,7 +79,7 @@ class CacheIndexTest : public ::testing::Test {
     for (size_t i = 0; i < lines.size(); ++i) {
       CacheRecord expected;
       ParseCacheLine(lines[i], &expected);
-      ASSERT_EQ(GetCacheIndex(static_cast<int>(i), &record), 1) << i;
+      ASSERT_EQ(ReadCacheLine(static_cast<int>(i), &record), 1) << i;
       ASSERT_EQ(record.fields, expected.fields) << "line " << i;
       if (expected.trid().size() == 18) {
         EXPECT_TRUE(trids.insert(expected.trid()).second) << expected.trid();
@@ -87,7 +87,7 @@ class CacheIndexTest : public ::testing::Test {
       const int32_t status = LeadingInt(expected.status());
       if (status == 0 || status == 2) due.push_back(static_cast<int>(i));
     }
-    EXPECT_EQ(GetCacheIndex(static_cast<int>(lines.size()), &record), 0);
+    EXPECT_EQ(ReadCacheLine(static_cast<int>(lines.size()), &record), 0);
     std::vector<int> walked;
     for (int from = 0, found = 0; FindDueLine(from, &record, &found) == 1; from = found + 1) {
       walked.push_back(found);
@@ -158,7 +158,7 @@ TEST_F(CacheIndexTest, TridsStayUniqueWhenTheClockGoesBack) {
   for (const char* step :
        {"-early", "+later1", "+later2", "+later3", "-repeat", "move", "-fresh", "+forward"}) {
     if (step[0] == 'm') {
-      ASSERT_EQ(GetCacheIndex(1, &record), 1);
+      ASSERT_EQ(ReadCacheLine(1, &record), 1);
       record.fields[CacheRecord::kStatus] = "2";
       ASSERT_EQ(MoveToEnd(record), CacheChange::kDone);
       ReleaseCacheMutexes();  // a process that comes to the file afresh
@@ -198,16 +198,16 @@ TEST_F(CacheIndexTest, WhatDidNotChangeIsNotReadAgain) {
     operation();
     return env_.bytes_read.load();
   };
-  EXPECT_GE(bytes_for([&] { EXPECT_EQ(GetCacheIndex(0, &record), 1); }), file_size);
+  EXPECT_GE(bytes_for([&] { EXPECT_EQ(ReadCacheLine(0, &record), 1); }), file_size);
   EXPECT_LT(bytes_for([&] { EXPECT_EQ(Add("new"), 1); }), 1024u);
   EXPECT_LT(bytes_for([&] { EXPECT_EQ(FindDueLine(0, &record, &index), 1); }), 1024u);
   EXPECT_EQ(index, 5000);
-  EXPECT_LT(bytes_for([&] { EXPECT_EQ(GetCacheIndex(2500, &record), 1); }), 1024u);
+  EXPECT_LT(bytes_for([&] { EXPECT_EQ(ReadCacheLine(2500, &record), 1); }), 1024u);
   AppendBehindTheDriversBack(OnDisk("other,WO,140307,090502,17,F4,5,K9,ATF,P,1,2,0,x,0,\n"));
   EXPECT_LT(bytes_for([&] { EXPECT_EQ(FindDueLine(5001, &record, &index), 1); }), 1024u);
   EXPECT_EQ(index, 5001);
   ReplaceBehindTheDriversBack(ReadBytes(path_));
-  EXPECT_GE(bytes_for([&] { EXPECT_EQ(GetCacheIndex(5001, &record), 1); }), file_size);
+  EXPECT_GE(bytes_for([&] { EXPECT_EQ(ReadCacheLine(5001, &record), 1); }), file_size);
   EXPECT_EQ(record.trans_no(), "other");
 }
 

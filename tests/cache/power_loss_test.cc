@@ -310,7 +310,7 @@ class PowerLossTest : public ::testing::Test {
         ++lines;
       } else {
         CacheRecord record;
-        ASSERT_EQ(GetCacheIndex(std::uniform_int_distribution<int>(0, lines - 1)(random_), &record),
+        ASSERT_EQ(ReadCacheLine(std::uniform_int_distribution<int>(0, lines - 1)(random_), &record),
                   1);
         op.trans_no = record.trans_no();
         // As the worker does: a line marked delivered is only ever removed.
@@ -362,7 +362,7 @@ class PowerLossTest : public ::testing::Test {
       EXPECT_TRUE(trids.insert(record.trid()).second) << "Trid twice: " << record.trid();
       // A line marked delivered is never sent again: it counts as gone.
       if (record.status() != std::string(1, kDeliveredStatus)) ++found[record.trans_no()];
-      EXPECT_EQ(GetCacheIndex(static_cast<int>(i), &read), 1);
+      EXPECT_EQ(ReadCacheLine(static_cast<int>(i), &read), 1);
       EXPECT_EQ(read.fields, record.fields);
     }
     for (const auto& [trans_no, allowed] : AllowedAfter(operations_, steps)) {

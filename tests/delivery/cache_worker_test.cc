@@ -183,7 +183,7 @@ TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
   EXPECT_EQ(disk, (Lines{"a:1", "b:1", "5009:0", "5002:1", "5008:1", "5007:1", "5001:2", "5004:2",
                          "5006:2"}));
   CacheRecord parked;
-  ASSERT_EQ(GetCacheIndex(3, &parked), 1);
+  ASSERT_EQ(ReadCacheLine(3, &parked), 1);
   // The failure line, without the control bytes of the reply (a tab, an escape).
   EXPECT_EQ(parked.message(),
             "FWT: WorkOrder[123456] LineCode[A] --> Reply: c[refused] t[tab in the text] --> "
@@ -196,8 +196,9 @@ TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
 
 // A line delivered or parked whose removal or move a full disk refuses is
 // marked in place: neither this worker nor one started later (as after a
-// restart) sends it again, each says so once and not at every pass, and the
-// delivered ones go in one rewrite once there is room.
+// restart) sends it again, each says so once and not at every pass; once
+// there is room the delivered ones go in one rewrite, and the parked one
+// moves with its failure line, also where a stop and a start came between.
 TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   env_.fail_replaces = true;
   codes_["3"] = "success";
@@ -225,10 +226,28 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   EXPECT_TRUE(testing::Eventually([&] { return env_.rewrites_tried >= tries + 6; }));
   EXPECT_EQ(Count(Logged(), removal), 4u);
   env_.fail_replaces = false;
-  EXPECT_TRUE(testing::Eventually([&] { return Disk() == Lines{"2:1"}; })) << Logged();
+  EXPECT_TRUE(testing::Eventually([&] { return env_.replaced == 2 && Disk() == Lines{"2:1"}; }))
+      << Logged();
   Stop();
   EXPECT_EQ(Sent(), (Lines{"1", "2", "3"}));
-  EXPECT_EQ(env_.replaced, 1);
+  CacheRecord parked;
+  ASSERT_EQ(ReadCacheLine(0, &parked), 1);
+  EXPECT_NE(parked.message().find("FWT_NEEDS_ATTENTION"), std::string::npos);
+}
+
+// Where the mark in place fails too, the line stays due on disk, yet no
+// worker of the process sends it again, also after a stop and a start.
+TEST_F(CacheWorkerTest, ALineNeitherChangedNorMarkedIsNotSentAgainByTheProcess) {
+  env_.fail_replaces = env_.fail_overwrites = true;
+  Add("1");
+  for (int run = 0, rounds = 0; run < 2; ++run, rounds = env_.rounds) {
+    Start();
+    EXPECT_TRUE(testing::Eventually([&] { return env_.rounds >= rounds + 3; }));
+    Stop();
+  }
+  EXPECT_EQ(Sent(), Lines{"1"});
+  EXPECT_EQ(Disk(), Lines{"1:0"});
+  EXPECT_EQ(Count(Logged(), "the mark in place failed too (Input/output error)"), 1u);
 }
 
 // A DMS that cannot be reached keeps the lines due where they are, one try
@@ -288,7 +307,7 @@ TEST_F(CacheWorkerTest, AnExchangeOfUnknownOutcomeIsNotSentAgain) {
   Stop();
   EXPECT_EQ(Sent(), (Lines{"2", "1"}));
   CacheRecord set_aside;
-  ASSERT_EQ(GetCacheIndex(0, &set_aside), 1);
+  ASSERT_EQ(ReadCacheLine(0, &set_aside), 1);
   EXPECT_NE(set_aside.message().find("it may have booked it) --> FAILED"), std::string::npos);
   EXPECT_EQ(env_.started(), Lines{"kmrgui Vornlink"});
 }

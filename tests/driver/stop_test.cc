@@ -181,8 +181,8 @@ TEST(StopWhileBookingTest, TheAnswerIsRecordedAndTheBookingNotSentAgain) {
                       testing::OnDisk(CacheLine("7201", "0", "201406041110300001") + "\n"));
   ASSERT_TRUE(host.Load());
   ASSERT_EQ(host.api().execute_service(), 1);
+  // The DMS has the whole query: a stop now must wait for its answer.
   ASSERT_TRUE(Eventually([&] { return dms.requests().size() >= 1; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(host.api().stop_service(), 0);
   EXPECT_FALSE(host.Logged("its waits were cut"));
   EXPECT_EQ(host.CacheState(), "");

@@ -239,8 +239,8 @@ TEST_F(EnvTest, MutexHoldsOtherProcessesOffUntilTheyEnd) {
   std::unique_ptr<CrossProcessMutex> mutex = env_->NewNamedMutex(name, dir_.File("test.lock"));
   ASSERT_TRUE(mutex->Lock(nullptr));
   auto helper = testing::StartBeside("test_helper", {"wait", dir_.path(), name});
-  ASSERT_TRUE(testing::Eventually([&] { return FileExists(dir_.File("waiting")); }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(testing::Eventually([&] { return !ReadBytes(dir_.File("waiting")).empty(); }));
+  EXPECT_EQ(ReadBytes(dir_.File("waiting")), "held");
   EXPECT_FALSE(FileExists(dir_.File("acquired")));
   mutex->Unlock();
   EXPECT_EQ(helper->Wait(), 0);

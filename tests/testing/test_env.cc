@@ -256,6 +256,12 @@ ReplaceResult FakeEnv::ReplaceTextFile(const std::string& path, const std::strin
   return target()->ReplaceTextFile(path, text, options, error);
 }
 
+bool FakeEnv::OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
+                                 std::string* error) {
+  if (path == watched && fail_overwrites) return Failed(error, "Input/output error");
+  return target()->OverwriteFileBytes(path, offset, bytes, error);
+}
+
 std::string FakeEnv::writes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return writes_;

@@ -143,14 +143,18 @@ class FakeEnv : public EnvWrapper {
                                 const ReplaceOptions& options, std::string* error) override;
   bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) override;
   bool SetAllocatedFileSize(const std::string& path, uint64_t size, std::string* error) override;
+  bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
+                          std::string* error) override;
 
   std::string watched;
   // Bytes left on the small disk; -1: the real one.
   std::atomic<int64_t> room{-1};
   // With a fixed tick count, every look at it finds it this much later.
   std::atomic<uint32_t> tick_step{0};
-  // Reads fail as an I/O error, appends and replaces as a full disk.
-  std::atomic<bool> fail_reads{false}, fail_appends{false}, fail_replaces{false};
+  // Reads and overwrites in place fail as an I/O error, appends and
+  // replaces as a full disk.
+  std::atomic<bool> fail_reads{false}, fail_appends{false}, fail_replaces{false},
+      fail_overwrites{false};
   std::atomic<size_t> bytes_read{0};
   // Its writes: "A" a durable append, "a" another, "R" a replace.
   std::string writes() const;

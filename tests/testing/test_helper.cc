@@ -2,9 +2,11 @@
 //   add <module path> <TransNo prefix> <count>: adds <count> transactions,
 //     TransNo <prefix><i>, to that module's cache; exit code 0 when all did.
 //   pid <folder>: writes its process id to <folder>/pid.
-//   wait|die <folder> <mutex name>: "wait" writes <folder>/waiting; both
-//     lock the mutex (lock file <folder>/test.lock off Windows) and write
-//     <folder>/acquired; "wait" then unlocks, "die" ends holding it.
+//   wait|die <folder> <mutex name>: "wait" tries the mutex (lock file
+//     <folder>/test.lock off Windows) first and writes what it found,
+//     "held" or "free", to <folder>/waiting (exit code 5 when it was free);
+//     both lock it and write <folder>/acquired; "wait" then unlocks, "die"
+//     ends holding it.
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -37,7 +39,11 @@ int Run(int argc, char** argv) {
   if ((role != "wait" && role != "die") || argc != 4) return 2;
   std::unique_ptr<CrossProcessMutex> mutex =
       DefaultEnv()->NewNamedMutex(argv[3], folder + "test.lock");
-  if (role == "wait") WriteBytes(folder + "waiting", "");
+  if (role == "wait") {
+    const bool held = mutex->TryLock(nullptr) == TryLockResult::kHeld;
+    WriteBytes(folder + "waiting", held ? "held" : "free");
+    if (!held) return 5;
+  }
   if (!mutex->Lock(nullptr)) return 4;
   WriteBytes(folder + "acquired", "");
   if (role == "die") std::_Exit(0);  // the mutex still held

@@ -58,7 +58,7 @@ void HandedOver::BeforeCall(const std::string& module_path) {
 void HandedOver::AfterCall(const std::string& module_path, TransactionFields fields,
                            bool service_started) {
   SiteEnv site(module_path);
-  const ForwardGates gates = ReadForwardGates();
+  const ForwardGateSettings gates = ReadForwardGateSettings();
   if (!gates.enable.on || DropsAsZero(gates, fields[kQuantity])) return;
   LookUpFluid(&fields);
   Unaccounted one;

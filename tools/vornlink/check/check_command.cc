@@ -124,7 +124,7 @@ class Checker {
 
   void Gates() {
     report_.Heading("Gates in front of the cache ([ForwardTransaction] in the INI file)");
-    const ForwardGates gates = ReadForwardGates();
+    const ForwardGateSettings gates = ReadForwardGateSettings();
     const std::string enable = Bracketed(gates.enable.text);
     report_.Value("Enable", enable + (gates.enable.on ? " transactions are forwarded"
                                                       : " every transaction is held back"));
