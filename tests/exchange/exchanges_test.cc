@@ -148,8 +148,11 @@ TEST_F(ExchangesTest, OutcomesWhenTheDmsIsNotReachedOrMayHaveBooked) {
                         "DmsDropsRepeats=" +
                             c.drops + "\n");
     std::string failure;
-    EXPECT_EQ(ForwardTransactionExchange(kTransaction, &failure, nullptr, ForwardOptions{c.park}),
-              c.outcome);
+    NetFailure net = NetFailure::kOther;
+    EXPECT_EQ(
+        ForwardTransactionExchange(kTransaction, &failure, nullptr, ForwardOptions{c.park}, &net),
+        c.outcome);
+    EXPECT_EQ(net, c.port == "1" ? NetFailure::kRefused : NetFailure::kTimedOut);
     const Lines lines = Outcomes();
     ASSERT_EQ(lines.size(), 1u);
     const std::string line = lines[0].substr(2);
