@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <thread>
-#include <tuple>
 
 #include "platform/env.h"
 #include "testing/test_env.h"
@@ -96,23 +94,16 @@ TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
   EXPECT_EQ(Run("127.0.0.1", closes.port_text(), &message), "TcpTransport: c[Received 0 bytes]");
   EXPECT_EQ(log_.Take(), Lines{"t                 Send to DMS[\r\nq]"});
 
-#ifdef _WIN32
-  const std::string refused_prefix = "TcpTransport: c[10061] t[",
-                    unresolved_prefix = "TcpTransport: c[10022]";
-#else
-  const std::string refused_prefix = "TcpTransport: c[" + std::to_string(ECONNREFUSED) + "] t[",
-                    unresolved_prefix = "TcpTransport: c[";
-#endif
-  const std::tuple<std::string, std::string, NetFailure> kFailures[] = {
-      {"127.0.0.1", refused_prefix, NetFailure::kRefused},
-      {"no-such-host.invalid", unresolved_prefix, NetFailure::kNameLookup}};
-  for (const auto& [host, prefix, net] : kFailures) {
-    std::string failure = Run(host, "1", &message);  // no one listens on port 1
-    EXPECT_EQ(failure.rfind(prefix, 0), 0u) << failure;
+  // Nothing listens on port 1; the platform's code and text follow the head.
+  for (auto [host, net] : {std::pair{"127.0.0.1", NetFailure::kRefused},
+                           {"no-such-host.invalid", NetFailure::kNameLookup}}) {
+    std::string failure = Run(host, "1", &message);
+    EXPECT_TRUE(failure.rfind("TcpTransport: c[", 0) == 0 &&
+                failure.find("] t[") != std::string::npos && failure.back() == ']' &&
+                failure.find_first_of("\r\n") == std::string::npos)
+        << failure;
     EXPECT_EQ(kind_, FailureKind::kNotReached) << failure;
     EXPECT_EQ(net_, net) << failure;
-    EXPECT_GT(failure.size(), prefix.size() + 1) << "the system's text is missing";
-    EXPECT_TRUE(failure.find_first_of("\r\n") == std::string::npos && failure.back() == ']');
   }
   EXPECT_TRUE(log_.Take().empty()) << "nothing is logged when the connect fails";
 
