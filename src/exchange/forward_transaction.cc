@@ -107,7 +107,8 @@ ForwardOutcome Failed(const FailureText& failure, const DmsQuery& run,
 
 ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
                                           std::string* failure_line, const StopSignal* stop,
-                                          const ForwardOptions& options) {
+                                          const ForwardOptions& options, NetFailure* net) {
+  if (net != nullptr) *net = NetFailure::kOther;
   DmsQuery run;
   run.kind = ExchangeKind::kForwardTransaction;
   run.transport.exchange_prefix = "FWT";
@@ -123,6 +124,7 @@ ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
     const std::string query = format.Format(ReadDriverSetting("KMR/ForwardTransactionQuery"));
     return Classify(SendToDms(format, query, &run), &run);
   } catch (const FailureText& failure) {
+    if (net != nullptr) *net = failure.net();
     return Failed(failure, run, options, failure_line);
   }
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/failure_text.h"
 #include "base/stop_signal.h"
 #include "base/transaction_fields.h"
 
@@ -53,10 +54,13 @@ struct ForwardOptions {
 // repeats ([ForwardTransaction] DmsDropsRepeats, read then). Every wait of
 // the transport ends promptly once `stop` (may be null) is set, but for the
 // wait for the reply to a query that has gone out, which only its cut ends.
+// `net` (may be null) gets what a failure tells a person to look at
+// (kOther but for a failure of the network, and on success).
 // Never throws; thread-safe: each call keeps its values to itself.
 ForwardOutcome ForwardTransactionExchange(const TransactionFields& fields,
                                           std::string* failure_line, const StopSignal* stop,
-                                          const ForwardOptions& options = ForwardOptions());
+                                          const ForwardOptions& options = ForwardOptions(),
+                                          NetFailure* net = nullptr);
 
 // Whether the site says that its DMS books each booking key once and
 // answers a repeat as it answered the first: the INI file's

@@ -65,7 +65,8 @@ void Judge(const std::string& reply, DmsQuery* run) {
 
 }  // namespace
 
-JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop, std::string* why) {
+JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop, std::string* why,
+                       NetFailure* net) {
   DmsQuery run;
   run.kind = ExchangeKind::kJobValidation;
   run.transport.exchange_prefix = "IJV";
@@ -73,8 +74,10 @@ JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop, std::s
   auto refuse = [&](const FailureText& failure, JobVerdict verdict) {
     LogWriteLine('*', OneLine(LineHead(run.transport) + failure.text() + "--> NOT VALID"));
     if (why != nullptr) *why = failure.text();
+    if (net != nullptr) *net = failure.net();
     return verdict;
   };
+  if (net != nullptr) *net = NetFailure::kOther;
   try {
     const std::string wo_split = ReadDriverSetting("KMR/System/WoSplit");
     JobParts job;

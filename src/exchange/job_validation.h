@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/failure_text.h"
 #include "base/stop_signal.h"
 
 namespace vornlink {
@@ -23,10 +24,12 @@ enum class JobVerdict {
 // Renders the validation query for `job_no`, sends it over the transport
 // that the `Setup` item "TP" names and judges the reply ("IJV" lines in the
 // log; every outcome but kValid ends in one '*' line, whose failure text
-// also goes to `why` when it is not null). Every wait ends promptly once
-// `stop` (may be null) is set. Never throws; thread-safe.
+// also goes to `why` when it is not null; what it tells a person to look
+// at goes to `net`, when not null: kOther but for a failure of the
+// network). Every wait ends promptly once `stop` (may be null) is set.
+// Never throws; thread-safe.
 JobVerdict ValidateJob(const std::string& job_no, const StopSignal* stop,
-                       std::string* why = nullptr);
+                       std::string* why = nullptr, NetFailure* net = nullptr);
 
 }  // namespace vornlink
 

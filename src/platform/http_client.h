@@ -97,10 +97,6 @@ struct HttpResult {
 HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
                            HttpResponseHandler* handler);
 
-// The kind of a kLibraryError, from its `error_text` as SendHttpRequest
-// words it (kOther for what it cannot tell, such as a failed read).
-NetFailure KindOfHttpError(std::string_view error_text);
-
 // The header lines `request` goes out with, for a person who reads it: the
 // caller's lines that the library sends as they are, in order, and apart
 // from them what the library writes itself ("Host", "User-Agent: ...",

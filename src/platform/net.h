@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/failure_text.h"  // NetFailure
 #include "base/stop_signal.h"
 
 namespace vornlink {
@@ -103,18 +104,6 @@ struct NetResult {
 // kError with the system's error `code` and the system's text for it (as
 // the Env's ErrorText gives it) on one line.
 NetResult NetErrorResult(int code);
-
-// What a failed connection tells a person to look at.
-enum class NetFailure {
-  kOther,
-  kRefused,      // nothing listens at the address and port
-  kNameLookup,   // the host's name could not be looked up
-  kUnreachable,  // no way to the host (network, firewall), or it does not answer the connect
-  kTimedOut,     // the exchange's time limit ran out
-  kCertificate,  // HTTPS: the peer's certificate is not trusted
-  kTls,          // HTTPS: the TLS handshake failed otherwise
-  kTrustFile,    // HTTPS: the file of trusted authorities cannot be used
-};
 
 // The kind of a kError's `code` (connect and name lookup; kOther for the
 // rest).

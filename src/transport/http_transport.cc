@@ -1,12 +1,11 @@
 #include "transport/http_transport.h"
 
-#include <algorithm>
-
 #include "base/failure_text.h"
 #include "log/log.h"
 #include "platform/http_client.h"
 #include "settings/module_files.h"
 #include "transport/http_headers.h"
+#include "transport/nul_ended_reply.h"
 #include "transport/transport_limits.h"
 
 namespace vornlink {
@@ -58,11 +57,7 @@ class ReplyCollector : public HttpResponseHandler {
     } else {
       ++reads_not_logged_;
     }
-    if (!ended_) {
-      const char* nul = std::find(data, data + size, '\0');
-      body_.append(data, nul);
-      ended_ = nul != data + size;
-    }
+    body_.Take(std::string_view(data, size));
     previous_ = size;
     return true;
   }
@@ -76,12 +71,12 @@ class ReplyCollector : public HttpResponseHandler {
     LogPrint('d', "n0:                   [%d]", static_cast<int>(previous_));
     LogPrint('d', "r0:                   [%s]", "");
     LogPrint('d', "nE: [%d]", 0);
-    LogPrint('d', "Reply from server     [\r\n%s]", body_.c_str());
+    LogPrint('d', "Reply from server     [\r\n%s]", body_.text().c_str());
   }
 
   int status() const { return status_; }
   bool too_large() const { return too_large_; }
-  std::string& body() { return body_; }
+  std::string& body() { return body_.text(); }
 
  private:
   const TransportContext& context_;
@@ -89,9 +84,8 @@ class ReplyCollector : public HttpResponseHandler {
   size_t previous_ = 0;
   size_t total_ = 0;
   size_t reads_not_logged_ = 0;
-  bool ended_ = false;  // a NUL came: later bytes are not part of the reply
   bool too_large_ = false;
-  std::string body_;
+  NulEndedReply body_;
 };
 
 }  // namespace
@@ -176,16 +170,19 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
     case HttpOutcome::kLibraryError:
       throw FailureText(
           "HttpTransport: t[CInternetException] em[" + result.error_text + "]",
-          result.request_sent ? FailureKind::kOther : KindOfConnectFailure(result.failure));
+          result.request_sent ? FailureKind::kOther : KindOfConnectFailure(result.failure),
+          result.failure);
     case HttpOutcome::kTimedOut:
-      throw FailureText(HttpTimeoutText(time_limit), result.request_sent
-                                                         ? FailureKind::kTimeLimitAfterSending
-                                                         : FailureKind::kNotReached);
+      throw FailureText(
+          HttpTimeoutText(time_limit),
+          result.request_sent ? FailureKind::kTimeLimitAfterSending : FailureKind::kNotReached,
+          NetFailure::kTimedOut);
     case HttpOutcome::kStopped:
       if (result.request_sent) throw FailureText(kHttpCutText, FailureKind::kCutAfterSending);
       throw FailureText(kHttpStoppedText, FailureKind::kStopped);
     case HttpOutcome::kTrustFileError:
-      throw FailureText("HttpTransport: t[CAFile] em[" + result.error_text + "]");
+      throw FailureText("HttpTransport: t[CAFile] em[" + result.error_text + "]",
+                        FailureKind::kOther, NetFailure::kTrustFile);
     case HttpOutcome::kAborted:
       throw FailureText("HttpTransport: t[Reply too large] em[More than " +
                         std::to_string(kMaxHttpReplyBytes) + " bytes]");

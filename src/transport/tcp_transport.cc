@@ -1,6 +1,5 @@
 #include "transport/tcp_transport.h"
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -8,6 +7,7 @@
 #include "base/numbers.h"
 #include "log/log.h"
 #include "platform/net.h"
+#include "transport/nul_ended_reply.h"
 #include "transport/transport_limits.h"
 
 namespace vornlink {
@@ -32,7 +32,8 @@ uint16_t PortFromText(const std::string& port_text) {
   }
   if (result.status == NetStatus::kTimedOut) {
     throw FailureText(TcpTimeoutText(time_limit),
-                      sent ? FailureKind::kTimeLimitAfterSending : FailureKind::kNotReached);
+                      sent ? FailureKind::kTimeLimitAfterSending : FailureKind::kNotReached,
+                      NetFailure::kTimedOut);
   }
   throw FailureText(error_text);
 }
@@ -53,9 +54,10 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
   std::unique_ptr<NetConnection> connection;
   NetResult connected = ConnectTcp(host, port, limit, &connection);
   if (connected.status == NetStatus::kError) {
+    const NetFailure net = KindOfNetError(connected.code);
     throw FailureText(
         "TcpTransport: c[" + std::to_string(connected.code) + "] t[" + connected.text + "]",
-        KindOfConnectFailure(KindOfNetError(connected.code)));
+        KindOfConnectFailure(net), net);
   }
   if (!connected.ok()) RaiseWaitEnd(connected, time_limit, false, "");
 
@@ -74,6 +76,7 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
   if (went_out) limit = limit.OnceSent();
   LogPrint('t', "                Send to DMS[\r\n%s]", message->c_str());
 
+  NulEndedReply reply;
   char buffer[kTcpReplyCapacity];
   size_t held = 0;
   for (;;) {
@@ -82,11 +85,10 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
                                : limit.Until(std::chrono::steady_clock::now() +
                                              std::chrono::milliseconds(kTcpReplyPauseMs));
     size_t count = 0;
-    NetResult received = connection->Receive(buffer + held, sizeof buffer - held, &count, wait);
+    NetResult received = connection->Receive(buffer, sizeof buffer - held, &count, wait);
     if (received.ok()) {
-      bool has_nul = std::find(buffer + held, buffer + held + count, '\0') != buffer + held + count;
       held += count;
-      if (has_nul || held == sizeof buffer) break;
+      if (reply.Take(std::string_view(buffer, count)) || held == sizeof buffer) break;
       continue;
     }
     if (received.status == NetStatus::kStopped) RaiseWaitEnd(received, time_limit, went_out, "");
@@ -96,8 +98,7 @@ void TcpTransport(const std::string& host, const std::string& port_text, std::st
     RaiseWaitEnd(received, time_limit, went_out, "TcpTransport: c[SOCKET_ERROR]");
   }
 
-  const char* begin = buffer;
-  message->assign(begin, std::find(begin, begin + held, '\0'));
+  *message = std::move(reply.text());
   LogPrint('d', "             Reply from DMS[\r\n%s]", message->c_str());
 }
 

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "base/numbers.h"
-#include "platform/http_client.h"
 #include "settings/module_files.h"
 
 namespace vornlink {
@@ -63,28 +62,6 @@ FailureKind KindOfConnectFailure(NetFailure failure) {
       break;
   }
   return FailureKind::kOther;
-}
-
-NetFailure TransportFailureKind(std::string_view text) {
-  constexpr std::string_view kTcpError = "TcpTransport: c[";
-  constexpr std::string_view kHttpError = "HttpTransport: t[CInternetException] em[";
-  if (text.find(kTcpTimeoutHead) != std::string_view::npos ||
-      text.find(kHttpTimeoutHead) != std::string_view::npos) {
-    return NetFailure::kTimedOut;
-  }
-  if (text.find("HttpTransport: t[CAFile]") != std::string_view::npos)
-    return NetFailure::kTrustFile;
-  if (size_t at = text.find(kTcpError); at != std::string_view::npos) {
-    const std::string_view code = text.substr(at + kTcpError.size());
-    const bool number = !code.empty() && (code[0] == '-' || (code[0] >= '0' && code[0] <= '9'));
-    return number ? KindOfNetError(LeadingInt(code)) : NetFailure::kOther;
-  }
-  if (size_t at = text.find(kHttpError); at != std::string_view::npos) {
-    std::string_view error = text.substr(at + kHttpError.size());
-    const size_t end = error.rfind(']');
-    return KindOfHttpError(error.substr(0, end));
-  }
-  return NetFailure::kOther;
 }
 
 }  // namespace vornlink

@@ -10,13 +10,12 @@
 // carries their kind (base/failure_text.h): a stop before any of the query
 // went out is kStopped, a stop's cut after it had kCutAfterSending, a time
 // limit kNotReached or kTimeLimitAfterSending by whether the query had gone
-// out. Thread-safe.
+// out (and NetFailure::kTimedOut). Thread-safe.
 #ifndef VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_
 #define VORNLINK_TRANSPORT_TRANSPORT_LIMITS_H_
 
 #include <chrono>
 #include <string>
-#include <string_view>
 
 #include "base/failure_text.h"
 #include "platform/net.h"
@@ -64,12 +63,6 @@ extern const char kHttpCutText[];
 // name that did not resolve, a connect refused, no way to the host and a
 // connect that ran out of time; kOther for the rest (trust, TLS, ...).
 FailureKind KindOfConnectFailure(NetFailure failure);
-
-// What a person should look at for a failure text that a transport raised,
-// also within a longer line that holds it (an exchange's failure line):
-// the time limit, the TCP transport's system error, the HTTP library's
-// error or the trust file. kOther for every other text.
-NetFailure TransportFailureKind(std::string_view text);
 
 }  // namespace vornlink
 

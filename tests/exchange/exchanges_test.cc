@@ -54,7 +54,7 @@ class ExchangesTest : public ::testing::Test {
 
 // Each reply, and each setting missing or wrong, gives its outcome and line.
 TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
-  const std::string head = "* FWT: WorkOrder[123456] LineCode[A] --> ";
+  const std::string ok = ". FWT: WorkOrder[123456] LineCode[A] --> ", head = "*" + ok.substr(1);
   const std::string failed = "--> FAILED --> FWT_NEEDS_ATTENTION";
   const struct {
     std::string reply;
@@ -64,13 +64,11 @@ TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
     std::string job_no = "123456.A";
   } kCases[] = {
       {ForwardReply("success", "0:Order 7 is updated"), ForwardOutcome::kSuccess,
-       ". FWT: WorkOrder[123456] LineCode[A] --> Reply: c[success] t[0:Order 7 is updated] --> "
-       "SUCCESS"},
+       ok + "Reply: c[success] t[0:Order 7 is updated] --> SUCCESS"},
       {ForwardReply("locked", "2:locked"), ForwardOutcome::kRetryLater,
-       ". FWT: WorkOrder[123456] LineCode[A] --> Reply: c[locked] t[2:locked] --> FWT_RETRY_LATER"},
+       ok + "Reply: c[locked] t[2:locked] --> FWT_RETRY_LATER"},
       // The success list is looked at first.
-      {ForwardReply("both", "x"), ForwardOutcome::kSuccess,
-       ". FWT: WorkOrder[123456] LineCode[A] --> Reply: c[both] t[x] --> SUCCESS"},
+      {ForwardReply("both", "x"), ForwardOutcome::kSuccess, ok + "Reply: c[both] t[x] --> SUCCESS"},
       {ForwardReply("failure", "5:100% wrong"), ForwardOutcome::kNeedsAttention,
        head + "Reply: c[failure] t[5:100% wrong] " + failed},
       {"<other/>", ForwardOutcome::kNeedsAttention,
@@ -148,8 +146,11 @@ TEST_F(ExchangesTest, OutcomesWhenTheDmsIsNotReachedOrMayHaveBooked) {
                         "DmsDropsRepeats=" +
                             c.drops + "\n");
     std::string failure;
-    EXPECT_EQ(ForwardTransactionExchange(kTransaction, &failure, nullptr, ForwardOptions{c.park}),
-              c.outcome);
+    NetFailure net = NetFailure::kOther;
+    EXPECT_EQ(
+        ForwardTransactionExchange(kTransaction, &failure, nullptr, ForwardOptions{c.park}, &net),
+        c.outcome);
+    EXPECT_EQ(net, c.port == "1" ? NetFailure::kRefused : NetFailure::kTimedOut);
     const Lines lines = Outcomes();
     ASSERT_EQ(lines.size(), 1u);
     const std::string line = lines[0].substr(2);

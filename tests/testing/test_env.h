@@ -51,14 +51,16 @@ std::tm LocalFields(int year, int month, int day, int hour, int minute, int seco
 int64_t LocalUnixTime(int year, int month, int day, int hour, int minute, int second);
 
 // What `call` returns, or the text of the FailureText it throws (its kind
-// into `kind`, when given; kOther when it throws none).
+// into `kind` and `net`, when given; kOther when it throws none).
 template <typename Call>
-std::string TextOrFailure(Call call, FailureKind* kind = nullptr) {
+std::string TextOrFailure(Call call, FailureKind* kind = nullptr, NetFailure* net = nullptr) {
   if (kind != nullptr) *kind = FailureKind::kOther;
+  if (net != nullptr) *net = NetFailure::kOther;
   try {
     return call();
   } catch (const FailureText& failure) {
     if (kind != nullptr) *kind = failure.kind();
+    if (net != nullptr) *net = failure.net();
     return failure.text();
   }
 }

@@ -113,6 +113,12 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(b"0\r\n\r\n")
         elif path in ("/nul", "/echo"):
             self.answer(200, b"before\0after" if path == "/nul" else body)
+        elif path == "/nul-then-more":  # the NUL in one read, more bytes in a later one
+            self.answer(200, length=12)
+            self.wfile.write(b"before\0af")
+            self.wfile.flush()
+            time.sleep(0.3)
+            self.wfile.write(b"ter")
         elif path == "/auth":
             if self.headers.get("Authorization"):
                 self.answer(200, b"welcome")

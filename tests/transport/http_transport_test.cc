@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "log/log.h"
 #include "log/log_test_hooks.h"
@@ -75,9 +76,10 @@ class HttpTransportTest : public ::testing::Test {
           HttpTransport(url, &message_, headers, context_);
           return std::string();
         },
-        &kind_);
+        &kind_, &net_);
   }
   FailureKind kind_ = FailureKind::kOther;
+  NetFailure net_ = NetFailure::kOther;
   // Runs with a fresh tag in the path; the requests the server recorded.
   Lines Recorded(const std::string& server, const std::string& path,
                  const std::string& headers = "0", const std::string& message = "q") {
@@ -144,37 +146,27 @@ TEST_F(HttpTransportTest, PostOnlyWhenTheMethodBeginsWithPostElseGetWithTheBody)
   }
 }
 
-// Each status outside the 200s fails with its text (401 and an unknown one:
-// the tests of credentials and redirects).
-TEST_F(HttpTransportTest, StatusOutsideTwoHundredsRaisesItsTableText) {
-  EXPECT_EQ(Run(servers_.Url("http", "/status/404")),
-            "HttpTransport: c[404] t[Requested URL not found]");
-  EXPECT_EQ(Run(servers_.Url("http", "/status/204")), "");
-  EXPECT_EQ(message_, "") << "the message is replaced, not appended to";
-}
-
-TEST_F(HttpTransportTest, ReplyBodiesJoinedCutAtNulAndCapped) {
+// A flood of a reply (15 MB) leaves a small log: each read is no longer logged once the reply is
+// past what one entry shows.
+TEST_F(HttpTransportTest, ReplyBodiesJoinedCutAtNulAndCappedWithABoundedLog) {
   ASSERT_EQ(Run(servers_.Url("http", "/chunked")), "");
   std::string expected;
   for (int part = 0; part < 40; ++part)
     expected += (part < 10 ? "part0" : "part") + std::to_string(part) + ";";
   EXPECT_EQ(message_, expected);
-  ASSERT_EQ(Run(servers_.Url("http", "/nul")), "");
-  EXPECT_EQ(message_, "before");
-  ResetLogForTesting();  // 17 MB of 'd' lines are not what this case is about
-  EXPECT_EQ(Run(servers_.Url("http", "/big")),
-            "HttpTransport: t[Reply too large] em[More than 16777216 bytes]");
-}
-
-// A peer that sends back 15 MB: the exchange's log stays small, each read no longer logged once
-// the reply is past what one entry shows.
-TEST_F(HttpTransportTest, AFloodOfAReplyLeavesABoundedLog) {
+  for (const char* path : {"/nul", "/nul-then-more"}) {
+    ASSERT_EQ(Run(servers_.Url("http", path)), "");
+    EXPECT_EQ(message_, "before") << path;
+  }
   const std::string query(15 << 20, 'q');
   ASSERT_EQ(Run(servers_.Url("http", "/echo"), "0", query), "");
   EXPECT_EQ(message_.size(), query.size());
   size_t logged = 0;
   for (const std::string& line : Log()) logged += line.size();
   EXPECT_LT(logged, 200000u);
+  ResetLogForTesting();  // 17 MB of 'd' lines are not what this case is about
+  EXPECT_EQ(Run(servers_.Url("http", "/big")),
+            "HttpTransport: t[Reply too large] em[More than 16777216 bytes]");
 }
 
 TEST_F(HttpTransportTest, HttpsChecksTheChainButNotDatesOrHostNameAndFollowsNoRedirect) {
@@ -202,33 +194,44 @@ TEST_F(HttpTransportTest, TrustFileMustBeARegularFileOfCertificates) {
   context_.transport_type = "HTTPS";
   std::string missing = env_.dir().File("missing.pem"), empty = env_.dir().File("empty.pem");
   testing::WriteBytes(empty, "no certificate here\n");
-  const std::pair<std::string, std::string> kCases[] = {
-      {missing, "t[CAFile] em[CAFile [" + missing + "] cannot be opened]"},
-      {empty, "t[CAFile] em[CAFile [" + empty + "] holds no PEM certificate]"},
-      {"", "t[CInternetException] em["}};  // the system's authorities do not know the test one
-  for (const auto& [file, text] : kCases) {
+  const std::tuple<std::string, std::string, NetFailure> kCases[] = {
+      {missing, "t[CAFile] em[CAFile [" + missing + "] cannot be opened]", NetFailure::kTrustFile},
+      {empty, "t[CAFile] em[CAFile [" + empty + "] holds no PEM certificate]",
+       NetFailure::kTrustFile},
+      // The system's authorities do not know the test one.
+      {"", "t[CInternetException] em[", NetFailure::kCertificate}};
+  for (const auto& [file, text, net] : kCases) {
     testing::WriteBytes(env_.ModuleFile("ini"), file.empty() ? "" : "[HTTPS]\nCAFile=" + file);
     std::string failure = Run(servers_.Url("https", "/status/200"));
     EXPECT_EQ(file.empty() ? failure.substr(0, 40) : failure, "HttpTransport: " + text);
     EXPECT_EQ(kind_, FailureKind::kOther) << "a matter of trust, not of reach";
+    EXPECT_EQ(net_, net) << failure;
   }
 }
 #endif
 
-TEST_F(HttpTransportTest, BadUrlTypeAndUnreachableServer) {
+// Each status outside the 200s fails with its text (401 and an unknown one:
+// the tests of credentials and redirects).
+TEST_F(HttpTransportTest, BadUrlTypeStatusAndUnreachableServer) {
   EXPECT_EQ(Run("no url at all"), "HttpTransport: t[URL Error]");
   context_.transport_type = "http";
   EXPECT_EQ(Run(servers_.Url("http", "/status/200")),
             "HttpTransport: t[Transport type http] --> unknown");
   context_.transport_type = "HTTP";
   // Nothing of the query reaches a DMS whose port is closed or whose name does not resolve.
-  for (const char* url : {"http://127.0.0.1:1/", "http://no-such-host.invalid/"}) {
+  for (auto [url, net] : {std::pair{"http://127.0.0.1:1/", NetFailure::kRefused},
+                          {"http://no-such-host.invalid/", NetFailure::kNameLookup}}) {
     std::string refused = Run(url);
     EXPECT_EQ(refused.rfind("HttpTransport: t[CInternetException] em[", 0), 0u) << refused;
     EXPECT_EQ(refused.find_first_of("\r\n"), std::string::npos);
     EXPECT_EQ(kind_, FailureKind::kNotReached) << refused;
+    EXPECT_EQ(net_, net) << refused;
   }
   EXPECT_LE(Log().size(), 3u) << "failures log nothing of their own";
+  EXPECT_EQ(Run(servers_.Url("http", "/status/404")),
+            "HttpTransport: c[404] t[Requested URL not found]");
+  EXPECT_EQ(Run(servers_.Url("http", "/status/204")), "");
+  EXPECT_EQ(message_, "") << "the message is replaced, not appended to";
 }
 
 TEST_F(HttpTransportTest, CredentialsGoOutOnlyWhenAskedOrAddedForValidation) {
@@ -298,6 +301,7 @@ TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
     // matter of the machine's load, which the failure text tells apart well enough.
     EXPECT_EQ(failure, c.failure);
     EXPECT_EQ(kind_, c.kind);
+    EXPECT_EQ(net_ == NetFailure::kTimedOut, !c.set);
     EXPECT_GE(ended, ended_by);
   }
 }

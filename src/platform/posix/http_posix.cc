@@ -485,31 +485,6 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   return result;
 }
 
-NetFailure KindOfHttpError(std::string_view error_text) {
-  // libcurl's messages (its error buffer, else its text for the code), in
-  // the order that tells them apart: a failed connect names its reason.
-  static const struct {
-    std::string_view words;
-    NetFailure kind;
-  } kKinds[] = {
-      {"resolve host", NetFailure::kNameLookup},
-      {"resolve proxy", NetFailure::kNameLookup},
-      {"Connection refused", NetFailure::kRefused},
-      {"No route to host", NetFailure::kUnreachable},
-      {"Network is unreachable", NetFailure::kUnreachable},
-      {"Connection timed out", NetFailure::kUnreachable},
-      {"Couldn't connect to server", NetFailure::kRefused},
-      {"Failed to connect to", NetFailure::kRefused},
-      {"certificate", NetFailure::kCertificate},
-      {"SSL", NetFailure::kTls},
-      {"TLS", NetFailure::kTls},
-  };
-  for (const auto& kind : kKinds) {
-    if (error_text.find(kind.words) != std::string_view::npos) return kind.kind;
-  }
-  return NetFailure::kOther;
-}
-
 HttpHeadersAsSent HeadersAsSent(const HttpRequest& request) {
   HttpHeadersAsSent sent;
   // libcurl counts the body itself (a given Content-Length line is left out).

@@ -471,15 +471,6 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   return result;
 }
 
-NetFailure KindOfHttpError(std::string_view error_text) {
-  // The text is the library's message for its code: the message of each
-  // code tells which it was, in any language.
-  for (const InternetErrorKind& kind : kInternetErrorKinds) {
-    if (error_text == InternetErrorText(kind.code)) return kind.kind;
-  }
-  return NetFailure::kOther;
-}
-
 HttpHeadersAsSent HeadersAsSent(const HttpRequest& request) {
   HttpHeadersAsSent sent;
   sent.given = request.headers;

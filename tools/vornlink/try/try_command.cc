@@ -82,7 +82,7 @@ struct ExchangeView {
 };
 
 ExchangeView ViewOf(const std::vector<CapturedEntry>& entries, const std::string& prefix,
-                    const std::string& verdict) {
+                    NetFailure failure) {
   ExchangeView view;
   std::string value;
   if (FindValue(entries, 'h', kTransportTypeLabel, &view.type)) {
@@ -93,7 +93,7 @@ ExchangeView ViewOf(const std::vector<CapturedEntry>& entries, const std::string
     if (!view.where.empty()) view.type = "TCP";
     view.item = "SR and PO";
   }
-  view.failure = TransportFailureKind(verdict);
+  view.failure = failure;
   return view;
 }
 
@@ -291,24 +291,26 @@ const char* ForwardMeaning(ForwardOutcome outcome) {
   return "STOPPED";
 }
 
-// Runs one exchange (`exchange` returns what its outcome means) and shows
+// Runs one exchange (`exchange` returns what its outcome means and sets
+// what a failure of the network tells to look at) and shows
 // it, its time, its outcome, the driver's verdict line and the remedy for a
 // failed connection.
 template <typename Exchange>
 void TryExchange(SiteEnv* site, std::ostream& out, bool terminal, const std::string& prefix,
                  bool verbose, Exchange exchange) {
   std::string meaning;
+  NetFailure failure = NetFailure::kOther;
   double seconds = 0;
   int64_t limit = 0;
   {
     WaitReport wait(site, out, terminal, prefix);
-    meaning = exchange();
+    meaning = exchange(&failure);
     seconds = wait.Seconds();
     limit = wait.limit();
   }
   const std::vector<CapturedEntry> entries = site->TakeLog();
   const std::string line = Verdict(entries, prefix + ": ");
-  const ExchangeView view = ViewOf(entries, prefix, line);
+  const ExchangeView view = ViewOf(entries, prefix, failure);
   ShowExchange(out, entries, prefix, view, verbose);
   Show(out, "time", SecondsText(seconds));
   Show(out, "outcome", meaning);
@@ -369,8 +371,8 @@ int RunTryCommand(const std::string& module_path, const std::vector<std::string>
   if (validate) {
     out << "\n== Job validation of " << sample.job_no << "\n";
     JobVerdict verdict = JobVerdict::kNotValid;
-    TryExchange(&site, out, terminal, "IJV", verbose, [&] {
-      verdict = ValidateJob(sample.job_no, nullptr);
+    TryExchange(&site, out, terminal, "IJV", verbose, [&](NetFailure* failure) {
+      verdict = ValidateJob(sample.job_no, nullptr, nullptr, failure);
       return verdict == JobVerdict::kValid      ? "VALID"
              : verdict == JobVerdict::kNotValid ? "NOT VALID: the DMS does not know it"
              : verdict == JobVerdict::kNotSplit
@@ -382,9 +384,10 @@ int RunTryCommand(const std::string& module_path, const std::vector<std::string>
   if (forward) {
     out << "\n== Forward transaction " << TransactionCsv(sample.transaction) << "\n";
     ForwardOutcome outcome = ForwardOutcome::kNeedsAttention;
-    TryExchange(&site, out, terminal, "FWT", verbose, [&] {
+    TryExchange(&site, out, terminal, "FWT", verbose, [&](NetFailure* failure) {
       std::string failure_line;
-      outcome = ForwardTransactionExchange(sample.transaction, &failure_line, nullptr);
+      outcome = ForwardTransactionExchange(sample.transaction, &failure_line, nullptr,
+                                           ForwardOptions(), failure);
       return ForwardMeaning(outcome);
     });
     all_good = all_good && outcome == ForwardOutcome::kSuccess;
