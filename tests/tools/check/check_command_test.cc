@@ -52,7 +52,7 @@ TEST_F(CheckTest, TheSamplesAdaptedToASitePassWithoutAWord) {
     for (size_t at; (at = xml_.find(">change-me<")) != std::string::npos;) {
       xml_.replace(at, 11, ">s3cret-pw<");
     }
-    EXPECT_EQ(Check(), 0) << out_;
+    EXPECT_EQ(Check({"--strict"}), 0) << out_;
     EXPECT_TRUE(Says("0 problems, 0 warnings: the driver can work with these settings")) << out_;
     EXPECT_FALSE(Says("s3cret-pw")) << "passwords are masked";
   }
@@ -76,6 +76,8 @@ TEST_F(CheckTest, WhatASiteForgotToAdaptIsWarnedOf) {
                                     "quantity [0.0] reads as 0: the driver drops it"}),
             "");
   EXPECT_FALSE(Says("C:\\Fluid")) << out_;
+  EXPECT_EQ(Check({"--strict"}), 1) << "warnings fail a strict check";
+  EXPECT_TRUE(Says("; --strict: the warnings fail the check")) << out_;
   Replace(&xml_, "<Value>HTTPS</Value>", "<Value>HTTP</Value>");
   EXPECT_EQ(Check(), 0);
   EXPECT_EQ(

@@ -31,8 +31,11 @@ namespace {
 
 class Checker {
  public:
-  Checker(std::ostream& out, const std::string& module, bool json, const ExchangeSample& sample)
-      : report_(out, module, json), sample_(sample) {}
+  Checker(std::ostream& out, const std::string& module, bool json, bool strict,
+          const ExchangeSample& sample)
+      : report_(out, module, json), sample_(sample) {
+    if (strict) report_.FailOnWarnings();
+  }
 
   int Run(const std::string& module_path) {
     Files(module_path);
@@ -219,7 +222,7 @@ class Checker {
 const CommandHelp kCheckHelp = {
     "check",
     CommandGroup::kOperator,
-    "check [--transaction F1,...,F12] [--job JOBNO] [--json]",
+    "check [--transaction F1,...,F12] [--job JOBNO] [--json] [--strict]",
     "check the INI file and the settings document\n"
     "beside the module without sending anything",
     "  --transaction F1,...,F12\n"
@@ -228,9 +231,11 @@ const CommandHelp kCheckHelp = {
     "  --job JOBNO   the sample job number (default: the transaction's, else\n"
     "                one of work order 118739 in the driver's format)\n"
     "  --json        only the problems and warnings, each with its file and\n"
-    "                line, as JSON\n",
-    "0 nothing found that makes the driver fail (warnings allowed), 1\n"
-    "something was, 2 usage error",
+    "                line, as JSON\n"
+    "  --strict      warnings fail the check too (a site ready to go live has\n"
+    "                none: no sample host name or password left, ...)\n",
+    "0 nothing found that makes the driver fail (warnings allowed unless\n"
+    "--strict), 1 something was, 2 usage error",
     "Check the settings beside the module without sending anything.\n"};
 
 int RunCheckCommand(const std::string& module_path, const std::vector<std::string>& args,
@@ -238,15 +243,21 @@ int RunCheckCommand(const std::string& module_path, const std::vector<std::strin
   ExchangeSample sample;
   std::vector<std::string> rest;
   if (!ParseSampleOptions(args, &sample, &rest, err)) return kExitUsage;
-  const bool json = !rest.empty() && rest[0] == "--json";
-  if (rest.size() > (json ? 1 : 0)) {
-    err << "vornlink check: unknown argument " << rest.back() << "; see vornlink --help\n";
-    return kExitUsage;
+  bool json = false;
+  bool strict = false;
+  for (const std::string& word : rest) {
+    bool* flag = word == "--json" ? &json : word == "--strict" ? &strict : nullptr;
+    if (flag == nullptr || *flag) {
+      err << "vornlink check: " << (flag == nullptr ? "unknown argument " : "repeated argument ")
+          << word << "; see vornlink help check\n";
+      return kExitUsage;
+    }
+    *flag = true;
   }
   SiteEnv site(module_path);
   CompleteSample(&sample);
   if (!json) out << "vornlink check: the driver's view of " << site.ModulePath() << "\n";
-  return Checker(out, site.ModulePath(), json, sample).Run(site.ModulePath());
+  return Checker(out, site.ModulePath(), json, strict, sample).Run(site.ModulePath());
 }
 
 }  // namespace vornlink

@@ -74,7 +74,8 @@ void CheckReport::FinishJson(int exit_code) {
 }
 
 int CheckReport::Finish() {
-  const int exit_code = problems_.empty() ? kExitOk : kExitFailed;
+  const bool failed = !problems_.empty() || (warnings_fail_ && !warnings_.empty());
+  const int exit_code = failed ? kExitFailed : kExitOk;
   if (json_) {
     FinishJson(exit_code);
     return exit_code;
@@ -87,7 +88,7 @@ int CheckReport::Finish() {
        << (warnings_.size() == 1 ? " warning" : " warnings")
        << (problems_.empty() ? ": the driver can work with these settings"
                              : ": the driver would fail with these settings")
-       << "\n";
+       << (problems_.empty() && failed ? "; --strict: the warnings fail the check" : "") << "\n";
   return exit_code;
 }
 

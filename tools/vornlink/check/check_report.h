@@ -32,7 +32,11 @@ class CheckReport {
   void Problem(const std::string& text, const FindingPlace& place = {});
   void Warning(const std::string& text, const FindingPlace& place = {});
 
-  // The summary; returns the exit code: 0 without problems, else 1.
+  // From here on warnings fail the check as problems do (`check --strict`).
+  void FailOnWarnings() { warnings_fail_ = true; }
+
+  // The summary; returns the exit code: 0 without problems (and, after
+  // FailOnWarnings, without warnings), else 1.
   int Finish();
 
  private:
@@ -49,6 +53,7 @@ class CheckReport {
   std::ostream& out_;
   const std::string module_;
   const bool json_;
+  bool warnings_fail_ = false;
   std::string section_;
   std::vector<Finding> problems_;
   std::vector<Finding> warnings_;
