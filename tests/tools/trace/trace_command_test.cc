@@ -71,6 +71,9 @@ TEST_F(TraceTest, FollowsEachTransactionThroughItsTrids) {
               Says("attempt 2: Trid[202612081000110001]") && Says("removed from the cache") &&
               !Says("attempt 3") && !Says("note"))
       << out_;
+  EXPECT_TRUE(Trace({"4711", "--json"}) == 0 && Says("\"outcome\": \"retry later\"") &&
+              Says("\"delivered\": true"))
+      << out_;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"4712"}, std::vector<std::string>{"4712", "WO1234-02"}}) {
     EXPECT_TRUE(Trace(args) == 0 && Says("now       cache line 1, Trid 202612081000400001, due") &&

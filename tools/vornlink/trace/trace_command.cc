@@ -8,6 +8,7 @@
 #include "log/log.h"
 #include "platform/env.h"
 #include "vornlink/base/exit_codes.h"
+#include "vornlink/base/json_writer.h"
 #include "vornlink/base/line_states.h"
 #include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
@@ -54,47 +55,118 @@ const TraceEvent* Last(const TraceHistory& history, TraceEvent::Kind kind) {
   return last;
 }
 
-void ShowNow(const TraceHistory& history, std::ostream& out) {
+// Where it is now: its cache lines, or what became of it.
+std::vector<std::string> NowLines(const TraceHistory& history) {
+  std::vector<std::string> now;
   for (const NumberedRecord& line : history.cache_lines) {
     const std::string message = MessageShown(line.record);
-    Show(out, "now",
-         "cache line " + std::to_string(line.line) + ", Trid " + line.record.trid() + ", " +
-             StateName(StateOf(line.record)) + (message.empty() ? "" : ": " + message));
+    now.push_back("cache line " + std::to_string(line.line) + ", Trid " + line.record.trid() +
+                  ", " + StateName(StateOf(line.record)) + (message.empty() ? "" : ": " + message));
   }
-  if (!history.cache_lines.empty()) return;
+  if (!now.empty()) return now;
   const TraceEvent* dropped = Last(history, TraceEvent::Kind::kDropped);
   const TraceEvent* removed = Last(history, TraceEvent::Kind::kRemoved);
-  std::string now;
   if (history.delivered) {
-    now = "delivered: the DMS booked it";
+    std::string booked = "delivered: the DMS booked it";
     for (const TraceEvent& event : history.events) {
-      if (event.outcome == ForwardOutcome::kSuccess) now += " (" + event.verdict + ")";
+      if (event.outcome == ForwardOutcome::kSuccess) booked += " (" + event.verdict + ")";
     }
+    now.push_back(booked);
   } else if (dropped != nullptr) {
-    now = "dropped by an operator at " + dropped->stamp + ": never delivered by the driver";
+    now.push_back("dropped by an operator at " + dropped->stamp +
+                  ": never delivered by the driver");
   } else if (removed != nullptr) {
-    now = "removed from the cache at " + removed->stamp;
+    now.push_back("removed from the cache at " + removed->stamp);
   } else {
-    now = "not in the cache";
+    now.push_back("not in the cache");
   }
-  Show(out, "now", now);
+  return now;
 }
 
 // What the log cannot tell of it, plainly.
-void ShowGaps(const TraceHistory& history, const std::string& flags, std::ostream& out) {
+std::vector<std::string> Gaps(const TraceHistory& history, const std::string& flags) {
+  std::vector<std::string> gaps;
   const bool cache_entries = ParseLogFlags(flags).Passes('c');
   if (!cache_entries) {
-    Show(out, "note",
-         "the log's flags (\"" + flags +
-             "\") leave out the cache's entries (flag c): the hand-over and the removal are "
-             "not in it");
+    gaps.push_back("the log's flags (\"" + flags +
+                   "\") leave out the cache's entries (flag c): the hand-over and the removal "
+                   "are not in it");
+  } else if (!history.handed_over) {
+    gaps.push_back("the log does not show the hand-over: it begins at " + history.log_start +
+                   ", so it was cut past this transaction's start (or its flags left out the "
+                   "cache's entries then)");
   }
-  if (!history.handed_over && cache_entries) {
-    Show(out, "note",
-         "the log does not show the hand-over: it begins at " + history.log_start +
-             ", so it was cut past this transaction's start (or its flags left out the cache's "
-             "entries then)");
+  return gaps;
+}
+
+const char* KindKey(TraceEvent::Kind kind) {
+  switch (kind) {
+    case TraceEvent::Kind::kHandedOver:
+      return "handed_over";
+    case TraceEvent::Kind::kUnwritten:
+      return "unwritten";
+    case TraceEvent::Kind::kAttempt:
+      return "attempt";
+    case TraceEvent::Kind::kReleased:
+      return "released";
+    case TraceEvent::Kind::kDropped:
+      return "dropped";
+    case TraceEvent::Kind::kRemoved:
+      return "removed";
+    case TraceEvent::Kind::kOther:
+      break;
   }
+  return "other";
+}
+
+// What `trace` found, in both forms.
+struct TraceReport {
+  TraceQuery query;
+  TraceHistory history;
+  std::string log_path;
+  bool log_read = false;
+  std::string log_why;  // why it was not read
+  std::vector<std::string> gaps;
+};
+
+void PrintText(const TraceReport& report, std::ostream& out) {
+  const TraceHistory& history = report.history;
+  out << "vornlink trace: TransNo " << report.query.trans_no
+      << (report.query.job_no.has_value() ? ", JobNo " + *report.query.job_no : "") << "\n";
+  for (const std::string& now : NowLines(history)) Show(out, "now", now);
+  Show(out, "log", report.log_read ? report.log_path : report.log_why);
+  for (const TraceEvent& event : history.events) Show(out, "", event.stamp + " " + event.text);
+  for (const std::string& gap : report.gaps) Show(out, "note", gap);
+}
+
+void PrintJson(const TraceReport& report, std::ostream& out) {
+  const TraceHistory& history = report.history;
+  JsonWriter json(out);
+  json.BeginObject().Key("trans_no").String(report.query.trans_no).Key("job_no");
+  report.query.job_no.has_value() ? json.String(*report.query.job_no) : json.Null();
+  json.Key("cache_lines").BeginArray();
+  for (const NumberedRecord& line : history.cache_lines) {
+    json.BeginObject().Key("line").Number(static_cast<int64_t>(line.line));
+    json.Key("trid").String(line.record.trid());
+    json.Key("state").String(StateKey(StateOf(line.record)));
+    json.Key("message").String(MessageShown(line.record)).EndObject();
+  }
+  json.EndArray().Key("delivered").Bool(history.delivered).Key("now").String(NowLines(history)[0]);
+  json.Key("log").String(report.log_path).Key("log_read").Bool(report.log_read);
+  json.Key("log_start").String(history.log_start).Key("events").BeginArray();
+  for (const TraceEvent& event : history.events) {
+    json.BeginObject().Key("stamp").String(event.stamp).Key("kind").String(KindKey(event.kind));
+    json.Key("trid").String(event.trid).Key("text").String(event.text);
+    if (event.kind == TraceEvent::Kind::kAttempt) {
+      json.Key("booking_key").String(event.booking_key).Key("outcome");
+      event.outcome.has_value() ? json.String(OutcomeWords(*event.outcome)) : json.Null();
+      json.Key("verdict").String(event.verdict);
+    }
+    json.EndObject();
+  }
+  json.EndArray().Key("notes").BeginArray();
+  for (const std::string& gap : report.gaps) json.String(gap);
+  json.EndArray().EndObject();
 }
 
 }  // namespace
@@ -102,24 +174,39 @@ void ShowGaps(const TraceHistory& history, const std::string& flags, std::ostrea
 const CommandHelp kTraceHelp = {
     "trace",
     CommandGroup::kOperator,
-    "trace TRANSNO [JOBNO]",
+    "trace TRANSNO [JOBNO] [--json]",
     "one transaction from the hand-over to the DMS:\n"
     "where it is now, each attempt and its outcome",
     "  TRANSNO       the transaction's number, as the host gave it\n"
-    "  JOBNO         only the transaction of this job (a TransNo used again)\n",
+    "  JOBNO         only the transaction of this job (a TransNo used again)\n"
+    "  --json        the same as JSON\n",
     "0 found in the cache or the log, 1 in neither, or the cache\n"
     "unreadable, 2 usage error",
     "Where one transaction is now, and its story in the driver's log.\n"};
 
 int RunTraceCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err) {
-  if (args.empty() || args.size() > 2 || args[0].empty() || args[0][0] == '-') {
-    err << "vornlink trace: takes a TransNo, and a JobNo where the TransNo was used again\n";
+  TraceReport report;
+  std::vector<std::string> words;
+  bool as_json = false;
+  for (const std::string& arg : args) {
+    if (arg == "--json" && !as_json) {
+      as_json = true;
+    } else if (!arg.empty() && arg[0] != '-') {
+      words.push_back(arg);
+    } else {
+      words.clear();
+      break;
+    }
+  }
+  if (words.empty() || words.size() > 2) {
+    err << "vornlink trace: takes a TransNo, a JobNo where the TransNo was used again, and "
+           "--json\n";
     return kExitUsage;
   }
   SiteEnv site(module_path);
-  TraceQuery query{args[0], std::nullopt};
-  if (args.size() == 2) query.job_no = args[1];
+  report.query.trans_no = words[0];
+  if (words.size() == 2) report.query.job_no = words[1];
   std::vector<NumberedRecord> records;
   std::string error;
   if (!ReadCacheRecords(&records, &error)) {
@@ -127,26 +214,25 @@ int RunTraceCommand(const std::string& module_path, const std::vector<std::strin
     return kExitFailed;
   }
   const LogSettings log = ReadLogSettings();
-  std::string text, why;
-  const bool log_read = ReadLog(log.file_name, &text, &why);
-  const TraceHistory history = TraceTransaction(query, records, text);
-  const std::string name =
-      "TransNo " + query.trans_no + (query.job_no.has_value() ? ", JobNo " + *query.job_no : "");
-  if (history.cache_lines.empty() && history.events.empty()) {
-    out << "vornlink trace: " << name << " is neither in the cache nor in the log"
-        << (log_read ? " (which begins at " + history.log_start + ")" : ": " + why) << "\n";
-    return kExitFailed;
+  std::string text;
+  report.log_path = log.file_name;
+  report.log_read = ReadLog(log.file_name, &text, &report.log_why);
+  report.history = TraceTransaction(report.query, records, text);
+  if (report.log_read) report.gaps = Gaps(report.history, log.flags);
+  const bool found = !report.history.cache_lines.empty() || !report.history.events.empty();
+  if (as_json) {
+    PrintJson(report, out);
+  } else if (found) {
+    PrintText(report, out);
+  } else {
+    out << "vornlink trace: TransNo " << report.query.trans_no
+        << (report.query.job_no.has_value() ? ", JobNo " + *report.query.job_no : "")
+        << " is neither in the cache nor in the log"
+        << (report.log_read ? " (which begins at " + report.history.log_start + ")"
+                            : ": " + report.log_why)
+        << "\n";
   }
-  out << "vornlink trace: " << name << "\n";
-  ShowNow(history, out);
-  if (!log_read) {
-    Show(out, "log", why);
-    return kExitOk;
-  }
-  Show(out, "log", log.file_name);
-  for (const TraceEvent& event : history.events) Show(out, "", event.stamp + " " + event.text);
-  ShowGaps(history, log.flags, out);
-  return kExitOk;
+  return found ? kExitOk : kExitFailed;
 }
 
 }  // namespace vornlink

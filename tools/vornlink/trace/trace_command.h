@@ -18,9 +18,10 @@ namespace vornlink {
 // The command's help, for the program's list of commands (command_list.h).
 extern const CommandHelp kTraceHelp;
 
-// `args` are the words after "trace": TRANSNO [JOBNO]. Returns 0 when the
-// cache or the log knows the transaction, 1 when neither does (or the cache
-// cannot be read), 2 for a usage error.
+// `args` are the words after "trace": TRANSNO [JOBNO], and --json for
+// scripts (the same facts as one object). Returns 0 when the cache or the
+// log knows the transaction, 1 when neither does (or the cache cannot be
+// read), 2 for a usage error.
 int RunTraceCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err);
 

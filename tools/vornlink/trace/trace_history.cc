@@ -181,7 +181,7 @@ class Tracer {
                      "] due again as Trid[" + r.new_trid + "]";
         break;
       case What::kDropped:
-        if (!Known(r.trid)) return;
+        if (!Names(r)) return;
         event.kind = TraceEvent::Kind::kDropped;
         event.text = "dropped by an operator (vornlink cache drop): Trid[" + r.trid + "]";
         break;
@@ -266,7 +266,11 @@ TraceHistory TraceTransaction(const TraceQuery& query, const std::vector<Numbere
     if (!ParseLogEntry(line, &view)) continue;
     if (history.log_start.empty()) history.log_start = std::string(view.stamp);
     entries.emplace_back(view, Read(view));
-    tracer.Learn(entries.back().second);
+  }
+  // Twice: a release names a Trid that only a later entry may tie to the
+  // JobNo asked for.
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& entry : entries) tracer.Learn(entry.second);
   }
   for (const auto& [view, reading] : entries) tracer.Tell(view, reading);
   return history;
