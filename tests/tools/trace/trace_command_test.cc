@@ -29,7 +29,7 @@ class TraceTest : public testing::CommandTest {
 
 // Three stories in one log: 4711 delivered after a retry, its Trid changed by the move; 4712
 // parked, then released by an operator; 4713 handed over before the log's start, its last
-// exchange cut off without an outcome, before another transaction's.
+// exchange cut off without an outcome, before another transaction's. A TransNo may hold brackets.
 TEST_F(TraceTest, FollowsEachTransactionThroughItsTrids) {
   testing::WriteBytes(env_.env().ModulePath(), "");
   WriteSettings("c");
@@ -56,7 +56,8 @@ TEST_F(TraceTest, FollowsEachTransactionThroughItsTrids) {
           "SUCCESS\n" +
           head +
           "40-.-vornlink cache: Trid[202612081000130001] TransNo[4712] released by an "
-          "operator -> due again as Trid[202612081000400001]\n");
+          "operator -> due again as Trid[202612081000400001]\n" +
+          head + "50-" + Sending("4711] JobNo[WO1234-02", "202612081000500001") + "\n");
   testing::WriteBytes(
       env_.ModuleFile("$$$"),
       testing::OnDisk(
