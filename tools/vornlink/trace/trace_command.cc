@@ -91,6 +91,8 @@ std::vector<std::string> Gaps(const TraceHistory& history, const std::string& fl
     gaps.push_back("the log's flags (\"" + flags +
                    "\") leave out the cache's entries (flag c): the hand-over and the removal "
                    "are not in it");
+  } else if (history.log_start.empty()) {
+    gaps.push_back("the log holds no entry yet");
   } else if (!history.handed_over) {
     gaps.push_back("the log does not show the hand-over: it begins at " + history.log_start +
                    ", so it was cut past this transaction's start (or its flags left out the "

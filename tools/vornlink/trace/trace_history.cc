@@ -23,6 +23,7 @@ constexpr std::string_view kReleased = "] released by an operator -> due again a
 constexpr std::string_view kDropped = " dropped by an operator: ";
 constexpr std::string_view kEnteredByOperator = ", entered by an operator";
 constexpr std::string_view kTridOpen = "Trid[";
+constexpr std::string_view kTransNoOpen = "TransNo[";
 
 bool StartsWith(std::string_view text, std::string_view head) {
   return text.substr(0, head.size()) == head;
@@ -93,7 +94,7 @@ Reading Read(const LogEntryView& view) {
     r.trans_no = text.substr(0, comma);
     r.job_no = text.substr(comma + 1, second - comma - 1);
     if (r.unwritten == UnwrittenEvent::kWritten) {
-      const std::vector<std::string> trids = TridsNamed(message.substr(message.rfind(kTridOpen)));
+      const std::vector<std::string> trids = TridsNamed(message);
       if (!trids.empty()) r.trid = trids.back();
     }
     return r;
@@ -102,11 +103,12 @@ Reading Read(const LogEntryView& view) {
   const std::vector<std::string> trids = TridsNamed(message);
   if (trids.empty()) return r;
   r.trid = trids.front();
-  if (const size_t released = message.find(kReleased); released != std::string_view::npos) {
-    const size_t trans_no = message.rfind("TransNo[", released);
+  if (const size_t released = message.rfind(kReleased); released != std::string_view::npos) {
+    const size_t trans_no = message.rfind(kTransNoOpen, released);
     if (trans_no == std::string_view::npos || trids.size() < 2) return r;
     r.what = Reading::What::kReleased;
-    r.trans_no = std::string(message.substr(trans_no + 8, released - trans_no - 8));
+    const size_t start = trans_no + kTransNoOpen.size();
+    r.trans_no = std::string(message.substr(start, released - start));
     r.new_trid = trids.back();
   } else if (const size_t dropped = message.find(kDropped); dropped != std::string_view::npos) {
     CacheRecord record;
