@@ -72,7 +72,7 @@ TEST_F(TraceTest, FollowsEachTransactionThroughItsTrids) {
               Says("attempt 2: Trid[202612081000110001]") && Says("removed from the cache") &&
               !Says("attempt 3") && !Says("note"))
       << out_;
-  EXPECT_TRUE(Trace({"4711", "--json"}) == 0 && Says("\"outcome\": \"retry later\"") &&
+  EXPECT_TRUE(Trace({"4711", "--json"}) == 0 && Says("\"outcome\": \"retry_later\"") &&
               Says("\"delivered\": true"))
       << out_;
   for (const std::vector<std::string>& args :

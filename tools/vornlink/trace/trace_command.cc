@@ -121,6 +121,27 @@ const char* KindKey(TraceEvent::Kind kind) {
   return "other";
 }
 
+const char* OutcomeKey(ForwardOutcome outcome) {
+  switch (outcome) {
+    case ForwardOutcome::kSuccess:
+      return "delivered";
+    case ForwardOutcome::kNeedsAttention:
+      return "parked";
+    case ForwardOutcome::kRetryLater:
+      return "retry_later";
+    case ForwardOutcome::kStopped:
+      return "stopped";
+    case ForwardOutcome::kCutAfterSending:
+    case ForwardOutcome::kCutRepeatsDropped:
+      return "cut_after_sending";
+    case ForwardOutcome::kUnreachable:
+      return "unreachable";
+    case ForwardOutcome::kOutcomeUnknown:
+      break;
+  }
+  return "outcome_unknown";
+}
+
 // What `trace` found, in both forms.
 struct TraceReport {
   TraceQuery query;
@@ -161,7 +182,7 @@ void PrintJson(const TraceReport& report, std::ostream& out) {
     json.Key("trid").String(event.trid).Key("text").String(event.text);
     if (event.kind == TraceEvent::Kind::kAttempt) {
       json.Key("booking_key").String(event.booking_key).Key("outcome");
-      event.outcome.has_value() ? json.String(OutcomeWords(*event.outcome)) : json.Null();
+      event.outcome.has_value() ? json.String(OutcomeKey(*event.outcome)) : json.Null();
       json.Key("verdict").String(event.verdict);
     }
     json.EndObject();
