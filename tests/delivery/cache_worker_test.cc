@@ -191,8 +191,7 @@ TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
   EXPECT_EQ(testing::Missing(Logged(), {"Cache RetryTime [-5] out of range -> 0 seconds",
                                         "Cache line of transaction[5009] has no valid "
                                         "Trid[2014030709050] -> not sent",
-                                        "FWT: TransNo[5008] JobNo[123456.A] "
-                                        "Trid[201403070905020999] BookingKey["}),
+                                        "JobNo[123456.A] Trid[201403070905020999] BookingKey["}),
             "");
 }
 
