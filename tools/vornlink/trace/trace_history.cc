@@ -262,19 +262,24 @@ TraceHistory TraceTransaction(const TraceQuery& query, const std::vector<Numbere
     history.cache_lines.push_back(line);
     tracer.LearnLine(record);
   }
-  std::vector<std::pair<LogEntryView, Reading>> entries;
-  for (std::string_view line : SplitLines(log_text)) {
-    LogEntryView view;
-    if (!ParseLogEntry(line, &view)) continue;
-    if (history.log_start.empty()) history.log_start = std::string(view.stamp);
-    entries.emplace_back(view, Read(view));
-  }
+  // Read again in each round rather than kept: a log that is never cut may
+  // hold millions of entries.
+  const std::vector<std::string_view> lines = SplitLines(log_text);
+  auto each_entry = [&lines](const auto& take) {
+    for (std::string_view line : lines) {
+      LogEntryView view;
+      if (ParseLogEntry(line, &view)) take(view, Read(view));
+    }
+  };
   // Twice: a release names a Trid that only a later entry may tie to the
   // JobNo asked for.
   for (int round = 0; round < 2; ++round) {
-    for (const auto& entry : entries) tracer.Learn(entry.second);
+    each_entry([&](const LogEntryView&, const Reading& reading) { tracer.Learn(reading); });
   }
-  for (const auto& [view, reading] : entries) tracer.Tell(view, reading);
+  each_entry([&](const LogEntryView& view, const Reading& reading) {
+    if (history.log_start.empty()) history.log_start = std::string(view.stamp);
+    tracer.Tell(view, reading);
+  });
   return history;
 }
 
