@@ -15,6 +15,7 @@
 #include "cache/cache_reserve.h"
 #include "cache/trid.h"
 #include "cache/unwritten_queue.h"
+#include "exchange/booking_key.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
@@ -192,6 +193,8 @@ class CacheWorker {
       std::string failure_line;
       std::string new_trid;
       CacheChange change = CacheChange::kFailed;
+      LogWriteLine('.', SendingLogEntry({record.trans_no(), record.fields[kJobNo], record.trid(),
+                                         BookingKey(record.transaction())}));
       const ForwardOutcome outcome =
           ForwardTransactionExchange(record.transaction(), &failure_line, &stop_, options);
       NoteReach(outcome);
@@ -541,6 +544,33 @@ bool WorkerStartOfLogEntry(char flag, std::string_view message, const std::strin
     return true;
   }
   return false;
+}
+
+std::string SendingLogEntry(const SendingEntry& entry) {
+  return OneLine(std::string(kSendingEntryHead) + entry.trans_no + std::string(kSendingEntryJobNo) +
+                 entry.job_no + std::string(kSendingEntryTrid) + entry.trid +
+                 std::string(kSendingEntryKey) + entry.booking_key + std::string(kSendingEntryEnd));
+}
+
+bool SendingOfLogEntry(char flag, std::string_view message, SendingEntry* entry) {
+  if (flag != '.' || message.substr(0, kSendingEntryHead.size()) != kSendingEntryHead ||
+      message.size() < kSendingEntryHead.size() + kSendingEntryEnd.size() ||
+      message.substr(message.size() - kSendingEntryEnd.size()) != kSendingEntryEnd) {
+    return false;
+  }
+  std::string_view rest = message.substr(kSendingEntryHead.size());
+  rest.remove_suffix(kSendingEntryEnd.size());
+  const size_t key = rest.rfind(kSendingEntryKey);
+  const size_t trid = key == std::string_view::npos ? key : rest.rfind(kSendingEntryTrid, key);
+  const size_t job = trid == std::string_view::npos ? trid : rest.rfind(kSendingEntryJobNo, trid);
+  if (job == std::string_view::npos) return false;
+  entry->trans_no = std::string(rest.substr(0, job));
+  const size_t job_at = job + kSendingEntryJobNo.size();
+  entry->job_no = std::string(rest.substr(job_at, trid - job_at));
+  const size_t trid_at = trid + kSendingEntryTrid.size();
+  entry->trid = std::string(rest.substr(trid_at, key - trid_at));
+  entry->booking_key = std::string(rest.substr(key + kSendingEntryKey.size()));
+  return true;
 }
 
 void RunCacheWorker(const StopSignal& stop) { CacheWorker(stop).Run(); }

@@ -90,6 +90,28 @@ std::string DeliveryLockFilePath(const std::string& cache_path);
 bool WorkerStartOfLogEntry(char flag, std::string_view message, const std::string& cache_path,
                            uint32_t* process, TryLockResult* lock);
 
+// The entry the worker writes with the '.' flag (always on) right before
+// each exchange of a cached line, so that the log ties the exchange's own
+// lines (which name the work order and line code only) to the line:
+// "FWT: TransNo[T] JobNo[J] Trid[R] BookingKey[K] -> sending", the fields
+// as the line holds them, on one line.
+inline constexpr std::string_view kSendingEntryHead = "FWT: TransNo[";
+inline constexpr std::string_view kSendingEntryJobNo = "] JobNo[";
+inline constexpr std::string_view kSendingEntryTrid = "] Trid[";
+inline constexpr std::string_view kSendingEntryKey = "] BookingKey[";
+inline constexpr std::string_view kSendingEntryEnd = "] -> sending";
+struct SendingEntry {
+  std::string trans_no;
+  std::string job_no;
+  std::string trid;
+  std::string booking_key;
+};
+std::string SendingLogEntry(const SendingEntry& entry);
+// Reads such an entry back (flag and message as ParseLogEntry reads them);
+// false for every other entry. The Trid and the key hold no brackets, so
+// they are read from the end; a JobNo that holds "] JobNo[" is misread.
+bool SendingOfLogEntry(char flag, std::string_view message, SendingEntry* entry);
+
 // An environment variable of the process: "1" has the worker started after
 // it make its first pass at once rather than one retry time after the start
 // (`vornlink deliver` sets it). Read once, when the worker starts.

@@ -190,7 +190,8 @@ TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
             "FAILED --> FWT_NEEDS_ATTENTION");
   EXPECT_EQ(testing::Missing(Logged(), {"Cache RetryTime [-5] out of range -> 0 seconds",
                                         "Cache line of transaction[5009] has no valid "
-                                        "Trid[2014030709050] -> not sent"}),
+                                        "Trid[2014030709050] -> not sent",
+                                        "JobNo[123456.A] Trid[201403070905020999] BookingKey["}),
             "");
 }
 

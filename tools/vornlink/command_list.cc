@@ -10,6 +10,7 @@
 #include "vornlink/host/host_commands.h"
 #include "vornlink/host/session.h"
 #include "vornlink/status/status_command.h"
+#include "vornlink/trace/trace_command.h"
 #include "vornlink/try/try_command.h"
 
 namespace vornlink {
@@ -37,6 +38,10 @@ int Cache(const Driver& driver, const std::vector<std::string>& words, std::ostr
 int Status(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
            std::ostream& err) {
   return RunStatusCommand(driver.module_path, Arguments(words), out, err);
+}
+int Trace(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
+          std::ostream& err) {
+  return RunTraceCommand(driver.module_path, Arguments(words), out, err);
 }
 int Deliver(const Driver& driver, const std::vector<std::string>& words, std::ostream& out,
             std::ostream& err) {
@@ -78,6 +83,7 @@ const std::vector<Command>& Commands() {
       {&kTryHelp, CommandNeeds::kModuleFolder, Try},
       {&kCacheHelp, CommandNeeds::kModuleFolder, Cache},
       {&kStatusHelp, CommandNeeds::kModuleFolder, Status},
+      {&kTraceHelp, CommandNeeds::kModuleFolder, Trace},
       {&kDmsHelp, CommandNeeds::kNothing, Dms},
   };
   return commands;

@@ -27,6 +27,13 @@ constexpr size_t kMaxReplyFileBytes = 16 * kMaxDmsRequestBytes;
 
 enum class Mode { kTcp, kHttp, kHttps };
 
+// `text` as the log shows it: control bytes and broken UTF-8 made visible.
+std::string Shown(std::string_view text) {
+  std::string shown;
+  AppendFiltered(text, /*complete=*/true, &shown);
+  return shown;
+}
+
 struct DmsOptions {
   std::string address = "0.0.0.0";
   uint16_t port = kDefaultPort;
@@ -305,7 +312,7 @@ class DmsTally {
     }
     std::string error;
     const bool written =
-        GetEnv()->AppendTextFile(options_.log_file, Filtered(entry), false, &error);
+        GetEnv()->AppendTextFile(options_.log_file, Shown(entry), false, &error);
     if (!written && log_written_) {
       err_ << "vornlink dms: cannot write " << options_.log_file << ": " << error << std::endl;
     }
