@@ -43,6 +43,10 @@ struct CacheRecord {
 // one character, overwritten in place, so that no free space is needed.
 // Any reader that only sends Status 0 and 2 leaves such a line alone.
 inline constexpr char kDeliveredStatus = '3';
+// The Status of a line that is due: a new one, or one an operator released.
+inline constexpr char kDueStatus = '0';
+// The Status of a line the DMS asked to send again later.
+inline constexpr char kRetryLaterStatus = '2';
 // The Status of a parked line, written in place the same way when a failed
 // line cannot be moved to the end with its failure line.
 inline constexpr char kParkedStatus = '1';

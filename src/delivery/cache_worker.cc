@@ -234,7 +234,7 @@ class CacheWorker {
         case ForwardOutcome::kRetryLater:
           // A line that cannot be moved stays due where it is, for the next
           // pass.
-          record.fields[CacheRecord::kStatus] = "2";
+          record.fields[CacheRecord::kStatus] = std::string(1, kRetryLaterStatus);
           record.fields[CacheRecord::kMessage].clear();
           change = MoveToEnd(record, &new_trid);
           break;

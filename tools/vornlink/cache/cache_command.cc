@@ -207,7 +207,7 @@ Released Release(const CacheTarget& target, bool confirmed, std::ostream& out, s
           may_have_booked = true;
           return LineEdit::kKeep;
         }
-        record->fields[CacheRecord::kStatus] = "0";
+        record->fields[CacheRecord::kStatus] = std::string(1, kDueStatus);
         record->fields[CacheRecord::kMessage].clear();
         released = *record;
         return LineEdit::kMoveToEnd;

@@ -273,8 +273,10 @@ void ShowStillDue(std::ostream& out, const std::vector<DueLine>& due) {
   }
 }
 
-int Summarise(const DeliveryWatch& watch, const RunState& run, Clock::duration took,
-              std::ostream& out) {
+// Prints how the run ended, its outcomes, what is still due and the cache
+// now, then the verdict; returns the exit code that goes with the verdict.
+int ShowSummaryAndVerdict(const DeliveryWatch& watch, const RunState& run, Clock::duration took,
+                          std::ostream& out) {
   const size_t* tally = run.tally;
   Show(out, "ended",
        "after " + Plural(static_cast<size_t>(watch.passes_ended()), "pass", "passes") + " in " +
@@ -452,7 +454,7 @@ int RunDeliverCommand(const Driver& driver, const std::vector<std::string>& args
   bool progress = false;
   LookOnce(&follower, &watch, !log.empty(), &run, out, &progress);
   out << TimeOfDay() << " service stopped (StopService " << stopped << ")\n";
-  return Summarise(watch, run, Clock::now() - started, out);
+  return ShowSummaryAndVerdict(watch, run, Clock::now() - started, out);
 }
 
 }  // namespace vornlink
