@@ -12,6 +12,10 @@ namespace vornlink {
 // lines are only for the first.
 bool StandardOutputIsTerminal();
 
+// Whether the program's standard input is a terminal that a person types
+// at, so that a question can be asked there.
+bool StandardInputIsTerminal();
+
 // What asked the program to end.
 enum class EndRequest {
   kNone,

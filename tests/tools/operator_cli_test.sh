@@ -94,7 +94,7 @@ if [ -z "$runner" ]; then
   same "api-version" "102" "$(run api-version)"
   same "--version: the program's and the module's" "vornlink 1.00 Plexa KMR v[1.00]" \
     "$(run --version | sed -n 's/ (.*)$//; s/^module .*: //; p' | tr '\n' ' ' | sed 's/ $//')"
-  same "COMMAND --help is the command's own help, as help COMMAND gives it" "0 usage: vornlink cache list [--json]" \
+  same "COMMAND --help is the command's own help, as help COMMAND gives it" "0 usage: vornlink cache list [--job J] [--trans-no T] [--status S] [--json]" \
     "$(run help cache >"$site/help"; run cache --help | cmp - "$site/help" && head -n 1 "$site/help" |
       sed 's/^/0 /')"
 

@@ -46,6 +46,8 @@ void TakePending() {
 
 bool StandardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
+bool StandardInputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
 // The end signals are blocked in this thread and so in every thread it or
 // the driver starts later: none of their waits (a transport's poll) is ever
 // cut short by one. They wait for the process until requested() takes them.

@@ -54,6 +54,11 @@ bool StandardOutputIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+bool StandardInputIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 EndRequestWatch::EndRequestWatch() {
   g_request = static_cast<int>(EndRequest::kNone);
   ResetEvent(ReleaseEvent());

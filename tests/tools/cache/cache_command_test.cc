@@ -12,6 +12,7 @@
 #include "cache/cache_record.h"
 #include "command_test.h"
 #include "dms_fixture.h"
+#include "exchange/booking_key.h"
 #include "exchange/forward_transaction.h"
 #include "hosted_driver.h"
 #include "testing/child_process.h"
@@ -153,6 +154,34 @@ TEST_F(CacheCommandTest, LinesByNumberOrTransNoAndOnlyAsListed) {
               Says("2 stuck line(s) dropped"))
       << out_;
   EXPECT_EQ(testing::ReadBytes(env_.ModuleFile("$$$")), "");
+}
+
+// An operator finds one booking among many by its job (or work order), TransNo or state, and
+// show and the JSON name its booking key, the one a DMS de-duplicates by.
+TEST_F(CacheCommandTest, ListFindsABookingByJobTransNoOrState) {
+  testing::WriteBytes(env_.ModuleFile("$$$"),
+                      testing::OnDisk(testing::CacheLine("7", "1", "201403070905020001") + "\n" +
+                                      testing::CacheLine("8", "2", "201403070905020002") + "\n" +
+                                      testing::CacheLine("9", "0", "201403070905020003") + "\n"));
+  auto key_of = [](const std::string& trans_no) {
+    return BookingKey({trans_no, "123456.A", "240607", "081503", "17", "F04", "12", "3", "Oil",
+                       "OIL-1", "1.5", "0"});
+  };
+  EXPECT_TRUE(Cache({"list", "--job", "123456", "--status", "retry-later"}) == 0 &&
+              Says("201403070905020002 retry later 8        123456.A     1.5      240607 081503") &&
+              !Says("201403070905020001") && Says("1 of 3 line(s) in"))
+      << out_;
+  EXPECT_TRUE(Cache({"list", "--job", "12345"}) == 0 && Says("0 of 3 line(s)")) << out_;
+  EXPECT_TRUE(Cache({"list", "--job", "123456.A", "--trans-no", "9", "--json"}) == 0 &&
+              Says("\"trid\": \"201403070905020003\"") && !Says("201403070905020002") &&
+              Says("\"dispensed\": \"240607 081503\"") &&
+              Says("\"booking_key\": \"" + key_of("9") + "\""))
+      << out_;
+  EXPECT_TRUE(Cache({"show", "7"}) == 0 && Says("BookingKey   " + key_of("7"))) << out_;
+  EXPECT_TRUE(Cache({"list", "--status", "waiting"}) == 2 &&
+              Says("--status waiting is no state; the states are due, retry-later"))
+      << out_;
+  EXPECT_TRUE(Cache({"list", "--job"}) == 2 && Says("list --job wants a value")) << out_;
 }
 
 // A host program delivers while this process releases every line the DMS refused: each

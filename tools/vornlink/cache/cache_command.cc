@@ -1,12 +1,15 @@
 #include "vornlink/cache/cache_command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
+#include <optional>
 #include <ostream>
 
 #include "cache/cache_file.h"
 #include "cache/unwritten_entries.h"
 #include "driver/service.h"
+#include "exchange/booking_key.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
 #include "platform/env.h"
@@ -64,13 +67,98 @@ void LogOperatorChange(char flag, const std::string& text) {
   LogInit(std::string(), 0, std::string());
 }
 
-int ListJson(const std::vector<NumberedRecord>& records, std::ostream& out) {
+// When the host says the fluid was dispensed: its Date and Time fields
+// as it wrote them.
+std::string DispensedAt(const CacheRecord& record) {
+  return record.fields[kDate] + " " + record.fields[kTime];
+}
+
+// Which lines cache list shows: those that match every filter given.
+struct ListFilter {
+  std::string job;       // the JobNo, or its work order before a separator
+  std::string trans_no;  // the TransNo
+  std::optional<LineState> state;
+
+  bool Matches(const CacheRecord& record) const {
+    return (job.empty() || IsJob(record.fields[kJobNo])) &&
+           (trans_no.empty() || record.trans_no() == trans_no) &&
+           (!state || StateOf(record) == *state);
+  }
+  bool IsSet() const { return !job.empty() || !trans_no.empty() || state; }
+
+ private:
+  // "118739" finds "118739", "118739.C" and "118739-02", not "1187390".
+  bool IsJob(const std::string& job_no) const {
+    if (job_no.compare(0, job.size(), job) != 0) return false;
+    return job_no.size() == job.size() ||
+           !std::isalnum(static_cast<unsigned char>(job_no[job.size()]));
+  }
+};
+
+// The state a --status word names: its name in the text ("retry later" or
+// "retry-later") or in the JSON ("retry_later").
+std::optional<LineState> StateNamed(std::string word) {
+  std::replace(word.begin(), word.end(), '-', ' ');
+  for (LineState state : kAllLineStates) {
+    std::string key = StateKey(state);
+    std::replace(key.begin(), key.end(), '_', ' ');
+    if (word == StateName(state) || word == key) return state;
+  }
+  return std::nullopt;
+}
+
+struct ListOptions {
+  bool as_json = false;
+  ListFilter filter;
+};
+
+// Reads list's words; false (reported, naming the word) on a wrong one.
+bool ReadListOptions(const std::vector<std::string>& args, ListOptions* options,
+                     std::ostream& err) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (word == "--json") {
+      options->as_json = true;
+      continue;
+    }
+    const bool takes_value =
+        word == "--job" || word == "--trans-no" || word == "--transno" || word == "--status";
+    if (!takes_value) {
+      err << "vornlink cache: list does not take " << word
+          << " (it takes --json, --job J, --trans-no T, --status S)\n";
+      return false;
+    }
+    if (i + 1 == args.size() || args[i + 1].empty()) {
+      err << "vornlink cache: list " << word << " wants a value\n";
+      return false;
+    }
+    const std::string& value = args[++i];
+    if (word == "--job") {
+      options->filter.job = value;
+    } else if (word == "--status") {
+      options->filter.state = StateNamed(value);
+      if (!options->filter.state) {
+        err << "vornlink cache: list --status " << value
+            << " is no state; the states are due, retry-later, parked, stuck, delivered, "
+               "unknown\n";
+        return false;
+      }
+    } else {
+      options->filter.trans_no = value;
+    }
+  }
+  return true;
+}
+
+int ListJson(const std::vector<NumberedRecord>& records, const ListFilter& filter,
+             std::ostream& out) {
   JsonWriter json(out);
   json.BeginObject().Key("cache").String(CacheFilePath()).Key("lines").BeginArray();
   StateCounts counts;
   const int64_t now = GetEnv()->UnixTime();
   for (const NumberedRecord& line : records) {
     const CacheRecord& r = line.record;
+    if (!filter.Matches(r)) continue;
     const LineState state = StateOf(r);
     counts.Add(state);
     json.BeginObject().Key("line").Number(static_cast<int64_t>(line.line));
@@ -79,6 +167,8 @@ int ListJson(const std::vector<NumberedRecord>& records, std::ostream& out) {
     for (size_t i = 0; i < kTransactionFieldCount; ++i) {
       json.Key(kJsonFieldNames[i]).String(r.fields[i]);
     }
+    json.Key("dispensed").String(DispensedAt(r));
+    json.Key("booking_key").String(BookingKey(r.transaction()));
     json.Key("message").String(r.message());
     const LineAge age = AgeOfLine(r, now);
     json.Key("age_seconds");
@@ -94,27 +184,29 @@ int ListJson(const std::vector<NumberedRecord>& records, std::ostream& out) {
 }
 
 int List(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const bool as_json = args.size() == 1 && args[0] == "--json";
-  if (!args.empty() && !as_json) {
-    err << "vornlink cache: list takes only --json\n";
-    return kExitUsage;
-  }
+  ListOptions options;
+  if (!ReadListOptions(args, &options, err)) return kExitUsage;
   std::vector<NumberedRecord> records;
   if (!ReadAll(&records, err)) return kExitFailed;
-  if (as_json) return ListJson(records, out);
+  if (options.as_json) return ListJson(records, options.filter, out);
   out << Padded("line", 5) << " " << Padded("Trid", 18) << " " << Padded("state", 11) << " "
       << Padded("TransNo", 8) << " " << Padded("JobNo", 12) << " " << Padded("Quantity", 8) << " "
-      << Padded("age", 11) << " message\n";
+      << Padded("dispensed", 13) << " " << Padded("age", 11) << " message\n";
   StateCounts counts;
+  size_t shown = 0;
   for (const NumberedRecord& line : records) {
     const CacheRecord& r = line.record;
     const LineState state = StateOf(r);
     counts.Add(state);
+    if (!options.filter.Matches(r)) continue;
+    ++shown;
     out << Padded(std::to_string(line.line), 5) << " " << Padded(r.trid(), 18) << " "
         << Padded(StateName(state), 11) << " " << Padded(r.trans_no(), 8) << " "
         << Padded(r.fields[kJobNo], 12) << " " << Padded(r.fields[kQuantity], 8) << " "
-        << Padded(AgeOf(r), 11) << " " << MessageShown(r) << "\n";
+        << Padded(DispensedAt(r), 13) << " " << Padded(AgeOf(r), 11) << " " << MessageShown(r)
+        << "\n";
   }
+  if (options.filter.IsSet()) out << shown << " of ";
   out << records.size() << " line(s) in " << CacheFilePath() << ": " << counts.Summary() << "\n";
   const std::string unreachable = ReadDmsReach().State();
   if (counts[LineState::kDueNew] + counts[LineState::kDueRetry] > 0 && !unreachable.empty()) {
@@ -141,7 +233,8 @@ int Show(const CacheSelector& selector, std::ostream& out, std::ostream& err) {
   for (size_t i = 0; i < kTransactionFieldCount; ++i) {
     out << Padded(kFieldNames[i], 12) << " " << r.fields[i] << "\n";
   }
-  out << Padded("Message", 12) << " " << MessageShown(r) << "\n";
+  out << Padded("Message", 12) << " " << MessageShown(r) << "\n"
+      << Padded("BookingKey", 12) << " " << BookingKey(r.transaction()) << "\n";
   return kExitOk;
 }
 
@@ -442,7 +535,7 @@ int UsageError(std::ostream& err) {
 const CommandHelp kCacheHelp = {
     "cache",
     CommandGroup::kOperator,
-    "cache list [--json]\n"
+    "cache list [--job J] [--trans-no T] [--status S] [--json]\n"
     "cache show LINE\n"
     "cache retry LINE|--all-parked [--yes]\n"
     "cache drop LINE|--all-stuck --yes\n"
@@ -454,9 +547,12 @@ const CommandHelp kCacheHelp = {
     "LINE is a Trid, a line number that cache list prints, or a TransNo that\n"
     "no other line has (--line N and --trans-no T say which is meant).\n"
     "\n"
-    "  list          the cache's lines: number, Trid, state, job, quantity, age,\n"
-    "                failure line; --json: every field, as JSON\n"
-    "  show          every field of one line\n"
+    "  list          the cache's lines: number, Trid, state, job, quantity, when\n"
+    "                dispensed, age, failure line; --json: every field and the\n"
+    "                booking key, as JSON. Only the lines of job J (a JobNo, or\n"
+    "                its work order), of TransNo T (--transno too), in state S\n"
+    "                (due, retry-later, parked, stuck, delivered, unknown)\n"
+    "  show          every field of one line, and its booking key\n"
     "  retry         make parked lines due again (each moves to the end with a\n"
     "                new Trid); --yes also for one the DMS may have booked\n"
     "                (outcome unknown: a time limit or a stop ended its exchange\n"

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 #include <ostream>
+#include <string>
 
 #include "base/failure_text.h"
 #include "exchange/dms_query.h"
@@ -23,6 +24,7 @@
 #include "vornlink/base/exit_codes.h"
 #include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
+#include "vornlink/try/dms_place.h"
 
 namespace vornlink {
 namespace {
@@ -319,13 +321,49 @@ void TryExchange(SiteEnv* site, std::ostream& out, bool terminal, const std::str
   if (!remedy.empty()) Show(out, "remedy", remedy);
 }
 
+// Where the forward exchange would book the made-up transaction, when that
+// is not this machine; "" when it is, or when the settings do not say (the
+// exchange then tells what is missing).
+std::string BookingPlaceElsewhere() {
+  ExtFormat format;
+  LoadSetupOrdinals(&format);
+  try {
+    const DmsRoute route = RouteToDms(format, ExchangeKind::kForwardTransaction);
+    const std::string host = route.over_tcp ? route.host : HostOfUrl(route.url);
+    if (host.empty() || IsThisMachine(host)) return std::string();
+    return route.over_tcp ? route.host + " port " + route.port : MaskUrlPassword(route.url);
+  } catch (const FailureText&) {
+    return std::string();
+  }
+}
+
+// Whether the made-up transaction may be booked at a DMS elsewhere: given
+// --yes, or the person at the terminal says so; refused (reported)
+// without a terminal to ask at.
+bool MayBookElsewhere(const std::string& place, const std::string& trans_no, bool yes,
+                      std::ostream& out, std::ostream& err) {
+  if (yes) return true;
+  const std::string what = "the forward exchange books a made-up transaction (TransNo " + trans_no +
+                           ") at the DMS at " + place + ", which is not on this machine";
+  if (&out == &std::cout && StandardOutputIsTerminal() && StandardInputIsTerminal()) {
+    out << "vornlink try: " << what << ". Book it there? [y/N] " << std::flush;
+    std::string answer;
+    if (std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes")) {
+      return true;
+    }
+  }
+  err << "vornlink try: nothing sent: " << what
+      << "; add --yes to book it there, or --only validate to ask only for the job\n";
+  return false;
+}
+
 }  // namespace
 
 const CommandHelp kTryHelp = {
     "try",
     CommandGroup::kOperator,
     "try [--transaction F1,...,F12] [--job JOBNO] [--only forward|validate]\n"
-    "    [--verbose]",
+    "    [--verbose] [--yes]",
     "one real job validation and one real forward\n"
     "transaction with the DMS (a real booking!), shown\n"
     "step by step; the cache and the log stay untouched",
@@ -333,9 +371,11 @@ const CommandHelp kTryHelp = {
     "                   the samples, as for check\n"
     "  --only forward|validate\n"
     "                   only that exchange\n"
-    "  --verbose        every log line of the exchanges\n",
+    "  --verbose        every log line of the exchanges\n"
+    "  --yes            book at a DMS that is not on this machine without asking\n"
+    "                   (without it, try asks at a terminal and refuses elsewhere)\n",
     "0 the job was VALID and the transaction a SUCCESS (of those tried),\n"
-    "1 otherwise, 2 usage error",
+    "1 otherwise, 2 usage error, or a DMS elsewhere and neither --yes nor a yes",
     "One real job validation and one real booking with the DMS, step by step.\n"};
 
 int RunTryCommand(const std::string& module_path, const std::vector<std::string>& args,
@@ -346,21 +386,36 @@ int RunTryCommand(const std::string& module_path, const std::vector<std::string>
   bool forward = true;
   bool validate = true;
   bool verbose = false;
+  bool yes = false;
   for (size_t i = 0; i < rest.size(); ++i) {
     if (rest[i] == "--verbose") {
       verbose = true;
-    } else if (rest[i] == "--only" && i + 1 < rest.size() &&
-               (rest[i + 1] == "forward" || rest[i + 1] == "validate")) {
-      forward = rest[++i] == "forward";
+    } else if (rest[i] == "--yes") {
+      yes = true;
+    } else if (rest[i] == "--only") {
+      const std::string which = i + 1 < rest.size() ? rest[++i] : std::string();
+      if (which != "forward" && which != "validate") {
+        err << "vornlink try: --only takes forward or validate"
+            << (which.empty() ? std::string() : ", not " + which) << "\n";
+        return kExitUsage;
+      }
+      forward = which == "forward";
       validate = !forward;
     } else {
       err << "vornlink try: unknown argument " << rest[i]
-          << " (--transaction F1,...,F12, --job JOBNO, --only forward|validate, --verbose)\n";
+          << " (--transaction F1,...,F12, --job JOBNO, --only forward|validate, --verbose, "
+             "--yes)\n";
       return kExitUsage;
     }
   }
   SiteEnv site(module_path);
   CompleteSample(&sample);
+  if (forward) {
+    const std::string place = BookingPlaceElsewhere();
+    if (!place.empty() && !MayBookElsewhere(place, sample.transaction[kTransNo], yes, out, err)) {
+      return kExitUsage;
+    }
+  }
   site.CaptureLog(kDriverLogFlags);
   site.TakeLog();
   const bool terminal = &out == &std::cout && StandardOutputIsTerminal();

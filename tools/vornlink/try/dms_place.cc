@@ -1,0 +1,39 @@
+#include "vornlink/try/dms_place.h"
+
+#include <cctype>
+
+namespace vornlink {
+
+std::string HostOfUrl(std::string_view url) {
+  const size_t scheme = url.find("://");
+  std::string_view rest = scheme == std::string_view::npos ? url : url.substr(scheme + 3);
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  const size_t at = rest.rfind('@');
+  if (at != std::string_view::npos) rest.remove_prefix(at + 1);
+  if (!rest.empty() && rest[0] == '[') {
+    const size_t close = rest.find(']');
+    return std::string(rest.substr(1, close == std::string_view::npos ? rest.npos : close - 1));
+  }
+  return std::string(rest.substr(0, rest.find(':')));
+}
+
+bool IsThisMachine(std::string_view host) {
+  std::string lower;
+  for (char c : host)
+    lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  if (lower == "localhost" || lower == "localhost." || lower == "::1") return true;
+  // 127.a.b.c: four parts of digits only, the first 127.
+  if (lower.compare(0, 4, "127.") != 0) return false;
+  int dots = 0;
+  for (size_t i = 4; i < lower.size(); ++i) {
+    if (lower[i] == '.') {
+      if (lower[i - 1] == '.') return false;
+      ++dots;
+    } else if (!std::isdigit(static_cast<unsigned char>(lower[i]))) {
+      return false;
+    }
+  }
+  return dots == 2 && lower.back() != '.';
+}
+
+}  // namespace vornlink
