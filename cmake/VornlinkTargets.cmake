@@ -13,12 +13,22 @@ target_compile_options(vornlink_options INTERFACE
 target_include_directories(vornlink_options INTERFACE ${PROJECT_BINARY_DIR}/generated)
 
 if(WIN32)
+  # The oldest Windows the binaries run on: 7 (6.1). The headers offer no
+  # function it lacks, and the PE header says so, so that an older Windows
+  # refuses the DLL at once rather than failing at its first missing import
+  # (scripts/test-windows.sh checks the imports against that version).
+  set(VORNLINK_WINDOWS_MAJOR 6)
+  set(VORNLINK_WINDOWS_MINOR 1)
   # Conforming printf family (%lld, %zu) from the MinGW runtime.
   target_compile_definitions(vornlink_options INTERFACE
     __USE_MINGW_ANSI_STDIO=1 WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   # The runtime goes into each binary: sites get one DLL that imports only
   # Windows system DLLs.
-  target_link_options(vornlink_options INTERFACE -static -static-libgcc -static-libstdc++)
+  target_link_options(vornlink_options INTERFACE -static -static-libgcc -static-libstdc++
+    -Wl,--major-subsystem-version,${VORNLINK_WINDOWS_MAJOR}
+    -Wl,--minor-subsystem-version,${VORNLINK_WINDOWS_MINOR}
+    -Wl,--major-os-version,${VORNLINK_WINDOWS_MAJOR}
+    -Wl,--minor-os-version,${VORNLINK_WINDOWS_MINOR})
 else()
   target_compile_definitions(vornlink_options INTERFACE _GNU_SOURCE)
   find_package(Threads REQUIRED)

@@ -1,7 +1,7 @@
 #!/bin/bash
 # The manual page and the bash completion that the build makes from the program's list of commands:
 # the page renders without a warning and names every command of the usage; the completion completes
-# commands, a command's subcommands and its options.
+# commands, a command's subcommands, the options of the one at hand, and an option's values.
 #   manual_pages_test.sh PROGRAM MAN_PAGE COMPLETION
 program=$1 page=$2 completion=$3 failed=0
 if command -v groff >/dev/null; then
@@ -11,13 +11,30 @@ if command -v groff >/dev/null; then
   for command in $("$program" --help | sed -n 's/^  \([a-z][a-z0-9-]*\).*/\1/p'); do
     grep -qw -- "$command" <<<"$commands" || { echo "the manual page lacks $command"; failed=1; }
   done
+  rendered=$(groff -man -Tascii -P-cbou -rLL=300n -rHY=0 "$page")
+  for part in "vornlink cache list [--job J]" "--strict      warnings fail the check" \
+      "vornlink_cache_lines" "vornlink status --nagios" "3 UNKNOWN"; do
+    grep -qF -- "$part" <<<"$rendered" || { echo "the manual page lacks $part"; failed=1; }
+  done
 else
   echo "groff is not installed: the manual page is not rendered"
 fi
 completed=$(bash -c 'source "$1"
-  for line in "vornlink st" "vornlink status --st" "vornlink cache re" "vornlink help dm"; do
-    read -ra COMP_WORDS <<<"$line"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vornlink
-    echo "${COMPREPLY[*]}"
+  for line in "vornlink st" "vornlink status --st" "vornlink cache re" "vornlink help dm" \
+      "vornlink cache list --" "vornlink cache drop --a" "vornlink try --only v" \
+      "vornlink dms --port 1 --reply fwt-r" "vornlink cache list --status " ; do
+    read -ra COMP_WORDS <<<"$line"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    [[ $line == *" " ]] && { COMP_WORDS+=(""); ((COMP_CWORD++)); }
+    _vornlink; echo "${COMPREPLY[*]}"
   done' _ "$completion")
-[ "$completed" = $'start status stop\n--stale\nretry\ndms' ] || { echo "completed: $completed"; failed=1; }
+expected='start status stop
+--stale
+retry
+dms
+--job --json --status --trans-no --help --quiet
+--all-stuck
+validate
+fwt-retry
+due retry-later parked stuck delivered unknown'
+[ "$completed" = "$expected" ] || { echo "completed: $completed"; failed=1; }
 exit $failed

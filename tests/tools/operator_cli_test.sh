@@ -97,6 +97,22 @@ if [ -z "$runner" ]; then
   same "COMMAND --help is the command's own help, as help COMMAND gives it" "0 usage: vornlink cache list [--job J] [--trans-no T] [--status S] [--json]" \
     "$(run help cache >"$site/help"; run cache --help | cmp - "$site/help" && head -n 1 "$site/help" |
       sed 's/^/0 /')"
+  # complains TEXT WORDS...: the exit status, and 1 when standard error says TEXT
+  complains() {
+    local text=$1 err status; shift
+    err=$(run "$@" 2>&1 >/dev/null); status=$?
+    echo "$status $(grep -cF -- "$text" <<<"$err")"
+  }
+  same "help help is the usage" "0" "$(run help help | grep -q '^usage: vornlink'; echo $?)"
+  same "a word that is no subcommand is named" "2 1" "$(complains \
+    "check is no subcommand of cache (list, show, retry, drop, add, export); check is a command of its own" \
+    cache check --json)"
+  same "a word too many is named" "2 1" \
+    "$(complains "show takes one line, not also --line" cache show 1 --line=1)"
+  same "a wrong value is named" "2 1" \
+    "$(complains "--only takes forward or validate, not valid" try --only=valid)"
+  "$program" -m="$site/$(basename "$module")" name >/dev/null 2>&1
+  same "-m=PATH as --module=PATH" 0 $?
 
   printf '# a comment\n%s\n%s\n%s\n' 1,118739.A,261206,091502,7,BAY3,1,1,Oil,OIL,4.5,0 \
     2,118739.B,261206,092011,7,BAY3,1,2,ATF,2.5,0 3,too,few,fields >"$site/in.csv"

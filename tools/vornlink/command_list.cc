@@ -113,7 +113,7 @@ void PrintUsage(std::ostream& out) {
 }
 
 int ShowHelp(const std::string& command, std::ostream& out, std::ostream& err) {
-  if (command.empty()) {
+  if (command.empty() || command == "help") {  // "help help": the usage tells of help too
     PrintUsage(out);
     return kExitOk;
   }

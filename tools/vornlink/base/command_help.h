@@ -42,6 +42,9 @@ struct CommandHelp {
   // Its paragraph in the manual page's list of commands, in the manual's
   // markup; null for a host's call, which the manual lists with the others.
   const char* manual;
+  // The options that take one of a few words, for the bash completion: a
+  // line each, the option and then its words ("--only forward validate\n").
+  const char* option_values = nullptr;
 };
 
 // The exit status of a host command that only reports an export's answer.

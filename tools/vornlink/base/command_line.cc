@@ -12,6 +12,13 @@ bool IsOptionNameCharacter(char c) {
 std::vector<std::string> SplitOptionValues(const std::vector<std::string>& words) {
   std::vector<std::string> split;
   for (const std::string& word : words) {
+    // "-m=PATH", as "--module=PATH".
+    if (word.size() > 2 && word[0] == '-' && IsOptionNameCharacter(word[1]) && word[1] != '-' &&
+        word[2] == '=') {
+      split.push_back(word.substr(0, 2));
+      split.push_back(word.substr(3));
+      continue;
+    }
     const size_t equals = word.find('=');
     bool option = word.size() > 2 && word.compare(0, 2, "--") == 0 && equals != std::string::npos &&
                   equals > 2;

@@ -1,7 +1,7 @@
 // The conventions every command of the program follows, applied once to
 // its words before it runs, on the program's command line and on each line
 // of a session, so that each command gets them without a line of its own:
-//   --option=value   the same as --option value
+//   --option=value   the same as --option value (-m=value as -m value)
 //   -q, --quiet      anywhere: the command's standard output is discarded
 //                    (complaints still go to standard error), for scripts
 //                    that want only the exit status
@@ -30,7 +30,8 @@ struct CommandLine {
 };
 
 // Splits each "--name=value" word (a name of letters, digits and '-') into
-// "--name" and "value"; any other word stays as it is.
+// "--name" and "value", and each "-x=value" into "-x" and "value"; any
+// other word stays as it is.
 std::vector<std::string> SplitOptionValues(const std::vector<std::string>& words);
 
 // The words of one command line read by the conventions above.

@@ -238,6 +238,20 @@ int Show(const CacheSelector& selector, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+int ShowCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  CacheSelector selector;
+  std::vector<std::string> after;
+  if (!TakeSelector(args, &selector, &after)) {
+    err << "vornlink cache: show takes a line: a Trid, --line N or --trans-no T\n";
+    return kExitUsage;
+  }
+  if (!after.empty()) {
+    err << "vornlink cache: show takes one line, not also " << after[0] << "\n";
+    return kExitUsage;
+  }
+  return Show(selector, out, err);
+}
+
 // Reads "LINE [--yes]" or "`all_flag` [--yes]" (`all` says which); false
 // for anything else.
 bool ParseLineOrAll(const std::vector<std::string>& args, const char* all_flag,
@@ -432,7 +446,7 @@ int Drop(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
   }
   if (all) return DropStuck(confirmed, out, err);
   if (!confirmed) {
-    Show(selector, out, err);
+    if (Show(selector, out, err) != kExitOk) return kExitFailed;
     err << "vornlink cache: nothing dropped; to drop this transaction for good, add --yes\n";
     return kExitUsage;
   }
@@ -565,7 +579,8 @@ const CommandHelp kCacheHelp = {
     "                as a formula gets a leading ')\n",
     "0 done, 1 the cache could not be read or changed, or LINE names no\n"
     "line or several, 2 usage error or --yes missing",
-    "List, show, release, drop, add and export the cache's transactions.\n"};
+    "List, show, release, drop, add and export the cache's transactions.\n",
+    "--status due retry-later parked stuck delivered unknown\n"};
 
 int RunCacheCommand(const std::string& module_path, const std::vector<std::string>& args,
                     std::ostream& out, std::ostream& err) {
@@ -573,17 +588,20 @@ int RunCacheCommand(const std::string& module_path, const std::vector<std::strin
   SiteEnv site(module_path);
   const std::string& what = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  CacheSelector selector;
-  std::vector<std::string> after;
   if (what == "list") return List(rest, out, err);
-  if (what == "show" && TakeSelector(rest, &selector, &after) && after.empty()) {
-    return Show(selector, out, err);
-  }
+  if (what == "show") return ShowCommand(rest, out, err);
   if (what == "retry") return Retry(rest, out, err);
   if (what == "drop") return Drop(rest, out, err);
   if (what == "add") return Add(rest, out, err);
-  if (what == "export" && rest.empty()) return Export(out, err);
-  return UsageError(err);
+  if (what == "export") {
+    if (rest.empty()) return Export(out, err);
+    err << "vornlink cache: export takes nothing more, not " << rest[0] << "\n";
+    return kExitUsage;
+  }
+  err << "vornlink cache: " << what
+      << " is no subcommand of cache (list, show, retry, drop, add, export)"
+      << (what == "check" ? "; check is a command of its own: vornlink check" : "") << "\n";
+  return kExitUsage;
 }
 
 }  // namespace vornlink

@@ -311,8 +311,7 @@ class DmsTally {
       return;
     }
     std::string error;
-    const bool written =
-        GetEnv()->AppendTextFile(options_.log_file, Shown(entry), false, &error);
+    const bool written = GetEnv()->AppendTextFile(options_.log_file, Shown(entry), false, &error);
     if (!written && log_written_) {
       err_ << "vornlink dms: cannot write " << options_.log_file << ": " << error << std::endl;
     }
@@ -561,7 +560,8 @@ const CommandHelp kDmsHelp = {
     "  --time-limit MS     per connection, for its request and reply (5000)\n",
     "0 after --count requests or a stop by a signal, 1 it cannot serve (the\n"
     "port is taken, say), 2 usage error",
-    "The emulated DMS; needs no module.\n"};
+    "The emulated DMS; needs no module.\n",
+    "--reply job-valid job-notvalid fwt-success fwt-retry fwt-failed\n"};
 
 int RunDmsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   DmsOptions options;

@@ -376,7 +376,8 @@ const CommandHelp kTryHelp = {
     "                   (without it, try asks at a terminal and refuses elsewhere)\n",
     "0 the job was VALID and the transaction a SUCCESS (of those tried),\n"
     "1 otherwise, 2 usage error, or a DMS elsewhere and neither --yes nor a yes",
-    "One real job validation and one real booking with the DMS, step by step.\n"};
+    "One real job validation and one real booking with the DMS, step by step.\n",
+    "--only forward validate\n"};
 
 int RunTryCommand(const std::string& module_path, const std::vector<std::string>& args,
                   std::ostream& out, std::ostream& err) {
