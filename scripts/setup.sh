@@ -69,6 +69,21 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok 
   rm -f "$log"
 fi
 
+# promtool checks the metrics of `vornlink status --prometheus` as a collector
+# reads them. It is taken out of Debian's prometheus package into build/tools,
+# so that no server is installed or started.
+if ! command -v promtool >/dev/null && [ ! -x build/tools/promtool ]; then
+  fetched=$(mktemp -d /tmp/vornlink-setup.XXXXXX)
+  if (cd "$fetched" && apt-get download -qq prometheus >/dev/null 2>&1 &&
+      dpkg-deb -x prometheus_*.deb files) && mkdir -p build/tools &&
+      cp "$fetched/files/usr/bin/promtool" build/tools/promtool; then
+    echo "setup: promtool taken from Debian's prometheus package into build/tools"
+  else
+    echo "setup: promtool could not be fetched; the metrics check will fail"
+  fi
+  rm -rf "$fetched"
+fi
+
 # Where the kernel runs no 32-bit code (or VORNLINK_I386_EMULATION=force asks
 # for it), 32-bit Wine runs through qemu-i386 (scripts/i386-emulation),
 # fetched into build/qemu-user; nothing is installed, and the test scripts
