@@ -97,6 +97,47 @@ struct HttpResult {
 HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
                            HttpResponseHandler* handler);
 
+// What the server's own certificate says, as a person checks it.
+struct PeerCertificate {
+  std::string subject;
+  std::string issuer;
+  std::string valid_from;  // as the system prints a time
+  std::string valid_until;
+  // The SHA-256 digest of the certificate, "AB:CD:..."; "" where the
+  // system does not tell it (Windows).
+  std::string sha256_fingerprint;
+};
+
+// Sees what goes over the wire for a person who reads it (the operator's
+// tool): the request's head as sent (request line and header lines), each
+// response's head as it came (status line and header lines), the server's
+// certificate as received, also when the handshake then fails. Called on
+// the thread of SendHttpRequest while it runs; must not throw.
+class HttpWireTap {
+ public:
+  virtual ~HttpWireTap() = default;
+  virtual void OnRequestHead(std::string_view head) = 0;
+  virtual void OnResponseHead(std::string_view head) = 0;
+  virtual void OnPeerCertificate(const PeerCertificate& certificate) = 0;
+};
+
+// While it lives, the requests of the thread that made it report to `tap`
+// (not owned); the tap set before is restored at its end. A thread without
+// a tap pays nothing for the feature.
+class ScopedHttpWireTap {
+ public:
+  explicit ScopedHttpWireTap(HttpWireTap* tap);
+  ~ScopedHttpWireTap();
+  ScopedHttpWireTap(const ScopedHttpWireTap&) = delete;
+  ScopedHttpWireTap& operator=(const ScopedHttpWireTap&) = delete;
+
+ private:
+  HttpWireTap* before_;
+};
+
+// The calling thread's tap; null when none is set.
+HttpWireTap* CurrentHttpWireTap();
+
 // The header lines `request` goes out with, for a person who reads it: the
 // caller's lines that the library sends as they are, in order, and apart
 // from them what the library writes itself ("Host", "User-Agent: ...",

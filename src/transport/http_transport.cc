@@ -1,5 +1,8 @@
 #include "transport/http_transport.h"
 
+#include <algorithm>
+#include <string>
+
 #include "base/failure_text.h"
 #include "log/log.h"
 #include "platform/http_client.h"
@@ -10,6 +13,10 @@
 
 namespace vornlink {
 namespace {
+
+// How much of a refusal's body is read and logged: enough for a server's
+// page that says why.
+constexpr size_t kMaxRefusalBytes = 4096;
 
 // In front of each line of the header block in the log.
 constexpr std::string_view kLoggedHeaderIndent = "   ";
@@ -31,7 +38,8 @@ class ReplyCollector : public HttpResponseHandler {
 
   bool OnStatus(int status) override {
     status_ = status;
-    if (status < 200 || status > 299) return false;
+    // The body of a refusal says why, for a person: its start is read.
+    if (status < 200 || status > 299) return true;
     LogPrint('h',
              "HttpTransport: WorkOrder[%s] LineCode[%s], message sent --> HTTP c[%d] --> SUCCESS",
              context_.work_order.c_str(), context_.line_code.c_str(), status);
@@ -39,6 +47,10 @@ class ReplyCollector : public HttpResponseHandler {
   }
 
   bool OnBody(const char* data, size_t size) override {
+    if (refused()) {
+      refusal_.append(data, std::min(size, kMaxRefusalBytes - refusal_.size()));
+      return refusal_.size() < kMaxRefusalBytes;
+    }
     const size_t before = total_;
     total_ += size;
     if (total_ > kMaxHttpReplyBytes) {
@@ -74,6 +86,11 @@ class ReplyCollector : public HttpResponseHandler {
     LogPrint('d', "Reply from server     [\r\n%s]", body_.text().c_str());
   }
 
+  // A status came that is no success.
+  bool refused() const { return status_ != 0 && (status_ < 200 || status_ > 299); }
+  // Logs the start of a refusal's body, as far as it came.
+  void LogRefusal() const { LogPrint('d', "Reply from server     [\r\n%s]", refusal_.c_str()); }
+
   int status() const { return status_; }
   bool too_large() const { return too_large_; }
   std::string& body() { return body_.text(); }
@@ -86,6 +103,7 @@ class ReplyCollector : public HttpResponseHandler {
   size_t reads_not_logged_ = 0;
   bool too_large_ = false;
   NulEndedReply body_;
+  std::string refusal_;
 };
 
 }  // namespace
@@ -162,6 +180,13 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
 
   ReplyCollector collector(context);
   HttpResult result = SendHttpRequest(request, limit, &collector);
+  // A refusal stands as soon as its status came, however its body ended.
+  if (collector.refused()) collector.LogRefusal();
+  const int status = collector.status();
+  if (collector.refused() || (result.outcome == HttpOutcome::kDone && status / 100 != 2)) {
+    throw FailureText("HttpTransport: c[" + std::to_string(status) + "] t[" +
+                      HttpStatusText(status) + "]");
+  }
   switch (result.outcome) {
     case HttpOutcome::kDone:
       break;
@@ -186,11 +211,6 @@ void HttpTransport(const std::string& url, std::string* message, const std::stri
     case HttpOutcome::kAborted:
       throw FailureText("HttpTransport: t[Reply too large] em[More than " +
                         std::to_string(kMaxHttpReplyBytes) + " bytes]");
-  }
-  int status = collector.status();
-  if (status < 200 || status > 299) {
-    throw FailureText("HttpTransport: c[" + std::to_string(status) + "] t[" +
-                      HttpStatusText(status) + "]");
   }
   collector.LogEnd();
   *message = std::move(collector.body());

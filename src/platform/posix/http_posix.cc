@@ -22,6 +22,8 @@
 
 #include "platform/http_client.h"
 #include "platform/one_line_text.h"
+#include "platform/posix/http_tls_posix.h"
+#include "platform/posix/http_wire_posix.h"
 #include "platform/posix/scoped_fd.h"
 
 namespace vornlink {
@@ -46,14 +48,6 @@ struct SlistDeleter {
 struct CurlTextDeleter {
   void operator()(char* text) const { curl_free(text); }
 };
-struct BioDeleter {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct InfoStackDeleter {
-  void operator()(STACK_OF(X509_INFO) * infos) const {
-    sk_X509_INFO_pop_free(infos, X509_INFO_free);
-  }
-};
 using CurlText = std::unique_ptr<char, CurlTextDeleter>;
 
 // libcurl's global set-up, once per process (its documentation asks for it
@@ -64,86 +58,6 @@ void InitCurlOnce() {
     return true;
   }();
   (void)done;
-}
-
-// The bytes of a regular file that is not a symbolic link; false with
-// `error` set otherwise.
-bool ReadTrustFile(const std::string& path, std::string* contents, std::string* error) {
-  ScopedFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) {
-    *error = "CAFile [" + path + "] cannot be opened";
-    return false;
-  }
-  struct stat info {};
-  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<uint64_t>(info.st_size) > kMaxTrustFileBytes) {
-    *error = "CAFile [" + path + "] is not a regular file of at most 8 MB";
-    return false;
-  }
-  contents->clear();
-  char buffer[16384];
-  for (;;) {
-    ssize_t count = read(fd.get(), buffer, sizeof buffer);
-    if (count < 0) {
-      *error = "CAFile [" + path + "] cannot be read";
-      return false;
-    }
-    if (count == 0) break;
-    contents->append(buffer, static_cast<size_t>(count));
-    if (contents->size() > kMaxTrustFileBytes) break;
-  }
-  return true;
-}
-
-// The certificates of a PEM text.
-bool ParseAuthorities(const std::string& pem, std::vector<X509*>* certificates) {
-  std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  if (!bio) return false;
-  std::unique_ptr<STACK_OF(X509_INFO), InfoStackDeleter> infos(
-      PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, nullptr));
-  ERR_clear_error();
-  if (!infos) return false;
-  for (int i = 0; i < sk_X509_INFO_num(infos.get()); ++i) {
-    X509_INFO* info = sk_X509_INFO_value(infos.get(), i);
-    if (info->x509 != nullptr) {
-      X509_up_ref(info->x509);
-      certificates->push_back(info->x509);
-    }
-  }
-  return !certificates->empty();
-}
-
-// What the TLS set-up callback needs.
-struct TlsSetup {
-  const std::vector<X509*>* authorities = nullptr;
-  bool accept_dates = false;
-};
-
-// Lets a certificate whose validity dates do not include today pass, as the
-// Windows request's "ignore invalid date" does; every other finding stands.
-int AcceptDateErrors(int preverified, X509_STORE_CTX* store_context) {
-  if (preverified) return 1;
-  int error = X509_STORE_CTX_get_error(store_context);
-  if (error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID) {
-    X509_STORE_CTX_set_error(store_context, X509_V_OK);
-    return 1;
-  }
-  return 0;
-}
-
-CURLcode SetUpTls(CURL*, void* ssl_context, void* user) {
-  auto* setup = static_cast<const TlsSetup*>(user);
-  auto* context = static_cast<SSL_CTX*>(ssl_context);
-  // libcurl has loaded the system's authorities into this store already.
-  X509_STORE* store = SSL_CTX_get_cert_store(context);
-  for (X509* authority : *setup->authorities) {
-    X509_STORE_add_cert(store, authority);  // a duplicate is no harm
-  }
-  ERR_clear_error();
-  if (setup->accept_dates) {
-    SSL_CTX_set_verify(context, SSL_CTX_get_verify_mode(context), AcceptDateErrors);
-  }
-  return CURLE_OK;
 }
 
 // Feeds the handler: the status before the first body bytes, then the body
@@ -471,6 +385,8 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
   bool request_sent = false;
   curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, MarkRequestSent);
   curl_easy_setopt(e, CURLOPT_PREREQDATA, &request_sent);
+  WireHeads heads;
+  TapHeadsOfTransfer(e, &heads);
 
   if (curl_multi_add_handle(multi.get(), e) != CURLM_OK) {
     return Outcome(HttpOutcome::kLibraryError, "Out of memory");

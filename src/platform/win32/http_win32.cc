@@ -31,6 +31,7 @@
 #include "platform/env.h"
 #include "platform/http_client.h"
 #include "platform/one_line_text.h"
+#include "platform/win32/http_wire_win32.h"
 
 namespace vornlink {
 namespace {
@@ -375,9 +376,9 @@ HttpResult ReadResponse(Handles* handles, const WaitLimit& limit, Watcher* watch
   return Outcome(HttpOutcome::kDone);
 }
 
-// The request on the thread that makes it.
+// The request on the thread that makes it; its wire told to `tap`, if any.
 HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit, RequestProgress* progress,
-                      HttpResponseHandler* handler) {
+                      HttpResponseHandler* handler, HttpWireTap* tap) {
   RequestTarget target;
   if (!CrackRequestUrl(request.url, &target)) return Outcome(HttpOutcome::kBadUrl);
   Handles handles;
@@ -392,11 +393,13 @@ HttpResult RunRequest(const HttpRequest& request, const WaitLimit& limit, Reques
                            HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   }
   progress->Calling();
-  if (!HttpSendRequestA(handles.Get(&handles.request), nullptr, 0,
-                        const_cast<char*>(request.body.data()),
-                        static_cast<DWORD>(request.body.size()))) {
-    return CallFailed(GetLastError(), &watcher, limit);
-  }
+  const bool sent = HttpSendRequestA(handles.Get(&handles.request), nullptr, 0,
+                                     const_cast<char*>(request.body.data()),
+                                     static_cast<DWORD>(request.body.size()));
+  const DWORD error = GetLastError();
+  if (request.secure) TellCertificate(handles.Get(&handles.request), tap);
+  if (!sent) return CallFailed(error, &watcher, limit);
+  TellHeads(handles.Get(&handles.request), tap);
   return ReadResponse(&handles, limit, &watcher, handler);
 }
 
@@ -406,14 +409,28 @@ constexpr auto kCloseGrace = std::chrono::milliseconds(300);
 
 // One request shared between the caller and the thread that makes it. The
 // response reaches the caller's handler only while the caller waits.
-struct SharedCall : HttpResponseHandler {
+struct SharedCall : HttpResponseHandler, HttpWireTap {
   RequestProgress progress;
   std::mutex mutex;
   std::condition_variable done_changed;
   bool done = false;
   bool caller_gone = false;
   HttpResponseHandler* caller = nullptr;  // guarded by mutex
+  HttpWireTap* caller_tap = nullptr;      // guarded by mutex; may be null
   HttpResult result;
+
+  void OnRequestHead(std::string_view head) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!caller_gone && caller_tap != nullptr) caller_tap->OnRequestHead(head);
+  }
+  void OnResponseHead(std::string_view head) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!caller_gone && caller_tap != nullptr) caller_tap->OnResponseHead(head);
+  }
+  void OnPeerCertificate(const PeerCertificate& certificate) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!caller_gone && caller_tap != nullptr) caller_tap->OnPeerCertificate(certificate);
+  }
 
   bool OnStatus(int status) override {
     std::lock_guard<std::mutex> lock(mutex);
@@ -431,10 +448,12 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
                            HttpResponseHandler* handler) {
   auto call = std::make_shared<SharedCall>();
   call->caller = handler;
+  call->caller_tap = CurrentHttpWireTap();  // the tap is the caller's thread's
   std::thread thread;
   try {
     thread = std::thread([call, request, limit] {
-      HttpResult result = RunRequest(request, limit, &call->progress, call.get());
+      HttpWireTap* tap = call->caller_tap != nullptr ? call.get() : nullptr;
+      HttpResult result = RunRequest(request, limit, &call->progress, call.get(), tap);
       std::lock_guard<std::mutex> lock(call->mutex);
       call->result = std::move(result);
       call->done = true;
@@ -469,26 +488,6 @@ HttpResult SendHttpRequest(const HttpRequest& request, const WaitLimit& limit,
                                                                         : HttpOutcome::kTimedOut);
   result.request_sent = call->progress.sent();
   return result;
-}
-
-HttpHeadersAsSent HeadersAsSent(const HttpRequest& request) {
-  HttpHeadersAsSent sent;
-  sent.given = request.headers;
-  sent.added = {"Host", "User-Agent: " + request.user_agent};
-  const bool length_given =
-      std::any_of(sent.given.begin(), sent.given.end(), [](const std::string& line) {
-        return line.size() >= 15 && _strnicmp(line.c_str(), "Content-Length:", 15) == 0;
-      });
-  if (!length_given) sent.added.push_back("Content-Length: " + std::to_string(request.body.size()));
-  // What the request's flags ask for: each Windows version's library words
-  // it its own way (Wine's leaves it out).
-  sent.added.push_back(std::string(request.secure ? "Cache-Control and Pragma: no-cache"
-                                                  : "Cache-Control: no-cache") +
-                       " and Connection: Keep-Alive, if this Windows version adds them");
-  if (!request.user.empty()) {
-    sent.added.push_back("Authorization, when the DMS asks for the user name and password");
-  }
-  return sent;
 }
 
 }  // namespace vornlink

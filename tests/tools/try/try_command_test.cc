@@ -6,6 +6,7 @@
 #include "command_test.h"
 #include "dms_fixture.h"
 #include "testing/test_env.h"
+#include "transport/transport_test_support.h"
 #include "vornlink/try/dms_place.h"
 
 namespace vornlink {
@@ -104,6 +105,36 @@ TEST_F(TryTest, AFailedConnectionShowsTheRequestUnsentAndTheRemedy) {
   EXPECT_TRUE(Try({"--only", "forward"}) == 1 && Says("request          nothing was sent") &&
               Says("remedy           nothing accepts connections at 127.0.0.1 port 1 (SR and PO)"))
       << out_;
+}
+
+// Over HTTP the heads show as they went over the wire, in their order and their secrets masked,
+// then a refusal's body and what to look at; a certificate that is not trusted shows what it says.
+TEST_F(TryTest, HttpShowsTheWireARefusalsBodyAndAnUntrustedCertificate) {
+  const testing::HttpTestServers& servers = testing::TestServers();
+  ASSERT_TRUE(servers.ok) << servers.error;
+  testing::DmsSetup setup;
+  setup.transport = "HTTP";
+  setup.url = servers.Url("http", "/missing");
+  setup.header = "X-Api-Key: k-1";
+  testing::WriteBytes(env_.ModuleFile("xml"), testing::SettingsDocument(setup));
+  EXPECT_EQ(Try({"--only", "forward"}), 1) << out_;
+  const size_t request = out_.find("request as sent  POST /missing HTTP/1.1\n    | ");
+  const size_t response = out_.find("response         HTTP/1.");
+  const size_t body = out_.find("    | no such test path");
+  EXPECT_TRUE(request < response && response < body && body != std::string::npos && !Says("k-1") &&
+              Says("    | X-Api-Key: ********") &&
+              Says("remedy           the DMS has no such service at " + setup.url))
+      << out_;
+
+  setup.transport = "HTTPS";
+  setup.url = servers.Url("unknown", "/ok");
+  testing::WriteBytes(env_.ModuleFile("xml"), testing::SettingsDocument(setup));
+  EXPECT_TRUE(Try({"--only", "forward"}) == 1 && Says("certificate      subject ") &&
+              Says("remedy           the DMS's certificate is not trusted"))
+      << out_;
+#if !defined(_WIN32)  // Windows does not tell the fingerprint
+  EXPECT_TRUE(Says("                   SHA-256 ")) << out_;
+#endif
 }
 
 // The made-up booking goes to a DMS elsewhere only with --yes (no terminal here to ask at).

@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "base/failure_text.h"
+#include "base/text_lines.h"
 #include "exchange/dms_query.h"
 #include "exchange/ext_format.h"
 #include "exchange/forward_transaction.h"
@@ -59,6 +62,53 @@ void Show(std::ostream& out, const std::string& label, const std::string& value)
   out << "  " << Padded(label, 16) << " " << value << "\n";
 }
 
+// What went over the wire of an HTTP exchange, as the library tells it.
+class WireRecorder : public HttpWireTap {
+ public:
+  void OnRequestHead(std::string_view head) override { request_head = std::string(head); }
+  void OnResponseHead(std::string_view head) override { response_heads.emplace_back(head); }
+  void OnPeerCertificate(const PeerCertificate& told) override {
+    if (!certificate) certificate = told;  // the server's own, told first
+  }
+
+  // The status code of the last response, 0 when none came.
+  int LastStatus() const {
+    if (response_heads.empty()) return 0;
+    const std::string& head = response_heads.back();
+    const size_t blank = head.find(' ');
+    return blank == std::string::npos ? 0 : std::atoi(head.c_str() + blank + 1);
+  }
+
+  std::string request_head;
+  std::vector<std::string> response_heads;  // interim ones (100, redirects) first
+  std::optional<PeerCertificate> certificate;
+};
+
+// A head's lines as they went, secrets masked: the first (the request or
+// status line) beside `label`, the header lines each after "    | ".
+void ShowHead(std::ostream& out, const std::string& label, const std::string& head) {
+  const std::string masked = MaskHeaderSecrets(head);
+  bool first = true;
+  for (std::string_view line : SplitLines(masked)) {
+    if (line.empty()) continue;
+    if (first) {
+      Show(out, label, std::string(line));
+      first = false;
+    } else {
+      out << "    | " << line << "\n";
+    }
+  }
+}
+
+void ShowCertificate(std::ostream& out, const PeerCertificate& certificate) {
+  Show(out, "certificate", "subject " + certificate.subject);
+  Show(out, "", "issuer " + certificate.issuer);
+  Show(out, "", "valid " + certificate.valid_from + " to " + certificate.valid_until);
+  if (!certificate.sha256_fingerprint.empty()) {
+    Show(out, "", "SHA-256 " + certificate.sha256_fingerprint);
+  }
+}
+
 // Where the exchange with `prefix` goes by the Setup items: the TCP host
 // and port, or the URL (its password masked); "" when they do not say.
 std::string DmsAddress(const std::string& prefix) {
@@ -102,7 +152,16 @@ ExchangeView ViewOf(const std::vector<CapturedEntry>& entries, const std::string
 // The request of an HTTP exchange as the log tells it, its header lines as
 // they go out, and what the library adds to them.
 void ShowHttpRequest(std::ostream& out, const std::vector<CapturedEntry>& entries,
-                     const std::string& prefix, const ExchangeView& view, const std::string& body) {
+                     const std::string& prefix, const ExchangeView& view, const std::string& body,
+                     const WireRecorder& wire) {
+  if (!wire.request_head.empty()) {
+    // In the order they went over the wire; secrets masked.
+    ShowHead(out, "request as sent", wire.request_head);
+    out << "    |\n";
+    PrintBlock(out, body);
+    for (const std::string& head : wire.response_heads) ShowHead(out, "response", head);
+    return;
+  }
   HttpRequest request;
   request.secure = view.type == "HTTPS";
   std::string value;
@@ -136,7 +195,8 @@ void ShowHttpRequest(std::ostream& out, const std::vector<CapturedEntry>& entrie
 }
 
 void ShowExchange(std::ostream& out, const std::vector<CapturedEntry>& entries,
-                  const std::string& prefix, const ExchangeView& view, bool verbose) {
+                  const std::string& prefix, const ExchangeView& view, const WireRecorder& wire,
+                  bool verbose) {
   std::string value;
   if (!view.type.empty()) {
     std::string line = view.type;
@@ -150,8 +210,9 @@ void ShowExchange(std::ostream& out, const std::vector<CapturedEntry>& entries,
     FindValue(entries, 'h', Own(prefix, kPassWordLabel), &password);
     Show(out, "credentials", "user [" + value + "], password [" + password + "]");
   }
+  if (wire.certificate) ShowCertificate(out, *wire.certificate);
   if (FindValue(entries, 'h', "Send to DMS", &value)) {
-    ShowHttpRequest(out, entries, prefix, view, value);
+    ShowHttpRequest(out, entries, prefix, view, value, wire);
   } else if (FindValue(entries, 't', "Send to DMS", &value)) {
     Show(out, "request as sent", std::to_string(value.size()) + " bytes:");
     PrintBlock(out, value);
@@ -176,9 +237,29 @@ void ShowExchange(std::ostream& out, const std::vector<CapturedEntry>& entries,
   }
 }
 
-// What to look at when the connection failed; "" when that is no help.
-std::string Remedy(const ExchangeView& view, int64_t time_limit) {
+// What to look at when the DMS refused the request with `status`; "" for
+// a status that tells nothing to look at.
+std::string StatusRemedy(int status, const std::string& where) {
+  if (status == 404 || status == 405) {
+    return "the DMS has no such service at " + where +
+           ": check the path (and the method) that its documentation gives";
+  }
+  if (status == 401 || status == 403 || status == 407) {
+    return "the DMS refused the credentials: check the user name and password of the settings, "
+           "and the Authorization header if the settings add one";
+  }
+  if (status >= 500) {
+    return "the DMS failed on the request: its reply above and its own log say why";
+  }
+  if (status >= 400) return "the DMS did not take the request: its reply above says why";
+  return std::string();
+}
+
+// What to look at when the connection failed or the DMS refused the
+// request (`status`, 0 when none came); "" when that is no help.
+std::string Remedy(const ExchangeView& view, int status, int64_t time_limit) {
   const std::string where = view.where + " (" + view.item + ")";
+  if (status >= 400) return StatusRemedy(status, where);
   switch (view.failure) {
     case NetFailure::kRefused:
       return "nothing accepts connections at " + where +
@@ -304,8 +385,10 @@ void TryExchange(SiteEnv* site, std::ostream& out, bool terminal, const std::str
   NetFailure failure = NetFailure::kOther;
   double seconds = 0;
   int64_t limit = 0;
+  WireRecorder wire;
   {
     WaitReport wait(site, out, terminal, prefix);
+    ScopedHttpWireTap tap(&wire);
     meaning = exchange(&failure);
     seconds = wait.Seconds();
     limit = wait.limit();
@@ -313,11 +396,11 @@ void TryExchange(SiteEnv* site, std::ostream& out, bool terminal, const std::str
   const std::vector<CapturedEntry> entries = site->TakeLog();
   const std::string line = Verdict(entries, prefix + ": ");
   const ExchangeView view = ViewOf(entries, prefix, failure);
-  ShowExchange(out, entries, prefix, view, verbose);
+  ShowExchange(out, entries, prefix, view, wire, verbose);
   Show(out, "time", SecondsText(seconds));
   Show(out, "outcome", meaning);
   Show(out, "driver's line", line);
-  const std::string remedy = Remedy(view, limit);
+  const std::string remedy = Remedy(view, wire.LastStatus(), limit);
   if (!remedy.empty()) Show(out, "remedy", remedy);
 }
 
