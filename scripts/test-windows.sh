@@ -92,6 +92,20 @@ check_imports() {
   bad=$(grep -viE "$system_dlls" <<<"$imports")
   [ -n "$imports" ] && [ -z "$bad" ] || { echo "$2 imports: $bad"; return 1; }
 }
+# The PE header names Windows 7 (6.1), the oldest Windows the DLL runs on, and the DLL imports
+# only functions that Windows 7 has: those listed in scripts/windows7-imports.txt, each checked
+# against that version when it was added.
+check_oldest_windows() {
+  local header unknown
+  header=$("$1" -p "$2")
+  grep -qE '^MajorSubsystemVersion\s+6$' <<<"$header" &&
+    grep -qE '^MinorSubsystemVersion\s+1$' <<<"$header" ||
+    { echo "$2: the PE header does not name Windows 7 (6.1)"; return 1; }
+  unknown=$(awk '/DLL Name:/ { dll = tolower($3); next }
+      /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ && dll != "" { print dll, $3 }' <<<"$header" |
+    LC_ALL=C sort -u | LC_ALL=C comm -23 - <(grep -v '^#' scripts/windows7-imports.txt | LC_ALL=C sort -u))
+  [ -z "$unknown" ] || { echo "$2 imports what scripts/windows7-imports.txt does not list:"; echo "$unknown"; return 1; }
+}
 check_version_resource() {
   local rc
   rc=$("$1" -i "$2" -O rc 2>/dev/null) && grep -q 'VALUE "CompanyName", "Vornlink"' <<<"$rc" &&
@@ -103,6 +117,9 @@ check_dll() {
   check "$preset: exactly the ten exports" check_exports "$arch-w64-mingw32-objdump" "$dll"
   check "$preset: $format" eval "$arch-w64-mingw32-objdump -f $dll | grep -q 'file format $format\$'"
   check "$preset: imports only Windows system DLLs" check_imports "$arch-w64-mingw32-objdump" "$dll"
+  check "$preset: made for Windows 7 and later" check_oldest_windows "$arch-w64-mingw32-objdump" "$dll"
+  check "$preset: vornlink.exe made for Windows 7 and later" \
+    check_oldest_windows "$arch-w64-mingw32-objdump" "build/$preset/bin/vornlink.exe"
   check "$preset: version resource $v_major.$v_minor.$v_patch.$v_tweak" \
     check_version_resource "$arch-w64-mingw32-windres" "$dll"
 }

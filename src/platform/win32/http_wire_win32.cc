@@ -65,19 +65,20 @@ void TellHeads(HINTERNET request, HttpWireTap* tap) {
 
 void TellCertificate(HINTERNET request, HttpWireTap* tap) {
   if (tap == nullptr) return;
-  INTERNET_CERTIFICATE_INFOA info{};
+  // The A call fills the texts with char strings, whatever LPTSTR is.
+  INTERNET_CERTIFICATE_INFO info{};
   DWORD size = sizeof info;
   if (!InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT, &info, &size)) {
     return;
   }
   PeerCertificate told;
-  told.subject = TakeText(info.lpszSubjectInfo);
-  told.issuer = TakeText(info.lpszIssuerInfo);
+  told.subject = TakeText(reinterpret_cast<LPSTR>(info.lpszSubjectInfo));
+  told.issuer = TakeText(reinterpret_cast<LPSTR>(info.lpszIssuerInfo));
   told.valid_from = TimeText(info.ftStart);
   told.valid_until = TimeText(info.ftExpiry);
-  TakeText(info.lpszProtocolName);
-  TakeText(info.lpszSignatureAlgName);
-  TakeText(info.lpszEncryptionAlgName);
+  TakeText(reinterpret_cast<LPSTR>(info.lpszProtocolName));
+  TakeText(reinterpret_cast<LPSTR>(info.lpszSignatureAlgName));
+  TakeText(reinterpret_cast<LPSTR>(info.lpszEncryptionAlgName));
   tap->OnPeerCertificate(told);
 }
 
