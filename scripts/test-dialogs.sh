@@ -99,8 +99,10 @@ expect_output() {
 start() { "$wine_run" vornlink.exe -m Vornlink.dll "$1" >"$work/$2" 2>&1 & last=$!; pids+=($last); }
 returned() { if wait "$last"; then pass "Server returns after $1"; else fail "Server returns after $1"; fi; }
 
-# The TCP sample as shipped; the rows it gives, "Data|Value|ExtF;..." in document order.
+# The TCP sample adapted to a site's DMS, as the README's second step does; the rows it gives,
+# "Data|Value|ExtF;..." in document order.
 cp "$root/examples/tcp/Vornlink.xml" "$root/examples/tcp/Vornlink.ini" "$site/"
+sed -i 's#<Value>dms.example.com</Value>#<Value>10.20.0.15</Value>#; s#<Value>9123</Value>#<Value>4001</Value>#' Vornlink.xml
 rows=$(python3 -c 'import sys, xml.etree.ElementTree as tree
 items = tree.parse(sys.argv[1]).getroot().find("Setup")
 print(";".join("%s|%s|%s" % (item[1].text, item[0].text, item.tag) for item in items))' Vornlink.xml)
