@@ -1,6 +1,14 @@
 #include "vornlink/try/dms_place.h"
 
 #include <cctype>
+#include <iostream>
+
+#include "base/failure_text.h"
+#include "exchange/dms_query.h"
+#include "exchange/ext_format.h"
+#include "exchange/setup_ordinals.h"
+#include "platform/terminal.h"
+#include "transport/http_headers.h"
 
 namespace vornlink {
 
@@ -34,6 +42,36 @@ bool IsThisMachine(std::string_view host) {
     }
   }
   return dots == 2 && lower.back() != '.';
+}
+
+std::string BookingPlaceElsewhere() {
+  ExtFormat format;
+  LoadSetupOrdinals(&format);
+  try {
+    const DmsRoute route = RouteToDms(format, ExchangeKind::kForwardTransaction);
+    const std::string host = route.over_tcp ? route.host : HostOfUrl(route.url);
+    if (host.empty() || IsThisMachine(host)) return std::string();
+    return route.over_tcp ? route.host + " port " + route.port : MaskUrlPassword(route.url);
+  } catch (const FailureText&) {
+    return std::string();
+  }
+}
+
+bool MayBookElsewhere(const std::string& place, const std::string& trans_no, bool yes,
+                      std::ostream& out, std::ostream& err) {
+  if (yes) return true;
+  const std::string what = "the forward exchange books a made-up transaction (TransNo " + trans_no +
+                           ") at the DMS at " + place + ", which is not on this machine";
+  if (&out == &std::cout && StandardOutputIsTerminal() && StandardInputIsTerminal()) {
+    out << "vornlink try: " << what << ". Book it there? [y/N] " << std::flush;
+    std::string answer;
+    if (std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes")) {
+      return true;
+    }
+  }
+  err << "vornlink try: nothing sent: " << what
+      << "; add --yes to book it there, or --only validate to ask only for the job\n";
+  return false;
 }
 
 }  // namespace vornlink

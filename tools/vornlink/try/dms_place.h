@@ -3,6 +3,7 @@
 #ifndef VORNLINK_TOOLS_VORNLINK_TRY_DMS_PLACE_H_
 #define VORNLINK_TOOLS_VORNLINK_TRY_DMS_PLACE_H_
 
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,18 @@ std::string HostOfUrl(std::string_view url);
 // "localhost", 127.0.0.0/8, "::1". Any other name may lead elsewhere, so
 // it does not count. Pure.
 bool IsThisMachine(std::string_view host);
+
+// Where the forward exchange of the settings beside the module in use would
+// book, when that is not this machine; "" when it is, or when the settings
+// do not say (the exchange then tells what is missing).
+std::string BookingPlaceElsewhere();
+
+// Whether the made-up transaction `trans_no` may be booked at `place`:
+// given `yes`, or the person at the terminal says so (asked only when `out`
+// is the standard output and both it and the input are a terminal);
+// refused on `err` otherwise.
+bool MayBookElsewhere(const std::string& place, const std::string& trans_no, bool yes,
+                      std::ostream& out, std::ostream& err);
 
 }  // namespace vornlink
 

@@ -28,6 +28,7 @@
 #include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
 #include "vornlink/try/dms_place.h"
+#include "vornlink/try/wire_view.h"
 
 namespace vornlink {
 namespace {
@@ -56,57 +57,6 @@ std::string Verdict(const std::vector<CapturedEntry>& entries, const std::string
     }
   }
   return line;
-}
-
-void Show(std::ostream& out, const std::string& label, const std::string& value) {
-  out << "  " << Padded(label, 16) << " " << value << "\n";
-}
-
-// What went over the wire of an HTTP exchange, as the library tells it.
-class WireRecorder : public HttpWireTap {
- public:
-  void OnRequestHead(std::string_view head) override { request_head = std::string(head); }
-  void OnResponseHead(std::string_view head) override { response_heads.emplace_back(head); }
-  void OnPeerCertificate(const PeerCertificate& told) override {
-    if (!certificate) certificate = told;  // the server's own, told first
-  }
-
-  // The status code of the last response, 0 when none came.
-  int LastStatus() const {
-    if (response_heads.empty()) return 0;
-    const std::string& head = response_heads.back();
-    const size_t blank = head.find(' ');
-    return blank == std::string::npos ? 0 : std::atoi(head.c_str() + blank + 1);
-  }
-
-  std::string request_head;
-  std::vector<std::string> response_heads;  // interim ones (100, redirects) first
-  std::optional<PeerCertificate> certificate;
-};
-
-// A head's lines as they went, secrets masked: the first (the request or
-// status line) beside `label`, the header lines each after "    | ".
-void ShowHead(std::ostream& out, const std::string& label, const std::string& head) {
-  const std::string masked = MaskHeaderSecrets(head);
-  bool first = true;
-  for (std::string_view line : SplitLines(masked)) {
-    if (line.empty()) continue;
-    if (first) {
-      Show(out, label, std::string(line));
-      first = false;
-    } else {
-      out << "    | " << line << "\n";
-    }
-  }
-}
-
-void ShowCertificate(std::ostream& out, const PeerCertificate& certificate) {
-  Show(out, "certificate", "subject " + certificate.subject);
-  Show(out, "", "issuer " + certificate.issuer);
-  Show(out, "", "valid " + certificate.valid_from + " to " + certificate.valid_until);
-  if (!certificate.sha256_fingerprint.empty()) {
-    Show(out, "", "SHA-256 " + certificate.sha256_fingerprint);
-  }
 }
 
 // Where the exchange with `prefix` goes by the Setup items: the TCP host
@@ -180,18 +130,18 @@ void ShowHttpRequest(std::ostream& out, const std::vector<CapturedEntry>& entrie
                            "and " + std::to_string(body.size()) + " bytes of body" +
                            (headers.given.empty() ? ":" : " (secrets masked):");
   if (unsent) {
-    Show(out, "request", "NOT SENT, the connection failed first; it was to be a " + what);
+    ShowLine(out, "request", "NOT SENT, the connection failed first; it was to be a " + what);
   } else if (view.failure == NetFailure::kTimedOut) {
-    Show(out, "request", "sent or not (the time limit ran out): a " + what);
+    ShowLine(out, "request", "sent or not (the time limit ran out): a " + what);
   } else {
-    Show(out, "request as sent", what);
+    ShowLine(out, "request as sent", what);
   }
   for (const std::string& line : headers.given) out << "    | " << line << "\n";
   if (!headers.given.empty()) out << "    |\n";
   PrintBlock(out, body);
   std::string added;
   for (const std::string& line : headers.added) added += (added.empty() ? "" : "; ") + line;
-  Show(out, "library adds", added);
+  ShowLine(out, "library adds", added);
 }
 
 void ShowExchange(std::ostream& out, const std::vector<CapturedEntry>& entries,
@@ -203,34 +153,34 @@ void ShowExchange(std::ostream& out, const std::vector<CapturedEntry>& entries,
     if (view.type != "TCP" && FindValue(entries, 'h', Own(prefix, kMethodLabel), &value)) {
       line += SendsPost(value) ? " POST" : " GET";
     }
-    Show(out, "connection", line + " " + view.where);
+    ShowLine(out, "connection", line + " " + view.where);
   }
   if (FindValue(entries, 'h', Own(prefix, kUserNameLabel), &value)) {
     std::string password;
     FindValue(entries, 'h', Own(prefix, kPassWordLabel), &password);
-    Show(out, "credentials", "user [" + value + "], password [" + password + "]");
+    ShowLine(out, "credentials", "user [" + value + "], password [" + password + "]");
   }
   if (wire.certificate) ShowCertificate(out, *wire.certificate);
   if (FindValue(entries, 'h', "Send to DMS", &value)) {
     ShowHttpRequest(out, entries, prefix, view, value, wire);
   } else if (FindValue(entries, 't', "Send to DMS", &value)) {
-    Show(out, "request as sent", std::to_string(value.size()) + " bytes:");
+    ShowLine(out, "request as sent", std::to_string(value.size()) + " bytes:");
     PrintBlock(out, value);
   } else {
-    Show(out, "request", "nothing was sent");
+    ShowLine(out, "request", "nothing was sent");
   }
   if (FindValue(entries, 'd', "Reply from DMS", &value) ||
       FindValue(entries, 'd', "Reply from server", &value)) {
-    Show(out, "reply", std::to_string(value.size()) + " bytes:");
+    ShowLine(out, "reply", std::to_string(value.size()) + " bytes:");
     PrintBlock(out, value);
   }
   if (FindValue(entries, 'r', kResultLabel, &value)) {
     std::string text;
     FindValue(entries, 'r', kDescriptionLabel, &text);
-    Show(out, "code and text", "c[" + value + "] t[" + text + "]");
+    ShowLine(out, "code and text", "c[" + value + "] t[" + text + "]");
   }
   if (verbose) {
-    Show(out, "driver's log", "every line of this exchange:");
+    ShowLine(out, "driver's log", "every line of this exchange:");
     for (const CapturedEntry& entry : entries) {
       out << "    " << entry.flag << " " << entry.message << "\n";
     }
@@ -306,9 +256,9 @@ class WaitReport {
         started_(std::chrono::steady_clock::now()),
         limit_(TransportTimeLimit().count()) {
     const std::string where = DmsAddress(prefix);
-    Show(out_, "waiting",
-         "for the DMS" + (where.empty() ? "" : " at " + where) + ", at most " +
-             std::to_string(limit_) + " s ([Transport] TimeoutSeconds)");
+    ShowLine(out_, "waiting",
+             "for the DMS" + (where.empty() ? "" : " at " + where) + ", at most " +
+                 std::to_string(limit_) + " s ([Transport] TimeoutSeconds)");
     if (terminal) site_->ListenToLog([this](const CapturedEntry& entry) { Announce(entry); });
     out_.flush();
   }
@@ -328,14 +278,14 @@ class WaitReport {
     const std::vector<CapturedEntry> one = {entry};
     std::string value;
     if (FindValue(one, 'h', "Send to DMS", &value)) {
-      Show(out_, "now",
-           "connecting, sending " + std::to_string(value.size()) +
-               " bytes and waiting for the reply");
+      ShowLine(out_, "now",
+               "connecting, sending " + std::to_string(value.size()) +
+                   " bytes and waiting for the reply");
     } else if (FindValue(one, 't', "Send to DMS", &value)) {
       const int64_t left = limit_ - static_cast<int64_t>(Seconds());
-      Show(out_, "now",
-           "sent " + std::to_string(value.size()) + " bytes; waiting for the reply, at most " +
-               std::to_string(left) + " s more");
+      ShowLine(out_, "now",
+               "sent " + std::to_string(value.size()) + " bytes; waiting for the reply, at most " +
+                   std::to_string(left) + " s more");
     }
     out_.flush();
   }
@@ -397,47 +347,48 @@ void TryExchange(SiteEnv* site, std::ostream& out, bool terminal, const std::str
   const std::string line = Verdict(entries, prefix + ": ");
   const ExchangeView view = ViewOf(entries, prefix, failure);
   ShowExchange(out, entries, prefix, view, wire, verbose);
-  Show(out, "time", SecondsText(seconds));
-  Show(out, "outcome", meaning);
-  Show(out, "driver's line", line);
+  ShowLine(out, "time", SecondsText(seconds));
+  ShowLine(out, "outcome", meaning);
+  ShowLine(out, "driver's line", line);
   const std::string remedy = Remedy(view, wire.LastStatus(), limit);
-  if (!remedy.empty()) Show(out, "remedy", remedy);
+  if (!remedy.empty()) ShowLine(out, "remedy", remedy);
 }
 
-// Where the forward exchange would book the made-up transaction, when that
-// is not this machine; "" when it is, or when the settings do not say (the
-// exchange then tells what is missing).
-std::string BookingPlaceElsewhere() {
-  ExtFormat format;
-  LoadSetupOrdinals(&format);
-  try {
-    const DmsRoute route = RouteToDms(format, ExchangeKind::kForwardTransaction);
-    const std::string host = route.over_tcp ? route.host : HostOfUrl(route.url);
-    if (host.empty() || IsThisMachine(host)) return std::string();
-    return route.over_tcp ? route.host + " port " + route.port : MaskUrlPassword(route.url);
-  } catch (const FailureText&) {
-    return std::string();
-  }
-}
+// What the command line asks of try.
+struct TryOptions {
+  ExchangeSample sample;
+  bool forward = true;
+  bool validate = true;
+  bool verbose = false;
+  bool yes = false;
+};
 
-// Whether the made-up transaction may be booked at a DMS elsewhere: given
-// --yes, or the person at the terminal says so; refused (reported)
-// without a terminal to ask at.
-bool MayBookElsewhere(const std::string& place, const std::string& trans_no, bool yes,
-                      std::ostream& out, std::ostream& err) {
-  if (yes) return true;
-  const std::string what = "the forward exchange books a made-up transaction (TransNo " + trans_no +
-                           ") at the DMS at " + place + ", which is not on this machine";
-  if (&out == &std::cout && StandardOutputIsTerminal() && StandardInputIsTerminal()) {
-    out << "vornlink try: " << what << ". Book it there? [y/N] " << std::flush;
-    std::string answer;
-    if (std::getline(std::cin, answer) && (answer == "y" || answer == "Y" || answer == "yes")) {
-      return true;
+// Reads try's words; false (reported, naming the word) on a wrong one.
+bool ReadTryOptions(const std::vector<std::string>& args, TryOptions* options, std::ostream& err) {
+  std::vector<std::string> rest;
+  if (!ParseSampleOptions(args, &options->sample, &rest, err)) return false;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == "--verbose") {
+      options->verbose = true;
+    } else if (rest[i] == "--yes") {
+      options->yes = true;
+    } else if (rest[i] == "--only") {
+      const std::string which = i + 1 < rest.size() ? rest[++i] : std::string();
+      if (which != "forward" && which != "validate") {
+        err << "vornlink try: --only takes forward or validate"
+            << (which.empty() ? std::string() : ", not " + which) << "\n";
+        return false;
+      }
+      options->forward = which == "forward";
+      options->validate = !options->forward;
+    } else {
+      err << "vornlink try: unknown argument " << rest[i]
+          << " (--transaction F1,...,F12, --job JOBNO, --only forward|validate, --verbose, "
+             "--yes)\n";
+      return false;
     }
   }
-  err << "vornlink try: nothing sent: " << what
-      << "; add --yes to book it there, or --only validate to ask only for the job\n";
-  return false;
+  return true;
 }
 
 }  // namespace
@@ -464,34 +415,13 @@ const CommandHelp kTryHelp = {
 
 int RunTryCommand(const std::string& module_path, const std::vector<std::string>& args,
                   std::ostream& out, std::ostream& err) {
-  ExchangeSample sample;
-  std::vector<std::string> rest;
-  if (!ParseSampleOptions(args, &sample, &rest, err)) return kExitUsage;
-  bool forward = true;
-  bool validate = true;
-  bool verbose = false;
-  bool yes = false;
-  for (size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] == "--verbose") {
-      verbose = true;
-    } else if (rest[i] == "--yes") {
-      yes = true;
-    } else if (rest[i] == "--only") {
-      const std::string which = i + 1 < rest.size() ? rest[++i] : std::string();
-      if (which != "forward" && which != "validate") {
-        err << "vornlink try: --only takes forward or validate"
-            << (which.empty() ? std::string() : ", not " + which) << "\n";
-        return kExitUsage;
-      }
-      forward = which == "forward";
-      validate = !forward;
-    } else {
-      err << "vornlink try: unknown argument " << rest[i]
-          << " (--transaction F1,...,F12, --job JOBNO, --only forward|validate, --verbose, "
-             "--yes)\n";
-      return kExitUsage;
-    }
-  }
+  TryOptions options;
+  if (!ReadTryOptions(args, &options, err)) return kExitUsage;
+  ExchangeSample& sample = options.sample;
+  const bool forward = options.forward;
+  const bool validate = options.validate;
+  const bool verbose = options.verbose;
+  const bool yes = options.yes;
   SiteEnv site(module_path);
   CompleteSample(&sample);
   if (forward) {
