@@ -15,6 +15,7 @@
 #include "cache/cache_reserve.h"
 #include "cache/trid.h"
 #include "cache/unwritten_queue.h"
+#include "delivery/unsendable_lines.h"
 #include "exchange/booking_key.h"
 #include "exchange/forward_transaction.h"
 #include "log/log.h"
@@ -69,46 +70,6 @@ int64_t LongestDueWait() {
   }
   return longest;
 }
-
-// What a line waits for whose change failed.
-enum class Pending { kRemove, kPark, kSetAside };
-
-// The lines of this process whose change after their exchange failed, by
-// cache file and Trid, with the change they wait for: delivered ones the
-// disk would not let be removed nor marked in place, and parked or set
-// aside ones that wait for their move with their failure line (marked in
-// place or not). None of them is sent again. Kept for the life of the
-// module, not of one worker: a host that stops and starts the service
-// starts a new worker, which must neither send them again nor forget their
-// change. Thread-safe: a worker that outlived its stop may still be on its
-// way out beside the new one.
-class UnsendableLines {
- public:
-  using Lines = std::map<std::string, std::pair<CacheRecord, Pending>>;  // by Trid
-
-  void Keep(const std::string& cache_path, const CacheRecord& record, Pending what) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    by_cache_[cache_path][record.trid()] = {record, what};
-  }
-  void Forget(const std::string& cache_path, const std::string& trid) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    by_cache_[cache_path].erase(trid);
-  }
-  bool Holds(const std::string& cache_path, const std::string& trid) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto lines = by_cache_.find(cache_path);
-    return lines != by_cache_.end() && lines->second.count(trid) != 0;
-  }
-  Lines Of(const std::string& cache_path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto lines = by_cache_.find(cache_path);
-    return lines == by_cache_.end() ? Lines() : lines->second;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, Lines> by_cache_;  // guarded by mutex_
-};
 
 ModuleSingleton<UnsendableLines> g_unsendable;
 
@@ -466,54 +427,6 @@ class CacheWorker {
 
 }  // namespace
 
-RetrySetting ReadRetrySetting() {
-  RetrySetting setting;
-  setting.text = ReadIniString("CacheThread", "RetryTime", "10");
-  const int32_t seconds = LeadingInt(setting.text);
-  setting.seconds = std::clamp(seconds, int32_t{0}, kMaxRetrySeconds);
-  setting.held = setting.seconds != seconds;
-  return setting;
-}
-
-ParkUnreachableSetting ReadParkUnreachableSetting() {
-  ParkUnreachableSetting setting;
-  setting.text = ReadIniString("CacheThread", "ParkUnreachableAfterHours",
-                               std::to_string(kDefaultParkUnreachableHours));
-  const int32_t hours = LeadingInt(setting.text);
-  setting.hours = std::clamp(hours, int32_t{0}, kMaxParkUnreachableHours);
-  setting.held = setting.hours != hours;
-  return setting;
-}
-
-int32_t ReadParkUnreachableHours() {
-  const ParkUnreachableSetting setting = ReadParkUnreachableSetting();
-  if (setting.held) {
-    LogPrint('*', "ForwardTransaction: Cache ParkUnreachableAfterHours [%s] out of range -> %d",
-             OneLine(setting.text).c_str(), static_cast<int>(setting.hours));
-  }
-  LogPrint('.', "ForwardTransaction: Cache ParkUnreachableAfterHours [%d] hours",
-           static_cast<int>(setting.hours));
-  return setting.hours;
-}
-
-int32_t ReadRetrySeconds() {
-  const RetrySetting setting = ReadRetrySetting();
-  if (setting.held) {
-    LogPrint('*', "ForwardTransaction: Cache RetryTime [%s] out of range -> %d seconds",
-             OneLine(setting.text).c_str(), static_cast<int>(setting.seconds));
-  }
-  LogPrint('.', "ForwardTransaction: Cache RetryTime [%d] seconds",
-           static_cast<int>(setting.seconds));
-  return setting.seconds;
-}
-
-uint32_t UnreachableWaitMs(uint32_t retry_ms, int passes) {
-  const uint64_t cap = std::max(retry_ms, kMaxUnreachableWaitMs);
-  uint64_t wait = retry_ms;
-  for (int pass = 1; pass < passes && wait < cap; ++pass) wait *= 2;
-  return static_cast<uint32_t>(std::min(wait, cap));
-}
-
 void StartGuiProgram() { GetEnv()->StartProgram("kmrgui", ModuleBaseName()); }
 
 std::string DeliveryLockName(const std::string& cache_path) {
@@ -544,33 +457,6 @@ bool WorkerStartOfLogEntry(char flag, std::string_view message, const std::strin
     return true;
   }
   return false;
-}
-
-std::string SendingLogEntry(const SendingEntry& entry) {
-  return OneLine(std::string(kSendingEntryHead) + entry.trans_no + std::string(kSendingEntryJobNo) +
-                 entry.job_no + std::string(kSendingEntryTrid) + entry.trid +
-                 std::string(kSendingEntryKey) + entry.booking_key + std::string(kSendingEntryEnd));
-}
-
-bool SendingOfLogEntry(char flag, std::string_view message, SendingEntry* entry) {
-  if (flag != '.' || message.substr(0, kSendingEntryHead.size()) != kSendingEntryHead ||
-      message.size() < kSendingEntryHead.size() + kSendingEntryEnd.size() ||
-      message.substr(message.size() - kSendingEntryEnd.size()) != kSendingEntryEnd) {
-    return false;
-  }
-  std::string_view rest = message.substr(kSendingEntryHead.size());
-  rest.remove_suffix(kSendingEntryEnd.size());
-  const size_t key = rest.rfind(kSendingEntryKey);
-  const size_t trid = key == std::string_view::npos ? key : rest.rfind(kSendingEntryTrid, key);
-  const size_t job = trid == std::string_view::npos ? trid : rest.rfind(kSendingEntryJobNo, trid);
-  if (job == std::string_view::npos) return false;
-  entry->trans_no = std::string(rest.substr(0, job));
-  const size_t job_at = job + kSendingEntryJobNo.size();
-  entry->job_no = std::string(rest.substr(job_at, trid - job_at));
-  const size_t trid_at = trid + kSendingEntryTrid.size();
-  entry->trid = std::string(rest.substr(trid_at, key - trid_at));
-  entry->booking_key = std::string(rest.substr(key + kSendingEntryKey.size()));
-  return true;
 }
 
 void RunCacheWorker(const StopSignal& stop) { CacheWorker(stop).Run(); }

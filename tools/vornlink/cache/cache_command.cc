@@ -1,9 +1,7 @@
 #include "vornlink/cache/cache_command.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
-#include <optional>
 #include <ostream>
 
 #include "cache/cache_file.h"
@@ -14,13 +12,12 @@
 #include "log/log.h"
 #include "platform/env.h"
 #include "vornlink/base/command_line.h"
-#include "vornlink/base/dms_reach.h"
 #include "vornlink/base/exit_codes.h"
-#include "vornlink/base/json_writer.h"
 #include "vornlink/base/line_states.h"
 #include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
 #include "vornlink/base/unwritten_tally.h"
+#include "vornlink/cache/cache_lines.h"
 #include "vornlink/cache/line_reference.h"
 
 namespace vornlink {
@@ -29,32 +26,6 @@ namespace {
 constexpr const char* kFieldNames[kTransactionFieldCount] = {
     "TransNo", "JobNo",    "Date",      "Time",        "UserId",   "Field04",
     "Field05", "FluidKey", "FluidName", "FluidPartNo", "Quantity", "Field08"};
-// The same in the JSON of cache list.
-constexpr const char* kJsonFieldNames[kTransactionFieldCount] = {
-    "trans_no", "job_no",    "date",       "time",          "user_id",  "field04",
-    "field05",  "fluid_key", "fluid_name", "fluid_part_no", "quantity", "field08"};
-
-// How long a line has waited (see AgeOfLine).
-std::string AgeOf(const CacheRecord& record) {
-  const LineAge age = AgeOfLine(record, GetEnv()->UnixTime());
-  switch (age.kind) {
-    case LineAge::Kind::kKnown:
-      return FormatAge(age.seconds);
-    case LineAge::Kind::kFuture:
-      return "ahead " + FormatAge(age.seconds);
-    case LineAge::Kind::kUnknown:
-      break;
-  }
-  return "?";
-}
-
-bool ReadAll(std::vector<NumberedRecord>* records, std::ostream& err) {
-  std::string error;
-  if (ReadCacheRecords(records, &error)) return true;
-  err << "vornlink cache: cannot read the cache " << CacheFilePath() << ": " << error << "\n";
-  return false;
-}
-
 // One line of the driver's own log about what an operator changed, so
 // that the log tells the whole story of a transaction. Only a log with a
 // full path: a relative one lies in the host's current folder, not ours.
@@ -67,159 +38,11 @@ void LogOperatorChange(char flag, const std::string& text) {
   LogInit(std::string(), 0, std::string());
 }
 
-// When the host says the fluid was dispensed: its Date and Time fields
-// as it wrote them.
-std::string DispensedAt(const CacheRecord& record) {
-  return record.fields[kDate] + " " + record.fields[kTime];
-}
-
-// Which lines cache list shows: those that match every filter given.
-struct ListFilter {
-  std::string job;       // the JobNo, or its work order before a separator
-  std::string trans_no;  // the TransNo
-  std::optional<LineState> state;
-
-  bool Matches(const CacheRecord& record) const {
-    return (job.empty() || IsJob(record.fields[kJobNo])) &&
-           (trans_no.empty() || record.trans_no() == trans_no) &&
-           (!state || StateOf(record) == *state);
-  }
-  bool IsSet() const { return !job.empty() || !trans_no.empty() || state; }
-
- private:
-  // "118739" finds "118739", "118739.C" and "118739-02", not "1187390".
-  bool IsJob(const std::string& job_no) const {
-    if (job_no.compare(0, job.size(), job) != 0) return false;
-    return job_no.size() == job.size() ||
-           !std::isalnum(static_cast<unsigned char>(job_no[job.size()]));
-  }
-};
-
-// The state a --status word names: its name in the text ("retry later" or
-// "retry-later") or in the JSON ("retry_later").
-std::optional<LineState> StateNamed(std::string word) {
-  std::replace(word.begin(), word.end(), '-', ' ');
-  for (LineState state : kAllLineStates) {
-    std::string key = StateKey(state);
-    std::replace(key.begin(), key.end(), '_', ' ');
-    if (word == StateName(state) || word == key) return state;
-  }
-  return std::nullopt;
-}
-
-struct ListOptions {
-  bool as_json = false;
-  ListFilter filter;
-};
-
-// Reads list's words; false (reported, naming the word) on a wrong one.
-bool ReadListOptions(const std::vector<std::string>& args, ListOptions* options,
-                     std::ostream& err) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& word = args[i];
-    if (word == "--json") {
-      options->as_json = true;
-      continue;
-    }
-    const bool takes_value =
-        word == "--job" || word == "--trans-no" || word == "--transno" || word == "--status";
-    if (!takes_value) {
-      err << "vornlink cache: list does not take " << word
-          << " (it takes --json, --job J, --trans-no T, --status S)\n";
-      return false;
-    }
-    if (i + 1 == args.size() || args[i + 1].empty()) {
-      err << "vornlink cache: list " << word << " wants a value\n";
-      return false;
-    }
-    const std::string& value = args[++i];
-    if (word == "--job") {
-      options->filter.job = value;
-    } else if (word == "--status") {
-      options->filter.state = StateNamed(value);
-      if (!options->filter.state) {
-        err << "vornlink cache: list --status " << value
-            << " is no state; the states are due, retry-later, parked, stuck, delivered, "
-               "unknown\n";
-        return false;
-      }
-    } else {
-      options->filter.trans_no = value;
-    }
-  }
-  return true;
-}
-
-int ListJson(const std::vector<NumberedRecord>& records, const ListFilter& filter,
-             std::ostream& out) {
-  JsonWriter json(out);
-  json.BeginObject().Key("cache").String(CacheFilePath()).Key("lines").BeginArray();
-  StateCounts counts;
-  const int64_t now = GetEnv()->UnixTime();
-  for (const NumberedRecord& line : records) {
-    const CacheRecord& r = line.record;
-    if (!filter.Matches(r)) continue;
-    const LineState state = StateOf(r);
-    counts.Add(state);
-    json.BeginObject().Key("line").Number(static_cast<int64_t>(line.line));
-    json.Key("trid").String(r.trid()).Key("state").String(StateKey(state));
-    json.Key("status").String(r.status());
-    for (size_t i = 0; i < kTransactionFieldCount; ++i) {
-      json.Key(kJsonFieldNames[i]).String(r.fields[i]);
-    }
-    json.Key("dispensed").String(DispensedAt(r));
-    json.Key("booking_key").String(BookingKey(r.transaction()));
-    json.Key("message").String(r.message());
-    const LineAge age = AgeOfLine(r, now);
-    json.Key("age_seconds");
-    age.kind == LineAge::Kind::kKnown ? json.Number(age.seconds) : json.Null();
-    json.Key("ahead_seconds");
-    age.kind == LineAge::Kind::kFuture ? json.Number(age.seconds) : json.Null();
-    json.EndObject();
-  }
-  json.EndArray().Key("counts");
-  StateCountsJson(json, counts);
-  json.EndObject();
-  return kExitOk;
-}
-
-int List(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ListOptions options;
-  if (!ReadListOptions(args, &options, err)) return kExitUsage;
-  std::vector<NumberedRecord> records;
-  if (!ReadAll(&records, err)) return kExitFailed;
-  if (options.as_json) return ListJson(records, options.filter, out);
-  out << Padded("line", 5) << " " << Padded("Trid", 18) << " " << Padded("state", 11) << " "
-      << Padded("TransNo", 8) << " " << Padded("JobNo", 12) << " " << Padded("Quantity", 8) << " "
-      << Padded("dispensed", 13) << " " << Padded("age", 11) << " message\n";
-  StateCounts counts;
-  size_t shown = 0;
-  for (const NumberedRecord& line : records) {
-    const CacheRecord& r = line.record;
-    const LineState state = StateOf(r);
-    counts.Add(state);
-    if (!options.filter.Matches(r)) continue;
-    ++shown;
-    out << Padded(std::to_string(line.line), 5) << " " << Padded(r.trid(), 18) << " "
-        << Padded(StateName(state), 11) << " " << Padded(r.trans_no(), 8) << " "
-        << Padded(r.fields[kJobNo], 12) << " " << Padded(r.fields[kQuantity], 8) << " "
-        << Padded(DispensedAt(r), 13) << " " << Padded(AgeOf(r), 11) << " " << MessageShown(r)
-        << "\n";
-  }
-  if (options.filter.IsSet()) out << shown << " of ";
-  out << records.size() << " line(s) in " << CacheFilePath() << ": " << counts.Summary() << "\n";
-  const std::string unreachable = ReadDmsReach().State();
-  if (counts[LineState::kDueNew] + counts[LineState::kDueRetry] > 0 && !unreachable.empty()) {
-    out << "the due lines wait: the DMS is " << unreachable << ", as the log tells\n";
-  }
-  return kExitOk;
-}
-
 // Reads the cache and finds the line `selector` names; false (reported)
 // when it cannot.
 bool Resolve(const CacheSelector& selector, CacheTarget* target, std::ostream& err) {
   std::vector<NumberedRecord> records;
-  return ReadAll(&records, err) && ResolveTarget(records, selector, target, err);
+  return ReadCacheLines(&records, err) && ResolveTarget(records, selector, target, err);
 }
 
 int Show(const CacheSelector& selector, std::ostream& out, std::ostream& err) {
@@ -227,7 +50,7 @@ int Show(const CacheSelector& selector, std::ostream& out, std::ostream& err) {
   if (!Resolve(selector, &target, err)) return kExitFailed;
   const CacheRecord& r = target.line.record;
   out << Padded("line", 12) << " " << target.line.line << "\n"
-      << Padded("Trid", 12) << " " << r.trid() << " (waits " << AgeOf(r) << ")\n"
+      << Padded("Trid", 12) << " " << r.trid() << " (waits " << LineAgeText(r) << ")\n"
       << Padded("state", 12) << " " << StateName(StateOf(r)) << " (Status [" << r.status()
       << "])\n";
   for (size_t i = 0; i < kTransactionFieldCount; ++i) {
@@ -358,7 +181,7 @@ int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     return result == Released::kYes ? kExitOk : kExitFailed;
   }
   std::vector<NumberedRecord> records;
-  if (!ReadAll(&records, err)) return kExitFailed;
+  if (!ReadCacheLines(&records, err)) return kExitFailed;
   int released = 0;
   int failed = 0;
   for (const NumberedRecord& line : records) {
@@ -407,7 +230,7 @@ bool DropLine(const CacheTarget& target, std::ostream& out, std::ostream& err) {
 // Drops every stuck line (a Status or Trid the worker does not send).
 int DropStuck(bool confirmed, std::ostream& out, std::ostream& err) {
   std::vector<NumberedRecord> records;
-  if (!ReadAll(&records, err)) return kExitFailed;
+  if (!ReadCacheLines(&records, err)) return kExitFailed;
   int dropped = 0;
   int failed = 0;
   for (const NumberedRecord& line : records) {
@@ -525,7 +348,7 @@ std::string CsvField(const std::string& text) {
 
 int Export(std::ostream& out, std::ostream& err) {
   std::vector<NumberedRecord> records;
-  if (!ReadAll(&records, err)) return kExitFailed;
+  if (!ReadCacheLines(&records, err)) return kExitFailed;
   out << "Line,Trid,State,Status";
   for (const char* name : kFieldNames) out << "," << name;
   out << ",Message\n";
@@ -588,7 +411,7 @@ int RunCacheCommand(const std::string& module_path, const std::vector<std::strin
   SiteEnv site(module_path);
   const std::string& what = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (what == "list") return List(rest, out, err);
+  if (what == "list") return ListCacheLines(rest, out, err);
   if (what == "show") return ShowCommand(rest, out, err);
   if (what == "retry") return Retry(rest, out, err);
   if (what == "drop") return Drop(rest, out, err);
