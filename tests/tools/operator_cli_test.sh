@@ -187,6 +187,11 @@ check "tcp: deliver sends the released one" exits 0 "1 delivered" deliver
 check "tcp: the released transaction was delivered" dms_done
 check "tcp: status is all well again" vornlink status
 check "tcp: the cache is empty" test ! -s "$site/Vornlink.\$\$\$"
+check "tcp: trace follows 4713 from the hand-over through each Trid to the DMS" eval 'vornlink trace 4713 &&
+  says "now       delivered: the DMS booked it" && says "sent -> DMS unreachable, stays due" &&
+  says "sent -> retry later at" && says "sent -> failed, parked for a person" &&
+  says "released by an operator (vornlink cache retry)" && says "attempt 4: Trid[" &&
+  [ "$(grep -c "moved to the end of the cache" "$site/out")" = 2 ]'
 # A log line with control bytes (as an older driver wrote them): shown as escapes, never raw.
 printf '2026-01-01 00:00:00-*-FWT: t[\033]0;owned\007] --> FAILED\n' >>"$site/Vornlink.log"
 check "tcp: status prints no control byte" eval 'vornlink status;

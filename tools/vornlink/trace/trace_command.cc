@@ -113,6 +113,8 @@ const char* KindKey(TraceEvent::Kind kind) {
       return "released";
     case TraceEvent::Kind::kDropped:
       return "dropped";
+    case TraceEvent::Kind::kMoved:
+      return "moved";
     case TraceEvent::Kind::kRemoved:
       return "removed";
     case TraceEvent::Kind::kOther:

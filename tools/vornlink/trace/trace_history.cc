@@ -161,6 +161,7 @@ class Tracer {
       case What::kAdded:
       case What::kUnwritten:
         if (!Names(r) || (r.what == What::kAdded && !Known(r.trid))) return;
+        if (r.what == What::kAdded && TellAsMove(r.trid)) return;
         if (r.what == What::kUnwritten && r.unwritten != UnwrittenEvent::kWritten) {
           event.kind = TraceEvent::Kind::kUnwritten;
           event.text =
@@ -207,6 +208,26 @@ class Tracer {
   }
 
  private:
+  // The cache logs a line moved to the end (retry later, parked, released)
+  // as its removal and a line added with a new Trid: told as one move when
+  // the removal came last and no delivery before it (after one, the new
+  // line is the TransNo handed over again).
+  bool TellAsMove(const std::string& new_trid) {
+    if (history_.events.empty() || history_.events.back().kind != TraceEvent::Kind::kRemoved) {
+      return false;
+    }
+    for (auto at = history_.events.rbegin(); at != history_.events.rend(); ++at) {
+      if (at->kind != TraceEvent::Kind::kAttempt) continue;
+      if (at->outcome == ForwardOutcome::kSuccess) return false;
+      break;
+    }
+    TraceEvent& removal = history_.events.back();
+    removal.kind = TraceEvent::Kind::kMoved;
+    removal.text =
+        "moved to the end of the cache: Trid[" + removal.trid + "] -> Trid[" + new_trid + "]";
+    return true;
+  }
+
   // The outcome of the exchange last sent, when it is the transaction's.
   bool TellOutcome(const LogEntryView& view) {
     ForwardOutcome outcome;

@@ -30,6 +30,7 @@ struct TraceEvent {
     kAttempt,     // one exchange with the DMS
     kReleased,    // an operator released its parked line
     kDropped,     // an operator dropped its line
+    kMoved,       // its line moved to the end of the cache with a new Trid
     kRemoved,     // its line left the cache (after a delivery)
     kOther,       // another entry that names one of its Trids
   } kind = Kind::kOther;
