@@ -184,18 +184,20 @@ int Retry(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   if (!ReadCacheLines(&records, err)) return kExitFailed;
   int released = 0;
   int failed = 0;
+  int unconfirmed = 0;  // of those failed: they wait for --yes
   for (const NumberedRecord& line : records) {
     if (StateOf(line.record) != LineState::kParked) continue;
-    if (Release({line, /*by_trid=*/true}, confirmed, out, err) == Released::kYes) {
-      ++released;
-    } else {
-      ++failed;
-    }
+    const Released result = Release({line, /*by_trid=*/true}, confirmed, out, err);
+    released += result == Released::kYes ? 1 : 0;
+    failed += result == Released::kYes ? 0 : 1;
+    unconfirmed += result == Released::kNeedsConfirmation ? 1 : 0;
   }
   out << released << " parked line(s) released";
   if (failed > 0) out << ", " << failed << " not (see above)";
   out << "\n";
-  return failed == 0 ? kExitOk : kExitFailed;
+  // A missing --yes is a usage error here as for one line.
+  if (failed == 0) return kExitOk;
+  return failed == unconfirmed ? kExitUsage : kExitFailed;
 }
 
 // Removes the target line for good, printing and logging it; false
