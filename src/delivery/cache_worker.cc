@@ -177,21 +177,12 @@ class CacheWorker {
           if (change == CacheChange::kFailed) KeepFromSending(record, Pending::kRemove);
           break;
         case ForwardOutcome::kNeedsAttention:
-        case ForwardOutcome::kOutcomeUnknown: {
-          const bool parked = outcome == ForwardOutcome::kNeedsAttention;
-          record.fields[CacheRecord::kStatus] =
-              std::string(1, parked ? kParkedStatus : kOutcomeUnknownStatus);
-          record.fields[CacheRecord::kMessage] = MessageField(failure_line);
-          change = MoveToEnd(record, &new_trid);
-          if (change == CacheChange::kFailed) {
-            KeepFromSending(record, parked ? Pending::kPark : Pending::kSetAside);
-          }
-          if (!gui_started) {
-            StartGuiProgram();
-            gui_started = true;
-          }
+        case ForwardOutcome::kOutcomeUnknown:
+          change =
+              SetAside(record, outcome == ForwardOutcome::kNeedsAttention, failure_line, &new_trid);
+          if (!gui_started) StartGuiProgram();
+          gui_started = true;
           break;
-        }
         case ForwardOutcome::kRetryLater:
           // A line that cannot be moved stays due where it is, for the next
           // pass.
@@ -208,6 +199,21 @@ class CacheWorker {
       if (stop_.IsSet()) return false;
     }
     return true;
+  }
+
+  // Moves a line the DMS refused (parked) or whose outcome is unknown (set
+  // aside) to the end with its failure line; one that cannot be moved is
+  // kept from sending.
+  CacheChange SetAside(CacheRecord record, bool parked, const std::string& failure_line,
+                       std::string* new_trid) {
+    record.fields[CacheRecord::kStatus] =
+        std::string(1, parked ? kParkedStatus : kOutcomeUnknownStatus);
+    record.fields[CacheRecord::kMessage] = MessageField(failure_line);
+    const CacheChange change = MoveToEnd(record, new_trid);
+    if (change == CacheChange::kFailed) {
+      KeepFromSending(record, parked ? Pending::kPark : Pending::kSetAside);
+    }
+    return change;
   }
 
   // Keeps track of how long this run has met the DMS unreachable, exchange
