@@ -139,7 +139,7 @@ TEST_F(CheckTest, TheTrustFileIsReadAndItsAuthoritiesListed) {
   UseSample("soap-https");
   const std::string pem = env_.dir().File("dms-ca.pem");
   // A test authority (Ed25519), valid until 2126.
-  const std::string authority = testing::ReadBytes(VORNLINK_TEST_AUTHORITY_FILE);
+  const std::string authority = testing::ReadBytes(VORNLINK_TOOLS_TEST_DATA "/test_authority.pem");
   ASSERT_FALSE(authority.empty());
   // Text around the certificates, and one that cannot be read beside a good one.
   testing::WriteBytes(pem,
