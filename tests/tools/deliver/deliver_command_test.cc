@@ -1,7 +1,4 @@
-// `vornlink deliver` on a module as a host has it, against a DMS that books what it gets: a stop
-// that a closing terminal, console or output asks for lets the exchange in hand end, so that the
-// next run books nothing twice; a host's running service keeps it out; a cut log tells only this
-// run's story.
+// `vornlink deliver` on a module as a host has it, against a DMS that books what it gets.
 #include "vornlink/deliver/deliver_command.h"
 
 #include <gtest/gtest.h>
