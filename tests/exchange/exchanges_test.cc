@@ -1,6 +1,8 @@
 // The two DMS exchanges end to end, against a DMS on loopback.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "exchange/booking_key.h"
 #include "exchange/forward_transaction.h"
 #include "exchange/job_validation.h"
+#include "testing/case_file.h"
 #include "testing/test_env.h"
 
 namespace vornlink {
@@ -52,53 +55,32 @@ class ExchangesTest : public ::testing::Test {
   void SetUp() override { setup_.port = dms_.port_text(); }
 };
 
-// Each reply, and each setting missing or wrong, gives its outcome and line.
+// Each reply, and each setting missing or wrong, gives its outcome and line
+// (data/forward_outcomes.txt), which reads back as that outcome.
 TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
-  const std::string ok = ". FWT: WorkOrder[123456] LineCode[A] --> ", head = "*" + ok.substr(1);
-  const std::string failed = "--> FAILED --> FWT_NEEDS_ATTENTION";
-  const struct {
-    std::string reply;
-    ForwardOutcome outcome;
-    std::string line;  // the outcome line
-    std::function<void(DmsSetup*)> change = [](DmsSetup*) {};
-    std::string job_no = "123456.A";
-  } kCases[] = {
-      {ForwardReply("success", "0:Order 7 is updated"), ForwardOutcome::kSuccess,
-       ok + "Reply: c[success] t[0:Order 7 is updated] --> SUCCESS"},
-      {ForwardReply("locked", "2:locked"), ForwardOutcome::kRetryLater,
-       ok + "Reply: c[locked] t[2:locked] --> FWT_RETRY_LATER"},
-      // The success list is looked at first.
-      {ForwardReply("both", "x"), ForwardOutcome::kSuccess, ok + "Reply: c[both] t[x] --> SUCCESS"},
-      {ForwardReply("failure", "5:100% wrong"), ForwardOutcome::kNeedsAttention,
-       head + "Reply: c[failure] t[5:100% wrong] " + failed},
-      {"<other/>", ForwardOutcome::kNeedsAttention,
-       head + "Reply: c[ ] t[Response has zero length after code peel]" + failed},
-      // These stop the exchange before anything is sent.
-      {"", ForwardOutcome::kNeedsAttention,
-       head + "HttpTransport: t[Transport type tcp] --> unknown" + failed,
-       [](DmsSetup* s) { s->transport = "tcp"; }},
-      {"", ForwardOutcome::kNeedsAttention,
-       "* FWT: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] c[WrongLength] t[Should be 6 "
-       "char wide]" +
-           failed,
-       [](DmsSetup*) {}, "12345.A"},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.line);
+  const std::map<std::string, ForwardOutcome> kOutcomes = {
+      {"success", ForwardOutcome::kSuccess},
+      {"retry later", ForwardOutcome::kRetryLater},
+      {"needs attention", ForwardOutcome::kNeedsAttention}};
+  const auto cases = testing::ReadCases(VORNLINK_TEST_DATA_DIR, "forward_outcomes.txt");
+  ASSERT_EQ(cases.size(), 7u);
+  for (const testing::TextCase& c : cases) {
+    const std::vector<std::string>& f = c.fields;  // outcome, code, message, TP, job, line
+    SCOPED_TRACE(c.where);
     DmsSetup setup = setup_;
-    c.change(&setup);
+    setup.transport = f.at(3);
     Write(setup);
-    reply_ = c.reply;
+    reply_ = f.at(1) == "-" ? f.at(2) : ForwardReply(f.at(1), f.at(2));
     TransactionFields fields = kTransaction;
-    fields[kJobNo] = c.job_no;
+    fields[kJobNo] = f.at(4);
     auto [outcome, failure] = Forward(fields);
-    EXPECT_EQ(outcome, c.outcome);
-    EXPECT_EQ(Outcomes(), Lines{c.line});
+    EXPECT_EQ(outcome, kOutcomes.at(f.at(0)));
+    EXPECT_EQ(Outcomes(), Lines{f.at(5)});
     ForwardOutcome told = ForwardOutcome::kStopped;
     bool unreachable = true;
-    EXPECT_TRUE(ForwardOutcomeOfLogEntry(c.line[0], c.line.substr(2), &told, &unreachable) &&
+    EXPECT_TRUE(ForwardOutcomeOfLogEntry(f[5][0], f[5].substr(2), &told, &unreachable) &&
                 told == outcome && !unreachable);
-    EXPECT_EQ(failure, outcome == ForwardOutcome::kNeedsAttention ? c.line.substr(2) : "untouched");
+    EXPECT_EQ(failure, outcome == ForwardOutcome::kNeedsAttention ? f[5].substr(2) : "untouched");
   }
   // The DMS gets the query without the template's indent, one NUL byte, no CR.
   const Lines requests = dms_.requests();
@@ -179,41 +161,25 @@ TEST_F(ExchangesTest, OrdinalsTheSettingsDecide) {
                                     std::string("\n") + '\0'}));
 }
 
+// Each reply, and each setting missing or wrong, gives its verdict and line
+// (data/job_verdicts.txt).
 TEST_F(ExchangesTest, JobVerdictsOverTcp) {
-  const std::string head = "IJV: WorkOrder[123456] LineCode[A] --> ";
-  const struct {
-    std::string reply;
-    JobVerdict verdict;
-    std::string line;
-    std::string transport = "TCP";
-    std::string job_no = "123456.A";
-  } kCases[] = {
-      {ValidationReply("123456", "A", "0"), JobVerdict::kValid,
-       ". " + head + "Reply: c[0] t[Ok] --> VALID"},
-      {ValidationReply("123456", "A", "2"), JobVerdict::kNotValid,
-       "* " + head + "Reply: c[2] t[Order is locked] --> NOT VALID"},
-      {ValidationReply("123456", "B", "0"), JobVerdict::kNotValid,
-       "* " + head + "c[Synthetic] t[Invalid LineCode]--> NOT VALID"},
-      {ValidationReply("654321", "A", "0"), JobVerdict::kNotValid,
-       "* " + head + "c[Synthetic] t[Invalid work order]--> NOT VALID"},
-      // An empty reply tells nothing about the job.
-      {"", JobVerdict::kNoVerdict, "* " + head + "c[Synthetic] t[Invalid work order]--> NOT VALID"},
-      // So do failures before any answer.
-      {"", JobVerdict::kNoVerdict,
-       "* " + head + "Transport: t[Transport type TCp] --> unknown--> NOT VALID", "TCp"},
-      // A job number the settings cannot split is known to no DMS.
-      {"", JobVerdict::kNotSplit,
-       "* IJV: WorkOrder[] LineCode[] --> Internal: WorkOrder[12345] c[WrongLength] t[Should be 6 "
-       "char wide]--> NOT VALID",
-       "TCP", "12345.A"},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.line);
-    setup_.transport = c.transport;
+  const std::map<std::string, JobVerdict> kVerdicts = {{"valid", JobVerdict::kValid},
+                                                       {"not valid", JobVerdict::kNotValid},
+                                                       {"no verdict", JobVerdict::kNoVerdict},
+                                                       {"not split", JobVerdict::kNotSplit}};
+  const auto cases = testing::ReadCases(VORNLINK_TEST_DATA_DIR, "job_verdicts.txt");
+  ASSERT_EQ(cases.size(), 7u);
+  for (const testing::TextCase& c : cases) {
+    const std::vector<std::string>& f = c.fields;  // verdict, reply, TP, job, line
+    setup_.transport = f.at(2);
     Write(setup_);
-    reply_ = c.reply;
-    EXPECT_EQ(ValidateJob(c.job_no, nullptr), c.verdict);
-    EXPECT_EQ(Outcomes(), Lines{c.line});
+    std::istringstream reply(f.at(1));
+    std::string ro_number, line_code, error_code;
+    reply >> ro_number >> line_code >> error_code;
+    reply_ = f[1].empty() ? "" : ValidationReply(ro_number, line_code, error_code);
+    EXPECT_EQ(ValidateJob(f.at(3), nullptr), kVerdicts.at(f.at(0))) << c.where;
+    EXPECT_EQ(Outcomes(), Lines{f.at(4)}) << c.where;
   }
   // The validation query ends with a carriage return before its NUL.
   EXPECT_EQ(dms_.requests().back(),

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,32 +60,22 @@ std::string Format(const TransactionFields& fields, const std::string& format) {
   });
 }
 
-// Each ordinal in its type: numbers read from their field, doubles, texts.
+// Each ordinal in its type: numbers read from their field, doubles, texts
+// (data/transaction_ordinals_cases.txt).
 TEST(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
   testing::ScopedFakeEnv env;
   testing::WriteBytes(env.ModuleFile("xml"), kSetupCases.at(0).body);
-  TransactionFields fields = {"00042", "123456.01", "240607",    "081503",  "17",  "F04 text",
-                              "12",    "3",         "Motor oil", "MO-5W30", "1.5", "-2.5"};
-  EXPECT_EQ(Format(fields, "%@01|%05@01|%@03|%@04|%@05|%@06|%@07|%@17|%@21|%@23"),
-            "42|00042|MECH-17|F04 text|12|3|123456|01|Motor oil|MO-5W30");
-  EXPECT_EQ(Format(fields, "%@09|%.1@D9|%.0@C9|%08.2@K9|%@k9"), "1.500000|15.0|150|01500.00|1,50");
-  EXPECT_EQ(Format(fields, "%.2@08|%.1@D8|%.0@C8|%.0@K8|%@k8"), "-2.50|-25.0|-250|-2500|-2,50");
-  EXPECT_EQ(Format(fields, "%@10%@12%@13 %@14%@15%@16"), "20240607 081503");
-  // Numbers are read from the leading part of their field.
-  fields[0] = "T-1";
-  fields[6] = " 7x";
-  fields[7] = "";
-  fields[10] = "2,75";
-  fields[11] = "abc";
-  EXPECT_EQ(Format(fields, "%@01|%@05|%@06|%@k9|%@k8|%.0@K9"), "0|7|0|2,00|0,00|2000");
-  fields[10] = "1e300";
-  EXPECT_EQ(Format(fields, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
-  // A user with "/" names no mapping; it must not read the mapping of user 1.
-  for (auto [user, shown] : {std::pair{"99", "99"}, std::pair{"", "NOBODY"},
-                             std::pair{"1/7", "1/7"}, std::pair{"1", "FIRST"}}) {
-    fields[4] = user;
-    EXPECT_EQ(Format(fields, "%@03"), shown) << user;
+  const auto cases = testing::ReadCases(VORNLINK_TEST_DATA_DIR, "transaction_ordinals_cases.txt");
+  ASSERT_EQ(cases.size(), 9u);
+  for (const testing::TextCase& c : cases) {
+    TransactionFields fields;
+    std::istringstream in(c.fields.at(0));
+    for (std::string& field : fields) std::getline(in, field, ';');
+    EXPECT_EQ(Format(fields, c.fields.at(1)), c.fields.at(2)) << c.where;
   }
+  const TransactionFields huge = {"1", "1.A", "240607", "081503", "1",     "F",
+                                  "1", "1",   "O",      "O",      "1e300", "0"};
+  EXPECT_EQ(Format(huge, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
 }
 
 // The published examples of the standard; 55 bytes fill the last block

@@ -42,17 +42,5 @@ TEST(PrivateProfileTest, ReaderAndPlatformGiveTheRecordedAnswers) {
   EXPECT_GT(queries, 100) << "cases not found in " << VORNLINK_INI_CASES_DIR;
 }
 
-// Settings are read afresh at each use: a rewrite is seen by the next read,
-// also when it keeps the file's size.
-TEST(PrivateProfileTest, PlatformReadSeesEveryRewrite) {
-  testing::TempDir dir;
-  std::string path = dir.File("Vornlink.ini");
-  for (int round = 0; round < 5; ++round) {
-    std::string value = "value" + std::to_string(round);
-    testing::WriteBytes(path, "[ForwardTransaction]\r\nEnable=" + value + "\r\n");
-    EXPECT_EQ(DefaultEnv()->ReadProfileString("ForwardTransaction", "Enable", "1", path), value);
-  }
-}
-
 }  // namespace
 }  // namespace vornlink

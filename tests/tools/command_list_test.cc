@@ -37,18 +37,13 @@ TEST(CommandsTest, BadCommandsAndArgumentsFailBeforeReachingAnExport) {
 // Nothing a terminal would act on gets out raw; text passes, and a sequence cut off by a flush
 // waits for its end. Windows consoles take code page bytes, not UTF-8.
 TEST(OutputFilterTest, ControlBytesShowAsEscapes) {
+  // "\x31" is the digit 1.
   const std::pair<std::string, std::string> kCases[] = {
     {"plain\ttext\r\n\xc3\x96l \xe2\x82\xac", "plain\ttext\r\n\xc3\x96l \xe2\x82\xac"},
     {std::string("\x1b]0;owned\x07\x7f a\rb\0", 16), "\\x1B]0;owned\\x07\\x7F a\\x0Db\\x00"},
-    {"\xc2\x9b"
-     "1m",
-     "\\xC2\\x9B"
-     "1m"},  // a C1 control written as UTF-8
+    {"\xc2\x9b\x31m", "\\xC2\\x9B1m"},  // a C1 control written as UTF-8
 #if !defined(_WIN32)
-    {"\x9b"
-     "1m M\xf6tor \xed\xa0\x80",
-     "\\x9B"
-     "1m M\\xF6tor \\xED\\xA0\\x80"},
+    {"\x9b\x31m M\xf6tor \xed\xa0\x80", "\\x9B1m M\\xF6tor \\xED\\xA0\\x80"},
 #endif
   };
   for (const auto& [text, shown] : kCases) {

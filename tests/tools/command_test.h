@@ -23,6 +23,17 @@ class CommandTest : public ::testing::Test {
     return status;
   }
   bool Says(const std::string& text) const { return out_.find(text) != std::string::npos; }
+  // Whether a command exited with `status` (got: `got`) and wrote each of `texts`, and none of
+  // those written "!text"; else what differed, and all it wrote.
+  ::testing::AssertionResult Gave(int got, int status, const std::vector<std::string>& texts = {}) {
+    std::string wrong = got == status ? "" : "exit status " + std::to_string(got) + "\n";
+    for (const std::string& text : texts) {
+      const bool absent = text.rfind('!', 0) == 0;
+      if (Says(text.substr(absent ? 1 : 0)) == absent) wrong += "wrong: " + text + "\n";
+    }
+    if (wrong.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << wrong << "in:\n" << out_;
+  }
 
   std::string out_;
 };

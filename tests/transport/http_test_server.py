@@ -10,19 +10,8 @@ or until the program that started them (CTest) has gone; DIR/server.log says how
 import json, os, signal, socket, ssl, subprocess, sys, threading, time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-CA_CONFIG = """[ca]
-default_ca = test_ca
-[test_ca]
-database = {name}.index
-new_certs_dir = .
-serial = {name}.serial
-default_md = sha256
-policy = any
-copy_extensions = copy
-unique_subject = no
-[any]
-commonName = supplied
-"""
+# The authorities' configuration, {name} filled in.
+CA_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "test_ca.cnf")
 EC_KEY = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
 # The authorities sign with RSA: Wine's certificate check rejects an ECDSA
 # signature whose r or s is shorter than the curve (a leading zero byte, in
@@ -42,7 +31,7 @@ def make_certificates(directory):
                 "-days", "30", "-subj", "/CN=" + subject,
                 "-addext", "basicConstraints=critical,CA:TRUE",
                 "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-        for suffix, text in ((".cnf", CA_CONFIG.format(name=name)), (".index", ""),
+        for suffix, text in ((".cnf", open(CA_CONFIG).read().format(name=name)), (".index", ""),
                              (".serial", "%032x\n" % int.from_bytes(os.urandom(15), "big"))):
             with open(os.path.join(directory, name + suffix), "w") as file:
                 file.write(text)

@@ -1,8 +1,6 @@
-// trust_test_authority CA.der: makes the Wine prefix it runs in trust the
-// transport tests' authority (its LocalMachine "Root" store). The fixture
-// that makes the HTTPS tests' prefix anew: it fails, and says why, when the
-// prefix cannot be made to trust it, so that no HTTPS case runs against a
-// prefix that cannot work.
+// trust_test_authority CA.der: makes the Wine prefix it runs in trust the transport tests'
+// authority (its LocalMachine "Root" store); fails, saying why, where it cannot, so that no
+// HTTPS case runs against a prefix that cannot work.
 #include <windows.h>
 // after windows.h, which it needs
 #include <wincrypt.h>

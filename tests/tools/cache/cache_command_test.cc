@@ -42,27 +42,22 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
                       "--> FAILED --> FWT_NEEDS_ATTENTION\n" +
                       testing::CacheLine("3", "2", "201403070905020003") + "\n" +
                       testing::CacheLine("4", "9", "201403070905020004") + "\n"));
-  EXPECT_TRUE(
-      Cache({"list"}) == 0 &&
-      Says("2     201403070905020002 parked      2        123456.A     1.5") &&
-      Says("4 line(s) in " + env_.ModuleFile("$$$") + ": 1 due, 1 retry later, 1 parked, 1 stuck"))
-      << out_;
-  EXPECT_TRUE(Cache({"show", "201403070905020002"}) == 0 &&
-              Says("state        parked (Status [1])") &&
-              Says("Message      FWT: WorkOrder[123456]"))
-      << out_;
-  EXPECT_TRUE(Cache({"export"}) == 0 &&
-              Says("2,201403070905020002,parked,1,2,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,"
-                   "1.5,0,\"FWT: WorkOrder[123456] LineCode[A] --> Reply: c[5] t[no, "
-                   "\"\"never\"\"]"))
-      << out_;
+  EXPECT_TRUE(Gave(
+      Cache({"list"}), 0,
+      {"2     201403070905020002 parked      2        123456.A     1.5",
+       "4 line(s) in " + env_.ModuleFile("$$$") + ": 1 due, 1 retry later, 1 parked, 1 stuck"}));
+  EXPECT_TRUE(Gave(Cache({"show", "201403070905020002"}), 0,
+                   {"state        parked (Status [1])", "Message      FWT: WorkOrder[123456]"}));
+  EXPECT_TRUE(Gave(Cache({"export"}), 0,
+                   {"2,201403070905020002,parked,1,2,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,"
+                    "1.5,0,\"FWT: WorkOrder[123456] LineCode[A] --> Reply: c[5] t[no, "
+                    "\"\"never\"\"]"}));
 
   // Only lines the worker does not send are released: to the end, due, new Trid, no message.
-  EXPECT_TRUE(Cache({"retry", "201403070905020001"}) == 1 &&
-              Says("is not released: it is due already"))
-      << out_;
+  EXPECT_TRUE(
+      Gave(Cache({"retry", "201403070905020001"}), 1, {"is not released: it is due already"}));
   EXPECT_EQ(Cache({"retry", "201403070905020099"}), 1) << out_;
-  EXPECT_TRUE(Cache({"retry", "--all-parked"}) == 0 && Says("1 parked line(s) released")) << out_;
+  EXPECT_TRUE(Gave(Cache({"retry", "--all-parked"}), 0, {"1 parked line(s) released"}));
   const std::string contents = testing::ReadBytes(env_.ModuleFile("$$$"));
   std::vector<std::string_view> lines = SplitLines(contents);
   ASSERT_EQ(lines.size(), 4u);
@@ -74,10 +69,10 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
   EXPECT_EQ(Cache({"retry", "201403070905020004"}), 0) << "an odd Status too: " << out_;
 
   // Dropping asks for --yes, and prints the line it drops.
-  EXPECT_TRUE(Cache({"drop", "201403070905020003"}) == 2 && Says("nothing dropped")) << out_;
-  EXPECT_TRUE(Cache({"drop", "201403070905020003", "--yes"}) == 0 &&
-              Says("3,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0,2,201403070905020003,,"))
-      << out_;
+  EXPECT_TRUE(Gave(Cache({"drop", "201403070905020003"}), 2, {"nothing dropped"}));
+  EXPECT_TRUE(
+      Gave(Cache({"drop", "201403070905020003", "--yes"}), 0,
+           {"3,123456.A,240607,081503,17,F04,12,3,Oil,OIL-1,1.5,0,2,201403070905020003,,"}));
   EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 3u);
   EXPECT_EQ(Cache({"drop", "201403070905020003", "--yes"}), 1) << out_;
   EXPECT_EQ(Cache({"frobnicate"}), 2);
@@ -91,10 +86,9 @@ TEST_F(CacheCommandTest, ListShowExportRetryAndDropAKnownCache) {
   testing::WriteBytes(
       env_.ModuleFile("$$$"),
       testing::OnDisk(FormatCacheLine(fields, "-1", "201403070905020005", "0", "=cmd") + "\n"));
-  EXPECT_TRUE(Cache({"export"}) == 0 &&
-              Says(",stuck,-1,5,WO1234-02,140307,090502,17,'@SUM(A1),5,K9,\"'=HYPERLINK("
-                   "\"\"http://x\"\";\"\"y\"\")\",'+1-2,-4.5,2.25,'=cmd\n"))
-      << out_;
+  EXPECT_TRUE(Gave(Cache({"export"}), 0,
+                   {",stuck,-1,5,WO1234-02,140307,090502,17,'@SUM(A1),5,K9,\"'=HYPERLINK("
+                    "\"\"http://x\"\";\"\"y\"\")\",'+1-2,-4.5,2.25,'=cmd\n"}));
 }
 
 // A line of unknown outcome (marked at a stop's cut), or parked after its time limit by an
@@ -108,22 +102,17 @@ TEST_F(CacheCommandTest, ReleasesThatMayBookTwiceAskForConfirmation) {
                                       testing::CacheLine("3", "4", "201403070905020003") + "\n"));
   const std::string before = testing::ReadBytes(env_.ModuleFile("$$$"));
   for (const char* trid : {"201403070905020001", "201403070905020003"}) {
-    EXPECT_TRUE(Cache({"retry", trid}) == 2 &&
-                Says("the DMS may have booked it; look there first, and release it with --yes"))
-        << out_;
+    EXPECT_TRUE(Gave(Cache({"retry", trid}), 2,
+                     {"the DMS may have booked it; look there first, and release it with --yes"}));
   }
-  EXPECT_TRUE(Cache({"retry", "--all-parked"}) == 2 && Says("0 parked line(s) released, 1 not"))
-      << out_;
-  EXPECT_TRUE(Cache({"retry", "201403070905020002", "--yes"}) == 1 &&
-              Says("is not released: the DMS booked it already"))
-      << out_;
+  EXPECT_TRUE(Gave(Cache({"retry", "--all-parked"}), 2, {"0 parked line(s) released, 1 not"}));
+  EXPECT_TRUE(Gave(Cache({"retry", "201403070905020002", "--yes"}), 1,
+                   {"is not released: the DMS booked it already"}));
   EXPECT_EQ(testing::ReadBytes(env_.ModuleFile("$$$")), before);
-  EXPECT_TRUE(Cache({"retry", "201403070905020001", "--yes"}) == 0 &&
-              Says("released Trid 201403070905020001"))
-      << out_;
-  EXPECT_TRUE(Cache({"drop", "201403070905020002", "--yes"}) == 0 &&
-              Says("note: the DMS had booked it"))
-      << out_;
+  EXPECT_TRUE(Gave(Cache({"retry", "201403070905020001", "--yes"}), 0,
+                   {"released Trid 201403070905020001"}));
+  EXPECT_TRUE(
+      Gave(Cache({"drop", "201403070905020002", "--yes"}), 0, {"note: the DMS had booked it"}));
   EXPECT_EQ(Cache({"retry", "201403070905020003", "--yes"}), 0) << out_;
   EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 2u);
 }
@@ -137,11 +126,10 @@ TEST_F(CacheCommandTest, LinesByNumberOrTransNoAndOnlyAsListed) {
       env_.ModuleFile("$$$"),
       testing::OnDisk(testing::CacheLine("7", "1", "201403070905020001") + "\n" + no_trid +
                       testing::CacheLine("8", "2", "201403070905020003") + "\n" + no_trid));
-  EXPECT_TRUE(Cache({"retry", "7"}) == 1 && Says("7 names 3 lines") &&
-              Says("line 2: Trid (none), TransNo 7"))
-      << out_;
-  EXPECT_TRUE(Cache({"show", "--trans-no", "8"}) == 0 && Says("state        retry later")) << out_;
-  EXPECT_TRUE(Cache({"drop", "--all-stuck"}) == 2 && Says("stuck: line 4: 7,")) << out_;
+  EXPECT_TRUE(
+      Gave(Cache({"retry", "7"}), 1, {"7 names 3 lines", "line 2: Trid (none), TransNo 7"}));
+  EXPECT_TRUE(Gave(Cache({"show", "--trans-no", "8"}), 0, {"state        retry later"}));
+  EXPECT_TRUE(Gave(Cache({"drop", "--all-stuck"}), 2, {"stuck: line 4: 7,"}));
 
   std::vector<NumberedRecord> listed;
   std::string error;
@@ -150,9 +138,8 @@ TEST_F(CacheCommandTest, LinesByNumberOrTransNoAndOnlyAsListed) {
   auto drop = [](CacheRecord*) { return LineEdit::kRemove; };
   EXPECT_EQ(EditCacheLineAt(3, listed[2].record, drop, nullptr, &error), CacheChange::kDone);
   EXPECT_EQ(EditCacheLineAt(1, listed[0].record, drop, nullptr, &error), CacheChange::kNotFound);
-  EXPECT_TRUE(Cache({"drop", "--all-stuck", "--yes"}) == 0 && Says("dropped line 1;") &&
-              Says("2 stuck line(s) dropped"))
-      << out_;
+  EXPECT_TRUE(Gave(Cache({"drop", "--all-stuck", "--yes"}), 0,
+                   {"dropped line 1;", "2 stuck line(s) dropped"}));
   EXPECT_EQ(testing::ReadBytes(env_.ModuleFile("$$$")), "");
 }
 
@@ -167,21 +154,18 @@ TEST_F(CacheCommandTest, ListFindsABookingByJobTransNoOrState) {
     return BookingKey({trans_no, "123456.A", "240607", "081503", "17", "F04", "12", "3", "Oil",
                        "OIL-1", "1.5", "0"});
   };
-  EXPECT_TRUE(Cache({"list", "--job", "123456", "--status", "retry-later"}) == 0 &&
-              Says("201403070905020002 retry later 8        123456.A     1.5      240607 081503") &&
-              !Says("201403070905020001") && Says("1 of 3 line(s) in"))
-      << out_;
-  EXPECT_TRUE(Cache({"list", "--job", "12345"}) == 0 && Says("0 of 3 line(s)")) << out_;
-  EXPECT_TRUE(Cache({"list", "--job", "123456.A", "--trans-no", "9", "--json"}) == 0 &&
-              Says("\"trid\": \"201403070905020003\"") && !Says("201403070905020002") &&
-              Says("\"dispensed\": \"240607 081503\"") &&
-              Says("\"booking_key\": \"" + key_of("9") + "\""))
-      << out_;
-  EXPECT_TRUE(Cache({"show", "7"}) == 0 && Says("BookingKey   " + key_of("7"))) << out_;
-  EXPECT_TRUE(Cache({"list", "--status", "waiting"}) == 2 &&
-              Says("--status waiting is no state; the states are due, retry-later"))
-      << out_;
-  EXPECT_TRUE(Cache({"list", "--job"}) == 2 && Says("list --job wants a value")) << out_;
+  EXPECT_TRUE(Gave(Cache({"list", "--job", "123456", "--status", "retry-later"}), 0,
+                   {"201403070905020002 retry later 8        123456.A     1.5      240607 081503",
+                    "!201403070905020001", "1 of 3 line(s) in"}));
+  EXPECT_TRUE(Gave(Cache({"list", "--job", "12345"}), 0, {"0 of 3 line(s)"}));
+  EXPECT_TRUE(
+      Gave(Cache({"list", "--job", "123456.A", "--trans-no", "9", "--json"}), 0,
+           {"\"trid\": \"201403070905020003\"", "!201403070905020002",
+            "\"dispensed\": \"240607 081503\"", "\"booking_key\": \"" + key_of("9") + "\""}));
+  EXPECT_TRUE(Gave(Cache({"show", "7"}), 0, {"BookingKey   " + key_of("7")}));
+  EXPECT_TRUE(Gave(Cache({"list", "--status", "waiting"}), 2,
+                   {"--status waiting is no state; the states are due, retry-later"}));
+  EXPECT_TRUE(Gave(Cache({"list", "--job"}), 2, {"list --job wants a value"}));
 }
 
 // A host program delivers while this process releases every line the DMS refused: each

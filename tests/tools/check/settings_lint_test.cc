@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "testing/test_env.h"
+#include "testing/case_file.h"
 
 namespace vornlink {
 namespace {
@@ -19,45 +19,19 @@ std::string Findings(const std::string& document) {
   return all;
 }
 
-// The `expected` findings that linting `document` does not give, then all it gives; "" if none.
-std::string Unfound(const std::string& document, const std::vector<std::string>& expected) {
-  const std::string all = Findings(document);
-  const std::string missing = testing::Missing(all, expected);
-  return missing.empty() ? "" : missing + "not in:\n" + all;
-}
-
-// The cases of data/settings_lint_cases.txt: after "#### document: NAME", a settings document,
-// then after "#### findings" those it must give ("\n" for a line break inside one) and, after a
-// "!", text no finding may begin with.
+// The cases of data/settings_lint_cases.txt: each document gives the findings listed after it,
+// and none that begins with a text written "!text".
 TEST(SettingsLintTest, EachDocumentGivesItsFindings) {
-  std::istringstream in(testing::ReadBytes(VORNLINK_TOOLS_TEST_DATA "/settings_lint_cases.txt"));
-  struct Case {
-    std::string name, document;
-    std::vector<std::string> found, absent;
-    bool in_findings = false;
-  };
-  std::vector<Case> cases;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("#### document: ", 0) == 0) {
-      cases.emplace_back().name = line.substr(15);
-    } else if (cases.empty()) {
-      continue;
-    } else if (line == "#### findings") {
-      cases.back().in_findings = true;
-    } else if (!cases.back().in_findings) {
-      cases.back().document += line + "\n";
-    } else if (line[0] == '!') {
-      cases.back().absent.push_back("\n" + line.substr(1));
-    } else {
+  const auto cases = testing::ReadCases(VORNLINK_TOOLS_TEST_DATA, "settings_lint_cases.txt");
+  ASSERT_EQ(cases.size(), 8u);
+  for (size_t i = 0; i + 1 < cases.size(); i += 2) {
+    const std::string all = "\n" + Findings(cases[i].body);
+    std::istringstream findings(cases[i + 1].body);
+    for (std::string line; std::getline(findings, line);) {
       for (size_t at; (at = line.find("\\n")) != std::string::npos;) line.replace(at, 2, "\n");
-      cases.back().found.push_back(line);
-    }
-  }
-  ASSERT_EQ(cases.size(), 4u);
-  for (const Case& one : cases) {
-    EXPECT_EQ(Unfound(one.document, one.found), "") << one.name;
-    for (const std::string& text : one.absent) {
-      EXPECT_EQ(("\n" + Findings(one.document)).find(text), std::string::npos) << one.name;
+      const bool absent = line[0] == '!';
+      EXPECT_EQ(all.find(absent ? "\n" + line.substr(1) : line) == std::string::npos, absent)
+          << cases[i].fields.at(1) << ": " << line << " in:" << all;
     }
   }
 }

@@ -1,7 +1,4 @@
-// `vornlink deliver` on a module as a host has it, against a DMS that books what it gets: a stop
-// that a closing terminal, console or output asks for lets the exchange in hand end, so that the
-// next run books nothing twice; a host's running service keeps it out; a cut log tells only this
-// run's story.
+// `vornlink deliver` on a module as a host has it, against a DMS that books what it gets.
 #include "vornlink/deliver/deliver_command.h"
 
 #include <gtest/gtest.h>
@@ -80,9 +77,8 @@ TEST_F(DeliverTest, AHostsRunningServiceKeepsItOut) {
   ASSERT_TRUE(Eventually([&] { return host_.Logged("Cache RetryTime [3600] seconds"); }));
   EXPECT_TRUE(Eventually([&] { return host_.Logged("delivery lock taken -> this worker"); }));
   ASSERT_TRUE(host_.Load());
-  EXPECT_TRUE(Deliver({"--for", "5"}) == kExitOtherWorker &&
-              Says("NOT STARTED: another worker delivers this cache"))
-      << out_;
+  EXPECT_TRUE(Gave(Deliver({"--for", "5"}), kExitOtherWorker,
+                   {"NOT STARTED: another worker delivers this cache"}));
 }
 
 // After cuts of a log with dumps (a reply's CR LF) that held old entries of workers that found the
@@ -102,9 +98,7 @@ TEST_F(DeliverTest, OldLockEntriesOfACutLogDoNotStopIt) {
   std::string xml = testing::ReadBytes(host_.File("xml"));
   testing::WriteBytes(host_.File("xml"), xml.replace(xml.find("100000</MaxLines>"), 6, "2000"));
   ASSERT_TRUE(host_.Load());
-  EXPECT_TRUE(Deliver({"--for", "60"}) == kExitOk &&
-              Says("30 delivered, 0 retry later, 0 parked\n"))
-      << out_;
+  EXPECT_TRUE(Gave(Deliver({"--for", "60"}), kExitOk, {"30 delivered, 0 retry later, 0 parked\n"}));
   EXPECT_EQ(dms_.requests().size(), 30u);
 }
 

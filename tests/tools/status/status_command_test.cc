@@ -56,20 +56,19 @@ class StatusTest : public testing::CommandTest {
 TEST_F(StatusTest, ExitCodesForMonitoring) {
   // A folder without the driver's files is no site: never all well.
   std::remove(env_.env().ModulePath().c_str());
-  EXPECT_TRUE(Status() == kStatusUnknown && Says(" is missing") && Says("PROBLEM")) << out_;
+  EXPECT_TRUE(Gave(Status(), kStatusUnknown, {" is missing", "PROBLEM"}));
   testing::WriteBytes(env_.env().ModulePath(), "");
-  EXPECT_TRUE(Status() == 0 && Says("(not there yet: the driver has written nothing)")) << out_;
-  EXPECT_FALSE(Says("oldest due")) << out_;
+  EXPECT_TRUE(
+      Gave(Status(), 0, {"(not there yet: the driver has written nothing)", "!oldest due"}));
   testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "0", 20 * 60)));
-  EXPECT_TRUE(Status() == kStatusWarning &&
-              Says("STALE: a due transaction has waited longer than 15"))
-      << out_;
-  EXPECT_TRUE(Status({"--nagios"}) == kStatusWarning && Says("VORNLINK WARNING - STALE: a due") &&
-              Says(" | due=1;;;0 ") && Says(" oldest_due_age=1200s;900;;0 "))
-      << out_;
+  EXPECT_TRUE(
+      Gave(Status(), kStatusWarning, {"STALE: a due transaction has waited longer than 15"}));
+  EXPECT_TRUE(
+      Gave(Status({"--nagios"}), kStatusWarning,
+           {"VORNLINK WARNING - STALE: a due", " | due=1;;;0 ", " oldest_due_age=1200s;900;;0 "}));
   EXPECT_EQ(Status({"--stale", "30"}), 0) << out_;
   testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "7", 1)));
-  EXPECT_TRUE(Status() == kStatusCritical && Says("stuck             1")) << out_;
+  EXPECT_TRUE(Gave(Status(), kStatusCritical, {"stuck             1"}));
   for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--stale"},
                                                 {"--stale", "x"},
                                                 {"--json", "--nagios"},
@@ -81,14 +80,12 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
 #ifndef _WIN32
   // A delivery lock that cannot be had stops all delivery: before all else.
   std::filesystem::create_directory(env_.ModuleFile("$$$.delivery.lock"));
-  EXPECT_TRUE(Status() == kStatusCritical &&
-              Says("delivery lock     cannot be taken: " + env_.ModuleFile("$$$.delivery.lock") +
-                   ": Is a directory") &&
-              Says("NOT DELIVERING"))
-      << out_;
-  EXPECT_TRUE(Run(RunCheckCommand, env_.env().ModulePath(), {}) == 1 &&
-              Says("the delivery lock cannot be taken ("))
-      << out_;
+  EXPECT_TRUE(Gave(Status(), kStatusCritical,
+                   {"delivery lock     cannot be taken: " + env_.ModuleFile("$$$.delivery.lock") +
+                        ": Is a directory",
+                    "NOT DELIVERING"}));
+  EXPECT_TRUE(Gave(Run(RunCheckCommand, env_.env().ModulePath(), {}), 1,
+                   {"the delivery lock cannot be taken ("}));
 #endif
 }
 
@@ -103,24 +100,22 @@ TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
   const std::string text = TransactionText(record.transaction());
   const std::string failed = UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n";
   testing::WriteBytes(env_.ModuleFile("log"), testing::OnDisk("2023-11-14 22:00:00-*-" + failed));
-  EXPECT_TRUE(Status() == kExitOk && Says("unwritten         0")) << out_;
-  EXPECT_TRUE(Run(RunCacheCommand, env_.env().ModulePath(), {"add", text, "--yes"}) == kExitOk &&
-              Says("is in the cache already as Trid " + record.trid()))
-      << out_;
+  EXPECT_TRUE(Gave(Status(), kExitOk, {"unwritten         0"}));
+  EXPECT_TRUE(Gave(Run(RunCacheCommand, env_.env().ModulePath(), {"add", text, "--yes"}), kExitOk,
+                   {"is in the cache already as Trid " + record.trid()}));
   EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
   testing::WriteBytes(env_.ModuleFile("log"), testing::OnDisk("2023-11-14 22:00:00-*-" + failed +
                                                               "2023-11-14 22:01:00-*-" + failed));
-  EXPECT_TRUE(Status() == kStatusCritical && Says("unwritten         1") &&
-              Says("  2023-11-14 22:01:00 " + text))
-      << out_;
+  EXPECT_TRUE(
+      Gave(Status(), kStatusCritical, {"unwritten         1", "  2023-11-14 22:01:00 " + text}));
 }
 
 // The module's version comes only from the driver's own entries that it was loaded, never from a
 // DMS's reply that quotes one; JSON tells null where nothing tells it, a metric's label escapes its
 // quote, and --output puts the metrics in the file's place whole.
 TEST_F(StatusTest, TheVersionComesOnlyFromTheDriversOwnLoadedEntry) {
-  ASSERT_EQ(Status({"--json"}), kStatusOk) << out_;
-  EXPECT_TRUE(Says("\"module_version\": null") && Says("\"error\": null") && !Says("\"\"")) << out_;
+  EXPECT_TRUE(Gave(Status({"--json"}), kStatusOk,
+                   {"\"module_version\": null", "\"error\": null", "!\"\""}));
   const std::string name = std::filesystem::path(env_.env().ModulePath()).filename().string();
   const std::string forged =
       "/x/" + name + " is loaded at [0x00000000] v[forged] logflags[] maxlines[1]";
@@ -130,16 +125,14 @@ TEST_F(StatusTest, TheVersionComesOnlyFromTheDriversOwnLoadedEntry) {
                       " is loaded at [0x00400000] v[2.0\"1] logflags[] maxlines[100]\n"
                       "2023-11-14 22:01:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[" +
                       forged + "] --> SUCCESS\n2023-11-14 22:02:00-r-" + forged + "\n"));
-  ASSERT_EQ(Status({"--prometheus"}), kStatusOk);
-  EXPECT_TRUE(Says(",version=\"2.0\\\"1\"} 1\n")) << out_;
+  ASSERT_TRUE(Gave(Status({"--prometheus"}), kStatusOk, {",version=\"2.0\\\"1\"} 1\n"}));
   const std::string printed = out_, file = env_.dir().File("metrics.prom");
   testing::WriteBytes(file, "old");
-  EXPECT_TRUE(Status({"--prometheus", "--output", file}) == kStatusOk && out_.empty()) << out_;
+  EXPECT_TRUE(Gave(Status({"--prometheus", "--output", file}), kStatusOk) && out_.empty()) << out_;
   EXPECT_EQ(testing::ReadBytes(file), testing::OnDisk(printed));
   std::filesystem::create_directory(env_.dir().File("folder"));
-  EXPECT_TRUE(Status({"--json", "--output", env_.dir().File("folder")}) == kStatusUnknown &&
-              Says("vornlink status: cannot write "))
-      << out_;
+  EXPECT_TRUE(Gave(Status({"--json", "--output", env_.dir().File("folder")}), kStatusUnknown,
+                   {"vornlink status: cannot write "}));
 }
 
 #ifndef _WIN32
@@ -164,9 +157,8 @@ TEST_F(StatusTest, ADeliveryLockThisUserMayNotOpenIsOnlyAWarning) {
   } denied(&env_.env());
   testing::ScopedEnvOverride use_denied(&denied);
   testing::WriteBytes(env_.ModuleFile("$$$.delivery.lock"), "");
-  EXPECT_TRUE(Status() == 0 &&
-              Says("delivery lock     cannot be judged by this user (run as the host's user)"))
-      << out_;
+  EXPECT_TRUE(Gave(Status(), 0,
+                   {"delivery lock     cannot be judged by this user (run as the host's user)"}));
 }
 #endif
 
@@ -189,16 +181,17 @@ TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
     SCOPED_TRACE(c.dispense);
     testing::WriteBytes(env_.ModuleFile("$$$"),
                         testing::OnDisk(Line("1", "2", c.trid_age, "", c.dispense)));
-    EXPECT_TRUE(Status() == kStatusWarning && Says(c.shown)) << out_;
-    Run(RunCacheCommand, env_.env().ModulePath(), {"list"});
-    EXPECT_TRUE(Says(" " + Padded(c.age, 11) + " ")) << out_;
+    EXPECT_TRUE(Gave(Status(), kStatusWarning, {c.shown}));
+    EXPECT_TRUE(Gave(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0,
+                     {" " + Padded(c.age, 11) + " "}));
   }
 }
 
 // A line the worker takes up but never sends (a malformed Trid) and a Status it never takes up
 // are stuck; an empty Status is new; Status 3 was delivered, Status 4 of unknown outcome. The
 // three commands agree line by line; status names the oldest due line, the last outcome of each
-// kind in the log, and since when the outcomes in a row up to the last found the DMS unreachable.
+// kind in the log (data/status_log.txt), and since when the outcomes in a row up to the last found
+// the DMS unreachable.
 TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
   testing::WriteBytes(
       env_.ModuleFile("$$$"),
@@ -206,26 +199,15 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
                       "\n" + Line("2", "7", 6) + Line("3", "1", 5, "FWT: --> FAILED, really") +
                       Line("4", "0", 125) + Line("5", "2", 3 * 3600) + Line("6", "", 2) +
                       Line("7", "3", 1) + Line("8", "4", 1)));
-  const std::string unreachable =
-      "-*-FWT: WorkOrder[5] LineCode[A] --> TcpTransport: c[111] t[Connection refused]--> DMS "
-      "UNREACHABLE --> FWT_RETRY_LATER\n";
   testing::WriteBytes(
       env_.ModuleFile("log"),
-      testing::OnDisk("2023-11-14 21:59:00" + unreachable +
-                      "2023-11-14 22:00:00-.-FWT: WorkOrder[1] --> Reply: c[0] t[ok] --> SUCCESS\n"
-                      "2023-11-14 22:01:00-*-FWT: WorkOrder[2] --> FAILED --> FWT_NEEDS_ATTENTION\n"
-                      "2023-11-14 22:02:00-.-FWT: WorkOrder[3] --> Reply: t[fine] --> SUCCESS\n"
-                      "2023-11-14 22:03:00-.-FWT: WorkOrder[4] --> FWT_RETRY_LATER\n"
-                      "2023-11-14 22:04:00-r-             Reply from DMS[\n"
-                      "a continuation line --> SUCCESS\n2023-11-14 22:05:00" +
-                      unreachable + "2023-11-14 22:06:00" + unreachable));
+      testing::OnDisk(testing::ReadBytes(VORNLINK_TOOLS_TEST_DATA "/status_log.txt")));
   const std::string counts =
       "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending, 1 outcome unknown";
   Run(RunCheckCommand, env_.env().ModulePath(), {});
   EXPECT_TRUE(Says("(8 lines: " + counts + ")")) << out_;
-
-  ASSERT_EQ(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0) << out_;
-  EXPECT_TRUE(Says(": " + counts + "\n")) << out_;
+  ASSERT_TRUE(
+      Gave(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0, {": " + counts + "\n"}));
   const std::string listed = out_;  // the rows below are views into it
   const std::vector<std::string_view> rows = SplitLines(listed);
   const char* const kStates[] = {"stuck",       "stuck", "parked",    "due",
@@ -236,19 +218,17 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
             "the due lines wait: the DMS is unreachable since 2023-11-14 22:05:00 (TcpTransport: "
             "c[111] t[Connection refused]), as the log tells");
 
-  EXPECT_EQ(Status(), kStatusCritical) << out_;
-  EXPECT_EQ(testing::Missing(out_, {"due               2 new, 1 to retry", "parked            1\n",
-                                    "stuck             2 ", "delivered         1 (booked",
-                                    "oldest due        waits 3 h 00 min since its dispense: Trid ",
-                                    ", TransNo 5\n", "last delivery     2023-11-14 22:02:00",
-                                    "t[fine] --> SUCCESS", "last retry later  2023-11-14 22:03:00",
-                                    "last failure      2023-11-14 22:06:00",
-                                    "outcome unknown   1 (the DMS may have booked",
-                                    "DMS               unreachable since 2023-11-14 22:05:00 (",
-                                    "): TcpTransport: c[111] t[Connection refused]; the due",
-                                    "verdict           ATTENTION: 4 transaction(s) wait"}),
-            "")
-      << out_;
+  EXPECT_TRUE(
+      Gave(Status(), kStatusCritical,
+           {"due               2 new, 1 to retry", "parked            1\n", "stuck             2 ",
+            "delivered         1 (booked",
+            "oldest due        waits 3 h 00 min since its dispense: Trid ", ", TransNo 5\n",
+            "last delivery     2023-11-14 22:02:00", "t[fine] --> SUCCESS",
+            "last retry later  2023-11-14 22:03:00", "last failure      2023-11-14 22:06:00",
+            "outcome unknown   1 (the DMS may have booked",
+            "DMS               unreachable since 2023-11-14 22:05:00 (",
+            "): TcpTransport: c[111] t[Connection refused]; the due",
+            "verdict           ATTENTION: 4 transaction(s) wait"}));
 }
 
 #ifndef _WIN32
@@ -256,13 +236,12 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
 TEST_F(StatusTest, CheckAndStatusNameALogThatAPlantedLinkTookOver) {
   const std::string log = env_.ModuleFile("log");
   if (!testing::PlantForeignLink(env_.dir().File("elsewhere"), log)) GTEST_SKIP() << "needs root";
-  Run(RunCheckCommand, env_.env().ModulePath(), {});
   const std::string refused = log + " is not written: " + kPlantedLinkRefused;
-  EXPECT_TRUE(Says("PROBLEM: the log " + refused)) << out_;
-  EXPECT_EQ(Status(), kStatusCritical);
-  EXPECT_TRUE(Says("log               " + refused) &&
-              Says("verdict           PROBLEM: the driver writes no log entries"))
-      << out_;
+  EXPECT_TRUE(
+      Gave(Run(RunCheckCommand, env_.env().ModulePath(), {}), 1, {"PROBLEM: the log " + refused}));
+  EXPECT_TRUE(Gave(Status(), kStatusCritical,
+                   {"log               " + refused,
+                    "verdict           PROBLEM: the driver writes no log entries"}));
 }
 #endif
 
