@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/net.h"
@@ -122,8 +123,9 @@ class HttpWireTap {
 };
 
 // While it lives, the requests of the thread that made it report to `tap`
-// (not owned); the tap set before is restored at its end. A thread without
-// a tap pays nothing for the feature.
+// (not owned); the tap set before is restored at its end. One tap at a time
+// in the process (the operator's tool sets it around one exchange); the
+// requests of other threads meanwhile report nothing.
 class ScopedHttpWireTap {
  public:
   explicit ScopedHttpWireTap(HttpWireTap* tap);
@@ -132,7 +134,8 @@ class ScopedHttpWireTap {
   ScopedHttpWireTap& operator=(const ScopedHttpWireTap&) = delete;
 
  private:
-  HttpWireTap* before_;
+  HttpWireTap* before_ = nullptr;
+  std::thread::id before_owner_;
 };
 
 // The calling thread's tap; null when none is set.
