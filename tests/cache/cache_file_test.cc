@@ -240,10 +240,9 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
     Lines expected{prefix + "Add transaction[2] to cache file" + add + " -> FAILED", reason};
     // Each read says which operation failed.
     for (const char* operation : {"GetCacheIndex", "FindDueLine"}) {
-      if (!reads) {
+      if (!reads)
         expected.insert(expected.end(),
                         {prefix + operation + " -- Internal: t[Could not open file]", reason});
-      }
     }
     expected.insert(
         expected.end(),

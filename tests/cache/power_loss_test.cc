@@ -1,12 +1,10 @@
 // Power cuts at every step of the cache's file calls, dropping what was not
 // durable. A fresh process finds each transaction whose add returned once,
-// unless its removal or its mark as delivered returned (gone, or no longer
-// due) or was under way (at most once); an add under way at most once;
-// every line but a torn last one whole with a Trid of its own; the next add
-// on a line of its own. The run fills the disk for a while, so that adds
-// take room from the reserve, and makes the reserve whole again; whatever
-// a cut leaves of it, the next worker makes it whole. VORNLINK_POWER_CUTS: cuts
-// (default 500; the long run thousands), VORNLINK_POWER_CUT_SEED: the seed.
+// unless its removal or mark as delivered returned (gone) or was under way
+// (at most once); an add under way at most once; every line but a torn last
+// one whole with its own Trid; the next add on a line of its own. Adds on a
+// full disk take room from the reserve, which the next worker makes whole.
+// VORNLINK_POWER_CUTS: cuts (default 500), VORNLINK_POWER_CUT_SEED: the seed.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,9 +13,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <random>
 #include <set>
 #include <string>
@@ -41,15 +39,13 @@ struct Step {
   std::string data;
 };
 
-// Puts its own functions in the place of the system calls that change the
-// disk, records every step they take in one folder and tells what a power
-// cut after any of them could leave. What was synced stays; after that, a
-// file keeps the changes to its content in order, as far as a random one,
-// and a write the cut came into in part; the names made, renamed or removed
-// since the folder's last sync survive as far as a random prefix of those
-// changes, as a journal keeps them. `fault` makes a call fail as a full
-// disk would: a write after 4 more bytes, a growth after it grew; an
-// exclusive open fails as a folder without write rights would.
+// Records every step the file calls take in one folder and tells what a
+// power cut after any of them could leave: what was synced, then a file's
+// later content changes in order up to a random one (the last perhaps in
+// part), and the name changes since the folder's sync up to a random one,
+// as a journal keeps them. `fault` fails a call as a full disk would (a
+// write after 4 more bytes, a growth after it grew), or an exclusive open
+// as a folder without write rights would.
 class PowerLossEnv : public testing::FakeEnv {
  public:
   enum class Fault { kNone, kWrite, kGrow, kExclusiveOpen };
@@ -64,11 +60,7 @@ class PowerLossEnv : public testing::FakeEnv {
     recording_ = nullptr;
   }
 
-  size_t event_count() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_.size();
-  }
-
+  size_t event_count() { return std::lock_guard<std::mutex>(mutex_), events_.size(); }
   std::atomic<Fault> fault{Fault::kNone};
 
   // The files (by name) a power cut right after the first `events` steps
@@ -179,8 +171,7 @@ class PowerLossEnv : public testing::FakeEnv {
 
   static int Open(const char* path, int flags, mode_t mode) {
     if (recording_->fault == Fault::kExclusiveOpen && (flags & O_EXCL) != 0) {
-      errno = EACCES;
-      return -1;
+      return errno = EACCES, -1;
     }
     const bool existed = access(path, F_OK) == 0;
     const int fd = open(path, flags, mode);
@@ -253,8 +244,7 @@ class PowerLossEnv : public testing::FakeEnv {
   size_t room_ = 4;                        // what the full disk takes yet
 };
 
-// A scratch folder in memory where there is one: the syncs cost nothing
-// there, and what they make durable is the model's business.
+// A scratch folder in memory where there is one: the syncs cost nothing.
 std::unique_ptr<testing::TempDir> ScratchFolder() {
   return std::make_unique<testing::TempDir>(std::filesystem::exists("/dev/shm") ? "/dev/shm" : "");
 }
@@ -403,7 +393,7 @@ TEST_F(PowerLossTest, WhatReturnedSurvivesOnceAndTheFileReadsBackWhole) {
     ++runs;
     // Every step of the run, in random order, as far as the count goes.
     std::vector<size_t> steps(env_->event_count() + 1);
-    for (size_t i = 0; i < steps.size(); ++i) steps[i] = i;
+    std::iota(steps.begin(), steps.end(), 0);
     std::shuffle(steps.begin(), steps.end(), random_);
     for (size_t i = 0; i < steps.size() && done < cuts && !HasFailure(); ++i, ++done) {
       SCOPED_TRACE("run " + std::to_string(runs));

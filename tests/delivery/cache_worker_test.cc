@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -28,21 +27,10 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Counts the tries of a mutex.
-struct CountedMutex : CrossProcessMutex {
-  CountedMutex(std::unique_ptr<CrossProcessMutex> mutex, std::atomic<int>* tries)
-      : mutex(std::move(mutex)), tries(tries) {}
-  bool Lock(std::string* error) override { return mutex->Lock(error); }
-  TryLockResult TryLock(std::string* error) override { return ++*tries, mutex->TryLock(error); }
-  void Unlock() override { mutex->Unlock(); }
-  std::unique_ptr<CrossProcessMutex> mutex;
-  std::atomic<int>* tries;
-};
-
-// Counts the tries of the delivery lock, the worker's rounds (each looks at
-// the cache's reserve once, cache_reserve.h) and the rewrites of the cache
-// file (tried, and done).
-class LockCountingEnv : public testing::FakeEnv {
+// Counts the worker's rounds (each looks at the cache's reserve once,
+// cache_reserve.h, and tries the delivery lock) and the rewrites of the
+// cache file (tried, and done).
+class CountingEnv : public testing::FakeEnv {
  public:
   ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
                            std::string* bytes, FileStamp* stamp, std::string* error) override {
@@ -52,25 +40,13 @@ class LockCountingEnv : public testing::FakeEnv {
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                 const ReplaceOptions& options, std::string* error) override {
     const ReplaceResult result = FakeEnv::ReplaceTextFile(path, text, options, error);
-    if (path == watched) ++rewrites_tried;
-    if (path == watched && result != ReplaceResult::kFailed) ++replaced;
+    if (path == watched) ++rewrites_tried, replaced += result != ReplaceResult::kFailed;
     return result;
   }
-  std::unique_ptr<CrossProcessMutex> NewNamedMutex(const std::string& name,
-                                                   const std::string& lock_file) override {
-    return std::make_unique<CountedMutex>(FakeEnv::NewNamedMutex(name, lock_file), &lock_tries);
-  }
-  std::atomic<int> lock_tries{0};
-  std::atomic<int> rounds{0};
-  std::atomic<int> rewrites_tried{0};
-  std::atomic<int> replaced{0};
+  std::atomic<int> rounds{0}, rewrites_tried{0}, replaced{0};
 };
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
+using testing::Occurrences;
 
 class CacheWorkerTest : public ::testing::Test {
  protected:
@@ -124,7 +100,7 @@ class CacheWorkerTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  LockCountingEnv env_;
+  CountingEnv env_;
   testing::ScopedEnvOverride use_env_{&env_};
   std::map<std::string, std::string> codes_ = {{"1", "success"}};  // set before Start
   std::atomic<int> late_answers_{0};
@@ -208,24 +184,25 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   // Three in the first pass, then two a pass (the move, the removal): five passes.
   EXPECT_TRUE(testing::Eventually([&] { return env_.rewrites_tried >= 11; }));
   EXPECT_EQ(Disk(), (Lines{"1:3", "2:1", "3:3"}));
-  EXPECT_EQ(Count(Logged(),
-                  "delivered, but its line could not be removed -> not sent again: "
-                  "marked delivered in place (Status 3)"),
-            2u);
-  EXPECT_EQ(Count(Logged(),
-                  "failed, but its line could not be moved -> not sent again: marked "
-                  "parked in place (Status 1)"),
-            1u);
   const std::string removal = "delivered: removal again -> FAILED t[No space left on device]";
-  EXPECT_EQ(Count(Logged(), removal), 2u) << Logged();
-  EXPECT_EQ(Count(Logged(), "move again -> FAILED"), 1u);
-  EXPECT_EQ(Count(Logged(), "-> Internal t[Could not write file] -> FAILED"), 3u);
+  for (const auto& [said, times] : std::initializer_list<std::pair<std::string, size_t>>{
+           {"delivered, but its line could not be removed -> not sent again: marked delivered "
+            "in place (Status 3)",
+            2},
+           {"failed, but its line could not be moved -> not sent again: marked parked in place "
+            "(Status 1)",
+            1},
+           {removal, 2},
+           {"move again -> FAILED", 1},
+           {"-> Internal t[Could not write file] -> FAILED", 3}}) {
+    EXPECT_EQ(Occurrences(Logged(), said), times) << said << "\n" << Logged();
+  }
   Stop();
   ReleaseCacheMutexes();
   const int tries = env_.rewrites_tried;
   Start();
   EXPECT_TRUE(testing::Eventually([&] { return env_.rewrites_tried >= tries + 6; }));
-  EXPECT_EQ(Count(Logged(), removal), 4u);
+  EXPECT_EQ(Occurrences(Logged(), removal), 4u);
   env_.fail_replaces = false;
   EXPECT_TRUE(testing::Eventually([&] { return env_.replaced == 2 && Disk() == Lines{"2:1"}; }))
       << Logged();
@@ -248,7 +225,7 @@ TEST_F(CacheWorkerTest, ALineNeitherChangedNorMarkedIsNotSentAgainByTheProcess) 
   }
   EXPECT_EQ(Sent(), Lines{"1"});
   EXPECT_EQ(Disk(), Lines{"1:0"});
-  EXPECT_EQ(Count(Logged(), "the mark in place failed too (Input/output error)"), 1u);
+  EXPECT_EQ(Occurrences(Logged(), "the mark in place failed too (Input/output error)"), 1u);
 }
 
 // A DMS that cannot be reached keeps the lines due where they are, one try
@@ -274,7 +251,9 @@ TEST_F(CacheWorkerTest, AnUnreachableDmsKeepsTheLinesDueUntilTheyWaitedTooLong) 
     for (const char* trans_no : {"1", "2", "3"}) Add(trans_no);
     const int replaced = env_.replaced, rounds = env_.rounds;
     const size_t started = env_.started().size(), before = Logged().size();
-    auto count = [&](const std::string& part) { return Count(Logged().substr(before), part); };
+    auto count = [&](const std::string& part) {
+      return Occurrences(Logged().substr(before), part);
+    };
     Start();
     ASSERT_TRUE(testing::Eventually([&] {
       return parks ? Disk() == Lines{"1:1", "2:1", "3:1"} : count(kept) >= 20;
@@ -320,9 +299,9 @@ TEST_F(CacheWorkerTest, WithoutTheModulePathItSaysWhyOnceAndEnds) {
   std::atomic<bool> ended{false};
   worker_ = std::thread([&] { RunCacheWorker(stop_), ended = true; });
   EXPECT_TRUE(testing::Eventually([&] { return ended.load(); }));
-  EXPECT_EQ(Count(Logged(),
-                  "Cache file unknown: the module's path is unknown -> nothing is "
-                  "delivered"),
+  EXPECT_EQ(Occurrences(Logged(),
+                        "Cache file unknown: the module's path is unknown -> nothing is "
+                        "delivered"),
             1u);
 }
 
@@ -348,19 +327,20 @@ TEST_F(CacheWorkerTest, ADeliveryLockThatCannotBeHadIsReportedWithItsReason) {
   std::filesystem::create_directory(lock);
   Add("1");
   Start();
-  EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= 3; }));
+  EXPECT_TRUE(testing::Eventually([&] { return env_.rounds >= 3; }));
   std::filesystem::remove(lock);
   std::filesystem::create_symlink(dir_.File("elsewhere"), lock);
-  const int tries = env_.lock_tries;
-  EXPECT_TRUE(testing::Eventually([&] { return env_.lock_tries >= tries + 3; }));
+  const int rounds = env_.rounds;
+  EXPECT_TRUE(testing::Eventually([&] { return env_.rounds >= rounds + 3; }));
   EXPECT_EQ(Sent(), Lines{});
   std::filesystem::remove(lock);
   EXPECT_TRUE(testing::Eventually([&] { return Disk().empty(); }));
   const std::string cannot = "] delivery lock cannot be taken t[" + lock + ": ";
-  EXPECT_EQ(Count(Logged(), cannot), 2u) << Logged();
-  EXPECT_EQ(Count(Logged(), cannot + "Is a directory] -> nothing is delivered until it can"), 1u);
-  EXPECT_EQ(Count(Logged(), "delivery lock taken -> delivering again"), 1u);
-  EXPECT_EQ(Count(Logged(), "is delivered by another worker"), 0u);
+  EXPECT_EQ(Occurrences(Logged(), cannot), 2u) << Logged();
+  EXPECT_EQ(Occurrences(Logged(), cannot + "Is a directory] -> nothing is delivered until it can"),
+            1u);
+  EXPECT_EQ(Occurrences(Logged(), "delivery lock taken -> delivering again"), 1u);
+  EXPECT_EQ(Occurrences(Logged(), "is delivered by another worker"), 0u);
 }
 #endif
 

@@ -2,15 +2,12 @@
 // last start drains the cache, every transaction whose forward returned has
 // reached the DMS, at most one twice per kill (between answer and removal),
 // and the DMS, which drops repeats of a booking key, has booked each once.
-// Where a small disk of its own can be mounted (Linux, as root), it is full
-// every other ten kills: transactions are then written in room the reserve
-// gives up (none waits in a host's memory, to be lost with it), and a booked
-// line whose removal the full disk refuses is marked delivered in place, none
-// sent again after its mark. How many are marked is the kills' luck: the room
-// the reserve gave up often lets the removal through.
-// VORNLINK_CRASH_KILLS: kills (default 200; 25 on Windows), anywhere in a
-// host's life as measured here; VORNLINK_CRASH_SEED: the seed of the kill
-// moments (printed with the result, so that a failure can be replayed).
+// On a small disk of its own (Linux, as root), full every other ten kills,
+// the reserve's room takes the transactions (none waits in a host's memory)
+// and a booked line whose removal is refused is marked delivered in place,
+// none sent again after its mark. VORNLINK_CRASH_KILLS: kills (default 200;
+// 25 on Windows); VORNLINK_CRASH_SEED: the seed of the kill moments (printed
+// with the result, so that a failure can be replayed).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -144,12 +141,8 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
     child->Kill();
     child->Wait();
     // Each answer "handed 1 transaction" is out once its forward returned.
-    const std::string said = testing::ReadBytes(output);
-    int handed = 0;
-    for (size_t at = said.find("handed 1 transaction"); at != std::string::npos;
-         at = said.find("handed 1 transaction", at + 1)) {
-      acknowledged.insert(std::to_string(kill * 100 + handed++));
-    }
+    const size_t handed = testing::Occurrences(testing::ReadBytes(output), "handed 1 transaction");
+    for (size_t i = 0; i < handed; ++i) acknowledged.insert(std::to_string(kill * 100 + i));
     for (const std::string& line : host.CacheLines()) {
       CacheRecord record;
       ParseCacheLine(line, &record);

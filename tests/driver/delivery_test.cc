@@ -38,13 +38,11 @@ class DeliveryTest : public ::testing::Test {
     ASSERT_TRUE(host_.Load());
   }
 
-  // The TransNos the DMS was sent, in order.
-  Lines Sent() {
-    Lines sent;
-    for (const std::string& request : dms_.requests()) {
-      if (!TransNoOf(request).empty()) sent.push_back(TransNoOf(request));
-    }
-    return sent;
+  // How often the DMS was sent TransNo `trans_no`.
+  long Sent(const std::string& trans_no) {
+    const Lines requests = dms_.requests();
+    return std::count_if(requests.begin(), requests.end(),
+                         [&](const std::string& r) { return TransNoOf(r) == trans_no; });
   }
 
   std::function<void()> before_answer_ = [] {};
@@ -76,10 +74,7 @@ TEST_F(DeliveryTest, TheBookingKeyStaysWithItsTransaction) {
   ASSERT_EQ(api_.stop_service(), 0);
   for (long sent_41 : {2, 4}) {
     ASSERT_EQ(api_.execute_service(), 1);
-    ASSERT_TRUE(Eventually([&] {
-      const Lines sent = Sent();
-      return std::count(sent.begin(), sent.end(), "41") >= sent_41;
-    }));
+    ASSERT_TRUE(Eventually([&] { return Sent("41") >= sent_41; }));
     host_.Unload();
     ASSERT_TRUE(host_.Load());
   }
@@ -102,10 +97,7 @@ void VORNLINK_CDECL RecordAnswer(int32_t result, const char* job_no) {
 }
 // The one answer the callback got, from a thread of the driver.
 std::pair<int32_t, std::string> TakeAnswer() {
-  EXPECT_TRUE(Eventually([&] {
-    std::lock_guard<std::mutex> lock(g_answers_mutex);
-    return !g_answers.empty();
-  }));
+  EXPECT_TRUE(Eventually([&] { return std::lock_guard(g_answers_mutex), !g_answers.empty(); }));
   std::lock_guard<std::mutex> lock(g_answers_mutex);
   EXPECT_EQ(g_answers.size(), 1u);
   EXPECT_NE(g_answer_thread, std::this_thread::get_id());

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hosted_driver.h"
+#include "testing/case_file.h"
 
 namespace vornlink {
 namespace {
@@ -34,34 +35,17 @@ class ExportsTest : public ::testing::Test {
 // The gates in their order: the first that refuses decides the line, and
 // no later one runs (the validation would leave "IJV:" lines).
 TEST_F(ExportsTest, GatesRefuseInOrder) {
-  const struct {
-    const char *ini, *quantity;
-    bool cached;
-    const char* line;
-  } kCases[] = {
-      {"Enable=0", "1.5", false,
-       "-*-ForwardTransaction TransNo[1] JobNo[123456.A] t[Forward Transaction Not Enabled]"},
-      {"Enable=yes", "1.5", false, "-*-ForwardTransaction TransNo[2]"},
-      {"Enable=0\nValidation=1", "0", false, "-*-ForwardTransaction TransNo[3]"},
-      {"Enable=2", "1.5", true, nullptr},
-      {"", "0", false,
-       "-i-ForwardTransaction TransNo[5] JobNo[123456.A] t[Removing NULL Transaction]"},
-      {"", "0.000", false, "-i-ForwardTransaction TransNo[6]"},
-      {"", "abc", false, "-i-ForwardTransaction TransNo[7]"},
-      {"Validation=1", "", false, "-i-ForwardTransaction TransNo[8] JobNo[123456.A] t[Removing"},
-      {"", "-0.5", true, nullptr},
-      {"", "1e400", true, nullptr},
-      {"AllowZeroTransaction=1", "0", true, nullptr},
-      {"AllowZeroTransaction=1\nValidation=0", "abc", true, nullptr},
-  };
+  const std::vector<testing::TextCase> cases =
+      testing::ReadCases(VORNLINK_TEST_DATA_DIR, "gates.txt");
+  ASSERT_EQ(cases.size(), 12u);
   int trans_no = 0;
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.ini + std::string(" / ") + c.quantity);
-    WriteIni("[ForwardTransaction]\n" + std::string(c.ini) + "\n");
-    size_t before = host_.CacheLines().size();
-    Forward(std::to_string(++trans_no), c.quantity);
-    EXPECT_EQ(host_.CacheLines().size(), before + (c.cached ? 1 : 0));
-    if (c.line != nullptr) EXPECT_TRUE(host_.Logged(c.line)) << host_.Log();
+  for (const testing::TextCase& c : cases) {
+    SCOPED_TRACE(c.where);
+    WriteIni("[ForwardTransaction]\n" + c.fields[0] + "\n");
+    const size_t before = host_.CacheLines().size();
+    Forward(std::to_string(++trans_no), c.fields[1].c_str());
+    EXPECT_EQ(host_.CacheLines().size(), before + (c.fields[2] == "1" ? 1 : 0));
+    EXPECT_TRUE(host_.Logged(c.fields[3])) << host_.Log();
   }
   EXPECT_FALSE(host_.Logged("IJV:")) << host_.Log();
   // The start and the stop write the driver's lines.

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <new>
 #include <string>
@@ -46,19 +45,6 @@ TEST(ServiceTest, AStartShowsTheGuiProgramOnce) {
   EXPECT_EQ(Service::Instance().Execute(), 1);
   EXPECT_EQ(Service::Instance().Stop(), 0);
   EXPECT_EQ(env.env().started(), std::vector<std::string>{"kmrgui Vornlink"});
-}
-
-// The stop's first step ends the waits that may be given up at once; the
-// cut, a second later, must not be what ends them.
-TEST(DriverThreadsTest, AStopEndsWaitsByItsFirstStep) {
-  DriverThreads threads;
-  std::atomic<int> cut{-1};
-  ASSERT_TRUE(threads.Start("CacheWorker", [&](const StopSignal& stop) {
-    stop.WaitFor(600000);
-    cut = stop.IsCut();
-  }));
-  EXPECT_TRUE(threads.StopGeneration(std::chrono::seconds(2), std::chrono::seconds(1)).none());
-  EXPECT_EQ(cut, 0);
 }
 
 // A thread whose body throws ends as any other, with the exports' '*' line.

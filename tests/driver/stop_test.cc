@@ -1,9 +1,8 @@
-// Whatever the DMS does, the worker goes on or StopService ends it: an
-// exchange whose query went out when its reply comes (its outcome recorded)
-// or at the stop's cut (its line kept and a warning logged). The host's own
-// calls in flight end with it, and the host can unload the module and load a
-// new file of it. (That the stop's first step ends at once what may be given
-// up: DriverThreadsTest.)
+// Whatever the DMS does, the worker goes on or StopService ends it, by its
+// first step unless a query went out: then when its reply comes (its outcome
+// recorded) or at the stop's cut (its line kept and a warning logged). The
+// host's own calls in flight end with it, and the host can unload the module
+// and load a new file of it.
 #include <gtest/gtest.h>
 
 #include <atomic>

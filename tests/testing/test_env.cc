@@ -117,6 +117,12 @@ std::string Missing(const std::string& text, const std::vector<std::string>& par
   return missing;
 }
 
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 TransactionFields SampleTransaction(const std::string& trans_no) {
   return {trans_no, "WO1234-02", "140307", "090502", "17",  "F4",
           "5",      "K9",        "ATF",    "P-100",  "1.5", "2.25"};

@@ -72,6 +72,8 @@ int EnvNumber(const char* name, int default_value);
 std::string Between(const std::string& text, const std::string& open, const std::string& close);
 // The texts of `parts` that `text` does not hold, one a line ("" for none).
 std::string Missing(const std::string& text, const std::vector<std::string>& parts);
+// How often `part` is in `text` (overlaps counted).
+size_t Occurrences(const std::string& text, const std::string& part);
 
 long long MillisecondsSince(std::chrono::steady_clock::time_point start);
 
