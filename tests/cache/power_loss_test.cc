@@ -60,7 +60,10 @@ class PowerLossEnv : public testing::FakeEnv {
     recording_ = nullptr;
   }
 
-  size_t event_count() { return std::lock_guard<std::mutex>(mutex_), events_.size(); }
+  size_t event_count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_.size();
+  }
   std::atomic<Fault> fault{Fault::kNone};
 
   // The files (by name) a power cut right after the first `events` steps

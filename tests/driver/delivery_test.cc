@@ -97,7 +97,10 @@ void VORNLINK_CDECL RecordAnswer(int32_t result, const char* job_no) {
 }
 // The one answer the callback got, from a thread of the driver.
 std::pair<int32_t, std::string> TakeAnswer() {
-  EXPECT_TRUE(Eventually([&] { return std::lock_guard(g_answers_mutex), !g_answers.empty(); }));
+  EXPECT_TRUE(Eventually([&] {
+    std::lock_guard<std::mutex> lock(g_answers_mutex);
+    return !g_answers.empty();
+  }));
   std::lock_guard<std::mutex> lock(g_answers_mutex);
   EXPECT_EQ(g_answers.size(), 1u);
   EXPECT_NE(g_answer_thread, std::this_thread::get_id());
