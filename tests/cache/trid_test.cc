@@ -35,7 +35,9 @@ TEST(TridTest, TheClocksGiveTheTridOrTheNextFreeValue) {
     EXPECT_EQ(
         MakeUniqueTrid([&](std::string_view second) { return TakenTridsIn(test.body, second); }),
         test.fields[1]);
-    if (test.body.empty()) EXPECT_EQ(MakeTrid(), test.fields[1]);
+    if (test.body.empty()) {
+      EXPECT_EQ(MakeTrid(), test.fields[1]);
+    }
   }
   EXPECT_FALSE(env.env().slept().empty());
   // The search cuts lines as the reader does: each once, without CR LF.

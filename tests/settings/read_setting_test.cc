@@ -61,7 +61,9 @@ TEST(ReadSettingTest, ChangedFilesTakeEffectWithTheNextRead) {
   const std::string other = scoped.dir().File("other.xml");
   testing::WriteBytes(other, "<Log>\n<FileName>x</FileName>\n</Log>\n");
   std::filesystem::rename(xml, kept);
-  if (testing::PlantForeignLink(other, xml)) EXPECT_EQ(ReadDriverSetting("KMR/Log/FileName"), "");
+  if (testing::PlantForeignLink(other, xml)) {
+    EXPECT_EQ(ReadDriverSetting("KMR/Log/FileName"), "");
+  }
   std::filesystem::remove(xml);
   std::filesystem::rename(kept, xml);
 #endif
