@@ -12,6 +12,7 @@
 #include "base/write_gate.h"
 #include "cache/cache_file_internal.h"
 #include "cache/cache_index.h"
+#include "cache/cache_log_entries.h"
 #include "cache/trid.h"
 #include "log/log.h"
 #include "settings/module_files.h"
@@ -97,8 +98,7 @@ void LogAddTransactionFailed(const std::string& trans_no, const std::string& tri
 }
 
 void LogAdded(const std::string& trans_no, const std::string& trid) {
-  LogPrint('c', "KMRCacheTransaction: Add transaction[%s] to cache file with Trid[%s] -> SUCCESS",
-           LoggedTransNo(trans_no).c_str(), trid.c_str());
+  LogWriteLine('c', AddedEntry(LoggedTransNo(trans_no), trid));
 }
 
 void LogDeleteFailed(const std::string& trid, const char* reason) {

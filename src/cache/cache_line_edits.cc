@@ -11,6 +11,7 @@
 #include "cache/cache_file.h"
 #include "cache/cache_file_internal.h"
 #include "cache/cache_index.h"
+#include "cache/cache_log_entries.h"
 #include "cache/trid.h"
 #include "log/log.h"
 
@@ -278,7 +279,7 @@ CacheChange EditFoundLine(const std::string& trid, const LineFinder& find,
     return CacheChange::kFailed;
   }
   if (found.known) index.NoteRemoved(path, found.index, line.empty() ? nullptr : &line);
-  LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS", trid.c_str());
+  LogWriteLine('c', DeletedEntry(trid));
   if (edit == LineEdit::kMoveToEnd) {
     LogAdded(record.trans_no(), fresh_trid);
     if (new_trid != nullptr) *new_trid = fresh_trid;
@@ -351,8 +352,7 @@ CacheChange RemoveDeliveredLines(std::vector<CacheRecord>* removed, std::string*
   if (removed->empty()) return CacheChange::kNotFound;
   if (!ReplaceCache(path, text, error)) return CacheChange::kFailed;
   for (const CacheRecord& record : *removed) {
-    LogPrint('c', "KMRCacheTransaction: Delete Trid[%s] from cache file -> SUCCESS",
-             record.trid().c_str());
+    LogWriteLine('c', DeletedEntry(record.trid()));
   }
   return CacheChange::kDone;
 }

@@ -14,6 +14,7 @@
 #include "vornlink/base/command_line.h"
 #include "vornlink/base/exit_codes.h"
 #include "vornlink/base/line_states.h"
+#include "vornlink/base/operator_entries.h"
 #include "vornlink/base/site_env.h"
 #include "vornlink/base/text_output.h"
 #include "vornlink/base/unwritten_tally.h"
@@ -158,9 +159,8 @@ Released Release(const CacheTarget& target, bool confirmed, std::ostream& out, s
   }
   out << "released " << name << " (TransNo " << released.trans_no() << ", JobNo "
       << released.fields[kJobNo] << "): due again as Trid " << new_trid << "\n";
-  LogOperatorChange('.', "vornlink cache: " + TargetLogName(target) + " TransNo[" +
-                             released.trans_no() +
-                             "] released by an operator -> due again as Trid[" + new_trid + "]");
+  LogOperatorChange('.', std::string(kOperatorEntryHead) + TargetLogName(target) + " TransNo[" +
+                             released.trans_no() + std::string(kReleasedWords) + new_trid + "]");
   return Released::kYes;
 }
 
@@ -224,8 +224,8 @@ bool DropLine(const CacheTarget& target, std::ostream& out, std::ostream& err) {
   } else if (state == LineState::kDelivered) {
     out << "note: the DMS had booked it; the worker would have removed the line\n";
   }
-  LogOperatorChange(
-      '.', "vornlink cache: " + TargetLogName(target) + " dropped by an operator: " + line);
+  LogOperatorChange('.', std::string(kOperatorEntryHead) + TargetLogName(target) +
+                             std::string(kDroppedWords) + line);
   return true;
 }
 
@@ -312,7 +312,7 @@ int Add(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   out << "added TransNo " << transaction[kTransNo] << " as Trid " << trid << ": due\n";
   LogOperatorChange('.',
                     UnwrittenEntry(UnwrittenEvent::kWritten, TransactionText(transaction), trid) +
-                        ", entered by an operator");
+                        std::string(kEnteredWords));
   return kExitOk;
 }
 

@@ -3,25 +3,16 @@
 #include <set>
 
 #include "base/text_lines.h"
+#include "cache/cache_log_entries.h"
 #include "cache/cache_record.h"
 #include "cache/unwritten_entries.h"
 #include "delivery/cache_worker.h"
 #include "log/log.h"
+#include "vornlink/base/operator_entries.h"
 
 namespace vornlink {
 namespace {
 
-// The entries of the cache (cache/cache_file.cc) and of `vornlink cache`
-// (cache_command.cc) that tell of a line's life.
-constexpr std::string_view kAddHead = "KMRCacheTransaction: Add transaction[";
-constexpr std::string_view kAddTrid = "] to cache file with Trid[";
-constexpr std::string_view kAddedEnd = "] -> SUCCESS";
-constexpr std::string_view kDeleteHead = "KMRCacheTransaction: Delete Trid[";
-constexpr std::string_view kDeletedEnd = "] from cache file -> SUCCESS";
-constexpr std::string_view kOperatorHead = "vornlink cache: ";
-constexpr std::string_view kReleased = "] released by an operator -> due again as Trid[";
-constexpr std::string_view kDropped = " dropped by an operator: ";
-constexpr std::string_view kEnteredByOperator = ", entered by an operator";
 constexpr std::string_view kTridOpen = "Trid[";
 constexpr std::string_view kTransNoOpen = "TransNo[";
 
@@ -69,19 +60,20 @@ Reading Read(const LogEntryView& view) {
     r.key = sending.booking_key;
     return r;
   }
-  if (StartsWith(message, kAddHead) && EndsWith(message, kAddedEnd)) {
-    const std::string_view rest = message.substr(0, message.size() - kAddedEnd.size());
-    const size_t trid = rest.rfind(kAddTrid);
-    if (trid == std::string_view::npos || trid < kAddHead.size()) return r;
+  if (StartsWith(message, kAddedEntryHead) && EndsWith(message, kAddedEntryEnd)) {
+    const std::string_view rest = message.substr(0, message.size() - kAddedEntryEnd.size());
+    const size_t trid = rest.rfind(kAddedEntryTrid);
+    if (trid == std::string_view::npos || trid < kAddedEntryHead.size()) return r;
     r.what = Reading::What::kAdded;
-    r.trans_no = std::string(rest.substr(kAddHead.size(), trid - kAddHead.size()));
-    r.trid = std::string(rest.substr(trid + kAddTrid.size()));
+    r.trans_no = std::string(rest.substr(kAddedEntryHead.size(), trid - kAddedEntryHead.size()));
+    r.trid = std::string(rest.substr(trid + kAddedEntryTrid.size()));
     return r;
   }
-  if (StartsWith(message, kDeleteHead) && EndsWith(message, kDeletedEnd)) {
+  if (StartsWith(message, kDeletedEntryHead) && EndsWith(message, kDeletedEntryEnd)) {
     r.what = Reading::What::kRemoved;
-    r.trid = std::string(message.substr(kDeleteHead.size(),
-                                        message.size() - kDeleteHead.size() - kDeletedEnd.size()));
+    r.trid = std::string(
+        message.substr(kDeletedEntryHead.size(),
+                       message.size() - kDeletedEntryHead.size() - kDeletedEntryEnd.size()));
     return r;
   }
   std::string text;
@@ -99,20 +91,21 @@ Reading Read(const LogEntryView& view) {
     }
     return r;
   }
-  if (!StartsWith(message, kOperatorHead)) return r;
+  if (!StartsWith(message, kOperatorEntryHead)) return r;
   const std::vector<std::string> trids = TridsNamed(message);
   if (trids.empty()) return r;
   r.trid = trids.front();
-  if (const size_t released = message.rfind(kReleased); released != std::string_view::npos) {
+  if (const size_t released = message.rfind(kReleasedWords); released != std::string_view::npos) {
     const size_t trans_no = message.rfind(kTransNoOpen, released);
     if (trans_no == std::string_view::npos || trids.size() < 2) return r;
     r.what = Reading::What::kReleased;
     const size_t start = trans_no + kTransNoOpen.size();
     r.trans_no = std::string(message.substr(start, released - start));
     r.new_trid = trids.back();
-  } else if (const size_t dropped = message.find(kDropped); dropped != std::string_view::npos) {
+  } else if (const size_t dropped = message.find(kDroppedWords);
+             dropped != std::string_view::npos) {
     CacheRecord record;
-    ParseCacheLine(message.substr(dropped + kDropped.size()), &record);
+    ParseCacheLine(message.substr(dropped + kDroppedWords.size()), &record);
     r.what = Reading::What::kDropped;
     r.trans_no = record.trans_no();
     r.job_no = record.fields[kJobNo];
@@ -172,7 +165,7 @@ class Tracer {
         history_.handed_over = true;
         event.text = r.what == What::kAdded
                          ? "handed over: cache line added as Trid[" + r.trid + "]"
-                     : EndsWith(view.message, kEnteredByOperator)
+                     : EndsWith(view.message, kEnteredWords)
                          ? "entered by an operator (vornlink cache add) as Trid[" + r.trid + "]"
                          : "handed over: written to the cache after waiting in memory, as Trid[" +
                                r.trid + "]";
