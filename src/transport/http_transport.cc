@@ -14,8 +14,8 @@
 namespace vornlink {
 namespace {
 
-// How much of a refusal's body is read and logged: enough for a server's
-// page that says why.
+// How much of a refusal's body is read and logged while a person watches
+// the wire (`vornlink try`): enough for a server's page that says why.
 constexpr size_t kMaxRefusalBytes = 4096;
 
 // In front of each line of the header block in the log.
@@ -34,12 +34,15 @@ std::string WithBlanksAfterLineFeeds(const std::string& block) {
 // its first NUL, refuses more than kMaxHttpReplyBytes.
 class ReplyCollector : public HttpResponseHandler {
  public:
-  explicit ReplyCollector(const TransportContext& context) : context_(context) {}
+  explicit ReplyCollector(const TransportContext& context)
+      : context_(context), reads_refusal_(CurrentHttpWireTap() != nullptr) {}
 
   bool OnStatus(int status) override {
     status_ = status;
-    // The body of a refusal says why, for a person: its start is read.
-    if (status < 200 || status > 299) return true;
+    // The body of a refusal says why, for a person who watches the wire:
+    // only then is its start read. Else the refusal ends the exchange at
+    // once; a slow body must not hold a host's call or the worker.
+    if (status < 200 || status > 299) return reads_refusal_;
     LogPrint('h',
              "HttpTransport: WorkOrder[%s] LineCode[%s], message sent --> HTTP c[%d] --> SUCCESS",
              context_.work_order.c_str(), context_.line_code.c_str(), status);
@@ -88,8 +91,10 @@ class ReplyCollector : public HttpResponseHandler {
 
   // A status came that is no success.
   bool refused() const { return status_ != 0 && (status_ < 200 || status_ > 299); }
-  // Logs the start of a refusal's body, as far as it came.
-  void LogRefusal() const { LogPrint('d', "Reply from server     [\r\n%s]", refusal_.c_str()); }
+  // Logs the start of a refusal's body, as far as it came, when it was read.
+  void LogRefusal() const {
+    if (reads_refusal_) LogPrint('d', "Reply from server     [\r\n%s]", refusal_.c_str());
+  }
 
   int status() const { return status_; }
   bool too_large() const { return too_large_; }
@@ -103,6 +108,7 @@ class ReplyCollector : public HttpResponseHandler {
   size_t reads_not_logged_ = 0;
   bool too_large_ = false;
   NulEndedReply body_;
+  const bool reads_refusal_;
   std::string refusal_;
 };
 
