@@ -44,17 +44,27 @@ bool IsThisMachine(std::string_view host) {
   return dots == 2 && lower.back() != '.';
 }
 
-std::string BookingPlaceElsewhere() {
+bool RouteOfSettings(ExchangeKind kind, DmsRoute* route) {
   ExtFormat format;
   LoadSetupOrdinals(&format);
   try {
-    const DmsRoute route = RouteToDms(format, ExchangeKind::kForwardTransaction);
-    const std::string host = route.over_tcp ? route.host : HostOfUrl(route.url);
-    if (host.empty() || IsThisMachine(host)) return std::string();
-    return route.over_tcp ? route.host + " port " + route.port : MaskUrlPassword(route.url);
+    *route = RouteToDms(format, kind);
+    return true;
   } catch (const FailureText&) {
-    return std::string();
+    return false;  // the exchange's own verdict says what is missing
   }
+}
+
+std::string PlaceOf(const DmsRoute& route) {
+  return route.over_tcp ? route.host + " port " + route.port : MaskUrlPassword(route.url);
+}
+
+std::string BookingPlaceElsewhere() {
+  DmsRoute route;
+  if (!RouteOfSettings(ExchangeKind::kForwardTransaction, &route)) return std::string();
+  const std::string host = route.over_tcp ? route.host : HostOfUrl(route.url);
+  if (host.empty() || IsThisMachine(host)) return std::string();
+  return PlaceOf(route);
 }
 
 bool MayBookElsewhere(const std::string& place, const std::string& trans_no, bool yes,

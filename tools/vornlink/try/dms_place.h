@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "exchange/dms_query.h"
+
 namespace vornlink {
 
 // The host part of `url` ("dms.example.com" of
@@ -18,6 +20,14 @@ std::string HostOfUrl(std::string_view url);
 // "localhost", 127.0.0.0/8, "::1". Any other name may lead elsewhere, so
 // it does not count. Pure.
 bool IsThisMachine(std::string_view host);
+
+// Where the settings beside the module in use send an exchange of `kind`;
+// false when they do not say (the exchange then tells what is missing).
+bool RouteOfSettings(ExchangeKind kind, DmsRoute* route);
+
+// The route as a person reads it: the TCP host and port, or the URL with
+// its password masked.
+std::string PlaceOf(const DmsRoute& route);
 
 // Where the forward exchange of the settings beside the module in use would
 // book, when that is not this machine; "" when it is, or when the settings

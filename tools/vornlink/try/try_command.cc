@@ -2,20 +2,15 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
-#include <optional>
 #include <ostream>
 #include <string>
 
 #include "base/failure_text.h"
-#include "base/text_lines.h"
 #include "exchange/dms_query.h"
-#include "exchange/ext_format.h"
 #include "exchange/forward_transaction.h"
 #include "exchange/job_validation.h"
 #include "exchange/log_lines.h"
-#include "exchange/setup_ordinals.h"
 #include "log/log.h"
 #include "platform/http_client.h"
 #include "platform/terminal.h"
@@ -62,17 +57,10 @@ std::string Verdict(const std::vector<CapturedEntry>& entries, const std::string
 // Where the exchange with `prefix` goes by the Setup items: the TCP host
 // and port, or the URL (its password masked); "" when they do not say.
 std::string DmsAddress(const std::string& prefix) {
-  ExtFormat format;
-  LoadSetupOrdinals(&format);
-  try {
-    const DmsRoute route = RouteToDms(
-        format, prefix == "IJV" ? ExchangeKind::kJobValidation : ExchangeKind::kForwardTransaction);
-    if (route.over_tcp) return route.host + " port " + route.port;
-    return MaskUrlPassword(route.url);
-  } catch (const FailureText&) {
-    // The exchange's own verdict says what is missing.
-  }
-  return std::string();
+  DmsRoute route;
+  const ExchangeKind kind =
+      prefix == "IJV" ? ExchangeKind::kJobValidation : ExchangeKind::kForwardTransaction;
+  return RouteOfSettings(kind, &route) ? PlaceOf(route) : std::string();
 }
 
 // What an exchange did, as the driver's lines tell it.
