@@ -1,6 +1,5 @@
-// The worker's passes in this process, against a DMS on loopback that
-// answers each TransNo with the code a test gives it ("refused" by default);
-// the Env records the worker's pauses and program starts as it asks for them.
+// The worker's passes in this process, against a DMS on loopback that answers each TransNo with
+// the code a test gives it ("refused" by default); the Env records pauses and program starts.
 #include "delivery/cache_worker.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +18,7 @@
 #include "base/stop_signal.h"
 #include "cache/cache_file.h"
 #include "dms_fixture.h"
+#include "testing/case_file.h"
 #include "testing/log_recorder.h"
 #include "testing/test_env.h"
 
@@ -27,9 +27,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Counts the worker's rounds (each looks at the cache's reserve once,
-// cache_reserve.h, and tries the delivery lock) and the rewrites of the
-// cache file (tried, and done).
+// Counts the worker's rounds (each looks at the cache's reserve once, cache_reserve.h, and tries
+// the delivery lock) and the rewrites of the cache file (tried, and done).
 class CountingEnv : public testing::FakeEnv {
  public:
   ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_bytes,
@@ -80,9 +79,8 @@ class CacheWorkerTest : public ::testing::Test {
   // The TransNos sent, in order; "TransNo:Status" of each line on disk.
   Lines Sent() {
     Lines sent;
-    for (const std::string& request : dms_.requests()) {
+    for (const std::string& request : dms_.requests())
       sent.push_back(testing::Between(request, "<trans>", "</trans>"));
-    }
     return sent;
   }
   Lines Disk() {
@@ -121,12 +119,10 @@ class CacheWorkerTest : public ::testing::Test {
   std::thread worker_;
 };
 
-// One pass treats every due line once, in file order, whatever the outcomes
-// (each moves or removes the line): none is passed over, the lines it moved
-// to the end are left for the next pass, a line added meanwhile is met. Due
-// is Status 0 or 2, or one that is no number; a line without a proper Trid
-// is not sent. A pause of 50 ms on the Env's clock follows each line, and
-// the GUI starts once for the pass.
+// One pass treats every due line once, in file order, whatever the outcomes (each moves or removes
+// the line): none is passed over, the lines it moved to the end are left for the next pass, a line
+// added meanwhile is met. Due is Status 0 or 2, or no number; a line without a proper Trid is not
+// sent. A pause of 50 ms on the Env's clock follows each line; the GUI starts once a pass.
 TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
   codes_ = {{"5001", "locked"},
             {"5003", "success"},
@@ -171,11 +167,10 @@ TEST_F(CacheWorkerTest, APassTreatsEachDueLineOnceInFileOrder) {
             "");
 }
 
-// A line delivered or parked whose removal or move a full disk refuses is
-// marked in place: neither this worker nor one started later (as after a
-// restart) sends it again, each says so once and not at every pass; once
-// there is room the delivered ones go in one rewrite, and the parked one
-// moves with its failure line, also where a stop and a start came between.
+// A line delivered or parked whose removal or move a full disk refuses is marked in place: neither
+// this worker nor one started later (as after a restart) sends it again, each says so once and not
+// at every pass; once there is room the delivered ones go in one rewrite, and the parked one moves
+// with its failure line, also where a stop and a start came between.
 TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   env_.fail_replaces = true;
   codes_["3"] = "success";
@@ -185,17 +180,11 @@ TEST_F(CacheWorkerTest, LinesThatCannotBeChangedAreNeverSentAgain) {
   EXPECT_TRUE(testing::Eventually([&] { return env_.rewrites_tried >= 11; }));
   EXPECT_EQ(Disk(), (Lines{"1:3", "2:1", "3:3"}));
   const std::string removal = "delivered: removal again -> FAILED t[No space left on device]";
-  for (const auto& [said, times] : std::initializer_list<std::pair<std::string, size_t>>{
-           {"delivered, but its line could not be removed -> not sent again: marked delivered "
-            "in place (Status 3)",
-            2},
-           {"failed, but its line could not be moved -> not sent again: marked parked in place "
-            "(Status 1)",
-            1},
-           {removal, 2},
-           {"move again -> FAILED", 1},
-           {"-> Internal t[Could not write file] -> FAILED", 3}}) {
-    EXPECT_EQ(Occurrences(Logged(), said), times) << said << "\n" << Logged();
+  const auto said = testing::ReadCases(VORNLINK_TEST_DATA_DIR, "full_disk_log.txt");
+  ASSERT_EQ(said.size(), 5u);
+  for (const testing::TextCase& c : said) {
+    EXPECT_EQ(Occurrences(Logged(), c.fields.at(1)), std::stoul(c.fields.at(0))) << c.where << "\n"
+                                                                                 << Logged();
   }
   Stop();
   ReleaseCacheMutexes();
@@ -228,11 +217,10 @@ TEST_F(CacheWorkerTest, ALineNeitherChangedNorMarkedIsNotSentAgainByTheProcess) 
   EXPECT_EQ(Occurrences(Logged(), "the mark in place failed too (Input/output error)"), 1u);
 }
 
-// A DMS that cannot be reached keeps the lines due where they are, one try
-// a pass and nothing rewritten, until a due line has waited longer than
-// ParkUnreachableAfterHours since its dispense and this run has met the DMS
-// unreachable for ten minutes (at once with 0): then a pass parks them, and
-// "kmrgui" starts once. A DMS back before that gets every line.
+// A DMS that cannot be reached keeps the lines due where they are, one try a pass and nothing
+// rewritten, until a due line has waited longer than ParkUnreachableAfterHours since its dispense
+// and this run has met the DMS unreachable for ten minutes (at once with 0): then a pass parks
+// them, and "kmrgui" starts once. A DMS back before that gets every line.
 TEST_F(CacheWorkerTest, AnUnreachableDmsKeepsTheLinesDueUntilTheyWaitedTooLong) {
   // The INI setting, and the hours since the dispense when the worker starts.
   const std::pair<const char*, int64_t> kCases[] = {
@@ -292,8 +280,7 @@ TEST_F(CacheWorkerTest, AnExchangeOfUnknownOutcomeIsNotSentAgain) {
   EXPECT_EQ(env_.started(), Lines{"kmrgui Vornlink"});
 }
 
-// Without the module's path there is no cache file: the worker says so once
-// and ends by itself.
+// Without the module's path there is no cache file: the worker says so once and ends by itself.
 TEST_F(CacheWorkerTest, WithoutTheModulePathItSaysWhyOnceAndEnds) {
   env_.set_module_path("");
   std::atomic<bool> ended{false};
@@ -305,8 +292,7 @@ TEST_F(CacheWorkerTest, WithoutTheModulePathItSaysWhyOnceAndEnds) {
             1u);
 }
 
-// The RetryTime reader that `vornlink check` shares with the worker holds
-// the value within a day and only reads.
+// The RetryTime reader `vornlink check` shares with the worker holds within a day, only reads.
 TEST_F(CacheWorkerTest, RetryTimeReaderHoldsWithinADayAndLogsNothing) {
   for (auto [value, seconds, held] :
        {std::tuple{"RetryTime=7x", 7, false}, {"RetryTime=90000", 86400, true}}) {
@@ -319,9 +305,8 @@ TEST_F(CacheWorkerTest, RetryTimeReaderHoldsWithinADayAndLogsNothing) {
 }
 
 #ifndef _WIN32
-// A delivery lock that cannot be had (a folder, then a link in its place) is
-// no other worker: its reason is logged once, and again when it changes, and
-// delivery starts once the lock can be had.
+// A delivery lock that cannot be had (a folder, then a link in its place) is no other worker: its
+// reason is logged once, and again when it changes, and delivery starts once the lock can be had.
 TEST_F(CacheWorkerTest, ADeliveryLockThatCannotBeHadIsReportedWithItsReason) {
   const std::string lock = DeliveryLockFilePath(env_.watched);
   std::filesystem::create_directory(lock);

@@ -1,8 +1,7 @@
-// Tables of cases kept in text files beside the tests. A case starts with a
-// line "@ field | field ..." ("@" alone: no fields); the lines after it, up
-// to the next case, are its body, each with a line feed unless it ends in a
-// lone '\'. Lines that start with '#' are comments.
-// Fields and bodies take the escapes "\\", "\t", "\r", "\n" and "\xHH".
+// Tables of cases kept in text files beside the tests. A case starts with a line
+// "@ field | field ..." ("@" alone: no fields); the lines after it, up to the next case, are its
+// body, each with a line feed unless it ends in a lone '\'. Lines that start with '#' are
+// comments. Fields and bodies take the escapes "\\", "\t", "\r", "\n" and "\xHH".
 #ifndef VORNLINK_TESTS_TESTING_CASE_FILE_H_
 #define VORNLINK_TESTS_TESTING_CASE_FILE_H_
 
@@ -63,6 +62,15 @@ inline std::vector<TextCase> ReadCases(const std::string& folder, const std::str
     }
   }
   return cases;
+}
+
+// The first field of each case of the file: texts that a test looks for. A file without a case
+// gives one text that says so, which no output holds.
+inline std::vector<std::string> ReadTexts(const std::string& folder, const std::string& name) {
+  std::vector<std::string> texts;
+  for (const TextCase& c : ReadCases(folder, name)) texts.push_back(c.fields.at(0));
+  if (texts.empty()) texts.push_back("(no case in " + name + ")");
+  return texts;
 }
 
 }  // namespace vornlink::testing

@@ -13,6 +13,7 @@
 #include "cache/trid.h"
 #include "cache/unwritten_entries.h"
 #include "command_test.h"
+#include "testing/case_file.h"
 #include "testing/test_env.h"
 #include "vornlink/base/exit_codes.h"
 #include "vornlink/base/text_output.h"
@@ -33,8 +34,7 @@ class StatusTest : public testing::CommandTest {
         "<KMR>\n<Log>\n<FileName>" + env_.ModuleFile("log") + "</FileName>\n</Log>\n</KMR>\n");
   }
 
-  // A cache line with `status` and a Trid of `age` seconds ago, dispensed then too or at
-  // `dispense` ("YYYYMMDDhhmmss").
+  // A cache line: `status`, a Trid of `age` s ago, dispensed then or at `dispense` (YYYYMMDDhhmmss)
   std::string Line(const std::string& trans_no, const std::string& status, int64_t age,
                    const std::string& message = "", std::string dispense = "") {
     if (dispense.empty()) dispense = TridSecond(now_ - age);
@@ -48,6 +48,13 @@ class StatusTest : public testing::CommandTest {
   int Status(const std::vector<std::string>& args = {}) {
     return Run(RunStatusCommand, env_.env().ModulePath(), args);
   }
+  int Cache(const std::vector<std::string>& args) {
+    return Run(RunCacheCommand, env_.env().ModulePath(), args);
+  }
+  int Check() { return Run(RunCheckCommand, env_.env().ModulePath(), {}); }
+  void WriteCache(const std::string& text) {
+    testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(text));
+  }
 
   testing::ScopedFakeEnv env_;
   const int64_t now_ = 1700000000;
@@ -60,14 +67,14 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
   testing::WriteBytes(env_.env().ModulePath(), "");
   EXPECT_TRUE(
       Gave(Status(), 0, {"(not there yet: the driver has written nothing)", "!oldest due"}));
-  testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "0", 20 * 60)));
+  WriteCache(Line("1", "0", 20 * 60));
   EXPECT_TRUE(
       Gave(Status(), kStatusWarning, {"STALE: a due transaction has waited longer than 15"}));
   EXPECT_TRUE(
       Gave(Status({"--nagios"}), kStatusWarning,
            {"VORNLINK WARNING - STALE: a due", " | due=1;;;0 ", " oldest_due_age=1200s;900;;0 "}));
   EXPECT_EQ(Status({"--stale", "30"}), 0) << out_;
-  testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(Line("1", "7", 1)));
+  WriteCache(Line("1", "7", 1));
   EXPECT_TRUE(Gave(Status(), kStatusCritical, {"stuck             1"}));
   for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--stale"},
                                                 {"--stale", "x"},
@@ -84,8 +91,7 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
                    {"delivery lock     cannot be taken: " + env_.ModuleFile("$$$.delivery.lock") +
                         ": Is a directory",
                     "NOT DELIVERING"}));
-  EXPECT_TRUE(Gave(Run(RunCheckCommand, env_.env().ModulePath(), {}), 1,
-                   {"the delivery lock cannot be taken ("}));
+  EXPECT_TRUE(Gave(Check(), 1, {"the delivery lock cannot be taken ("}));
 #endif
 }
 
@@ -94,14 +100,14 @@ TEST_F(StatusTest, ExitCodesForMonitoring) {
 // of the same booking needs a line of its own.
 TEST_F(StatusTest, ATransactionTheCacheHoldsIsNotUnwritten) {
   const std::string line = Line("1", "0", 5);
-  testing::WriteBytes(env_.ModuleFile("$$$"), testing::OnDisk(line));
+  WriteCache(line);
   CacheRecord record;
   ParseCacheLine(line.substr(0, line.size() - 1), &record);
   const std::string text = TransactionText(record.transaction());
   const std::string failed = UnwrittenEntry(UnwrittenEvent::kKept, text, "") + "\n";
   testing::WriteBytes(env_.ModuleFile("log"), testing::OnDisk("2023-11-14 22:00:00-*-" + failed));
   EXPECT_TRUE(Gave(Status(), kExitOk, {"unwritten         0"}));
-  EXPECT_TRUE(Gave(Run(RunCacheCommand, env_.env().ModulePath(), {"add", text, "--yes"}), kExitOk,
+  EXPECT_TRUE(Gave(Cache({"add", text, "--yes"}), kExitOk,
                    {"is in the cache already as Trid " + record.trid()}));
   EXPECT_EQ(testing::DiskLines(env_.ModuleFile("$$$")).size(), 1u);
   testing::WriteBytes(env_.ModuleFile("log"), testing::OnDisk("2023-11-14 22:00:00-*-" + failed +
@@ -162,9 +168,8 @@ TEST_F(StatusTest, ADeliveryLockThisUserMayNotOpenIsOnlyAWarning) {
 }
 #endif
 
-// Ages count from the dispense, or from the Trid when that is older or the dispense names no
-// moment; a line dated ahead means the clock was set back, and is stale at once. Cache list
-// shows the same ages.
+// Ages count from the dispense, or from the Trid when older or the dispense names no moment; a line
+// dated ahead (the clock set back) is stale at once. Cache list shows the same ages.
 TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
   const struct {
     std::string dispense;
@@ -179,35 +184,30 @@ TEST_F(StatusTest, AgesCountFromTheDispenseOrTheOlderTrid) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.dispense);
-    testing::WriteBytes(env_.ModuleFile("$$$"),
-                        testing::OnDisk(Line("1", "2", c.trid_age, "", c.dispense)));
+    WriteCache(Line("1", "2", c.trid_age, "", c.dispense));
     EXPECT_TRUE(Gave(Status(), kStatusWarning, {c.shown}));
-    EXPECT_TRUE(Gave(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0,
-                     {" " + Padded(c.age, 11) + " "}));
+    EXPECT_TRUE(Gave(Cache({"list"}), 0, {" " + Padded(c.age, 11) + " "}));
   }
 }
 
 // A line the worker takes up but never sends (a malformed Trid) and a Status it never takes up
 // are stuck; an empty Status is new; Status 3 was delivered, Status 4 of unknown outcome. The
 // three commands agree line by line; status names the oldest due line, the last outcome of each
-// kind in the log (data/status_log.txt), and since when the outcomes in a row up to the last found
-// the DMS unreachable.
+// kind in the log (data/status_log.txt; data/status_report.txt), and since when the outcomes in a
+// row up to the last found the DMS unreachable.
 TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
-  testing::WriteBytes(
-      env_.ModuleFile("$$$"),
-      testing::OnDisk(FormatCacheLine(testing::SampleTransaction("1"), "0", "2023111422", "0", "") +
-                      "\n" + Line("2", "7", 6) + Line("3", "1", 5, "FWT: --> FAILED, really") +
-                      Line("4", "0", 125) + Line("5", "2", 3 * 3600) + Line("6", "", 2) +
-                      Line("7", "3", 1) + Line("8", "4", 1)));
+  WriteCache(FormatCacheLine(testing::SampleTransaction("1"), "0", "2023111422", "0", "") + "\n" +
+             Line("2", "7", 6) + Line("3", "1", 5, "FWT: --> FAILED, really") +
+             Line("4", "0", 125) + Line("5", "2", 3 * 3600) + Line("6", "", 2) + Line("7", "3", 1) +
+             Line("8", "4", 1));
   testing::WriteBytes(
       env_.ModuleFile("log"),
       testing::OnDisk(testing::ReadBytes(VORNLINK_TOOLS_TEST_DATA "/status_log.txt")));
   const std::string counts =
       "2 due, 1 retry later, 1 parked, 2 stuck, 1 delivered, removal pending, 1 outcome unknown";
-  Run(RunCheckCommand, env_.env().ModulePath(), {});
+  Check();
   EXPECT_TRUE(Says("(8 lines: " + counts + ")")) << out_;
-  ASSERT_TRUE(
-      Gave(Run(RunCacheCommand, env_.env().ModulePath(), {"list"}), 0, {": " + counts + "\n"}));
+  ASSERT_TRUE(Gave(Cache({"list"}), 0, {": " + counts + "\n"}));
   const std::string listed = out_;  // the rows below are views into it
   const std::vector<std::string_view> rows = SplitLines(listed);
   const char* const kStates[] = {"stuck",       "stuck", "parked",    "due",
@@ -218,17 +218,8 @@ TEST_F(StatusTest, CheckCacheListAndStatusJudgeEachLineAlike) {
             "the due lines wait: the DMS is unreachable since 2023-11-14 22:05:00 (TcpTransport: "
             "c[111] t[Connection refused]), as the log tells");
 
-  EXPECT_TRUE(
-      Gave(Status(), kStatusCritical,
-           {"due               2 new, 1 to retry", "parked            1\n", "stuck             2 ",
-            "delivered         1 (booked",
-            "oldest due        waits 3 h 00 min since its dispense: Trid ", ", TransNo 5\n",
-            "last delivery     2023-11-14 22:02:00", "t[fine] --> SUCCESS",
-            "last retry later  2023-11-14 22:03:00", "last failure      2023-11-14 22:06:00",
-            "outcome unknown   1 (the DMS may have booked",
-            "DMS               unreachable since 2023-11-14 22:05:00 (",
-            "): TcpTransport: c[111] t[Connection refused]; the due",
-            "verdict           ATTENTION: 4 transaction(s) wait"}));
+  EXPECT_TRUE(Gave(Status(), kStatusCritical,
+                   testing::ReadTexts(VORNLINK_TOOLS_TEST_DATA, "status_report.txt")));
 }
 
 #ifndef _WIN32
@@ -237,8 +228,7 @@ TEST_F(StatusTest, CheckAndStatusNameALogThatAPlantedLinkTookOver) {
   const std::string log = env_.ModuleFile("log");
   if (!testing::PlantForeignLink(env_.dir().File("elsewhere"), log)) GTEST_SKIP() << "needs root";
   const std::string refused = log + " is not written: " + kPlantedLinkRefused;
-  EXPECT_TRUE(
-      Gave(Run(RunCheckCommand, env_.env().ModulePath(), {}), 1, {"PROBLEM: the log " + refused}));
+  EXPECT_TRUE(Gave(Check(), 1, {"PROBLEM: the log " + refused}));
   EXPECT_TRUE(Gave(Status(), kStatusCritical,
                    {"log               " + refused,
                     "verdict           PROBLEM: the driver writes no log entries"}));
