@@ -33,17 +33,15 @@ TEST(CacheFileProcessesTest, ThreadsAndTwoProcessesAddingAtOnceLoseAndTearNothin
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < kCount; ++i) {
+      for (int i = 0; i < kCount; ++i)
         added += AddTransaction(SampleTransaction(prefix(t) + std::to_string(i)), "0", "0", "");
-      }
     });
   }
   for (std::thread& thread : threads) thread.join();
   for (auto& process : processes) EXPECT_EQ(process->Wait(), 0);
   EXPECT_EQ(added, 8 * kCount);
 
-  // Every line whole, with a Trid of its own (18 digits, the fifteenth "0"),
-  // and each transaction once.
+  // Every line whole, with a Trid of its own (18 digits, the 15th "0"); each transaction once.
   std::map<std::string, int> expected, found;
   for (int adder = 0; adder < 10; ++adder) {
     for (int i = 0; i < kCount; ++i) expected[prefix(adder) + std::to_string(i)] = 1;

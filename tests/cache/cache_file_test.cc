@@ -89,8 +89,7 @@ TEST_F(CacheFileTest, ReadsEveryLineByIndexAndAddsBelowATornOne) {
   EXPECT_EQ(ReadCacheLine(0, &record), 0);
   EXPECT_FALSE(testing::FileExists(path_));
 
-  // An empty line counts, a CR LF line end reads as any other, a crash may
-  // have torn the last line.
+  // An empty line counts, a CR LF line end reads as any other, a crash may have torn the last line.
   const std::string torn =
       OnDisk("a,b\n\n") + "n,,,,,,,,,,,,2," + kSecondTrid + ",0,msg\r\n2,WO,1403";
   testing::WriteBytes(path_, torn);
@@ -144,8 +143,7 @@ TEST_F(CacheFileTest, DeleteRemovesOnlyTheFirstLineWhoseTridFieldMatches) {
   EXPECT_EQ(env_.writes(), "RRR");
 }
 
-// Durable appends with fresh Trids; a move to the end in one replacement,
-// without the reserved value.
+// Durable appends with fresh Trids; a move to the end in one replacement, with a fresh Trid.
 TEST_F(CacheFileTest, AddAndMoveToEndWriteLinesWithFreshTrids) {
   for (const char* trans_no : {"1", "2"}) EXPECT_EQ(Add(trans_no), 1);
   CacheRecord record = Read(0);
@@ -168,9 +166,8 @@ TEST_F(CacheFileTest, AddAndMoveToEndWriteLinesWithFreshTrids) {
                                 Deleted(kFirstTrid, "NOT FOUND"), Deleted("", "NOT FOUND")}));
 }
 
-// A mark in place keeps the file's size and needs no new file; the line is
-// then delivered, not due, also for a process that knew it as due and
-// cannot tell the change by the file's stamp (the same size and time).
+// A mark in place keeps the file's size and needs no new file; the line is then delivered, not
+// due, also for a process that knew it as due and sees the same size and time on the file.
 TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
   for (const char* trans_no : {"1", "2", "3"}) ASSERT_EQ(Add(trans_no), 1);
   std::string error;
@@ -212,10 +209,9 @@ TEST_F(CacheFileTest, MarkInPlaceEndsALinesDeliveryForEveryReader) {
   EXPECT_EQ(error, "its Status is not one character");
 }
 
-// Every failed operation says so and why, in the words of what it was (a
-// move is no deletion, a lock no file), and changes nothing: a cache file
-// that cannot be read, a full disk, and (POSIX) a lock that cannot be had
-// and a link another user planted.
+// Every failed operation says so and why, in the words of what it was (a move is no deletion, a
+// lock no file), and changes nothing: a cache file that cannot be read, a full disk, and (POSIX) a
+// lock that cannot be had and a link another user planted.
 TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
   ASSERT_EQ(Add("1"), 1);
   const std::string contents = ReadBytes(path_);
@@ -264,8 +260,7 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
   std::filesystem::create_directory(lock_file);  // no file to lock
   expect_failures(prefix + "Could not take the cache lock t[" + lock_file + ": Is a directory]",
                   nullptr, false, "Could not take the cache lock");
-  // Another user's link in the cache's place (an administrator's own is
-  // followed: EnvPosixTest).
+  // Another user's link in the cache's place (an administrator's own is followed: EnvPosixTest).
   std::filesystem::remove(lock_file);
   std::filesystem::rename(path_, dir_.File("victim"));
   if (testing::PlantForeignLink(dir_.File("victim"), path_)) {
@@ -275,10 +270,9 @@ TEST_F(CacheFileTest, FailuresAreReportedWithTheirReasons) {
 #endif
 }
 
-// What the cache refused waits in memory and goes in order. A host's call
-// writes it only within its budget (the first always) and keeps a new one
-// behind what still waits; the worker writes all. What waits at an unload
-// that cannot wait for anything is named.
+// What the cache refused waits in memory and goes in order. A host's call writes it only within its
+// budget (the first always) and keeps a new one behind what still waits; the worker writes all.
+// What waits at an unload that cannot wait for anything is named.
 TEST_F(CacheFileTest, WaitingTransactionsGoInOrderAHostsCallWithinItsBudget) {
   env_.fail_appends = env_.fail_replaces = true;
   AddTransactionInOrder(testing::SampleTransaction("1"));
@@ -302,10 +296,9 @@ int64_t Held(const std::string& reserve) {
   return missing ? -1 : static_cast<int64_t>(size);
 }
 
-// A host that hands over transactions on a full disk and is killed then
-// loses none: the reserve gives up room, so that each is on disk before its
-// call returns (a failure other than a full disk leaves the reserve alone).
-// Once it is used up they wait in memory, after the cache's own line.
+// A host that hands over transactions on a full disk and is killed then loses none: the reserve
+// gives up room, so that each is on disk before its call returns (a failure other than a full disk
+// leaves the reserve alone). Once it is used up they wait in memory, after the cache's own line.
 TEST_F(CacheFileTest, OnAFullDiskTheReserveTakesTheHostsTransactions) {
   const std::string reserve = CacheReserveFilePath(path_);
   KeepCacheReserve();
@@ -334,9 +327,8 @@ TEST_F(CacheFileTest, OnAFullDiskTheReserveTakesTheHostsTransactions) {
   EXPECT_EQ(testing::DiskLines(path_).size(), 11u);
 }
 
-// The worker makes the reserve whole only where the disk has room for what
-// it lacks and a quarter more; a missing one is made empty then, so that it
-// shows; a failure is logged once, not at every pass.
+// The worker makes the reserve whole only where the disk has room for what it lacks and a quarter
+// more, else a missing one empty (so that it shows); a failure is logged once, not every pass.
 TEST_F(CacheFileTest, TheReserveIsMadeWholeWhereTheDiskHasRoom) {
   const std::string reserve = CacheReserveFilePath(path_);
   const int64_t whole = kCacheReserveBytes, part = 300000, lacks = whole - part;

@@ -1,5 +1,4 @@
-// What the cache keeps of its file between operations never tells other
-// lines than the file holds; what was not changed is not read again.
+// What the cache keeps of its file never tells other lines than it holds; no change, no read.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -29,15 +28,13 @@ constexpr int kSteps = 40;
 constexpr int kSteps = 300;
 #endif
 
-// `bytes` (a cache file) with the Status of line `line` (of `lines`) turned
-// to the next of 0, 1 and 2: the same size.
+// `bytes` (a cache file) with the Status of line `line` of `lines` turned to the next of 0, 1, 2.
 std::string WithStatusTurned(std::string bytes, const std::vector<std::string>& lines,
                              size_t line) {
   CacheRecord record;
   ParseCacheLine(lines[line], &record);
-  if (record.status().size() != 1 || record.status()[0] < '0' || record.status()[0] > '2') {
+  if (record.status().size() != 1 || record.status()[0] < '0' || record.status()[0] > '2')
     return bytes;
-  }
   size_t at = bytes.find(lines[line]) + 12;
   for (size_t i = 0; i < 12; ++i) at += record.fields[i].size();
   bytes[at] = "120"[bytes[at] - '0'];
@@ -69,8 +66,7 @@ class CacheIndexTest : public ::testing::Test {
     std::filesystem::rename(temp, path_);
   }
 
-  // Every read gives what a reader of the whole file finds, and the Trids
-  // the driver wrote are unique.
+  // Every read gives what a reader of the whole file finds; the driver's Trids are unique.
   void ExpectReadsMatchTheFile() {
     const std::vector<std::string> lines = DiskLines(path_);
     CacheRecord record;
@@ -135,9 +131,8 @@ TEST_F(CacheIndexTest, ReadsMatchTheFileWhateverChangedItBetweenOperations) {
       bytes.erase(bytes.find(dropped), dropped.size() + std::string(OnDisk("\n")).size());
       ReplaceBehindTheDriversBack(bytes);
     } else if ((kind == 8 && count > 1) || (kind == 9 && count > 0)) {
-      // Rewritten in place to the same size, a line's Status turned: the
-      // file's clock shows it, or (the last line, the clock put back) only
-      // the line itself can tell.
+      // Rewritten in place to the same size, a line's Status turned: the file's clock shows it, or
+      // (the last line, the clock put back) only the line itself can tell.
       const auto modified = std::filesystem::last_write_time(path_);
       const size_t line = static_cast<size_t>(kind == 8 ? at : count - 1);
       testing::WriteBytes(path_, WithStatusTurned(bytes, lines, line));
@@ -149,9 +144,8 @@ TEST_F(CacheIndexTest, ReadsMatchTheFileWhateverChangedItBetweenOperations) {
   }
 }
 
-// When the clock goes back (the end of daylight saving time repeats an
-// hour) the lines of a second stand anywhere in the file, not at its end: a
-// new line must still not get one of their Trids.
+// When the clock goes back (the end of daylight saving time repeats an hour) the lines of a second
+// stand anywhere in the file, not at its end: a new line must still not get one of their Trids.
 TEST_F(CacheIndexTest, TridsStayUniqueWhenTheClockGoesBack) {
   const int64_t moment = testing::LocalUnixTime(2014, 3, 7, 9, 5, 2);
   CacheRecord record;

@@ -1,9 +1,8 @@
-// Power cuts at every step of the cache's file calls, dropping what was not
-// durable. A fresh process finds each transaction whose add returned once,
-// unless its removal or mark as delivered returned (gone) or was under way
-// (at most once); an add under way at most once; every line but a torn last
-// one whole with its own Trid; the next add on a line of its own. Adds on a
-// full disk take room from the reserve, which the next worker makes whole.
+// Power cuts at every step of the cache's file calls, dropping what was not durable. A fresh
+// process finds each transaction whose add returned once, unless its removal or mark as delivered
+// returned (gone) or was under way (at most once); an add under way at most once; every line but
+// a torn last one whole with its own Trid; the next add on a line of its own. Adds on a full disk
+// take room from the reserve, which the next worker makes whole.
 // VORNLINK_POWER_CUTS: cuts (default 500), VORNLINK_POWER_CUT_SEED: the seed.
 #include <errno.h>
 #include <fcntl.h>
@@ -39,13 +38,11 @@ struct Step {
   std::string data;
 };
 
-// Records every step the file calls take in one folder and tells what a
-// power cut after any of them could leave: what was synced, then a file's
-// later content changes in order up to a random one (the last perhaps in
-// part), and the name changes since the folder's sync up to a random one,
-// as a journal keeps them. `fault` fails a call as a full disk would (a
-// write after 4 more bytes, a growth after it grew), or an exclusive open
-// as a folder without write rights would.
+// Records every step the file calls take in one folder and tells what a power cut after any of them
+// could leave: what was synced, then a file's later content changes in order up to a random one
+// (the last perhaps in part), and the name changes since the folder's sync up to a random one, as a
+// journal keeps them. `fault` fails a call as a full disk would (a write after 4 more bytes, a
+// growth after it grew), or an exclusive open as a folder without write rights would.
 class PowerLossEnv : public testing::FakeEnv {
  public:
   enum class Fault { kNone, kWrite, kGrow, kExclusiveOpen };
@@ -173,9 +170,8 @@ class PowerLossEnv : public testing::FakeEnv {
   }
 
   static int Open(const char* path, int flags, mode_t mode) {
-    if (recording_->fault == Fault::kExclusiveOpen && (flags & O_EXCL) != 0) {
+    if (recording_->fault == Fault::kExclusiveOpen && (flags & O_EXCL) != 0)
       return errno = EACCES, -1;
-    }
     const bool existed = access(path, F_OK) == 0;
     const int fd = open(path, flags, mode);
     if (fd < 0) return fd;
@@ -326,8 +322,7 @@ class PowerLossTest : public ::testing::Test {
     }
   }
 
-  // Cuts the power after `steps` steps and checks what a fresh process
-  // finds. `add_after` also adds a transaction to what was left.
+  // Cuts the power after `steps` steps, checks what a fresh process finds; `add_after` adds one.
   void CutAndCheck(size_t steps, bool add_after) {
     std::string how;
     const std::map<std::string, std::string> files = env_->Survivors(steps, &random_, &how);
@@ -409,8 +404,7 @@ TEST_F(PowerLossTest, WhatReturnedSurvivesOnceAndTheFileReadsBackWhole) {
               seed);
 }
 
-// A cut right after a file call keeps what the call reported: the change
-// it made, or after a failure the file as it was.
+// A cut right after a file call keeps what it reported: its change, or after a failure the file.
 TEST(PowerLossCallTest, WhatACallReportedSurvivesACutRightAfterIt) {
   using Fault = PowerLossEnv::Fault;
   enum Call { kAppend, kReplace, kOverwrite, kAllocate };

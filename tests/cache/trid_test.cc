@@ -25,9 +25,8 @@ TEST(TridTest, TheClocksGiveTheTridOrTheNextFreeValue) {
   ASSERT_EQ(cases.size(), 6u);
   // Every value of the second taken: one of the next, after waiting.
   cases.push_back({{"789", "201403070905030789"}, "", "every value of the second taken"});
-  for (int sub = 0; sub < 1000; ++sub) {
+  for (int sub = 0; sub < 1000; ++sub)
     cases.back().body += LineWithTrid(FormatTrid("20140307090502", sub));
-  }
   for (const testing::TextCase& test : cases) {
     SCOPED_TRACE(test.where);
     env.env().set_unix_time(testing::LocalUnixTime(2014, 3, 7, 9, 5, 2));

@@ -1,13 +1,11 @@
-// Hosts killed at random moments while they forward and deliver: after a
-// last start drains the cache, every transaction whose forward returned has
-// reached the DMS, at most one twice per kill (between answer and removal),
-// and the DMS, which drops repeats of a booking key, has booked each once.
-// On a small disk of its own (Linux, as root), full every other ten kills,
-// the reserve's room takes the transactions (none waits in a host's memory)
-// and a booked line whose removal is refused is marked delivered in place,
-// none sent again after its mark. VORNLINK_CRASH_KILLS: kills (default 200;
-// 25 on Windows); VORNLINK_CRASH_SEED: the seed of the kill moments (printed
-// with the result, so that a failure can be replayed).
+// Hosts killed at random moments while they forward and deliver: after a last start drains the
+// cache, every transaction whose forward returned has reached the DMS, at most one twice per kill
+// (between answer and removal), and the DMS, which drops repeats of a booking key, has booked each
+// once. On a small disk of its own (Linux, as root), full every other ten kills, the reserve's room
+// takes the transactions (none waits in a host's memory) and a booked line whose removal is refused
+// is marked delivered in place, none sent again after its mark. VORNLINK_CRASH_KILLS: kills
+// (default 200; 25 on Windows); VORNLINK_CRASH_SEED: the seed of the kill moments (printed with the
+// result, so that a failure can be replayed).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,8 +42,7 @@ constexpr int kDefaultKills = 200;
 #endif
 constexpr int kForwardsPerHost = 3;
 
-// A file system of its own (a tmpfs; Linux, as root) that a ballast file
-// fills to the last byte when asked: a real full disk.
+// A tmpfs of its own (Linux, as root) that a ballast file fills when asked: a real full disk.
 class SmallDisk {
  public:
 #ifdef __linux__
@@ -102,9 +99,8 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
   setup.log_file = outside.File("drv.log");
   testing::WriteBytes(host.File("xml"), testing::SettingsDocument(setup));
 
-  // A host's session: start, forward, let the worker deliver a while. Each
-  // host has an output file of its own: a killed host's may still be open
-  // for a moment after its end (Wine).
+  // A host's session: start, forward, let the worker deliver a while. Each host has an output file
+  // of its own: a killed host's may still be open for a moment after its end (Wine).
   const std::string session_file = outside.File("session.txt");
   std::string output;
   auto start_host = [&](int number, int sleep_ms) {
@@ -147,17 +143,15 @@ TEST(CrashTest, KilledHostsLoseNothingAndBookEachOnceByTheKey) {
       CacheRecord record;
       ParseCacheLine(line, &record);
       std::lock_guard<std::mutex> lock(mutex);
-      if (record.status() == std::string(1, kDeliveredStatus)) {
+      if (record.status() == std::string(1, kDeliveredStatus))
         marked.emplace(record.trans_no(), received[record.trans_no()]);
-      }
     }
   }
   disk.SetFull(false);
 
   // Whatever the kills cut short, the file reads back whole.
-  for (const std::string& line : host.CacheLines()) {
+  for (const std::string& line : host.CacheLines())
     EXPECT_EQ(std::count(line.begin(), line.end(), ','), 15) << line;
-  }
   // A last host drains the cache.
   ASSERT_TRUE(host.Load());
   ASSERT_EQ(host.api().execute_service(), 1);

@@ -1,7 +1,6 @@
-// Eight host threads on the exports at once: first each thread on one kind
-// of call (so that no lock of the log or the cache hides a race between
-// calls of one kind), then all kinds mixed. Run under ThreadSanitizer and
-// AddressSanitizer by the sanitizer stage of the test command.
+// Eight host threads on the exports at once: first each thread on one kind of call (so that no lock
+// of the log or the cache hides a race between calls of one kind), then all kinds mixed. Run under
+// ThreadSanitizer and AddressSanitizer by the sanitizer stage of the test command.
 #include <gtest/gtest.h>
 
 #include <algorithm>

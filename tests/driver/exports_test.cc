@@ -32,8 +32,7 @@ class ExportsTest : public ::testing::Test {
   const DriverApi& api_ = host_.api();
 };
 
-// The gates in their order: the first that refuses decides the line, and
-// no later one runs (the validation would leave "IJV:" lines).
+// The gates in order: the first that refuses decides, no later one runs (validation logs "IJV:").
 TEST_F(ExportsTest, GatesRefuseInOrder) {
   const std::vector<testing::TextCase> cases =
       testing::ReadCases(VORNLINK_TEST_DATA_DIR, "gates.txt");
@@ -58,8 +57,7 @@ TEST_F(ExportsTest, GatesRefuseInOrder) {
             "");
 }
 
-// Fluid name and part number each come from the INI when it has them, else
-// from the call; a host's line break cannot forge a log entry.
+// Fluid name and part number from the INI, else from the call; a line break forges no log entry.
 TEST_F(ExportsTest, FluidLookupsAndHostTexts) {
   WriteIni("[FluidName]\n3=ATF\n5=Gear oil\n[FluidPartNo]\n3=ATF-99\n6=PN-6\n");
   Forward("1", "1", "3");

@@ -1,5 +1,4 @@
-// The built module as a host has it: copied beside its settings, loaded by
-// path, with the stand-in "kmrgui" (bin/stub) on the PATH.
+// The module as a host has it: beside its settings, loaded by path, "kmrgui" (bin/stub) on PATH.
 #ifndef VORNLINK_TESTS_DRIVER_HOSTED_DRIVER_H_
 #define VORNLINK_TESTS_DRIVER_HOSTED_DRIVER_H_
 
@@ -20,8 +19,7 @@ std::string CacheLine(const std::string& trans_no, const std::string& status,
 
 class HostedDriver {
  public:
-  // In a fresh folder inside `base_folder` (the system's temporary folder
-  // when empty).
+  // In a fresh folder inside `base_folder` (the system's temporary folder when empty).
   explicit HostedDriver(const std::string& base_folder = std::string());
   ~HostedDriver() { Unload(); }  // stops the service
 

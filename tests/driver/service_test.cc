@@ -62,9 +62,8 @@ TEST(DriverThreadsTest, ThreadsThatThrowEndAsAnyOther) {
                                       "* IsJobnoValid: Internal t[unknown failure] -> FAILED"}));
 }
 
-// A stop waits for a write under way (one that waits for another process's
-// cache lock) only within its bound; a host's call on a driver's thread (a
-// callback) writes as the host's, also the stop it makes itself.
+// A stop waits for a write under way (that waits for another process's cache lock) only within its
+// bound; a host's call on a driver's thread (a callback) writes as the host's, its stop too.
 TEST(DriverThreadsTest, AStopBoundsItsWaitForWritesAndHostCallsStillWrite) {
   testing::ScopedFakeEnv env;
   testing::LogRecorder log(env.dir().File("kmr.log"), "+");

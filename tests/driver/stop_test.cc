@@ -1,8 +1,7 @@
-// Whatever the DMS does, the worker goes on or StopService ends it, by its
-// first step unless a query went out: then when its reply comes (its outcome
-// recorded) or at the stop's cut (its line kept and a warning logged). The
-// host's own calls in flight end with it, and the host can unload the module
-// and load a new file of it.
+// Whatever the DMS does, the worker goes on or StopService ends it, by its first step unless a
+// query went out: then when its reply comes (its outcome recorded) or at the stop's cut (its line
+// kept and a warning logged). The host's own calls in flight end with it, and the host can unload
+// the module and load a new file of it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -33,8 +32,7 @@ bool Mapped(const std::string& module_path) {
 #endif
 }
 
-// A loopback port whose connect never completes: the listener's queue is
-// full, and nobody takes from it.
+// A loopback port whose connect never completes: its listener's queue is full, nobody takes.
 struct FullPort {
   FullPort() {
     ListenTcp("127.0.0.1", 0, 0, &listener);
@@ -48,10 +46,9 @@ struct FullPort {
   std::vector<std::unique_ptr<NetConnection>> queued;
 };
 
-// What the DMS does with line 1, what becomes of lines 1 and 2, whether
-// the stop comes while the DMS holds the query (and a host's thread is
-// inside a synchronous validation meanwhile), whether the query carries the
-// booking key of a DMS that drops repeats.
+// What the DMS does with line 1, what becomes of lines 1 and 2, whether the stop comes while the
+// DMS holds the query (and a host's thread is inside a synchronous validation meanwhile), whether
+// the query carries the booking key of a DMS that drops repeats.
 struct Case {
   std::string dms, state;
   bool query_out;
@@ -112,8 +109,7 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
   }
 
   EXPECT_EQ(host.api().stop_service(), 0);
-  // Within the bound (else the stop says so); by its first step unless a
-  // query had gone out, which only its cut ends.
+  // Within the bound (else the stop says so); by its first step unless a query went out (its cut).
   EXPECT_FALSE(host.Logged("did not end within"));
   EXPECT_EQ(host.Logged("ms after the stop -> its waits were cut"), c.query_out);
   EXPECT_EQ(host.Logged("--> STOPPED --> stays in the cache"), c.dms == "ConnectHangs");
@@ -128,9 +124,8 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
   EXPECT_EQ(host.Logged(cut + "stays due: it carried the booking key, and the DMS drops repeats"),
             c.keyed);
 
-  // Nothing of the driver runs: the module goes, and a new file of it loads.
-  // But a stop that ended a call on the host's own thread keeps it mapped:
-  // that thread may still be returning through its code.
+  // Nothing of the driver runs: the module goes, and a new file of it loads. But a stop that ended
+  // a call on the host's own thread keeps it mapped: that thread may still return through it.
   EXPECT_EQ(host.Logged("1 call(s) of the host ended with the stop"), c.query_out);
   host.Unload();
   EXPECT_EQ(Mapped(host.module_path()), c.query_out);
@@ -145,8 +140,7 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
   EXPECT_EQ(host.api().get_api_version(), 102);
   EXPECT_EQ(host.CacheState(), c.state);
   if (!c.query_out) return;
-  // A new start books the cut line once in all: kept for a person, or sent
-  // again to a DMS that drops the repeat.
+  // A new start books the cut line once: kept for a person, or sent to a DMS that drops repeats.
   ASSERT_EQ(host.api().execute_service(), 1);
   EXPECT_TRUE(Eventually([&] { return host.CacheState() == (c.keyed ? "" : "1:4 "); }));
   EXPECT_EQ(host.api().stop_service(), 0);
@@ -162,9 +156,8 @@ INSTANTIATE_TEST_SUITE_P(Dms, StopTest,
                                            Case{"Garbage", "1:1 ", false}),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.dms; });
 
-// A DMS that books and answers 2 s after it has the query: a stop meanwhile
-// waits for the answer and removes the line, so a new start does not send it
-// again.
+// A DMS that books and answers 2 s after it has the query: a stop meanwhile waits for the answer
+// and removes the line, so a new start does not send it again.
 TEST(StopWhileBookingTest, TheAnswerIsRecordedAndTheBookingNotSentAgain) {
   testing::TcpTestServer dms([&](NetConnection& connection, const StopSignal& stop) {
     const std::string request = dms.ReadRequest(connection);

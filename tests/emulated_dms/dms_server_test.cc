@@ -49,8 +49,7 @@ std::vector<DmsConnectionReport> Served(DmsReplyBox& box,
   return reports;
 }
 
-// Sends `segments` as they are, 100 ms apart, on `connection` (connects when
-// it is null), and returns all the server sends back.
+// Sends `segments` 100 ms apart on `connection` (or a new one); returns all the server sends.
 std::string RawExchange(uint16_t port, const std::vector<std::string>& segments,
                         bool half_close = false, std::unique_ptr<NetConnection> connection = {}) {
   WaitLimit limit = WaitLimit::After(10s, nullptr);
@@ -64,9 +63,8 @@ std::string RawExchange(uint16_t port, const std::vector<std::string>& segments,
   std::string answer;
   char buffer[4096];
   size_t received = 0;
-  while (connection->Receive(buffer, sizeof buffer, &received, limit).ok()) {
+  while (connection->Receive(buffer, sizeof buffer, &received, limit).ok())
     answer.append(buffer, received);
-  }
   return answer;
 }
 
@@ -98,11 +96,10 @@ TEST(DmsServerTest, TakesTheRequestUpToItsNulAndAnswersWithTheReplyExactly) {
   EXPECT_EQ(box.count(), 4);
 }
 
-// Idle and slow peers hold up no one: with forty of them open, far more than
-// the connection threads, every request is answered, and so is an idle peer
-// that speaks at last; one that closes without a request gets nothing. The
-// stop ends those still idle and frees the port for a second opening, as of
-// the dialog; a silent peer is closed at the time limit.
+// Idle and slow peers hold up no one: with forty of them open, far more than the connection
+// threads, every request is answered, and so is an idle peer that speaks at last; one that closes
+// without a request gets nothing. The stop ends those still idle and frees the port for a second
+// opening, as of the dialog; a silent peer is closed at the time limit.
 TEST(DmsServerTest, IdlePeersHoldUpNoOneAndEndAtTheStopOrTheTimeLimit) {
   DmsReplyBox box;
   box.SetReply("served");
@@ -141,9 +138,8 @@ TEST(DmsServerTest, ShowsEachLineEndAfterAnAngleBracketAsCrLf) {
   EXPECT_EQ(DmsRequestForDisplay("<a>\r\n"), "<a>\r\n");
 }
 
-// The key is taken whole, where the marker stands before one: a host text
-// that carries the marker before another key, or an over-long key, leaves
-// the request without one rather than joined to another booking.
+// The key is taken whole, where the marker stands before one: a host text with the marker before
+// another key, or an over-long key, leaves the request without one, not joined to another's.
 TEST(DmsRepeatsTest, TakesTheKeyWholeOrNone) {
   const std::string long_key(kMaxDmsKeySize + 1, 'k');
   EXPECT_EQ(DmsRequestKey("<k></k><k> a-1.b_2</k><k>a-1.b_2", "<k>"), "a-1.b_2");

@@ -18,10 +18,9 @@ std::string ForwardReply(const std::string& code, const std::string& message);
 std::string ValidationReply(const std::string& ro_number, const std::string& line_code,
                             const std::string& error_code);
 
-// The settings beside the module for exchanges with a DMS on loopback.
-// Forward replies: code by ":insertResponse/code" with peel, success codes
-// "success,both", retry codes "locked,both". Validation replies: code by
-// "ServiceSales/ErrorCode" without peel, valid code "0".
+// The settings beside the module for exchanges with a DMS on loopback. Forward replies: code by
+// ":insertResponse/code" with peel, success codes "success,both", retry codes "locked,both".
+// Validation replies: code by "ServiceSales/ErrorCode" without peel, valid code "0".
 struct DmsSetup {
   std::string transport = "TCP";  // the Setup item TP
   std::string port;               // PO, for TCP
@@ -41,9 +40,8 @@ struct DmsSetup {
 };
 std::string SettingsDocument(const DmsSetup& setup);
 
-// A DMS on a free loopback port: each request (up to its NUL byte) is
-// answered with `answer(request)` and one NUL byte. `answer` runs on the
-// server's thread, one request after the other.
+// A DMS on a free loopback port: each request (up to its NUL byte) is answered with
+// `answer(request)` and one NUL byte, on the server's thread, one request after the other.
 class ScriptedDms {
  public:
   using Answer = std::function<std::string(const std::string& request)>;

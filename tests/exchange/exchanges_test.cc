@@ -91,10 +91,9 @@ TEST_F(ExchangesTest, ForwardOutcomesAndTheirLines) {
                 '\0');
 }
 
-// A DMS not reached keeps the line due, or parks it when asked to; a time
-// limit that runs out once the DMS has the query leaves its outcome unknown,
-// unless the query carried the booking key and the site's DMS drops
-// repeats. Each outcome line reads back as its outcome.
+// A DMS not reached keeps the line due, or parks it when asked to; a time limit that runs out once
+// the DMS has the query leaves its outcome unknown, unless the query carried the booking key and
+// the site's DMS drops repeats. Each outcome line reads back as its outcome.
 TEST_F(ExchangesTest, OutcomesWhenTheDmsIsNotReachedOrMayHaveBooked) {
   testing::TcpTestServer silent([&](NetConnection& connection, const StopSignal& stop) {
     silent.ReadRequest(connection);
@@ -161,8 +160,7 @@ TEST_F(ExchangesTest, OrdinalsTheSettingsDecide) {
                                     std::string("\n") + '\0'}));
 }
 
-// Each reply, and each setting missing or wrong, gives its verdict and line
-// (data/job_verdicts.txt).
+// Each reply, and each setting missing or wrong, gives its verdict and line (job_verdicts.txt).
 TEST_F(ExchangesTest, JobVerdictsOverTcp) {
   const std::map<std::string, JobVerdict> kVerdicts = {{"valid", JobVerdict::kValid},
                                                        {"not valid", JobVerdict::kNotValid},
@@ -204,10 +202,9 @@ TEST_F(ExchangesTest, CannedRepliesOfTheEmulatedDms) {
   EXPECT_EQ(ValidateJob("118739.B", nullptr), JobVerdict::kNotValid);
 }
 
-// The HTTP test server echoes the query, so the template is the reply; the
-// length announced is that of the query as sent, without the template's indent.
-// The forward exchange's header carries the booking key where it says %@TK;
-// the validation has none and sends the text as it stands.
+// The HTTP test server echoes the query, so the template is the reply; the length announced is that
+// of the query as sent, without the template's indent. The forward exchange's header carries the
+// booking key where it says %@TK; the validation has none and sends the text as it stands.
 TEST_F(ExchangesTest, BothExchangesOverHttp) {
   const testing::HttpTestServers& servers = testing::TestServers();
   ASSERT_TRUE(servers.ok) << servers.error;

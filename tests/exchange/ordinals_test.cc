@@ -39,9 +39,8 @@ TEST(SetupOrdinalsTest, ReadsTheSectionLineByLine) {
   for (const testing::TextCase& c : kSetupCases) {
     SCOPED_TRACE(c.where);
     Items items;
-    for (const std::string& item : c.fields) {
+    for (const std::string& item : c.fields)
       items.emplace_back(item.substr(0, item.find('=')), item.substr(item.find('=') + 1));
-    }
     EXPECT_EQ(Load(c.body), items);
     // Carriage returns, empty lines and lines of blanks change nothing.
     std::string spaced;
@@ -78,8 +77,7 @@ TEST(OrdinalsTest, RegistersEveryTransactionOrdinalReadFromItsField) {
   EXPECT_EQ(Format(huge, "%@k9").size(), 304u);  // 301 digits, ',' and 2 decimals
 }
 
-// The published examples of the standard; 55 bytes fill the last block
-// exactly, 56 need a second.
+// The published examples of the standard; 55 bytes fill the last block exactly, 56 need a second.
 TEST(BookingKeyTest, Sha256GivesThePublishedDigests) {
   EXPECT_EQ(HexDigits(Sha256("")),
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
@@ -92,8 +90,7 @@ TEST(BookingKeyTest, Sha256GivesThePublishedDigests) {
   EXPECT_EQ(HexDigits(Sha256(std::string(55, 'a')), 4), "9f4390f8");
 }
 
-// A change in any one field, or text moved from one field into the next,
-// gives another key.
+// A change in any one field, or text moved from one field into the next, gives another key.
 TEST(BookingKeyTest, EachFieldCountsAndFieldsStayApart) {
   const TransactionFields booking = {"4711", "118739.A", "240607", "081503", "7",   "BAY1",
                                      "1",    "3",        "Oil",    "OIL-1",  "4.5", "0"};

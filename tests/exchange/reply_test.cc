@@ -76,9 +76,8 @@ TEST_F(ReplyTest, NormaliseThenPeelFindsTheElementOrFails) {
 }
 
 TEST_F(ReplyTest, ElementTextNeedsTheElementAtTheStartOfAWholeLine) {
-  for (const testing::TextCase& c : CasesOf("element")) {
+  for (const testing::TextCase& c : CasesOf("element"))
     EXPECT_EQ(ElementText(c.fields.at(1), c.fields.at(2)), c.fields.at(3)) << c.where;
-  }
 }
 
 TEST_F(ReplyTest, PeelLogsEachStepTheWayOfItsExchange) {

@@ -59,9 +59,8 @@ TEST_F(LogTest, EntryShowsStampFlagAndMessage) {
   LogEntryView entry;
   EXPECT_TRUE(ParseLogEntry(testing::DiskLines(log_file_)[1], &entry) && entry.stamp == stamp &&
               entry.flag == '*' && entry.message == "100% unchanged %s");
-  for (const char* line : {"second", "2014-06-04 11:10:3x-.-a", "2014-06-04 11:10:30.-.-"}) {
+  for (const char* line : {"second", "2014-06-04 11:10:3x-.-a", "2014-06-04 11:10:30.-.-"})
     EXPECT_FALSE(ParseLogEntry(line, &entry)) << line;
-  }
 }
 
 // Lowercase flags are written when the mask includes them; any other flag
@@ -116,8 +115,7 @@ TEST_F(LogTest, CutComesWithTheFirstAlwaysLineAfterTenEntries) {
   EXPECT_EQ(Entries().size(), 13u);
   LogWriteLine('.', "d10");
   EXPECT_EQ(Entries().size(), 3u);
-  // The cut keeps physical lines (an entry of several lines counts as many) as they were
-  // written: a reply's CR LF too.
+  // The cut keeps physical lines (an entry of several counts as many) as written, CR LF too.
   for (int i = 0; i < 10; ++i) LogWriteLine('p', "p");
   LogWriteLine('.', "reply[\r\n<a>\r\n<b/>]");
   EXPECT_EQ(testing::ReadBytes(log_file_),

@@ -1,5 +1,4 @@
-// The POSIX Env where other users and forks meet it: files that
-// are not regular, links, modes, folders without rights, the lock file.
+// The POSIX Env where other users and forks meet it: odd files, links, modes, rights, lock file.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,8 +22,7 @@ namespace fs = std::filesystem;
 using testing::ReadBytes;
 using testing::WriteBytes;
 
-// Runs `body` in a child process; its exit status (0 when `body` is true,
-// 100 when it did not exit by itself).
+// Runs `body` in a child process: 0 when `body` is true, 100 when it did not exit by itself.
 int InChild(const std::function<bool()>& body) {
   pid_t child = fork();
   if (child == 0) _exit(body() ? 0 : 1);
@@ -58,8 +56,7 @@ TEST_F(EnvPosixTest, FifosAndDevicesAreRefusedAtOnce) {
   const std::string fifo = dir_.File("Vornlink.xml");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {fifo, std::string("/dev/zero")}) {
-    std::string contents;
-    std::string error;
+    std::string contents, error;
     EXPECT_EQ(env_->ReadTextFile(path, &contents, kNoSizeLimit, &error), ReadResult::kError);
     EXPECT_EQ(error, "not a regular file");
     EXPECT_FALSE(env_->AppendTextFile(path, "x\n", true, nullptr));
@@ -151,14 +148,12 @@ TEST_F(EnvPosixTest, LinksAndSecondNamesOnlyWhereNobodyElseCouldHavePlantedThem)
   fs::create_symlink(dir_.File("case1/Vornlink.log"), dir_.File("chain"));
   fs::create_symlink(dir_.File("b"), dir_.File("a"));
   fs::create_symlink(dir_.File("a"), dir_.File("b"));
-  for (const char* name : {"chain", "a"}) {
+  for (const char* name : {"chain", "a"})
     EXPECT_FALSE(env_->AppendTextFile(dir_.File(name), "x\n", true, nullptr)) << name;
-  }
   EXPECT_EQ(ReadBytes(dir_.File("case1.victim")), "secret\n");
 }
 
-// Where the folder cannot be read (nor flushed), the replace is done all
-// the same and says what it could not do.
+// Where the folder cannot be read (nor flushed), the replace is done and says what it could not.
 TEST_F(EnvPosixTest, ReplaceInAFolderThatCannotBeRead) {
   const std::string folder = dir_.File("folder");
   fs::create_directory(folder);
@@ -188,8 +183,7 @@ TEST_F(EnvPosixTest, LockFileIsNeverFollowedNorChangedAndMustBeRegular) {
   for (const std::string& planted_target : {victim, missing}) {
     fs::remove(lock_file_);
     fs::create_symlink(planted_target, lock_file_);
-    // In a child with a time limit: a lock taken through the link would
-    // never match the lock file and try for ever.
+    // In a child with a time limit: a lock through the link never matches the file, tries for ever.
     EXPECT_EQ(InChild([&] {
                 alarm(10);
                 std::string error;
@@ -207,9 +201,8 @@ TEST_F(EnvPosixTest, LockFileIsNeverFollowedNorChangedAndMustBeRegular) {
   EXPECT_FALSE(LockMutex()->Lock(&error));
   EXPECT_EQ(error, lock_file_ + ": not a regular file");
 
-  // A lock file that is there keeps its mode, and a descriptor that can only
-  // read it cannot hold the lock: a user who may not write it cannot hold
-  // every writer off.
+  // A lock file that is there keeps its mode, and a descriptor that can only read it cannot hold
+  // the lock: a user who may not write it cannot hold every writer off.
   fs::remove(lock_file_);
   WriteBytes(lock_file_, "");
   chmod(lock_file_.c_str(), 0640);
@@ -224,8 +217,7 @@ TEST_F(EnvPosixTest, LockFileIsNeverFollowedNorChangedAndMustBeRegular) {
   EXPECT_EQ(ModeOf(lock_file_), 0640u);
 }
 
-// A child made by fork inherits the parent's open lock file; its object
-// must wait for the parent's lock, not take it for its own.
+// A forked child inherits the parent's open lock file: it must wait for the parent's lock.
 TEST_F(EnvPosixTest, ForkedChildDoesNotShareTheParentsLock) {
   std::unique_ptr<CrossProcessMutex> mutex = LockMutex();
   ASSERT_TRUE(mutex->Lock(nullptr));  // opens the lock file in the parent

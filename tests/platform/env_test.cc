@@ -64,8 +64,7 @@ TEST_F(EnvTest, TextFilesUseThePlatformsLineEnds) {
   EXPECT_EQ(ReadBytes(path), OnDisk("first line\nsecond\nthird\n"));
   EXPECT_EQ(Read(path, ReadResult::kOk), "first line\nsecond\nthird\n");
 
-  // Only CR LF is a line end in memory; a lone CR stays, and Ctrl-Z does not
-  // end the file.
+  // Only CR LF is a line end in memory; a lone CR stays, and Ctrl-Z does not end the file.
   const std::string on_disk = std::string("a\r\nb\rc\n\x1a") + "d\r\n";
   WriteBytes(path, on_disk);
 #ifdef _WIN32
@@ -130,9 +129,8 @@ TEST_F(EnvTest, SecondNamesOnlyInFoldersNobodyElseMayWrite) {
   EXPECT_EQ(ReadBytes(victim), "secret\n" + OnDisk("appended\n"));
 }
 
-// An overwrite changes bytes within an existing regular file only: never
-// past its end, never a file it would have to make, through a link only
-// where nobody else could have planted it.
+// An overwrite changes bytes within an existing regular file only: never past its end, never a file
+// it would have to make, through a link only where nobody else could have planted it.
 TEST_F(EnvTest, OverwriteStaysWithinTheFileItself) {
   const std::string path = dir_.File("cache.txt");
   WriteBytes(path, "0,abc\r\n");
@@ -174,9 +172,8 @@ TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
   const std::string ended = ReadBytes(dir_.File("pid"));
   ASSERT_FALSE(ended.empty());
   const std::string path = dir_.File("Vornlink.$$$");
-  // Left by a process that ended in the middle of a replace (removed), by
-  // this one (running), and by a replace of another file; and a file that
-  // only looks like a temporary.
+  // Left by a process that ended in the middle of a replace (removed), by this one (running), and
+  // by a replace of another file; and a file that only looks like a temporary.
   const std::string ours = "Vornlink.$$$." + std::to_string(testing::ProcessId()) + ".999.tmp";
   const std::string other = "Other.$$$." + ended + ".0.tmp";
   const std::string lookalike = "Vornlink.$$$." + ended + ".old.tmp";
@@ -194,15 +191,13 @@ TEST_F(EnvTest, ReplaceIsWholeAndLeavesOnlyOthersTemporaries) {
   EXPECT_EQ(ReadBytes(dir_.File("fresh.txt")), OnDisk("one\n"));
 
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+  for (const auto& entry : fs::directory_iterator(dir_.path()))
     names.insert(entry.path().filename().string());
-  }
   EXPECT_EQ(names,
             (std::set<std::string>{other, "Vornlink.$$$", ours, lookalike, "fresh.txt", "pid"}));
 }
 
-// Readers that run while the file is replaced see the old or the new
-// content, never a mix or a short file.
+// Readers while the file is replaced see the old or the new content, never a mix or a short file.
 TEST_F(EnvTest, ReadersNeverSeeAHalfReplacedFile) {
   std::string path = dir_.File("cache.$$$");
   const std::string first = std::string(20000, 'a') + "\n";
@@ -213,24 +208,21 @@ TEST_F(EnvTest, ReadersNeverSeeAHalfReplacedFile) {
   std::thread reader([&] {
     while (!done.load()) {
       std::string contents;
-      if (env_->ReadTextFile(path, &contents, kNoSizeLimit, nullptr) == ReadResult::kOk) {
+      if (env_->ReadTextFile(path, &contents, kNoSizeLimit, nullptr) == ReadResult::kOk)
         ++(contents == first || contents == second ? whole : torn);
-      }
       // On Windows an open reader holds a replace off until it closes.
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 40; ++i)
     EXPECT_EQ(Replace(path, i % 2 == 0 ? second : first, 2000), ReplaceResult::kReplaced);
-  }
   done = true;
   reader.join();
   EXPECT_EQ(torn.load(), 0);
   EXPECT_GT(whole.load(), 0);
 }
 
-// Another process waits while this one holds the mutex, and one that ended
-// while it held the mutex leaves it free.
+// Another process waits while this one holds the mutex; one that ended holding it leaves it free.
 TEST_F(EnvTest, MutexHoldsOtherProcessesOffUntilTheyEnd) {
   std::random_device random;
   const std::string name =

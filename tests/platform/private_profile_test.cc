@@ -1,6 +1,5 @@
-// INI reads: the driver's own reader and the platform's read (on Windows
-// the system's, so that a run under Wine checks the record itself) must
-// both give the answers recorded from Windows for the cases in ini_cases/.
+// INI reads: the driver's own reader and the platform's (on Windows the system's, so that a run
+// under Wine checks the record itself) give the answers recorded from Windows (ini_cases/).
 #include "platform/private_profile.h"
 
 #include <gtest/gtest.h>

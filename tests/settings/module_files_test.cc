@@ -18,8 +18,7 @@ TEST(ModuleFilesTest, NamesComeFromTheModulePath) {
   }
 }
 
-// The version text of the module itself (what the read gives, "" or
-// "Error") is checked with the service name.
+// The module's own version text (what the read gives, "" or "Error") comes with the service name.
 TEST(VersionTextTest, MinorAndThirdStandSideBySide) {
   EXPECT_EQ(FormatVersionText({2, 0, 0, 1}), "2.00RC1");
   EXPECT_EQ(FormatVersionText({1, 10, 2, 0}), "1.102");

@@ -22,9 +22,8 @@ TEST(ReadSettingTest, FindsTheValueOrCollectsTheSection) {
   }
 }
 
-// Settings are read afresh at every use: a changed file takes effect with
-// the next read, also one rewritten in place at once with the same size;
-// an unchanged one whose stamp has settled is not read again.
+// Settings are read afresh at every use: a change takes effect with the next read, also one in
+// place at once with the same size; an unchanged file whose stamp settled is not read again.
 TEST(ReadSettingTest, ChangedFilesTakeEffectWithTheNextRead) {
   testing::ScopedFakeEnv scoped;
   const std::string xml = scoped.ModuleFile("xml");

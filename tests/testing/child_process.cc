@@ -34,15 +34,13 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = output;
   startup.hStdError = output;
-  // The program and whatever it starts (the host's GUI program) share a job
-  // that a kill ends as a whole: under Wine a program whose starter is killed
-  // while starting it hangs in its own start for good.
+  // The program and whatever it starts (the host's GUI) share a job that a kill ends as a whole:
+  // under Wine a program whose starter is killed while starting it hangs in its start for good.
   HANDLE job = CreateJobObjectA(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (job != nullptr) {
+  if (job != nullptr)
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-  }
   PROCESS_INFORMATION process{};
   BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
                                 nullptr, nullptr, &startup, &process);

@@ -15,9 +15,8 @@
 namespace vornlink {
 namespace testing {
 
-// Turns the log on with `flags` and keeps its entries, as "<flag> <message>",
-// instead of writing them to `file_name`; every other file call goes on to
-// the Env that was in place. Thread-safe.
+// Turns the log on with `flags` and keeps its entries, as "<flag> <message>", instead of writing
+// them to `file_name`; every other file call goes on to the Env that was in place. Thread-safe.
 class LogRecorder : public EnvWrapper {
  public:
   LogRecorder(const std::string& file_name, const std::string& flags)

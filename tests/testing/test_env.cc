@@ -221,9 +221,8 @@ bool FakeEnv::AppendTextFile(const std::string& path, const std::string& text, b
   if (path == watched) {
     std::lock_guard<std::mutex> lock(mutex_);
     writes_ += durable ? 'A' : 'a';
-    if (fail_appends || !TakeRoom(static_cast<int64_t>(text.size()))) {
+    if (fail_appends || !TakeRoom(static_cast<int64_t>(text.size())))
       return Failed(error, "No space left on device");
-    }
   }
   return target()->AppendTextFile(path, text, durable, error);
 }

@@ -22,8 +22,7 @@
 namespace vornlink {
 namespace testing {
 
-// A fresh folder (in `base`, else the system's temporary folder), removed
-// with everything in it when the object goes.
+// A fresh folder (in `base`, else the system's temporary one), removed with all in it at the end.
 class TempDir {
  public:
   explicit TempDir(const std::string& base = std::string());
@@ -45,8 +44,7 @@ std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
 std::vector<std::string> DiskLines(const std::string& path);
 
-// A local time (month 1 to 12) for the system to normalise, daylight saving
-// left to it, and the moment it stands for.
+// A local time (month 1 to 12) for the system to normalise, with its daylight saving; its moment.
 std::tm LocalFields(int year, int month, int day, int hour, int minute, int second);
 int64_t LocalUnixTime(int year, int month, int day, int hour, int minute, int second);
 
@@ -67,8 +65,7 @@ std::string TextOrFailure(Call call, FailureKind* kind = nullptr, NetFailure* ne
 
 // The positive number in the environment variable `name`, else `default_value`.
 int EnvNumber(const char* name, int default_value);
-// The text between the first `open` in `text` and the `close` after it; ""
-// without `open`.
+// The text between the first `open` in `text` and the `close` after it; "" without `open`.
 std::string Between(const std::string& text, const std::string& open, const std::string& close);
 // The texts of `parts` that `text` does not hold, one a line ("" for none).
 std::string Missing(const std::string& text, const std::vector<std::string>& parts);
@@ -97,9 +94,8 @@ bool PlantForeignLink(const std::string& target, const std::string& link);
 std::unique_ptr<ChildProcess> StartBeside(const std::string& name,
                                           const std::vector<std::string>& args);
 
-// Makes `env` the Env the driver uses for the life of the object, then puts
-// back the one that was in place, also when a failed assertion ends the
-// test early. The caller keeps `env` alive meanwhile.
+// Makes `env` the driver's Env for the life of the object, then puts back the one in place, also
+// when a failed assertion ends the test early. The caller keeps `env` alive meanwhile.
 class ScopedEnvOverride {
  public:
   explicit ScopedEnvOverride(Env* env);
@@ -111,13 +107,11 @@ class ScopedEnvOverride {
   Env* previous_;
 };
 
-// The real platform, but for what a test fixes: the module path, the clock
-// and tick count (when set). Programs are not started but recorded, and so
-// are the sleeps, as they are asked for. The calls on the file `watched`
-// (a cache file) are recorded and fail while a test asks them to. With
-// `room` set, the disk is a small one: appends to `watched` and the growth
-// of allocated files take from it, shrinking gives back, and what an
-// append or a growth would need beyond it fails as a full disk.
+// The real platform, but for what a test fixes: the module path, the clock and tick count (when
+// set). Programs are not started but recorded, and so are the sleeps. The calls on the file
+// `watched` (a cache file) are recorded and fail while a test asks them to. With `room` set, the
+// disk is a small one: appends to `watched` and the growth of allocated files take from it,
+// shrinking gives back, and what would need more than is left fails as a full disk.
 class FakeEnv : public EnvWrapper {
  public:
   FakeEnv() : EnvWrapper(DefaultEnv()) {}
@@ -155,16 +149,14 @@ class FakeEnv : public EnvWrapper {
   std::atomic<int64_t> room{-1};
   // With a fixed tick count, every look at it finds it this much later.
   std::atomic<uint32_t> tick_step{0};
-  // Reads and overwrites in place fail as an I/O error, appends and
-  // replaces as a full disk.
+  // Reads and overwrites in place fail as an I/O error, appends and replaces as a full disk.
   std::atomic<bool> fail_reads{false}, fail_appends{false}, fail_replaces{false},
       fail_overwrites{false};
   std::atomic<size_t> bytes_read{0};
   // Its writes: "A" a durable append, "a" another, "R" a replace.
   std::string writes() const;
 
-  // Each sleep's milliseconds, and each program start as "<program> <argument>",
-  // in order.
+  // Each sleep's milliseconds, and each program start as "<program> <argument>", in order.
   std::vector<uint32_t> slept() const;
   std::vector<std::string> started() const;
 
@@ -180,8 +172,7 @@ class FakeEnv : public EnvWrapper {
   std::vector<std::string> started_;
   std::string writes_;
 
-  // Takes `bytes` from the small disk, if there is one (negative: gives
-  // them back); false when they are not there.
+  // Takes `bytes` from the small disk, if any (negative: gives back); false when they are not in it
   bool TakeRoom(int64_t bytes);
 };
 

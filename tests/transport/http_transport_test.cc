@@ -32,8 +32,7 @@ std::string Header(const std::string& name, const std::string& value) {
 bool Has(const std::string& record, const std::string& part) {
   return record.find(part) != std::string::npos;
 }
-// The header names of a recorded request, lowercase, but for the connection
-// and cache lines that each build's library adds of its own.
+// A recorded request's header names, lowercase, but for the library's connection and cache lines.
 std::set<std::string> HeaderNames(const std::string& record) {
   std::set<std::string> names;
   for (size_t at = record.find("[\""); at != std::string::npos; at = record.find("[\"", at + 2)) {
@@ -72,11 +71,8 @@ class HttpTransportTest : public ::testing::Test {
                   const std::string& message = "q") {
     message_ = message;
     return testing::TextOrFailure(
-        [&] {
-          HttpTransport(url, &message_, headers, context_);
-          return std::string();
-        },
-        &kind_, &net_);
+        [&] { return HttpTransport(url, &message_, headers, context_), std::string(); }, &kind_,
+        &net_);
   }
   FailureKind kind_ = FailureKind::kOther;
   NetFailure net_ = NetFailure::kOther;
@@ -146,8 +142,7 @@ TEST_F(HttpTransportTest, PostOnlyWhenTheMethodBeginsWithPostElseGetWithTheBody)
   }
 }
 
-// A flood of a reply (15 MB) leaves a small log: each read is no longer logged once the reply is
-// past what one entry shows.
+// A reply of 15 MB leaves a small log: reads are no longer logged past what one entry shows.
 TEST_F(HttpTransportTest, ReplyBodiesJoinedCutAtNulAndCappedWithABoundedLog) {
   ASSERT_EQ(Run(servers_.Url("http", "/chunked")), "");
   std::string expected;
@@ -210,8 +205,7 @@ TEST_F(HttpTransportTest, TrustFileMustBeARegularFileOfCertificates) {
 }
 #endif
 
-// Each status outside the 200s fails with its text (401 and an unknown one:
-// the tests of credentials and redirects).
+// Each status outside the 200s fails with its text (401, unknown ones: credentials, redirects).
 TEST_F(HttpTransportTest, BadUrlTypeStatusAndUnreachableServer) {
   EXPECT_EQ(Run("no url at all"), "HttpTransport: t[URL Error]");
   context_.transport_type = "http";
@@ -242,17 +236,15 @@ TEST_F(HttpTransportTest, CredentialsGoOutOnlyWhenAskedOrAddedForValidation) {
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(HeaderNames(records[0]).count("authorization"), 0u) << "offered before being asked";
   EXPECT_TRUE(Has(records[1], Header("Authorization", Basic("dms"))));
-  // Another host name: the Windows internet library remembers Basic
-  // credentials per server for the rest of the process.
+  // Another host name: the Windows internet library keeps Basic credentials per server.
   context_.user_name = "";
   EXPECT_EQ(Run("http://localhost:" + servers_.values.at("http") + "/auth"),
             "HttpTransport: c[401] t[Unauthorized]");
 }
 
-// A request that went out is given up only at the stop's cut; one still in
-// its TLS handshake at the stop's first step; a silent server at the limit.
-// The stop comes once the server holds the request (or, for the handshake
-// that never ends, at once), whatever the machine's load.
+// A request that went out is given up only at the stop's cut; one still in its TLS handshake at the
+// stop's first step; a silent server at the limit. The stop comes once the server holds the request
+// (or, for the handshake that never ends, at once), whatever the machine's load.
 TEST_F(HttpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   testing::TcpTestServer mute([](NetConnection&, const StopSignal& stop) { stop.WaitFor(60000); });
   const std::string timed_out = "HttpTransport: t[Timeout] em[No answer within 1 seconds]";

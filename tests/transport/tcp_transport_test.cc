@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "platform/env.h"
 #include "testing/test_env.h"
@@ -22,11 +21,7 @@ class TcpTransportTest : public ::testing::Test {
   // The failure text, or "" on success; its kind into kind_.
   std::string Run(const std::string& host, const std::string& port, std::string* message) {
     return testing::TextOrFailure(
-        [&] {
-          TcpTransport(host, port, message, context_);
-          return std::string();
-        },
-        &kind_, &net_);
+        [&] { return TcpTransport(host, port, message, context_), std::string(); }, &kind_, &net_);
   }
   FailureKind kind_ = FailureKind::kOther;
   NetFailure net_ = NetFailure::kOther;
@@ -39,10 +34,9 @@ class TcpTransportTest : public ::testing::Test {
   TransportContext context_;
 };
 
-// The reply ends at once at its NUL, whatever follows, else at the peer's
-// close, a full buffer or the pause after its last byte, never at the time
-// limit. The peer holds the connection until the client goes (or 10 s), so
-// how long the read took tells a wait that should not have been.
+// The reply ends at once at its NUL, whatever follows, else at the peer's close, a full buffer or
+// the pause after its last byte, never at the time limit. The peer holds the connection until the
+// client goes (or 10 s), so how long the read took tells a wait that should not have been.
 TEST_F(TcpTransportTest, TakesTheReplyUpToNulCloseFullBufferOrPause) {
   testing::WriteBytes(env_.ModuleFile("ini"), "[Transport]\r\nTimeoutSeconds=60\r\n");
   std::vector<std::string> sending_on{std::string("reply\0", 6)};  // 5 s without a pause
@@ -107,8 +101,7 @@ TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
   }
   EXPECT_TRUE(log_.Take().empty()) << "nothing is logged when the connect fails";
 
-  // Leading digits count (the server is reached); 65659 would be port 123 if
-  // only 16 bits were kept.
+  // Leading digits count (the server is reached); 65659 would be port 123 if 16 bits were kept.
   EXPECT_EQ(Run("localhost", " " + closes.port_text() + "x", &message),
             "TcpTransport: c[Received 0 bytes]");
   for (const char* text : {"", "0", "-80", "65659", "99999999999", "x80"}) {
@@ -120,9 +113,8 @@ TEST_F(TcpTransportTest, FailuresOfConnectionPortAndReply) {
 
 TEST_F(TcpTransportTest, SilentServerEndsByStopSignalOrTimeLimit) {
   TcpTestServer silent([&](NetConnection& connection, const StopSignal& stop) {
-    // The first client has sent its query: the stop's first step leaves it
-    // waiting for the reply (its cut would not: see the driver's stop test).
-    // A client that gave up would close within several looks at the signal.
+    // The first client has sent its query: the stop's first step leaves it waiting for the reply
+    // (its cut would not: the driver's stop test); one that gave up would close within 300 ms.
     if (!silent.ReadRequest(connection).empty() && silent.requests().size() == 1) {
       stop_.Set();
       char byte;

@@ -30,8 +30,7 @@ class TcpTestServer {
 
   std::string port_text() const { return std::to_string(port_); }
   Lines requests();  // what each connection sent (see ReadRequest), in order
-  // For `serve`: records and returns what the client sends up to and with
-  // its NUL byte (or until it closes; at most 10 s).
+  // For `serve`: records and returns what the client sends up to its NUL (or close; 10 s at most).
   std::string ReadRequest(NetConnection& connection);
 
  private:

@@ -37,10 +37,9 @@ std::unique_ptr<XmlDocument> Loaded(const std::string& bytes, bool well_formed =
   return document;
 }
 
-// Walks `doc` by `steps`, one character each (r root, f first child, n next
-// sibling, p parent, s the next of `paths`), and gives where each step ends:
-// "Name" for an element, "K:Name=Text" for another node (K: t text, c
-// comment, i instruction), "-" before it when the step failed.
+// Walks `doc` by `steps`, one character each (r root, f first child, n next sibling, p parent, s
+// the next of `paths`), and gives where each step ends: "Name" for an element, "K:Name=Text" for
+// another node (K: t text, c comment, i instruction), "-" before it when the step failed.
 std::string Walk(XmlDocument& doc, const std::string& steps, std::vector<std::string> paths = {}) {
   std::string trail;
   for (char step : steps) {
@@ -53,9 +52,8 @@ std::string Walk(XmlDocument& doc, const std::string& steps, std::vector<std::st
     trail += trail.empty() ? "" : " ";
     if (!moved) trail += "-";
     XmlNodeKind kind = doc.Kind();
-    if (kind != XmlNodeKind::kElement && kind != XmlNodeKind::kNone) {
+    if (kind != XmlNodeKind::kElement && kind != XmlNodeKind::kNone)
       trail += kind == XmlNodeKind::kText ? "t:" : kind == XmlNodeKind::kComment ? "c:" : "i:";
-    }
     trail += doc.Name();
     if (moved && kind != XmlNodeKind::kElement) trail += "=" + doc.Text();
   }
@@ -89,8 +87,7 @@ TEST(XmlDocumentTest, WalksNodesAndKeepsThePositionOnAFailedSelect) {
   }
   EXPECT_EQ(Walk(*doc, "rpn"), "KMR -KMR -KMR");  // the document itself is no position
 
-  // Comments, instructions, a blank CDATA section written on purpose and
-  // mixed text are nodes; prefixed names are matched whole.
+  // Comments, instructions, a blank CDATA section, mixed text: nodes; prefixed names match whole.
   doc = Loaded("<a>\n  <!-- note -->\n  <?tool run?>\n  <![CDATA[ ]]>\n  <b/>\n  tail\n</a>");
   EXPECT_EQ(Walk(*doc, "rfnnnnns", {"a/b"}),
             "a c:#comment= note  i:tool=run t:#cdata-section=  b t:#text=\n  tail\n -t:#text b");

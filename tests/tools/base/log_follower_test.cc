@@ -42,8 +42,7 @@ TEST(LogFollowerTest, EachEntryOnceAcrossAppendsAndCuts) {
   testing::WriteBytes(log, Entries(30, 31));
   EXPECT_EQ(Messages(follower.TakeNew()), "entry 30;entry 31;");
   EXPECT_TRUE(follower.missed_lines());
-  // A cut that wrote a dump's CR LF as LF; one that kept nothing known, nor anything older
-  // than the follower that counts.
+  // A cut that wrote a dump's CR LF as LF; one that kept nothing known, nor older than counts.
   testing::WriteBytes(log, Entries(30, 31) + "2026-12-07 10:00:00-d-Reply[\r\n<a/>\r\n]\n");
   EXPECT_EQ(Messages(follower.TakeNew()), "Reply[;");
   testing::WriteBytes(

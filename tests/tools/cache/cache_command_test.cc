@@ -210,10 +210,7 @@ TEST_F(CacheCommandTest, ReleasedWhileAHostDeliversNothingIsLostOrDoubled) {
           if (refused.size() == released) return false;  // nothing parked or on its way
         }
         EXPECT_EQ(Cache(host.module_path(), {"retry", "--all-parked"}), 0) << out_;
-        for (size_t at = out_.find("released Trid"); at != std::string::npos;
-             at = out_.find("released Trid", at + 1)) {
-          ++released;
-        }
+        released += testing::Occurrences(out_, "released Trid");
         return false;
       },
       std::chrono::seconds(120)))

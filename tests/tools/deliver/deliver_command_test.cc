@@ -35,8 +35,7 @@ class DeliverTest : public testing::CommandTest {
   void Due(int first, int last) {  // due lines of these TransNos
     std::string lines;
     for (int n = first; n <= last; ++n) {
-      lines +=
-          testing::CacheLine(std::to_string(n), "0", "20140604111" + std::to_string(1000000 + n));
+      lines += testing::CacheLine(std::to_string(n), "0", std::to_string(201406041111000000 + n));
       lines += "\n";
     }
     testing::WriteBytes(host_.File("$$$"), testing::OnDisk(lines));
@@ -132,9 +131,8 @@ TEST_F(DeliverTest, AClosingTerminalOrPipeLetsTheExchangeInHandEnd) {
   }
 }
 #else
-// A console that closes leaves the program seconds: the stop cuts the exchange whose answer does
-// not come in time, marks its line as of unknown outcome, and says so, before the handler lets
-// the system end the process.
+// A console that closes leaves the program seconds: the stop cuts the exchange whose answer is
+// late, marks its line of unknown outcome and says so, before the system ends the process.
 TEST_F(DeliverTest, AClosingConsoleStopsWithinTheTimeWindowsLeaves) {
   hold_ = true;
   Due(400, 400);

@@ -25,9 +25,8 @@ std::vector<NumberedRecord> Cache(const std::vector<std::string>& lines) {
 
 std::string Fates(const std::vector<LineOutcome>& outcomes) {
   std::string text;
-  for (const LineOutcome& outcome : outcomes) {
+  for (const LineOutcome& outcome : outcomes)
     text += outcome.trans_no + " " + FateName(outcome.fate) + " [" + outcome.verdict + "]\n";
-  }
   return text;
 }
 

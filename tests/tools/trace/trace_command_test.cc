@@ -23,10 +23,9 @@ class TraceTest : public testing::CommandTest {
   testing::ScopedFakeEnv env_;
 };
 
-// Three stories in one log (data/trace_log.txt): 4711 delivered after a retry, its Trid changed
-// by the move; 4712 parked, then released by an operator; 4713 handed over before the log's
-// start, its last exchange cut off without an outcome, before another transaction's. A TransNo
-// may hold brackets.
+// Three stories in one log (data/trace_log.txt): 4711 delivered after a retry, its Trid changed by
+// the move; 4712 parked, then released by an operator; 4713 handed over before the log's start,
+// its last exchange cut off without an outcome, before another's. A TransNo may hold brackets.
 TEST_F(TraceTest, FollowsEachTransactionThroughItsTrids) {
   testing::WriteBytes(env_.env().ModulePath(), "");
   WriteSettings("c");
