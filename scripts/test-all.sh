@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every target and runs every test: the Linux build's tests,
-# the same under ThreadSanitizer (gcc) and under AddressSanitizer + UndefinedBehaviorSanitizer
-# (clang), the fuzz targets for a few seconds each, the Windows builds checked and tested under
-# Wine (scripts/test-windows.sh) and the packages (scripts/test-packages.sh).
-# Ends with one line "N passed, N failed" over all stages.
+# Installs what is missing, builds every target and runs every test: the Linux build's tests, the
+# same under ThreadSanitizer (gcc) and AddressSanitizer + UndefinedBehaviorSanitizer (clang), the
+# fuzz targets for a few seconds each, the Windows builds under Wine (scripts/test-windows.sh) and
+# the packages (scripts/test-packages.sh). Ends with one line "N passed, N failed" over all stages.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,16 +10,13 @@ started=$(date +%s)
 bash scripts/setup.sh all || { echo "setup failed"; exit 1; }
 
 logs=$(mktemp -d /tmp/vornlink-tests.XXXXXX)
-failed_stages=()
-passed=0
-failed=0
+failed_stages=() passed=0 failed=0
 
 # stage NAME COMMAND...: runs a stage; adds the counts of its last ctest summary line to the totals.
 stage() {
   local name=$1 counts
-  shift
   printf '\n=== %s\n' "$name"
-  if "$@" 2>&1 | tee "$logs/$name.log"; then
+  if "${@:2}" 2>&1 | tee "$logs/$name.log"; then
     echo "=== $name: ok"
   else
     echo "=== $name: FAILED"

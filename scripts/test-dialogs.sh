@@ -1,29 +1,23 @@
 #!/usr/bin/env bash
-# The real Windows dialogs under Wine on a virtual display:
-#   scripts/test-dialogs.sh PRESET   (win64 or win32; default win64)
-# Opens each dialog through its export from vornlink.exe in C:\Fluid of a Wine prefix of the
-# dialogs' own, with the TCP sample's settings, checks it from outside with dialog_driver.exe,
-# closes it with OK and with Cancel, and saves its picture, with the frame and caption that Wine
-# draws as Windows does, in build/PRESET/dialog-pictures/ (in docs/ with
-# VORNLINK_DIALOG_PICTURES=docs, to renew the README's). Needs Xvfb and ImageMagick
-# (scripts/setup.sh all); the i686 build runs through scripts/i386-emulation where the kernel
-# needs it. Ends with "N passed, N failed".
+# The real Windows dialogs under Wine on a virtual display: scripts/test-dialogs.sh [win64|win32]
+# Opens each dialog through its export from vornlink.exe in C:\Fluid of a Wine prefix of its own,
+# with the TCP sample's settings; checks it from outside with dialog_driver.exe, closes it with OK
+# and Cancel, and saves its picture (framed as Windows draws it) in build/PRESET/dialog-pictures/
+# (docs/ with VORNLINK_DIALOG_PICTURES=docs, to renew the README's). Needs Xvfb and ImageMagick
+# (scripts/setup.sh all). Ends with "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
+source scripts/test-lib.sh
 preset=${1:-win64}
 bin="$root/build/$preset/bin"
 pictures="$root/build/$preset/dialog-pictures"
 [ "${VORNLINK_DIALOG_PICTURES:-}" = docs ] && pictures="$root/docs"
 mkdir -p "$pictures"
 wine_run="$root/scripts/wine-run"
-# A Wine prefix of the dialogs' own (Wine's desktop process keeps the display it was started
-# with, and other tests start it without any), one per architecture.
+# A prefix of the dialogs' own per architecture: Wine's desktop process keeps its first display.
 arch=win64
 [ "$preset" = win32 ] && arch=win32
-export VORNLINK_WINEPREFIX="${VORNLINK_WINE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornlink}/dialogs-$arch"
-export LC_ALL=C.UTF-8
-passed=0 failed=0
+export VORNLINK_WINEPREFIX="$VORNLINK_WINE_DIR/dialogs-$arch"
 pass() { echo "ok: $preset: $1"; passed=$((passed + 1)); }
 fail() { echo "FAILED: $preset: $1"; failed=$((failed + 1)); }
 give_up() { fail "$1"; echo "test-dialogs ($preset): $passed passed, $failed failed"; exit 1; }
@@ -38,8 +32,7 @@ site=""
 cleanup() {
   kill "${pids[@]}" 2>/dev/null
   wait "${pids[@]}" 2>/dev/null
-  # Wine's helper processes would keep the prefix's server running.
-  WINEPREFIX="$VORNLINK_WINEPREFIX" wineserver -k 2>/dev/null
+  end_wine "$VORNLINK_WINEPREFIX"
   cd / && [ -n "$site" ] && rm -rf "$site"
   rm -rf "$work"
   [ "$arch" = win32 ] && "$root/scripts/i386-emulation" end $$
@@ -57,9 +50,8 @@ Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
 
-# A program of the preset's architecture makes the prefix where needed. Wine then draws the
-# windows' frames and captions itself, as Windows does (there is no window manager); the
-# caption's buttons need its Marlett font.
+# A program of the preset's architecture makes the prefix where needed. Wine then draws frames and
+# captions as Windows does (there is no window manager); the caption's buttons need Marlett.
 "$wine_run" "$bin/stub/kmrgui.exe" >/dev/null 2>&1
 if ! grep -q '^"Managed"="N"' "$VORNLINK_WINEPREFIX/user.reg" 2>/dev/null; then
   "$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
@@ -71,8 +63,7 @@ rm -rf "$site" && mkdir -p "$site" || give_up "cannot make $site"
 cp "$bin/Vornlink.dll" "$bin/vornlink.exe" "$bin/dialog_driver.exe" "$site/"
 cd "$site" || exit 1
 
-# screenshot TITLE FILE: the dialog, drawn active, as FILE in the pictures' folder (the whole
-# screen when the window's place cannot be had).
+# screenshot TITLE FILE: the dialog, drawn active, as FILE (the screen when its place is unknown).
 screenshot() {
   local rect crop=()
   rect=$("$wine_run" dialog_driver.exe rect "$1" 2>/dev/null | tr -d '\r' | tail -n 1)
@@ -84,12 +75,11 @@ screenshot() {
 }
 # run_driver DESCRIPTION ARGS...: one dialog_driver run, counted as one check.
 run_driver() {
-  local what=$1 out status
-  shift
-  out=$("$wine_run" dialog_driver.exe "$@" 2>&1 | tr -d '\r')
+  local out status
+  out=$("$wine_run" dialog_driver.exe "${@:2}" 2>&1 | tr -d '\r')
   status=$?
   echo "$out" | sed 's/^/  | /'
-  if [ "$status" -eq 0 ] && ! grep -q '^FAIL' <<<"$out" && grep -q '^PASS' <<<"$out"; then pass "$what"; else fail "$what"; fi
+  if [ "$status" -eq 0 ] && ! grep -q '^FAIL' <<<"$out" && grep -q '^PASS' <<<"$out"; then pass "$1"; else fail "$1"; fi
 }
 # expect_output FILE TEXT DESCRIPTION: waits up to 20 s for TEXT in FILE.
 expect_output() {
@@ -97,10 +87,9 @@ expect_output() {
   fail "$3 (output: $(tr -d '\r' <"$1" 2>/dev/null))"
 }
 start() { "$wine_run" vornlink.exe -m Vornlink.dll "$1" >"$work/$2" 2>&1 & last=$!; pids+=($last); }
-returned() { if wait "$last"; then pass "Server returns after $1"; else fail "Server returns after $1"; fi; }
+returned() { check "$preset: Server returns after $1" wait "$last"; }
 
-# The TCP sample adapted to a site's DMS, as the README's second step does; the rows it gives,
-# "Data|Value|ExtF;..." in document order.
+# The TCP sample adapted as the README's second step does; its rows, "Data|Value|ExtF;..." in order.
 cp "$root/examples/tcp/Vornlink.xml" "$root/examples/tcp/Vornlink.ini" "$site/"
 sed -i 's#<Value>dms.example.com</Value>#<Value>10.20.0.15</Value>#; s#<Value>9123</Value>#<Value>4001</Value>#' Vornlink.xml
 rows=$(python3 -c 'import sys, xml.etree.ElementTree as tree
@@ -110,8 +99,7 @@ start properties properties-ok.out
 screenshot "Properties" properties-dialog.png
 run_driver "Properties lists the Setup items of the sample and closes with ok" properties "$rows" ok
 expect_output "$work/properties-ok.out" "Properties 0" "Properties returns 0 after ok"
-# Without a Setup section (misspelt): an empty list, the reason in a message box on top (as for
-# any reason the rows cannot be read: PropertyRowsTest).
+# Without a Setup section (misspelt): an empty list under a message box with the reason.
 sed 's#<\(/\{0,1\}\)Setup>#<\1SetUp>#' "$root/examples/tcp/Vornlink.xml" >Vornlink.xml
 start properties properties-nosetup.out
 sleep 2
@@ -120,10 +108,9 @@ screenshot "Properties" properties-dialog-error.png
 run_driver "a document without KMR/Setup opens an empty list" properties "" cancel
 expect_output "$work/properties-nosetup.out" "Properties 0" "Properties returns 0 without KMR/Setup"
 
-# The emulated DMS on a free port (123 needs root on the Linux side), closed with Cancel, then
-# opened again on the same port (the first opening closed its socket) and closed with OK. In
-# between the driver asks it about the sample's job number with the sample's settings, which
-# is what its picture shows.
+# The emulated DMS on a free port (123 needs root on Linux), closed with Cancel, then opened again
+# on the same port (the first opening closed its socket) and closed with OK. In between the driver
+# asks it about the sample's job number with the sample's settings, as its picture shows.
 port=$(python3 "$root/tests/testing/free_port.py")
 export VORNLINK_DMS_PORT=$port
 sed -e "s#<Value>dms.example.com</Value>#<Value>127.0.0.1</Value>#" \
@@ -131,11 +118,8 @@ sed -e "s#<Value>dms.example.com</Value>#<Value>127.0.0.1</Value>#" \
 title="Emulated Quarnel TCP server to test a XML KMR 1.xx driver against"
 start server server-cancel.out
 run_driver "the server dialog answers a TCP request" server "$port" keep
-if [ "$("$wine_run" vornlink.exe -m Vornlink.dll validate 118739.A 2>&1 | tr -d '\r')" = 1 ]; then
-  pass "the driver's job validation gets the dialog's Job VALID reply"
-else
-  fail "the driver's job validation gets the dialog's Job VALID reply"
-fi
+check "$preset: the driver's job validation gets the dialog's Job VALID reply" \
+  test "$("$wine_run" vornlink.exe -m Vornlink.dll validate 118739.A 2>&1 | tr -d '\r')" = 1
 screenshot "$title" server-dialog.png
 run_driver "the server dialog closes with Cancel" close "$title"
 returned cancel

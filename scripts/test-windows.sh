@@ -1,79 +1,43 @@
 #!/usr/bin/env bash
 # The Windows builds (win64, and win32: the shipping i686 DLL), checked and tested on Linux: the
-# DLLs' exports, imports and version resource; under Wine the tests, the operator commands
-# (host sessions among them) through vornlink.exe and the dialogs, for the i686 build in 32-bit
-# Wine (through scripts/i386-emulation where the kernel runs no 32-bit code). Ends with a
-# summary line, non-zero on any failure.
-# Environment: VORNLINK_JOBS (build jobs, default 2), VORNLINK_WINE_DIR (the Wine prefixes, one
-# per architecture; see scripts/wine-run).
+# DLLs' exports, imports and version resource; under Wine the tests, the operator commands and
+# the dialogs, the i686 build in 32-bit Wine (through scripts/i386-emulation where the kernel runs
+# no 32-bit code). Ends with a summary line, non-zero on any failure. Environment: test-lib.sh.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-jobs=${VORNLINK_JOBS:-2}
-wine_run="$root/scripts/wine-run"
-emulation="$root/scripts/i386-emulation"
+source scripts/test-lib.sh
+wine_dir=$VORNLINK_WINE_DIR wine_run="$root/scripts/wine-run" emulation="$root/scripts/i386-emulation"
 started=$(date +%s)
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-windows.XXXXXX")
-export LC_ALL=C.UTF-8  # Wine answers in the Western code page whatever the language
-wine_dir="${VORNLINK_WINE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vornlink}"
-export VORNLINK_WINE_DIR="$wine_dir"
 # One prefix cannot serve both architectures: wine-run chooses one per architecture.
-[ -n "${VORNLINK_WINEPREFIX:-}" ] &&
-  echo "test-windows: VORNLINK_WINEPREFIX is not used here; VORNLINK_WINE_DIR names the folder of the prefixes"
+[ -n "${VORNLINK_WINEPREFIX:-}" ] && echo "test-windows: VORNLINK_WINEPREFIX unused; see VORNLINK_WINE_DIR"
 unset VORNLINK_WINEPREFIX
 # Every Wine prefix this stage uses: wine-run's, the dialogs' and the HTTPS tests' own.
 prefixes=("$wine_dir"/{,dialogs-}win{32,64} "$root"/build/win{32,64}/wine-https-prefix)
 
 # wine_processes: the processes (pid) of a Wine prefix of this stage that still run.
 wine_processes() {
-  local environ pid
+  local environ
   for environ in /proc/[0-9]*/environ; do
-    pid=${environ#/proc/}
-    pid=${pid%/environ}
     tr '\0' '\n' 2>/dev/null <"$environ" | grep -qxF -f <(printf 'WINEPREFIX=%s\n' "${prefixes[@]}") &&
-      echo "$pid"
+      echo "${environ//[^0-9]/}"
   done
-}
-# end_wine: ends what the stage started under Wine (a host's GUI program, Wine's helper
-# processes, the prefixes' servers).
-end_wine() {
-  local prefix
-  for prefix in "${prefixes[@]}"; do
-    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null
-  done
-  return 0
 }
 cleanup() {
-  end_wine
+  end_wine "${prefixes[@]}"
   "$emulation" end $$
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# Scratch folders of tests that loaded a copy of the DLL stay behind (Windows keeps a loaded
-# module's file): clear out those of earlier runs.
+# Scratch folders of tests that loaded a copy of the DLL stay (Windows keeps it): clear old ones.
 find "$wine_dir"/win{32,64}/drive_c/users/*/Temp -maxdepth 1 -name 'vornlink-test-*' -mmin +60 \
   -exec rm -rf {} + 2>/dev/null
 
-checks_passed=0 checks_failed=0 tests_passed=0 tests_failed=0
-failures=()
-check() {  # check DESCRIPTION COMMAND...: runs the command, counts the result and its time.
-  local begun=$SECONDS
-  if "${@:2}"; then
-    echo "ok: $1 ($((SECONDS - begun)) s)"; checks_passed=$((checks_passed + 1)); return
-  fi
-  echo "FAILED: $1 ($((SECONDS - begun)) s)"; checks_failed=$((checks_failed + 1)); failures+=("$1")
-  return 1
-}
-
-# The project's version, from the one place it is set.
-read -r v_major v_minor v_patch v_tweak <<<"$(sed -nE \
-  's/^project\(Vornlink VERSION ([0-9]+)\.([0-9]+)\.([0-9]+)\.([0-9]+).*/\1 \2 \3 \4/p' CMakeLists.txt)"
-
+tests_passed=0 tests_failed=0
 # -k 0: a target that fails to build keeps no other from being built and tested.
-build_preset() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$jobs" -- -k 0; }
-check "build win64" build_preset win64
-check "build win32" build_preset win32
+check "build win64" build win64 -- -k 0
+check "build win32" build win32 -- -k 0
 
 expected_exports="ExecuteService ForwardTransaction ForwardTransaction2 GetAPIVersion \
 GetServiceName IsJobnoValid Properties SetCallback StopService _Server@0"
@@ -92,9 +56,8 @@ check_imports() {
   bad=$(grep -viE "$system_dlls" <<<"$imports")
   [ -n "$imports" ] && [ -z "$bad" ] || { echo "$2 imports: $bad"; return 1; }
 }
-# The PE header names Windows 7 (6.1), the oldest Windows the DLL runs on, and the DLL imports
-# only functions that Windows 7 has: those listed in scripts/windows7-imports.txt, each checked
-# against that version when it was added.
+# The PE header names Windows 7 (6.1), the oldest Windows the DLL runs on, and the DLL imports only
+# functions of Windows 7: those in scripts/windows7-imports.txt, each checked against it when added.
 check_oldest_windows() {
   local header unknown
   header=$("$1" -p "$2")
@@ -109,19 +72,18 @@ check_oldest_windows() {
 check_version_resource() {
   local rc
   rc=$("$1" -i "$2" -O rc 2>/dev/null) && grep -q 'VALUE "CompanyName", "Vornlink"' <<<"$rc" &&
-    grep -q "FILEVERSION ${v_major}, ${v_minor}, ${v_patch}, ${v_tweak}" <<<"$rc"
+    grep -q "FILEVERSION ${version//./, }" <<<"$rc"
 }
 check_dll() {
-  local arch=$1 preset=$2 format=$3 dll="build/$2/bin/Vornlink.dll"
+  local tool=$1-w64-mingw32 preset=$2 format=$3 dll="build/$2/bin/Vornlink.dll"
   check "$preset: Vornlink.dll is built" [ -f "$dll" ] || return
-  check "$preset: exactly the ten exports" check_exports "$arch-w64-mingw32-objdump" "$dll"
-  check "$preset: $format" eval "$arch-w64-mingw32-objdump -f $dll | grep -q 'file format $format\$'"
-  check "$preset: imports only Windows system DLLs" check_imports "$arch-w64-mingw32-objdump" "$dll"
-  check "$preset: made for Windows 7 and later" check_oldest_windows "$arch-w64-mingw32-objdump" "$dll"
+  check "$preset: exactly the ten exports" check_exports "$tool-objdump" "$dll"
+  check "$preset: $format" eval "$tool-objdump -f $dll | grep -q 'file format $format\$'"
+  check "$preset: imports only Windows system DLLs" check_imports "$tool-objdump" "$dll"
+  check "$preset: made for Windows 7 and later" check_oldest_windows "$tool-objdump" "$dll"
   check "$preset: vornlink.exe made for Windows 7 and later" \
-    check_oldest_windows "$arch-w64-mingw32-objdump" "build/$preset/bin/vornlink.exe"
-  check "$preset: version resource $v_major.$v_minor.$v_patch.$v_tweak" \
-    check_version_resource "$arch-w64-mingw32-windres" "$dll"
+    check_oldest_windows "$tool-objdump" "build/$preset/bin/vornlink.exe"
+  check "$preset: version resource $version" check_version_resource "$tool-windres" "$dll"
 }
 check_dll i686 win32 pei-i386
 check_dll x86_64 win64 pei-x86-64
@@ -136,23 +98,18 @@ run_ctest() {
   [ -n "$counts" ] || return 1
   set -- $counts
   tests_passed=$((tests_passed + $2 - $1)) tests_failed=$((tests_failed + $1))
-  if [ "$status" -ne 0 ]; then
-    # How the loopback servers of the HTTP tests fared, for a failure against them.
-    echo "$preset: the transport test servers' log:"
-    sed 's/^/  | /' "build/$preset/tests/transport/servers/server.log" 2>/dev/null
-  fi
-  [ "$status" -eq 0 ]
+  [ "$status" -eq 0 ] && return
+  # How the loopback servers of the HTTP tests fared, for a failure against them.
+  echo "$preset: the transport test servers' log:"
+  sed 's/^/  | /' "build/$preset/tests/transport/servers/server.log" 2>/dev/null
+  return 1
 }
 
-# windows_path PATH: PATH as Wine's programs see it (drive Z: is the root).
-windows_path() { local path; path=$(realpath -m "$1"); echo "Z:${path//\//\\}"; }
-
-# wine_runs PRESET: the tests and the programs of one build under Wine. A start of the service
-# shows the host's GUI program: the stand-in, found on Wine's PATH, which ends at once.
+# wine_runs PRESET: one build's tests and programs under Wine; a service's start runs the host's
+# GUI program: the stand-in on Wine's PATH, which ends at once.
 wine_runs() {
   local bin="build/$1/bin" begun=$(date +%s)
-  export WINEPATH
-  WINEPATH=$(windows_path "$bin/stub")
+  export WINEPATH=$(windows_path "$bin/stub")
   check "$1: ctest under Wine" run_ctest "$1"
   check "$1: operator commands through vornlink.exe" bash tests/tools/operator_cli_test.sh \
     "$bin/vornlink.exe" "$bin/Vornlink.dll" examples "$wine_run"
@@ -164,11 +121,9 @@ wine_runs() {
 }
 
 check "win64: built for Wine" [ -f build/win64/bin/vornlink.exe ] && wine_runs win64
-# The shipping DLL in 32-bit Wine: natively, or through the emulator, registered for the rest of
-# the stage (the trap above takes it back).
+# The shipping DLL in 32-bit Wine: natively or through the emulator (registered until the trap).
 skipped_i686=""
-if ! check "win32: built for Wine" [ -f build/win32/bin/vornlink.exe ]; then :
-else
+if check "win32: built for Wine" [ -f build/win32/bin/vornlink.exe ]; then
   how=$("$emulation" status)
   needs=$?  # 0 native, 1 through the emulator, 2 not at all
   if [ $needs -eq 2 ]; then
@@ -183,9 +138,8 @@ else
 fi
 
 # Nothing the stage started under Wine runs on after it.
-end_wine
-# Processes told to end take a moment to go, longer under the emulator; one that is still there
-# after ten seconds is named and killed.
+end_wine "${prefixes[@]}"
+# Processes told to end take a moment (longer emulated); one left after 10 s is named and killed.
 for _ in $(seq 50); do [ -z "$(wine_processes)" ] && break; sleep 0.2; done
 left=$(wine_processes)
 if ! check "no Wine process of the stage is left" test -z "$left"; then
@@ -196,9 +150,6 @@ fi
 echo
 [ -n "$skipped_i686" ] && echo "$skipped_i686"
 [ ${#failures[@]} -gt 0 ] && printf 'failed: %s\n' "${failures[@]}"
-total=$((tests_passed + tests_failed + checks_passed + checks_failed))
-bad=$((tests_failed + checks_failed))
-echo "test-windows: $tests_passed tests and $checks_passed checks passed, $tests_failed tests and $checks_failed checks failed in $(($(date +%s) - started)) s"
-# The same in CTest's words, for the summary of scripts/test-all.sh.
-echo "Windows total: $((total > 0 ? (total - bad) * 100 / total : 0))% tests passed, $bad tests failed out of $total"
-[ "$bad" -eq 0 ]
+echo "test-windows: $tests_passed tests and $passed checks passed, $tests_failed tests and $failed checks failed in $(($(date +%s) - started)) s"
+total Windows $((tests_passed + passed)) $((tests_failed + failed))
+[ $((tests_failed + failed)) -eq 0 ]

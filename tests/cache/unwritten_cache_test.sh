@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
-# A full disk (a small tmpfs mounted here, as root): the cache's reserve takes what it refuses,
-# so that a host killed then loses nothing, and is made whole when there is room. Transactions
-# the cache cannot take (the reserve used up, a read-only cache file, a folder and a FIFO in its
-# place, a FIFO as its lock file) are named whole in the log, kept, and written later in the
-# order they came. `status` reports them until they are written, and the reserve until whole.
+# A full disk (a tmpfs mounted here, as root): the cache's reserve takes what it refuses, so a host
+# killed then loses nothing; it is made whole when there is room. What the cache cannot take (the
+# reserve used up, a read-only cache file, a folder or FIFO in its place, a FIFO as its lock) is
+# named whole in the log, kept, written later in order; `status` reports it until then, and the
+# reserve until whole.
 # usage: unwritten_cache_test.sh VORNLINK MODULE EXAMPLES [RUNNER] (RUNNER: scripts/wine-run)
 set -u
-program=$(realpath "$1")
-module=$(realpath "$2")
-examples=$(realpath "$3")
+program=$(realpath "$1") module=$(realpath "$2") examples=$(realpath "$3")
 runner=${4:+$(realpath "$4")}
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-unwritten.XXXXXX")
-site=""
 cleanup() {
   exec 3>&- 2>/dev/null
   [ -n "${dms_pid:-}" ] && kill "$dms_pid" 2>/dev/null
@@ -29,7 +26,6 @@ check() {  # check DESCRIPTION COMMAND...
   sed 's/^/  | /' "$work/out" "$work/session.out" 2>/dev/null | tail -n 30
   failed=$((failed + 1))
 }
-cache=""
 log_has() { [ "$(grep -cF -- "$1" "$work/drv.log")" -ge "$2" ]; }  # log_has TEXT COUNT
 # wait_for COMMAND...: up to a minute (the first one two: Wine may make its prefix).
 wait_for() { for _ in $(seq "${tenths:-600}"); do "$@" && return 0; sleep 0.1; done; return 1; }
@@ -43,8 +39,7 @@ kept() { grep -qE -- "-\*-KMRCacheTransaction: Transaction\[$1,118739\.A,[0-9]{6
 written() { grep -F "Transaction[$1,118739.A," "$work/drv.log" | grep -qF "] written to the cache after all with Trid["; }
 trans_nos() { cut -d, -f1 "$cache" | tr -d '\r' | tr '\n' ' '; }
 
-# start_site FOLDER RETRY: the TCP sample beside the module in FOLDER, its log outside it; a
-# session reading commands from the descriptor 3.
+# start_site FOLDER RETRY: the TCP sample in FOLDER, its log outside; a session reading from fd 3.
 start_site() {
   site=$1 name=$(basename "$module") cache="$1/Vornlink.\$\$\$"
   cp "$module" "$examples/tcp/Vornlink.xml" "$examples/tcp/Vornlink.ini" "$site/"
@@ -81,8 +76,8 @@ else
   exec 3>&-; wait "$session_pid" 2>/dev/null
   check "full: each in the cache before its call returned" [ "$(trans_nos)" = "$(seq -s ' ' 10) " ]
   check "full: status warns of the reserve given up" eval 'status_is 2 && grep -qF "given up to a full disk" "$work/out"'
-  # Room again: all ten delivered. Then the reserve is used up, and five wait in memory until
-  # there is room again, when the reserve is made whole.
+  # Room: all ten delivered. Then the reserve is used up, and five wait in memory until there is
+  # room again, when the reserve is made whole.
   rm "$work/disk/fill"
   count=15
   (exec timeout 300 $runner "$program" dms --address 127.0.0.1 --port "$port" --count $((count + 1)) \

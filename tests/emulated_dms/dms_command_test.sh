@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# `vornlink dms` end to end on loopback over TCP and HTTP, with a Python
-# client on the other end (HTTPS: tools/operator_cli_test.sh).
+# `vornlink dms` end to end on loopback over TCP and HTTP, with a Python client (HTTPS: tools/).
 #   dms_command_test.sh PATH/TO/vornlink
 set -uo pipefail
-vornlink=$1
-work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-dms.XXXXXX")
-server=""
+work=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-dms.XXXXXX") vornlink=$1 server=""
 trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 passed=0 failed=0 signal=""
 check() { if "${@:2}"; then passed=$((passed + 1)); else echo "FAILED: $1"; failed=$((failed + 1)); fi; }

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""free_port.py: prints a loopback TCP port that is free now, for a server a test starts later.
-
-It lies outside the range the system takes ports from for outgoing connections, so that the many
-connections of tests that run beside it cannot take it before the server binds it.
-"""
+"""free_port.py: prints a loopback TCP port that is free now, for a server a test starts later,
+outside the range of ports for outgoing connections, which tests beside it could take first."""
 import random, socket
 
 low, high = map(int, open("/proc/sys/net/ipv4/ip_local_port_range").read().split())

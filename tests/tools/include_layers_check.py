@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """usage: include_layers_check.py TOOLS_DIR (the folder that holds vornlink/)
 
-Checks the includes among the operator tool's files: base/ includes only base/; a
-command's folder includes only itself and base/; the top (main.cc, the list of
-commands) may include any folder. No circle of includes either, a .cc counting as
-its header. Exits 1 naming each include that breaks a rule and each circle."""
+Checks the includes among the operator tool's files: base/ includes only base/; a command's
+folder only itself and base/; the top (main.cc, the list of commands) any folder. No circle either,
+a .cc counting as its header. Exits 1 naming each include that breaks a rule and a circle."""
+import graphlib
 import os
 import re
 import sys
@@ -49,26 +49,11 @@ def unit(path):
 graph = {}
 for path, includes in files.items():
     graph.setdefault(unit(path), set()).update(unit(i) for i in includes if unit(i) != unit(path))
-state = {}
-
-
-def visit(node, stack):
-    global broken
-    state[node] = 'open'
-    stack.append(node)
-    for target in sorted(graph.get(node, ())):
-        if state.get(target) == 'open':
-            print('circle: ' + ' -> '.join(stack[stack.index(target):] + [target]))
-            broken += 1
-        elif target not in state:
-            visit(target, stack)
-    stack.pop()
-    state[node] = 'done'
-
-
-for node in sorted(graph):
-    if node not in state:
-        visit(node, [])
+try:
+    graphlib.TopologicalSorter(graph).prepare()
+except graphlib.CycleError as error:
+    print('circle: ' + ' -> '.join(reversed(error.args[1])))
+    broken += 1
 print(f'{len(files)} files, {sum(len(i) for i in files.values())} includes among them, '
       f'{broken} broken')
 sys.exit(1 if broken else 0)

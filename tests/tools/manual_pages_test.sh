@@ -19,22 +19,14 @@ if command -v groff >/dev/null; then
 else
   echo "groff is not installed: the manual page is not rendered"
 fi
-completed=$(bash -c 'source "$1"
-  for line in "vornlink st" "vornlink status --st" "vornlink cache re" "vornlink help dm" \
-      "vornlink cache list --" "vornlink cache drop --a" "vornlink try --only v" \
-      "vornlink dms --port 1 --reply fwt-r" "vornlink cache list --status " ; do
+cases="$(dirname "$0")/data/completion_cases.txt"
+[ "$(grep -vc '^#' "$cases")" -gt 5 ] || { echo "no completion cases in $cases"; failed=1; }
+wrong=$(bash -c 'source "$1"
+  grep -v "^#" "$2" | while IFS="|" read -r line words; do
     read -ra COMP_WORDS <<<"$line"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     [[ $line == *" " ]] && { COMP_WORDS+=(""); ((COMP_CWORD++)); }
-    _vornlink; echo "${COMPREPLY[*]}"
-  done' _ "$completion")
-expected='start status stop
---stale
-retry
-dms
---job --json --status --trans-no --help --quiet
---all-stuck
-validate
-fwt-retry
-due retry-later parked stuck delivered unknown'
-[ "$completed" = "$expected" ] || { echo "completed: $completed"; failed=1; }
+    _vornlink
+    [ "${COMPREPLY[*]}" = "$words" ] || echo "completed [$line] as [${COMPREPLY[*]}], not [$words]"
+  done' _ "$completion" "$cases")
+[ -z "$wrong" ] || { echo "$wrong"; failed=1; }
 exit $failed

@@ -1,36 +1,28 @@
 #!/usr/bin/env bash
-# The operator commands end to end, as a site uses them: each sample adapted
-# beside the module, `check`, `try` against `vornlink dms`, a host delivering,
-# `status` and `cache` releasing a parked transaction. First (Linux), the program
-# against a module without settings: exit codes, CSV input, a session, a callback.
-# usage: operator_cli_test.sh VORNLINK MODULE EXAMPLES [RUNNER], RUNNER: scripts/wine-run for
-# vornlink.exe and Vornlink.dll. The SOAP sample goes over HTTPS on Linux, plain HTTP under Wine.
+# The operator commands end to end, as a site uses them: each sample adapted beside the module,
+# `check`, `try` against `vornlink dms`, a host delivering, `status` and `cache` releasing a parked
+# transaction. First (Linux), the program against a module without settings: exit codes, CSV
+# input, a session, a callback. The SOAP sample goes over HTTPS on Linux, plain HTTP under Wine.
+# usage: operator_cli_test.sh VORNLINK MODULE EXAMPLES [RUNNER (scripts/wine-run, for Windows)]
 set -u
-program=$(realpath "$1")
-module=$(realpath "$2")
-examples=$(realpath "$3")
+program=$(realpath "$1") module=$(realpath "$2") examples=$(realpath "$3")
 runner=${4:+$(realpath "$4")}
 here=$(dirname "$(realpath "$0")")
 site=$(mktemp -d "${TMPDIR:-/tmp}/vornlink-operator.XXXXXX")
 dms_pid=""
 trap '[ -n "$dms_pid" ] && kill "$dms_pid" 2>/dev/null; rm -rf "$site"' EXIT
-passed=0
-failed=0
-
+passed=0 failed=0
 check() {  # check DESCRIPTION COMMAND...
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1"
-    [ -f "$site/out" ] && sed 's/^/  | /' "$site/out" | tail -n 60
-    failed=$((failed + 1))
-  fi
+  "${@:2}" && passed=$((passed + 1)) && return
+  echo "FAILED: $1"
+  [ -f "$site/out" ] && sed 's/^/  | /' "$site/out" | tail -n 60
+  failed=$((failed + 1))
 }
 says() { grep -qF -- "$1" "$site/out"; }
 same() { check "$1: expected [$2], got [$3]" test "$2" = "$3"; }  # same DESCRIPTION EXPECTED ACTUAL
-# json EXPRESSION: the output is one JSON document d (Python's json reads it) for which EXPRESSION
-# (Python) holds.
+# json EXPRESSION [ARGS...]: vornlink ARGS (if any) exits 0; its output, JSON d, meets EXPRESSION.
 json() {
+  [ $# -eq 1 ] || vornlink "${@:2}" || return
   python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8"))
 sys.exit(not eval(sys.argv[2]))' "$site/out" "$1"
 }
@@ -50,11 +42,8 @@ session() { printf '%s\n' start "$@" stop >"$site/session.txt" && vornlink sessi
 
 # dms COUNT ARGS...: the emulated DMS in the background until it has answered COUNT requests.
 dms() {
-  local count=$1
-  shift
-  rm -f "$site/dms.out"
   (cd "$site" && exec timeout 120 $runner "$program" dms --address 127.0.0.1 --port "$port" \
-    --count "$count" "$@") >"$site/dms.out" 2>&1 &
+    --count "$@") >"$site/dms.out" 2>&1 &
   dms_pid=$!
   # Under Wine its output comes only at its end: wait for the port instead.
   for _ in $(seq 600); do
@@ -74,9 +63,9 @@ site() {
   local log="$site/Vornlink.log"
   [ -n "$runner" ] && log=$("$runner" winepath -w "$log" 2>/dev/null | tr -d '\r')
   log=$(sed 's/[\\&#]/\\&/g' <<<"$log")  # a Windows path's backslashes kept by sed
-  sed -i "s#<FileName>.*</FileName>#<FileName>$log</FileName>#; s#dms.example.com:8443#127.0.0.1:$port#; s#dms.example.com#127.0.0.1#; s#<Value>9123</Value>#<Value>$port</Value>#" \
-    "$site/Vornlink.xml"
-  sed -i 's/>change-me</>s3cret-pw</' "$site/Vornlink.xml"
+  sed -i "s#<FileName>.*</FileName>#<FileName>$log</FileName>#; s/>change-me</>s3cret-pw</
+    s#dms.example.com:8443#127.0.0.1:$port#; s#dms.example.com#127.0.0.1#
+    s#<Value>9123</Value>#<Value>$port</Value>#" "$site/Vornlink.xml"
   sed -i 's/^RetryTime=10/RetryTime=1/' "$site/Vornlink.ini"
 }
 
@@ -97,20 +86,13 @@ if [ -z "$runner" ]; then
   same "COMMAND --help is the command's own help, as help COMMAND gives it" "0 usage: vornlink cache list [--job J] [--trans-no T] [--status S] [--json]" \
     "$(run help cache >"$site/help"; run cache --help | cmp - "$site/help" && head -n 1 "$site/help" |
       sed 's/^/0 /')"
-  # complains TEXT WORDS...: the exit status, and 1 when standard error says TEXT
-  complains() {
-    local text=$1 err status; shift
-    err=$(run "$@" 2>&1 >/dev/null); status=$?
-    echo "$status $(grep -cF -- "$text" <<<"$err")"
-  }
   same "help help is the usage" "0" "$(run help help | grep -q '^usage: vornlink'; echo $?)"
-  same "a word that is no subcommand is named" "2 1" "$(complains \
-    "check is no subcommand of cache (list, show, retry, drop, add, export); check is a command of its own" \
-    cache check --json)"
-  same "a word too many is named" "2 1" \
-    "$(complains "show takes one line, not also --line" cache show 1 --line=1)"
-  same "a wrong value is named" "2 1" \
-    "$(complains "--only takes forward or validate, not valid" try --only=valid)"
+  # A word that is no subcommand, a word too many, a wrong value: usage errors, named.
+  while read -r words && read -r text; do
+    err=$(run $words 2>&1 >/dev/null </dev/null)
+    same "$words: a usage error, named" "2 1" "$? $(grep -cF -- "$text" <<<"$err")"
+  done < <(grep -v '^#' "$here/data/usage_error_cases.txt")
+  same "three usage errors tried" 6 "$(grep -vc '^#' "$here/data/usage_error_cases.txt")"
   "$program" -m="$site/$(basename "$module")" name >/dev/null 2>&1
   same "-m=PATH as --module=PATH" 0 $?
 
@@ -204,13 +186,11 @@ printf '4720,118739.D,261206,091510,7,BAY3,1,1,Oil \033[31m\351\377,OIL,1,0,0,,0
 check "json: status exits 2 (critical)" exits 2 "" status --json
 check "json: status's document" json '(d["cache"]["lines"]["stuck"] == 1 and d["exit_code"] == 2
   and d["log"]["last_delivery"]["entry"].endswith("SUCCESS"))'
-check "json: cache list" vornlink cache list --json
-check "json: cache list keeps every byte" \
-  json 'd["lines"][0]["fluid_name"] == "Oil \x1b[31m\xe9\xff" and d["lines"][0]["trid"] == ""'
+check "json: cache list keeps every byte" json \
+  'd["lines"][0]["fluid_name"] == "Oil \x1b[31m\xe9\xff" and d["lines"][0]["trid"] == ""' cache list --json
 check "metrics: status exits 2 (critical), into a file" \
   eval 'vornlink status --prometheus --output m.prom; [ $? -eq 2 ] && [ ! -s "$site/out" ]'
-# As a collector reads them (Windows writes CR LF, which its exporter takes). scripts/setup.sh
-# puts promtool into build/tools.
+# As a collector reads them (Windows writes CR LF, which its exporter takes); from scripts/setup.sh.
 promtool=$(command -v promtool || echo "$here/../../build/tools/promtool")
 check "metrics: promtool check metrics passes them" \
   eval 'tr -d "\r" <"$site/m.prom" | "$promtool" check metrics'
@@ -219,9 +199,8 @@ check "metrics: the stuck line" eval 'tr -d "\r" <"$site/m.prom" |
   grep -qE "^vornlink_cache_lines[{]module=\".*\",state=\"stuck\"[}] 1$"'
 sed -i 's/^TimeoutSeconds=60/TimeoutSeconds=60 ; a minute/' "$site/Vornlink.ini"
 ini_line=$(grep -n '^TimeoutSeconds' "$site/Vornlink.ini" | cut -d: -f1)
-check "json: check" vornlink check --json
-check "json: check names a warning's file and line" \
-  json "d['warnings'][0]['line'] == $ini_line and d['warnings'][0]['file'].endswith('Vornlink.ini')"
+check "json: check names a warning's file and line" json \
+  "d['warnings'][0]['line'] == $ini_line and d['warnings'][0]['file'].endswith('Vornlink.ini')" check --json
 check "cache drop takes the line number of a line without a Trid" \
   ok_says "dropped line 1; the line was:" cache drop 1 --yes
 check "status is all well after the drop" vornlink status

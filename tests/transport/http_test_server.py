@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """HTTP and HTTPS servers on 127.0.0.1 for the transport tests: http_test_server.py start|stop DIR
 
-start makes a test authority and certificates in DIR, starts the servers (http, https, expired,
-wronghost, unknown: see make_certificates; paths: Handler.serve) and returns once DIR/servers.txt
-names their ports, ca, ca_der and the record file (a JSON line per request). They run until stop,
-or until the program that started them (CTest) has gone; DIR/server.log says how they ended.
+start makes a test authority and certificates in DIR, starts the servers (see make_certificates;
+paths: Handler.serve) and returns once DIR/servers.txt names their ports, ca, ca_der and the record
+file (a JSON line per request). They run until stop, or until the program that started them
+(CTest) has gone; DIR/server.log says how they ended.
 """
 
 import json, os, signal, socket, ssl, subprocess, sys, threading, time
@@ -13,10 +13,8 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 # The authorities' configuration, {name} filled in.
 CA_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "test_ca.cnf")
 EC_KEY = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-# The authorities sign with RSA: Wine's certificate check rejects an ECDSA
-# signature whose r or s is shorter than the curve (a leading zero byte, in
-# about one certificate of 128), which made a run's HTTPS tests fail at random.
-# An RSA signature always has the key's length.
+# The authorities sign with RSA, whose signature always has the key's length: Wine rejects an ECDSA
+# signature whose r or s is shorter than the curve (about one in 128), failing HTTPS tests at random.
 RSA_KEY = ["-newkey", "rsa:2048", "-nodes"]
 
 
@@ -45,8 +43,7 @@ def make_certificates(directory):
                 "-keyfile", ca + ".key", "-in", name + ".csr", "-out", name + ".pem", *dates)
 
     current, local = ["-days", "30"], ["DNS:localhost", "IP:127.0.0.1"]
-    # A name of its own for each run: a Wine prefix that trusted an earlier
-    # run's authority must not take that one for this one's issuer.
+    # A name per run: a Wine prefix that trusted an earlier run's authority must not take it for this.
     authority("ca", "Vornlink Test Authority " + os.urandom(4).hex())
     authority("other_ca", "Untrusted Test Authority")
     leaf("ca", "https", local, current)

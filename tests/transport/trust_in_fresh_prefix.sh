@@ -1,7 +1,6 @@
 #!/bin/sh
-# trust_in_fresh_prefix.sh PREFIX WINE_RUN TRUST_PROGRAM CA.der: makes
-# PREFIX anew (so that nothing an earlier run trusted is trusted in this
-# one) and lets TRUST_PROGRAM add the test authority to it.
+# trust_in_fresh_prefix.sh PREFIX WINE_RUN TRUST_PROGRAM CA.der: makes PREFIX anew (nothing an
+# earlier run trusted is trusted in it) and lets TRUST_PROGRAM add the test authority to it.
 set -u
 prefix=$1
 shift

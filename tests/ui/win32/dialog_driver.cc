@@ -123,8 +123,6 @@ int Properties(const std::string& rows, const std::string& close) {
 
 // Sends `request` to the emulated DMS and returns its whole answer.
 std::string Exchange(int port, const std::string& request) {
-  WSADATA data;
-  WSAStartup(MAKEWORD(2, 2), &data);
   SOCKET socket_handle = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
@@ -139,11 +137,12 @@ std::string Exchange(int port, const std::string& request) {
       answer.append(buffer, got);
   }
   closesocket(socket_handle);
-  WSACleanup();
   return answer;
 }
 
 int Server(int port, const std::string& close) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
   HWND dialog = FindDialog("Emulated Quarnel TCP server to test a XML KMR 1.xx driver against");
   Check(dialog != nullptr, "the server dialog is open");
   if (dialog == nullptr) return 1;
