@@ -88,6 +88,11 @@ class CountingEnv : public testing::FakeEnv {
     ++reads;
     return FakeEnv::ReadProfileString(section, key, default_value, path);
   }
+  std::vector<std::string> ReadProfileStrings(const std::vector<ProfileQuery>& queries,
+                                              const std::string& path) override {
+    reads += static_cast<int>(queries.size());
+    return FakeEnv::ReadProfileStrings(queries, path);
+  }
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
     ++appends;

@@ -98,7 +98,8 @@ void LogAddTransactionFailed(const std::string& trans_no, const std::string& tri
 }
 
 void LogAdded(const std::string& trans_no, const std::string& trid) {
-  LogWriteLine('c', AddedEntry(LoggedTransNo(trans_no), trid));
+  // Built only for a log that keeps it: every host call comes here.
+  if (IsFlagEnabled('c')) LogWriteLine('c', AddedEntry(LoggedTransNo(trans_no), trid));
 }
 
 void LogDeleteFailed(const std::string& trid, const char* reason) {
@@ -261,15 +262,17 @@ int AddLine(const TransactionFields& transaction, const std::string& status,
   if (!lock.held()) return failed("Could not take the cache lock t[" + lock.error() + "]");
   CacheIndex& index = IndexOf(path);
   std::string error;
+  // Its end is read and the line appended through one open of the file.
+  std::unique_ptr<AppendingFile> file = GetEnv()->OpenForAppend(path);
   // A full disk gets one more try, with room the reserve gives up.
-  for (bool retried = false; index.Refresh(path, &error); retried = true) {
+  for (bool retried = false; index.Refresh(path, &error, file.get()); retried = true) {
     trid = NewTrid(index, nullptr);
     std::string text;
     // A line torn by a crash must not swallow the new one.
     if (!index.EndsWithLineFeed()) text.push_back('\n');
     text.append(CleanLine(transaction, status, trid, reserved, message));
     text.push_back('\n');
-    if (GetEnv()->AppendTextFile(path, text, /*durable=*/true, &error)) {
+    if (file->AppendDurably(text, &error)) {
       // The next operation's Refresh takes the new line in.
       LogAdded(transaction[0], trid);
       if (added_trid != nullptr) *added_trid = trid;
@@ -277,6 +280,7 @@ int AddLine(const TransactionFields& transaction, const std::string& status,
     }
     index.Forget();
     if (retried || !GiveUpReserveFor(path, text.size())) break;
+    file = GetEnv()->OpenForAppend(path);
   }
   if (trid.empty()) trid = MakeTrid();
   return failed(FileReason(path, error));

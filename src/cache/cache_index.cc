@@ -32,12 +32,26 @@ std::string_view TextOfDiskLine(std::string_view raw) {
 
 }  // namespace
 
-bool CacheIndex::Refresh(const std::string& path, std::string* error) {
+ReadResult CacheIndex::ReadBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                                 std::string* bytes, FileStamp* stamp, std::string* error) {
+  if (reading_through_ != nullptr) {
+    return reading_through_->ReadBytes(offset, max_bytes, bytes, stamp, error);
+  }
+  return GetEnv()->ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
+}
+
+bool CacheIndex::Refresh(const std::string& path, std::string* error, AppendingFile* file) {
+  reading_through_ = file;
+  const bool refreshed = RefreshFrom(path, error);
+  reading_through_ = nullptr;
+  return refreshed;
+}
+
+bool CacheIndex::RefreshFrom(const std::string& path, std::string* error) {
   const uint64_t from = known_ && !offsets_.empty() ? offsets_.back() : 0;
   std::string bytes;
   FileStamp stamp;
-  switch (
-      GetEnv()->ReadFileBytes(path, from, last_line_.size() + kReadChunk, &bytes, &stamp, error)) {
+  switch (ReadBytes(path, from, last_line_.size() + kReadChunk, &bytes, &stamp, error)) {
     case ReadResult::kOk:
       break;
     case ReadResult::kMissing:
@@ -60,7 +74,7 @@ bool CacheIndex::Refresh(const std::string& path, std::string* error) {
   }
   Clear();
   if (from != 0) {
-    switch (GetEnv()->ReadFileBytes(path, 0, kReadChunk, &bytes, &stamp, error)) {
+    switch (ReadBytes(path, 0, kReadChunk, &bytes, &stamp, error)) {
       case ReadResult::kOk:
         break;
       case ReadResult::kMissing:
@@ -91,7 +105,7 @@ bool CacheIndex::ReadLinesFrom(const std::string& path, uint64_t offset, std::st
     if (read_to >= stamp.size) break;
     std::string more;
     FileStamp now;
-    if (GetEnv()->ReadFileBytes(path, read_to, kReadChunk, &more, &now, error) != ReadResult::kOk ||
+    if (ReadBytes(path, read_to, kReadChunk, &more, &now, error) != ReadResult::kOk ||
         !now.SameFile(stamp)) {
       if (error != nullptr && error->empty()) *error = kChangedUnderfoot;
       Forget();
@@ -126,6 +140,7 @@ void CacheIndex::Clear() {
   kinds_.clear();
   newest_second_ = -1;
   at_newest_.fill(0);
+  taken_at_newest_.reset();
   plain_ = true;
 }
 
@@ -160,12 +175,7 @@ size_t CacheIndex::FindTrid(int64_t trid_number) const {
 TakenTrids CacheIndex::TakenIn(int64_t second) const {
   TakenTrids taken;
   if (second > newest_second_) return taken;
-  if (second == newest_second_) {
-    for (size_t value = 0; value < at_newest_.size(); ++value) {
-      if (at_newest_[value] != 0) taken.set(value);
-    }
-    return taken;
-  }
+  if (second == newest_second_) return taken_at_newest_;
   // The clock went back: lines of this second can stand anywhere.
   for (int64_t trid : trids_) {
     int64_t line_second = 0;
@@ -278,6 +288,7 @@ void CacheIndex::NoteTrid(int64_t trid, int step) {
   if (step > 0 && second > newest_second_) {
     newest_second_ = second;
     at_newest_.fill(0);
+    taken_at_newest_.reset();
   }
   if (second != newest_second_) return;
   uint32_t& count = at_newest_[static_cast<size_t>(value)];
@@ -286,6 +297,7 @@ void CacheIndex::NoteTrid(int64_t trid, int step) {
   } else if (count > 0) {
     --count;
   }
+  taken_at_newest_.set(static_cast<size_t>(value), count > 0);
 }
 
 }  // namespace vornlink

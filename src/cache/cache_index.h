@@ -44,8 +44,9 @@ class CacheIndex {
  public:
   // Brings the knowledge up to date with the file at `path`. False, with
   // the reason in `error`, when the file is there but cannot be read; a
-  // missing file is an empty cache.
-  bool Refresh(const std::string& path, std::string* error);
+  // missing file is an empty cache. With `file` (that file, opened for an
+  // add under the same lock; may be null) it is read through that open.
+  bool Refresh(const std::string& path, std::string* error, AppendingFile* file = nullptr);
   // Forgets everything: the next Refresh reads the whole file.
   void Forget();
 
@@ -100,11 +101,17 @@ class CacheIndex {
   void EraseLine(size_t index);
   void NoteTrid(int64_t trid, int step);
   void Clear();
+  bool RefreshFrom(const std::string& path, std::string* error);
+  // Env::ReadFileBytes of the file at `path`, through `reading_through_`
+  // while a Refresh has one.
+  ReadResult ReadBytes(const std::string& path, uint64_t offset, size_t max_bytes,
+                       std::string* bytes, FileStamp* stamp, std::string* error);
   // Reads from `offset` (where a line starts) to the end of the file, the
   // first `first` bytes of it given, and adds its lines.
   bool ReadLinesFrom(const std::string& path, uint64_t offset, std::string first,
                      const FileStamp& first_stamp, std::string* error);
 
+  AppendingFile* reading_through_ = nullptr;
   bool known_ = false;
   FileStamp stamp_;        // of the file the lines were read from
   std::string last_line_;  // the last line as on disk, line end included
@@ -116,6 +123,7 @@ class CacheIndex {
   // lines are gone), and how many lines carry each value of it.
   int64_t newest_second_ = -1;
   std::array<uint32_t, kTridsPerSecond> at_newest_{};
+  TakenTrids taken_at_newest_;  // the values whose count is above 0
 };
 
 }  // namespace vornlink

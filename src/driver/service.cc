@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "base/module_singleton.h"
 #include "base/numbers.h"
@@ -21,10 +23,10 @@
 namespace vornlink {
 namespace {
 
-GateSetting ReadGateSetting(const char* key, const char* default_value) {
+GateSetting GateOf(std::string text) {
   GateSetting gate;
-  gate.text = ReadIniString("ForwardTransaction", key, default_value);
-  gate.on = LeadingInt(gate.text) != 0;
+  gate.on = LeadingInt(text) != 0;
+  gate.text = std::move(text);
   return gate;
 }
 
@@ -55,8 +57,11 @@ std::pair<uint32_t, uint32_t> StopBound() {
 }  // namespace
 
 ForwardGateSettings ReadForwardGateSettings() {
-  return {ReadGateSetting("Enable", "1"), ReadGateSetting("AllowZeroTransaction", "0"),
-          ReadGateSetting("Validation", "0")};
+  std::vector<std::string> values =
+      ReadIniStrings({{"ForwardTransaction", "Enable", "1"},
+                      {"ForwardTransaction", "AllowZeroTransaction", "0"},
+                      {"ForwardTransaction", "Validation", "0"}});
+  return {GateOf(std::move(values[0])), GateOf(std::move(values[1])), GateOf(std::move(values[2]))};
 }
 
 bool DropsAsZero(const ForwardGateSettings& gates, const std::string& quantity) {
@@ -65,8 +70,11 @@ bool DropsAsZero(const ForwardGateSettings& gates, const std::string& quantity) 
 
 void LookUpFluid(TransactionFields* fields) {
   const std::string& fluid_key = (*fields)[kFluidKey];
-  (*fields)[kFluidName] = ReadIniString("FluidName", fluid_key, (*fields)[kFluidName]);
-  (*fields)[kFluidPartNo] = ReadIniString("FluidPartNo", fluid_key, (*fields)[kFluidPartNo]);
+  std::vector<std::string> values =
+      ReadIniStrings({{"FluidName", fluid_key, (*fields)[kFluidName]},
+                      {"FluidPartNo", fluid_key, (*fields)[kFluidPartNo]}});
+  (*fields)[kFluidName] = std::move(values[0]);
+  (*fields)[kFluidPartNo] = std::move(values[1]);
 }
 
 LogSettings ReadLogSettings() {

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vornlink {
 
@@ -137,6 +138,28 @@ class CrossProcessMutex {
   virtual bool RefusedToThisUser() const { return false; }
 };
 
+// A value asked of an INI file (Env::ReadProfileStrings).
+struct ProfileQuery {
+  std::string section;
+  std::string key;
+  std::string default_value;
+};
+
+// A file opened once for the reads and the one durable append of a change
+// made under a lock that keeps the other writers out (the cache's add):
+// what was read and what is appended to are the same file, judged once.
+// Made by Env::OpenForAppend; used by one thread; closed when it goes.
+class AppendingFile {
+ public:
+  virtual ~AppendingFile() = default;
+  // Env::ReadFileBytes of this file.
+  virtual ReadResult ReadBytes(uint64_t offset, size_t max_bytes, std::string* bytes,
+                               FileStamp* stamp, std::string* error) = 0;
+  // Env::AppendTextFile of this file, durable. The last call: it closes the
+  // file, whatever its result.
+  virtual bool AppendDurably(const std::string& text, std::string* error) = 0;
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -166,6 +189,12 @@ class Env {
   virtual std::string ReadProfileString(const std::string& section, const std::string& key,
                                         const std::string& default_value,
                                         const std::string& path) = 0;
+  // ReadProfileString of each of `queries`, in their order. Where the
+  // platform reads INI files itself, all come from one look at the file
+  // (the values of one decision then come from one text of it); this
+  // default asks ReadProfileString once a query.
+  virtual std::vector<std::string> ReadProfileStrings(const std::vector<ProfileQuery>& queries,
+                                                      const std::string& path);
 
   // Seconds since 1970 (UTC).
   virtual int64_t UnixTime() = 0;
@@ -224,6 +253,12 @@ class Env {
   // is left behind.
   virtual bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                               std::string* error) = 0;
+  // The file at `path` for reads and one durable append, opened as
+  // ReadFileBytes and AppendTextFile open it. Where the platform can, it
+  // is opened once for both; this default (and a file that cannot be
+  // opened so, a missing one included) calls those two by path, so that an
+  // Env that replaces them is asked as before. Never null.
+  virtual std::unique_ptr<AppendingFile> OpenForAppend(const std::string& path);
   // Replaces the whole file by `text` in one step: readers and a crash at
   // any moment see either the old or the new content, never a mix or a
   // shortened file. Durable unless it fails. The temporary file is made
@@ -291,7 +326,10 @@ class Env {
 };
 
 // Forwards every call to another Env; tests derive from it to replace single
-// calls.
+// calls. OpenForAppend and ReadProfileStrings are the exceptions: they stay
+// Env's defaults, which call this wrapper's ReadFileBytes, AppendTextFile
+// and ReadProfileString, so that a wrapper that replaces those is asked in
+// every case.
 class EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env* target) : target_(target) {}

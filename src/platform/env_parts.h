@@ -31,6 +31,9 @@ ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_by
                          std::string* bytes, FileStamp* stamp, std::string* error);
 bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                     std::string* error);
+// Env::OpenForAppend where the platform opens the file once for both;
+// null where it does not (then the Env's default opens it by path).
+std::unique_ptr<AppendingFile> OpenForAppend(const std::string& path);
 ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                               const ReplaceOptions& options, std::string* error);
 bool OverwriteFileBytes(const std::string& path, uint64_t offset, const std::string& bytes,
@@ -68,6 +71,10 @@ class FilesEnv : public Env {
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override {
     return env_parts::AppendTextFile(path, text, durable, error);
+  }
+  std::unique_ptr<AppendingFile> OpenForAppend(const std::string& path) override {
+    std::unique_ptr<AppendingFile> file = env_parts::OpenForAppend(path);
+    return file != nullptr ? std::move(file) : Env::OpenForAppend(path);
   }
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                 const ReplaceOptions& options, std::string* error) override {

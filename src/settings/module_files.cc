@@ -36,4 +36,8 @@ std::string ReadIniString(const std::string& section, const std::string& key,
   return GetEnv()->ReadProfileString(section, key, default_value, IniFilePath());
 }
 
+std::vector<std::string> ReadIniStrings(const std::vector<ProfileQuery>& queries) {
+  return GetEnv()->ReadProfileStrings(queries, IniFilePath());
+}
+
 }  // namespace vornlink

@@ -8,6 +8,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/env.h"
 
 namespace vornlink {
 
@@ -32,6 +35,9 @@ std::string ModuleBaseName();
 // A value of the INI file beside the module (see Env::ReadProfileString).
 std::string ReadIniString(const std::string& section, const std::string& key,
                           const std::string& default_value);
+// Values of the INI file beside the module, in the order of `queries`,
+// from one look at it where the platform can (see Env::ReadProfileStrings).
+std::vector<std::string> ReadIniStrings(const std::vector<ProfileQuery>& queries);
 
 }  // namespace vornlink
 

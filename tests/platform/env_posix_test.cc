@@ -131,6 +131,7 @@ TEST_F(EnvPosixTest, LinksAndSecondNamesOnlyWhereNobodyElseCouldHavePlantedThem)
     std::string error, contents;
     EXPECT_EQ(env_->IsTrustedPath(path, &error), c.followed);
     EXPECT_EQ(env_->AppendTextFile(path, "appended\n", true, &error), c.followed);
+    EXPECT_EQ(env_->OpenForAppend(path)->AppendDurably("appended\n", &error), c.followed);
     EXPECT_EQ(env_->ReadTextFile(path, &contents, kNoSizeLimit, &error),
               c.followed ? ReadResult::kOk : ReadResult::kError);
     EXPECT_EQ(env_->SetAllocatedFileSize(path, 4096, &error), c.followed);

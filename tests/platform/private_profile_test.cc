@@ -37,6 +37,8 @@ TEST(PrivateProfileTest, ReaderAndPlatformGiveTheRecordedAnswers) {
                   : ProfileDefault(q[3]),
               q[4]);
     EXPECT_EQ(DefaultEnv()->ReadProfileString(q[1], q[2], q[3], path), q[4]);
+    EXPECT_EQ(DefaultEnv()->ReadProfileStrings({{q[1], q[2], q[3]}, {q[1], q[2], q[3]}}, path),
+              std::vector<std::string>(2, q[4]));
   }
   EXPECT_GT(queries, 100) << "cases not found in " << VORNLINK_INI_CASES_DIR;
 }

@@ -137,6 +137,15 @@ class FakeEnv : public EnvWrapper {
                            std::string* bytes, FileStamp* stamp, std::string* error) override;
   bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                       std::string* error) override;
+  std::vector<std::string> ReadProfileStrings(const std::vector<ProfileQuery>& queries,
+                                              const std::string& path) override {
+    return target()->ReadProfileStrings(queries, path);
+  }
+  // The platform's one open, but for the file `watched`: its calls are
+  // recorded and failed one by one.
+  std::unique_ptr<AppendingFile> OpenForAppend(const std::string& path) override {
+    return path == watched ? Env::OpenForAppend(path) : target()->OpenForAppend(path);
+  }
   ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
                                 const ReplaceOptions& options, std::string* error) override;
   bool FreeDiskSpace(const std::string& path, uint64_t* bytes, std::string* error) override;

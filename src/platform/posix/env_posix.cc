@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "base/module_singleton.h"
 #include "platform/env.h"
@@ -74,6 +75,28 @@ std::string LookUpInText(const std::string* contents, const std::string& questio
   return LookUpProfileString(*contents, section, key, default_value);
 }
 
+// One part of a question or an answer: its length, ':', itself.
+void AppendCountedPart(const std::string& part, std::string* text) {
+  text->append(std::to_string(part.size())).push_back(':');
+  text->append(part);
+}
+
+// ReadProfileStrings's values, each a counted part, for its question of
+// counted parts (section, key and default of each query in turn).
+std::string LookUpAllInText(const std::string* contents, const std::string& question) {
+  std::string answers;
+  for (size_t at = 0; at < question.size();) {
+    const std::string section = TakeCountedPart(question, &at);
+    const std::string key = TakeCountedPart(question, &at);
+    const std::string default_value = TakeCountedPart(question, &at);
+    AppendCountedPart(contents == nullptr
+                          ? ProfileDefault(default_value)
+                          : LookUpProfileString(*contents, section, key, default_value),
+                      &answers);
+  }
+  return answers;
+}
+
 class PosixEnv : public env_parts::FilesEnv {
  public:
   std::string ModulePath() override { return ModulePathAtLoad(); }
@@ -114,6 +137,21 @@ class PosixEnv : public env_parts::FilesEnv {
     std::string question = std::to_string(section.size()) + ':' + section +
                            std::to_string(key.size()) + ':' + key + default_value;
     return DerivedFromFile(this, path, kMaxSettingsFileSize, &LookUpInText, question);
+  }
+
+  std::vector<std::string> ReadProfileStrings(const std::vector<ProfileQuery>& queries,
+                                              const std::string& path) override {
+    std::string question;
+    for (const ProfileQuery& query : queries) {
+      AppendCountedPart(query.section, &question);
+      AppendCountedPart(query.key, &question);
+      AppendCountedPart(query.default_value, &question);
+    }
+    const std::string answers =
+        DerivedFromFile(this, path, kMaxSettingsFileSize, &LookUpAllInText, question);
+    std::vector<std::string> values;
+    for (size_t at = 0; at < answers.size();) values.push_back(TakeCountedPart(answers, &at));
+    return values;
   }
 
   int64_t UnixTime() override { return static_cast<int64_t>(time(nullptr)); }

@@ -20,8 +20,10 @@
 #include <unistd.h>
 
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/env_parts.h"
 #include "platform/posix/file_calls.h"
@@ -223,6 +225,92 @@ ReadResult ReadOpenFile(int fd, const struct stat& info, std::string* contents, 
   }
 }
 
+// Reads up to `max_bytes` bytes from `offset` on of the open file `fd`,
+// `size` bytes long when its status was taken.
+ReadResult ReadOpenBytes(int fd, uint64_t size, uint64_t offset, size_t max_bytes,
+                         std::string* bytes, std::string* error) {
+  bytes->clear();
+  if (offset >= size || max_bytes == 0) return ReadResult::kOk;
+  const uint64_t left = size - offset;
+  bytes->resize(static_cast<size_t>(left < max_bytes ? left : max_bytes));
+  size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t got =
+        pread(fd, &(*bytes)[done], bytes->size() - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      SetErrno(error, errno);
+      bytes->clear();
+      return ReadResult::kError;
+    }
+    if (got == 0) break;  // cut shorter meanwhile
+    done += static_cast<size_t>(got);
+  }
+  bytes->resize(done);
+  return ReadResult::kOk;
+}
+
+// Appends `text` to the open file `fd`, `size_before` bytes long before
+// it; a file the open made (`created`, at `file`) is synced into its folder
+// too. Cut back on a failure part-way. Closes `fd`.
+int AppendToOpenFile(ScopedFd* fd, off_t size_before, const std::string& text, bool durable,
+                     bool created, const std::string& file) {
+  size_t written = 0;
+  int code = WriteAll(fd->get(), text.data(), text.size(), &written);
+  if (code == 0 && durable) {
+    code = FileCalls().fdatasync(fd->get()) == 0 ? 0 : errno;
+    // A file this call made is durable only once its folder names it.
+    if (code == 0 && created) code = SyncFolder(FolderOf(file));
+  }
+  // Synced bytes stay whatever the close says: calling that a failure would
+  // have the caller write them a second time.
+  if (code == 0 && !fd->Close() && !durable) code = errno;
+  if (code != 0 && fd->valid()) TakeBack(fd->get(), size_before, written, durable);
+  return code;
+}
+
+// The file opened once, for reading and appending: the status its open
+// took serves the first read, later reads take it anew.
+class OpenAppendingFile : public AppendingFile {
+ public:
+  // Takes `fd` over.
+  OpenAppendingFile(int fd, const struct stat& info) : fd_(fd), info_(info) {}
+
+  ReadResult ReadBytes(uint64_t offset, size_t max_bytes, std::string* bytes, FileStamp* stamp,
+                       std::string* error) override {
+    bytes->clear();
+    if (!fd_.valid()) return Closed(error);
+    if (!fresh_status_ && fstat(fd_.get(), &info_) != 0) {
+      SetErrno(error, errno);
+      return ReadResult::kError;
+    }
+    fresh_status_ = false;
+    SetStamp(info_, stamp);
+    return ReadOpenBytes(fd_.get(), stamp->size, offset, max_bytes, bytes, error);
+  }
+
+  bool AppendDurably(const std::string& text, std::string* error) override {
+    if (!fd_.valid()) return Closed(error) == ReadResult::kOk;
+    // Nobody else writes while the caller's lock is held: the size its last
+    // read saw is the size before this append.
+    const int code = AppendToOpenFile(&fd_, info_.st_size, text, /*durable=*/true,
+                                      /*created=*/false, std::string());
+    fd_.reset();
+    if (code != 0) SetErrno(error, code);
+    return code == 0;
+  }
+
+ private:
+  static ReadResult Closed(std::string* error) {
+    SetError(error, "the file was closed by its append");
+    return ReadResult::kError;
+  }
+
+  ScopedFd fd_;
+  struct stat info_;
+  bool fresh_status_ = true;
+};
+
 }  // namespace
 
 int OpenRegular(const std::string& path, int flags, mode_t mode, ScopedFd* fd, struct stat* info) {
@@ -305,29 +393,11 @@ ReadResult ReadFileBytes(const std::string& path, uint64_t offset, size_t max_by
     return code == ENOENT ? ReadResult::kMissing : ReadResult::kError;
   }
   SetStamp(info, stamp);
-  if (offset >= stamp->size || max_bytes == 0) return ReadResult::kOk;
-  const uint64_t left = stamp->size - offset;
-  bytes->resize(static_cast<size_t>(left < max_bytes ? left : max_bytes));
-  size_t done = 0;
-  while (done < bytes->size()) {
-    ssize_t got =
-        pread(fd.get(), &(*bytes)[done], bytes->size() - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      SetErrno(error, errno);
-      bytes->clear();
-      return ReadResult::kError;
-    }
-    if (got == 0) break;  // cut shorter meanwhile
-    done += static_cast<size_t>(got);
-  }
-  bytes->resize(done);
-  return ReadResult::kOk;
+  return ReadOpenBytes(fd.get(), stamp->size, offset, max_bytes, bytes, error);
 }
 
 bool AppendTextFile(const std::string& path, const std::string& text, bool durable,
                     std::string* error) {
-  // A file made here must be synced into its folder too.
   ScopedFd fd;
   struct stat before;
   std::string file;
@@ -337,22 +407,18 @@ bool AppendTextFile(const std::string& path, const std::string& text, bool durab
     SetError(error, OpenErrorText(code));
     return false;
   }
-  size_t written = 0;
-  code = WriteAll(fd.get(), text.data(), text.size(), &written);
-  if (code == 0 && durable) {
-    code = FileCalls().fdatasync(fd.get()) == 0 ? 0 : errno;
-    // A file this call made is durable only once its folder names it.
-    if (code == 0 && created) code = SyncFolder(FolderOf(file));
-  }
-  // Synced bytes stay whatever the close says: calling that a failure would
-  // have the caller write them a second time.
-  if (code == 0 && !fd.Close() && !durable) code = errno;
-  if (code != 0) {
-    if (fd.valid()) TakeBack(fd.get(), before.st_size, written, durable);
-    SetErrno(error, code);
-    return false;
-  }
-  return true;
+  code = AppendToOpenFile(&fd, before.st_size, text, durable, created, file);
+  if (code != 0) SetErrno(error, code);
+  return code == 0;
+}
+
+std::unique_ptr<AppendingFile> OpenForAppend(const std::string& path) {
+  ScopedFd fd;
+  struct stat info;
+  // Opened as ReadFileBytes and AppendTextFile open it; a file that is
+  // missing (the append creates it) or not open to both is left to them.
+  if (OpenTrusted(path, O_RDWR | O_APPEND, 0, &fd, &info) != 0) return nullptr;
+  return std::make_unique<OpenAppendingFile>(fd.release(), info);
 }
 
 ReplaceResult ReplaceTextFile(const std::string& path, const std::string& text,
