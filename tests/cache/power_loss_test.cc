@@ -33,9 +33,9 @@ namespace {
 // One step that the file calls took in the folder, as the kernel got it.
 struct Step {
   enum Kind { kCreate, kWrite, kCut, kGrow, kSync, kRename, kRemove, kSyncFolder } kind;
-  std::string path, to;  // names in the folder (the folder itself: "")
-  uint64_t offset = 0;   // kWrite: where; kCut, kGrow: the size
-  std::string data;
+  std::string path{}, to{};  // names in the folder (the folder itself: "")
+  uint64_t offset = 0;       // kWrite: where; kCut, kGrow: the size
+  std::string data{};
 };
 
 // Records every step the file calls take in one folder and tells what a power cut after any of them
