@@ -30,28 +30,21 @@ std::string_view TextOfDiskLine(std::string_view raw) {
   return raw;
 }
 
-}  // namespace
-
-ReadResult CacheIndex::ReadBytes(const std::string& path, uint64_t offset, size_t max_bytes,
-                                 std::string* bytes, FileStamp* stamp, std::string* error) {
-  if (reading_through_ != nullptr) {
-    return reading_through_->ReadBytes(offset, max_bytes, bytes, stamp, error);
-  }
+// Env::ReadFileBytes of the cache at `path`, through `file` when the
+// caller has it open.
+ReadResult ReadCache(AppendingFile* file, const std::string& path, uint64_t offset,
+                     size_t max_bytes, std::string* bytes, FileStamp* stamp, std::string* error) {
+  if (file != nullptr) return file->ReadBytes(offset, max_bytes, bytes, stamp, error);
   return GetEnv()->ReadFileBytes(path, offset, max_bytes, bytes, stamp, error);
 }
 
-bool CacheIndex::Refresh(const std::string& path, std::string* error, AppendingFile* file) {
-  reading_through_ = file;
-  const bool refreshed = RefreshFrom(path, error);
-  reading_through_ = nullptr;
-  return refreshed;
-}
+}  // namespace
 
-bool CacheIndex::RefreshFrom(const std::string& path, std::string* error) {
+bool CacheIndex::Refresh(const std::string& path, std::string* error, AppendingFile* file) {
   const uint64_t from = known_ && !offsets_.empty() ? offsets_.back() : 0;
   std::string bytes;
   FileStamp stamp;
-  switch (ReadBytes(path, from, last_line_.size() + kReadChunk, &bytes, &stamp, error)) {
+  switch (ReadCache(file, path, from, last_line_.size() + kReadChunk, &bytes, &stamp, error)) {
     case ReadResult::kOk:
       break;
     case ReadResult::kMissing:
@@ -68,13 +61,13 @@ bool CacheIndex::RefreshFrom(const std::string& path, std::string* error) {
       // Appended to: the last known line is read again with the new ones,
       // since an append may have ended a torn last line.
       if (!offsets_.empty()) EraseLine(offsets_.size() - 1);
-      return ReadLinesFrom(path, from, std::move(bytes), stamp, error);
+      return ReadLinesFrom(file, path, from, std::move(bytes), stamp, error);
     }
     // The same size but touched: perhaps rewritten in place.
   }
   Clear();
   if (from != 0) {
-    switch (ReadBytes(path, 0, kReadChunk, &bytes, &stamp, error)) {
+    switch (ReadCache(file, path, 0, kReadChunk, &bytes, &stamp, error)) {
       case ReadResult::kOk:
         break;
       case ReadResult::kMissing:
@@ -83,11 +76,12 @@ bool CacheIndex::RefreshFrom(const std::string& path, std::string* error) {
         return false;
     }
   }
-  return ReadLinesFrom(path, 0, std::move(bytes), stamp, error);
+  return ReadLinesFrom(file, path, 0, std::move(bytes), stamp, error);
 }
 
-bool CacheIndex::ReadLinesFrom(const std::string& path, uint64_t offset, std::string first,
-                               const FileStamp& first_stamp, std::string* error) {
+bool CacheIndex::ReadLinesFrom(AppendingFile* file, const std::string& path, uint64_t offset,
+                               std::string first, const FileStamp& first_stamp,
+                               std::string* error) {
   FileStamp stamp = first_stamp;
   std::string data = std::move(first);
   uint64_t line_start = offset;
@@ -105,7 +99,7 @@ bool CacheIndex::ReadLinesFrom(const std::string& path, uint64_t offset, std::st
     if (read_to >= stamp.size) break;
     std::string more;
     FileStamp now;
-    if (ReadBytes(path, read_to, kReadChunk, &more, &now, error) != ReadResult::kOk ||
+    if (ReadCache(file, path, read_to, kReadChunk, &more, &now, error) != ReadResult::kOk ||
         !now.SameFile(stamp)) {
       if (error != nullptr && error->empty()) *error = kChangedUnderfoot;
       Forget();

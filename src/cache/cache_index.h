@@ -101,17 +101,12 @@ class CacheIndex {
   void EraseLine(size_t index);
   void NoteTrid(int64_t trid, int step);
   void Clear();
-  bool RefreshFrom(const std::string& path, std::string* error);
-  // Env::ReadFileBytes of the file at `path`, through `reading_through_`
-  // while a Refresh has one.
-  ReadResult ReadBytes(const std::string& path, uint64_t offset, size_t max_bytes,
-                       std::string* bytes, FileStamp* stamp, std::string* error);
   // Reads from `offset` (where a line starts) to the end of the file, the
-  // first `first` bytes of it given, and adds its lines.
-  bool ReadLinesFrom(const std::string& path, uint64_t offset, std::string first,
-                     const FileStamp& first_stamp, std::string* error);
+  // first `first` bytes of it given, and adds its lines; through `file`
+  // as in Refresh.
+  bool ReadLinesFrom(AppendingFile* file, const std::string& path, uint64_t offset,
+                     std::string first, const FileStamp& first_stamp, std::string* error);
 
-  AppendingFile* reading_through_ = nullptr;
   bool known_ = false;
   FileStamp stamp_;        // of the file the lines were read from
   std::string last_line_;  // the last line as on disk, line end included

@@ -55,7 +55,9 @@ const std::string& ModulePathAtLoad() {
 // Runs while the module is being loaded, before the host can change folder.
 [[maybe_unused]] const bool g_module_path_fixed = !ModulePathAtLoad().empty();
 
-// One part of a question of ReadProfileString: its length, ':', itself.
+// The questions and answers of ReadProfileStrings are parts, each behind
+// its length and ':'. TakeCountedPart reads the part at `*at` and moves
+// `*at` past it; AppendCountedPart writes one.
 std::string TakeCountedPart(const std::string& question, size_t* at) {
   size_t size = 0;
   while (*at < question.size() && question[*at] != ':')
@@ -65,17 +67,6 @@ std::string TakeCountedPart(const std::string& question, size_t* at) {
   return part;
 }
 
-// ReadProfileString's value for the question it asks of the file's text.
-std::string LookUpInText(const std::string* contents, const std::string& question) {
-  size_t at = 0;
-  const std::string section = TakeCountedPart(question, &at);
-  const std::string key = TakeCountedPart(question, &at);
-  const std::string default_value = question.substr(at);
-  if (contents == nullptr) return ProfileDefault(default_value);
-  return LookUpProfileString(*contents, section, key, default_value);
-}
-
-// One part of a question or an answer: its length, ':', itself.
 void AppendCountedPart(const std::string& part, std::string* text) {
   text->append(std::to_string(part.size())).push_back(':');
   text->append(part);
@@ -132,15 +123,12 @@ class PosixEnv : public env_parts::FilesEnv {
   std::string ReadProfileString(const std::string& section, const std::string& key,
                                 const std::string& default_value,
                                 const std::string& path) override {
-    // Section and key lead the question, each behind its length: any of
-    // the three may hold any byte.
-    std::string question = std::to_string(section.size()) + ':' + section +
-                           std::to_string(key.size()) + ':' + key + default_value;
-    return DerivedFromFile(this, path, kMaxSettingsFileSize, &LookUpInText, question);
+    return ReadProfileStrings({{section, key, default_value}}, path)[0];
   }
 
   std::vector<std::string> ReadProfileStrings(const std::vector<ProfileQuery>& queries,
                                               const std::string& path) override {
+    // Each part behind its length: any of them may hold any byte.
     std::string question;
     for (const ProfileQuery& query : queries) {
       AppendCountedPart(query.section, &question);

@@ -290,7 +290,10 @@ class OpenAppendingFile : public AppendingFile {
   }
 
   bool AppendDurably(const std::string& text, std::string* error) override {
-    if (!fd_.valid()) return Closed(error) == ReadResult::kOk;
+    if (!fd_.valid()) {
+      Closed(error);
+      return false;
+    }
     // Nobody else writes while the caller's lock is held: the size its last
     // read saw is the size before this append.
     const int code = AppendToOpenFile(&fd_, info_.st_size, text, /*durable=*/true,
