@@ -173,37 +173,43 @@ bool ReadCacheText(const std::string& path, std::string* contents, std::string* 
 std::string NewTrid(const CacheIndex& index, const std::string* text) {
   return MakeUniqueTrid([&index, text](std::string_view second) {
     if (text != nullptr) return TakenTridsIn(*text, second);
-    return index.TakenIn(TridNumber(FormatTrid(second, 0)) / 10000);
+    return index.TakenIn(TridSecondNumber(second));
   });
 }
 
-// The line to write for a record; logs what had to be replaced.
+// The line to write for a record; logs what had to be replaced. Every
+// host call comes here: the line is built in one pass, without copies of
+// its fields.
 std::string CleanLine(const TransactionFields& transaction, const std::string& status,
                       const std::string& trid, const std::string& reserved,
                       const std::string& message) {
-  TransactionFields clean;
+  std::string line;
+  line.reserve(256);
   std::vector<int> changed_fields;
   for (size_t i = 0; i < transaction.size(); ++i) {
-    bool changed = false;
-    clean[i] = Sanitised(transaction[i], /*keep_commas=*/false, &changed);
-    if (changed) changed_fields.push_back(static_cast<int>(i + 1));
+    if (AppendFieldAsWritten(transaction[i], /*keep_commas=*/false, &line)) {
+      changed_fields.push_back(static_cast<int>(i + 1));
+    }
+    line.push_back(',');
   }
-  bool message_changed = false;
-  bool ignored = false;
-  std::string line = FormatCacheLine(clean, Sanitised(status, false, &ignored), trid,
-                                     Sanitised(reserved, false, &ignored),
-                                     Sanitised(message, /*keep_commas=*/true, &message_changed));
+  AppendFieldAsWritten(status, /*keep_commas=*/false, &line);
+  line.append(1, ',').append(trid).push_back(',');
+  AppendFieldAsWritten(reserved, /*keep_commas=*/false, &line);
+  line.push_back(',');
+  const bool message_changed = AppendFieldAsWritten(message, /*keep_commas=*/true, &line);
+  if (changed_fields.empty() && !message_changed) return line;
+  const std::string trans_no = LoggedTransNo(transaction[0]);
   for (int field : changed_fields) {
     LogPrint('*',
              "KMRCacheTransaction: Add transaction[%s] field[%d] holds a comma or line break "
              "-> replaced by a blank",
-             clean[0].c_str(), field);
+             trans_no.c_str(), field);
   }
   if (message_changed) {
     LogPrint('*',
              "KMRCacheTransaction: Add transaction[%s] message holds a line break -> replaced "
              "by a blank",
-             clean[0].c_str());
+             trans_no.c_str());
   }
   return line;
 }

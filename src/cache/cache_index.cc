@@ -58,9 +58,15 @@ bool CacheIndex::Refresh(const std::string& path, std::string* error, AppendingF
       bytes.compare(0, last_line_.size(), last_line_) == 0) {
     if (stamp.size == stamp_.size && stamp.modified == stamp_.modified) return true;
     if (stamp.size > stamp_.size) {
-      // Appended to: the last known line is read again with the new ones,
-      // since an append may have ended a torn last line.
-      if (!offsets_.empty()) EraseLine(offsets_.size() - 1);
+      if (EndsWithLineFeed()) {
+        // Appended to after a whole line: only what follows it is new.
+        const size_t kept = last_line_.size();
+        bytes.erase(0, kept);
+        return ReadLinesFrom(file, path, from + kept, std::move(bytes), stamp, error);
+      }
+      // An append may have ended the torn last line: it is read again with
+      // the new ones.
+      EraseLine(offsets_.size() - 1);
       return ReadLinesFrom(file, path, from, std::move(bytes), stamp, error);
     }
     // The same size but touched: perhaps rewritten in place.

@@ -112,11 +112,23 @@ std::vector<std::string_view> LinesContaining(std::string_view text, std::string
   return lines;
 }
 
-std::string FieldAsWritten(std::string_view value, bool keep_commas) {
-  std::string clean(value);
-  for (char& c : clean) {
-    if (c == '\r' || c == '\n' || (!keep_commas && c == ',')) c = ' ';
+bool AppendFieldAsWritten(std::string_view value, bool keep_commas, std::string* line) {
+  const size_t start = line->size();
+  line->append(value);
+  bool changed = false;
+  for (size_t i = start; i < line->size(); ++i) {
+    char& c = (*line)[i];
+    if (c == '\r' || c == '\n' || (!keep_commas && c == ',')) {
+      c = ' ';
+      changed = true;
+    }
   }
+  return changed;
+}
+
+std::string FieldAsWritten(std::string_view value, bool keep_commas) {
+  std::string clean;
+  AppendFieldAsWritten(value, keep_commas, &clean);
   return clean;
 }
 

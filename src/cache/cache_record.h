@@ -124,6 +124,10 @@ std::vector<std::string_view> LinesContaining(std::string_view text, std::string
 // (it would shift every later field) become blanks.
 std::string FieldAsWritten(std::string_view value, bool keep_commas);
 
+// Appends FieldAsWritten(value, keep_commas) to `line`; true when that
+// differs from `value`.
+bool AppendFieldAsWritten(std::string_view value, bool keep_commas, std::string* line);
+
 // Joins the fields into one line (without line end).
 std::string FormatCacheLine(const TransactionFields& transaction, std::string_view status,
                             std::string_view trid, std::string_view reserved,

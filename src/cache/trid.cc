@@ -17,6 +17,14 @@ bool IsDigits(std::string_view text) {
   return true;
 }
 
+// `text` as a number when it is `length` digits, else -1.
+int64_t NumberOfDigits(std::string_view text, size_t length) {
+  if (text.size() != length || !IsDigits(text)) return -1;
+  int64_t number = 0;
+  for (char c : text) number = number * 10 + (c - '0');
+  return number;
+}
+
 // The local moment of a year's digits and ten more, MMDDhhmmss. False
 // for fields out of their ranges and for a day the month does not have.
 bool LocalDigitsUnixTime(std::string_view year, std::string_view rest, int64_t* unix_time) {
@@ -42,16 +50,39 @@ bool LocalDigitsUnixTime(std::string_view year, std::string_view rest, int64_t* 
 std::string TridSecond(int64_t unix_time) {
   std::tm local{};
   char text[32] = "00000000000000";
-  if (ToLocalTime(unix_time, &local)) std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
-  return text;
+  if (!ToLocalTime(unix_time, &local)) return text;
+  const int year = local.tm_year + 1900;
+  if (year < 1000 || year > 9999) {
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+    return text;
+  }
+  // Every add makes one: the digits without the cost of a format.
+  const int parts[] = {year / 100,    year % 100,   local.tm_mon + 1, local.tm_mday,
+                       local.tm_hour, local.tm_min, local.tm_sec};
+  char* at = text;
+  for (int part : parts) {
+    *at++ = static_cast<char>('0' + part / 10 % 10);
+    *at++ = static_cast<char>('0' + part % 10);
+  }
+  return std::string(text, static_cast<size_t>(at - text));
 }
 
 std::string FormatTrid(std::string_view second, int sub) {
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%4.4d", sub);
   std::string trid(second);
-  trid.append(digits);
-  return trid;
+  if (sub < 0 || sub > 9999) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%4.4d", sub);
+    return trid.append(digits);
+  }
+  // Every add makes one: four digits without the cost of a format.
+  const char digits[4] = {
+      static_cast<char>('0' + sub / 1000), static_cast<char>('0' + sub / 100 % 10),
+      static_cast<char>('0' + sub / 10 % 10), static_cast<char>('0' + sub % 10)};
+  return trid.append(digits, sizeof digits);
+}
+
+int64_t TridSecondNumber(std::string_view second) {
+  return NumberOfDigits(second, kTridLength - 4);
 }
 
 std::string MakeTrid() {
@@ -66,12 +97,7 @@ std::string PickTrid(std::string_view second, const TakenTrids& taken, uint32_t 
   return FormatTrid(second, sub);
 }
 
-int64_t TridNumber(std::string_view trid) {
-  if (trid.size() != kTridLength || !IsDigits(trid)) return -1;
-  int64_t number = 0;
-  for (char c : trid) number = number * 10 + (c - '0');
-  return number;
-}
+int64_t TridNumber(std::string_view trid) { return NumberOfDigits(trid, kTridLength); }
 
 bool IsWellFormedTrid(std::string_view trid) { return TridNumber(trid) >= 0; }
 

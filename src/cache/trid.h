@@ -26,6 +26,9 @@ std::string TridSecond(int64_t unix_time);
 
 // The Trid of second `second` (14 digits) with the number `sub` (0-999).
 std::string FormatTrid(std::string_view second, int sub);
+// `second` (14 digits) as a number, as SplitTridNumber gives it; -1 when it
+// is not 14 digits.
+int64_t TridSecondNumber(std::string_view second);
 
 // The Trid of `second` with the value `tick` modulo 1000, or the next value
 // after it that `taken` leaves free; empty when all are taken.

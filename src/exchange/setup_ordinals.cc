@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "base/counted_parts.h"
 #include "base/text_lines.h"
 #include "platform/env.h"
+#include "platform/file_memo.h"
 #include "settings/read_setting.h"
 
 namespace vornlink {
@@ -64,12 +66,33 @@ void LoadSetupOrdinalsFromText(std::string_view document, ExtFormat* format) {
   }
 }
 
+namespace {
+
+// The entries the Setup section of `document` makes, ordinal and text of
+// each in turn as counted parts; none for an unreadable file.
+std::string SetupEntriesOf(const std::string* document, const std::string& /*question*/) {
+  std::string entries;
+  if (document == nullptr) return entries;
+  ExtFormat setup;
+  LoadSetupOrdinalsFromText(*document, &setup);
+  for (const ExtFormat::Entry& entry : setup.entries()) {
+    AppendCountedPart(entry.ordinal, &entries);
+    AppendCountedPart(entry.text, &entries);
+  }
+  return entries;
+}
+
+}  // namespace
+
 void LoadSetupOrdinals(ExtFormat* format) {
-  std::string document;
-  if (GetEnv()->ReadTextFile(SettingsFilePath(), &document, kMaxSettingsFileSize, nullptr) !=
-      ReadResult::kOk)
-    return;
-  LoadSetupOrdinalsFromText(document, format);
+  // Every exchange asks; the section is parsed again only when the file
+  // changed.
+  const std::string entries =
+      DerivedFromFile(GetEnv(), SettingsFilePath(), kMaxSettingsFileSize, &SetupEntriesOf, "Setup");
+  for (size_t at = 0; at < entries.size();) {
+    const std::string_view ordinal = TakeCountedPart(entries, &at);
+    format->AddString(ordinal, TakeCountedPart(entries, &at));
+  }
 }
 
 }  // namespace vornlink

@@ -32,7 +32,8 @@ std::vector<std::string> Env::ReadProfileStrings(const std::vector<ProfileQuery>
   std::vector<std::string> values;
   values.reserve(queries.size());
   for (const ProfileQuery& query : queries) {
-    values.push_back(ReadProfileString(query.section, query.key, query.default_value, path));
+    values.push_back(ReadProfileString(std::string(query.section), std::string(query.key),
+                                       std::string(query.default_value), path));
   }
   return values;
 }

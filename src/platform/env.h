@@ -17,6 +17,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vornlink {
@@ -138,11 +139,12 @@ class CrossProcessMutex {
   virtual bool RefusedToThisUser() const { return false; }
 };
 
-// A value asked of an INI file (Env::ReadProfileStrings).
+// A value asked of an INI file (Env::ReadProfileStrings). Views of the
+// caller's texts, for the length of the call: the host's every call asks.
 struct ProfileQuery {
-  std::string section;
-  std::string key;
-  std::string default_value;
+  std::string_view section;
+  std::string_view key;
+  std::string_view default_value;
 };
 
 // A file opened once for the reads and the one durable append of a change

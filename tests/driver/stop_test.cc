@@ -114,7 +114,9 @@ TEST_P(StopTest, WorkerGoesOnOrStopsAndTheModuleUnloads) {
   EXPECT_EQ(host.Logged("ms after the stop -> its waits were cut"), c.query_out);
   EXPECT_EQ(host.Logged("--> STOPPED --> stays in the cache"), c.dms == "ConnectHangs");
   EXPECT_EQ(host.CacheState(), c.state);
-  if (c.state == "1:0 2:0 ") EXPECT_EQ(host.CacheLines().front(), first);
+  if (c.state == "1:0 2:0 ") {
+    EXPECT_EQ(host.CacheLines().front(), first);
+  }
   const std::string cut =
       "Trid[201406041110300001] TransNo[1] cut by the stop after its query "
       "went out -> ";

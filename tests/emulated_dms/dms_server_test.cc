@@ -53,7 +53,9 @@ std::vector<DmsConnectionReport> Served(DmsReplyBox& box,
 std::string RawExchange(uint16_t port, const std::vector<std::string>& segments,
                         bool half_close = false, std::unique_ptr<NetConnection> connection = {}) {
   WaitLimit limit = WaitLimit::After(10s, nullptr);
-  if (!connection) EXPECT_TRUE(ConnectTcp("127.0.0.1", port, limit, &connection).ok());
+  if (!connection) {
+    EXPECT_TRUE(ConnectTcp("127.0.0.1", port, limit, &connection).ok());
+  }
   if (connection == nullptr) return "";
   for (const std::string& segment : segments) {
     if (&segment != &segments[0]) std::this_thread::sleep_for(100ms);
@@ -110,7 +112,9 @@ TEST(DmsServerTest, IdlePeersHoldUpNoOneAndEndAtTheStopOrTheTimeLimit) {
     WaitLimit limit = WaitLimit::After(5s, nullptr);
     for (auto& connection : idle) {
       ASSERT_TRUE(ConnectTcp("127.0.0.1", port, limit, &connection).ok());
-      if (&connection - &idle[0] > 20) ASSERT_TRUE(connection->SendAll("<slow", limit).ok());
+      if (&connection - &idle[0] > 20) {
+        ASSERT_TRUE(connection->SendAll("<slow", limit).ok());
+      }
     }
     for (int i = 0; i < 10; ++i)
       EXPECT_EQ(RawExchange(port, {std::string("next\0", 5)}), std::string("served\0", 7));

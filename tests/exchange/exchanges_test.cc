@@ -145,7 +145,8 @@ TEST_F(ExchangesTest, OutcomesWhenTheDmsIsNotReachedOrMayHaveBooked) {
 }
 
 // WoSplit "0" keeps the job number whole; a Setup item of a transaction
-// ordinal's name replaces it; a missing template sends an empty query.
+// ordinal's name replaces it; a missing template sends an empty query; a
+// changed Setup item counts from the next exchange.
 TEST_F(ExchangesTest, OrdinalsTheSettingsDecide) {
   reply_ = ForwardReply("success", "ok");
   setup_.wo_split = "0";
@@ -156,8 +157,16 @@ TEST_F(ExchangesTest, OrdinalsTheSettingsDecide) {
   setup_.forward_query = "";
   Write(setup_);
   EXPECT_EQ(Forward().first, ForwardOutcome::kSuccess);
+  setup_.forward_query = "<p>%@23</p>";
+  Write(setup_);
+  EXPECT_EQ(Forward().first, ForwardOutcome::kSuccess);
+  setup_.items = {{"23", "PN-CHANGED"}};
+  Write(setup_);
+  EXPECT_EQ(Forward().first, ForwardOutcome::kSuccess);
   EXPECT_EQ(dms_.requests(), (Lines{std::string("<p>123456.A/NA/PN-FROM-SETUP</p>\n") + '\0',
-                                    std::string("\n") + '\0'}));
+                                    std::string("\n") + '\0',
+                                    std::string("<p>PN-FROM-SETUP</p>\n") + '\0',
+                                    std::string("<p>PN-CHANGED</p>\n") + '\0'}));
 }
 
 // Each reply, and each setting missing or wrong, gives its verdict and line (job_verdicts.txt).

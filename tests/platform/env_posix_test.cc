@@ -62,6 +62,10 @@ TEST_F(EnvPosixTest, FifosAndDevicesAreRefusedAtOnce) {
     EXPECT_FALSE(env_->AppendTextFile(path, "x\n", true, nullptr));
     EXPECT_EQ(Replace(path, "x\n"), ReplaceResult::kFailed);
     EXPECT_FALSE(env_->SetAllocatedFileSize(path, 4096, nullptr));
+    std::unique_ptr<AppendingFile> file = env_->OpenForAppend(path);
+    FileStamp stamp;
+    EXPECT_EQ(file->ReadBytes(0, 16, &contents, &stamp, nullptr), ReadResult::kError);
+    EXPECT_FALSE(file->AppendDurably("x\n", nullptr));
   }
   EXPECT_EQ(env_->ReadProfileString("A", "B", "default", fifo), "default");
   EXPECT_TRUE(fs::is_fifo(fifo));

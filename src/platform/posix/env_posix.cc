@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/counted_parts.h"
 #include "base/module_singleton.h"
 #include "platform/env.h"
 #include "platform/env_parts.h"
@@ -55,31 +56,14 @@ const std::string& ModulePathAtLoad() {
 // Runs while the module is being loaded, before the host can change folder.
 [[maybe_unused]] const bool g_module_path_fixed = !ModulePathAtLoad().empty();
 
-// The questions and answers of ReadProfileStrings are parts, each behind
-// its length and ':'. TakeCountedPart reads the part at `*at` and moves
-// `*at` past it; AppendCountedPart writes one.
-std::string TakeCountedPart(const std::string& question, size_t* at) {
-  size_t size = 0;
-  while (*at < question.size() && question[*at] != ':')
-    size = size * 10 + (question[(*at)++] - '0');
-  std::string part = question.substr(*at + 1, size);
-  *at += 1 + size;
-  return part;
-}
-
-void AppendCountedPart(const std::string& part, std::string* text) {
-  text->append(std::to_string(part.size())).push_back(':');
-  text->append(part);
-}
-
 // ReadProfileStrings's values, each a counted part, for its question of
 // counted parts (section, key and default of each query in turn).
 std::string LookUpAllInText(const std::string* contents, const std::string& question) {
   std::string answers;
   for (size_t at = 0; at < question.size();) {
-    const std::string section = TakeCountedPart(question, &at);
-    const std::string key = TakeCountedPart(question, &at);
-    const std::string default_value = TakeCountedPart(question, &at);
+    const std::string section(TakeCountedPart(question, &at));
+    const std::string key(TakeCountedPart(question, &at));
+    const std::string default_value(TakeCountedPart(question, &at));
     AppendCountedPart(contents == nullptr
                           ? ProfileDefault(default_value)
                           : LookUpProfileString(*contents, section, key, default_value),
@@ -138,7 +122,7 @@ class PosixEnv : public env_parts::FilesEnv {
     const std::string answers =
         DerivedFromFile(this, path, kMaxSettingsFileSize, &LookUpAllInText, question);
     std::vector<std::string> values;
-    for (size_t at = 0; at < answers.size();) values.push_back(TakeCountedPart(answers, &at));
+    for (size_t at = 0; at < answers.size();) values.emplace_back(TakeCountedPart(answers, &at));
     return values;
   }
 

@@ -316,8 +316,26 @@ class OpenAppendingFile : public AppendingFile {
 
 }  // namespace
 
+namespace {
+
+// Whether an open with `flags` could wait for another process: an open of
+// a FIFO for reading or for writing waits for the other end. Linux opens a
+// FIFO for both at once; the cache's add opens so at every host call.
+bool OpenMayWait(int flags) {
+#if defined(__linux__)
+  return (flags & O_ACCMODE) != O_RDWR;
+#else
+  (void)flags;
+  return true;
+#endif
+}
+
+}  // namespace
+
 int OpenRegular(const std::string& path, int flags, mode_t mode, ScopedFd* fd, struct stat* info) {
-  fd->reset(FileCalls().open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
+  const bool without_waiting = OpenMayWait(flags);
+  fd->reset(FileCalls().open(
+      path.c_str(), flags | O_CLOEXEC | O_NOCTTY | (without_waiting ? O_NONBLOCK : 0), mode));
   if (!fd->valid()) return errno;
   int code = 0;
   if (fstat(fd->get(), info) != 0) {
@@ -332,7 +350,7 @@ int OpenRegular(const std::string& path, int flags, mode_t mode, ScopedFd* fd, s
   // Opened without waiting; its reads and writes may wait as usual. Of the
   // status flags the open set, only O_APPEND stays (F_SETFL keeps the
   // access mode and the flags it cannot change).
-  fcntl(fd->get(), F_SETFL, flags & O_APPEND);
+  if (without_waiting) fcntl(fd->get(), F_SETFL, flags & O_APPEND);
   return 0;
 }
 

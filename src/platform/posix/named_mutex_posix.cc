@@ -7,9 +7,11 @@
 // another descriptor of the file does not drop them.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -19,6 +21,20 @@
 
 namespace vornlink {
 namespace {
+
+// How many forks made this process, counted in the child. Every cache
+// operation asks whether its process is still the one that opened the lock
+// file; the count answers without a system call.
+std::atomic<uint32_t> g_forks{0};
+
+void CountFork() { g_forks.fetch_add(1, std::memory_order_relaxed); }
+
+// The count of forks so far, or nothing where it cannot be kept (then the
+// process number answers).
+bool ForksCounted() {
+  static const bool counted = pthread_atfork(nullptr, nullptr, &CountFork) == 0;
+  return counted;
+}
 
 class FileLockMutex : public CrossProcessMutex {
  public:
@@ -78,13 +94,21 @@ class FileLockMutex : public CrossProcessMutex {
   // parent's lock: it needs one of its own. Closing the inherited
   // descriptor leaves the parent's lock alone.
   int OpenOwnLockFile() {
-    if (fd_.valid() && owner_ == getpid()) return 0;
+    if (fd_.valid() && OpenedByThisProcess()) return 0;
     struct stat info {};
     owner_ = getpid();
+    // Counted from before this open on, so that a fork after it is counted.
+    forks_counted_ = ForksCounted();
+    owner_forks_ = g_forks.load(std::memory_order_relaxed);
     const int code = OpenRegular(path_, O_RDWR | O_CREAT | O_NOFOLLOW, 0666, &fd_, &info);
     held_device_ = info.st_dev;
     held_inode_ = info.st_ino;
     return code;
+  }
+
+  bool OpenedByThisProcess() const {
+    if (forks_counted_) return owner_forks_ == g_forks.load(std::memory_order_relaxed);
+    return owner_ == getpid();
   }
 
   // 0 once the whole file is locked; `command` says whether to wait.
@@ -113,8 +137,10 @@ class FileLockMutex : public CrossProcessMutex {
 
   const std::string path_;
   std::mutex threads_;
-  ScopedFd fd_;            // guarded by threads_
-  pid_t owner_ = 0;        // the process that opened fd_
+  ScopedFd fd_;               // guarded by threads_
+  pid_t owner_ = 0;           // the process that opened fd_
+  uint32_t owner_forks_ = 0;  // the count of forks when it did
+  bool forks_counted_ = false;
   dev_t held_device_ = 0;  // the file fd_ has open (guarded by threads_)
   ino_t held_inode_ = 0;
   bool refused_to_user_ = false;  // the last TryLock's open was refused (EACCES)
