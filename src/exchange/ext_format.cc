@@ -44,18 +44,31 @@ std::string TwoDigits(int value) {
 
 }  // namespace
 
+namespace {
+
+// Every ordinal of the table is two characters. An exchange registers
+// some fifty, each looked for in the table first.
+bool HasOrdinal(const ExtFormat::Entry& entry, std::string_view ordinal) {
+  return ordinal.size() == 2 && entry.ordinal.size() == 2 && entry.ordinal[0] == ordinal[0] &&
+         entry.ordinal[1] == ordinal[1];
+}
+
+}  // namespace
+
 const ExtFormat::Entry* ExtFormat::Find(std::string_view ordinal) const {
   for (const Entry& entry : entries_) {
-    if (entry.ordinal == ordinal) return &entry;
+    if (HasOrdinal(entry, ordinal)) return &entry;
   }
   return nullptr;
 }
 
 ExtFormat::Entry* ExtFormat::Replace(std::string_view ordinal, char type) {
   if (ordinal.size() != 2) return nullptr;
-  entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
-                                [&](const Entry& entry) { return entry.ordinal == ordinal; }),
-                 entries_.end());
+  // The table holds each ordinal once.
+  const auto old = std::find_if(entries_.begin(), entries_.end(),
+                                [&](const Entry& entry) { return HasOrdinal(entry, ordinal); });
+  if (old != entries_.end()) entries_.erase(old);
+  if (entries_.empty()) entries_.reserve(kUsualEntries);
   Entry& entry = entries_.emplace_back();
   entry.ordinal = std::string(ordinal);
   entry.type = type;

@@ -94,6 +94,9 @@ class ExtFormat {
   // nullptr when the ordinal is not 2 characters long.
   Entry* Replace(std::string_view ordinal, char type);
 
+  // Room for the entries of one exchange, made at the first.
+  static constexpr size_t kUsualEntries = 64;
+
   std::vector<Entry> entries_;
 };
 

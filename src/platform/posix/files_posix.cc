@@ -314,10 +314,6 @@ class OpenAppendingFile : public AppendingFile {
   bool fresh_status_ = true;
 };
 
-}  // namespace
-
-namespace {
-
 // Whether an open with `flags` could wait for another process: an open of
 // a FIFO for reading or for writing waits for the other end. Linux opens a
 // FIFO for both at once; the cache's add opens so at every host call.
