@@ -108,13 +108,14 @@ size_t HandedOver::ReportUnwritten(const std::string& module_path, std::ostream&
     }
     ++named;
     err << "vornlink: Transaction[" << one.text
-        << "] is not in the cache: the cache could not take it (a full disk?) and it is lost with "
-           "this program"
+        << "] is not in the cache: the cache could not take it (a full disk, or a cache file "
+           "that cannot be written: the log names which) and it is lost with this program"
         << (one.validation ? ", or the Validation gate refused its job number" : "")
         << (one.may_be_delivered ? ", unless a worker delivered it at once (look in the log and at "
                                    "the DMS)"
                                  : "")
-        << "; enter it again once there is room (vornlink cache add, its twelve fields, --yes)\n";
+        << "; enter it again once the cache can take it (vornlink cache add, its twelve fields, "
+           "--yes)\n";
   }
   return named;
 }
