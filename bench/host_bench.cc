@@ -158,8 +158,9 @@ void BM_HostCallGateReads(benchmark::State& state) {
   size_t bytes = 0;
   for (auto _ : state) {
     TimeOp(state, &series, [&] {
-      benchmark::DoNotOptimize(ReadForwardGateSettings());
-      LookUpFluid(&fields);
+      FluidNames fluid;
+      benchmark::DoNotOptimize(ReadForwardGatesAndFluid(fields, &fluid));
+      UseFluidNames(std::move(fluid), &fields);
     });
     series.Add("floor", TimeUs([&] {
                  for (int i = 0; i < 5; ++i) ok = ReadWholeFile(ini, &bytes) && ok;

@@ -56,12 +56,44 @@ std::pair<uint32_t, uint32_t> StopBound() {
 
 }  // namespace
 
+namespace {
+
+// The questions of the three gates, then (with `fields`) the fluid's two.
+std::vector<ProfileQuery> ForwardQueries(const TransactionFields* fields) {
+  std::vector<ProfileQuery> queries = {{"ForwardTransaction", "Enable", "1"},
+                                       {"ForwardTransaction", "AllowZeroTransaction", "0"},
+                                       {"ForwardTransaction", "Validation", "0"}};
+  if (fields != nullptr) {
+    const std::string& fluid_key = (*fields)[kFluidKey];
+    queries.push_back({"FluidName", fluid_key, (*fields)[kFluidName]});
+    queries.push_back({"FluidPartNo", fluid_key, (*fields)[kFluidPartNo]});
+  }
+  return queries;
+}
+
+// The gates from the first three answers to ForwardQueries; moves them out.
+ForwardGateSettings GatesOf(std::vector<std::string>* values) {
+  return {GateOf(std::move((*values)[0])), GateOf(std::move((*values)[1])),
+          GateOf(std::move((*values)[2]))};
+}
+
+}  // namespace
+
 ForwardGateSettings ReadForwardGateSettings() {
-  std::vector<std::string> values =
-      ReadIniStrings({{"ForwardTransaction", "Enable", "1"},
-                      {"ForwardTransaction", "AllowZeroTransaction", "0"},
-                      {"ForwardTransaction", "Validation", "0"}});
-  return {GateOf(std::move(values[0])), GateOf(std::move(values[1])), GateOf(std::move(values[2]))};
+  std::vector<std::string> values = ReadIniStrings(ForwardQueries(nullptr));
+  return GatesOf(&values);
+}
+
+ForwardGateSettings ReadForwardGatesAndFluid(const TransactionFields& fields, FluidNames* fluid) {
+  std::vector<std::string> values = ReadIniStrings(ForwardQueries(&fields));
+  fluid->name = std::move(values[3]);
+  fluid->part_no = std::move(values[4]);
+  return GatesOf(&values);
+}
+
+void UseFluidNames(FluidNames fluid, TransactionFields* fields) {
+  (*fields)[kFluidName] = std::move(fluid.name);
+  (*fields)[kFluidPartNo] = std::move(fluid.part_no);
 }
 
 bool DropsAsZero(const ForwardGateSettings& gates, const std::string& quantity) {
@@ -73,8 +105,7 @@ void LookUpFluid(TransactionFields* fields) {
   std::vector<std::string> values =
       ReadIniStrings({{"FluidName", fluid_key, (*fields)[kFluidName]},
                       {"FluidPartNo", fluid_key, (*fields)[kFluidPartNo]}});
-  (*fields)[kFluidName] = std::move(values[0]);
-  (*fields)[kFluidPartNo] = std::move(values[1]);
+  UseFluidNames({std::move(values[0]), std::move(values[1])}, fields);
 }
 
 LogSettings ReadLogSettings() {
@@ -175,7 +206,10 @@ void Service::ForwardTransaction(TransactionFields fields, const StopSignal& sto
   // not start an entry of its own.
   const std::string logged_trans_no = OneLine(trans_no);
   const std::string logged_job_no = OneLine(job_no);
-  const ForwardGateSettings gates = ReadForwardGateSettings();
+  // The gates and the fluid's names from one look at the INI file; the
+  // names go into the transaction once the gates let it through.
+  FluidNames fluid;
+  const ForwardGateSettings gates = ReadForwardGatesAndFluid(fields, &fluid);
   if (!gates.enable.on) {
     LogPrint('*', "ForwardTransaction TransNo[%s] JobNo[%s] t[Forward Transaction Not Enabled]",
              logged_trans_no.c_str(), logged_job_no.c_str());
@@ -213,7 +247,7 @@ void Service::ForwardTransaction(TransactionFields fields, const StopSignal& sto
         break;
     }
   }
-  LookUpFluid(&fields);
+  UseFluidNames(std::move(fluid), &fields);
   AddTransactionInOrder(fields);
 }
 

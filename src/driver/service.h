@@ -61,6 +61,17 @@ bool DropsAsZero(const ForwardGateSettings& gates, const std::string& quantity);
 // only those two fields of `*fields`, which the caller owns.
 void LookUpFluid(TransactionFields* fields);
 
+// What LookUpFluid would write into a transaction's fields.
+struct FluidNames {
+  std::string name;
+  std::string part_no;
+};
+// ReadForwardGateSettings, and in `*fluid` the names LookUpFluid would give
+// `fields`, from one look at the INI file: the host's every call asks.
+ForwardGateSettings ReadForwardGatesAndFluid(const TransactionFields& fields, FluidNames* fluid);
+// Writes `fluid` into the two fields LookUpFluid changes.
+void UseFluidNames(FluidNames fluid, TransactionFields* fields);
+
 // The log's settings (KMR/Log in the settings document) as Start reads
 // them: MaxLines is read from its leading digits. A setting that cannot be
 // read is empty (MaxLines 0).
