@@ -316,7 +316,9 @@ class OpenAppendingFile : public AppendingFile {
 
 // Whether an open with `flags` could wait for another process: an open of
 // a FIFO for reading or for writing waits for the other end. Linux opens a
-// FIFO for both at once; the cache's add opens so at every host call.
+// FIFO for both at once; the cache's add opens so at every host call. (A
+// device that waits at its open is no file others can plant: making one
+// takes root, and a second name of one needs its file system.)
 bool OpenMayWait(int flags) {
 #if defined(__linux__)
   return (flags & O_ACCMODE) != O_RDWR;
