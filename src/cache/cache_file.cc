@@ -59,19 +59,10 @@ CacheFileState& FileStateOf(const std::string& path) {
 
 CrossProcessMutex& CacheMutex(const std::string& path) { return *FileStateOf(path).mutex; }
 
-// Field text safe to write into a line (FieldAsWritten); `changed` is set
-// when it differs from `value`.
-std::string Sanitised(const std::string& value, bool keep_commas, bool* changed) {
-  std::string clean = FieldAsWritten(value, keep_commas);
-  if (clean != value) *changed = true;
-  return clean;
-}
-
 // The TransNo as the line holds it, so that a line break in it cannot split
 // the log entry either.
 std::string LoggedTransNo(const std::string& trans_no) {
-  bool ignored = false;
-  return Sanitised(trans_no, /*keep_commas=*/false, &ignored);
+  return FieldAsWritten(trans_no, /*keep_commas=*/false);
 }
 
 void LogNotFound(const std::string& trid) {
@@ -177,35 +168,21 @@ std::string NewTrid(const CacheIndex& index, const std::string* text) {
   });
 }
 
-// The line to write for a record; logs what had to be replaced. Every
-// host call comes here: the line is built in one pass, without copies of
-// its fields.
+// The line to write for a record; logs what had to be replaced.
 std::string CleanLine(const TransactionFields& transaction, const std::string& status,
                       const std::string& trid, const std::string& reserved,
                       const std::string& message) {
-  std::string line;
-  line.reserve(256);
-  std::vector<int> changed_fields;
-  for (size_t i = 0; i < transaction.size(); ++i) {
-    if (AppendFieldAsWritten(transaction[i], /*keep_commas=*/false, &line)) {
-      changed_fields.push_back(static_cast<int>(i + 1));
-    }
-    line.push_back(',');
-  }
-  AppendFieldAsWritten(status, /*keep_commas=*/false, &line);
-  line.append(1, ',').append(trid).push_back(',');
-  AppendFieldAsWritten(reserved, /*keep_commas=*/false, &line);
-  line.push_back(',');
-  const bool message_changed = AppendFieldAsWritten(message, /*keep_commas=*/true, &line);
-  if (changed_fields.empty() && !message_changed) return line;
+  WrittenChanges changes;
+  std::string line = FormatCacheLine(transaction, status, trid, reserved, message, &changes);
+  if (changes.fields.empty() && !changes.message) return line;
   const std::string trans_no = LoggedTransNo(transaction[0]);
-  for (int field : changed_fields) {
+  for (int field : changes.fields) {
     LogPrint('*',
              "KMRCacheTransaction: Add transaction[%s] field[%d] holds a comma or line break "
              "-> replaced by a blank",
              trans_no.c_str(), field);
   }
-  if (message_changed) {
+  if (changes.message) {
     LogPrint('*',
              "KMRCacheTransaction: Add transaction[%s] message holds a line break -> replaced "
              "by a blank",

@@ -112,6 +112,10 @@ std::vector<std::string_view> LinesContaining(std::string_view text, std::string
   return lines;
 }
 
+namespace {
+
+// Appends FieldAsWritten(value, keep_commas) to `line`; true when that
+// differs from `value`.
 bool AppendFieldAsWritten(std::string_view value, bool keep_commas, std::string* line) {
   const size_t start = line->size();
   line->append(value);
@@ -126,6 +130,8 @@ bool AppendFieldAsWritten(std::string_view value, bool keep_commas, std::string*
   return changed;
 }
 
+}  // namespace
+
 std::string FieldAsWritten(std::string_view value, bool keep_commas) {
   std::string clean;
   AppendFieldAsWritten(value, keep_commas, &clean);
@@ -134,19 +140,28 @@ std::string FieldAsWritten(std::string_view value, bool keep_commas) {
 
 std::string FormatCacheLine(const TransactionFields& transaction, std::string_view status,
                             std::string_view trid, std::string_view reserved,
-                            std::string_view message) {
+                            std::string_view message, WrittenChanges* written) {
   std::string line;
-  for (const std::string& field : transaction) {
-    line.append(field);
+  line.reserve(256);
+  // Adds one field; true when it was written changed.
+  auto add = [&](std::string_view value, bool keep_commas) {
+    if (written == nullptr) {
+      line.append(value);
+      return false;
+    }
+    return AppendFieldAsWritten(value, keep_commas, &line);
+  };
+  for (size_t i = 0; i < transaction.size(); ++i) {
+    if (add(transaction[i], /*keep_commas=*/false)) {
+      written->fields.push_back(static_cast<int>(i + 1));
+    }
     line.push_back(',');
   }
-  line.append(status);
+  add(status, /*keep_commas=*/false);
+  line.append(1, ',').append(trid).push_back(',');
+  add(reserved, /*keep_commas=*/false);
   line.push_back(',');
-  line.append(trid);
-  line.push_back(',');
-  line.append(reserved);
-  line.push_back(',');
-  line.append(message);
+  if (add(message, /*keep_commas=*/true)) written->message = true;
   return line;
 }
 

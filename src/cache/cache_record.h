@@ -124,14 +124,18 @@ std::vector<std::string_view> LinesContaining(std::string_view text, std::string
 // (it would shift every later field) become blanks.
 std::string FieldAsWritten(std::string_view value, bool keep_commas);
 
-// Appends FieldAsWritten(value, keep_commas) to `line`; true when that
-// differs from `value`.
-bool AppendFieldAsWritten(std::string_view value, bool keep_commas, std::string* line);
+// What FieldAsWritten changed in a line's fields.
+struct WrittenChanges {
+  std::vector<int> fields;  // the numbers (from 1) of the transaction's fields
+  bool message = false;
+};
 
-// Joins the fields into one line (without line end).
+// Joins the fields into one line (without line end). With `written`, each
+// field as written (FieldAsWritten; the message keeps its commas; the Trid
+// as it is), in one pass, and `*written` says what that changed.
 std::string FormatCacheLine(const TransactionFields& transaction, std::string_view status,
                             std::string_view trid, std::string_view reserved,
-                            std::string_view message);
+                            std::string_view message, WrittenChanges* written = nullptr);
 
 }  // namespace vornlink
 

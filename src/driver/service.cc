@@ -58,16 +58,18 @@ std::pair<uint32_t, uint32_t> StopBound() {
 
 namespace {
 
+// The questions of the fluid's name and part number, after `queries`.
+void AddFluidQueries(const TransactionFields& fields, std::vector<ProfileQuery>* queries) {
+  queries->push_back({"FluidName", fields[kFluidKey], fields[kFluidName]});
+  queries->push_back({"FluidPartNo", fields[kFluidKey], fields[kFluidPartNo]});
+}
+
 // The questions of the three gates, then (with `fields`) the fluid's two.
 std::vector<ProfileQuery> ForwardQueries(const TransactionFields* fields) {
   std::vector<ProfileQuery> queries = {{"ForwardTransaction", "Enable", "1"},
                                        {"ForwardTransaction", "AllowZeroTransaction", "0"},
                                        {"ForwardTransaction", "Validation", "0"}};
-  if (fields != nullptr) {
-    const std::string& fluid_key = (*fields)[kFluidKey];
-    queries.push_back({"FluidName", fluid_key, (*fields)[kFluidName]});
-    queries.push_back({"FluidPartNo", fluid_key, (*fields)[kFluidPartNo]});
-  }
+  if (fields != nullptr) AddFluidQueries(*fields, &queries);
   return queries;
 }
 
@@ -101,10 +103,9 @@ bool DropsAsZero(const ForwardGateSettings& gates, const std::string& quantity) 
 }
 
 void LookUpFluid(TransactionFields* fields) {
-  const std::string& fluid_key = (*fields)[kFluidKey];
-  std::vector<std::string> values =
-      ReadIniStrings({{"FluidName", fluid_key, (*fields)[kFluidName]},
-                      {"FluidPartNo", fluid_key, (*fields)[kFluidPartNo]}});
+  std::vector<ProfileQuery> queries;
+  AddFluidQueries(*fields, &queries);
+  std::vector<std::string> values = ReadIniStrings(queries);
   UseFluidNames({std::move(values[0]), std::move(values[1])}, fields);
 }
 

@@ -123,6 +123,7 @@ class PosixEnv : public env_parts::FilesEnv {
         DerivedFromFile(this, path, kMaxSettingsFileSize, &LookUpAllInText, question);
     std::vector<std::string> values;
     for (size_t at = 0; at < answers.size();) values.emplace_back(TakeCountedPart(answers, &at));
+    values.resize(queries.size());  // one value a query, whatever was kept
     return values;
   }
 
